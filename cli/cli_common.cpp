@@ -1,0 +1,164 @@
+#include "cli_common.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/pf_text.h"
+
+namespace fendral::cli {
+
+std::optional<std::string> Arguments::Option(const std::string& name) const {
+  auto it = options.find(name);
+  if (it == options.end()) return std::nullopt;
+  return it->second;
+}
+
+std::vector<std::string> Arguments::Options(const std::string& name) const {
+  std::vector<std::string> values;
+  auto range = options.equal_range(name);
+  for (auto it = range.first; it != range.second; ++it) values.push_back(it->second);
+  return values;
+}
+
+bool Arguments::Flag(const std::string& name) const {
+  for (const auto& f : flags)
+    if (f == name) return true;
+  return false;
+}
+
+Arguments ParseArguments(const std::vector<std::string>& args,
+                         const std::vector<std::string>& valued) {
+  Arguments out;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      std::string name = a;
+      std::optional<std::string> value;
+      if (auto eq = a.find('='); eq != std::string::npos) {
+        name = a.substr(0, eq);
+        value = a.substr(eq + 1);
+      }
+      bool takesValue = false;
+      for (const auto& v : valued)
+        if (v == name) takesValue = true;
+      if (takesValue) {
+        if (!value) {
+          if (i + 1 >= args.size()) throw UsageError{"option " + name + " needs a value"};
+          value = args[++i];
+        }
+        out.options.emplace(name, *value);
+      } else {
+        if (value) throw UsageError{"option " + name + " takes no value"};
+        out.flags.push_back(name);
+      }
+    } else {
+      out.positional.push_back(a);
+    }
+  }
+  return out;
+}
+
+std::string JsonString(const std::string& utf8) {
+  std::string out = "\"";
+  for (unsigned char c : utf8) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string JsonNumber(double value) {
+  if (!std::isfinite(value)) return "null";
+  if (value == 0) return "0";
+  if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.0f", value);
+    return buf;
+  }
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, value);
+  return std::string(buf, res.ptr);
+}
+
+std::string CodePageForMark(uint8_t mark) {
+  switch (mark) {
+    case 0x01:
+      return "CP437";
+    case 0x02:
+      return "CP850";
+    case 0x03:
+    case 0x57:
+      return "CP1252";
+    case 0x26:
+    case 0x65:
+      return "CP866";
+    case 0x64:
+      return "CP852";
+    case 0x66:
+      return "CP865";
+    case 0x67:
+      return "CP861";
+    case 0x6A:
+      return "CP737";
+    case 0x6B:
+      return "CP857";
+    case 0x7D:
+      return "CP1255";
+    case 0x7E:
+      return "CP1256";
+    case 0xC8:
+      return "CP1250";
+    case 0xC9:
+      return "CP1251";
+    case 0xCA:
+      return "CP1254";
+    case 0xCB:
+      return "CP1253";
+    case 0xCC:
+      return "CP1257";
+    default:
+      return "CP437";
+  }
+}
+
+std::string TableEncoding(const Arguments& args, uint8_t mark) {
+  if (auto enc = args.Option("--encoding")) {
+    if (!tolvern::platform::IsKnownCodePage(*enc))
+      throw UsageError{"unknown encoding " + *enc};
+    return *enc;
+  }
+  return CodePageForMark(mark);
+}
+
+}  // namespace fendral::cli

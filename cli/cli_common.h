@@ -1,0 +1,47 @@
+// Shared pieces of fendral-cli: argument handling, JSON text, code pages, errors.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fendral::cli {
+
+// Thrown for a command line that cannot be run; main prints it and exits 64.
+struct UsageError {
+  std::string message;
+};
+
+// Parsed arguments: positionals in order, options by name (repeatable ones keep all).
+struct Arguments {
+  std::vector<std::string> positional;
+  std::multimap<std::string, std::string> options;  // "--encoding" -> "CP866"
+  std::vector<std::string> flags;                    // "--unique"
+
+  std::optional<std::string> Option(const std::string& name) const;
+  std::vector<std::string> Options(const std::string& name) const;
+  bool Flag(const std::string& name) const;
+};
+
+// Splits argv; `valued` lists the options that take a value.
+Arguments ParseArguments(const std::vector<std::string>& args,
+                         const std::vector<std::string>& valued);
+
+// A JSON string literal of UTF-8 text.
+std::string JsonString(const std::string& utf8);
+// A JSON number for a double: integral values without a fraction, others in the
+// shortest form that reads back the same; non-finite values become null.
+std::string JsonNumber(double value);
+
+// The iconv name of the code page that a table's language mark (header byte 29)
+// names, or CP437 when the mark is unknown.
+std::string CodePageForMark(uint8_t mark);
+// The code page to decode a table's text: --encoding when given, else from the mark.
+std::string TableEncoding(const Arguments& args, uint8_t mark);
+
+using CommandFn = int (*)(const Arguments& args);
+int CmdInfo(const Arguments& args);
+
+}  // namespace fendral::cli

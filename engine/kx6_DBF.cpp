@@ -1,0 +1,497 @@
+#include "kx6_DBF.h"
+
+#include <sys/time.h>
+
+#include <algorithm>
+#include <ctime>
+
+#include "kx6_bytes.h"
+#include "kx6_glbl.h"
+#include "kx6_memo.h"
+#include "kx6_tool.h"
+#include "platform/pf_path.h"
+
+namespace tolvern {
+
+namespace {
+
+constexpr uint8_t kTerminator = 0x0D;
+constexpr int kMinHeaderLength = kDbfHeaderSize + 1;
+
+// A table name without extension gets ".DBF", or the existing file that matches
+// name + ".dbf" ignoring case.
+std::string TableFileName(const std::string& name) {
+  std::string trimmed = Trim(name);
+  if (!platform::ExtensionOf(trimmed).empty()) return trimmed;
+  const std::string withExt = trimmed + kDefaultExtension;
+  if (auto found = platform::FindCompanion(platform::DirectoryOf(withExt),
+                                           platform::FileNameOf(withExt))) {
+    return *found;
+  }
+  return withExt;
+}
+
+struct LocalNow {
+  int year, month, day, hour, minute, second, millisecond;
+};
+
+LocalNow Now() {
+  timeval tv{};
+  gettimeofday(&tv, nullptr);
+  std::tm tm{};
+  time_t secs = tv.tv_sec;
+  localtime_r(&secs, &tm);
+  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+          static_cast<int>(tv.tv_usec / 1000)};
+}
+
+}  // namespace
+
+bool IsAcceptedVersion(uint8_t version) {
+  return version == kVersionPlain || version == kVersionVisual || version == kVersionDb3Memo ||
+         version == kVersionDb4Memo || version == kVersionFoxMemo;
+}
+
+KXO_dBaseDBF::KXO_dBaseDBF(const std::string& name, bool readWrite, bool shared)
+    : KXO_DiskFile(TableFileName(name), readWrite, shared) {
+  OpenAndCheck();
+}
+
+KXO_dBaseDBF::~KXO_dBaseDBF() {
+  try {
+    if (headerDirty_ && !IsClosed()) {
+      RefreshHeader();
+      WriteHeader();
+    }
+  } catch (...) {
+    // Closing cannot report; the header keeps its previous stamp.
+  }
+  memo_.reset();
+  try {
+    CloseFile();
+  } catch (...) {
+  }
+}
+
+void KXO_dBaseDBF::HeaderInvalid() {
+  CheckError(ErrHeaderInvalid, SubTableOpen);
+  // An installed error procedure that returns cannot be allowed to go on with a table
+  // that is not safe to read.
+  throw ETolvernError(EngineErrorMessage(ErrHeaderInvalid, SubTableOpen, FileName().c_str()));
+}
+
+void KXO_dBaseDBF::OpenAndCheck() {
+  protocol_ = static_cast<int>(TkxLokProtocol::Default);
+  SetLockProtocol(protocol_);
+  collation_.clear();
+  keyTranslation_.clear();
+  collationValue_ = 0;
+
+  OpenFile();
+  tableLocked_ = false;
+
+  const int64_t got = ReadAt(0, header_.data(), kDbfHeaderSize);
+  CheckError(LastError() == ErrShortRead ? 0 : LastError(), SubTableOpen);
+  if (got < kDbfHeaderSize) HeaderInvalid();
+
+  ByteReader head(header_.data(), header_.size());
+  version_ = head.U8(0);
+  if (!IsAcceptedVersion(version_)) HeaderInvalid();
+  workingVersion_ = version_;
+  headerLength_ = head.U16LE(8);
+  recordLength_ = head.U16LE(10);
+  const uint8_t flags = head.U8(28);
+  productionIndex_ = flags & 0x01;
+  memoFlag_ = flags & 0x02;
+  container_ = flags & 0x04;
+  updateStamp_ = head.U32LE(16);
+  hasMemo_ = version_ == kVersionVisual ? memoFlag_ : version_ != kVersionPlain;
+
+  // A table whose header cannot describe its records safely is refused.
+  const int extra = version_ == kVersionVisual ? kVisualAreaSize : 0;
+  const int64_t fileSize = FileSize();
+  if (recordLength_ == 0 || headerLength_ < kMinHeaderLength + extra ||
+      headerLength_ > fileSize) {
+    HeaderInvalid();
+  }
+
+  recordCount_ = CountFromFileSize();
+
+  // The descriptors run from byte 32 to the terminator. Some writers leave the
+  // terminator out or pad the header after it, and some 0x30 tables lack the area that
+  // normally follows it, so the terminator decides where possible.
+  std::vector<uint8_t> tail(static_cast<size_t>(headerLength_ - kDbfHeaderSize));
+  const int64_t read = ReadAt(kDbfHeaderSize, tail.data(), static_cast<int64_t>(tail.size()));
+  CheckError(LastError() == ErrShortRead ? 0 : LastError(), SubTableOpen);
+  if (read < static_cast<int64_t>(tail.size())) HeaderInvalid();
+  size_t count = tail.size() / kDescriptorSize;
+  bool terminated = false;
+  for (size_t i = 0; i * kDescriptorSize < tail.size(); ++i) {
+    if (tail[i * kDescriptorSize] == kTerminator) {
+      count = i;
+      terminated = true;
+      break;
+    }
+  }
+  if (!terminated && extra > 0) {
+    count = std::min(count, static_cast<size_t>(headerLength_ - kMinHeaderLength - extra) /
+                                kDescriptorSize);
+  }
+  descriptors_.assign(tail.begin(), tail.begin() + static_cast<std::ptrdiff_t>(count) *
+                                                       kDescriptorSize);
+  ParseDescriptors();
+
+  buffer_.assign(static_cast<size_t>(recordLength_) + 1, ' ');
+  buffer_.back() = static_cast<uint8_t>(EOFMark);
+  saved_.assign(static_cast<size_t>(recordLength_) + 1, ' ');
+  changed_.assign(fields_.size() + 1, 0);
+
+  memo_.reset();
+  headerChanged_ = false;
+  recordWritten_ = false;
+  showDeleted_ = true;
+  exactMatch_ = false;
+  userId_ = 0;
+  state_ = 1;
+  current_ = 0;
+  eof_ = false;
+  bof_ = true;
+  RefreshHeader();
+  RecordEvent(kEventOpened, 0);
+}
+
+void KXO_dBaseDBF::ParseDescriptors() {
+  fields_.clear();
+  const size_t count = descriptors_.size() / kDescriptorSize;
+  ByteReader area(descriptors_.data(), descriptors_.size());
+  int offset = 1;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t base = i * kDescriptorSize;
+    DbfFieldInfo field;
+    const std::string rawName = area.Text(base, 11);
+    field.name = rawName.substr(0, rawName.find('\0'));
+    field.type = static_cast<char>(area.U8(base + 11));
+    const uint8_t len = area.U8(base + 16);
+    const uint8_t dec = area.U8(base + 17);
+    if (field.type == 'C') {
+      field.length = len + dec * 256;
+      field.decimals = 0;
+    } else {
+      field.length = len;
+      field.decimals = dec;
+    }
+    field.flags = area.U8(base + 18);
+    field.offset = offset;
+    field.number = static_cast<int>(i) + 1;
+    offset += field.length;
+    if (offset > recordLength_) HeaderInvalid();
+    fields_.push_back(std::move(field));
+  }
+  // Keep the in-memory descriptors in step: offset at 12, field number at 26.
+  ByteWriter out(descriptors_.data(), descriptors_.size());
+  for (const auto& field : fields_) {
+    const size_t base = static_cast<size_t>(field.number - 1) * kDescriptorSize;
+    out.U32LE(base + 12, static_cast<uint32_t>(field.offset));
+    out.U16LE(base + 26, static_cast<uint16_t>(field.number));
+  }
+}
+
+int32_t KXO_dBaseDBF::CountFromFileSize() {
+  const int64_t size = FileSize();
+  if (size <= headerLength_ || recordLength_ <= 0) return 0;
+  const int64_t count = (size - headerLength_) / recordLength_;
+  return static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX));
+}
+
+void KXO_dBaseDBF::RefreshHeader() {
+  if (!Shared()) {
+    headerChanged_ = false;
+    return;
+  }
+  std::array<uint8_t, kDbfHeaderSize> fresh{};
+  const int64_t got = ReadAt(0, fresh.data(), kDbfHeaderSize);
+  if (got == kDbfHeaderSize) {
+    // Keep our own view of the layout; take what other writers maintain.
+    header_ = fresh;
+  }
+  const int32_t count = CountFromFileSize();
+  const uint32_t stamp = ByteReader(header_.data(), header_.size()).U32LE(16);
+  headerChanged_ = count != recordCount_ || stamp != updateStamp_;
+  recordCount_ = count;
+  updateStamp_ = stamp;
+}
+
+void KXO_dBaseDBF::WriteHeader() {
+  if (!ReadWrite() || headerDirty_ != 1 || tableLocked_) return;
+  const LocalNow now = Now();
+  const uint32_t stamp = static_cast<uint32_t>(
+      ((now.hour * 64 + now.minute) * 64 + now.second) * 1024 + now.millisecond);
+  ByteWriter head(header_.data(), header_.size());
+  head.U8(1, static_cast<uint8_t>(now.year % 100));
+  head.U8(2, static_cast<uint8_t>(now.month));
+  head.U8(3, static_cast<uint8_t>(now.day));
+  head.U32LE(4, static_cast<uint32_t>(recordCount_));
+  head.U32LE(16, stamp);
+  head.U32LE(20, userId_);
+  head.U8(28, static_cast<uint8_t>((productionIndex_ ? 1 : 0) | (memoFlag_ ? 2 : 0) |
+                                   (container_ ? 4 : 0)));
+  WriteAt(0, header_.data(), kDbfHeaderSize);
+  updateStamp_ = stamp;
+  headerDirty_ = 0;
+}
+
+void KXO_dBaseDBF::SetProductionIndexFlag(bool on) {
+  if (productionIndex_ == on) return;
+  productionIndex_ = on;
+  headerDirty_ = 1;
+}
+
+void KXO_dBaseDBF::BlankBuffer() {
+  std::fill(buffer_.begin(), buffer_.end() - 1, static_cast<uint8_t>(' '));
+  buffer_.back() = static_cast<uint8_t>(EOFMark);
+  RecordEvent(kEventBlanked, 0);
+}
+
+bool KXO_dBaseDBF::RecordEvent(int event, int32_t) {
+  if (event == kEventFieldChanged) bufferModified_ = true;
+  if (event == kEventAfterRead || event == kEventAfterWrite) {
+    bufferModified_ = false;
+    state_ = 1;
+  }
+  return true;
+}
+
+void KXO_dBaseDBF::GetRecord(int32_t code) {
+  if (recordCount_ == 0) {
+    RefreshHeader();
+    if (recordCount_ == 0) {
+      eof_ = true;
+      bof_ = true;
+      return;
+    }
+  }
+  if (code == 0) return;
+  eof_ = false;
+  bof_ = false;
+  int32_t n;
+  switch (code) {
+    case PosSame:
+      n = current_;
+      break;
+    case PosBottom:
+      n = recordCount_;
+      break;
+    case PosTop:
+      n = 1;
+      break;
+    case PosPrior:
+      n = current_ - 1;
+      if (n <= 0) {
+        bof_ = true;
+        return;
+      }
+      break;
+    case PosNext:
+      n = current_ + 1;
+      break;
+    default:
+      n = code;
+      if (n < 1) {
+        CheckError(ErrBeyondEof, SubRecordRead);
+        eof_ = true;
+        return;
+      }
+  }
+  if (n < 1) {
+    // PosSame before the first read: nothing to re-read.
+    bof_ = true;
+    return;
+  }
+  if (n > recordCount_) {
+    RefreshHeader();
+    if (n > recordCount_) {
+      eof_ = true;
+      if (n > recordCount_ + 1) CheckError(ErrBeyondEof, SubRecordRead);
+      return;
+    }
+  }
+  RecordEvent(kEventBeforeRead, code);
+  const int64_t got = ReadAt(RecordOffset(n), buffer_.data(), recordLength_);
+  CheckError(LastError() == ErrShortRead ? 0 : LastError(), SubRecordRead);
+  if (got < recordLength_) {
+    // The file ended inside the record (another program cut it): that is the end of
+    // the table, never a half-read record.
+    recordCount_ = CountFromFileSize();
+    std::copy(saved_.begin(), saved_.end() - 1, buffer_.begin());
+    eof_ = true;
+    return;
+  }
+  current_ = n;
+  RecordEvent(kEventAfterRead, n);
+  std::copy(buffer_.begin(), buffer_.end(), saved_.begin());
+}
+
+void KXO_dBaseDBF::PutRecord(int32_t number) {
+  RecordEvent(kEventBeforeWrite, number);
+  if (number > recordCount_ || number <= 0) {
+    AppendRecord();
+    return;
+  }
+  headerDirty_ = 1;
+  WriteAt(RecordOffset(number), buffer_.data(), recordLength_);
+  current_ = number;
+  recordWritten_ = true;
+  RefreshHeader();
+  WriteHeader();
+  RecordEvent(kEventAfterWrite, number);
+  std::copy(buffer_.begin(), buffer_.end(), saved_.begin());
+}
+
+void KXO_dBaseDBF::AppendRecord() {
+  LockAppend();
+  try {
+    RecordEvent(kEventBeforeWrite, 0);
+    headerDirty_ = 1;
+    RefreshHeader();
+    buffer_[0] = ' ';
+    buffer_.back() = static_cast<uint8_t>(EOFMark);
+    if (recordCount_ == INT32_MAX) CheckError(101, SubWriteAt);
+    const int32_t n = recordCount_ + 1;
+    WriteAt(RecordOffset(n), buffer_.data(), recordLength_ + 1);
+    recordCount_ = n;
+    current_ = n;
+    recordWritten_ = true;
+    WriteHeader();
+  } catch (...) {
+    UnlockTable();
+    throw;
+  }
+  UnlockTable();
+  eof_ = false;
+  bof_ = false;
+  RecordEvent(kEventAfterWrite, 0);
+  std::copy(buffer_.begin(), buffer_.end(), saved_.begin());
+}
+
+void KXO_dBaseDBF::SetCollation(const uint8_t* collation, const uint8_t* keyTranslation,
+                                int32_t third) {
+  collation_.assign(collation, collation ? collation + 256 : collation);
+  keyTranslation_.assign(keyTranslation, keyTranslation ? keyTranslation + 256 : keyTranslation);
+  collationValue_ = third;
+}
+
+void KXO_dBaseDBF::SetLockProtocol(int protocol) {
+  switch (static_cast<TkxLokProtocol>(protocol)) {
+    case TkxLokProtocol::Default:
+    case TkxLokProtocol::FoxLock:
+      fileLockOffset_ = 0x40000000;
+      appendLockOffset_ = 0x7FFFFFFE;
+      fileLockLength_ = 0x3FFFFFFF;
+      break;
+    case TkxLokProtocol::DB4Lock:
+      fileLockOffset_ = 0x40000000;
+      appendLockOffset_ = 0xEFFFFFFF;
+      fileLockLength_ = 0xB0000000;
+      break;
+    case TkxLokProtocol::ClipLock:
+      fileLockOffset_ = 1000000000;
+      appendLockOffset_ = 1000000000;
+      fileLockLength_ = 1000000000;
+      break;
+    default:
+      return;
+  }
+  protocol_ = protocol;
+  if (memo_) memo_->SetMemoLockProtocol(protocol);
+}
+
+bool KXO_dBaseDBF::HasIndex() { return false; }
+
+bool KXO_dBaseDBF::LockAppend() {
+  if (tableLocked_) return true;
+  return LockRegion(appendLockOffset_, 1);
+}
+
+bool KXO_dBaseDBF::LockTable() {
+  if (tableLocked_) return true;
+  if (!LockRegion(fileLockOffset_, fileLockLength_)) return false;
+  tableLocked_ = true;
+  RefreshHeader();
+  return true;
+}
+
+bool KXO_dBaseDBF::LockTableHeader() {
+  if (tableLocked_) return true;
+  if (!LockRegion(0, fileLockLength_)) return false;
+  tableLocked_ = true;
+  RefreshHeader();
+  return true;
+}
+
+bool KXO_dBaseDBF::LockRecord() {
+  if (tableLocked_) return true;
+  const uint32_t n = static_cast<uint32_t>(current_);
+  uint32_t offset;
+  switch (static_cast<TkxLokProtocol>(protocol_)) {
+    case TkxLokProtocol::DB4Lock:
+      offset = appendLockOffset_ - n - 1;
+      break;
+    case TkxLokProtocol::ClipLock:
+      offset = 1000000000u + n;
+      break;
+    case TkxLokProtocol::Default:
+    case TkxLokProtocol::FoxLock:
+      if (HasIndex()) {
+        offset = 0x7FFFFFFEu - n;
+      } else {
+        offset = 0x40000000u + static_cast<uint32_t>(headerLength_) +
+                 (n - 1) * static_cast<uint32_t>(recordLength_);
+      }
+      break;
+    default:
+      return false;
+  }
+  return LockRegion(offset, 1);
+}
+
+bool KXO_dBaseDBF::UnlockTable() {
+  const bool result = UnlockRegion();
+  if (tableLocked_ && LockCount() == 0) {
+    tableLocked_ = false;
+    WriteHeader();
+  }
+  return result;
+}
+
+KXO_dBaseDBF::HeaderInfo KXO_dBaseDBF::GetHeaderInfo() {
+  RefreshHeader();
+  ByteReader head(header_.data(), header_.size());
+  HeaderInfo info{};
+  info.date = (head.U8(1) * 256 + head.U8(2)) * 256 + head.U8(3);
+  info.stamp = updateStamp_;
+  info.userId = head.U32LE(20);
+  return info;
+}
+
+KXobjMemo* KXO_dBaseDBF::OpenMemo() {
+  if (!memo_) {
+    memo_ = MakeMemo(this);
+    if (memo_) memo_->SetMemoLockProtocol(protocol_);
+  }
+  return memo_.get();
+}
+
+void KXO_dBaseDBF::FlushFile() {
+  KXO_DiskFile::FlushFile();
+  if (KXobjMemo* memo = OpenMemo()) memo->FlushFile();
+  RecordEvent(kEventFlushed, current_);
+}
+
+bool KXO_dBaseDBF::RenameTo(const std::string& newName) {
+  KXobjMemo* memo = OpenMemo();
+  KXO_DiskFile::RenameTo(newName);
+  if (memo) memo->RenameMemo(FileName());
+  return true;
+}
+
+}  // namespace tolvern

@@ -1,0 +1,216 @@
+// One open DBF table file: the header and field descriptors, the record buffer, record
+// reads and writes by number or position code, appends, the header write policy, the
+// lock regions of the four locking protocols and the table's record events.
+//
+// The class does not interpret field contents; field access builds on it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kx6_disk.h"
+
+namespace tolvern {
+
+class KXobjMemo;
+
+// Position codes of positioned reads; values of 1 and above are record numbers.
+inline constexpr int32_t PosNext = -1;
+inline constexpr int32_t PosPrior = -2;
+inline constexpr int32_t PosTop = -3;
+inline constexpr int32_t PosBottom = -4;
+inline constexpr int32_t PosSame = -5;
+
+// Record events.
+inline constexpr int kEventBlanked = 0;
+inline constexpr int kEventFieldChanged = 1;
+inline constexpr int kEventOpened = 2;
+inline constexpr int kEventBeforeRead = 4;
+inline constexpr int kEventBeforeWrite = 5;
+inline constexpr int kEventAfterRead = 6;
+inline constexpr int kEventAfterWrite = 7;
+inline constexpr int kEventFlushed = 8;
+
+enum class TkxLokProtocol : int { Default = 0, DB4Lock = 1, ClipLock = 2, FoxLock = 3 };
+
+// Version bytes this engine reads and writes.
+inline constexpr uint8_t kVersionPlain = 0x03;
+inline constexpr uint8_t kVersionVisual = 0x30;
+inline constexpr uint8_t kVersionDb3Memo = 0x83;
+inline constexpr uint8_t kVersionDb4Memo = 0x8B;
+inline constexpr uint8_t kVersionFoxMemo = 0xF5;
+bool IsAcceptedVersion(uint8_t version);
+
+inline constexpr int kDbfHeaderSize = 32;
+inline constexpr int kDescriptorSize = 32;
+inline constexpr int kVisualAreaSize = 263;  // after the terminator of 0x30 tables
+
+// One field as its descriptor gives it, with its place in the record.
+struct DbfFieldInfo {
+  std::string name;    // up to the first zero byte, at most 11 bytes, as stored
+  char type = 'C';
+  int length = 0;      // for C: the two-byte length
+  int decimals = 0;    // for C: 0
+  int offset = 0;      // inside the record (the deletion flag is offset 0)
+  int number = 0;      // 1-based
+  uint8_t flags = 0;   // descriptor byte 18 (0x30 tables: system/nullable/binary bits)
+};
+
+class KXO_dBaseDBF : public KXO_DiskFile {
+ public:
+  // Opens and checks the table. A name without extension gets ".DBF" (or the
+  // companion file that matches it ignoring case).
+  KXO_dBaseDBF(const std::string& name, bool readWrite, bool shared);
+  ~KXO_dBaseDBF() override;
+
+  // Overridden disk operations.
+  void FlushFile() override;
+  bool RenameTo(const std::string& newName) override;
+
+  // Table operations, overridable by field access and the table handler.
+  virtual void AppendRecord();
+  virtual void SetCollation(const uint8_t* collation, const uint8_t* keyTranslation,
+                            int32_t third);
+  virtual bool RecordEvent(int event, int32_t number);
+  virtual void GetRecord(int32_t code);
+  virtual bool LockAppend();
+  virtual bool LockTable();
+  virtual bool LockTableHeader();
+  virtual bool UnlockTable();
+  virtual bool LockRecord();
+  virtual void PutRecord(int32_t number);
+  virtual void SetLockProtocol(int protocol);
+  virtual bool HasIndex();
+
+  // Re-reads the header of a shared table and recomputes the record count from the
+  // file size; notes whether another process changed either.
+  void RefreshHeader();
+  // Writes the 32 header bytes when the table is writable, a record was written since
+  // the last header write and no table lock defers it.
+  void WriteHeader();
+  bool IsDeleted() const { return buffer_[0] == '*'; }
+  // The memo object of this table, created on first use; nullptr for tables that have
+  // no memo file.
+  KXobjMemo* OpenMemo();
+  KXobjMemo* Memo() const { return memo_.get(); }
+
+  struct HeaderInfo {
+    int32_t date;     // (yy * 256 + month) * 256 + day
+    uint32_t stamp;
+    uint32_t userId;
+  };
+  HeaderInfo GetHeaderInfo();
+  void SetUserID(uint32_t userId) { userId_ = userId; }
+
+  // Fills the record buffer with blanks (the deletion flag included).
+  void BlankBuffer();
+
+  // --- state -------------------------------------------------------------------------
+  int32_t RecordCount() const { return recordCount_; }
+  int32_t HeaderLength() const { return headerLength_; }
+  int32_t RecordLength() const { return recordLength_; }
+  int32_t FieldCount() const { return static_cast<int32_t>(fields_.size()); }
+  const std::vector<DbfFieldInfo>& Fields() const { return fields_; }
+  int32_t CurrentRecord() const { return current_; }
+  bool Eof() const { return eof_; }
+  bool Bof() const { return bof_; }
+  uint8_t Version() const { return version_; }
+  uint8_t WorkingVersion() const { return workingVersion_; }
+  void SetWorkingVersion(uint8_t v) { workingVersion_ = v; }
+  bool HasMemo() const { return hasMemo_; }
+  bool ProductionIndexFlag() const { return productionIndex_; }
+  void SetProductionIndexFlag(bool on);
+  bool ContainerFlag() const { return container_; }
+  uint8_t CodePageMark() const { return header_[29]; }
+  const std::array<uint8_t, kDbfHeaderSize>& HeaderImage() const { return header_; }
+  const std::vector<uint8_t>& Descriptors() const { return descriptors_; }
+  uint8_t State() const { return state_; }
+  void SetState(uint8_t s) { state_ = s; }
+  bool HeaderChanged() const { return headerChanged_; }
+  bool RecordWritten() const { return recordWritten_; }
+  bool BufferModified() const { return bufferModified_; }
+  void SetBufferModified(bool on) { bufferModified_ = on; }
+  bool ShowDeleted() const { return showDeleted_; }
+  void SetShowDeleted(bool on) { showDeleted_ = on; }
+  bool ExactMatch() const { return exactMatch_; }
+  void SetExactMatch(bool on) { exactMatch_ = on; }
+  bool TableLocked() const { return tableLocked_; }
+  uint32_t UpdateStamp() const { return updateStamp_; }
+  bool HeaderDirty() const { return headerDirty_ != 0; }
+
+  int LockProtocol() const { return protocol_; }
+  uint32_t FileLockOffset() const { return fileLockOffset_; }
+  uint32_t AppendLockOffset() const { return appendLockOffset_; }
+  uint32_t FileLockLength() const { return fileLockLength_; }
+
+  // The collation (character order) and key-translation tables; nullptr for none.
+  const uint8_t* Collation() const { return collation_.empty() ? nullptr : collation_.data(); }
+  const uint8_t* KeyTranslation() const {
+    return keyTranslation_.empty() ? nullptr : keyTranslation_.data();
+  }
+  int32_t CollationValue() const { return collationValue_; }
+
+  // The record buffer (record length bytes, then the end-of-file mark) and the copy
+  // of the record as last read or written.
+  uint8_t* Buffer() { return buffer_.data(); }
+  const uint8_t* Buffer() const { return buffer_.data(); }
+  const uint8_t* SavedCopy() const { return saved_.data(); }
+  // Changed flags: index 0 for the deletion flag, i for field i.
+  std::vector<uint8_t>& FieldChangedFlags() { return changed_; }
+
+ protected:
+  // Byte offset of record n (1-based).
+  int64_t RecordOffset(int32_t n) const {
+    return static_cast<int64_t>(headerLength_) +
+           static_cast<int64_t>(n - 1) * static_cast<int64_t>(recordLength_);
+  }
+  void MarkHeaderDirty() { headerDirty_ = 1; }
+
+ private:
+  void OpenAndCheck();
+  [[noreturn]] void HeaderInvalid();
+  int32_t CountFromFileSize();
+  void ParseDescriptors();
+
+  std::array<uint8_t, kDbfHeaderSize> header_{};
+  uint8_t headerDirty_ = 0;
+  uint8_t state_ = 0;
+  int32_t recordCount_ = 0;
+  int32_t headerLength_ = 0;
+  int32_t recordLength_ = 0;
+  std::vector<uint8_t> descriptors_;
+  std::vector<DbfFieldInfo> fields_;
+  int32_t current_ = 0;
+  std::vector<uint8_t> buffer_;
+  std::vector<uint8_t> saved_;
+  std::vector<uint8_t> changed_;
+  bool eof_ = false;
+  bool bof_ = true;
+  uint8_t version_ = 0;
+  uint8_t workingVersion_ = 0;
+  bool productionIndex_ = false;
+  bool memoFlag_ = false;
+  bool container_ = false;
+  uint32_t updateStamp_ = 0;
+  bool headerChanged_ = false;
+  bool recordWritten_ = false;
+  bool bufferModified_ = false;
+  bool showDeleted_ = true;
+  bool exactMatch_ = false;
+  bool tableLocked_ = false;
+  uint32_t userId_ = 0;
+  uint32_t fileLockOffset_ = 0x40000000;
+  uint32_t appendLockOffset_ = 0x7FFFFFFE;
+  uint32_t fileLockLength_ = 0x3FFFFFFF;
+  int protocol_ = 0;
+  std::vector<uint8_t> collation_;
+  std::vector<uint8_t> keyTranslation_;
+  int32_t collationValue_ = 0;
+  bool hasMemo_ = false;
+  std::unique_ptr<KXobjMemo> memo_;
+};
+
+}  // namespace tolvern
