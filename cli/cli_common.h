@@ -43,5 +43,8 @@ std::string TableEncoding(const Arguments& args, uint8_t mark);
 
 using CommandFn = int (*)(const Arguments& args);
 int CmdInfo(const Arguments& args);
+int CmdDump(const Arguments& args);
+int CmdCreate(const Arguments& args);
+int CmdImport(const Arguments& args);
 
 }  // namespace fendral::cli

@@ -20,6 +20,9 @@ struct Command {
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"info", &fendral::cli::CmdInfo, {"--encoding"}},
+      {"dump", &fendral::cli::CmdDump, {"--encoding"}},
+      {"create", &fendral::cli::CmdCreate, {"--type", "--block-size"}},
+      {"import", &fendral::cli::CmdImport, {"--encoding"}},
   };
   return commands;
 }

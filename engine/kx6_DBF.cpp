@@ -316,8 +316,7 @@ void KXO_dBaseDBF::GetRecord(int32_t code) {
     }
   }
   RecordEvent(kEventBeforeRead, code);
-  const int64_t got = ReadAt(RecordOffset(n), buffer_.data(), recordLength_);
-  CheckError(LastError() == ErrShortRead ? 0 : LastError(), SubRecordRead);
+  const int64_t got = ReadRecordBytes(n);
   if (got < recordLength_) {
     // The file ended inside the record (another program cut it): that is the end of
     // the table, never a half-read record.
@@ -331,7 +330,44 @@ void KXO_dBaseDBF::GetRecord(int32_t code) {
   std::copy(buffer_.begin(), buffer_.end(), saved_.begin());
 }
 
+int64_t KXO_dBaseDBF::ReadRecordBytes(int32_t n) {
+  if (readAheadBytes_ > 0) {
+    if (n < aheadFirst_ || n >= aheadFirst_ + aheadCount_) {
+      // Fill the window with the records from n on, as many as fit and exist.
+      const int64_t want = std::min<int64_t>(
+          std::max<int64_t>(1, readAheadBytes_ / recordLength_),
+          static_cast<int64_t>(recordCount_) - n + 1);
+      ahead_.resize(static_cast<size_t>(want * recordLength_));
+      const int64_t got = ReadAt(RecordOffset(n), ahead_.data(), want * recordLength_);
+      CheckError(LastError() == ErrShortRead ? 0 : LastError(), SubRecordRead);
+      aheadFirst_ = n;
+      aheadCount_ = static_cast<int32_t>(got / recordLength_);
+    }
+    if (n >= aheadFirst_ && n < aheadFirst_ + aheadCount_) {
+      const auto from = ahead_.begin() + static_cast<std::ptrdiff_t>(n - aheadFirst_) *
+                                             recordLength_;
+      std::copy(from, from + recordLength_, buffer_.begin());
+      return recordLength_;
+    }
+    return 0;
+  }
+  const int64_t got = ReadAt(RecordOffset(n), buffer_.data(), recordLength_);
+  CheckError(LastError() == ErrShortRead ? 0 : LastError(), SubRecordRead);
+  return got;
+}
+
+void KXO_dBaseDBF::SetReadAhead(int32_t bytes) {
+  readAheadBytes_ = std::max(0, bytes);
+  DropReadAhead();
+}
+
+void KXO_dBaseDBF::DropReadAhead() {
+  aheadFirst_ = 0;
+  aheadCount_ = 0;
+}
+
 void KXO_dBaseDBF::PutRecord(int32_t number) {
+  DropReadAhead();
   RecordEvent(kEventBeforeWrite, number);
   if (number > recordCount_ || number <= 0) {
     AppendRecord();
@@ -348,6 +384,7 @@ void KXO_dBaseDBF::PutRecord(int32_t number) {
 }
 
 void KXO_dBaseDBF::AppendRecord() {
+  DropReadAhead();
   LockAppend();
   try {
     RecordEvent(kEventBeforeWrite, 0);
@@ -483,7 +520,8 @@ KXobjMemo* KXO_dBaseDBF::OpenMemo() {
 
 void KXO_dBaseDBF::FlushFile() {
   KXO_DiskFile::FlushFile();
-  if (KXobjMemo* memo = OpenMemo()) memo->FlushFile();
+  // Only a memo file that is open can hold unwritten data.
+  if (memo_) memo_->FlushFile();
   RecordEvent(kEventFlushed, current_);
 }
 

@@ -108,6 +108,13 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   // Fills the record buffer with blanks (the deletion flag included).
   void BlankBuffer();
 
+  // Sequential readers may let record reads fetch up to `bytes` of following records in
+  // one transfer and serve the next reads from that window; 0 (the default) reads every
+  // record from the file. Writes through this object drop the window. Changes that
+  // other processes make to records inside the window are seen only after it moves.
+  void SetReadAhead(int32_t bytes);
+  void DropReadAhead();
+
   // --- state -------------------------------------------------------------------------
   int32_t RecordCount() const { return recordCount_; }
   int32_t HeaderLength() const { return headerLength_; }
@@ -173,6 +180,9 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   void OpenAndCheck();
   [[noreturn]] void HeaderInvalid();
   int32_t CountFromFileSize();
+  // Reads record n into the buffer (through the read-ahead window when it is on);
+  // answers the bytes read.
+  int64_t ReadRecordBytes(int32_t n);
   void ParseDescriptors();
 
   std::array<uint8_t, kDbfHeaderSize> header_{};
@@ -210,6 +220,10 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   std::vector<uint8_t> keyTranslation_;
   int32_t collationValue_ = 0;
   bool hasMemo_ = false;
+  int32_t readAheadBytes_ = 0;
+  std::vector<uint8_t> ahead_;
+  int32_t aheadFirst_ = 0;
+  int32_t aheadCount_ = 0;
   std::unique_ptr<KXobjMemo> memo_;
 };
 

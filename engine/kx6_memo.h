@@ -98,6 +98,8 @@ class KXobjMemo : public KXO_DiskFile {
   virtual bool MemoLength(int64_t& total);
   // The bytes written in front of a memo's data (0 for dBase III, 8 otherwise).
   virtual int BlockHeaderSize() const { return 0; }
+  // The pad written after a memo whose block header and data take `used` bytes.
+  virtual int64_t TailLength(int64_t used) const;
   // The first block that can hold a memo.
   virtual int64_t FirstDataBlock() const { return 1; }
   // The next-free word of the file header in header_ (bytes 0-3, the variant's order).
@@ -159,10 +161,11 @@ class KXobjMemo4 : public KXobjMemo {
   void FillEndMark(uint8_t* pad, size_t size) override;
   bool MemoLength(int64_t& total) override;
   int BlockHeaderSize() const override { return kMemoBlockHeaderSize; }
+  int64_t TailLength(int64_t used) const override;
 
   struct Fit {
-    int64_t prev = 0;      // block whose link points at the run (0 = the file header)
-    int64_t run = 0;       // the first run of at least n blocks, or the end block
+    int64_t prev = 0;  // block whose link points at the run (0 = the file header)
+    int64_t run = 0;   // the first run of at least n blocks, or the end block
     int64_t runSize = 0;
     int64_t runNext = 0;
     bool found = false;
@@ -187,6 +190,7 @@ class KXobjFXMemo20 : public KXobjMemo {
   void FillEndMark(uint8_t* pad, size_t size) override;
   bool MemoLength(int64_t& total) override;
   int BlockHeaderSize() const override { return kMemoBlockHeaderSize; }
+  int64_t TailLength(int64_t used) const override;
   int64_t FirstDataBlock() const override;
   uint32_t NextFreeWord() const override;
   void SetNextFreeWord(uint32_t block) override;

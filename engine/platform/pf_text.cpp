@@ -62,8 +62,7 @@ class Iconv {
     size_t inLeft = inLength;
     char* outPtr = out;
     size_t outLeft = outCapacity;
-    if (::iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft) == kIconvError || inLeft != 0)
-      return -1;
+    if (::iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft) == kIconvError || inLeft != 0) return -1;
     if (::iconv(cd_, nullptr, nullptr, &outPtr, &outLeft) == kIconvError) return -1;
     return static_cast<long>(outPtr - out);
   }
@@ -102,8 +101,7 @@ ByteTable BuildTranslation(const std::string& from, const std::string& to) {
 locale_t CaseLocale() {
   static const locale_t locale = [] {
     for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-      if (locale_t l = ::newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr)))
-        return l;
+      if (locale_t l = ::newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr))) return l;
     }
     return static_cast<locale_t>(nullptr);
   }();

@@ -70,8 +70,7 @@ TEST(PlatformFileTransfer, WriteAtPositionsAndFillsGapsWithZeros) {
   ASSERT_EQ(file.WriteAt(1, "\x7F", 1, done), 0);
   EXPECT_EQ(file.Flush(), 0);
 
-  EXPECT_EQ(ReadBytes(dir.File("t.dat")),
-            (std::vector<uint8_t>{1, 0x7F, 3, 4, 0, 0, 0, 0, 1, 2}));
+  EXPECT_EQ(ReadBytes(dir.File("t.dat")), (std::vector<uint8_t>{1, 0x7F, 3, 4, 0, 0, 0, 0, 1, 2}));
   std::vector<uint8_t> back(10);
   ASSERT_EQ(file.ReadAt(0, back.data(), back.size(), done), 0);
   EXPECT_EQ(done, 10u);

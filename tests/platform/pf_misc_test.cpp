@@ -51,9 +51,7 @@ class ScopedEnv {
 // ---------------------------------------------------------------------------------------
 // Short date format
 
-TEST(PlatformMiscDateFormat, DefaultsToMonthDayYear) {
-  EXPECT_EQ(ShortDateFormat(), "MM/DD/YYYY");
-}
+TEST(PlatformMiscDateFormat, DefaultsToMonthDayYear) { EXPECT_EQ(ShortDateFormat(), "MM/DD/YYYY"); }
 
 TEST(PlatformMiscDateFormat, SettingIsSeenByEveryThread) {
   const std::string saved = ShortDateFormat();

@@ -87,8 +87,7 @@ TEST(PlatformPathCanonical, SymbolicLinksAreResolved) {
 
 TEST(PlatformPathCanonical, MissingPartsAreNormalisedLexically) {
   TempDir dir;
-  EXPECT_EQ(CanonicalPath(dir.File("no/such/../dir/./t.dbf")),
-            RealDir(dir) + "/no/dir/t.dbf");
+  EXPECT_EQ(CanonicalPath(dir.File("no/such/../dir/./t.dbf")), RealDir(dir) + "/no/dir/t.dbf");
   EXPECT_EQ(CanonicalPath(dir.File("newdir/")), RealDir(dir) + "/newdir");
   EXPECT_EQ(CanonicalPath("/"), "/");
 }

@@ -179,8 +179,8 @@ TEST_F(PlatformText, ToUtf8ConvertsOemCodePages) {
 }
 
 TEST_F(PlatformText, ToUtf8ReplacesBytesThatCannotBeConverted) {
-  EXPECT_EQ(ToUtf8("a\x98z", "CP1251"), "a\xEF\xBF\xBDz");  // undefined in CP1251
-  EXPECT_EQ(ToUtf8("a\xC3(z", "UTF-8"), "a\xEF\xBF\xBD(z");  // broken UTF-8
+  EXPECT_EQ(ToUtf8("a\x98z", "CP1251"), "a\xEF\xBF\xBDz");                 // undefined in CP1251
+  EXPECT_EQ(ToUtf8("a\xC3(z", "UTF-8"), "a\xEF\xBF\xBD(z");                // broken UTF-8
   EXPECT_EQ(ToUtf8("ok\xE2\x82", "UTF-8"), "ok\xEF\xBF\xBD\xEF\xBF\xBD");  // cut short
 }
 
