@@ -10,6 +10,7 @@
 
 #include "kx6_Date.h"
 #include "kx6_bytes.h"
+#include "kx6_cnst.h"
 #include "kx6_eror.h"
 #include "kx6_glbl.h"
 #include "kx6_memo.h"
@@ -117,6 +118,20 @@ bool IsBlankNumber(std::string_view text) {
     return false;
   }
   return text.find_first_not_of(" .") == std::string_view::npos;
+}
+
+// The day of a date typed by the user: the display form or yyyymmdd. Eight digits that
+// name no date are refused like any other text that is no date, rather than read as the
+// runtime's day 0.
+int32_t EntryDay(const std::string& text) {
+  const TkxDBFDate& dates = GlobalDateConverter();
+  const int32_t day = dates.TextToDay(text);
+  const std::string entry = Trim(text);
+  if (day == dates.DayOffset && entry.size() == 8 &&
+      std::all_of(entry.begin(), entry.end(), IsDigit) && dates.StorageForm(day) != entry) {
+    throw EConvertError(FormatMessage(kMsgInvalidDate, {entry}));
+  }
+  return day;
 }
 
 bool IsMemoType(char type) { return type == 'M' || type == 'G' || type == 'B'; }
@@ -623,7 +638,7 @@ bool KXO_dBaseFld::PutBinaryText(const DbfFieldInfo& field, const std::string& t
     if (entry.empty()) return PutBinaryNumber(field, 0);
     // A date (display or stored form), optionally followed by hh:mm[:ss].
     const size_t blank = entry.find(' ');
-    const int32_t day = GlobalDateConverter().TextToDay(entry.substr(0, blank));
+    const int32_t day = EntryDay(entry.substr(0, blank));
     int hours = 0, minutes = 0, seconds = 0;
     if (blank != std::string::npos) {
       const std::string time = Trim(entry.substr(blank));
@@ -656,7 +671,7 @@ bool KXO_dBaseFld::PutFieldText(int32_t f, const std::string& text) {
   if (IsBinaryField(*field)) return PutBinaryText(*field, text);
   switch (field->type) {
     case 'D':
-      return PutDate(f, GlobalDateConverter().TextToDay(text));
+      return PutDate(f, EntryDay(text));
     case 'L': {
       const std::string entry = Trim(text);
       const char c = entry.empty() ? 'F' : entry[0];
@@ -741,6 +756,11 @@ bool KXO_dBaseFld::WriteMemo(int32_t f, std::span<const uint8_t> data) {
   const int32_t written = memo->MemoWrite(data.data(), data.size(), block);
   // 0 for a non-empty text means the memo file did not take it: keep the old reference.
   if (written == 0 && !data.empty()) return false;
+  if (written == 0 && !IsBinaryField(*field)) {
+    // No memo: a blank block number, as other programs write it.
+    StoreFieldText(*field, std::string());
+    return true;
+  }
   return PutNumber(field->number, written);
 }
 

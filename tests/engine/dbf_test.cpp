@@ -146,7 +146,7 @@ TEST_F(DbfTest, FieldListEndsAtTheTerminatorAndNamesAtTheFirstZero) {
   ASSERT_EQ(table.FieldCount(), 2);
   EXPECT_EQ(table.Fields()[0].name, "NAME");
   table.GetRecord(1);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(table.Buffer()), 10), " BOB     7");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(table.Buffer()), 10), " BOB   7  ");
 }
 
 TEST_F(DbfTest, VisualTableFieldCountFromHeaderLength) {
