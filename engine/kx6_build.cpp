@@ -85,10 +85,9 @@ void KXO_DBFBuild::WriteIfPending() noexcept {
   }
 }
 
-bool KXO_DBFBuild::Refuse(int32_t code, const std::string& info) {
+void KXO_DBFBuild::Refuse(int32_t code, const std::string& info) {
   refused_ = true;
   RaiseEngineError(code, code == ErrFieldName ? SubFieldName : SubFieldType, info);
-  return false;
 }
 
 int KXO_DBFBuild::AddField(const std::string& name, char type, int length, int decimals) {

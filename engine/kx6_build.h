@@ -83,7 +83,7 @@ class KXO_DBFBuild : public TkxCollection<DbfDescriptor> {
   virtual std::string MemoExtension() const { return ".dbt"; }
 
  private:
-  bool Refuse(int32_t code, const std::string& info);
+  void Refuse(int32_t code, const std::string& info);
   void DiscardTable(bool created);
 
   uint16_t memoBlockSize_ = 512;
