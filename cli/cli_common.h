@@ -44,7 +44,21 @@ std::string TableEncoding(const Arguments& args, uint8_t mark);
 using CommandFn = int (*)(const Arguments& args);
 int CmdInfo(const Arguments& args);
 int CmdDump(const Arguments& args);
+int CmdEval(const Arguments& args);
 int CmdCreate(const Arguments& args);
 int CmdImport(const Arguments& args);
+int CmdIndex(const Arguments& args);
+int CmdKeys(const Arguments& args);
+int CmdTags(const Arguments& args);
+int CmdPack(const Arguments& args);
+int CmdZap(const Arguments& args);
+int CmdReindex(const Arguments& args);
+int CmdCopy(const Arguments& args);
+int CmdCopyStructure(const Arguments& args);
+int CmdRename(const Arguments& args);
+int CmdSearch(const Arguments& args);
+int CmdDelete(const Arguments& args);
+int CmdRecall(const Arguments& args);
+int CmdReplace(const Arguments& args);
 
 }  // namespace fendral::cli

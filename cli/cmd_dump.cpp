@@ -7,6 +7,7 @@
 #include "cli_values.h"
 #include "kx6_eror.h"
 #include "kx6_fld.h"
+#include "table_open.h"
 #include "text_codec.h"
 
 namespace fendral::cli {
@@ -18,11 +19,13 @@ constexpr size_t kFlushAt = 64 * 1024;
 
 int CmdDump(const Arguments& args) {
   if (args.positional.size() != 1)
-    throw UsageError{"usage: fendral-cli dump TABLE [--encoding NAME]"};
-  tolvern::KXO_dBaseFld table(args.positional[0], false, true);
+    throw UsageError{"usage: fendral-cli dump TABLE [--encoding NAME] [--index FILE [--tag NAME]] "
+                     "[--filter EXPR] [--hide-deleted]"};
+  auto opened = OpenTable(args.positional[0], args, OpenOptions{});
+  tolvern::KXO_dBHandler& table = *opened;
   const TextCodec codec(TableEncoding(args, table.CodePageMark()));
   RecordWriter writer(table, codec);
-  table.SetReadAhead(kReadAheadBytes);
+  if (!table.CurrentOrder()) table.SetReadAhead(kReadAheadBytes);
 
   std::string out;
   out.reserve(kFlushAt + 4096);

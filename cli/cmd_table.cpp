@@ -10,6 +10,7 @@
 #include "json.h"
 #include "kx6_build.h"
 #include "kx6_fld.h"
+#include "table_open.h"
 #include "text_codec.h"
 
 namespace fendral::cli {
@@ -97,7 +98,11 @@ int CmdImport(const Arguments& args) {
     std::fprintf(stderr, "Cannot find file %s\n", args.positional[1].c_str());
     return 1;
   }
-  tolvern::KXO_dBaseFld table(args.positional[0], true, true);
+  OpenOptions options;
+  options.readWrite = true;
+  options.productionIndex = true;
+  auto opened = OpenTable(args.positional[0], args, options);
+  tolvern::KXO_dBHandler& table = *opened;
   const TextCodec codec(TableEncoding(args, table.CodePageMark()));
   RecordReader reader(table, codec);
   std::string text;

@@ -20,9 +20,23 @@ struct Command {
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"info", &fendral::cli::CmdInfo, {"--encoding"}},
-      {"dump", &fendral::cli::CmdDump, {"--encoding"}},
+      {"dump", &fendral::cli::CmdDump, {"--encoding", "--index", "--tag", "--filter"}},
+      {"eval", &fendral::cli::CmdEval, {"--encoding"}},
       {"create", &fendral::cli::CmdCreate, {"--type", "--block-size"}},
-      {"import", &fendral::cli::CmdImport, {"--encoding"}},
+      {"index", &fendral::cli::CmdIndex, {"--tag", "--key", "--for", "--encoding"}},
+      {"keys", &fendral::cli::CmdKeys, {"--tag", "--seek", "--encoding"}},
+      {"tags", &fendral::cli::CmdTags, {"--encoding"}},
+      {"import", &fendral::cli::CmdImport, {"--encoding", "--index"}},
+      {"pack", &fendral::cli::CmdPack, {"--index"}},
+      {"zap", &fendral::cli::CmdZap, {"--index"}},
+      {"reindex", &fendral::cli::CmdReindex, {"--index"}},
+      {"copy", &fendral::cli::CmdCopy, {"--index", "--tag", "--filter"}},
+      {"copy-structure", &fendral::cli::CmdCopyStructure, {}},
+      {"rename", &fendral::cli::CmdRename, {"--index"}},
+      {"search", &fendral::cli::CmdSearch, {"--field", "--options", "--encoding", "--index", "--tag"}},
+      {"delete", &fendral::cli::CmdDelete, {"--index"}},
+      {"recall", &fendral::cli::CmdRecall, {"--index"}},
+      {"replace", &fendral::cli::CmdReplace, {"--index", "--encoding"}},
   };
   return commands;
 }

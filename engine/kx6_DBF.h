@@ -5,6 +5,7 @@
 // The class does not interpret field contents; field access builds on it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -107,6 +108,9 @@ class KXO_dBaseDBF : public KXO_DiskFile {
 
   // Fills the record buffer with blanks (the deletion flag included).
   void BlankBuffer();
+  // Swaps the record buffer with the saved copy: lets key expressions see the record as
+  // it was before the write that is being indexed.
+  void SwapBufferWithSaved() { buffer_.swap(saved_); }
 
   // Sequential readers may let record reads fetch up to `bytes` of following records in
   // one transfer and serve the next reads from that window; 0 (the default) reads every
@@ -175,6 +179,15 @@ class KXO_dBaseDBF : public KXO_DiskFile {
            static_cast<int64_t>(n - 1) * static_cast<int64_t>(recordLength_);
   }
   void MarkHeaderDirty() { headerDirty_ = 1; }
+  // For the table handler's positioned reads and maintenance.
+  void SetEofBof(bool eof, bool bof) {
+    eof_ = eof;
+    bof_ = bof;
+  }
+  void SetCurrentRecord(int32_t n) { current_ = n; }
+  void SetRecordCount(int32_t n) { recordCount_ = n; }
+  // Makes the buffer the saved copy (after the buffer was filled by other means).
+  void SaveBuffer() { std::copy(buffer_.begin(), buffer_.end(), saved_.begin()); }
 
  private:
   void OpenAndCheck();

@@ -14,6 +14,7 @@
 #include "kx6_eror.h"
 #include "kx6_glbl.h"
 #include "kx6_memo.h"
+#include "kx6_sqlfn.h"
 #include "kx6_tool.h"
 
 namespace tolvern {
@@ -142,12 +143,12 @@ KXO_dBaseFld::KXO_dBaseFld(const std::string& name, bool readWrite, bool shared)
     : KXO_dBaseDBF(name, readWrite, shared) {
   lookupNames_.reserve(Fields().size());
   for (const auto& field : Fields()) lookupNames_.push_back(UpperCase(TrimRight(field.name)));
-  // The expression link is built here once the expression unit exists: it registers
-  // the table functions RECNO, DELETED, BOF, EOF, TYPE and LEN and one field variable
-  // per field, in field order, and is stored in expLink_.
+  expLink_ = std::make_unique<TkxDBFExpUserLink>(*this);
 }
 
 KXO_dBaseFld::~KXO_dBaseFld() = default;
+
+TkxExpUserLink* KXO_dBaseFld::ExpressionLink() { return expLink_.get(); }
 
 // --- lookup --------------------------------------------------------------------------
 

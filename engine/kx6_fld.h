@@ -26,6 +26,7 @@ namespace tolvern {
 
 class KXobjMemo;
 class TkxDBFExpUserLink;
+class TkxExpUserLink;
 
 class KXO_dBaseFld : public KXO_dBaseDBF {
  public:
@@ -120,6 +121,10 @@ class KXO_dBaseFld : public KXO_dBaseDBF {
   // memo file could not take the text (the field then keeps its old block number).
   bool WriteMemo(int32_t f, std::span<const uint8_t> data);
 
+  // The link through which expressions compiled for this table reach its fields and
+  // table functions (built with the table, freed with it).
+  TkxExpUserLink* ExpressionLink();
+
   // The descriptor that the last access by number or name used; nullptr before any.
   const DbfFieldInfo* LastField() const { return lastField_; }
   // True for a 0x30 table's binary field types (B, G, I, M, T, Y).
@@ -130,8 +135,6 @@ class KXO_dBaseFld : public KXO_dBaseDBF {
   const DbfFieldInfo* FieldAt(int32_t f);
 
  private:
-  using ExpUserLinkPtr = std::unique_ptr<TkxDBFExpUserLink, void (*)(TkxDBFExpUserLink*)>;
-
   std::string FieldBytes(const DbfFieldInfo& field) const;
   void MarkChanged(const DbfFieldInfo& field);
   double BinaryNumber(const DbfFieldInfo& field) const;
@@ -147,9 +150,8 @@ class KXO_dBaseFld : public KXO_dBaseDBF {
   // Upper-cased names without trailing blanks, in field order, for FindField.
   std::vector<std::string> lookupNames_;
   const DbfFieldInfo* lastField_ = nullptr;
-  // The table's expression link (field variables and table functions); built by the
-  // expression unit together with its own deleter. Empty until that unit provides it.
-  ExpUserLinkPtr expLink_{nullptr, nullptr};
+  // The table's expression link (field variables and table functions).
+  std::unique_ptr<TkxDBFExpUserLink> expLink_;
 };
 
 }  // namespace tolvern

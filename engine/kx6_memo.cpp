@@ -268,6 +268,18 @@ int32_t KXobjMemo::MemoWrite(const uint8_t* data, size_t size, int32_t block) {
   return currentBlock_;
 }
 
+void KXobjMemo::FreeMemo(int32_t block) {
+  if (block <= 0) return;
+  bool tookLock = false;
+  if (Shared() && !LockMemo(tookLock)) return;
+  MemoLockGuard guard(this, tookLock);
+  FreeBlocks(block);
+  if (currentBlock_ == block) {
+    currentBlock_ = 0;
+    blockCount_ = 0;
+  }
+}
+
 bool KXobjMemo::AllocateAtEnd(int64_t n) {
   ReadFileHeader();
   const int64_t end = FileEndBlock();

@@ -71,6 +71,9 @@ class KXobjMemo : public KXO_DiskFile {
   // FoxPro: sets the next free block in the header and cuts the file there (needs
   // exclusive access). Nothing for DBT files.
   virtual void SetNextFreeBlock(int32_t block);
+  // Gives the blocks of the memo at `block` back to the file (files with a free list;
+  // others keep them), under the memo lock of a shared file.
+  void FreeMemo(int32_t block);
 
   KXO_dBaseDBF* Owner() const { return owner_; }
   uint8_t Version() const { return version_; }

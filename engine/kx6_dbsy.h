@@ -1,0 +1,161 @@
+// The table as the rest of the system sees it: field access plus everything that spans
+// records — the open index files and the current order, positioned reads that hide
+// deleted records and apply a filter and a key range, key seeks, text search, read-ahead
+// for sequential reading, index locking around writes, progress reports, and the
+// maintenance operations (pack, zap, reindex, index creation, copy, rename).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "kx6_Date.h"
+#include "kx6_fld.h"
+
+namespace tolvern {
+
+class KXobjIndexFile;
+class KXobjIndexTag;
+class TkxExpHandler;
+
+// Status report kinds.
+inline constexpr int32_t StatusStart = -1;
+inline constexpr int32_t StatusStop = 0;
+inline constexpr int32_t kStatusIndexRead = 1;
+inline constexpr int32_t kStatusIndexWrite = 2;
+inline constexpr int32_t kStatusCopy = 6;
+inline constexpr int32_t kStatusPack = 11;
+inline constexpr int32_t kStatusSearch = 21;
+
+// Table states: normal, and busy while an index is built or a text search runs.
+inline constexpr uint8_t kStateNormal = 1;
+inline constexpr uint8_t kStateBusy = 4;
+
+// Search option bits of SearchText.
+inline constexpr uint16_t kSearchCaseInsensitive = 1;
+inline constexpr uint16_t kSearchWholeValue = 2;
+inline constexpr uint16_t kSearchWildcards = 4;
+inline constexpr uint16_t kSearchNotBusy = 8;
+inline constexpr uint16_t kSearchKeepOrder = 16;
+inline constexpr uint16_t kSearchAnchored = 32;
+
+class KXO_dBHandler : public KXO_dBaseFld {
+ public:
+  static constexpr int kMaxIndexFiles = 63;
+
+  KXO_dBHandler(const std::string& name, bool readWrite, bool shared);
+  ~KXO_dBHandler() override;
+
+  // --- positioned reads -------------------------------------------------------------
+  // Reads in the current order, skipping hidden deleted records, records outside the
+  // filter and the range, and records AcceptRecord refuses; a record number reads that
+  // record directly.
+  void GetRecord(int32_t position) override;
+  virtual void SkipRecords(int32_t count);
+  // Seeks `key` (text; a decimal number for numeric orders, YYYYMMDD for dates) in the
+  // current order. Soft seek leaves a failed seek on the next greater key.
+  virtual bool FindKey(const std::string& key);
+  // Exact seek in any open tag; the record number or -1. The position does not change.
+  virtual int32_t FindKeyInTag(const std::string& tagName, const std::string& key);
+  // Asked for every record a positioned read stops on; false moves on.
+  virtual bool AcceptRecord() { return true; }
+  virtual bool LockIndexFiles();
+  void UnlockIndexFiles();
+  bool Found() const { return found_; }
+  bool SoftSeek = false;
+
+  // --- writes -----------------------------------------------------------------------
+  void AppendRecord() override;
+  void PutRecord(int32_t number) override;
+  bool RecordEvent(int event, int32_t number) override;
+  void SetLockProtocol(int protocol) override;
+  bool HasIndex() override;
+  bool RenameTo(const std::string& newName) override;
+
+  // --- range and filter -------------------------------------------------------------
+  void SetRange(const std::string& lowKey, const std::string& highKey, bool lowFlag = true,
+                bool highFlag = true);
+  void ClearRange();
+  // Compiles the filter and evaluates it once on every record. A filter that does not
+  // give a logical value raises "Filter expression must return boolean result".
+  void SetFilterExpression(const std::string& expression, bool caseInsensitive = false,
+                           bool translate = false, bool partialCompare = true);
+  void SetFilterActive(bool wanted);
+  void RebuildFilter();
+  bool FilterActive() const { return filterActive_; }
+  const std::string& FilterText() const { return filterText_; }
+
+  // Finds `text` in field `fieldNo` (0: every field) from record `recNo` (0: the top) on;
+  // on a match sets both and answers true. SearchOptions holds the option bits.
+  bool SearchText(const std::string& text, int32_t& fieldNo, bool translate,
+                  int32_t lastRecord, int32_t& recNo);
+  uint16_t SearchOptions = 0;
+
+  // --- index files and order --------------------------------------------------------
+  int OpenIndexList(const std::string& list, const std::string& tagName);
+  // 0 opened; -1 a file of that name is open already; 2 it could not be opened;
+  // 2112 its tags could not be read; 3 no slot is free.
+  int OpenIndexFile(const std::string& fileName);
+  // Opens the production index (the CDX or MDX file named like the table) when there is
+  // one; answers whether it did.
+  bool OpenProductionIndex();
+  int CloseIndexFile(const std::string& fileName);
+  void CloseAllIndexes();
+  // Selects a tag by name ("" for natural order); the slot of its file, 0 for natural.
+  int SelectOrder(const std::string& tagName, bool keepPosition);
+  KXobjIndexTag* TagByNumber(int n) const;
+  KXobjIndexTag* TagByName(const std::string& name) const;
+  KXobjIndexTag* CurrentOrder() const { return currentOrder_; }
+  const std::string& CurrentOrderName() const { return orderName_; }
+  KXobjIndexFile* IndexFile(int slot) const;  // slot 1..63
+  int IndexFileCount() const;
+
+  // --- read-ahead -------------------------------------------------------------------
+  void AllowReadAhead(bool allowed);
+  void SetReadAheadOn(bool on);
+  bool ReadAheadOn() const { return readAheadOn_; }
+
+  // --- maintenance ------------------------------------------------------------------
+  void Pack();
+  void Zap();
+  void ReindexAll();
+  // Sort options: 0 ascending, 1 descending, 7 / 8 the same with general collation.
+  int IndexOn(const std::string& indexFileName, const std::string& tagName, int sortOption,
+              bool duplicates, const std::string& forExpression,
+              const std::string& keyExpression);
+  int DeleteTag(const std::string& indexFileName, const std::string& tagName);
+  void CopyTable(const std::string& newFileName);
+  void CopyStructure(const std::string& newFileName);
+
+ private:
+  // A canonical index path: the table's directory when none is given, ".ndx" (in the
+  // case of the table's extension) when there is no extension; an existing file of
+  // that name in another case is found.
+  std::string IndexPath(const std::string& fileName) const;
+  std::unique_ptr<KXobjIndexFile> MakeIndexFile(const std::string& path, bool create);
+  bool ReadThroughTag(int32_t code, int32_t direction, int32_t& target);
+  bool WalkFilterSet(int32_t code, int32_t& target);
+  void EvaluateFilterOnAllRecords();
+  bool FilterAccepts();
+  // Refuses a write that an open index could not follow, before anything is written.
+  void CheckIndexesMaintainable();
+  bool MemoFieldBlocks(std::vector<int>& fields) const;
+
+  KXobjIndexTag* currentOrder_ = nullptr;
+  std::string orderName_;
+  std::array<std::unique_ptr<KXobjIndexFile>, kMaxIndexFiles> indexFiles_;
+  bool readAheadOn_ = false;
+  bool readAheadAllowed_ = true;
+  bool found_ = false;
+  std::unique_ptr<TkxHugeSet> filterSet_;
+  std::unique_ptr<TkxExpHandler> filterExpr_;
+  std::string filterText_;
+  bool filterWanted_ = false;
+  bool filterActive_ = false;
+  bool appendPending_ = false;
+  bool suspendIndexUpdates_ = false;
+  int newTagCollation_ = 1;  // collation of CDX tags made by IndexOn: 1 machine, 2 general
+};
+
+}  // namespace tolvern

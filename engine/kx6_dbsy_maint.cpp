@@ -1,0 +1,616 @@
+// The maintenance operations of the table handler: pack, zap, reindex, index creation and
+// tag deletion, copying a table or its structure, renaming, and the text search.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "kx6_build.h"
+#include "kx6_bytes.h"
+#include "kx6_cnst.h"
+#include "kx6_dbsy.h"
+#include "kx6_glbl.h"
+#include "kx6_indx.h"
+#include "kx6_memo.h"
+#include "kx6_tool.h"
+#include "platform/pf_path.h"
+#include "platform/pf_text.h"
+
+namespace tolvern {
+
+namespace {
+
+constexpr int kFptBlockHeader = 8;
+
+// Restores the order, the read-ahead state and the table state however the operation
+// ends.
+class OrderKeeper {
+ public:
+  explicit OrderKeeper(KXO_dBHandler& table)
+      : table_(table), order_(table.CurrentOrderName()), ahead_(table.ReadAheadOn()) {}
+  ~OrderKeeper() {
+    try {
+      table_.SetState(kStateNormal);
+      if (!order_.empty() && table_.TagByName(order_)) {
+        table_.SelectOrder(order_, true);
+      }
+      table_.SetReadAheadOn(ahead_);
+    } catch (...) {
+      // Restoring the order is best effort; the operation's own error is what counts.
+    }
+  }
+  OrderKeeper(const OrderKeeper&) = delete;
+  OrderKeeper& operator=(const OrderKeeper&) = delete;
+
+ private:
+  KXO_dBHandler& table_;
+  std::string order_;
+  bool ahead_;
+};
+
+}  // namespace
+
+bool KXO_dBHandler::MemoFieldBlocks(std::vector<int>& fields) const {
+  fields.clear();
+  const bool visual = Version() == kVersionVisual;
+  for (const auto& f : Fields()) {
+    const bool memo = f.type == 'M' || f.type == 'G' || (f.type == 'B' && !visual) ||
+                      (visual && f.type == 'W');
+    if (memo) fields.push_back(f.number);
+  }
+  return !fields.empty();
+}
+
+// ---------------------------------------------------------------------------------------
+// Pack
+
+void KXO_dBHandler::Pack() {
+  if (Shared()) {
+    CheckError(ErrAccessDenied, SubPack);
+    return;
+  }
+  CheckIndexesMaintainable();
+  const std::string order = orderName_;
+  const bool ahead = readAheadOn_;
+  std::vector<int> memoFields;
+  KXobjMemo* memo = MemoFieldBlocks(memoFields) ? OpenMemo() : nullptr;
+  const bool fox = memo && (Version() == kVersionFoxMemo || Version() == kVersionVisual);
+  const bool db4 = memo && Version() == kVersionDb4Memo;
+
+  if (currentOrder_) SelectOrder("", true);
+  SetReadAheadOn(false);
+  SetReadAheadOn(true);
+  const int32_t count = RecordCount();
+  StatusUpdate(StatusStart, kStatusPack, count);
+  // Record writes below move records; the indexes are rebuilt afterwards instead.
+  struct Suspend {
+    bool& flag;
+    explicit Suspend(bool& f) : flag(f) { flag = true; }
+    ~Suspend() { flag = false; }
+  } suspend{suspendIndexUpdates_};
+
+  // FoxPro memos are compacted first, in block order, so that a memo only ever moves
+  // towards the start of the file and never over a memo that has not been read yet.
+  if (fox) {
+    struct Ref {
+      int32_t block;
+      int32_t recno;
+      int field;
+    };
+    std::vector<Ref> refs;
+    for (int32_t j = 1; j <= count; ++j) {
+      KXO_dBaseFld::GetRecord(j);
+      if (Eof()) break;
+      for (int f : memoFields) {
+        const int32_t block = static_cast<int32_t>(std::llround(GetNumber(f)));
+        if (block <= 0) continue;
+        if (IsDeleted()) continue;
+        refs.push_back({block, j, f});
+      }
+    }
+    std::stable_sort(refs.begin(), refs.end(),
+                     [](const Ref& a, const Ref& b) { return a.block < b.block; });
+    const int64_t size = memo->MemoBlockSize() > 0 ? memo->MemoBlockSize() : 1;
+    int64_t writePos = (512 + size - 1) / size;  // the first block after the header
+    int32_t lastBlock = -1;
+    int32_t lastNew = -1;
+    for (const Ref& r : refs) {
+      int32_t newBlock;
+      if (r.block == lastBlock) {
+        newBlock = lastNew;  // two fields sharing one memo keep sharing it
+      } else {
+        std::vector<uint8_t> data;
+        uint8_t head[kFptBlockHeader] = {0, 0, 0, 1, 0, 0, 0, 0};
+        try {
+          data = memo->MemoRead(r.block);
+          memo->ReadAt(static_cast<int64_t>(r.block) * size, head, kFptBlockHeader);
+        } catch (const ETolvernError&) {
+          continue;  // a damaged memo stays where it is, untouched
+        }
+        if (writePos > r.block) writePos = r.block;  // never happens with sorted refs
+        ByteWriter(head, sizeof head).U32BE(4, static_cast<uint32_t>(data.size()));
+        const int64_t at = writePos * size;
+        if (writePos != r.block) {
+          memo->WriteAt(at, head, kFptBlockHeader);
+          if (!data.empty()) memo->WriteAt(at + kFptBlockHeader, data.data(),
+                                           static_cast<int64_t>(data.size()));
+        }
+        newBlock = static_cast<int32_t>(writePos);
+        writePos += (kFptBlockHeader + static_cast<int64_t>(data.size()) + size - 1) / size;
+        lastBlock = r.block;
+        lastNew = newBlock;
+      }
+      if (newBlock != r.block) {
+        KXO_dBaseFld::GetRecord(r.recno);
+        PutNumber(r.field, newBlock);
+        KXO_dBaseDBF::PutRecord(r.recno);
+      }
+    }
+    memo->FlushFile();
+    memo->SetNextFreeBlock(static_cast<int32_t>(writePos));
+  }
+
+  int32_t kept = 0;
+  for (int32_t j = 1; j <= count; ++j) {
+    KXO_dBaseFld::GetRecord(j);
+    if (Eof()) break;
+    if (!IsDeleted()) {
+      ++kept;
+      if (kept != j) KXO_dBaseDBF::PutRecord(kept);
+    } else if (db4) {
+      for (int f : memoFields) {
+        const int32_t block = static_cast<int32_t>(std::llround(GetNumber(f)));
+        if (block > 0) {
+          try {
+            memo->FreeMemo(block);
+          } catch (const ETolvernError&) {
+            // A damaged memo of a removed record is simply left behind.
+          }
+        }
+      }
+    }
+    if ((j & 0x3FF) == 0) StatusUpdate(kStatusPack, j, 0);
+  }
+
+  if (kept < count) {
+    // Everything written so far reaches the disk before the file is cut, so a failure
+    // on the way leaves a whole table rather than a cut one.
+    KXO_DiskFile::FlushFile();
+    if (memo) memo->FlushFile();
+    SetRecordCount(kept);
+    SetCurrentRecord(0);
+    const uint8_t mark = static_cast<uint8_t>(EOFMark);
+    const int64_t end = RecordOffset(kept + 1);
+    WriteAt(end, &mark, 1);
+    TruncateAt(end + 1);
+  }
+  MarkHeaderDirty();
+  WriteHeader();
+  StatusUpdate(StatusStop, 0, 0);
+  suspendIndexUpdates_ = false;
+  if (kept < count) ReindexAll();
+  if (!order.empty() && TagByName(order)) SelectOrder(order, false);
+  SetReadAheadOn(ahead);
+  GetRecord(PosTop);
+}
+
+// ---------------------------------------------------------------------------------------
+// Zap and reindex
+
+void KXO_dBHandler::Zap() {
+  if (Shared()) {
+    CheckError(ErrAccessDenied, SubZap);
+    return;
+  }
+  CheckIndexesMaintainable();
+  std::vector<int> memoFields;
+  if (MemoFieldBlocks(memoFields)) {
+    if (KXobjMemo* memo = OpenMemo()) {
+      std::vector<uint8_t> head(512, 0);
+      memo->ReadAt(0, head.data(), 512);
+      ByteWriter w(head.data(), head.size());
+      const bool fox = Version() == kVersionFoxMemo || Version() == kVersionVisual;
+      if (fox) {
+        const int32_t size = std::max(1, memo->MemoBlockSize());
+        w.U32BE(0, static_cast<uint32_t>((512 + size - 1) / size));
+      } else {
+        w.U32LE(0, 1);
+      }
+      memo->WriteAt(0, head.data(), 512);
+      memo->TruncateAt(512);
+      memo->FlushFile();
+    }
+  }
+  SetRecordCount(0);
+  SetCurrentRecord(0);
+  const uint8_t mark = static_cast<uint8_t>(EOFMark);
+  WriteAt(HeaderLength(), &mark, 1);
+  TruncateAt(HeaderLength() + 1);
+  MarkHeaderDirty();
+  WriteHeader();
+  GetRecord(PosTop);
+  ReindexAll();
+}
+
+void KXO_dBHandler::ReindexAll() {
+  const std::string order = orderName_;
+  if (currentOrder_) SelectOrder("", true);
+  const bool ahead = readAheadOn_;
+  SetState(kStateBusy);
+  SetReadAheadOn(true);
+  try {
+    for (auto& file : indexFiles_)
+      if (file) file->Reindex();
+  } catch (...) {
+    SetState(kStateNormal);
+    SetReadAheadOn(ahead);
+    throw;
+  }
+  SetState(kStateNormal);
+  SetReadAheadOn(ahead);
+  if (!order.empty() && TagByName(order)) {
+    SelectOrder(order, false);
+  } else {
+    GetRecord(PosTop);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Index creation and tag deletion
+
+int KXO_dBHandler::IndexOn(const std::string& indexFileName, const std::string& tagName,
+                           int sortOption, bool duplicates, const std::string& forExpression,
+                           const std::string& keyExpression) {
+  CloseAllIndexes();
+  const bool ahead = readAheadOn_;
+  SetReadAheadOn(true);
+  const std::string path = IndexPath(indexFileName);
+  std::string ext = platform::ExtensionOf(Trim(indexFileName));
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (ext.empty()) ext = ".NDX";
+  const std::string tag = Trim(tagName).size() >= 1 && Trim(tagName).size() <= 31
+                              ? Trim(tagName)
+                              : std::string();
+  const bool multi = ext == ".CDX" || ext == ".MDX";
+  if (multi && tag.empty()) {
+    SetReadAheadOn(ahead);
+    FileError(5117, SubIndexTag, "Tag Field is Empty");
+    return 0;
+  }
+  if (!multi && ext != ".NTX" && ext != ".NDX") {
+    SetReadAheadOn(ahead);
+    FileError(2, SubCodeNone, path.c_str());
+    return 0;
+  }
+  newTagCollation_ = sortOption == 7 || sortOption == 8 ? 2 : 1;
+  std::unique_ptr<KXobjIndexFile> file = MakeIndexFile(path, true);
+  if (!file || !file->Opened()) {
+    SetReadAheadOn(ahead);
+    FileError(2, SubCodeNone, path.c_str());
+    return 0;
+  }
+  const std::string name = multi ? tag : NameWithoutExtension(path);
+  const bool descending = sortOption == 1 || sortOption == 8;
+  SetState(kStateBusy);
+  try {
+    file->TagAdd(name, keyExpression, forExpression, !descending, !duplicates);
+    file.reset();
+  } catch (...) {
+    SetState(kStateNormal);
+    file.reset();
+    SetReadAheadOn(ahead);
+    throw;
+  }
+  SetState(kStateNormal);
+  SetReadAheadOn(ahead);
+  return 0;
+}
+
+int KXO_dBHandler::DeleteTag(const std::string&, const std::string& tagName) {
+  if (Trim(tagName).empty()) return 1;
+  KXobjIndexTag* tag = TagByName(tagName);
+  if (!tag) return 1;
+  if (tag == currentOrder_) SelectOrder("", true);
+  KXobjIndexFile* file = tag->File();
+  if (file->TagDelete(UpperCase(Trim(tagName))) != 0) return -1;
+  if (file->TagCount() == 0) {
+    for (auto& slot : indexFiles_)
+      if (slot.get() == file) slot.reset();
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Copies and rename
+
+void KXO_dBHandler::CopyStructure(const std::string& newFileName) {
+  std::unique_ptr<KXO_DBFBuild> builder;
+  if (Version() == kVersionDb4Memo) {
+    builder = std::make_unique<KXO_DB4Build>(newFileName);
+  } else if (Version() == kVersionFoxMemo) {
+    auto fox = std::make_unique<KXO_DBFoxBuild>(newFileName);
+    if (KXobjMemo* memo = OpenMemo()) {
+      fox->SetMemoBlockSize(static_cast<uint16_t>(std::clamp(memo->MemoBlockSize(), 1, 65535)));
+    }
+    builder = std::move(fox);
+  } else {
+    builder = std::make_unique<KXO_DBFBuild>(newFileName);
+  }
+  builder->SetWriteEnabled(false);
+  for (const auto& f : Fields()) {
+    if (builder->AddField(f.name, f.type, f.length, f.decimals) < 0) return;
+  }
+  builder->SetWriteEnabled(true);
+  builder->WriteTable();
+}
+
+void KXO_dBHandler::CopyTable(const std::string& newFileName) {
+  while (!LockWholeFile()) platform::SleepMs(MemoLockWaitStep);
+  struct Unlock {
+    KXO_dBHandler* t;
+    ~Unlock() {
+      try {
+        t->UnlockRegion();
+      } catch (...) {
+      }
+    }
+  } unlock{this};
+  RefreshHeader();
+  StatusUpdate(StatusStart, kStatusCopy, RecordCount());
+  const int32_t saved = CurrentRecord();
+  CopyStructure(newFileName);
+  std::string target = newFileName;
+  if (platform::ExtensionOf(target).empty()) target += kDefaultExtension;
+  KXO_dBHandler copy(target, true, false);
+  std::vector<int> memoFields;
+  const bool memos = MemoFieldBlocks(memoFields);
+  KXobjMemo* source = memos ? OpenMemo() : nullptr;
+  KXobjMemo* dest = memos ? copy.OpenMemo() : nullptr;
+  for (GetRecord(PosTop); !Eof(); GetRecord(PosNext)) {
+    StatusUpdate(kStatusCopy, CurrentRecord(), 0);
+    std::memcpy(copy.Buffer(), Buffer(), static_cast<size_t>(RecordLength()));
+    if (source && dest) {
+      for (int f : memoFields) {
+        const int32_t block = static_cast<int32_t>(std::llround(GetNumber(f)));
+        if (block <= 0) continue;
+        std::vector<uint8_t> data;
+        try {
+          data = source->MemoRead(block);
+        } catch (const ETolvernError&) {
+          data.clear();  // a damaged memo is not carried over
+        }
+        if (data.empty()) {
+          copy.PutNumber(f, 0);
+          copy.StoreFieldText(copy.Fields()[static_cast<size_t>(f - 1)], "");
+          continue;
+        }
+        const int32_t newBlock = dest->MemoWrite(data.data(), data.size(), 0);
+        copy.PutNumber(f, newBlock);
+      }
+    }
+    const bool deleted = IsDeleted();
+    copy.AppendRecord();
+    if (deleted) copy.DeleteRecord();
+  }
+  copy.FlushFile();
+  StatusUpdate(StatusStop, 0, 0);
+  if (saved > 0 && saved <= RecordCount()) KXO_dBaseFld::GetRecord(saved);
+}
+
+bool KXO_dBHandler::RenameTo(const std::string& newName) {
+  const std::string oldBase = UpperCase(NameWithoutExtension(FileName()));
+  std::string target = newName;
+  if (target.find('/') == std::string::npos) {
+    target = platform::DirectoryOf(FileName()) + "/" + target;
+  }
+  if (platform::ExtensionOf(target).empty()) target += platform::ExtensionOf(FileName());
+  KXO_dBaseFld::RenameTo(target);
+  const std::string newBase = NameWithoutExtension(target);
+  for (auto& file : indexFiles_) {
+    if (!file) continue;
+    if (UpperCase(NameWithoutExtension(file->FileName())) == oldBase) {
+      file->Rename(platform::DirectoryOf(target) + "/" + newBase +
+                   platform::ExtensionOf(file->FileName()));
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Text search
+
+namespace {
+
+// Matches `pattern` (with '?' already copied into `value`) inside `value`.
+bool FindIn(const std::string& value, const std::string& pattern, bool anyStart, bool mayEndEarly) {
+  if (pattern.size() > value.size()) return false;
+  if (!mayEndEarly) {
+    const std::string trimmed = TrimRight(value);
+    if (trimmed.size() < pattern.size()) return false;
+    if (!anyStart) return trimmed == pattern;
+    return trimmed.compare(trimmed.size() - pattern.size(), pattern.size(), pattern) == 0;
+  }
+  if (!anyStart) return value.compare(0, pattern.size(), pattern) == 0;
+  return value.find(pattern) != std::string::npos;
+}
+
+double Round48(double v) {
+  // A 48-bit real keeps about 11-12 significant digits.
+  if (v == 0 || !std::isfinite(v)) return v;
+  const double scale = std::pow(10.0, 11 - static_cast<int>(std::floor(std::log10(std::fabs(v)))));
+  return std::round(v * scale) / scale;
+}
+
+}  // namespace
+
+bool KXO_dBHandler::SearchText(const std::string& text, int32_t& fieldNo, bool translate,
+                               int32_t lastRecord, int32_t& recNo) {
+  if (fieldNo > FieldCount() || fieldNo < 0 || text.empty()) return false;
+  const int first = fieldNo == 0 ? 1 : fieldNo;
+  const int last = fieldNo == 0 ? FieldCount() : fieldNo;
+  const bool caseInsensitive = SearchOptions & kSearchCaseInsensitive;
+  bool whole = SearchOptions & kSearchWholeValue;
+  std::string pattern = text;
+  if (caseInsensitive) pattern = platform::AnsiUpper(pattern);
+  if (translate && !caseInsensitive) pattern = platform::AnsiToOem(pattern);
+  bool anyStart = !(SearchOptions & kSearchAnchored);
+  bool mayEndEarly = true;
+  std::vector<size_t> wild;
+  if (SearchOptions & kSearchWildcards) {
+    anyStart = false;
+    mayEndEarly = false;
+    if (!pattern.empty() && pattern.front() == '*') {
+      pattern.erase(0, 1);
+      anyStart = true;
+      whole = false;
+    }
+    if (!pattern.empty() && pattern.back() == '*') {
+      pattern.pop_back();
+      mayEndEarly = true;
+      whole = false;
+    }
+    if (!anyStart) {
+      for (size_t i = 0; i < pattern.size(); ++i)
+        if (pattern[i] == '?') wild.push_back(i);
+      if (!wild.empty()) whole = false;
+    }
+  } else if (whole) {
+    mayEndEarly = false;
+  }
+  if (pattern.empty()) return false;
+  double number = 0;
+  bool isNumber = false;
+  {
+    const std::string t = Trim(text);
+    char* end = nullptr;
+    number = std::strtod(t.c_str(), &end);
+    isNumber = !t.empty() && end && *end == '\0';
+  }
+  int32_t day = 0;
+  bool dayTried = false;
+  const bool logical = LogicalTrueChars.find(text[0]) != std::string::npos;
+
+  StatusUpdate(StatusStart, kStatusSearch, RecordCount());
+  const std::string order = orderName_;
+  const bool ahead = readAheadOn_;
+  const uint8_t savedState = State();
+  int32_t counter = 0;
+  bool match = false;
+  int32_t matchRec = 0;
+  int matchField = 0;
+  auto restore = [&]() {
+    SetState(kStateNormal);
+    if (!(SearchOptions & kSearchKeepOrder) && !order.empty() && TagByName(order)) {
+      KXobjIndexTag* tag = TagByName(order);
+      currentOrder_ = tag;
+      orderName_ = order;
+      tag->ReadPath(2);
+    }
+    SetReadAheadOn(ahead);
+  };
+  try {
+    if (!(SearchOptions & kSearchKeepOrder) && currentOrder_) {
+      currentOrder_->FreePath();
+      currentOrder_ = nullptr;
+      orderName_.clear();
+    }
+    if (!currentOrder_) SetReadAheadOn(true);
+    if (recNo > 0) {
+      GetRecord(recNo);
+      SkipRecords(1);
+    } else {
+      GetRecord(PosTop);
+    }
+    if (!(SearchOptions & kSearchNotBusy)) SetState(kStateBusy);
+    (void)savedState;
+    for (; !Eof() && !match; ) {
+      if (lastRecord > 0 && CurrentRecord() > lastRecord) break;
+      for (int f = first; f <= last && !match; ++f) {
+        const DbfFieldInfo& field = Fields()[static_cast<size_t>(f - 1)];
+        switch (field.type) {
+          case 'C': {
+            std::string value = GetField(f);
+            if (value.size() < pattern.size()) break;
+            if (translate && caseInsensitive) value = platform::OemToAnsi(value);
+            if (caseInsensitive) value = platform::AnsiUpper(value);
+            for (size_t i : wild)
+              if (i < value.size()) value[i] = '?';
+            if (whole) {
+              std::string v = TrimRight(value);
+              match = v == pattern;
+            } else {
+              match = FindIn(value, pattern, anyStart, mayEndEarly);
+            }
+            break;
+          }
+          case 'N':
+          case 'F':
+            if (isNumber && !Trim(GetField(f)).empty()) {
+              try {
+                match = Round48(GetNumber(f)) == Round48(number);
+              } catch (const ETolvernError&) {
+              }
+            }
+            break;
+          case 'D':
+            if (!dayTried) {
+              dayTried = true;
+              try {
+                day = GlobalDateConverter().TextToDay(text);
+              } catch (const std::exception&) {
+                day = 0;
+              }
+            }
+            if (day > 0) {
+              try {
+                match = GetDate(f) == day;
+              } catch (const std::exception&) {
+              }
+            }
+            break;
+          case 'L':
+            if (fieldNo != 0) match = GetLogical(f) == logical;
+            break;
+          case 'M': {
+            std::vector<uint8_t> data;
+            try {
+              ReadMemo(f, data);
+            } catch (const ETolvernError&) {
+              break;
+            }
+            std::string memoText(data.begin(), data.end());
+            if (translate && caseInsensitive) memoText = platform::OemToAnsi(memoText);
+            if (caseInsensitive) memoText = platform::AnsiUpper(memoText);
+            match = memoText.find(pattern) != std::string::npos;
+            break;
+          }
+          default:
+            break;
+        }
+        if (match) {
+          matchRec = CurrentRecord();
+          matchField = f;
+        }
+      }
+      if (match) break;
+      ++counter;
+      if ((counter & 0x3FF) == 0) StatusUpdate(kStatusSearch, counter, 0);
+      GetRecord(PosNext);
+    }
+  } catch (...) {
+    restore();
+    StatusUpdate(StatusStop, counter, 0);
+    throw;
+  }
+  restore();
+  if (match) {
+    recNo = matchRec;
+    fieldNo = matchField;
+    GetRecord(matchRec);
+  } else if (recNo > 0 && recNo <= RecordCount()) {
+    GetRecord(recNo);
+  }
+  StatusUpdate(StatusStop, counter, 0);
+  return match;
+}
+
+}  // namespace tolvern

@@ -1,0 +1,529 @@
+#include "kx6_sort.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <filesystem>
+
+#include "kx6_cnst.h"
+#include "kx6_eror.h"
+#include "kx6_fld.h"
+#include "kx6_indx.h"
+#include "kx6_ndx.h"
+#include "kx6_ntx.h"
+#include "platform/pf_file.h"
+#include "platform/pf_misc.h"
+
+namespace tolvern {
+
+namespace {
+
+// Key type codes of sorted entries.
+constexpr uint8_t kCodeRaw = 16;
+constexpr uint8_t kCodeText = 32;
+constexpr uint8_t kCodeFloat = 48;
+constexpr uint8_t kCodeDate = 64;
+
+constexpr size_t kBlockSize = 64 * 1024;
+constexpr size_t kBlockShift = 16;
+constexpr size_t kRunBuffer = 256 * 1024;
+constexpr size_t kRecordHead = 6;  // code, length, record number (big-endian)
+
+void PutBE32(uint8_t* out, uint32_t v) {
+  for (int i = 3; i >= 0; --i, v >>= 8) out[i] = static_cast<uint8_t>(v);
+}
+uint32_t GetBE32(const uint8_t* in) {
+  return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | in[3];
+}
+
+// Doubles as 8 bytes whose unsigned order is the numeric order.
+void EncodeFloat(double value, uint8_t* out) {
+  if (value == 0) value = 0;  // -0.0 and 0.0 are one key
+  uint64_t bits = std::bit_cast<uint64_t>(value);
+  bits = (bits & 0x8000000000000000ull) ? ~bits : bits ^ 0x8000000000000000ull;
+  for (int i = 7; i >= 0; --i, bits >>= 8) out[i] = static_cast<uint8_t>(bits);
+}
+double DecodeFloat(const uint8_t* in) {
+  uint64_t bits = 0;
+  for (int i = 0; i < 8; ++i) bits = (bits << 8) | in[i];
+  bits = (bits & 0x8000000000000000ull) ? bits ^ 0x8000000000000000ull : ~bits;
+  return std::bit_cast<double>(bits);
+}
+
+[[noreturn]] void SortError(const char* message) { throw ETolvernError(message); }
+
+}  // namespace
+
+// One source of pairs during the merge: a spilled run read in chunks, or the batch that
+// stayed in memory.
+struct TkxSort::RunCursor {
+  size_t order = 0;  // creation order; earlier runs win ties
+  bool inMemory = false;
+  size_t itemIndex = 0;
+  int64_t position = 0;
+  int64_t end = 0;
+  std::vector<uint8_t> buffer;
+  size_t bufferPos = 0;
+  size_t bufferLen = 0;
+  // The current pair.
+  uint8_t code = 0;
+  std::vector<uint8_t> key;
+  int32_t recno = 0;
+};
+
+TkxSort::TkxSort(int32_t maxKeyLength, bool unique, bool ascending, const uint8_t* collation)
+    : maxKeyLength_(maxKeyLength), unique_(unique), ascending_(ascending) {
+  if (maxKeyLength > kMaxKeyLength) SortError(kMsgSortKeyLength);
+  if (maxKeyLength_ < 0) maxKeyLength_ = 0;
+  if (collation) collation_.assign(collation, collation + 256);
+}
+
+TkxSort::~TkxSort() {
+  spillFile_.reset();
+  if (!spillPath_.empty()) platform::RemoveFile(spillPath_);
+}
+
+void TkxSort::SetMemoryBudget(size_t bytes) { budget_ = std::max<size_t>(bytes, 2 * kBlockSize); }
+
+size_t TkxSort::MemoryInUse() const {
+  return blocks_.size() * kBlockSize + items_.capacity() * sizeof(Item);
+}
+
+uint32_t TkxSort::Store(uint8_t code, const uint8_t* bytes, size_t length) {
+  const size_t need = 2 + length;
+  if (blocks_.empty() || blockUsed_ + need > kBlockSize) {
+    ++currentBlock_;
+    if (currentBlock_ >= blocks_.size()) {
+      blocks_.push_back(std::make_unique<uint8_t[]>(kBlockSize));
+      currentBlock_ = blocks_.size() - 1;
+    }
+    blockUsed_ = 0;
+  }
+  uint8_t* at = blocks_[currentBlock_].get() + blockUsed_;
+  at[0] = code;
+  at[1] = static_cast<uint8_t>(length);
+  if (length) std::memcpy(at + 2, bytes, length);
+  const uint32_t offset = static_cast<uint32_t>((currentBlock_ << kBlockShift) | blockUsed_);
+  blockUsed_ += need;
+  return offset;
+}
+
+const uint8_t* TkxSort::Entry(uint32_t offset) const {
+  return blocks_[offset >> kBlockShift].get() + (offset & (kBlockSize - 1));
+}
+
+void TkxSort::SetPrefix(Item& item, uint8_t code, const uint8_t* bytes, size_t length) const {
+  const bool translate = code == kCodeText && !collation_.empty();
+  uint8_t head[kInlineBytes] = {};
+  for (size_t i = 0; i < kInlineBytes && i < length; ++i)
+    head[i] = translate ? collation_[bytes[i]] : bytes[i];
+  item.high = 0;
+  item.low = 0;
+  for (size_t i = 0; i < 8; ++i) item.high = (item.high << 8) | head[i];
+  for (size_t i = 8; i < kInlineBytes; ++i) item.low = (item.low << 8) | head[i];
+  item.low = (item.low << 8) | std::min<size_t>(length, 255);
+}
+
+int TkxSort::CompareKeys(uint8_t codeA, const uint8_t* a, size_t lengthA, uint8_t codeB,
+                         const uint8_t* b, size_t lengthB) const {
+  if (codeA != codeB) return codeA < codeB ? -1 : 1;
+  const bool translate = codeA == kCodeText && !collation_.empty();
+  const size_t common = std::min(lengthA, lengthB);
+  for (size_t i = 0; i < common; ++i) {
+    uint8_t x = a[i], y = b[i];
+    if (translate) x = collation_[x], y = collation_[y];
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (lengthA == lengthB) return 0;
+  return lengthA < lengthB ? -1 : 1;
+}
+
+bool TkxSort::ItemBefore(const Item& a, const Item& b) const {
+  int c;
+  if (a.high != b.high) {
+    c = a.high < b.high ? -1 : 1;
+  } else if ((a.low >> 8) != (b.low >> 8)) {
+    c = (a.low >> 8) < (b.low >> 8) ? -1 : 1;
+  } else if ((a.low & 0xFF) <= kInlineBytes || (b.low & 0xFF) <= kInlineBytes) {
+    // The shorter key ends inside the inline bytes: equal so far, the shorter first.
+    const uint64_t la = a.low & 0xFF, lb = b.low & 0xFF;
+    c = la == lb ? 0 : (la < lb ? -1 : 1);
+  } else {
+    const uint8_t* x = Entry(a.offset);
+    const uint8_t* y = Entry(b.offset);
+    c = CompareKeys(x[0], x + 2, x[1], y[0], y + 2, y[1]);
+  }
+  if (c != 0) return ascending_ ? c < 0 : c > 0;
+  if (ascending_ || tieAscending_) return a.recno < b.recno;
+  return a.recno > b.recno;
+}
+
+void TkxSort::InsertKey(const TkxVariant& key, int32_t recno) {
+  if (!addingAllowed_) SortError(kMsgSortAfterRetrieval);
+  if (key.Length() > maxKeyLength_) SortError(kMsgSortKeyLength);
+  uint8_t code;
+  uint8_t encoded[8];
+  const uint8_t* bytes = key.Data();
+  size_t length = static_cast<size_t>(key.Length());
+  switch (key.VariantType()) {
+    case TkxVariant::kText:
+      code = kCodeText;
+      while (length > 0 && bytes[length - 1] == ' ') --length;
+      break;
+    case TkxVariant::kFloat:
+      code = kCodeFloat;
+      EncodeFloat(key.AsFloat(), encoded);
+      bytes = encoded;
+      length = 8;
+      break;
+    case TkxVariant::kDate:
+      code = kCodeDate;
+      PutBE32(encoded, static_cast<uint32_t>(key.AsDate()) ^ 0x80000000u);
+      bytes = encoded;
+      length = 4;
+      break;
+    case TkxVariant::kBytes:
+      code = kCodeRaw;
+      break;
+    default:
+      SortError(kMsgVariantSort);
+  }
+  if (keyCount_ == 0) code_ = code;
+  if (code != code_) SortError(kMsgVariantCompare);
+
+  // Room for one more key, spilling the batch first when the budget is reached.
+  const bool newBlock = blocks_.empty() || blockUsed_ + 2 + length > kBlockSize;
+  const bool growItems = items_.size() == items_.capacity();
+  size_t wanted = MemoryInUse();
+  if (newBlock && currentBlock_ + 1 >= blocks_.size()) wanted += kBlockSize;
+  if (growItems) wanted += std::max<size_t>(items_.capacity(), 1024) * sizeof(Item);
+  if (wanted > budget_ && !items_.empty()) {
+    SpillBatch();
+  } else if (growItems) {
+    items_.reserve(std::max<size_t>(items_.capacity() * 2, 1024));
+  }
+  const uint32_t offset = Store(code, bytes, length);
+  Item item{0, 0, offset, recno};
+  SetPrefix(item, code, bytes, length);
+  items_.push_back(item);
+  ++keyCount_;
+}
+
+void TkxSort::SortBatch() {
+  std::sort(items_.begin(), items_.end(),
+            [this](const Item& a, const Item& b) { return ItemBefore(a, b); });
+}
+
+void TkxSort::SpillBatch() {
+  SortBatch();
+  if (!spillFile_) {
+    std::string dir = spillDirectory_;
+    if (dir.empty()) dir = std::filesystem::temp_directory_path().string();
+    spillPath_ = platform::UniqueTempFile(dir, ".fendral-sort-", ".tmp");
+    spillFile_ = std::make_unique<platform::OsFile>();
+    if (const int32_t err = spillFile_->Open(spillPath_, true); err != 0)
+      RaiseEngineError(err, SubWriteAt, spillPath_);
+  }
+  std::vector<uint8_t> out;
+  out.reserve(kRunBuffer + kRecordHead + 256);
+  const int64_t begin = spillSize_;
+  auto flush = [&] {
+    size_t done = 0;
+    const int32_t err = spillFile_->WriteAt(spillSize_, out.data(), out.size(), done);
+    if (err != 0 || done != out.size()) RaiseEngineError(err ? err : 101, SubWriteAt, spillPath_);
+    spillSize_ += static_cast<int64_t>(out.size());
+    out.clear();
+  };
+  for (const Item& item : items_) {
+    const uint8_t* entry = Entry(item.offset);
+    const size_t at = out.size();
+    out.resize(at + kRecordHead + entry[1]);
+    out[at] = entry[0];
+    out[at + 1] = entry[1];
+    PutBE32(&out[at + 2], static_cast<uint32_t>(item.recno));
+    if (entry[1]) std::memcpy(&out[at + kRecordHead], entry + 2, entry[1]);
+    if (out.size() >= kRunBuffer) flush();
+  }
+  if (!out.empty()) flush();
+  runs_.push_back(RunExtent{begin, spillSize_});
+  items_.clear();
+  currentBlock_ = 0;
+  blockUsed_ = 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Retrieval
+
+bool TkxSort::CursorBefore(const RunCursor& a, const RunCursor& b) const {
+  int c = CompareKeys(a.code, a.key.data(), a.key.size(), b.code, b.key.data(), b.key.size());
+  if (c == 0) {
+    if (a.recno != b.recno) {
+      const bool recnoAscending = ascending_ || tieAscending_;
+      return recnoAscending ? a.recno < b.recno : a.recno > b.recno;
+    }
+    return a.order < b.order;
+  }
+  return ascending_ ? c < 0 : c > 0;
+}
+
+void TkxSort::StartRetrieval() {
+  retrieving_ = true;
+  addingAllowed_ = false;
+  SortBatch();
+  size_t order = 0;
+  for (const RunExtent& run : runs_) {
+    auto cursor = std::make_unique<RunCursor>();
+    cursor->order = order++;
+    cursor->position = run.begin;
+    cursor->end = run.end;
+    cursor->buffer.resize(kRunBuffer);
+    cursors_.push_back(std::move(cursor));
+  }
+  if (!items_.empty()) {
+    auto cursor = std::make_unique<RunCursor>();
+    cursor->order = order++;
+    cursor->inMemory = true;
+    cursors_.push_back(std::move(cursor));
+  }
+  for (auto& cursor : cursors_) {
+    if (LoadNext(*cursor)) heap_.push_back(cursor.get());
+  }
+  std::make_heap(heap_.begin(), heap_.end(),
+                 [this](const RunCursor* a, const RunCursor* b) { return CursorBefore(*b, *a); });
+}
+
+bool TkxSort::LoadNext(RunCursor& cursor) {
+  if (cursor.inMemory) {
+    if (cursor.itemIndex >= items_.size()) return false;
+    const Item& item = items_[cursor.itemIndex++];
+    const size_t length = item.low & 0xFF;
+    cursor.code = code_;
+    cursor.recno = item.recno;
+    if (length <= kInlineBytes && (code_ != kCodeText || collation_.empty())) {
+      // The inline bytes are the key itself.
+      uint8_t bytes[kInlineBytes];
+      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(item.high >> (56 - 8 * i));
+      for (size_t i = 8; i < kInlineBytes; ++i)
+        bytes[i] = static_cast<uint8_t>(item.low >> (64 - 8 * (i - 7)));
+      cursor.key.assign(bytes, bytes + length);
+      return true;
+    }
+    const uint8_t* entry = Entry(item.offset);
+    cursor.key.assign(entry + 2, entry + 2 + entry[1]);
+    return true;
+  }
+  // Make sure a whole record is in the buffer.
+  auto available = [&] { return cursor.bufferLen - cursor.bufferPos; };
+  auto refill = [&] {
+    std::memmove(cursor.buffer.data(), cursor.buffer.data() + cursor.bufferPos, available());
+    cursor.bufferLen = available();
+    cursor.bufferPos = 0;
+    const int64_t left = cursor.end - cursor.position;
+    const size_t want =
+        static_cast<size_t>(std::min<int64_t>(left, cursor.buffer.size() - cursor.bufferLen));
+    if (want == 0) return;
+    size_t done = 0;
+    const int32_t err =
+        spillFile_->ReadAt(cursor.position, cursor.buffer.data() + cursor.bufferLen, want, done);
+    if (err != 0 || done != want) RaiseEngineError(err ? err : 100, SubReadAt, spillPath_);
+    cursor.position += static_cast<int64_t>(done);
+    cursor.bufferLen += done;
+  };
+  if (available() < kRecordHead) refill();
+  if (available() < kRecordHead) return false;
+  const uint8_t* head = cursor.buffer.data() + cursor.bufferPos;
+  const size_t length = head[1];
+  if (available() < kRecordHead + length) {
+    refill();
+    head = cursor.buffer.data() + cursor.bufferPos;
+    if (available() < kRecordHead + length) return false;
+  }
+  cursor.code = head[0];
+  cursor.recno = static_cast<int32_t>(GetBE32(head + 2));
+  cursor.key.assign(head + kRecordHead, head + kRecordHead + length);
+  cursor.bufferPos += kRecordHead + length;
+  return true;
+}
+
+bool TkxSort::NextPair(std::vector<uint8_t>& key, uint8_t& code, int32_t& recno) {
+  if (heap_.empty()) return false;
+  auto greater = [this](const RunCursor* a, const RunCursor* b) { return CursorBefore(*b, *a); };
+  std::pop_heap(heap_.begin(), heap_.end(), greater);
+  RunCursor* top = heap_.back();
+  key.swap(top->key);
+  code = top->code;
+  recno = top->recno;
+  if (LoadNext(*top)) {
+    std::push_heap(heap_.begin(), heap_.end(), greater);
+  } else {
+    heap_.pop_back();
+  }
+  return true;
+}
+
+bool TkxSort::RetrieveKey(TkxVariant& key, int32_t& recno) {
+  if (!retrieving_) {
+    if (keyCount_ == 0) return false;
+    StartRetrieval();
+  }
+  std::vector<uint8_t> bytes;
+  uint8_t code = 0;
+  for (;;) {
+    if (!NextPair(bytes, code, recno)) return false;
+    if (unique_ && haveLast_ &&
+        CompareKeys(code, bytes.data(), bytes.size(), lastCode_, lastKey_.data(),
+                    lastKey_.size()) == 0) {
+      continue;
+    }
+    break;
+  }
+  if (unique_) {
+    lastKey_ = bytes;
+    lastCode_ = code;
+    haveLast_ = true;
+  }
+  switch (code) {
+    case kCodeText:
+      key.SetText(reinterpret_cast<const char*>(bytes.data()), static_cast<int32_t>(bytes.size()));
+      break;
+    case kCodeFloat:
+      key.SetFloat(bytes.size() == 8 ? DecodeFloat(bytes.data()) : 0.0);
+      break;
+    case kCodeDate:
+      key.SetDate(bytes.size() == 4 ? static_cast<int32_t>(GetBE32(bytes.data()) ^ 0x80000000u)
+                                    : 0);
+      break;
+    default:
+      key.SetBytes(bytes.data(), static_cast<int32_t>(bytes.size()));
+      break;
+  }
+  return true;
+}
+
+// =======================================================================================
+// Bottom-up page writing
+
+TkxTreeWriter::TkxTreeWriter(KXobjIndexTag* tag, int32_t maxKeyLength, bool unique, bool ascending,
+                             const uint8_t* collation)
+    : TkxSort(maxKeyLength, unique, ascending, collation), tag_(tag) {}
+
+void TkxTreeWriter::WriteKeys() {
+  KXO_dBaseFld* table = tag_->Table();
+  TkxVariant key(256);
+  int32_t recno = 0;
+  while (RetrieveKey(key, recno)) {
+    ++written_;
+    if (table) table->StatusUpdate(2, written_, 0);
+    AddToLevel(0, Entry{StoredKey(key), recno, recno});
+  }
+}
+
+void TkxTreeWriter::Emit(size_t level, std::vector<Entry> entries) {
+  const int32_t page = tag_->File()->PageNew();
+  Entry up{entries.back().key, page, entries.back().recno};
+  WritePage(page, entries, static_cast<int>(level), false);
+  AddToLevel(level + 1, std::move(up));
+}
+
+void TkxTreeWriter::AddToLevel(size_t level, Entry entry) {
+  if (levels_.size() <= level) levels_.resize(level + 1);
+  if (levels_[level].current.size() >= PageCapacity(static_cast<int>(level), false)) {
+    if (!levels_[level].held.empty()) {
+      std::vector<Entry> held = std::move(levels_[level].held);
+      levels_[level].held.clear();
+      Emit(level, std::move(held));
+    }
+    levels_[level].held = std::move(levels_[level].current);
+    levels_[level].current.clear();
+  }
+  levels_[level].current.push_back(std::move(entry));
+}
+
+int32_t TkxTreeWriter::Finish() {
+  if (finished_) return 0;
+  finished_ = true;
+  for (size_t level = 0; level < levels_.size(); ++level) {
+    std::vector<Entry> held = std::move(levels_[level].held);
+    std::vector<Entry> last = std::move(levels_[level].current);
+    levels_[level].held.clear();
+    levels_[level].current.clear();
+    if (!held.empty()) {
+      if (last.size() < held.size() / 2) {
+        // Share the two pages evenly.
+        held.insert(held.end(), std::make_move_iterator(last.begin()),
+                    std::make_move_iterator(last.end()));
+        const size_t keep = held.size() - held.size() / 2;
+        last.assign(std::make_move_iterator(held.begin() + static_cast<std::ptrdiff_t>(keep)),
+                    std::make_move_iterator(held.end()));
+        held.resize(keep);
+      }
+      Emit(level, std::move(held));
+    }
+    const size_t edge = PageCapacity(static_cast<int>(level), true);
+    if (last.size() > edge) {
+      // The right edge takes fewer entries than the pages inside the tree.
+      const size_t first = last.size() - last.size() / 2;
+      std::vector<Entry> part(
+          std::make_move_iterator(last.begin()),
+          std::make_move_iterator(last.begin() + static_cast<std::ptrdiff_t>(first)));
+      last.erase(last.begin(), last.begin() + static_cast<std::ptrdiff_t>(first));
+      Emit(level, std::move(part));
+    }
+    if (last.empty()) continue;
+    const int32_t page = tag_->File()->PageNew();
+    Entry up{last.back().key, page, last.back().recno};
+    WritePage(page, last, static_cast<int>(level), true);
+    if (level + 1 == levels_.size()) return page;
+    AddToLevel(level + 1, std::move(up));
+  }
+  return 0;
+}
+
+// --- NDX -----------------------------------------------------------------------------------
+
+KXobjSortNdx::KXobjSortNdx(KXobjNDXTag* tag, const uint8_t* collation, bool ascending, bool unique)
+    : TkxTreeWriter(tag, tag->KeyLength() + 1, unique, ascending, collation), ndx_(tag) {}
+
+std::string KXobjSortNdx::StoredKey(const TkxVariant& key) { return ndx_->StoredKey(key); }
+
+size_t KXobjSortNdx::PageCapacity(int level, bool) const {
+  // A branch page holds its keys and one more child pointer.
+  const size_t keys = static_cast<size_t>(std::max(2, ndx_->MaxKeys()));
+  return level == 0 ? keys : keys + 1;
+}
+
+void KXobjSortNdx::WritePage(int32_t page, const std::vector<Entry>& entries, int level, bool) {
+  ndx_->WritePage(page, entries, 0, entries.size(), level > 0);
+}
+
+// --- NTX -----------------------------------------------------------------------------------
+
+KXobjSortNTX::KXobjSortNTX(KXobjNTXTag* tag, const uint8_t* collation, bool ascending, bool unique)
+    : TkxTreeWriter(tag, tag->KeyLength() + 1, unique, ascending, collation), ntx_(tag) {
+  // Equal keys keep record-number order in either direction.
+  SetTieBreakAscending(true);
+}
+
+std::string KXobjSortNTX::StoredKey(const TkxVariant& key) {
+  std::string text(reinterpret_cast<const char*>(key.Data()),
+                   static_cast<size_t>(std::max(0, key.Length())));
+  text.resize(static_cast<size_t>(ntx_->KeyLength()), ' ');
+  return text;
+}
+
+size_t KXobjSortNTX::PageCapacity(int level, bool last) const {
+  // A page stores its keys; a branch one more child pointer, a leaf inside the tree one
+  // more entry that becomes its separator.
+  const size_t keys = static_cast<size_t>(std::max(2, ntx_->MaxKeys()));
+  return level == 0 && last ? keys : keys + 1;
+}
+
+void KXobjSortNTX::WritePage(int32_t page, const std::vector<Entry>& entries, int level,
+                             bool last) {
+  // Each key is stored once: a leaf inside the tree leaves its last entry to its parent.
+  const bool branch = level > 0;
+  const size_t stored = branch || !last ? entries.size() - 1 : entries.size();
+  ntx_->WritePage(page, entries, 0, stored, branch);
+}
+
+}  // namespace tolvern
