@@ -26,15 +26,22 @@ def main():
                 tables.append(os.path.join(root, name))
     tables.sort()
     problems, opened, refused = [], 0, 0
+    # One run of the independent reader for all tables: a JSON object per line, in order.
+    peer = subprocess.run([sys.executable, inspect, "--json"] + tables,
+                          capture_output=True, text=True)
+    peer_lines = peer.stdout.split("\n")
+    all_facts = {}
+    for line in peer_lines:
+        try:
+            facts = json.loads(line)
+        except ValueError:
+            continue
+        if "path" in facts:
+            all_facts[os.path.abspath(facts["path"])] = facts
     for path in tables:
         ours = subprocess.run([cli, "info", "--encoding", "ISO-8859-1", path],
                               capture_output=True, text=True)
-        peer = subprocess.run([sys.executable, inspect, "--json", path],
-                              capture_output=True, text=True)
-        try:
-            facts = json.loads(peer.stdout.splitlines()[0])
-        except (IndexError, ValueError):
-            facts = {}
+        facts = all_facts.get(os.path.abspath(path), {})
         rel = os.path.relpath(path, fixtures)
         if ours.returncode != 0:
             refused += 1
