@@ -7,7 +7,11 @@
 #include "kx6_glbl.h"
 #include "kx6_indx.h"
 #include "kx6_mdx.h"
+#include "kx6_cdx.h"
+#include "kx6_mdx.h"
 #include "kx6_memo.h"
+#include "kx6_ndx.h"
+#include "kx6_ntx.h"
 #include "kx6_sql.h"
 #include "kx6_tool.h"
 #include "platform/pf_path.h"
@@ -517,6 +521,15 @@ bool KXO_dBHandler::LockIndexFiles() {
       SetLastError(ErrLocked);
       return false;
     }
+    // Another process wrote the file since we read it: what we hold of it is stale.
+    if (file->ExternalChange()) {
+      for (int t = 0; t < file->TagCount(); ++t) {
+        KXobjIndexTag* tag = file->TagAt(t);
+        tag->FreePath();
+        tag->TagLoad();
+      }
+      file->SetNextFreePage(-1);
+    }
   }
   return true;
 }
@@ -694,9 +707,22 @@ namespace tolvern {
 std::unique_ptr<KXobjIndexFile> KXO_dBHandler::MakeIndexFile(const std::string& path,
                                                              bool create) {
   const std::string ext = UpperCase(platform::ExtensionOf(path));
-  // MDX: a multi-tag file is created when missing and never replaced.
-  if (ext == ".MDX")
+  if (ext == ".NTX") {
+    return std::make_unique<KXobjNTXFile>(this, path, create, create, ReadWrite(), Shared());
+  }
+  if (ext == ".NDX") {
+    return std::make_unique<KXobjNDXFile>(this, path, create, create, ReadWrite(), Shared());
+  }
+  if (ext == ".CDX") {
+    auto file =
+        std::make_unique<KXobjCDXFile>(this, path, create, false, ReadWrite(), Shared());
+    file->SetNewTagCollation(newTagCollation_ == 2 ? CdxCollation::General
+                                                   : CdxCollation::Machine);
+    return file;
+  }
+  if (ext == ".MDX") {
     return std::make_unique<KXobjMDXFile>(this, path, create, false, ReadWrite(), Shared());
+  }
   return nullptr;
 }
 
