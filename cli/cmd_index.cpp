@@ -168,7 +168,8 @@ void AppendKey(std::string& out, const tolvern::KXobjIndexTag& tag, const TextCo
 // walk run on beyond the number of entries the file could hold.
 int WalkKeys(tolvern::KXobjIndexTag& tag, const TextCodec& codec) {
   const int64_t size = tag.File()->Disk()->FileSize();
-  const int64_t limit = size / 8 + 16;
+  // A compressed CDX leaf entry takes as little as 2 bytes.
+  const int64_t limit = size / (tag.KindMarker() == tolvern::kTagKindCdx ? 2 : 8) + 16;
   int64_t count = 0;
   std::string out;
   out.reserve(kFlushAt + 512);

@@ -59,6 +59,10 @@ KXO_dBaseDBF::KXO_dBaseDBF(const std::string& name, bool readWrite, bool shared)
 
 KXO_dBaseDBF::~KXO_dBaseDBF() {
   try {
+    FlushWriteBehind();
+  } catch (...) {
+  }
+  try {
     if (headerDirty_ && !IsClosed()) {
       RefreshHeader();
       WriteHeader();
@@ -330,7 +334,50 @@ void KXO_dBaseDBF::GetRecord(int32_t code) {
   std::copy(buffer_.begin(), buffer_.end(), saved_.begin());
 }
 
+void KXO_dBaseDBF::SetWriteBehind(int32_t bytes) {
+  FlushWriteBehind();
+  writeBehindBytes_ = Shared() ? 0 : std::max(0, bytes);
+}
+
+void KXO_dBaseDBF::FlushWriteBehind() {
+  if (pending_.empty()) return;
+  std::vector<uint8_t> bytes;
+  bytes.swap(pending_);
+  WriteAt(pendingStart_, bytes.data(), static_cast<int64_t>(bytes.size()));
+}
+
+void KXO_dBaseDBF::WriteRecordBytes(int64_t offset, int32_t length, bool withEndMark) {
+  if (writeBehindBytes_ <= 0) {
+    if (withEndMark) {
+      WriteAt(offset, buffer_.data(), length + 1);  // the buffer ends with the mark
+    } else {
+      WriteAt(offset, buffer_.data(), length);
+    }
+    return;
+  }
+  // Writes in sequence gather in one transfer; an end mark written last is replaced by
+  // the record that follows it.
+  int64_t end = pendingStart_ + static_cast<int64_t>(pending_.size());
+  if (!pending_.empty() && pendingMark_ && offset == end - 1) {
+    pending_.pop_back();
+    --end;
+  }
+  if (pending_.empty() || offset != end ||
+      pending_.size() + static_cast<size_t>(length) + 1 > static_cast<size_t>(writeBehindBytes_)) {
+    FlushWriteBehind();
+    pendingStart_ = offset;
+  }
+  pending_.insert(pending_.end(), buffer_.begin(), buffer_.begin() + length);
+  pendingMark_ = withEndMark;
+  if (withEndMark) pending_.push_back(static_cast<uint8_t>(EOFMark));
+}
+
 int64_t KXO_dBaseDBF::ReadRecordBytes(int32_t n) {
+  if (!pending_.empty()) {
+    const int64_t from = RecordOffset(n);
+    const int64_t pendingEnd = pendingStart_ + static_cast<int64_t>(pending_.size());
+    if (from < pendingEnd && from + recordLength_ > pendingStart_) FlushWriteBehind();
+  }
   if (readAheadBytes_ > 0) {
     if (n < aheadFirst_ || n >= aheadFirst_ + aheadCount_) {
       // Fill the window with the records from n on, as many as fit and exist.
@@ -367,14 +414,18 @@ void KXO_dBaseDBF::DropReadAhead() {
 }
 
 void KXO_dBaseDBF::PutRecord(int32_t number) {
-  DropReadAhead();
   RecordEvent(kEventBeforeWrite, number);
   if (number > recordCount_ || number <= 0) {
     AppendRecord();
     return;
   }
   headerDirty_ = 1;
-  WriteAt(RecordOffset(number), buffer_.data(), recordLength_);
+  WriteRecordBytes(RecordOffset(number), recordLength_, false);
+  if (number >= aheadFirst_ && number < aheadFirst_ + aheadCount_) {
+    // The read-ahead window keeps showing what the file holds.
+    std::copy(buffer_.begin(), buffer_.end() - 1,
+              ahead_.begin() + static_cast<std::ptrdiff_t>(number - aheadFirst_) * recordLength_);
+  }
   current_ = number;
   recordWritten_ = true;
   RefreshHeader();
@@ -384,7 +435,6 @@ void KXO_dBaseDBF::PutRecord(int32_t number) {
 }
 
 void KXO_dBaseDBF::AppendRecord() {
-  DropReadAhead();
   LockAppend();
   try {
     RecordEvent(kEventBeforeWrite, 0);
@@ -394,7 +444,7 @@ void KXO_dBaseDBF::AppendRecord() {
     buffer_.back() = static_cast<uint8_t>(EOFMark);
     if (recordCount_ == INT32_MAX) CheckError(101, SubWriteAt);
     const int32_t n = recordCount_ + 1;
-    WriteAt(RecordOffset(n), buffer_.data(), recordLength_ + 1);
+    WriteRecordBytes(RecordOffset(n), recordLength_, true);
     recordCount_ = n;
     current_ = n;
     recordWritten_ = true;
@@ -445,12 +495,18 @@ void KXO_dBaseDBF::SetLockProtocol(int protocol) {
 bool KXO_dBaseDBF::HasIndex() { return false; }
 
 bool KXO_dBaseDBF::LockAppend() {
-  if (tableLocked_) return true;
+  if (tableLocked_) {
+    ++tableLockNesting_;
+    return true;
+  }
   return LockRegion(appendLockOffset_, 1);
 }
 
 bool KXO_dBaseDBF::LockTable() {
-  if (tableLocked_) return true;
+  if (tableLocked_) {
+    ++tableLockNesting_;
+    return true;
+  }
   if (!LockRegion(fileLockOffset_, fileLockLength_)) return false;
   tableLocked_ = true;
   RefreshHeader();
@@ -458,7 +514,10 @@ bool KXO_dBaseDBF::LockTable() {
 }
 
 bool KXO_dBaseDBF::LockTableHeader() {
-  if (tableLocked_) return true;
+  if (tableLocked_) {
+    ++tableLockNesting_;
+    return true;
+  }
   if (!LockRegion(0, fileLockLength_)) return false;
   tableLocked_ = true;
   RefreshHeader();
@@ -466,7 +525,10 @@ bool KXO_dBaseDBF::LockTableHeader() {
 }
 
 bool KXO_dBaseDBF::LockRecord() {
-  if (tableLocked_) return true;
+  if (tableLocked_) {
+    ++tableLockNesting_;
+    return true;
+  }
   const uint32_t n = static_cast<uint32_t>(current_);
   uint32_t offset;
   switch (static_cast<TkxLokProtocol>(protocol_)) {
@@ -492,6 +554,11 @@ bool KXO_dBaseDBF::LockRecord() {
 }
 
 bool KXO_dBaseDBF::UnlockTable() {
+  // A lock taken inside the table lock only counted a level: the table lock survives it.
+  if (tableLocked_ && tableLockNesting_ > 0) {
+    --tableLockNesting_;
+    return true;
+  }
   const bool result = UnlockRegion();
   if (tableLocked_ && LockCount() == 0) {
     tableLocked_ = false;
@@ -519,6 +586,7 @@ KXobjMemo* KXO_dBaseDBF::OpenMemo() {
 }
 
 void KXO_dBaseDBF::FlushFile() {
+  FlushWriteBehind();
   KXO_DiskFile::FlushFile();
   // Only a memo file that is open can hold unwritten data.
   if (memo_) memo_->FlushFile();

@@ -118,6 +118,12 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   // other processes make to records inside the window are seen only after it moves.
   void SetReadAhead(int32_t bytes);
   void DropReadAhead();
+  // A writer of many records in sequence (copies, packs) on a table opened unshared may
+  // let record writes gather up to `bytes` before they reach the file; reads of those
+  // records, FlushFile and FlushWriteBehind write them out. 0 (the default) writes each
+  // record at once.
+  void SetWriteBehind(int32_t bytes);
+  void FlushWriteBehind();
 
   // --- state -------------------------------------------------------------------------
   int32_t RecordCount() const { return recordCount_; }
@@ -196,6 +202,9 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   // Reads record n into the buffer (through the read-ahead window when it is on);
   // answers the bytes read.
   int64_t ReadRecordBytes(int32_t n);
+  // Writes the record buffer (and the end mark when asked) at `offset`, through the
+  // write-behind buffer when it is on.
+  void WriteRecordBytes(int64_t offset, int32_t length, bool withEndMark);
   void ParseDescriptors();
 
   std::array<uint8_t, kDbfHeaderSize> header_{};
@@ -237,6 +246,11 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   std::vector<uint8_t> ahead_;
   int32_t aheadFirst_ = 0;
   int32_t aheadCount_ = 0;
+  int32_t writeBehindBytes_ = 0;
+  int32_t tableLockNesting_ = 0;  // locks taken while the table lock was held
+  std::vector<uint8_t> pending_;
+  int64_t pendingStart_ = 0;
+  bool pendingMark_ = false;
   std::unique_ptr<KXobjMemo> memo_;
 };
 

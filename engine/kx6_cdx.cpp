@@ -23,8 +23,12 @@ constexpr int64_t kMaxKeysPerPage = kCdxLeafArea / 2;
 
 std::string PageText(int64_t page) { return "the page at " + std::to_string(page); }
 
-// Field types whose numeric value other programs key differently from a double.
-bool KeyedUnlikeADouble(char type) { return type == 'I' || type == 'Y' || type == 'T'; }
+// Field types whose values other programs may key in a form of their own: integers,
+// currency, date-times and binary doubles, variable-length text.
+bool KeyedInAFormOfItsOwn(char type, bool numeric) {
+  return numeric ? (type == 'I' || type == 'Y' || type == 'T' || type == 'B')
+                 : (type == 'V' || type == 'Q' || type == 'W');
+}
 
 }  // namespace
 
@@ -46,7 +50,13 @@ KXobjCDXTag::KXobjCDXTag(KXobjCDXFile* file, int32_t headerOffset, const std::st
   }
 }
 
-KXobjCDXTag::~KXobjCDXTag() = default;
+KXobjCDXTag::~KXobjCDXTag() {
+  // Changed pages are stored while the tag is whole; a destructor cannot report.
+  try {
+    FreePath();
+  } catch (...) {
+  }
+}
 
 CdxKeyForm KXobjCDXTag::KeyForm() const {
   CdxKeyForm form;
@@ -70,8 +80,7 @@ void KXobjCDXTag::SetUnmaintainable(const std::string& why) {
 // --- key forms ---------------------------------------------------------------------------
 
 void KXobjCDXTag::KeyAdjust(TkxVariant& key) {
-  if (!directory_ && !Maintainable())
-    Refuse("cannot be searched (" + ReadOnlyReason() + ")");
+  if (!directory_ && !Maintainable()) Refuse("cannot be searched (" + ReadOnlyReason() + ")");
   if (key.VariantType() == TkxVariant::kNone) return;
   switch (keyKind_) {
     case KeyKind::Number:
@@ -86,7 +95,7 @@ void KXobjCDXTag::KeyAdjust(TkxVariant& key) {
         value = day > 0 ? static_cast<double>(day) : 0.0;
       } else {
         value = key.VariantType() == TkxVariant::kDate ? static_cast<double>(key.AsDate())
-                                                        : key.AsFloat();
+                                                       : key.AsFloat();
       }
       const std::string stored = CdxNumberKey(value);
       key.SetBytes(stored.data(), static_cast<int32_t>(stored.size()));
@@ -120,7 +129,7 @@ void KXobjCDXTag::KeyAdjust(TkxVariant& key) {
 void KXobjCDXTag::KeyValue(const TkxVariant& stored, TkxVariant& value) const {
   const std::string bytes(reinterpret_cast<const char*>(stored.Data()),
                           static_cast<size_t>(stored.IsEmpty() ? 0 : stored.Length()));
-  switch (keyKind_) {
+  switch (exactForm_ ? keyKind_ : KeyKind::Unknown) {
     case KeyKind::Number:
       value.SetFloat(CdxKeyNumber(bytes));
       return;
@@ -203,22 +212,23 @@ bool KXobjCDXTag::LearnKey(bool fromHeader, std::string& why) {
     return true;
   }
   // An existing tag: its keys must be the ones this engine would store.
-  if (keyKind_ == KeyKind::Character) {
-    if (length > KeyLength()) {
-      why = "its keys are " + std::to_string(KeyLength()) + " bytes long, the key expression gives " +
-            std::to_string(length);
-      return false;
-    }
-  } else if (KeyLength() != 8) {
+  const bool character = keyKind_ == KeyKind::Character;
+  if (character && length > KeyLength()) {
+    why = "its keys are " + std::to_string(KeyLength()) +
+          " bytes long, the key expression gives " + std::to_string(length);
+    return false;
+  }
+  if (!character && KeyLength() != 8) {
     why = "its " + std::to_string(KeyLength()) + "-byte keys are not stored as numbers";
     return false;
-  } else if (KeyHandler()) {
-    std::string names = KeyHandler()->ListVars(TkxUserDefFieldVar::kTableField);
+  }
+  if (KeyHandler()) {
+    const std::string names = KeyHandler()->ListVars(TkxUserDefFieldVar::kTableField);
     for (const DbfFieldInfo& field : table->Fields()) {
       const std::string wanted = UpperCase(TrimRight(field.name)) + ";";
-      size_t at = names.find(wanted);
+      const size_t at = names.find(wanted);
       const bool listed = at != std::string::npos && (at == 0 || names[at - 1] == ';');
-      if (listed && KeyedUnlikeADouble(field.type)) {
+      if (listed && KeyedInAFormOfItsOwn(field.type, !character)) {
         why = "its keys over the " + std::string(1, field.type) + " field " + field.name +
               " are stored in a form of their own";
         return false;
@@ -241,15 +251,14 @@ void KXobjCDXTag::TagLoad() {
     return;
   }
   const int64_t size = cdx_->Disk() ? cdx_->Disk()->FileSize() : 0;
-  if (header_.root == 0 || header_.root % kPage != 0 ||
-      int64_t{header_.root} + kPage > size) {
+  if (header_.root == 0 || header_.root % kPage != 0 || int64_t{header_.root} + kPage > size) {
     loadError_ = "the root page " + std::to_string(header_.root) + " of tag " + TagName() +
                  " lies outside the file";
     return;
   }
   if (header_.keyLength < 1 || header_.keyLength > kCdxMaxKeyLength) {
-    loadError_ = "tag " + TagName() + " has keys of " + std::to_string(header_.keyLength) +
-                 " bytes";
+    loadError_ =
+        "tag " + TagName() + " has keys of " + std::to_string(header_.keyLength) + " bytes";
     return;
   }
   if (!directory_ && header_.keyExpression.empty()) {
@@ -268,6 +277,7 @@ void KXobjCDXTag::TagLoad() {
   keyKind_ = KeyKind::Character;
   SetKeyType('C');
   textValues_ = true;
+  exactForm_ = true;
   if (directory_) return;
 
   if (header_.signature == kCdxSignatureBinary) {
@@ -292,7 +302,9 @@ void KXobjCDXTag::TagLoad() {
     SetUnmaintainable(reason);
   }
   if (keyKind_ == KeyKind::Unknown && !KeyHandler()) SetKeyType('C');
-  textValues_ = keyKind_ == KeyKind::Character && collation_ != CdxCollation::Other;
+  // Keys this engine would not store the same way are handed out as their bytes.
+  exactForm_ = Maintainable();
+  textValues_ = exactForm_ && keyKind_ == KeyKind::Character;
 }
 
 void KXobjCDXTag::TagStore() {
@@ -342,18 +354,19 @@ int KXobjCDXTag::TagCreate(const std::string& name, const std::string& keyExpr,
   } else {
     std::string why;
     if (!LearnKey(false, why)) return 0;
-    if (KeyLength() > kCdxMaxKeyLength) RaiseEngineError(kErrCdxTagRefused, SubIndexTag, kMsgSortKeyLength);
+    if (KeyLength() > kCdxMaxKeyLength)
+      RaiseEngineError(kErrCdxTagRefused, SubIndexTag, kMsgSortKeyLength);
   }
   textValues_ = keyKind_ == KeyKind::Character;
   header_ = CdxHeader();
   header_.keyLength = static_cast<uint16_t>(KeyLength());
-  header_.options = directory_ ? static_cast<uint8_t>(kCdxOptCompact | kCdxOptCompound |
-                                                      kCdxOptDirectory)
-                               : static_cast<uint8_t>(kCdxOptCompact | kCdxOptCompound);
+  header_.options = directory_
+                        ? static_cast<uint8_t>(kCdxOptCompact | kCdxOptCompound | kCdxOptDirectory)
+                        : static_cast<uint8_t>(kCdxOptCompact | kCdxOptCompound);
   if (unique) header_.options |= candidate_ ? kCdxOptCandidate : kCdxOptUnique;
   if (HasFor()) header_.options |= kCdxOptFor;
-  const bool general = !directory_ && collation_ == CdxCollation::General &&
-                       keyKind_ == KeyKind::Character;
+  const bool general =
+      !directory_ && collation_ == CdxCollation::General && keyKind_ == KeyKind::Character;
   if (!general && collation_ == CdxCollation::General) collation_ = CdxCollation::Machine;
   header_.signature = general ? kCdxSignatureCollated : kCdxSignatureMachine;
   header_.collationName = general ? "GENERAL" : "";
@@ -483,7 +496,8 @@ int KXobjCDXTag::PageStore(int32_t page, KXobjIndexKey& node) {
     CdxEntry& e = entries[static_cast<size_t>(i)];
     if (!data.IsEmpty())
       e.key.assign(reinterpret_cast<const char*>(data.Data()), static_cast<size_t>(data.Length()));
-    if (e.key.size() > static_cast<size_t>(KeyLength())) e.key.resize(static_cast<size_t>(KeyLength()));
+    if (e.key.size() > static_cast<size_t>(KeyLength()))
+      e.key.resize(static_cast<size_t>(KeyLength()));
     e.record = static_cast<uint32_t>(leaf ? data.Reference() : data.KeyRecNo());
     e.child = leaf ? 0 : static_cast<uint32_t>(data.Reference());
   }
@@ -510,8 +524,8 @@ void KXobjCDXTag::UnlinkEmpty(int32_t page, KXobjIndexKey& node, uint32_t left, 
   }
 }
 
-void KXobjCDXTag::StoreLeaf(int32_t page, KXobjIndexKey& node,
-                            const std::vector<CdxEntry>& entries, uint32_t left, uint32_t right) {
+void KXobjCDXTag::StoreLeaf(int32_t page, KXobjIndexKey& node, const std::vector<CdxEntry>& entries,
+                            uint32_t left, uint32_t right) {
   const CdxKeyForm form = KeyForm();
   const CdxLeafParams params = CdxLeafParamsFor(KeyLength(), HighestRecord(entries));
   const std::vector<size_t> parts = PlanCdxLeafSplit(entries, form, params);
@@ -547,8 +561,7 @@ void KXobjCDXTag::StoreLeaf(int32_t page, KXobjIndexKey& node,
 }
 
 void KXobjCDXTag::StoreBranch(int32_t page, KXobjIndexKey& node,
-                              const std::vector<CdxEntry>& entries, uint32_t left,
-                              uint32_t right) {
+                              const std::vector<CdxEntry>& entries, uint32_t left, uint32_t right) {
   const CdxKeyForm form = KeyForm();
   const std::vector<size_t> parts =
       PlanCdxBranchSplit(entries.size(), CdxBranchCapacity(KeyLength()));
@@ -638,9 +651,8 @@ int32_t KXobjSortCDX::WriteKeys() {
   KXobjCDXFile* file = tag_->cdx_;
   KXO_dBaseFld* table = tag_->IsDirectory() ? nullptr : tag_->Table();
   const uint32_t highest = table ? static_cast<uint32_t>(std::max(table->RecordCount(), 0)) : 0;
-  PageBatch batch([this](int32_t offset, std::span<const uint8_t> bytes) {
-    tag_->WritePage(offset, bytes);
-  });
+  PageBatch batch(
+      [this](int32_t offset, std::span<const uint8_t> bytes) { tag_->WritePage(offset, bytes); });
   CdxTreeWriter writer(
       tag_->KeyForm(), highest, [file] { return static_cast<uint32_t>(file->PageNew()); },
       [&batch](uint32_t offset, std::span<const uint8_t> page) { batch.Put(offset, page); });
@@ -705,12 +717,13 @@ void KXobjCDXFile::Fail(int32_t code, const std::string& what) {
 }
 
 void KXobjCDXFile::CheckWritable() {
-  if (!Disk() || !Disk()->ReadWrite()) Fail(ErrAccessDenied, "the index file is open for reading only");
+  if (!Disk() || !Disk()->ReadWrite())
+    Fail(ErrAccessDenied, "the index file is open for reading only");
 }
 
 void KXobjCDXFile::LoadExisting() {
-  directory_ = std::make_unique<KXobjCDXTag>(this, 0, NameWithoutExtension(FileName()), false,
-                                             true);
+  directory_ =
+      std::make_unique<KXobjCDXTag>(this, 0, NameWithoutExtension(FileName()), false, true);
   if (!directory_->LoadError().empty()) Fail(kErrIndexDamaged, directory_->LoadError());
   PageCount();
   const int64_t limit = static_cast<int64_t>(NextFreePage() / kPage) * kMaxKeysPerPage;
@@ -746,8 +759,8 @@ void KXobjCDXFile::CreateEmpty() {
   SetNextFreePage(0);
   const int32_t header = PageNew();
   PageNew();
-  directory_ = std::make_unique<KXobjCDXTag>(this, header, NameWithoutExtension(FileName()), true,
-                                             true);
+  directory_ =
+      std::make_unique<KXobjCDXTag>(this, header, NameWithoutExtension(FileName()), true, true);
   directory_->TagCreate("", "", "", true, false);
 }
 
@@ -755,8 +768,8 @@ void KXobjCDXFile::MarkProductionIndex() {
   KXO_dBaseFld* table = Table();
   if (!table || !table->ReadWrite() || table->ProductionIndexFlag()) return;
   // The production index carries the table's own name.
-  if (CompareTextNoCase(NameWithoutExtension(table->FileName()), NameWithoutExtension(FileName())) !=
-      0)
+  if (CompareTextNoCase(NameWithoutExtension(table->FileName()),
+                        NameWithoutExtension(FileName())) != 0)
     return;
   table->SetProductionIndexFlag(true);
   table->WriteHeader();
@@ -896,8 +909,8 @@ void KXobjCDXFile::Reindex() {
   for (int i = 0; i < TagCount(); ++i) {
     const KXobjIndexTag* tag = TagAt(i);
     if (!tag->Maintainable())
-      Fail(kErrIndexDamaged, "tag " + tag->TagName() + " cannot be rebuilt (" +
-                                 tag->ReadOnlyReason() + ")");
+      Fail(kErrIndexDamaged,
+           "tag " + tag->TagName() + " cannot be rebuilt (" + tag->ReadOnlyReason() + ")");
   }
   struct Definition {
     std::string name, keyExpr, forExpr;
@@ -907,8 +920,8 @@ void KXobjCDXFile::Reindex() {
   std::vector<Definition> definitions;
   for (int i = 0; i < TagCount(); ++i) {
     const auto* tag = static_cast<const KXobjCDXTag*>(TagAt(i));
-    definitions.push_back({tag->TagName(), tag->KeyExprText(), tag->ForExprText(),
-                           tag->Ascending(), tag->Unique(), tag->Candidate(), tag->Collation()});
+    definitions.push_back({tag->TagName(), tag->KeyExprText(), tag->ForExprText(), tag->Ascending(),
+                           tag->Unique(), tag->Candidate(), tag->Collation()});
   }
   if (!Disk()->LockWholeFile()) Fail(Disk()->LastError(), "the file cannot be locked");
   try {
@@ -933,8 +946,8 @@ bool KXobjCDXFile::KeyUpdateAll(int32_t recno, bool append) {
   for (int i = 0; i < TagCount(); ++i) {
     const KXobjIndexTag* tag = TagAt(i);
     if (!tag->Maintainable())
-      Fail(kErrIndexDamaged, "tag " + tag->TagName() + " cannot be changed (" +
-                                 tag->ReadOnlyReason() + ")");
+      Fail(kErrIndexDamaged,
+           "tag " + tag->TagName() + " cannot be changed (" + tag->ReadOnlyReason() + ")");
   }
   CheckWritable();
   directory_->SetChangeCounter(directory_->ChangeCounter() + 1);

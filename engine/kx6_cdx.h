@@ -110,6 +110,7 @@ class KXobjCDXTag : public KXobjIndexTag {
   bool new_;
   bool candidate_ = false;
   bool textValues_ = true;  // keys in memory are text (MACHINE and GENERAL characters)
+  bool exactForm_ = true;   // keys are stored as this engine stores them
   KeyKind keyKind_ = KeyKind::Character;
   CdxCollation collation_ = CdxCollation::Machine;
   CdxHeader header_;

@@ -60,22 +60,22 @@ constexpr uint8_t kGeneralWeight[256] = {
 };
 
 constexpr uint8_t kGeneralDiacritic[256] = {
-    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  0,  0,  0,   0,   0,   0,   // 0x00
-    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  0,  0,  0,   0,   0,   0,   // 0x10
-    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  0,  0,  0,   0,   0,   0,   // 0x20
-    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  0,  0,  0,   0,   0,   0,   // 0x30
-    0,  32, 0,  32, 0,  32, 0,   0,  0,  32, 0,  0,  0,   0,   32,  32,  // 0x40
-    0,  0,  0,  32, 0,  32, 0,   0,  0,  32, 0,  0,  0,   0,   0,   0,   // 0x50
-    0,  32, 0,  32, 0,  32, 0,   0,  0,  32, 0,  0,  0,   0,   32,  32,  // 0x60
-    0,  0,  0,  32, 0,  32, 0,   0,  0,  32, 0,  0,  0,   0,   0,   0,   // 0x70
-    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  40, 0,  128, 0,   0,   0,   // 0x80
-    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  40, 0,  128, 0,   0,   36,  // 0x90
-    33, 0,  0,  0,  0,  0,  0,   0,  0,  0,  0,  0,  0,   0,   0,   0,   // 0xA0
-    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  0,  0,  0,   0,   0,   0,   // 0xB0
-    34, 33, 35, 37, 36, 38, 128, 39, 34, 33, 35, 36, 34,  33,  35,  36,  // 0xC0
-    0,  37, 34, 33, 35, 37, 36,  0,  0,  34, 33, 35, 36,  33,  128, 128, // 0xD0
-    34, 33, 35, 37, 36, 38, 128, 39, 34, 33, 35, 36, 34,  33,  35,  36,  // 0xE0
-    0,  37, 34, 33, 35, 37, 36,  0,  0,  34, 33, 35, 36,  33,  128, 36,  // 0xF0
+    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  0,  0,  0,   0,  0,   0,    // 0x00
+    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  0,  0,  0,   0,  0,   0,    // 0x10
+    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  0,  0,  0,   0,  0,   0,    // 0x20
+    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  0,  0,  0,   0,  0,   0,    // 0x30
+    0,  32, 0,  32, 0,  32, 0,   0,  0,  32, 0,  0,  0,   0,  32,  32,   // 0x40
+    0,  0,  0,  32, 0,  32, 0,   0,  0,  32, 0,  0,  0,   0,  0,   0,    // 0x50
+    0,  32, 0,  32, 0,  32, 0,   0,  0,  32, 0,  0,  0,   0,  32,  32,   // 0x60
+    0,  0,  0,  32, 0,  32, 0,   0,  0,  32, 0,  0,  0,   0,  0,   0,    // 0x70
+    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  40, 0,  128, 0,  0,   0,    // 0x80
+    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  40, 0,  128, 0,  0,   36,   // 0x90
+    33, 0,  0,  0,  0,  0,  0,   0,  0,  0,  0,  0,  0,   0,  0,   0,    // 0xA0
+    0,  0,  0,  0,  0,  0,  0,   0,  0,  0,  0,  0,  0,   0,  0,   0,    // 0xB0
+    34, 33, 35, 37, 36, 38, 128, 39, 34, 33, 35, 36, 34,  33, 35,  36,   // 0xC0
+    0,  37, 34, 33, 35, 37, 36,  0,  0,  34, 33, 35, 36,  33, 128, 128,  // 0xD0
+    34, 33, 35, 37, 36, 38, 128, 39, 34, 33, 35, 36, 34,  33, 35,  36,   // 0xE0
+    0,  37, 34, 33, 35, 37, 36,  0,  0,  34, 33, 35, 36,  33, 128, 36,   // 0xF0
 };
 
 // Characters that sort as two: records of (unused, flag, weight, mark, weight, mark) at
@@ -95,21 +95,21 @@ int BitsFor(int32_t value) {
   return bits == 0 ? 1 : bits;
 }
 
-uint32_t MaskFor(int bits) {
-  return bits >= 31 ? 0x7FFFFFFFu : (uint32_t{1} << bits) - 1;
-}
+uint32_t MaskFor(int bits) { return bits >= 31 ? 0x7FFFFFFFu : (uint32_t{1} << bits) - 1; }
 
-// The key as a page stores it (key length bytes): cut or padded, a GENERAL key's
-// trailing diacritics as nibbles. Answers the length before the trailing pad.
-int32_t StoredForm(const CdxKeyForm& form, std::string_view key, uint8_t* out) {
+// The key as a page stores it: cut to the key length, a GENERAL key's trailing
+// diacritics as nibbles; with `padded` the rest of the key length filled with the pad
+// byte. Answers the length before the trailing pad (only those bytes are written
+// without `padded`).
+int32_t StoredForm(const CdxKeyForm& form, std::string_view key, uint8_t* out, bool padded = true) {
   const int32_t length = form.keyLength;
   const int32_t n = std::min<int32_t>(static_cast<int32_t>(key.size()), length);
   if (n > 0) std::memcpy(out, key.data(), static_cast<size_t>(n));
   if (form.general) {
     for (int32_t i = n - 1; i >= 1 && out[i] >= 0xF0; --i) out[i] &= 0x0F;
   }
-  if (n < length) std::memset(out + n, form.pad, static_cast<size_t>(length - n));
-  int32_t used = length;
+  if (padded && n < length) std::memset(out + n, form.pad, static_cast<size_t>(length - n));
+  int32_t used = n;
   while (used > 0 && out[used - 1] == form.pad) --used;
   return used;
 }
@@ -154,8 +154,7 @@ StoredSizes MeasureKeys(std::span<const CdxEntry> entries, const CdxKeyForm& for
   int32_t previousUsed = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     const int32_t used = StoredForm(form, entries[i].key, current.data());
-    int32_t shared =
-        i == 0 ? 0 : CommonPrefix(current.data(), used, previous.data(), previousUsed);
+    int32_t shared = i == 0 ? 0 : CommonPrefix(current.data(), used, previous.data(), previousUsed);
     shared = std::min<int32_t>(shared, params.dupMask);
     sizes.used[i] = used;
     sizes.shared[i] = shared;
@@ -362,8 +361,7 @@ bool VisitCdxBranch(std::span<const uint8_t> page, const CdxKeyForm& form, CdxPa
   if (head.IsLeaf()) return Fail(why, "page is not a branch");
   const int32_t length = form.keyLength;
   const int32_t entrySize = length + 8;
-  if (head.count * entrySize > kCdxBranchArea)
-    return Fail(why, "branch entries exceed the page");
+  if (head.count * entrySize > kCdxBranchArea) return Fail(why, "branch entries exceed the page");
   std::array<uint8_t, kCdxMaxKeyLength> key;
   for (int32_t i = 0; i < head.count; ++i) {
     const size_t at = static_cast<size_t>(12 + i * entrySize);
@@ -440,32 +438,25 @@ void CdxLeafWriter::SetSiblings(uint32_t left, uint32_t right) {
   w.U32LE(8, right);
 }
 
-int32_t CdxLeafWriter::StoredForm(std::string_view key,
-                                  std::array<uint8_t, kCdxMaxKeyLength>& out) const {
-  const int32_t used = tolvern::StoredForm(form_, key, out.data());
+int32_t CdxLeafWriter::StoredForm(std::string_view key, uint8_t* out) const {
+  int32_t used = tolvern::StoredForm(form_, key, out, false);
   // A trailing count the mask cannot hold leaves pad bytes to store.
-  return std::max<int32_t>(used, form_.keyLength - params_.trailMask);
-}
-
-int32_t CdxLeafWriter::Cost(std::string_view key) const {
-  std::array<uint8_t, kCdxMaxKeyLength> stored{};
-  const int32_t used = StoredForm(key, stored);
-  int32_t dup = 0;
-  if (count_ > 0) {
-    dup = CommonPrefix(stored.data(), used, previous_.data(), previousLength_);
-    dup = std::min<int32_t>(dup, params_.dupMask);
+  const int32_t least = form_.keyLength - params_.trailMask;
+  if (used < least) {
+    std::memset(out + used, form_.pad, static_cast<size_t>(least - used));
+    used = least;
   }
-  return params_.entrySize + used - dup;
+  return used;
 }
 
 bool CdxLeafWriter::Add(std::string_view key, uint32_t record) {
   if (record > params_.recordMask)
     throw std::out_of_range("record number does not fit the leaf entries");
-  std::array<uint8_t, kCdxMaxKeyLength>& stored = next_;
+  uint8_t* stored = keys_.data() + (previous_ ^ 1) * kCdxMaxKeyLength;
   const int32_t used = StoredForm(key, stored);
   int32_t dup = 0;
   if (count_ > 0) {
-    dup = CommonPrefix(stored.data(), used, previous_.data(), previousLength_);
+    dup = CommonPrefix(stored, used, Previous(), previousLength_);
     dup = std::min<int32_t>(dup, params_.dupMask);
   }
   const int32_t bytes = used - dup;
@@ -479,13 +470,14 @@ bool CdxLeafWriter::Add(std::string_view key, uint32_t record) {
   uint8_t* entry = page_.data() + kCdxLeafHeaderSize + count_ * params_.entrySize;
   for (int32_t b = 0; b < params_.entrySize; ++b) entry[b] = static_cast<uint8_t>(value >> (8 * b));
   keyEnd_ -= bytes;
-  if (bytes > 0) std::memcpy(page_.data() + keyEnd_, stored.data() + dup, static_cast<size_t>(bytes));
+  if (bytes > 0) std::memcpy(page_.data() + keyEnd_, stored + dup, static_cast<size_t>(bytes));
   free_ -= cost;
   ++count_;
-  ByteWriter w(page_.data(), page_.size());
-  w.U16LE(2, static_cast<uint16_t>(count_));
-  w.U16LE(kLeafFree, static_cast<uint16_t>(free_));
-  std::swap(previous_, next_);
+  page_[2] = static_cast<uint8_t>(count_);
+  page_[3] = static_cast<uint8_t>(count_ >> 8);
+  page_[kLeafFree] = static_cast<uint8_t>(free_);
+  page_[kLeafFree + 1] = static_cast<uint8_t>(free_ >> 8);
+  previous_ ^= 1;
   previousLength_ = used;
   return true;
 }
@@ -516,8 +508,7 @@ std::vector<size_t> PlanCdxLeafSplit(std::span<const CdxEntry> entries, const Cd
     size_t end = start + 1;
     int32_t total = PartBytes(sizes, start, end, form, params);
     while (end < n) {
-      const int32_t used =
-          std::max<int32_t>(sizes.used[end], form.keyLength - params.trailMask);
+      const int32_t used = std::max<int32_t>(sizes.used[end], form.keyLength - params.trailMask);
       const int32_t next = total + params.entrySize + used - sizes.shared[end];
       if (next >= kSplitFill) break;
       total = next;
@@ -673,8 +664,10 @@ void CdxTreeWriter::Add(std::string_view key, uint32_t record) {
     level.leaf->Start(kCdxAttrLeaf, level.left, kCdxNoPage);
   } else {
     // A leaf is closed when the keys it could still take are fewer than two of the
-    // longest kind, or when this key does not fit.
-    const int32_t reserve = 2 * (params_.entrySize + form_.keyLength + 8);
+    // longest kind (room kept for later insertions, at most a quarter of the page, so
+    // that long keys still share their leaves), or when this key does not fit.
+    const int32_t reserve =
+        std::min(2 * (params_.entrySize + form_.keyLength + 8), kCdxLeafArea / 4);
     if (level.leaf->Free() < reserve) {
       CloseLeaf(false);
     } else if (level.leaf->Add(key, record)) {

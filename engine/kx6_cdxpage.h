@@ -148,8 +148,6 @@ class CdxLeafWriter {
 
   // Empties the page and gives it a header.
   void Start(uint16_t attributes, uint32_t left, uint32_t right);
-  // The bytes `key` would take after the last key (entry included).
-  int32_t Cost(std::string_view key) const;
   // Adds the key when it fits; false (nothing changed) when it does not. Keys longer
   // than the key length are cut to it.
   bool Add(std::string_view key, uint32_t record);
@@ -160,15 +158,17 @@ class CdxLeafWriter {
   const std::array<uint8_t, kCdxPageSize>& Page() const { return page_; }
 
  private:
-  // The key as the page stores it: cut or padded to the key length, GENERAL diacritics
-  // at the end turned into nibbles. Answers the bytes before the trailing pad.
-  int32_t StoredForm(std::string_view key, std::array<uint8_t, kCdxMaxKeyLength>& out) const;
+  // The key as the page stores it, cut to the key length, GENERAL diacritics at the end
+  // turned into nibbles. Writes and answers the bytes before the trailing pad.
+  int32_t StoredForm(std::string_view key, uint8_t* out) const;
+  const uint8_t* Previous() const { return keys_.data() + previous_ * kCdxMaxKeyLength; }
 
   CdxKeyForm form_;
   CdxLeafParams params_;
   std::array<uint8_t, kCdxPageSize> page_{};
-  std::array<uint8_t, kCdxMaxKeyLength> previous_{};
-  std::array<uint8_t, kCdxMaxKeyLength> next_{};
+  // The previous key and room for the next one, taking turns.
+  std::array<uint8_t, 2 * kCdxMaxKeyLength> keys_{};
+  int previous_ = 0;
   int32_t previousLength_ = 0;
   int32_t count_ = 0;
   int32_t free_ = kCdxLeafArea;
@@ -210,8 +210,9 @@ double CdxKeyNumber(std::string_view key);
 std::string CdxGeneralKey(std::string_view text);
 
 // Lays a tag's pages down from keys that arrive in key order. Leaves are filled until
-// their free bytes fall below twice the room of a full entry (so later insertions find
-// room), branches until they hold their capacity; every full page is written at once
+// their free bytes fall below twice the room of a full entry or a quarter of the page,
+// whichever is less (so later insertions find room), branches until they hold their
+// capacity; every full page is written at once
 // and its last key goes up one level. Pages of one level are linked both ways.
 class CdxTreeWriter {
  public:

@@ -20,6 +20,7 @@ namespace tolvern {
 namespace {
 
 constexpr int kFptBlockHeader = 8;
+constexpr int32_t kWriteBehindBytes = 256 * 1024;
 
 // Restores the order, the read-ahead state and the table state however the operation
 // ends.
@@ -150,6 +151,9 @@ void KXO_dBHandler::Pack() {
   }
 
   int32_t kept = 0;
+  // Kept records are written in sequence: gather them, and write the header once.
+  SetWriteBehind(kWriteBehindBytes);
+  LockTable();
   for (int32_t j = 1; j <= count; ++j) {
     KXO_dBaseFld::GetRecord(j);
     if (Eof()) break;
@@ -171,6 +175,8 @@ void KXO_dBHandler::Pack() {
     if ((j & 0x3FF) == 0) StatusUpdate(kStatusPack, j, 0);
   }
 
+  FlushWriteBehind();
+  SetWriteBehind(0);
   if (kept < count) {
     // Everything written so far reaches the disk before the file is cut, so a failure
     // on the way leaves a whole table rather than a cut one.
@@ -184,6 +190,7 @@ void KXO_dBHandler::Pack() {
     TruncateAt(end + 1);
   }
   MarkHeaderDirty();
+  UnlockTable();
   WriteHeader();
   StatusUpdate(StatusStop, 0, 0);
   suspendIndexUpdates_ = false;
@@ -365,6 +372,10 @@ void KXO_dBHandler::CopyTable(const std::string& newFileName) {
   const bool memos = MemoFieldBlocks(memoFields);
   KXobjMemo* source = memos ? OpenMemo() : nullptr;
   KXobjMemo* dest = memos ? copy.OpenMemo() : nullptr;
+  copy.SetWriteBehind(kWriteBehindBytes);
+  copy.LockTable();
+  const bool ahead = readAheadOn_;
+  if (!currentOrder_) SetReadAheadOn(true);
   for (GetRecord(PosTop); !Eof(); GetRecord(PosNext)) {
     StatusUpdate(kStatusCopy, CurrentRecord(), 0);
     std::memcpy(copy.Buffer(), Buffer(), static_cast<size_t>(RecordLength()));
@@ -391,7 +402,9 @@ void KXO_dBHandler::CopyTable(const std::string& newFileName) {
     copy.AppendRecord();
     if (deleted) copy.DeleteRecord();
   }
+  copy.UnlockTable();
   copy.FlushFile();
+  SetReadAheadOn(ahead);
   StatusUpdate(StatusStop, 0, 0);
   if (saved > 0 && saved <= RecordCount()) KXO_dBaseFld::GetRecord(saved);
 }

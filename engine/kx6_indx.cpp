@@ -888,16 +888,24 @@ bool KXobjIndexFile::PageWrite(int32_t position, const void* buffer, int32_t len
 
 void KXobjIndexFile::FlushBatch() {
   if (batch_.empty() || !disk_) return;
-  const std::vector<uint8_t> pending = std::move(batch_);
-  batch_.clear();
-  disk_->WriteAt(batchStart_, pending.data(), static_cast<int64_t>(pending.size()));
+  try {
+    disk_->WriteAt(batchStart_, batch_.data(), static_cast<int64_t>(batch_.size()));
+  } catch (...) {
+    batch_.clear();
+    throw;
+  }
+  batch_.clear();  // keeps its room for the next pages
 }
 
-void KXobjIndexFile::BeginWriteBatch() { batching_ = true; }
+void KXobjIndexFile::BeginWriteBatch() {
+  batching_ = true;
+  batch_.reserve((1 << 20) + 4096);
+}
 
 void KXobjIndexFile::EndWriteBatch() {
   batching_ = false;
   FlushBatch();
+  batch_.shrink_to_fit();
 }
 
 void KXobjIndexFile::Reindex() {}

@@ -153,7 +153,9 @@ class KXobjIndexKey {
   bool atLast_ = false;
 };
 
-// One index order.
+// One index order. Changes are written when they are made; a format's destructor frees
+// the path itself (FreePath), since the base's destructor can no longer reach the
+// format's page layout.
 class KXobjIndexTag {
  public:
   KXobjIndexTag(KXobjIndexFile* file, const std::string& name, int32_t headerPage);

@@ -134,10 +134,10 @@ void KXobjMDXTag::TagLoad() {
     SetReadOnlyReason(error);
   } else if (Table()) {
     const uint8_t type = probe.VariantType();
-    const bool matches = KeyType() == 'N'   ? type == TkxVariant::kFloat
-                         : KeyType() == 'D' ? type == TkxVariant::kDate
-                                            : type == TkxVariant::kText ||
-                                                  type == TkxVariant::kBoolean;
+    const bool matches = KeyType() == 'N' ? type == TkxVariant::kFloat
+                         : KeyType() == 'D'
+                             ? type == TkxVariant::kDate
+                             : type == TkxVariant::kText || type == TkxVariant::kBoolean;
     if (!matches) SetReadOnlyReason("the key expression's type does not match the tag header");
     try {
       ForExprCompile();
@@ -160,8 +160,8 @@ void KXobjMDXTag::TagStore() {
   SetHeaderChanged(false);
 }
 
-bool KXobjMDXTag::Define(const std::string& keyExpr, const std::string& forExpr,
-                         bool ascending, bool unique, std::string& problem) {
+bool KXobjMDXTag::Define(const std::string& keyExpr, const std::string& forExpr, bool ascending,
+                         bool unique, std::string& problem) {
   try {
     KXobjIndexTag::TagCreate(TagName(), keyExpr, forExpr, ascending, unique);
   } catch (const std::exception& e) {
@@ -319,7 +319,8 @@ int KXobjMDXTag::PageStore(int32_t page, KXobjIndexKey& node) {
       previous = TakeNewPage(page);
     } else {
       uint8_t head[kMdxPageHeaderSize] = {};
-      if (mdx_->PageRead(page, head, sizeof head)) previous = ByteReader(head, sizeof head).I32LE(4);
+      if (mdx_->PageRead(page, head, sizeof head))
+        previous = ByteReader(head, sizeof head).I32LE(4);
     }
     for (int i = 0; i < count; ++i) {
       const KXobjIndexKeyData& entry = node.At(next + i);
@@ -446,8 +447,7 @@ void KXobjMDXFile::WriteRegion() {
 
 void KXobjMDXFile::WriteTagTable() {
   std::vector<MdxTagSlot> slots;
-  for (int i = 0; i < TagCount(); ++i)
-    slots.push_back(static_cast<KXobjMDXTag*>(TagAt(i))->Slot());
+  for (int i = 0; i < TagCount(); ++i) slots.push_back(static_cast<KXobjMDXTag*>(TagAt(i))->Slot());
   region_.SetTagTable(slots);
   WriteRegion();
 }
@@ -472,8 +472,7 @@ int KXobjMDXFile::TagAdd(const std::string& name, const std::string& keyExpr,
                   [](char c) { return static_cast<unsigned char>(c) <= ' '; }))
     Fail(kErrTagRefused, "tag name '" + tagName + "' holds blanks or control characters");
   if (!replaced && TagCount() >= limit)
-    Fail(kErrTagRefused, "the file holds " + std::to_string(TagCount()) +
-                             " tags, no more fit");
+    Fail(kErrTagRefused, "the file holds " + std::to_string(TagCount()) + " tags, no more fit");
   if (Trim(keyExpr).size() > kMdxMaxKeyExpression)
     Fail(kErrTagRefused, "the key expression is longer than 220 characters");
   if (static_cast<int64_t>(Trim(forExpr).size()) > PageBytes() - kMdxForExprOffset - 1)
@@ -489,7 +488,7 @@ int KXobjMDXFile::TagAdd(const std::string& name, const std::string& keyExpr,
   KXobjMDXTag* added = tag.get();
   added->WriteNew();
   int at = 0;
-  while (at < TagCount() && CompareTextNoCase(TagAt(at)->TagName(), tagName) <= 0) ++at;
+  while (at < TagCount() && !MdxTagNameLess(tagName, TagAt(at)->TagName())) ++at;
   InsertTag(at, std::move(tag));
   WriteTagTable();
   return 1;
@@ -514,8 +513,8 @@ int KXobjMDXFile::TagDelete(const std::string& name) {
 int32_t KXobjMDXFile::PageCount() {
   int64_t size = Disk() ? Disk()->FileSize() : 0;
   if (size < 0) size = 0;
-  const int64_t blocks = std::max<int64_t>((size + kMdxBlockSize - 1) / kMdxBlockSize,
-                                           RegionBlocks());
+  const int64_t blocks =
+      std::max<int64_t>((size + kMdxBlockSize - 1) / kMdxBlockSize, RegionBlocks());
   if (blocks > INT32_MAX - kMdxMaxPageUnits) Fail(kErrIndexDamaged, "the file is too large");
   SetNextFreePage(static_cast<int32_t>(blocks));
   return NextFreePage();
@@ -548,6 +547,12 @@ bool KXobjMDXFile::ValidNodePage(int32_t page) {
   if (page < RegionBlocks()) return false;
   const int32_t end = NextFreePage() >= 0 ? NextFreePage() : PageCount();
   return int64_t{page} + PageUnits() <= end;
+}
+
+bool KXobjMDXFile::KeyUpdateAll(int32_t recno, bool append) {
+  const bool updated = KXobjIndexFile::KeyUpdateAll(recno, append);
+  if (regionChanged_ && Disk() && Disk()->ReadWrite()) WriteRegion();
+  return updated;
 }
 
 void KXobjMDXFile::Reindex() {
@@ -592,8 +597,7 @@ int32_t SortKeyLength(const KXobjMDXTag& tag) {
 
 }  // namespace
 
-KXobjSortMDX::KXobjSortMDX(KXobjMDXTag* tag, const uint8_t* collation, bool ascending,
-                           bool unique)
+KXobjSortMDX::KXobjSortMDX(KXobjMDXTag* tag, const uint8_t* collation, bool ascending, bool unique)
     : TkxTreeWriter(tag, SortKeyLength(*tag), unique, ascending, collation), mdx_(tag) {}
 
 std::string KXobjSortMDX::StoredKey(const TkxVariant& key) {
@@ -608,8 +612,7 @@ size_t KXobjSortMDX::PageCapacity(int, bool) const {
   return static_cast<size_t>(mdx_->Header().maxKeys);
 }
 
-void KXobjSortMDX::WritePage(int32_t page, const std::vector<Entry>& entries, int level,
-                             bool) {
+void KXobjSortMDX::WritePage(int32_t page, const std::vector<Entry>& entries, int level, bool) {
   mdx_->WriteSortedPage(page, entries, level > 0);
 }
 

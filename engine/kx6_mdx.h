@@ -55,8 +55,8 @@ class KXobjMDXTag : public KXobjIndexTag {
   // Compiles the expressions, evaluates the key once and derives key type, key length and
   // page geometry; writes nothing. False with `problem` set when the definition cannot be
   // used.
-  bool Define(const std::string& keyExpr, const std::string& forExpr, bool ascending,
-              bool unique, std::string& problem);
+  bool Define(const std::string& keyExpr, const std::string& forExpr, bool ascending, bool unique,
+              std::string& problem);
   // Writes the header of a defined tag at a new block and builds its tree.
   void WriteNew();
   // Rebuilds the tag in a file cut back to its header region: new header block, new tree.
@@ -125,6 +125,9 @@ class KXobjMDXFile : public KXobjIndexFile {
   // Renames the file and writes the new base name into the header.
   bool Rename(const std::string& newName) override;
   bool ValidNodePage(int32_t page) override;
+  // Updates every tag and, when pages were added, the next free block in the file header
+  // at once (other programs take new pages from there).
+  bool KeyUpdateAll(int32_t recno, bool append) override;
 
   int32_t PageBytes() const { return region_.PageBytes(); }
   int32_t PageUnits() const { return region_.PageUnits(); }
@@ -159,8 +162,7 @@ class KXobjSortMDX : public TkxTreeWriter {
  protected:
   std::string StoredKey(const TkxVariant& key) override;
   size_t PageCapacity(int level, bool last) const override;
-  void WritePage(int32_t page, const std::vector<Entry>& entries, int level,
-                 bool last) override;
+  void WritePage(int32_t page, const std::vector<Entry>& entries, int level, bool last) override;
 
  private:
   KXobjMDXTag* mdx_;

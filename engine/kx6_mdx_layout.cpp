@@ -107,21 +107,31 @@ MdxNumber StoredZero() {
 MdxNumber MdxStoredNumber(double value) {
   if (std::isnan(value) || value == 0) return StoredZero();
   const bool negative = std::signbit(value);
-  double magnitude = std::fabs(value);
+  const double magnitude = std::fabs(value);
 
-  std::string digits;
+  // The significant digits (at most 15) and the exponent E of 0.d1d2... x 10^E.
+  char digits[32];
+  int count = 0;
   int exponent = 0;
   if (std::isinf(magnitude)) {
     exponent = kMaxExponent + 1;
   } else {
-    // d.dddddddddddddde+XX: 15 significant digits, independent of the locale.
+    // The shortest form that reads back as the same double is the value rounded to 15
+    // significant digits whenever it has no more than 15 (a double holds more than 15
+    // digits, so no other 15-digit decimal lies nearer); otherwise round explicitly.
+    // Both forms are d.ddde+XX and independent of the locale.
     char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, magnitude,
-                                      std::chars_format::scientific, kMaxDigits - 1);
-    const std::string_view view(text, static_cast<size_t>(result.ptr - text));
-    const size_t e = view.find('e');
+    auto result = std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific);
+    std::string_view view(text, static_cast<size_t>(result.ptr - text));
+    size_t e = view.find('e');
+    if (e > static_cast<size_t>(kMaxDigits) + 1) {
+      result = std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific,
+                             kMaxDigits - 1);
+      view = std::string_view(text, static_cast<size_t>(result.ptr - text));
+      e = view.find('e');
+    }
     for (size_t i = 0; i < e; ++i)
-      if (view[i] >= '0' && view[i] <= '9') digits += view[i];
+      if (view[i] >= '0' && view[i] <= '9') digits[count++] = view[i];
     int exp10 = 0;
     const char* expBegin = view.data() + e + 1;
     if (*expBegin == '+') ++expBegin;
@@ -131,14 +141,15 @@ MdxNumber MdxStoredNumber(double value) {
   if (exponent < kMinExponent) return StoredZero();
   if (exponent > kMaxExponent) {
     exponent = kMaxExponent;
-    digits.assign(kMaxDigits, '9');
+    count = kMaxDigits;
+    std::fill_n(digits, count, '9');
   }
-  while (!digits.empty() && digits.back() == '0') digits.pop_back();
+  while (count > 0 && digits[count - 1] == '0') --count;
 
   MdxNumber stored{};
   stored[0] = static_cast<uint8_t>(exponent + kExponentBias);
-  stored[1] = static_cast<uint8_t>((4 * digits.size() + 1) | (negative ? 0x80 : 0));
-  for (size_t i = 0; i < digits.size(); ++i) {
+  stored[1] = static_cast<uint8_t>((4 * count + 1) | (negative ? 0x80 : 0));
+  for (int i = 0; i < count; ++i) {
     const auto d = static_cast<uint8_t>(digits[i] - '0');
     stored[2 + i / 2] |= (i % 2 == 0) ? static_cast<uint8_t>(d << 4) : d;
   }
@@ -148,8 +159,8 @@ MdxNumber MdxStoredNumber(double value) {
 MdxNumber MdxComparableFromStored(std::span<const uint8_t, kMdxNumberSize> stored) {
   MdxNumber out{};
   const auto digitBytes = stored.subspan(2);
-  const bool zero = std::all_of(digitBytes.begin(), digitBytes.end(),
-                                [](uint8_t b) { return b == 0; });
+  const bool zero =
+      std::all_of(digitBytes.begin(), digitBytes.end(), [](uint8_t b) { return b == 0; });
   if (zero) {
     out[0] = kClassZero;
     out[1] = kZeroExponentByte;
@@ -191,7 +202,8 @@ double MdxNumberValue(std::span<const uint8_t, kMdxNumberSize> stored) {
   if (count == 0) return 0;
   std::string text = "0.";
   for (int i = 0; i < count; ++i)
-    text += static_cast<char>('0' + std::min<uint8_t>(DigitAt(digitBytes, static_cast<size_t>(i)), 9));
+    text +=
+        static_cast<char>('0' + std::min<uint8_t>(DigitAt(digitBytes, static_cast<size_t>(i)), 9));
   text += 'e' + std::to_string(static_cast<int>(stored[0]) - kExponentBias);
   double value = 0;
   std::from_chars(text.data(), text.data() + text.size(), value);
@@ -281,7 +293,8 @@ void MdxEncodeKey(char keyType, const TkxVariant& key, std::span<uint8_t> out) {
   if (IsNumericType(keyType)) {
     MdxNumber comparable{};
     if (key.Data() != nullptr)
-      std::copy_n(key.Data(), std::min<size_t>(static_cast<size_t>(key.Length()), comparable.size()),
+      std::copy_n(key.Data(),
+                  std::min<size_t>(static_cast<size_t>(key.Length()), comparable.size()),
                   comparable.begin());
     const MdxNumber stored = MdxStoredFromComparable(comparable);
     writer.Fill(0, 0, out.size());
@@ -322,8 +335,16 @@ void MdxSentinelKey(char keyType, bool descending, TkxVariant& key) {
 // ---------------------------------------------------------------------------------------
 // Header region
 
-MdxHeaderRegion MdxHeaderRegion::Fresh(const std::string& tableName, int year, int month,
-                                       int day) {
+bool MdxTagNameLess(const std::string& a, const std::string& b) {
+  const auto folded = [](char c) {
+    const auto byte = static_cast<uint8_t>(c);
+    return (byte >= 'A' && byte <= 'Z') ? static_cast<uint8_t>(byte - 'A' + 'a') : byte;
+  };
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [&](char x, char y) { return folded(x) < folded(y); });
+}
+
+MdxHeaderRegion MdxHeaderRegion::Fresh(const std::string& tableName, int year, int month, int day) {
   MdxHeaderRegion region;
   region.bytes_.assign(kMdxMinRegionSize, 0);
   ByteWriter out(region.bytes_);
@@ -354,8 +375,8 @@ bool MdxHeaderRegion::Parse(std::span<const uint8_t> bytes, int64_t fileSize,
   const int32_t units = in.U16LE(kPageUnitsOffset);
   const int32_t pageBytes = in.U16LE(kPageBytesOffset);
   if (units < 1 || units > kMdxMaxPageUnits || pageBytes != units * kMdxBlockSize) {
-    problem = "page size " + std::to_string(pageBytes) + " bytes in " + std::to_string(units) +
-              " blocks";
+    problem =
+        "page size " + std::to_string(pageBytes) + " bytes in " + std::to_string(units) + " blocks";
     return false;
   }
   const int32_t regionSize = units * pageBytes;
@@ -387,8 +408,7 @@ bool MdxHeaderRegion::Parse(std::span<const uint8_t> bytes, int64_t fileSize,
   for (int j = 1; j <= tags; ++j) {
     const MdxTagSlot slot = region.Slot(j);
     if (slot.headerBlock < regionBlocks || slot.headerBlock + int64_t{units} > fileBlocks) {
-      problem = "tag " + slot.name + " has its header at block " +
-                std::to_string(slot.headerBlock);
+      problem = "tag " + slot.name + " has its header at block " + std::to_string(slot.headerBlock);
       return false;
     }
   }
@@ -399,9 +419,7 @@ int32_t MdxHeaderRegion::PageUnits() const { return ByteReader(bytes_).U16LE(kPa
 int32_t MdxHeaderRegion::PageBytes() const { return ByteReader(bytes_).U16LE(kPageBytesOffset); }
 int32_t MdxHeaderRegion::SlotCount() const { return ByteReader(bytes_).U8(kSlotCountOffset); }
 int32_t MdxHeaderRegion::TagCount() const { return ByteReader(bytes_).U16LE(kTagCountOffset); }
-int32_t MdxHeaderRegion::NextFreeBlock() const {
-  return ByteReader(bytes_).I32LE(kNextFreeOffset);
-}
+int32_t MdxHeaderRegion::NextFreeBlock() const { return ByteReader(bytes_).I32LE(kNextFreeOffset); }
 bool MdxHeaderRegion::ProductionFlag() const {
   return ByteReader(bytes_).U8(kProductionOffset) != 0;
 }
@@ -448,13 +466,10 @@ void MdxHeaderRegion::SetTagTable(const std::vector<MdxTagSlot>& slots) {
   // slots in order, as the writers of real files do; a list in name order gives a chain.
   std::vector<std::array<uint8_t, 3>> links(static_cast<size_t>(count) + 1, {0, 0, 0});
   for (int j = 2; j <= count; ++j) {
-    const std::string name = UpperAscii(slots[static_cast<size_t>(j - 1)].name);
+    const std::string& name = slots[static_cast<size_t>(j - 1)].name;
     int at = 1;
     for (;;) {
-      const std::string other = UpperAscii(slots[static_cast<size_t>(at - 1)].name);
-      const bool left = std::lexicographical_compare(
-          name.begin(), name.end(), other.begin(), other.end(),
-          [](char a, char b) { return static_cast<uint8_t>(a) < static_cast<uint8_t>(b); });
+      const bool left = MdxTagNameLess(name, slots[static_cast<size_t>(at - 1)].name);
       uint8_t& next = links[static_cast<size_t>(at)][left ? 0 : 1];
       if (next == 0) {
         next = static_cast<uint8_t>(j);
@@ -507,8 +522,8 @@ void MdxTagHeader::SetGeometry(char type, int32_t length, int32_t pageBytes) {
   maxKeys = (pageBytes - kMdxPageHeaderSize) / entryLength;
 }
 
-bool MdxTagHeader::Parse(std::span<const uint8_t> page, int32_t regionBlocks,
-                         int64_t fileBlocks, MdxTagHeader& header, std::string& problem) {
+bool MdxTagHeader::Parse(std::span<const uint8_t> page, int32_t regionBlocks, int64_t fileBlocks,
+                         MdxTagHeader& header, std::string& problem) {
   const ByteReader in(page);
   const int32_t pageBytes = static_cast<int32_t>(page.size());
   if (pageBytes < kMdxForExprOffset + 1) {
@@ -524,8 +539,7 @@ bool MdxTagHeader::Parse(std::span<const uint8_t> page, int32_t regionBlocks,
   header.entryLength = in.U16LE(kTagEntryLengthOffset);
   header.unique = in.U8(kTagUniqueOffset) != 0;
   header.descending = (header.keyFormat & kMdxFormatDescending) != 0;
-  header.keyExpression =
-      TextField(in, kMdxKeyExprOffset, kTagForFlagOffset - kMdxKeyExprOffset);
+  header.keyExpression = TextField(in, kMdxKeyExprOffset, kTagForFlagOffset - kMdxKeyExprOffset);
   if (in.U8(kTagForFlagOffset) != 0)
     header.forExpression = TextField(in, kMdxForExprOffset, page.size() - kMdxForExprOffset);
   header.firstPage = in.I32LE(kTagFirstPageOffset);
@@ -537,10 +551,10 @@ bool MdxTagHeader::Parse(std::span<const uint8_t> page, int32_t regionBlocks,
     problem = "unknown key type " + std::to_string(static_cast<int>(in.U8(kTagKeyTypeOffset)));
     return false;
   }
-  const bool lengthFits = (type == 'D')   ? header.keyLength == kMdxDateSize
-                          : (type == 'C') ? header.keyLength >= 1 &&
-                                                header.keyLength <= kMdxMaxKeyLength
-                                          : header.keyLength == kMdxNumberSize;
+  const bool lengthFits = (type == 'D') ? header.keyLength == kMdxDateSize
+                          : (type == 'C')
+                              ? header.keyLength >= 1 && header.keyLength <= kMdxMaxKeyLength
+                              : header.keyLength == kMdxNumberSize;
   if (!lengthFits || header.entryLength < header.keyLength + 4) {
     problem = "key length " + std::to_string(header.keyLength) + " in entries of " +
               std::to_string(header.entryLength);
@@ -552,8 +566,8 @@ bool MdxTagHeader::Parse(std::span<const uint8_t> page, int32_t regionBlocks,
               std::to_string(header.entryLength) + " bytes";
     return false;
   }
-  if (header.rootBlock < regionBlocks || header.rootBlock + int64_t{pageBytes / kMdxBlockSize} >
-                                             fileBlocks) {
+  if (header.rootBlock < regionBlocks ||
+      header.rootBlock + int64_t{pageBytes / kMdxBlockSize} > fileBlocks) {
     problem = "root page at block " + std::to_string(header.rootBlock);
     return false;
   }

@@ -99,6 +99,10 @@ void MdxSentinelKey(char keyType, bool descending, TkxVariant& key);
 // ---------------------------------------------------------------------------------------
 // Header region
 
+// The order of tag names in the tag table's name tree: bytewise with ASCII letters folded
+// to lower case (so "_" sorts before letters), as the writers of real files order them.
+bool MdxTagNameLess(const std::string& a, const std::string& b);
+
 // One tag table slot: the fields this engine uses and the slot's bytes as read.
 struct MdxTagSlot {
   int32_t headerBlock = 0;
@@ -139,9 +143,9 @@ class MdxHeaderRegion {
   // bytes come from its image.
   void SetSlot(int j, const MdxTagSlot& slot, uint8_t left, uint8_t right, uint8_t parent);
   // Rewrites the tag table for `slots` in the given order: the tag count, slots 1..n with
-  // the links of a binary search tree of their names (built by inserting the slots in
-  // order, so a list in name order becomes a chain of right links), slot 0's right link 1
-  // when there is a tag, and the slots of tags no longer there cleared.
+  // the links of a binary search tree of their names (MdxTagNameLess; built by inserting
+  // the slots in order, so a list in name order becomes a chain of right links), slot 0's
+  // right link 1 when there is a tag, and the slots of tags no longer there cleared.
   void SetTagTable(const std::vector<MdxTagSlot>& slots);
   void SetTagCount(int32_t count);
   void SetNextFreeBlock(int32_t block);
@@ -194,10 +198,10 @@ struct MdxTagHeader {
 // Pages
 
 struct MdxPageInfo {
-  int32_t keyCount = 0;      // word 0
-  int32_t previous = 0;      // word 1
-  bool branch = false;       // entry n carries a child pointer
-  int32_t entryCount = 0;    // keyCount, plus the pointer-only entry of a branch page
+  int32_t keyCount = 0;    // word 0
+  int32_t previous = 0;    // word 1
+  bool branch = false;     // entry n carries a child pointer
+  int32_t entryCount = 0;  // keyCount, plus the pointer-only entry of a branch page
 };
 
 // Reads the page header. A branch page is one whose entry n (n = key count) holds a

@@ -81,6 +81,15 @@ KXobjNDXTag::KXobjNDXTag(KXobjNDXFile* file, const std::string& name, int32_t he
   SetKindMarker(kTagKindNdx);
 }
 
+KXobjNDXTag::~KXobjNDXTag() {
+  // Pages are stored through this class's PageStore: free the path while it exists.
+  try {
+    FreePath();
+  } catch (...) {
+    // A destructor cannot report; changes were stored when they were made.
+  }
+}
+
 void KXobjNDXTag::SetLayout(char keyType, int32_t keyLength) {
   SetKeyType(keyType);
   numericLayout_ = keyType == 'N' || keyType == 'D';
@@ -186,6 +195,7 @@ void KXobjNDXTag::Build() {
   KXO_dBaseFld* table = Table();
   KXobjSortNdx sorter(this, table ? table->Collation() : nullptr, Ascending(), Unique());
   if (ndx_->Disk()) sorter.SetSpillDirectory(platform::DirectoryOf(ndx_->Disk()->FileName()));
+  if (table) sorter.ReserveKeys(static_cast<size_t>(table->RecordCount()));
   ScanTable(sorter, true);
   if (table) table->StatusUpdate(-1, 2, sorter.KeyCount());
   WriteBatch batch(ndx_);
@@ -357,27 +367,24 @@ int KXobjNDXTag::PageLoad(int32_t page, KXobjIndexKey& node) {
   return 0;
 }
 
-void KXobjNDXTag::WritePage(int32_t page, const std::vector<KXobjPageEntry>& entries, size_t begin,
-                            size_t count, bool branch) {
-  std::vector<uint8_t> buffer(kPage, 0);
-  ByteWriter writer(buffer.data(), buffer.size());
+void KXobjNDXTag::WritePage(int32_t page, const std::vector<KXobjPageEntry>& entries,
+                            size_t begin, size_t count, bool branch) {
+  page_.assign(kPage, 0);
+  ByteWriter writer(page_.data(), page_.size());
   const size_t keys = branch && count > 0 ? count - 1 : count;
   writer.U32LE(0, static_cast<uint32_t>(keys));
+  const size_t keyLength = static_cast<size_t>(storedKeyLength_);
   for (size_t i = 0; i < count; ++i) {
     const KXobjPageEntry& entry = entries[begin + i];
     const size_t at = kEntriesStart + i * static_cast<size_t>(entrySize_);
-    if (branch) {
-      writer.U32LE(at, static_cast<uint32_t>(entry.reference));
-    } else {
-      writer.U32LE(at + 4, static_cast<uint32_t>(entry.reference));
-    }
+    writer.U32LE(branch ? at : at + 4, static_cast<uint32_t>(entry.reference));
     if (i < keys) {
-      std::string key = entry.key;
-      key.resize(static_cast<size_t>(storedKeyLength_), numericLayout_ ? '\0' : ' ');
-      writer.Bytes(at + 8, key.data(), key.size());
+      const size_t length = std::min(entry.key.size(), keyLength);
+      writer.Bytes(at + 8, entry.key.data(), length);
+      writer.Fill(at + 8 + length, numericLayout_ ? 0 : ' ', keyLength - length);
     }
   }
-  ndx_->PageWrite(page, buffer.data(), kPage);
+  ndx_->PageWrite(page, page_.data(), kPage);
 }
 
 int KXobjNDXTag::PageStore(int32_t page, KXobjIndexKey& node) {
@@ -422,7 +429,14 @@ KXobjNDXFile::KXobjNDXFile(KXO_dBaseFld* table, const std::string& name, bool cr
   tag->TagLoad();
 }
 
-KXobjNDXFile::~KXobjNDXFile() = default;
+KXobjNDXFile::~KXobjNDXFile() {
+  // The tags store through this class's page addressing: free them while it exists.
+  try {
+    FreeTags();
+  } catch (...) {
+    // A destructor cannot report; changes were stored when they were made.
+  }
+}
 
 int KXobjNDXFile::TagAdd(const std::string& name, const std::string& keyExpr,
                          const std::string& forExpr, bool ascending, bool unique) {

@@ -21,6 +21,7 @@ class KXobjNDXTag : public KXobjIndexTag {
   static constexpr double kEmptyDateKey = 1.0E100;
 
   KXobjNDXTag(KXobjNDXFile* file, const std::string& name, int32_t headerPage);
+  ~KXobjNDXTag() override;
 
   void KeyAdjust(TkxVariant& key) override;
   int TagCreate(const std::string& name, const std::string& keyExpr, const std::string& forExpr,
@@ -60,6 +61,7 @@ class KXobjNDXTag : public KXobjIndexTag {
   bool numericLayout_ = false;
   bool bigEndianKeys_ = false;   // numbers written high byte first (some Java writers)
   std::vector<uint8_t> header_;  // the header page as read (kept where not rewritten)
+  std::vector<uint8_t> page_;    // the page being written
 };
 
 class KXobjNDXFile : public KXobjIndexFile {

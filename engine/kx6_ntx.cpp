@@ -113,7 +113,7 @@ std::string KXobjNTXTag::NumberKey(double value, int32_t length, int32_t decimal
   static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   const double scaled = decimals <= 15 ? std::fabs(value) * kPowers[decimals] : -1;
-  const double whole = std::nearbyint(scaled);
+  const double whole = std::floor(scaled + 0.5);
   if (scaled >= 0 && scaled < 1e15 && std::fabs(scaled - whole) < 1e-3) {
     uint64_t digits = static_cast<uint64_t>(whole);
     text.assign(static_cast<size_t>(length), '0');
@@ -158,6 +158,15 @@ double KXobjNTXTag::KeyNumber(std::string_view key) {
   return negative ? -value : value;
 }
 
+KXobjNTXTag::~KXobjNTXTag() {
+  // Pages are stored through this class's PageStore: free the path while it exists.
+  try {
+    FreePath();
+  } catch (...) {
+    // A destructor cannot report; changes were stored when they were made.
+  }
+}
+
 void KXobjNTXTag::SetLayout(char keyType, int32_t keyLength, int32_t decimals) {
   SetKeyType(keyType);
   SetKeyLength(keyLength);
@@ -168,6 +177,14 @@ void KXobjNTXTag::SetLayout(char keyType, int32_t keyLength, int32_t decimals) {
 }
 
 void KXobjNTXTag::KeyAdjust(TkxVariant& key) {
+  KXO_dBaseFld* table = Table();
+  const bool translate = ntx_->KeyTranslation() && table && table->KeyTranslation();
+  if (KeyType() == 'C' && key.VariantType() == TkxVariant::kText && !translate) {
+    // The common case, in place: cut to the key length, trailing blanks removed.
+    if (key.Length() > KeyLength()) key.SetLength(KeyLength());
+    key.TrimText();
+    return;
+  }
   std::string text;
   switch (KeyType()) {
     case 'N': {
@@ -207,8 +224,7 @@ void KXobjNTXTag::KeyAdjust(TkxVariant& key) {
     }
     default: {
       text = key.AsText();
-      KXO_dBaseFld* table = Table();
-      if (ntx_->KeyTranslation() && table && table->KeyTranslation()) {
+      if (translate) {
         const uint8_t* map = table->KeyTranslation();
         for (char& c : text) c = static_cast<char>(map[static_cast<uint8_t>(c)]);
       }
@@ -236,38 +252,44 @@ bool KXobjNTXTag::KeepEmptyChild(const KXobjIndexKey& node) const {
 
 int32_t KXobjNTXTag::DuplicateSearchNumber() const { return kSearchAfterEqual; }
 
+void KXobjNTXTag::MoveBeforeSuccessor(const KXobjIndexKeyData& bound) {
+  if (!FindEntry(bound, bound.Reference()) || !PathNext()) return;
+  const KXobjIndexKey* next = Leaf();
+  const auto successor = next->At(next->CurrentIndex()).Clone();
+  if (!FindEntry(bound, bound.Reference())) return;
+  KXobjIndexTag::DeleteCurrentKey();  // the leaf empties and leaves its parent
+  if (FindEntry(*successor, successor->Reference())) {
+    KXobjIndexKey* target = Leaf();
+    target->InsertEntry(target->CurrentIndex(), bound);
+    CommitPath();
+  }
+}
+
 void KXobjNTXTag::DeleteCurrentKey() {
-  // A leaf left with no key of its own would be an empty page in the middle of the tree,
-  // which other programs do not expect. Its one remaining entry is the key its parent
-  // stores; that key then moves into the next leaf, keeping its place in the order.
+  // A leaf left with no key of its own would be an empty page inside the tree, which
+  // other programs do not expect. Its one remaining entry is the key its parent stores;
+  // that key moves into the next leaf instead, keeping its place in the order.
   KXobjIndexKey* leaf = Leaf();
   std::unique_ptr<KXobjIndexKeyData> bound;
   if (leaf && leaf->Count() == 2 && !OnRightmostPath(*leaf))
     bound = leaf->At(1 - std::clamp(leaf->CurrentIndex(), 0, 1)).Clone();
   KXobjIndexTag::DeleteCurrentKey();
-  if (bound && FindEntry(*bound, bound->Reference()) && PathNext()) {
-    const KXobjIndexKey* next = Leaf();
-    const auto successor = next->At(next->CurrentIndex()).Clone();
-    if (FindEntry(*bound, bound->Reference())) {
-      KXobjIndexTag::DeleteCurrentKey();
-      if (FindEntry(*successor, successor->Reference())) {
-        KXobjIndexKey* target = Leaf();
-        target->InsertEntry(target->CurrentIndex(), *bound);
-        CommitPath();
-      }
-    }
-  }
+  if (bound) MoveBeforeSuccessor(*bound);
+
   // The last leaf may have lost its last key while others remain: the greatest key moves
-  // into it, so that no empty page ends the tree.
+  // into it (and the key before it too when its own leaf would be left empty).
   if (!PathLast()) return;
   KXobjIndexKey* last = Leaf();
-  if (!last || last->CurrentIndex() < 0 || OnRightmostPath(*last)) return;
+  if (!last || OnRightmostPath(*last)) return;
   const auto greatest = last->At(last->CurrentIndex()).Clone();
+  std::unique_ptr<KXobjIndexKeyData> before;
+  if (last->Count() == 2) before = last->At(0).Clone();
   KXobjIndexTag::DeleteCurrentKey();
   if (KXobjIndexKey* end = PathRightmostLeaf()) {
     end->InsertEntry(end->Count(), *greatest);
     CommitPath();
   }
+  if (before) MoveBeforeSuccessor(*before);
 }
 
 int KXobjNTXTag::TagCreate(const std::string& name, const std::string& keyExpr,
@@ -317,6 +339,7 @@ void KXobjNTXTag::Build() {
   KXO_dBaseFld* table = Table();
   KXobjSortNTX sorter(this, table ? table->Collation() : nullptr, Ascending(), Unique());
   if (ntx_->Disk()) sorter.SetSpillDirectory(platform::DirectoryOf(ntx_->Disk()->FileName()));
+  if (table) sorter.ReserveKeys(static_cast<size_t>(table->RecordCount()));
   ScanTable(sorter, true);
   if (table) table->StatusUpdate(-1, 2, sorter.KeyCount());
   WriteBatch batch(ntx_);
@@ -504,8 +527,8 @@ int KXobjNTXTag::PageLoad(int32_t offset, KXobjIndexKey& node) {
 
 void KXobjNTXTag::WritePage(int32_t offset, const std::vector<KXobjPageEntry>& entries,
                             size_t begin, size_t stored, bool branch) {
-  std::vector<uint8_t> buffer(static_cast<size_t>(kPage), 0);
-  ByteWriter writer(buffer.data(), buffer.size());
+  page_.assign(static_cast<size_t>(kPage), 0);
+  ByteWriter writer(page_.data(), page_.size());
   const size_t first = static_cast<size_t>(maxKeys_ + 2) * 2;
   const size_t size = static_cast<size_t>(entrySize_);
   writer.U16LE(0, static_cast<uint16_t>(stored));
@@ -517,12 +540,12 @@ void KXobjNTXTag::WritePage(int32_t offset, const std::vector<KXobjPageEntry>& e
     const size_t at = first + i * size;
     writer.I32LE(at, branch ? entry.reference : 0);
     writer.I32LE(at + 4, branch ? entry.recno : entry.reference);
-    std::string key = entry.key;
-    key.resize(keyLength, ' ');
-    writer.Bytes(at + 8, key.data(), keyLength);
+    const size_t length = std::min(entry.key.size(), keyLength);
+    writer.Bytes(at + 8, entry.key.data(), length);
+    writer.Fill(at + 8 + length, ' ', keyLength - length);
   }
   if (branch) writer.I32LE(first + stored * size, entries[begin + stored].reference);
-  ntx_->PageWrite(offset, buffer.data(), kPage);
+  ntx_->PageWrite(offset, page_.data(), kPage);
 }
 
 int KXobjNTXTag::PageStore(int32_t offset, KXobjIndexKey& node) {
@@ -584,7 +607,14 @@ KXobjNTXFile::KXobjNTXFile(KXO_dBaseFld* table, const std::string& name, bool cr
   tag->TagLoad();
 }
 
-KXobjNTXFile::~KXobjNTXFile() = default;
+KXobjNTXFile::~KXobjNTXFile() {
+  // The tags store through this class's page addressing: free them while it exists.
+  try {
+    FreeTags();
+  } catch (...) {
+    // A destructor cannot report; changes were stored when they were made.
+  }
+}
 
 int KXobjNTXFile::TagAdd(const std::string& name, const std::string& keyExpr,
                          const std::string& forExpr, bool ascending, bool unique) {

@@ -27,6 +27,7 @@ class KXobjNTXTag : public KXobjIndexTag {
   static constexpr int32_t kPageSize = 1024;
 
   KXobjNTXTag(KXobjNTXFile* file, const std::string& name, int32_t headerOffset);
+  ~KXobjNTXTag() override;
 
   void KeyAdjust(TkxVariant& key) override;
   int TagCreate(const std::string& name, const std::string& keyExpr, const std::string& forExpr,
@@ -61,6 +62,9 @@ class KXobjNTXTag : public KXobjIndexTag {
  private:
   friend class KXobjNTXFile;
 
+  // Moves `bound`, the one entry left in a leaf inside the tree, before the entry that
+  // follows it in the order.
+  void MoveBeforeSuccessor(const KXobjIndexKeyData& bound);
   void SetLayout(char keyType, int32_t keyLength, int32_t decimals);
   void Build();
   void MakeEmpty(int32_t rootOffset);
@@ -71,6 +75,7 @@ class KXobjNTXTag : public KXobjIndexTag {
   int32_t maxKeys_ = 0;
   int32_t halfPage_ = 0;
   std::vector<uint8_t> header_;  // the header as read (kept where not rewritten)
+  std::vector<uint8_t> page_;    // the page being written
 };
 
 class KXobjNTXFile : public KXobjIndexFile {

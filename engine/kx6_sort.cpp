@@ -85,6 +85,12 @@ TkxSort::~TkxSort() {
 
 void TkxSort::SetMemoryBudget(size_t bytes) { budget_ = std::max<size_t>(bytes, 2 * kBlockSize); }
 
+void TkxSort::ReserveKeys(size_t count) {
+  // Items take half the budget at most; the key bytes need the rest.
+  const size_t most = budget_ / 2 / sizeof(Item);
+  items_.reserve(std::min(count, most));
+}
+
 size_t TkxSort::MemoryInUse() const {
   return blocks_.size() * kBlockSize + items_.capacity() * sizeof(Item);
 }
@@ -210,8 +216,19 @@ void TkxSort::InsertKey(const TkxVariant& key, int32_t recno) {
 }
 
 void TkxSort::SortBatch() {
-  std::sort(items_.begin(), items_.end(),
-            [this](const Item& a, const Item& b) { return ItemBefore(a, b); });
+  if (ascending_) {
+    // The common case, with the inline bytes compared as two numbers before anything else.
+    std::sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) {
+      if (a.high != b.high) return a.high < b.high;
+      if (a.low != b.low && ((a.low >> 8) != (b.low >> 8) || (a.low & 0xFF) <= kInlineBytes ||
+                             (b.low & 0xFF) <= kInlineBytes))
+        return a.low < b.low;
+      return ItemBefore(a, b);
+    });
+  } else {
+    std::sort(items_.begin(), items_.end(),
+              [this](const Item& a, const Item& b) { return ItemBefore(a, b); });
+  }
 }
 
 void TkxSort::SpillBatch() {
@@ -418,10 +435,11 @@ void TkxTreeWriter::WriteKeys() {
   }
 }
 
-void TkxTreeWriter::Emit(size_t level, std::vector<Entry> entries) {
+void TkxTreeWriter::Emit(size_t level, const std::vector<Entry>& entries) {
   const int32_t page = tag_->File()->PageNew();
   Entry up{entries.back().key, page, entries.back().recno};
   WritePage(page, entries, static_cast<int>(level), false);
+  // `entries` may live in levels_, which the next call can grow: not used after it.
   AddToLevel(level + 1, std::move(up));
 }
 
@@ -429,12 +447,11 @@ void TkxTreeWriter::AddToLevel(size_t level, Entry entry) {
   if (levels_.size() <= level) levels_.resize(level + 1);
   if (levels_[level].current.size() >= PageCapacity(static_cast<int>(level), false)) {
     if (!levels_[level].held.empty()) {
-      std::vector<Entry> held = std::move(levels_[level].held);
+      Emit(level, levels_[level].held);
       levels_[level].held.clear();
-      Emit(level, std::move(held));
     }
-    levels_[level].held = std::move(levels_[level].current);
-    levels_[level].current.clear();
+    // The emptied buffer (its room kept) takes the next page.
+    std::swap(levels_[level].held, levels_[level].current);
   }
   levels_[level].current.push_back(std::move(entry));
 }
@@ -457,7 +474,7 @@ int32_t TkxTreeWriter::Finish() {
                     std::make_move_iterator(held.end()));
         held.resize(keep);
       }
-      Emit(level, std::move(held));
+      Emit(level, held);
     }
     const size_t edge = PageCapacity(static_cast<int>(level), true);
     if (last.size() > edge) {
@@ -467,7 +484,7 @@ int32_t TkxTreeWriter::Finish() {
           std::make_move_iterator(last.begin()),
           std::make_move_iterator(last.begin() + static_cast<std::ptrdiff_t>(first)));
       last.erase(last.begin(), last.begin() + static_cast<std::ptrdiff_t>(first));
-      Emit(level, std::move(part));
+      Emit(level, part);
     }
     if (last.empty()) continue;
     const int32_t page = tag_->File()->PageNew();

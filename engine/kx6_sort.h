@@ -60,6 +60,9 @@ class TkxSort {
 
   // Settings for the adding phase.
   void SetMemoryBudget(size_t bytes);
+  // Room for about `count` keys at once (within the memory budget), so that a build that
+  // knows its record count does not grow its tables step by step.
+  void ReserveKeys(size_t count);
   // Where runs spill to; empty: the system's temporary directory.
   void SetSpillDirectory(const std::string& directory) { spillDirectory_ = directory; }
   // Equal keys by ascending record number also in a descending sort (the order that
@@ -173,7 +176,7 @@ class TkxTreeWriter : public TkxSort {
   void AddToLevel(size_t level, Entry entry);
   // Writes one page of `level` that is not the last of its level and sends its last key
   // up as the separator.
-  void Emit(size_t level, std::vector<Entry> entries);
+  void Emit(size_t level, const std::vector<Entry>& entries);
 
   std::vector<Level> levels_;
   int32_t written_ = 0;

@@ -19,6 +19,9 @@ namespace tolvern {
 
 namespace {
 
+// Characters of a field name that count when a name is looked up.
+constexpr size_t kFieldNameSignificant = 10;
+
 // DESCEND maps a day d to this value minus d.
 constexpr double kDescendDayBase = 5231808;
 
@@ -725,10 +728,13 @@ class TkxlDBFFieldVars : public TkxUserDefFieldVar {
           return true;
         }
         break;
+      case 'M':
+        ReadMemoText(value);
+        return true;
       default:
         break;
     }
-    // Memo and other fields: the bytes as stored.
+    // Binary memos (G, B, P, W) and other fields: the bytes as stored.
     const char* record = reinterpret_cast<const char*>(table_.Buffer());
     value.SetText(std::string(record + field.offset, static_cast<size_t>(field.length)));
     value.type = kExpOther;
@@ -736,6 +742,14 @@ class TkxlDBFFieldVars : public TkxUserDefFieldVar {
   }
 
  private:
+  // A text memo: its text ("" for none, or when the table has no memo file).
+  void ReadMemoText(TkxExpValue& value) {
+    std::vector<uint8_t> data;
+    table_.ReadMemo(number_, data, kMaxExpTextLength + 1);
+    CheckTextLength(data.size());
+    value.SetText(std::string(data.begin(), data.end()));
+  }
+
   KXO_dBaseFld& table_;
   int32_t number_;
 };
@@ -860,15 +874,20 @@ TkxDBFExpUserLink::TkxDBFExpUserLink(KXO_dBaseFld& table) : table_(table) {
 TkxDBFExpUserLink::~TkxDBFExpUserLink() = default;
 
 TkxUserDefFieldVar* TkxDBFExpUserLink::FindFieldVar(const std::string& name) {
-  if (TkxUserDefFieldVar* found = TkxExpUserLink::FindFieldVar(name)) return found;
+  std::string field = name;
   // alias->field reaches the lookup as "ALIAS.FIELD".
-  const size_t dot = name.find('.');
-  if (dot == std::string::npos || dot == 0) return nullptr;
-  const std::string alias = name.substr(0, dot);
-  const std::string field = name.substr(dot + 1);
-  if (field.empty() || field.find('.') != std::string::npos) return nullptr;
-  if (alias != "FIELD" && alias != "_FIELD" && alias != TableAlias(table_)) return nullptr;
-  return TkxExpUserLink::FindFieldVar(field);
+  if (const size_t dot = name.find('.'); dot != std::string::npos) {
+    const std::string alias = name.substr(0, dot);
+    field = name.substr(dot + 1);
+    if (dot == 0 || field.empty() || field.find('.') != std::string::npos) return nullptr;
+    if (alias != "FIELD" && alias != "_FIELD" && alias != TableAlias(table_)) return nullptr;
+  }
+  if (TkxUserDefFieldVar* found = TkxExpUserLink::FindFieldVar(field)) return found;
+  // Field names are significant to ten characters: longer names (as Visual FoxPro
+  // databases write them into index keys) name the field they begin with.
+  if (field.size() > kFieldNameSignificant)
+    return TkxExpUserLink::FindFieldVar(field.substr(0, kFieldNameSignificant));
+  return nullptr;
 }
 
 TkxUserDefFunction* TkxDBFExpUserLink::FunctionNotFound(const std::string& name) {

@@ -13,13 +13,14 @@ class KXO_dBaseFld;
 
 // Registers the table functions RECNO, DELETED, BOF, EOF, TYPE and LEN and one field
 // variable per field, in field order. A field variable evaluates the current record:
-// C fields as text, D as the day number (0 for a blank date), N and F (and the binary
-// numbers I, B and Y of 0x30 tables) as numbers carrying the field's width and decimals,
-// L as logical, every other type as its raw bytes (type 9).
+// C fields as text, D as the day number (0 for a blank date), N and F as numbers
+// carrying the field's width and decimals (the binary numbers I, B and Y of 0x30 tables
+// as plain numbers), L as logical, M as the memo's text ("" for none), every other type
+// (binary memos, timestamps) as its raw bytes (type 9).
 //
 // A field may also be named with an alias: FIELD->NAME, _FIELD->NAME or TABLE->NAME,
 // where TABLE is the table's file name without extension (characters that cannot stand
-// in a name read as "_"), in any case.
+// in a name read as "_"), in any case. Names are significant to ten characters.
 //
 // A function found nowhere else is offered to the table's FormulaRequest: "FIND" with
 // the name asks whether it is known (-1: not known). A known name becomes a generic

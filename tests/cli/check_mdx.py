@@ -7,8 +7,9 @@ usage:
                                           tag walks with the same keys and record numbers
   check_mdx.py write CLI SHARED WORK      tags built by `index` on a generated table, then
                                           maintained through appends (`import`) and
-                                          rewrites (`replace`): Perl reads the same keys
-                                          and record numbers after every step
+                                          rewrites (`replace`), and a copy of a file STEP 7
+                                          wrote maintained the same way: Perl reads the
+                                          same keys and record numbers after every step
 Perl returns MDX keys as raw bytes (--raw-keys); they are decoded here: character keys
 without trailing blanks and NULs, numeric keys from the dBase IV decimal form, date keys
 from the stored double day number.
@@ -213,7 +214,52 @@ def check_write(cli, shared, work):
                 problems.append("replace failed: %s" % err.strip())
                 break
         keys += compare_file(cli, shared, dbf, mdx, "after step %d" % step, problems)
+    keys += check_foreign(cli, shared, work, problems)
     return problems, "%d keys" % keys
+
+
+FOREIGN = os.path.join("step7-plc", "S7LIBS", "stdlibs", "OMBSTX", "OFFLINE", "00000001")
+
+
+def check_foreign(cli, shared, work, problems):
+    """A file STEP 7 wrote (unique tags, FOR .NOT. DELETED(), several levels) kept current
+    by appends and rewrites; answers the number of keys compared."""
+    folder = os.path.join(work, "foreign")
+    os.makedirs(folder, exist_ok=True)
+    for ext in ("DBF", "DBT", "MDX"):
+        with open(os.path.join(shared, "fixtures", FOREIGN, "BAUSTEIN." + ext), "rb") as src:
+            data = src.read()
+        with open(os.path.join(folder, "BAUSTEIN." + ext), "wb") as dst:
+            dst.write(data)
+    dbf = os.path.join(folder, "BAUSTEIN.DBF")
+    mdx = os.path.join(folder, "BAUSTEIN.MDX")
+    keys = compare_file(cli, shared, dbf, mdx, "STEP 7 file as found", problems)
+    # A tag added to the file joins the tag table (its name tree rewritten).
+    code, _, err = run([cli, "index", dbf, mdx, "--tag", "NEWTAG", "--key",
+                        "BLKNUMBER+BSTTYP", "--for", ".NOT. DELETED()", "--descending"])
+    if code != 0:
+        problems.append("index NEWTAG on the STEP 7 file failed: %s" % err.strip())
+    rng = random.Random(7)
+    digits = lambda: "%05d" % rng.randint(0, 60)
+    rows = os.path.join(folder, "rows.jsonl")
+    with open(rows, "w", encoding="utf-8") as f:
+        for n in range(400):
+            f.write(json.dumps({"fields": {
+                "SUBBLKTYP": digits(), "BLKNUMBER": digits(), "BSTTYP": digits(),
+                "BLKLANG": digits(), "OBJECTID": rng.randint(1, 500),
+                "ID": 1000 + n}, "deleted": n % 9 == 0}) + "\n")
+    code, _, err = run([cli, "import", dbf, rows, "--index", mdx])
+    if code != 0:
+        problems.append("import into the STEP 7 file failed: %s" % err.strip())
+    for _ in range(40):
+        code, _, err = run([cli, "replace", dbf, str(rng.randint(1, 646)),
+                            "SUBBLKTYP=" + digits(), "BLKNUMBER=" + digits(),
+                            "OBJECTID=%d" % rng.randint(1, 500), "--index", mdx])
+        if code != 0:
+            problems.append("replace in the STEP 7 file failed: %s" % err.strip())
+            break
+    keys += compare_file(cli, shared, dbf, mdx, "STEP 7 file maintained", problems)
+    return keys
 
 
 def main():

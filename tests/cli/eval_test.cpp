@@ -160,6 +160,8 @@ bool SameValue(char fieldType, const EvalLine& eval, const std::string& dumped) 
       return eval.type == "D" && eval.value == dumped;
     case 'L':
       return eval.type == "L" && eval.value == (dumped == "null" ? "false" : dumped);
+    case 'M':
+      return eval.type == "C" && JsonText(eval.value) == (dumped == "null" ? "" : JsonText(dumped));
     default:
       return false;
   }
@@ -196,7 +198,7 @@ TEST(CliEval, FieldValuesAgreeWithTheDump) {
     int checked = 0;
     for (const auto& [fieldName, type] : fields) {
       // A name given twice (one fixture has that) reaches only the first field.
-      if (uses[fieldName] > 1 || std::string("CNFDL").find(type) == std::string::npos) continue;
+      if (uses[fieldName] > 1 || std::string("CNFDLM").find(type) == std::string::npos) continue;
       const auto lines = Eval(table, fieldName);
       ASSERT_EQ(lines.size(), dumped.size()) << fieldName;
       for (const auto& eval : lines) {
@@ -306,7 +308,11 @@ TEST(CliEval, ErrorsPrintTheEngineMessageAndExitOne) {
   EXPECT_EQ(ParseEval(out).size(), 2u);
   EXPECT_NE(err.find("The two sides of an operation do not match"), std::string::npos) << err;
 
-  EXPECT_EQ(RunCli("eval " + table + " NOTES", &out, &err), 1);
+  EXPECT_EQ(RunCli("eval " + table + " " + Quote("LEFT(NOTES, 5)"), &out, &err), 0);
+  EXPECT_EQ(RunCli("eval " + Quote((FixturesDir() / "php-xbase/foxpro/Foxpro2.dbf").string()) +
+                       " " + Quote("GENERAL"),
+                   &out, &err),
+            1);
   EXPECT_NE(err.find("not of type C, N, D or L"), std::string::npos) << err;
 
   EXPECT_EQ(RunCli("eval " + table, &out, &err), 64);

@@ -11,11 +11,15 @@ namespace fendral::test {
 namespace {
 
 int RunMdxCheck(const std::string& mode, const std::string& work, std::string* report) {
-  return RunCommand("python3 " + Quote(std::string(FENDRAL_CLI_TESTS_DIR) + "/check_mdx.py") +
-                        " " + mode + " " + Quote(FENDRAL_CLI) + " " +
-                        Quote(SharedDir().string()) + (work.empty() ? "" : " " + Quote(work)) +
-                        " 2>&1",
-                    report);
+  std::string command = "python3 ";
+  command += Quote(std::string(FENDRAL_CLI_TESTS_DIR) + "/check_mdx.py");
+  command += " " + mode + " " + Quote(FENDRAL_CLI) + " " + Quote(SharedDir().string());
+  if (!work.empty()) {
+    command += ' ';
+    command += Quote(work);
+  }
+  command += " 2>&1";
+  return RunCommand(command, report);
 }
 
 TEST(CliMdxInterop, EveryFixtureTagWalksAsPerlXBaseReadsIt) {
@@ -37,8 +41,7 @@ TEST(CliMdxInterop, BuiltAndMaintainedFilesReadBackInPerlXBase) {
 // A table of three records made by import.
 std::string ThreeRecords(const TempDir& dir) {
   const std::string table = dir.File("t.dbf");
-  EXPECT_EQ(RunCli("create " + Quote(table) +
-                   " --type dbase4 NAME:C:10 AMOUNT:N:10:2 BORN:D:8"),
+  EXPECT_EQ(RunCli("create " + Quote(table) + " --type dbase4 NAME:C:10 AMOUNT:N:10:2 BORN:D:8"),
             0);
   WriteText(dir.File("rows.jsonl"),
             "{\"fields\": {\"NAME\": \"SMITH\", \"AMOUNT\": -2.5, \"BORN\": \"1990-05-01\"}}\n"
@@ -53,8 +56,7 @@ TEST(CliMdx, KeysSeeksAndTagsOfEveryKeyType) {
   const std::string table = ThreeRecords(dir);
   const std::string mdx = Quote(dir.File("t.mdx"));
   ASSERT_EQ(RunCli("index " + Quote(table) + " " + mdx + " --tag AMOUNT --key AMOUNT"), 0);
-  ASSERT_EQ(RunCli("index " + Quote(table) + " " + mdx + " --tag BORN --key BORN --descending"),
-            0);
+  ASSERT_EQ(RunCli("index " + Quote(table) + " " + mdx + " --tag BORN --key BORN --descending"), 0);
   ASSERT_EQ(RunCli("index " + Quote(table) + " " + mdx + " --tag NAME --key NAME --unique"), 0);
   std::string out;
   ASSERT_EQ(RunCli("keys " + Quote(table) + " " + mdx + " --tag amount", &out), 0);
@@ -65,10 +67,10 @@ TEST(CliMdx, KeysSeeksAndTagsOfEveryKeyType) {
   EXPECT_EQ(out,
             "{\"recno\": 2, \"key\": null}\n{\"recno\": 1, \"key\": \"1990-05-01\"}\n"
             "{\"recno\": 3, \"key\": \"1985-12-31\"}\n");
-  ASSERT_EQ(RunCli("keys " + Quote(table) + " " + mdx +
-                       " --tag AMOUNT --seek 17 --seek -2.50 --seek 3",
-                   &out),
-            0);
+  ASSERT_EQ(
+      RunCli("keys " + Quote(table) + " " + mdx + " --tag AMOUNT --seek 17 --seek -2.50 --seek 3",
+             &out),
+      0);
   EXPECT_EQ(out,
             "{\"seek\": \"17\", \"found\": true, \"recno\": 2}\n"
             "{\"seek\": \"-2.50\", \"found\": true, \"recno\": 1}\n"
@@ -91,8 +93,7 @@ TEST(CliMdx, RefusedTagsLeaveTheFileAsItWas) {
   std::string err;
   EXPECT_EQ(RunCli("index " + Quote(table) + " " + Quote(mdx) + " --key NAME", nullptr, &err), 1);
   EXPECT_NE(err.find("Tag Field is Empty"), std::string::npos) << err;
-  EXPECT_EQ(RunCli("index " + Quote(table) + " " + Quote(mdx) +
-                       " --tag ELEVENCHARS --key NAME",
+  EXPECT_EQ(RunCli("index " + Quote(table) + " " + Quote(mdx) + " --tag ELEVENCHARS --key NAME",
                    nullptr, &err),
             1);
   EXPECT_NE(err.find("5117"), std::string::npos) << err;

@@ -179,8 +179,8 @@ TEST(CdxLeafLayout, RoundTripsAndSplitsRandomKeys) {
         ASSERT_GT(part, 0u);
         const std::span<const CdxEntry> slice(entries.data() + start, part);
         Page page{};
-        ASSERT_TRUE(EncodeCdxLeaf(CdxPageHead{kCdxAttrLeaf, 0, 1024, 2048}, form, params, slice,
-                                  page));
+        ASSERT_TRUE(
+            EncodeCdxLeaf(CdxPageHead{kCdxAttrLeaf, 0, 1024, 2048}, form, params, slice, page));
         EXPECT_EQ(ByteReader(page.data(), page.size()).U16LE(12),
                   kCdxLeafArea - CdxLeafBytes(slice, form, params));
         CdxPageHead head;
@@ -309,8 +309,7 @@ TEST(CdxBranchLayout, StoresKeysPaddedWithBigEndianNumbers) {
   EXPECT_EQ(CdxBranchCapacity(240), 2);
   Page page{};
   const std::vector<CdxEntry> entries = {{"ADAMS", 7, 1536}, {"ZED", 0x01020304, 0x0A0B0C00}};
-  EncodeCdxBranch(CdxPageHead{kCdxAttrRoot, 0, kCdxNoPage, kCdxNoPage}, form, entries, ' ',
-                  page);
+  EncodeCdxBranch(CdxPageHead{kCdxAttrRoot, 0, kCdxNoPage, kCdxNoPage}, form, entries, ' ', page);
   EXPECT_EQ(std::string(page.begin() + 12, page.begin() + 22), "ADAMS     ");
   EXPECT_EQ((std::vector<uint8_t>(page.begin() + 22, page.begin() + 30)),
             (std::vector<uint8_t>{0, 0, 0, 7, 0, 0, 6, 0}));
@@ -342,8 +341,8 @@ TEST(CdxBranchLayout, GeneralKeysStoreTrailingMarksAsNibbles) {
   const std::string key = CdxGeneralKey("\xE9t\xE9");  // e-acute, t, e-acute
   EXPECT_EQ(Hex(key), "667766f1f1");
   Page page{};
-  EncodeCdxBranch(CdxPageHead{0, 0, kCdxNoPage, kCdxNoPage}, form, {{CdxEntry{key, 3, 512}}},
-                  ' ', page);
+  EncodeCdxBranch(CdxPageHead{0, 0, kCdxNoPage, kCdxNoPage}, form, {{CdxEntry{key, 3, 512}}}, ' ',
+                  page);
   EXPECT_EQ(Hex(std::string(page.begin() + 12, page.begin() + 17)), "6677660101");
   EXPECT_EQ(page[17], ' ');
   CdxPageHead head;
@@ -357,7 +356,7 @@ TEST(CdxBranchLayout, GeneralKeysStoreTrailingMarksAsNibbles) {
 // Key forms
 
 TEST(CdxKeyForms, NumbersSortBytewiseAndComeBackExactly) {
-  const std::vector<double> values = {-1e300, -48122.5, -1.5, -1.0, -0.05, 0.0,
+  const std::vector<double> values = {-1e300, -48122.5, -1.5, -1.0, -0.05,      0.0,
                                       1e-300, 0.05,     1.0,  2.5,  9999999.99, 1e300};
   std::vector<std::string> keys;
   for (const double v : values) {
@@ -374,7 +373,9 @@ TEST(CdxKeyForms, NumbersSortBytewiseAndComeBackExactly) {
 
 TEST(CdxKeyForms, GeneralCollationWeighsLettersAndMarks) {
   // Straße and STRASSE share their primary weights (sharp s expands to s s).
-  const std::string a = CdxGeneralKey("Stra\xDF" "e");
+  const std::string a = CdxGeneralKey(
+      "Stra\xDF"
+      "e");
   const std::string b = CdxGeneralKey("STRASSE");
   EXPECT_EQ(a.substr(0, 7), b.substr(0, 7));
   EXPECT_EQ(Hex(b), "76777560767666");
@@ -504,29 +505,34 @@ TEST(CdxTreeWriter, LaysDownLevelsThatWalkBackInOrder) {
   }
 }
 
-TEST(CdxTreeWriter, LeavesKeepRoomForTwoMoreKeys) {
-  PageStore store;
-  const CdxKeyForm form = CharForm(10);
-  CdxTreeWriter writer(form, 100000, store.NewPage(), store.Write());
-  for (int i = 0; i < 3000; ++i) {
-    char key[16];
-    std::snprintf(key, sizeof key, "X%d", 100000 + i * 7);
-    writer.Add(key, i + 1);
+// Leaves are closed when fewer than two full entries (key length + 8 + entry size each)
+// would fit, or a quarter of the page for long keys, which still share their leaves.
+TEST(CdxTreeWriter, LeavesKeepRoomForLaterKeys) {
+  for (const int32_t length : {10, 200}) {
+    PageStore store;
+    const CdxKeyForm form = CharForm(length);
+    CdxTreeWriter writer(form, 100000, store.NewPage(), store.Write());
+    for (int i = 0; i < 3000; ++i) {
+      char key[16];
+      std::snprintf(key, sizeof key, "X%d", 100000 + i * 7);
+      writer.Add(key, i + 1);
+    }
+    const uint32_t root = writer.Finish();
+    const WalkResult walk = WalkTree(store, root, form);
+    EXPECT_EQ(walk.keys.size(), 3000u);
+    const int reserve = std::min(2 * (4 + length + 8), 488 / 4);
+    int closed = 0;
+    for (const auto& [offset, page] : store.pages) {
+      const CdxPageHead head = ReadCdxPageHead(page);
+      if (!head.IsLeaf() || head.right == kCdxNoPage) continue;
+      const int free = ByteReader(page.data(), page.size()).U16LE(12);
+      EXPECT_LT(free, reserve);
+      EXPECT_GE(free, 0);
+      EXPECT_GT(head.count, 20);
+      ++closed;
+    }
+    EXPECT_GT(closed, 10);
   }
-  const uint32_t root = writer.Finish();
-  const WalkResult walk = WalkTree(store, root, form);
-  EXPECT_EQ(walk.keys.size(), 3000u);
-  int full = 0;
-  for (const auto& [offset, page] : store.pages) {
-    const CdxPageHead head = ReadCdxPageHead(page);
-    if (!head.IsLeaf() || head.right == kCdxNoPage) continue;
-    const int free = ByteReader(page.data(), page.size()).U16LE(12);
-    // Closed when fewer than two full entries (key length + 8 + entry size each) remain.
-    EXPECT_LT(free, 2 * (4 + 10 + 8));
-    EXPECT_GE(free, 0);
-    ++full;
-  }
-  EXPECT_GT(full, 10);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -23,9 +23,11 @@ using fendral::test::ReadBytes;
 using fendral::test::TempDir;
 
 struct Row {
+  Row(std::string n, int a, bool d = false, std::string memo = "")
+      : name(std::move(n)), age(a), deleted(d), note(std::move(memo)) {}
   std::string name;
   int age;
-  bool deleted = false;
+  bool deleted;
   std::string note;  // memo text; empty for none
 };
 

@@ -124,9 +124,10 @@ std::string StructureProblems(const std::string& path, bool ntx) {
 
 std::string Describe(const std::vector<Entry>& entries, size_t at) {
   std::string text;
-  for (size_t i = at > 3 ? at - 3 : 0; i < std::min(entries.size(), at + 4); ++i)
-    text += "[" + std::to_string(i) + "] " + entries[i].key + " #" +
-            std::to_string(entries[i].recno) + "\n";
+  for (size_t i = at > 3 ? at - 3 : 0; i < std::min(entries.size(), at + 4); ++i) {
+    text.append(std::to_string(i)).append(": ").append(entries[i].key);
+    text.append(" #").append(std::to_string(entries[i].recno)).append("\n");
+  }
   return text;
 }
 
@@ -290,7 +291,9 @@ TEST_P(IndexMaintenance, RandomAppendsAndRewritesMatchTheModelAndAFreshBuild) {
   // Reopened from disk the tag holds the same, and other programs read that order.
   const std::vector<Entry> before = Walk(*tag);
   // Long keys make deep trees: every level has split.
-  if (s.keyWidth >= 200 && before.size() >= 256) EXPECT_GE(Depth(*tag), 5);
+  if (s.keyWidth >= 200 && before.size() >= 256) {
+    EXPECT_GE(Depth(*tag), 5);
+  }
   table.indexes.clear();
   index.reset();
   auto reopened = MakeIndex(s, &table, indexPath, false);

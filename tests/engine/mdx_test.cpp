@@ -75,9 +75,12 @@ std::vector<Walked> Walk(KXobjIndexTag* tag) {
   for (int32_t recno = tag->Goto(PosTop); !tag->Eof(); recno = tag->Goto(PosNext)) {
     const KXobjIndexKeyData& key = tag->CurrentKey();
     Walked w{recno, "", 0};
-    if (tag->KeyType() == 'C') w.text = key.AsText();
-    else if (tag->KeyType() == 'N') w.number = KXobjMDXTag::KeyNumber(key);
-    else w.number = key.AsFloat();
+    if (tag->KeyType() == 'C')
+      w.text = key.AsText();
+    else if (tag->KeyType() == 'N')
+      w.number = KXobjMDXTag::KeyNumber(key);
+    else
+      w.number = key.AsFloat();
     out.push_back(w);
     if (out.size() > 1000000) break;
   }
@@ -292,7 +295,8 @@ TEST(MdxFile, RefusalsComeBeforeAnyByteIsWritten) {
   const std::string table = MakeTable(dir, "t.dbf", {{"X", 1, ""}});
   KXO_dBaseFld t(table, true, false);
   KXobjMDXFile mdx(&t, "t", true, false, true, false);
-  for (int i = 0; i < kMdxMaxTags; ++i) mdx.TagAdd("T" + std::to_string(i), "NAME", "", true, false);
+  for (int i = 0; i < kMdxMaxTags; ++i)
+    mdx.TagAdd(std::to_string(i).insert(0, 1, 'T'), "NAME", "", true, false);
   const Bytes before = ReadBytes(dir.File("t.mdx"));
   const auto refused = [&](const std::function<void()>& run) {
     const std::string error = ErrorOf(run);
@@ -316,7 +320,9 @@ TEST(MdxFile, RefusalsComeBeforeAnyByteIsWritten) {
   refusedHere([&] { mdx.TagAdd("ELEVENCHARS", "NAME", "", true, false); });
   refusedHere([&] { mdx.TagAdd("", "NAME", "", true, false); });
   refusedHere([&] { mdx.TagAdd("LONGKEY", "NAME+" + std::string(216, 'X'), "", true, false); });
-  refusedHere([&] { mdx.TagAdd("LONGFOR", "NAME", ".T." + std::string(260, ' ') + ".OR..T.", true, false); });
+  refusedHere([&] {
+    mdx.TagAdd("LONGFOR", "NAME", ".T." + std::string(260, ' ') + ".OR..T.", true, false);
+  });
   refusedHere([&] { mdx.TagAdd("BADKEY", "NOSUCHFIELD", "", true, false); });
   refusedHere([&] { mdx.TagAdd("BADFOR", "NAME", "NOSUCHFIELD > 1", true, false); });
   EXPECT_EQ(mdx.TagCount(), kMdxMaxTags - 1);
@@ -383,8 +389,8 @@ TEST(MdxKeyOrder, NumbersDatesAndTextComeOutInValueOrder) {
 
 TEST(MdxKeyOrder, SeeksFindKeysOfEveryType) {
   TempDir dir;
-  const std::string table =
-      MakeTable(dir, "t.dbf", {{"SMITH", 10.5, "20240101"}, {"SMYTHE", -3, ""}, {"JONES", 7, "19990101"}});
+  const std::string table = MakeTable(
+      dir, "t.dbf", {{"SMITH", 10.5, "20240101"}, {"SMYTHE", -3, ""}, {"JONES", 7, "19990101"}});
   KXO_dBaseFld t(table, true, false);
   KXobjMDXFile mdx(&t, "t", true, false, true, false);
   mdx.TagAdd("NAME", "NAME", "", true, false);
@@ -531,10 +537,12 @@ TEST(MdxMaintenance, RandomAppendsAndRewritesKeepEveryTagInOrder) {
     SCOPED_TRACE("round " + std::to_string(round));
     CheckTags(mdx, path, rows);
   }
-  // The trees grew by splits: several levels, many pages.
+  // The trees grew by splits: several levels, many pages; the file header already records
+  // where the next page goes.
   const RawTree name = ReadRawTree(path, "NAME");
   EXPECT_GE(name.depth, 1);
   EXPECT_GT(name.pages, 40);
+  EXPECT_EQ(ByteReader(ReadBytes(path)).U32LE(32), fs::file_size(path) / 512);
   // What a later session reads is the same.
   KXobjMDXFile again(&t, "t", false, false, false, false);
   CheckTags(again, path, rows);
@@ -657,7 +665,7 @@ TEST(MdxBadInput, PagesThatLoopOrPointOutsideAreEngineErrors) {
   KXO_dBaseFld t(table, true, false);
   {
     KXobjMDXFile mdx(&t, "t", true, false, true, false);
-    for (int i = 0; i < 200; ++i) Append(t, mdx, {"K" + std::to_string(1000 + i), 1.0 * i, ""});
+    for (int i = 0; i < 200; ++i) Append(t, mdx, {std::to_string(1000 + i), 1.0 * i, ""});
     mdx.TagAdd("NAME", "NAME", "", true, false);
   }
   const Bytes good = ReadBytes(dir.File("t.mdx"));
