@@ -100,7 +100,7 @@ uint32_t TkxSort::Store(uint8_t code, const uint8_t* bytes, size_t length) {
   if (blocks_.empty() || blockUsed_ + need > kBlockSize) {
     ++currentBlock_;
     if (currentBlock_ >= blocks_.size()) {
-      blocks_.push_back(std::make_unique<uint8_t[]>(kBlockSize));
+      blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kBlockSize));
       currentBlock_ = blocks_.size() - 1;
     }
     blockUsed_ = 0;
@@ -364,6 +364,15 @@ bool TkxSort::LoadNext(RunCursor& cursor) {
 
 bool TkxSort::NextPair(std::vector<uint8_t>& key, uint8_t& code, int32_t& recno) {
   if (heap_.empty()) return false;
+  if (heap_.size() == 1) {
+    // One source left: no choosing.
+    RunCursor* only = heap_.front();
+    key.swap(only->key);
+    code = only->code;
+    recno = only->recno;
+    if (!LoadNext(*only)) heap_.clear();
+    return true;
+  }
   auto greater = [this](const RunCursor* a, const RunCursor* b) { return CursorBefore(*b, *a); };
   std::pop_heap(heap_.begin(), heap_.end(), greater);
   RunCursor* top = heap_.back();

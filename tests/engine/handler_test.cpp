@@ -219,7 +219,9 @@ TEST(HandlerMaintenance, PackCompactsFoxProMemosWithoutLosingAny) {
   TempDir dir;
   std::vector<Row> rows;
   for (int i = 1; i <= 30; ++i) {
-    Row r{"R" + std::to_string(i), i};
+    std::string name = "R";
+    name += std::to_string(i);
+    Row r{name, i};
     if (i % 3 != 0) r.note = std::string(static_cast<size_t>(i * 13), static_cast<char>('a' + i % 26));
     r.deleted = i == 1 || i % 4 == 0;
     rows.push_back(r);
