@@ -17,6 +17,7 @@
 #include "kx6_Date.h"
 #include "kx6_cdx.h"
 #include "kx6_cnst.h"
+#include "kx6_dbsy.h"
 #include "kx6_eror.h"
 #include "kx6_fld.h"
 #include "kx6_glbl.h"
@@ -265,21 +266,16 @@ int CmdIndex(const Arguments& args) {
     if (descending) throw UsageError{"NDX index files are always ascending; use an NTX file"};
   }
 
-  tolvern::KXO_dBaseFld table(args.positional[0], false, true);
+  // The tag is built the way the table's own index creation builds it; the table is
+  // opened for writing because new index files take the table's modes.
+  tolvern::KXO_dBHandler table(args.positional[0], true, true);
   const TextCodec codec(TableEncoding(args, table.CodePageMark()));
   const std::string keyExpr = TableText(codec, *keyOption);
   const std::string forExpr = TableText(codec, forOption);
   CheckExpression(table, keyExpr, "the key");
   if (!tolvern::Trim(forExpr).empty()) CheckExpression(table, forExpr, "the FOR");
-
-  table.SetReadAhead(kReadAheadBytes);
-  auto file = OpenIndex(table, indexPath, true);
-  // Single-tag files are named after the file; a --tag name does not apply to them.
-  const std::string tagName = format == IndexFormat::kMdx || format == IndexFormat::kCdx
-                                  ? args.Option("--tag").value_or("")
-                                  : tolvern::NameWithoutExtension(file->FileName());
-  file->TagAdd(tagName, keyExpr, forExpr, !descending, args.Flag("--unique"));
-  file.reset();
+  table.IndexOn(tolvern::platform::AbsolutePath(indexPath), args.Option("--tag").value_or(""),
+                descending ? 1 : 0, !args.Flag("--unique"), forExpr, keyExpr);
   return 0;
 }
 

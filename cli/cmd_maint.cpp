@@ -7,6 +7,7 @@
 #include "cli_common.h"
 #include "kx6_dbsy.h"
 #include "kx6_indx.h"
+#include "platform/pf_path.h"
 #include "table_open.h"
 #include "text_codec.h"
 
@@ -85,7 +86,7 @@ int CmdReindex(const Arguments& args) {
   options.productionIndex = false;
   auto table = OpenTable(args.positional[0], args, options);
   for (size_t i = 1; i < args.positional.size(); ++i) {
-    const int result = table->OpenIndexFile(args.positional[i]);
+    const int result = table->OpenIndexFile(tolvern::platform::AbsolutePath(args.positional[i]));
     if (result > 0) throw tolvern::ETolvernError("Cannot open index file " + args.positional[i]);
   }
   table->ReindexAll();

@@ -1,6 +1,7 @@
 #include "table_open.h"
 
 #include "kx6_indx.h"
+#include "platform/pf_path.h"
 #include "text_codec.h"
 
 namespace fendral::cli {
@@ -10,7 +11,8 @@ std::unique_ptr<tolvern::KXO_dBHandler> OpenTable(const std::string& path, const
   auto table = std::make_unique<tolvern::KXO_dBHandler>(path, options.readWrite, options.shared);
   if (options.productionIndex) table->OpenProductionIndex();
   for (const auto& file : args.Options("--index")) {
-    const int result = table->OpenIndexFile(file);
+    // Names on the command line are relative to the working directory.
+    const int result = table->OpenIndexFile(tolvern::platform::AbsolutePath(file));
     if (result == -1) continue;  // already open (the production index named again)
     if (result != 0) throw tolvern::ETolvernError("Cannot open index file " + file);
   }

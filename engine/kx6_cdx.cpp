@@ -214,8 +214,8 @@ bool KXobjCDXTag::LearnKey(bool fromHeader, std::string& why) {
   // An existing tag: its keys must be the ones this engine would store.
   const bool character = keyKind_ == KeyKind::Character;
   if (character && length > KeyLength()) {
-    why = "its keys are " + std::to_string(KeyLength()) +
-          " bytes long, the key expression gives " + std::to_string(length);
+    why = "its keys are " + std::to_string(KeyLength()) + " bytes long, the key expression gives " +
+          std::to_string(length);
     return false;
   }
   if (!character && KeyLength() != 8) {

@@ -367,8 +367,8 @@ int KXobjNDXTag::PageLoad(int32_t page, KXobjIndexKey& node) {
   return 0;
 }
 
-void KXobjNDXTag::WritePage(int32_t page, const std::vector<KXobjPageEntry>& entries,
-                            size_t begin, size_t count, bool branch) {
+void KXobjNDXTag::WritePage(int32_t page, const std::vector<KXobjPageEntry>& entries, size_t begin,
+                            size_t count, bool branch) {
   page_.assign(kPage, 0);
   ByteWriter writer(page_.data(), page_.size());
   const size_t keys = branch && count > 0 ? count - 1 : count;

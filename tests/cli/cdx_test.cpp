@@ -34,7 +34,7 @@ TEST(CliCdx, ExactSeeksFindTheKeysOfHarbourListings) {
   EXPECT_NE(report.find(", 0 differences"), std::string::npos) << report;
 }
 
-TEST(CliCdx, BuiltTagsReadBackInPerlXBaseInTheOrderOfTheTable) {
+TEST(CliCdx, BuiltAndMaintainedTagsReadBackInPerlXBaseInTheOrderOfTheTable) {
   REQUIRE_SHARED();
   TempDir work;
   std::string report;

@@ -8,7 +8,8 @@ usage:
                                         Perl XBase reads (which reads descending tags in
                                         their stored, ascending order), with the same keys
   check_cdx.py write CLI SHARED WORK    tags built by `index` into one CDX file on tables the
-                                        peers wrote read back in Perl XBase with the same
+                                        peers wrote, and then kept current by `import` and
+                                        `replace`, read back in Perl XBase with the same
                                         keys, order and record numbers as `keys` prints,
                                         and in the order the table's values give
   check_cdx.py seek CLI SHARED          exact seeks of keys taken from the Harbour listings
@@ -18,6 +19,7 @@ Prints one line per difference and a summary; exits 1 when there is any differen
 
 import json
 import os
+import random
 import sys
 
 PYTHON = "/usr/bin/python3"  # the interpreter with Debian's python3-dbf and dbfread
@@ -222,6 +224,75 @@ def model_order(records, codepage, field, options):
     return list(reversed(order)) if "--descending" in options else order
 
 
+def verify_tags(cli, shared, table, cdx, records, codepage, where, built=True):
+    """Every tag of WRITE_CASES: `keys` against Perl XBase's reading and the table's values.
+    A unique tag that was kept current holds the key of the record that brought it first,
+    which need not be the lowest record number: its order is checked only when built."""
+    problems, checked = [], 0
+    for name, key, options, key_kind, field in WRITE_CASES:
+        at = f"{name} ({where})"
+        rc, out, err = run([cli, "keys", table, cdx, "--tag", name])
+        if rc != 0:
+            problems.append(f"{at}: keys failed: {err.strip()}")
+            continue
+        mine = json_lines(out)
+        rc, theirs, err = perl_keys(shared, cdx, name, table,
+                                    {"N": "num", "D": "date"}.get(key_kind, "char"))
+        if rc != 0:
+            problems.append(f"{at}: Perl XBase cannot read it: {err}")
+            continue
+        ordered = list(reversed(mine)) if "--descending" in options else mine
+        if [k["recno"] for k in ordered] != [k["recno"] for k in theirs]:
+            i = first_difference([k["recno"] for k in ordered], [k["recno"] for k in theirs])
+            problems.append(f"{at}: Perl XBase reads another order from {i} "
+                            f"({len(mine)} keys, Perl {len(theirs)})")
+            continue
+        bad = [i for i, (m, t) in enumerate(zip(ordered, theirs))
+               if same_key(m["key"], t["key"], key_kind) is False]
+        if bad:
+            i = bad[0]
+            problems.append(f"{at}: key {i} is {ordered[i]['key']!r}, Perl reads "
+                            f"{theirs[i]['key']!r}")
+            continue
+        if field and (built or "--unique" not in options):
+            model = model_order(records, codepage, field, options)
+            if model != [k["recno"] for k in mine]:
+                i = first_difference(model, [k["recno"] for k in mine])
+                problems.append(f"{at}: order differs from the table's values at {i}")
+                continue
+        checked += 1
+    return problems, checked
+
+
+def maintain(cli, table, cdx, seed, folder):
+    """Appends and rewrites through the tool, the CDX file open; errors as text."""
+    rng = random.Random(seed)
+    names = ["Smith", "SMITHSON", "van Dijk", "", " Lead", "Ng", "Adams", "Zed"]
+    rows = []
+    for _ in range(300):
+        born = None if rng.random() < 0.1 else "%04d-%02d-%02d" % (
+            rng.randint(1900, 2020), rng.randint(1, 12), rng.randint(1, 28))
+        rows.append(json.dumps({"fields": {"NAME": rng.choice(names) + str(rng.randint(0, 99)),
+                                           "AMOUNT": rng.randint(-99999, 99999) / 100,
+                                           "BORN": born}}))
+    rows_file = os.path.join(folder, "rows.jsonl")
+    with open(rows_file, "w") as f:
+        f.write("\n".join(rows) + "\n")
+    rc, _, err = run([cli, "import", table, rows_file, "--index", cdx])
+    if rc != 0:
+        return f"import failed: {err.strip()}"
+    count = len(json_lines(run([cli, "dump", table])[1]))
+    for _ in range(120):
+        recno = rng.randint(1, count)
+        born = "%04d%02d%02d" % (rng.randint(1900, 2020), rng.randint(1, 12), rng.randint(1, 28))
+        rc, _, err = run([cli, "replace", table, str(recno), "NAME=" + rng.choice(names),
+                          "AMOUNT=%.2f" % (rng.randint(-99999, 99999) / 100), "BORN=" + born,
+                          "--index", cdx])
+        if rc != 0:
+            return f"replace failed: {err.strip()}"
+    return ""
+
+
 def check_write(cli, shared, work):
     problems, checked = [], 0
     for seed, records, kind in ((3, 300, "db3_plain"), (11, 4000, "db3_plain"),
@@ -247,38 +318,25 @@ def check_write(cli, shared, work):
         names = [t["name"] for t in json_lines(out)] if rc == 0 else []
         if names != sorted(c[0] for c in WRITE_CASES):
             problems.append(f"seed {seed}: tags are {names}")
-        for name, key, options, key_kind, field in WRITE_CASES:
-            where = f"{name} (seed {seed})"
-            rc, out, err = run([cli, "keys", table, cdx, "--tag", name])
-            if rc != 0:
-                problems.append(f"{where}: keys failed: {err.strip()}")
-                continue
-            mine = json_lines(out)
-            rc, theirs, err = perl_keys(shared, cdx, name, table,
-                                        {"N": "num", "D": "date"}.get(key_kind, "char"))
-            if rc != 0:
-                problems.append(f"{where}: Perl XBase cannot read it: {err}")
-                continue
-            ordered = list(reversed(mine)) if "--descending" in options else mine
-            if [k["recno"] for k in ordered] != [k["recno"] for k in theirs]:
-                i = first_difference([k["recno"] for k in ordered], [k["recno"] for k in theirs])
-                problems.append(f"{where}: Perl XBase reads another order from {i} "
-                                f"({len(mine)} keys, Perl {len(theirs)})")
-                continue
-            bad = [i for i, (m, t) in enumerate(zip(ordered, theirs))
-                   if same_key(m["key"], t["key"], key_kind) is False]
-            if bad:
-                i = bad[0]
-                problems.append(f"{where}: key {i} is {ordered[i]['key']!r}, Perl reads "
-                                f"{theirs[i]['key']!r}")
-                continue
-            if field:
-                model = model_order(expected["records"], expected["codepage"], field, options)
-                if model != [k["recno"] for k in mine]:
-                    i = first_difference(model, [k["recno"] for k in mine])
-                    problems.append(f"{where}: order differs from the table's values at {i}")
-                    continue
-            checked += 1
+        found, done = verify_tags(cli, shared, table, cdx, expected["records"],
+                                  expected["codepage"], f"seed {seed}")
+        problems += found
+        checked += done
+        if seed != 11:
+            continue
+        # The same tags kept current by appends and rewrites, then read again.
+        failure = maintain(cli, table, cdx, seed, folder)
+        if failure:
+            problems.append(f"seed {seed}: {failure}")
+            continue
+        rc, out, err = perl(shared, "--codepage", expected["codepage"], table)
+        if rc != 0:
+            problems.append(f"seed {seed}: Perl XBase cannot read the table: {err}")
+            continue
+        found, done = verify_tags(cli, shared, table, cdx, json_lines(out), expected["codepage"],
+                                  f"seed {seed}, maintained", built=False)
+        problems += found
+        checked += done
     for p in problems:
         print(p)
     print(f"{checked} tags written, {len(problems)} differences")

@@ -107,8 +107,7 @@ std::string StructureProblems(const std::string& path, bool ntx) {
       if (count == 0 && (branch || !rightmost))
         problems += "empty page at " + std::to_string(page) + "\n";
       if (!branch) return;
-      for (int i = 0; i <= count; ++i)
-        visit(r.U32LE(entry(i)), depth + 1, rightmost && i == count);
+      for (int i = 0; i <= count; ++i) visit(r.U32LE(entry(i)), depth + 1, rightmost && i == count);
     } else {
       const uint32_t count = r.U32LE(at);
       const bool branch = r.U32LE(at + 4) != 0;
