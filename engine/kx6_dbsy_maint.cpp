@@ -318,7 +318,8 @@ int KXO_dBHandler::DeleteTag(const std::string&, const std::string& tagName) {
   if (!tag) return 1;
   if (tag == currentOrder_) SelectOrder("", true);
   KXobjIndexFile* file = tag->File();
-  if (file->TagDelete(UpperCase(Trim(tagName))) != 0) return -1;
+  // The file answers 1 when it deleted the tag; 0 when it could not.
+  if (file->TagDelete(UpperCase(Trim(tagName))) <= 0) return -1;
   if (file->TagCount() == 0) {
     for (auto& slot : indexFiles_)
       if (slot.get() == file) slot.reset();

@@ -326,3 +326,25 @@ TEST(HandlerSharing, TwoProcessesAppendUnderLocks) {
 
 }  // namespace
 }  // namespace tolvern
+
+namespace tolvern {
+namespace {
+
+TEST(HandlerIndexes, DeleteTagClosesAnEmptiedFile) {
+  TempDir dir;
+  const std::string path = MakeTable(dir, "d.dbf", 20, 9);
+  KXO_dBHandler t(path, true, false);
+  t.IndexOn("d.cdx", "NAME", 0, true, "", "NAME");
+  t.IndexOn("d.cdx", "AMT", 0, true, "", "AMOUNT");
+  ASSERT_EQ(t.OpenIndexFile("d.cdx"), 0);
+  t.SelectOrder("NAME", false);
+  EXPECT_EQ(t.DeleteTag("", "NAME"), 0);
+  EXPECT_EQ(t.CurrentOrder(), nullptr) << "the deleted order gave way to natural order";
+  EXPECT_EQ(t.TagByName("NAME"), nullptr);
+  EXPECT_EQ(t.DeleteTag("", "NAME"), 1);
+  EXPECT_EQ(t.DeleteTag("", "AMT"), 0);
+  EXPECT_EQ(t.IndexFileCount(), 0) << "a file without tags is closed";
+}
+
+}  // namespace
+}  // namespace tolvern
