@@ -24,29 +24,29 @@ std::string OneLine(std::string text) {
 }
 
 // NAME:TYPE:LENGTH[:DECIMALS]
-struct FieldSpec {
+struct FieldDefinition {
   std::string name;
   char type;
   int length;
   int decimals;
 };
 
-FieldSpec ParseFieldSpec(const std::string& spec) {
+FieldDefinition ParseFieldDefinition(const std::string& text) {
   std::vector<std::string> parts;
   size_t start = 0;
   while (true) {
-    const size_t colon = spec.find(':', start);
-    parts.push_back(spec.substr(start, colon - start));
+    const size_t colon = text.find(':', start);
+    parts.push_back(text.substr(start, colon - start));
     if (colon == std::string::npos) break;
     start = colon + 1;
   }
   auto number = [&](const std::string& s) {
     if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos || s.size() > 6)
-      throw UsageError{"bad field definition " + spec + " (NAME:TYPE:LENGTH[:DECIMALS])"};
+      throw UsageError{"bad field definition " + text + " (NAME:TYPE:LENGTH[:DECIMALS])"};
     return std::stoi(s);
   };
   if (parts.size() < 3 || parts.size() > 4 || parts[0].empty() || parts[1].size() != 1)
-    throw UsageError{"bad field definition " + spec + " (NAME:TYPE:LENGTH[:DECIMALS])"};
+    throw UsageError{"bad field definition " + text + " (NAME:TYPE:LENGTH[:DECIMALS])"};
   return {parts[0], static_cast<char>(std::toupper(static_cast<unsigned char>(parts[1][0]))),
           number(parts[2]), parts.size() == 4 ? number(parts[3]) : 0};
 }
@@ -78,11 +78,11 @@ int CmdCreate(const Arguments& args) {
       throw UsageError{"--block-size must be a number from 1 to 65535"};
     builder->SetMemoBlockSize(static_cast<uint16_t>(std::stoi(s)));
   }
-  std::vector<FieldSpec> specs;
+  std::vector<FieldDefinition> definitions;
   for (size_t i = 1; i < args.positional.size(); ++i)
-    specs.push_back(ParseFieldSpec(args.positional[i]));
+    definitions.push_back(ParseFieldDefinition(args.positional[i]));
   builder->SetWriteEnabled(false);
-  for (const auto& f : specs) {
+  for (const auto& f : definitions) {
     if (builder->AddField(f.name, f.type, f.length, f.decimals) < 0) return 1;
   }
   builder->SetWriteEnabled(true);

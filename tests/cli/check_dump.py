@@ -224,9 +224,9 @@ def check_write(cli, shared, work):
             ours_dir = os.path.join(work, "ours%d" % seed)
             os.makedirs(ours_dir, exist_ok=True)
             table = os.path.join(ours_dir, base + ".dbf")
-            specs = ["%s:%s:%d:%d" % (n, t, l, d) for n, t, l, d in expected["fields"]]
+            field_args = ["%s:%s:%d:%d" % (n, t, l, d) for n, t, l, d in expected["fields"]]
             cmd = [cli, "create", table, "--type", kind] + (["--block-size", block] if block else [])
-            p = subprocess.run(cmd + specs, capture_output=True, text=True)
+            p = subprocess.run(cmd + field_args, capture_output=True, text=True)
             if p.returncode != 0:
                 problems.append("%s: create failed: %s" % (base, p.stderr.strip()))
                 continue

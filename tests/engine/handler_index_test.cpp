@@ -25,6 +25,12 @@ namespace {
 
 using fendral::test::TempDir;
 
+// Joins two texts (written out, as "literal" + std::string trips a compiler warning).
+std::string Cat(std::string a, const std::string& b) {
+  a += b;
+  return a;
+}
+
 // NAME C 12, AMOUNT N 8 2, BORN D; records appended through the handler.
 std::string MakeTable(const TempDir& dir, const std::string& file, int records, uint32_t seed,
                       bool fox = true) {
@@ -74,7 +80,7 @@ std::vector<int32_t> RecordsInOrder(KXO_dBHandler& t) {
   return seen;
 }
 
-struct IndexSpec {
+struct IndexDef {
   std::string file;
   std::string tag;
   std::string key;
@@ -86,7 +92,7 @@ struct IndexSpec {
 TEST(HandlerIndexes, EveryOpenIndexFollowsRandomWrites) {
   TempDir dir;
   const std::string path = MakeTable(dir, "t.dbf", 300, 7);
-  const std::vector<IndexSpec> specs = {
+  const std::vector<IndexDef> defs = {
       {"name.ntx", "", "NAME", "", 0, false},
       {"amount.ndx", "", "AMOUNT", "", 0, false},
       {"t.cdx", "NAME", "UPPER(NAME)", "", 0, false},
@@ -98,7 +104,7 @@ TEST(HandlerIndexes, EveryOpenIndexFollowsRandomWrites) {
   };
   {
     KXO_dBHandler t(path, true, false);
-    for (const auto& s : specs) t.IndexOn(s.file, s.tag, s.sort, !s.unique, s.forExpr, s.key);
+    for (const auto& s : defs) t.IndexOn(s.file, s.tag, s.sort, !s.unique, s.forExpr, s.key);
   }
   std::mt19937 rng(11);
   {
@@ -109,7 +115,7 @@ TEST(HandlerIndexes, EveryOpenIndexFollowsRandomWrites) {
       const int what = static_cast<int>(rng() % 10);
       if (what < 3) {
         t.BlankRecord();
-        t.PutFieldByName("NAME", "N" + std::to_string(rng() % 500));
+        t.PutFieldByName("NAME", Cat("N", std::to_string(rng() % 500)));
         t.PutNumberByName("AMOUNT", static_cast<double>(rng() % 100000) / 100.0 - 200);
         t.PutFieldByName("BORN", "19" + std::to_string(50 + rng() % 49) + "0612");
         t.AppendRecord();
@@ -117,7 +123,7 @@ TEST(HandlerIndexes, EveryOpenIndexFollowsRandomWrites) {
         const int32_t r = 1 + static_cast<int32_t>(rng() % t.RecordCount());
         t.GetRecord(r);
         if (what < 7) {
-          t.PutFieldByName("NAME", "R" + std::to_string(rng() % 700));
+          t.PutFieldByName("NAME", Cat("R", std::to_string(rng() % 700)));
           if (rng() % 2) t.PutNumberByName("AMOUNT", static_cast<double>(rng() % 5000) - 2500);
           t.PutRecord(r);
         } else if (what < 9) {
@@ -131,10 +137,10 @@ TEST(HandlerIndexes, EveryOpenIndexFollowsRandomWrites) {
   }
   // Each maintained tag equals a tag built afresh from the final table.
   KXO_dBHandler t(path, true, false);
-  for (size_t i = 0; i < specs.size(); ++i) {
-    const IndexSpec& s = specs[i];
+  for (size_t i = 0; i < defs.size(); ++i) {
+    const IndexDef& s = defs[i];
     const std::string freshFile =
-        "fresh" + std::to_string(i) + platform::ExtensionOf(s.file);
+        Cat("fresh", std::to_string(i)) + platform::ExtensionOf(s.file);
     t.IndexOn(freshFile, s.tag.empty() ? "" : s.tag, s.sort, !s.unique, s.forExpr, s.key);
     ASSERT_EQ(t.OpenIndexFile(s.file), 0);
     ASSERT_EQ(t.OpenIndexFile(freshFile), 0);
@@ -279,7 +285,7 @@ TEST(HandlerSharing, TwoProcessesAppendUnderLocks) {
       t.UnlockRegion();
       for (int i = 0; i < kEach; ++i) {
         t.BlankRecord();
-        t.PutFieldByName("NAME", "CHILD" + std::to_string(i));
+        t.PutFieldByName("NAME", Cat("CHILD", std::to_string(i)));
         t.AppendRecord();
       }
     } catch (...) {
@@ -301,7 +307,7 @@ TEST(HandlerSharing, TwoProcessesAppendUnderLocks) {
     (void)!write(go[1], "g", 1);
     for (int i = 0; i < kEach; ++i) {
       t.BlankRecord();
-      t.PutFieldByName("NAME", "PARENT" + std::to_string(i));
+      t.PutFieldByName("NAME", Cat("PARENT", std::to_string(i)));
       t.AppendRecord();
     }
   }
