@@ -467,27 +467,28 @@ void KXO_dBaseDBF::SetCollation(const uint8_t* collation, const uint8_t* keyTran
   collationValue_ = third;
 }
 
-void KXO_dBaseDBF::SetLockProtocol(int protocol) {
+bool LockOffsetsOf(int protocol, TkxLockOffsets& out) {
   switch (static_cast<TkxLokProtocol>(protocol)) {
     case TkxLokProtocol::Default:
     case TkxLokProtocol::FoxLock:
-      fileLockOffset_ = 0x40000000;
-      appendLockOffset_ = 0x7FFFFFFE;
-      fileLockLength_ = 0x3FFFFFFF;
-      break;
+      out = {0x40000000, 0x7FFFFFFE, 0x3FFFFFFF};
+      return true;
     case TkxLokProtocol::DB4Lock:
-      fileLockOffset_ = 0x40000000;
-      appendLockOffset_ = 0xEFFFFFFF;
-      fileLockLength_ = 0xB0000000;
-      break;
+      out = {0x40000000, 0xEFFFFFFF, 0xB0000000};
+      return true;
     case TkxLokProtocol::ClipLock:
-      fileLockOffset_ = 1000000000;
-      appendLockOffset_ = 1000000000;
-      fileLockLength_ = 1000000000;
-      break;
-    default:
-      return;
+      out = {1000000000, 1000000000, 1000000000};
+      return true;
   }
+  return false;
+}
+
+void KXO_dBaseDBF::SetLockProtocol(int protocol) {
+  TkxLockOffsets offsets{};
+  if (!LockOffsetsOf(protocol, offsets)) return;
+  fileLockOffset_ = offsets.fileLockOffset;
+  appendLockOffset_ = offsets.appendLockOffset;
+  fileLockLength_ = offsets.fileLockLength;
   protocol_ = protocol;
   if (memo_) memo_->SetMemoLockProtocol(protocol);
 }

@@ -37,6 +37,15 @@ inline constexpr int kEventFlushed = 8;
 
 enum class TkxLokProtocol : int { Default = 0, DB4Lock = 1, ClipLock = 2, FoxLock = 3 };
 
+// The lock regions of a locking protocol, shared by tables and their memo files.
+struct TkxLockOffsets {
+  uint32_t fileLockOffset;
+  uint32_t appendLockOffset;
+  uint32_t fileLockLength;
+};
+// Fills `out` for a known protocol; false (and `out` unchanged) for any other number.
+bool LockOffsetsOf(int protocol, TkxLockOffsets& out);
+
 // Version bytes this engine reads and writes.
 inline constexpr uint8_t kVersionPlain = 0x03;
 inline constexpr uint8_t kVersionVisual = 0x30;

@@ -1035,4 +1035,29 @@ void KXobjIndexFile::AttachDiskFile(const std::string& name, const std::string& 
   disk_->OpenFile();
 }
 
+WholeFileLock::WholeFileLock(KXO_DiskFile* disk) : disk_(disk) {
+  if (!disk_->LockWholeFile())
+    throw ETolvernError(FormatMessage(kMsgLockError, {std::to_string(disk_->LastError()),
+                                                      platform::FileNameOf(disk_->FileName())}));
+  locked_ = disk_->Shared();
+}
+
+WholeFileLock::~WholeFileLock() {
+  if (locked_) disk_->UnlockRegion();
+}
+
+void WriteBatch::Close() {
+  closed_ = true;
+  file_->EndWriteBatch();
+}
+
+WriteBatch::~WriteBatch() {
+  if (closed_) return;
+  try {
+    file_->EndWriteBatch();
+  } catch (...) {
+    // Unwinding already: the first error is the one reported.
+  }
+}
+
 }  // namespace tolvern

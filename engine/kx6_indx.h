@@ -462,4 +462,33 @@ class KXobjIndexFile {
   void FlushBatch();
 };
 
+// Holds the whole-file lock of a shared index file for a scope; raises "Error %s in Lock
+// of %s" when the lock cannot be had.
+class WholeFileLock {
+ public:
+  explicit WholeFileLock(KXO_DiskFile* disk);
+  ~WholeFileLock();
+  WholeFileLock(const WholeFileLock&) = delete;
+  WholeFileLock& operator=(const WholeFileLock&) = delete;
+
+ private:
+  KXO_DiskFile* disk_;
+  bool locked_ = false;
+};
+
+// Collects a builder's page writes into large transfers for a scope.
+class WriteBatch {
+ public:
+  explicit WriteBatch(KXobjIndexFile* file) : file_(file) { file_->BeginWriteBatch(); }
+  // Writes what is collected; a failure is reported here.
+  void Close();
+  ~WriteBatch();
+  WriteBatch(const WriteBatch&) = delete;
+  WriteBatch& operator=(const WriteBatch&) = delete;
+
+ private:
+  KXobjIndexFile* file_;
+  bool closed_ = false;
+};
+
 }  // namespace tolvern

@@ -13,26 +13,6 @@ namespace tolvern {
 
 namespace {
 
-// Holds the whole-file lock of a shared index file for a scope.
-class WholeFileLock {
- public:
-  explicit WholeFileLock(KXO_DiskFile* disk) : disk_(disk) {
-    if (!disk_->LockWholeFile())
-      throw ETolvernError(FormatMessage(kMsgLockError, {std::to_string(disk_->LastError()),
-                                                        platform::FileNameOf(disk_->FileName())}));
-    locked_ = disk_->Shared();
-  }
-  ~WholeFileLock() {
-    if (locked_) disk_->UnlockRegion();
-  }
-  WholeFileLock(const WholeFileLock&) = delete;
-  WholeFileLock& operator=(const WholeFileLock&) = delete;
-
- private:
-  KXO_DiskFile* disk_;
-  bool locked_ = false;
-};
-
 std::string BaseName(const std::string& path) {
   std::string name = platform::FileNameOf(path);
   const size_t dot = name.rfind('.');

@@ -311,26 +311,11 @@ bool KXobjMemo::AllocateBlocks(int64_t length) {
 }
 
 void KXobjMemo::SetMemoLockProtocol(int protocol) {
-  switch (static_cast<TkxLokProtocol>(protocol)) {
-    case TkxLokProtocol::Default:
-    case TkxLokProtocol::FoxLock:
-      fileLockOffset_ = 0x40000000;
-      appendLockOffset_ = 0x7FFFFFFE;
-      fileLockLength_ = 0x3FFFFFFF;
-      break;
-    case TkxLokProtocol::DB4Lock:
-      fileLockOffset_ = 0x40000000;
-      appendLockOffset_ = 0xEFFFFFFF;
-      fileLockLength_ = 0xB0000000;
-      break;
-    case TkxLokProtocol::ClipLock:
-      fileLockOffset_ = 1000000000;
-      appendLockOffset_ = 1000000000;
-      fileLockLength_ = 1000000000;
-      break;
-    default:
-      return;
-  }
+  TkxLockOffsets offsets{};
+  if (!LockOffsetsOf(protocol, offsets)) return;
+  fileLockOffset_ = offsets.fileLockOffset;
+  appendLockOffset_ = offsets.appendLockOffset;
+  fileLockLength_ = offsets.fileLockLength;
   protocol_ = protocol;
 }
 

@@ -22,51 +22,6 @@ constexpr int32_t kEntriesStart = 4;
 constexpr int32_t kExpressionAt = 24;
 constexpr int32_t kExpressionRoom = kPage - kExpressionAt - 1;
 
-// Holds the whole-file lock of a shared index file for a scope.
-class WholeFileLock {
- public:
-  explicit WholeFileLock(KXO_DiskFile* disk) : disk_(disk) {
-    if (!disk_->LockWholeFile())
-      throw ETolvernError(FormatMessage(kMsgLockError, {std::to_string(disk_->LastError()),
-                                                        platform::FileNameOf(disk_->FileName())}));
-    locked_ = disk_->Shared();
-  }
-  ~WholeFileLock() {
-    if (locked_) disk_->UnlockRegion();
-  }
-  WholeFileLock(const WholeFileLock&) = delete;
-  WholeFileLock& operator=(const WholeFileLock&) = delete;
-
- private:
-  KXO_DiskFile* disk_;
-  bool locked_ = false;
-};
-
-// Collects the builder's page writes into large transfers for a scope.
-class WriteBatch {
- public:
-  explicit WriteBatch(KXobjIndexFile* file) : file_(file) { file_->BeginWriteBatch(); }
-  // Writes what is collected; a failure is reported here.
-  void Close() {
-    closed_ = true;
-    file_->EndWriteBatch();
-  }
-  ~WriteBatch() {
-    if (closed_) return;
-    try {
-      file_->EndWriteBatch();
-    } catch (...) {
-      // Unwinding already: the first error is the one reported.
-    }
-  }
-  WriteBatch(const WriteBatch&) = delete;
-  WriteBatch& operator=(const WriteBatch&) = delete;
-
- private:
-  KXobjIndexFile* file_;
-  bool closed_ = false;
-};
-
 bool IsTrueChar(uint8_t c) {
   return LogicalTrueChars.find(static_cast<char>(c)) != std::string::npos;
 }
