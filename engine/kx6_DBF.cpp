@@ -227,6 +227,20 @@ void KXO_dBaseDBF::RefreshHeader() {
 
 void KXO_dBaseDBF::WriteHeader() {
   if (!ReadWrite() || headerDirty_ != 1 || tableLocked_) return;
+  // Another program appends under the append lock and writes the count with it: the
+  // header is written under the same lock, with the count the file has then.
+  const bool tookLock = Shared() && !appendHeld_;
+  if (tookLock) {
+    if (!LockAppend()) RaiseLockError("the table header");
+    RefreshHeader();
+  }
+  struct Release {
+    KXO_dBaseDBF* table;
+    bool held;
+    ~Release() {
+      if (held) table->UnlockAppend();
+    }
+  } release{this, tookLock};
   const LocalNow now = Now();
   const uint32_t stamp = static_cast<uint32_t>(
       ((now.hour * 64 + now.minute) * 64 + now.second) * 1024 + now.millisecond);
@@ -242,6 +256,14 @@ void KXO_dBaseDBF::WriteHeader() {
   WriteAt(0, header_.data(), kDbfHeaderSize);
   updateStamp_ = stamp;
   headerDirty_ = 0;
+}
+
+void KXO_dBaseDBF::RaiseLockError(const std::string& what) {
+  const std::string info = FileName() + ": " + what;
+  SetLastError(ErrLocked);
+  FileError(ErrLocked, SubWriteAt, info.c_str());
+  // An error procedure that returns must not let the write go on.
+  throw ETolvernError(EngineErrorMessage(ErrLocked, SubWriteAt, info.c_str()));
 }
 
 void KXO_dBaseDBF::SetProductionIndexFlag(bool on) {
@@ -435,25 +457,30 @@ void KXO_dBaseDBF::PutRecord(int32_t number) {
 }
 
 void KXO_dBaseDBF::AppendRecord() {
-  LockAppend();
-  try {
-    RecordEvent(kEventBeforeWrite, 0);
-    headerDirty_ = 1;
-    RefreshHeader();
-    buffer_[0] = ' ';
-    buffer_.back() = static_cast<uint8_t>(EOFMark);
-    if (recordCount_ == INT32_MAX) CheckError(101, SubWriteAt);
-    const int32_t n = recordCount_ + 1;
-    WriteRecordBytes(RecordOffset(n), recordLength_, true);
-    recordCount_ = n;
-    current_ = n;
-    recordWritten_ = true;
-    WriteHeader();
-  } catch (...) {
-    UnlockTable();
-    throw;
-  }
-  UnlockTable();
+  // Nothing is appended without the append lock: the record number comes from the file
+  // as it is while the lock is held.
+  if (!LockAppend()) RaiseLockError("the append lock is held by another program");
+  struct Release {
+    KXO_dBaseDBF* table;
+    ~Release() {
+      try {
+        table->UnlockAppend();
+      } catch (...) {
+      }
+    }
+  } release{this};
+  RecordEvent(kEventBeforeWrite, 0);
+  headerDirty_ = 1;
+  RefreshHeader();
+  buffer_[0] = ' ';
+  buffer_.back() = static_cast<uint8_t>(EOFMark);
+  if (recordCount_ == INT32_MAX) CheckError(101, SubWriteAt);
+  const int32_t n = recordCount_ + 1;
+  WriteRecordBytes(RecordOffset(n), recordLength_, true);
+  recordCount_ = n;
+  current_ = n;
+  recordWritten_ = true;
+  WriteHeader();
   eof_ = false;
   bof_ = false;
   RecordEvent(kEventAfterWrite, 0);
@@ -467,28 +494,62 @@ void KXO_dBaseDBF::SetCollation(const uint8_t* collation, const uint8_t* keyTran
   collationValue_ = third;
 }
 
-bool LockOffsetsOf(int protocol, TkxLockOffsets& out) {
+uint32_t TkxLockOffsets::RecordLockOffset(int32_t n, int32_t headerLength,
+                                          int32_t recordLength) const {
+  const uint32_t number = static_cast<uint32_t>(n);
+  switch (recordRule) {
+    case TkxRecordLockRule::Ascending:
+      return recordBase + number;
+    case TkxRecordLockRule::Descending:
+      return recordBase - number;
+    case TkxRecordLockRule::AtRecordOffset:
+      break;
+  }
+  return recordBase + static_cast<uint32_t>(headerLength) +
+         (number - 1) * static_cast<uint32_t>(recordLength);
+}
+
+bool LockOffsetsOf(int protocol, bool indexOpen, TkxLockOffsets& out) {
+  using Rule = TkxRecordLockRule;
   switch (static_cast<TkxLokProtocol>(protocol)) {
     case TkxLokProtocol::Default:
     case TkxLokProtocol::FoxLock:
-      out = {0x40000000, 0x7FFFFFFE, 0x3FFFFFFF};
+      // FoxPro programs: with an index open the append lock is the last byte below 2 GB
+      // and records count down from it (the index files lock that byte too); without
+      // one, the append lock is 0x40000000 and a record locks its own offset above it.
+      // The memo file locks its header byte.
+      if (indexOpen) {
+        out = {0x40000000, 0x7FFFFFFE, 0x3FFFFFFF, Rule::Descending, 0x7FFFFFFE,
+               0x7FFFFFFE, 1,          0,          1};
+      } else {
+        out = {0x40000000, 0x40000000, 0x3FFFFFFF, Rule::AtRecordOffset, 0x40000000,
+               0x7FFFFFFE, 1,          0,          1};
+      }
       return true;
     case TkxLokProtocol::DB4Lock:
-      out = {0x40000000, 0xEFFFFFFF, 0xB0000000};
+      out = {0x40000000, 0xEFFFFFFF, 0xB0000000, Rule::Descending, 0xEFFFFFFE,
+             0xEFFFFFFE, 2,          0xEFFFFFFE, 2};
       return true;
     case TkxLokProtocol::ClipLock:
-      out = {1000000000, 1000000000, 1000000000};
+      // Clipper programs: one base for everything; the append (header) lock is the base
+      // byte itself, record n the byte n above it, and an index file its base byte.
+      out = {1000000000, 1000000000, 1000000000, Rule::Ascending, 1000000000,
+             1000000000, 1,          1000000000, 1};
       return true;
   }
   return false;
 }
 
+TkxLockOffsets KXO_dBaseDBF::LockOffsets() {
+  TkxLockOffsets offsets{};
+  if (!LockOffsetsOf(protocol_, HasIndex(), offsets))
+    LockOffsetsOf(static_cast<int>(TkxLokProtocol::Default), HasIndex(), offsets);
+  return offsets;
+}
+
 void KXO_dBaseDBF::SetLockProtocol(int protocol) {
   TkxLockOffsets offsets{};
   if (!LockOffsetsOf(protocol, offsets)) return;
-  fileLockOffset_ = offsets.fileLockOffset;
-  appendLockOffset_ = offsets.appendLockOffset;
-  fileLockLength_ = offsets.fileLockLength;
   protocol_ = protocol;
   if (memo_) memo_->SetMemoLockProtocol(protocol);
 }
@@ -500,7 +561,29 @@ bool KXO_dBaseDBF::LockAppend() {
     ++tableLockNesting_;
     return true;
   }
-  return LockRegion(appendLockOffset_, 1);
+  if (appendHeld_) {
+    ++appendNesting_;
+    return true;
+  }
+  const uint32_t offset = LockOffsets().appendLockOffset;
+  if (!LockRegionWaiting(offset, 1, true)) return false;
+  appendHeld_ = true;
+  appendHeldAt_ = offset;
+  return true;
+}
+
+bool KXO_dBaseDBF::UnlockAppend() {
+  if (tableLocked_ && tableLockNesting_ > 0) {
+    --tableLockNesting_;
+    return true;
+  }
+  if (!appendHeld_) return true;
+  if (appendNesting_ > 0) {
+    --appendNesting_;
+    return true;
+  }
+  appendHeld_ = false;
+  return UnlockExtraRegion(appendHeldAt_, 1);
 }
 
 bool KXO_dBaseDBF::LockTable() {
@@ -508,7 +591,8 @@ bool KXO_dBaseDBF::LockTable() {
     ++tableLockNesting_;
     return true;
   }
-  if (!LockRegion(fileLockOffset_, fileLockLength_)) return false;
+  const TkxLockOffsets offsets = LockOffsets();
+  if (!LockRegionWaiting(offsets.fileLockOffset, offsets.fileLockLength)) return false;
   tableLocked_ = true;
   RefreshHeader();
   return true;
@@ -519,7 +603,7 @@ bool KXO_dBaseDBF::LockTableHeader() {
     ++tableLockNesting_;
     return true;
   }
-  if (!LockRegion(0, fileLockLength_)) return false;
+  if (!LockRegion(0, LockOffsets().fileLockLength)) return false;
   tableLocked_ = true;
   RefreshHeader();
   return true;
@@ -530,28 +614,7 @@ bool KXO_dBaseDBF::LockRecord() {
     ++tableLockNesting_;
     return true;
   }
-  const uint32_t n = static_cast<uint32_t>(current_);
-  uint32_t offset;
-  switch (static_cast<TkxLokProtocol>(protocol_)) {
-    case TkxLokProtocol::DB4Lock:
-      offset = appendLockOffset_ - n - 1;
-      break;
-    case TkxLokProtocol::ClipLock:
-      offset = 1000000000u + n;
-      break;
-    case TkxLokProtocol::Default:
-    case TkxLokProtocol::FoxLock:
-      if (HasIndex()) {
-        offset = 0x7FFFFFFEu - n;
-      } else {
-        offset = 0x40000000u + static_cast<uint32_t>(headerLength_) +
-                 (n - 1) * static_cast<uint32_t>(recordLength_);
-      }
-      break;
-    default:
-      return false;
-  }
-  return LockRegion(offset, 1);
+  return LockRegion(LockOffsets().RecordLockOffset(current_, headerLength_, recordLength_), 1);
 }
 
 bool KXO_dBaseDBF::UnlockTable() {

@@ -36,15 +36,40 @@ inline constexpr int kEventAfterWrite = 7;
 inline constexpr int kEventFlushed = 8;
 
 enum class TkxLokProtocol : int { Default = 0, DB4Lock = 1, ClipLock = 2, FoxLock = 3 };
+// Given to the table handler's SetLockProtocol: choose the protocol from what is open.
+inline constexpr int kLockProtocolAuto = -1;
 
-// The lock regions of a locking protocol, shared by tables and their memo files.
+// How a protocol places the one-byte lock of record n.
+enum class TkxRecordLockRule : uint8_t {
+  Ascending,       // recordBase + n
+  Descending,      // recordBase - n
+  AtRecordOffset,  // recordBase + the record's byte offset in the table
+};
+
+// Every lock region of a locking protocol: the table's, its memo file's and its index
+// files'. This is the one place that knows them. All locks are write locks of the
+// open-file-description kind except where a file is open for reading only.
 struct TkxLockOffsets {
-  uint32_t fileLockOffset;
-  uint32_t appendLockOffset;
-  uint32_t fileLockLength;
+  uint32_t fileLockOffset;    // the whole-table lock (FLOCK) ...
+  uint32_t appendLockOffset;  // the append lock (one byte); it also guards the header
+  uint32_t fileLockLength;    // ... and its length
+  TkxRecordLockRule recordRule;
+  uint32_t recordBase;
+  uint32_t indexLockOffset;  // every index file: the lock of a change (and a read)
+  uint32_t indexLockLength;
+  uint32_t memoLockOffset;  // the memo file: the lock of a block allocation
+  uint32_t memoLockLength;
+
+  // The byte that locks record n of a table with this header and record length.
+  uint32_t RecordLockOffset(int32_t n, int32_t headerLength, int32_t recordLength) const;
 };
 // Fills `out` for a known protocol; false (and `out` unchanged) for any other number.
-bool LockOffsetsOf(int protocol, TkxLockOffsets& out);
+// `indexOpen` tells whether the table has index files open (FoxPro programs lock
+// differently without one).
+bool LockOffsetsOf(int protocol, bool indexOpen, TkxLockOffsets& out);
+inline bool LockOffsetsOf(int protocol, TkxLockOffsets& out) {
+  return LockOffsetsOf(protocol, false, out);
+}
 
 // Version bytes this engine reads and writes.
 inline constexpr uint8_t kVersionPlain = 0x03;
@@ -86,7 +111,11 @@ class KXO_dBaseDBF : public KXO_DiskFile {
                             int32_t third);
   virtual bool RecordEvent(int event, int32_t number);
   virtual void GetRecord(int32_t code);
+  // Takes the append lock (it also guards the header), waiting about MemoLockWaitTotal
+  // milliseconds for another program to release it; false when it stays taken. It is
+  // held beside a record lock. UnlockAppend releases it (and nothing else).
   virtual bool LockAppend();
+  virtual bool UnlockAppend();
   virtual bool LockTable();
   virtual bool LockTableHeader();
   virtual bool UnlockTable();
@@ -168,9 +197,13 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   bool HeaderDirty() const { return headerDirty_ != 0; }
 
   int LockProtocol() const { return protocol_; }
-  uint32_t FileLockOffset() const { return fileLockOffset_; }
-  uint32_t AppendLockOffset() const { return appendLockOffset_; }
-  uint32_t FileLockLength() const { return fileLockLength_; }
+  // The lock regions of the protocol as they apply now (they depend on whether index
+  // files are open).
+  TkxLockOffsets LockOffsets();
+  uint32_t FileLockOffset() { return LockOffsets().fileLockOffset; }
+  uint32_t AppendLockOffset() { return LockOffsets().appendLockOffset; }
+  uint32_t FileLockLength() { return LockOffsets().fileLockLength; }
+  bool AppendLocked() const { return appendHeld_; }
 
   // The collation (character order) and key-translation tables; nullptr for none.
   const uint8_t* Collation() const { return collation_.empty() ? nullptr : collation_.data(); }
@@ -215,6 +248,8 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   // write-behind buffer when it is on.
   void WriteRecordBytes(int64_t offset, int32_t length, bool withEndMark);
   void ParseDescriptors();
+  // Reports the lock error (33) through the error procedure and raises it.
+  [[noreturn]] void RaiseLockError(const std::string& what);
 
   std::array<uint8_t, kDbfHeaderSize> header_{};
   uint8_t headerDirty_ = 0;
@@ -243,10 +278,10 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   bool exactMatch_ = false;
   bool tableLocked_ = false;
   uint32_t userId_ = 0;
-  uint32_t fileLockOffset_ = 0x40000000;
-  uint32_t appendLockOffset_ = 0x7FFFFFFE;
-  uint32_t fileLockLength_ = 0x3FFFFFFF;
   int protocol_ = 0;
+  bool appendHeld_ = false;
+  uint32_t appendHeldAt_ = 0;
+  int32_t appendNesting_ = 0;
   std::vector<uint8_t> collation_;
   std::vector<uint8_t> keyTranslation_;
   int32_t collationValue_ = 0;

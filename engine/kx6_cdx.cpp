@@ -319,7 +319,7 @@ void KXobjCDXTag::TagStore() {
     header_.root = static_cast<uint32_t>(CachedRootPage());
     ByteWriter w(header_.image.data(), header_.image.size());
     w.U32LE(0, header_.root);
-    w.U32LE(8, header_.changeCounter);
+    w.U32BE(8, header_.changeCounter);
     out = header_.image;
   }
   WritePage(headerOffset_, out);
@@ -958,11 +958,20 @@ bool KXobjCDXFile::KeyUpdateAll(int32_t recno, bool append) {
 
 bool KXobjCDXFile::ExternalChange() {
   if (!Disk() || !Disk()->Shared() || !directory_) return false;
+  // Other programs count their changes in the directory header, and move its free-page
+  // list and root with them: any difference in those 12 bytes is a change.
   std::array<uint8_t, 12> head{};
   if (!PageRead(0, head.data(), static_cast<int32_t>(head.size()))) return false;
-  const uint32_t counter = ByteReader(head.data(), head.size()).U32LE(8);
-  if (counter == directory_->ChangeCounter()) return false;
-  directory_->SetChangeCounter(counter);
+  const ByteReader r(head.data(), head.size());
+  const CdxHeader& known = directory_->Header();
+  if (r.U32LE(0) == known.root && r.U32LE(4) == known.freeList &&
+      r.U32BE(8) == known.changeCounter)
+    return false;
+  // The directory header is read again, so that writing it keeps what the other
+  // program put there.
+  directory_->ForgetPath();
+  directory_->TagLoad();
+  if (!directory_->LoadError().empty()) Fail(kErrIndexDamaged, directory_->LoadError());
   SetNextFreePage(-1);
   return true;
 }

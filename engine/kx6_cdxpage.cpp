@@ -196,7 +196,7 @@ bool ParseCdxHeader(std::span<const uint8_t> bytes, CdxHeader& header, std::stri
   std::copy_n(bytes.begin(), kCdxHeaderSize, header.image.begin());
   header.root = r.U32LE(kHdrRoot);
   header.freeList = r.U32LE(kHdrFreeList);
-  header.changeCounter = r.U32LE(kHdrCounter);
+  header.changeCounter = r.U32BE(kHdrCounter);  // big-endian in the files of other programs
   header.keyLength = r.U16LE(kHdrKeyLength);
   header.options = r.U8(kHdrOptions);
   header.signature = r.U8(kHdrSignature);
@@ -224,7 +224,7 @@ bool StoreCdxHeader(CdxHeader& header, std::span<uint8_t> out) {
   ByteWriter w(header.image.data(), header.image.size());
   w.U32LE(kHdrRoot, header.root);
   w.U32LE(kHdrFreeList, header.freeList);
-  w.U32LE(kHdrCounter, header.changeCounter);
+  w.U32BE(kHdrCounter, header.changeCounter);
   w.U16LE(kHdrKeyLength, header.keyLength);
   w.U8(kHdrOptions, header.options);
   w.U8(kHdrSignature, header.signature);

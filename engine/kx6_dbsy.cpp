@@ -43,7 +43,9 @@ std::string UpperTrim(const std::string& s) { return UpperCase(Trim(s)); }
 }  // namespace
 
 KXO_dBHandler::KXO_dBHandler(const std::string& name, bool readWrite, bool shared)
-    : KXO_dBaseFld(name, readWrite, shared) {}
+    : KXO_dBaseFld(name, readWrite, shared) {
+  FollowOpenFiles();
+}
 
 KXO_dBHandler::~KXO_dBHandler() {
   try {
@@ -121,6 +123,7 @@ int KXO_dBHandler::OpenIndexFile(const std::string& fileName) {
   }
   file->LockProtocolSet(LockProtocol());
   *slot = std::move(file);
+  FollowOpenFiles();
   return 0;
 }
 
@@ -180,6 +183,7 @@ int KXO_dBHandler::CloseIndexFile(const std::string& fileName) {
   KXobjIndexFile* file = indexFiles_[static_cast<size_t>(match)].get();
   if (currentOrder_ && currentOrder_->File() == file) SelectOrder("", true);
   indexFiles_[static_cast<size_t>(match)].reset();
+  FollowOpenFiles();
   return 0;
 }
 
@@ -188,6 +192,7 @@ void KXO_dBHandler::CloseAllIndexes() {
   currentOrder_ = nullptr;
   orderName_.clear();
   for (auto& file : indexFiles_) file.reset();
+  FollowOpenFiles();
 }
 
 int KXO_dBHandler::SelectOrder(const std::string& tagName, bool keepPosition) {
@@ -521,11 +526,12 @@ bool KXO_dBHandler::LockIndexFiles() {
       SetLastError(ErrLocked);
       return false;
     }
-    // Another process wrote the file since we read it: what we hold of it is stale.
+    // Another process wrote the file since we read it: nothing held of it (pages, the
+    // tag headers, the file's end) may be used, let alone written back.
     if (file->ExternalChange()) {
       for (int t = 0; t < file->TagCount(); ++t) {
         KXobjIndexTag* tag = file->TagAt(t);
-        tag->FreePath();
+        tag->ForgetPath();
         tag->TagLoad();
       }
       file->SetNextFreePage(-1);
@@ -554,9 +560,16 @@ void KXO_dBHandler::CheckIndexesMaintainable() {
   }
 }
 
+void KXO_dBHandler::RaiseIndexLockError() {
+  const std::string info = FileName() + ": the index files cannot be locked";
+  SetLastError(ErrLocked);
+  FileError(ErrLocked, SubIndexTag, info.c_str());
+  throw ETolvernError(EngineErrorMessage(ErrLocked, SubIndexTag, info.c_str()));
+}
+
 void KXO_dBHandler::AppendRecord() {
   CheckIndexesMaintainable();
-  if (!LockIndexFiles()) return;
+  if (!LockIndexFiles()) RaiseIndexLockError();
   try {
     appendPending_ = true;
     KXO_dBaseFld::AppendRecord();
@@ -571,7 +584,7 @@ void KXO_dBHandler::AppendRecord() {
 
 void KXO_dBHandler::PutRecord(int32_t number) {
   CheckIndexesMaintainable();
-  if (!LockIndexFiles()) return;
+  if (!LockIndexFiles()) RaiseIndexLockError();
   try {
     appendPending_ = number <= 0 || number > RecordCount();
     KXO_dBaseFld::PutRecord(number);
@@ -596,7 +609,11 @@ bool KXO_dBHandler::RecordEvent(int event, int32_t number) {
       filterSet_->SetBit(recno, accepted ? 1 : 0);
     }
     for (auto& file : indexFiles_) {
-      if (file) file->KeyUpdateAll(recno, append);
+      if (!file) continue;
+      file->KeyUpdateAll(recno, append);
+      // Everything changed reaches the file while its lock is held; nothing stays
+      // behind to be written after another process changed it.
+      for (int t = 0; t < file->TagCount(); ++t) file->TagAt(t)->StoreChanges();
     }
     if (currentOrder_) {
       bool eof = currentOrder_->Eof();
@@ -619,9 +636,44 @@ bool KXO_dBHandler::RecordEvent(int event, int32_t number) {
 }
 
 void KXO_dBHandler::SetLockProtocol(int protocol) {
+  if (protocol == kLockProtocolAuto) {
+    autoProtocol_ = true;
+    protocol = ChooseLockProtocol();
+  } else {
+    TkxLockOffsets known{};
+    if (!LockOffsetsOf(protocol, known)) return;
+    autoProtocol_ = false;
+  }
   KXO_dBaseFld::SetLockProtocol(protocol);
   for (auto& file : indexFiles_)
     if (file) file->LockProtocolSet(protocol);
+}
+
+int KXO_dBHandler::ChooseLockProtocol() const {
+  bool ntx = false, cdx = false, mdx = false;
+  for (const auto& file : indexFiles_) {
+    if (!file) continue;
+    const std::string ext = UpperCase(platform::ExtensionOf(file->FileName()));
+    ntx = ntx || ext == ".NTX";
+    cdx = cdx || ext == ".CDX";
+    mdx = mdx || ext == ".MDX";
+  }
+  const bool fptMemo =
+      Version() == kVersionFoxMemo || (Version() == kVersionVisual && HasMemo());
+  if (ntx) return static_cast<int>(TkxLokProtocol::ClipLock);
+  if (cdx || fptMemo) return static_cast<int>(TkxLokProtocol::FoxLock);
+  if (mdx || Version() == kVersionDb4Memo) return static_cast<int>(TkxLokProtocol::DB4Lock);
+  return static_cast<int>(TkxLokProtocol::Default);
+}
+
+void KXO_dBHandler::FollowOpenFiles() {
+  if (!autoProtocol_ || LockCount() > 0 || AppendLocked() || TableLocked()) return;
+  const int chosen = ChooseLockProtocol();
+  if (chosen != LockProtocol()) {
+    KXO_dBaseFld::SetLockProtocol(chosen);
+  }
+  for (auto& file : indexFiles_)
+    if (file && file->LockProtocol() != chosen) file->LockProtocolSet(chosen);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -69,7 +69,14 @@ class KXO_dBHandler : public KXO_dBaseFld {
   void AppendRecord() override;
   void PutRecord(int32_t number) override;
   bool RecordEvent(int event, int32_t number) override;
+  // A protocol number, or kLockProtocolAuto (the default): then the protocol follows
+  // what is open, chosen again whenever the open index files change while no lock is
+  // held. First matching rule: an NTX file open -> ClipLock; a CDX file open or an FPT
+  // memo -> FoxLock; an MDX file open or a dBase IV table -> DB4Lock; else Default.
   void SetLockProtocol(int protocol) override;
+  bool AutoLockProtocol() const { return autoProtocol_; }
+  // The protocol the rules above pick for what is open now.
+  int ChooseLockProtocol() const;
   bool HasIndex() override;
   bool RenameTo(const std::string& newName) override;
 
@@ -140,6 +147,10 @@ class KXO_dBHandler : public KXO_dBaseFld {
   bool FilterAccepts();
   // Refuses a write that an open index could not follow, before anything is written.
   void CheckIndexesMaintainable();
+  // Reports error 33 for index files that cannot be locked and raises it.
+  [[noreturn]] void RaiseIndexLockError();
+  // Applies ChooseLockProtocol when the protocol is automatic and no lock is held.
+  void FollowOpenFiles();
   bool MemoFieldBlocks(std::vector<int>& fields) const;
 
   KXobjIndexTag* currentOrder_ = nullptr;
@@ -154,6 +165,7 @@ class KXO_dBHandler : public KXO_dBaseFld {
   bool filterWanted_ = false;
   bool filterActive_ = false;
   bool appendPending_ = false;
+  bool autoProtocol_ = true;
   bool suspendIndexUpdates_ = false;
   int newTagCollation_ = 1;  // collation of CDX tags made by IndexOn: 1 machine, 2 general
 };

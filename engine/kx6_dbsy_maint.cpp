@@ -48,6 +48,39 @@ class OrderKeeper {
   bool ahead_;
 };
 
+// Holds the table lock for a scope: every exit path releases it. Taking it waits about
+// MemoLockWaitTotal milliseconds and then raises the lock error.
+class TableLockScope {
+ public:
+  explicit TableLockScope(KXO_dBHandler& table) : table_(table) {
+    if (!table_.LockTable()) {
+      const std::string info = table_.FileName() + ": the table cannot be locked";
+      table_.FileError(ErrLocked, SubPack, info.c_str());
+      throw ETolvernError(EngineErrorMessage(ErrLocked, SubPack, info.c_str()));
+    }
+    held_ = true;
+  }
+  // Releases the lock now (the table then writes its deferred header).
+  void Release() {
+    if (!held_) return;
+    held_ = false;
+    table_.UnlockTable();
+  }
+  ~TableLockScope() {
+    try {
+      Release();
+    } catch (...) {
+      // Unwinding already: the first error is the one reported.
+    }
+  }
+  TableLockScope(const TableLockScope&) = delete;
+  TableLockScope& operator=(const TableLockScope&) = delete;
+
+ private:
+  KXO_dBHandler& table_;
+  bool held_ = false;
+};
+
 }  // namespace
 
 bool KXO_dBHandler::MemoFieldBlocks(std::vector<int>& fields) const {
@@ -153,7 +186,7 @@ void KXO_dBHandler::Pack() {
   int32_t kept = 0;
   // Kept records are written in sequence: gather them, and write the header once.
   SetWriteBehind(kWriteBehindBytes);
-  LockTable();
+  TableLockScope tableLock(*this);
   for (int32_t j = 1; j <= count; ++j) {
     KXO_dBaseFld::GetRecord(j);
     if (Eof()) break;
@@ -190,7 +223,7 @@ void KXO_dBHandler::Pack() {
     TruncateAt(end + 1);
   }
   MarkHeaderDirty();
-  UnlockTable();
+  tableLock.Release();
   WriteHeader();
   StatusUpdate(StatusStop, 0, 0);
   suspendIndexUpdates_ = false;
@@ -290,6 +323,7 @@ int KXO_dBHandler::IndexOn(const std::string& indexFileName, const std::string& 
   }
   newTagCollation_ = sortOption == 7 || sortOption == 8 ? 2 : 1;
   std::unique_ptr<KXobjIndexFile> file = MakeIndexFile(path, true);
+  if (file) file->LockProtocolSet(LockProtocol());
   if (!file || !file->Opened()) {
     SetReadAheadOn(ahead);
     FileError(2, SubCodeNone, path.c_str());
@@ -352,12 +386,18 @@ void KXO_dBHandler::CopyStructure(const std::string& newFileName) {
 }
 
 void KXO_dBHandler::CopyTable(const std::string& newFileName) {
-  while (!LockWholeFile()) platform::SleepMs(MemoLockWaitStep);
+  // The copy is taken under the whole-file lock of a shared table, waited for a bounded
+  // time; it is released however the copy ends.
+  if (Shared() && !LockRegionWaiting(0, 0x7FFFFFFF)) {
+    const std::string info = FileName() + ": the table cannot be locked for the copy";
+    FileError(ErrLocked, SubPack, info.c_str());
+    throw ETolvernError(EngineErrorMessage(ErrLocked, SubPack, info.c_str()));
+  }
   struct Unlock {
     KXO_dBHandler* t;
     ~Unlock() {
       try {
-        t->UnlockRegion();
+        if (t->Shared()) t->UnlockRegion();
       } catch (...) {
       }
     }

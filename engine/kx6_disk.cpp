@@ -9,6 +9,7 @@
 
 #include "kx6_glbl.h"
 #include "platform/pf_path.h"
+#include "platform/pf_sync.h"
 
 namespace tolvern {
 
@@ -68,6 +69,10 @@ void KXobjFileColl::ReleaseAllLocks() {
       file->ReleaseRegionAtSystem();
       file->lockCount_ = 0;
     }
+    while (!file->extraRegions_.empty()) {
+      const auto [offset, length] = file->extraRegions_.back();
+      file->UnlockExtraRegion(offset, length);
+    }
   }
 }
 
@@ -105,11 +110,17 @@ void KXO_DiskFile::AttachOrOpenHandle() {
     if (readWrite_ && !handle_->writable) {
       // The shared handle was opened for reading only. Replace its description by a
       // writable one in place (same descriptor number), unless a lock is held on it:
-      // replacing the description would silently drop that lock.
+      // replacing the description would silently drop that lock. The share lock moves
+      // to the new description.
       platform::RecursiveLock guard(handle_->mutex);
       platform::OsFile upgraded;
       int32_t err = upgraded.Open(fileName_, true);
       if (err == 0 && other->lockCount_ > 0) err = ErrAccessDenied;
+      if (err == 0) {
+        handle_->file.Unshare();
+        err = upgraded.ShareLock(!shared_);
+        if (err != 0) handle_->file.ShareLock(!shared_);
+      }
       if (err == 0 && ::dup2(upgraded.Fd(), handle_->file.Fd()) < 0)
         err = platform::SystemErrorCode(errno);
       if (err == 0) handle_->writable = true;
@@ -120,6 +131,7 @@ void KXO_DiskFile::AttachOrOpenHandle() {
   }
   auto handle = std::make_shared<SharedHandle>();
   lastError_ = handle->file.Open(fileName_, readWrite_);
+  if (lastError_ == 0) lastError_ = handle->file.ShareLock(!shared_);
   if (lastError_ == 0) {
     handle->writable = readWrite_;
     handle_ = std::move(handle);
@@ -134,6 +146,10 @@ void KXO_DiskFile::OpenFile() {
     if (OpenFileList().IndexOf(this) < 0) OpenFileList().Add(this);
     closed_ = false;
   }
+  if (lastError_ == ErrInUse) {
+    FileError(ErrInUse, SubOpen, (fileName_ + " is in use by another program").c_str());
+    return;
+  }
   CheckError(lastError_, SubOpen);
 }
 
@@ -146,6 +162,10 @@ bool KXO_DiskFile::CloseFile() {
       lockCount_ = 1;
       UnlockRegion();
       lockCount_ = 0;
+    }
+    while (!extraRegions_.empty()) {
+      const auto [offset, length] = extraRegions_.back();
+      UnlockExtraRegion(offset, length);
     }
     lastError_ = 0;
     OpenFileList().Remove(this);
@@ -312,6 +332,39 @@ bool KXO_DiskFile::UnlockRegion() {
     if (lastError_ == 0) --lockCount_;
   }
   return lastError_ == 0;
+}
+
+bool KXO_DiskFile::LockExtraRegion(uint32_t offset, uint32_t length) {
+  lastError_ = 0;
+  if (!shared_) return true;
+  if (!handle_) {
+    lastError_ = 103;
+    return false;
+  }
+  lastError_ = handle_->file.Lock(offset, length, handle_->writable);
+  if (lastError_ == 0) extraRegions_.emplace_back(offset, length);
+  return lastError_ == 0;
+}
+
+bool KXO_DiskFile::UnlockExtraRegion(uint32_t offset, uint32_t length) {
+  lastError_ = 0;
+  const auto held = std::find(extraRegions_.begin(), extraRegions_.end(),
+                              std::make_pair(offset, length));
+  if (held == extraRegions_.end()) return true;
+  extraRegions_.erase(held);
+  if (shared_ && handle_) lastError_ = handle_->file.Unlock(offset, length);
+  return lastError_ == 0;
+}
+
+bool KXO_DiskFile::LockRegionWaiting(uint32_t offset, uint32_t length, bool extra) {
+  const uint32_t step = std::max<uint32_t>(1, MemoLockWaitStep);
+  const uint32_t attempts = std::max<uint32_t>(1, MemoLockWaitTotal / step);
+  for (uint32_t i = 0;; ++i) {
+    if (extra ? LockExtraRegion(offset, length) : LockRegion(offset, length)) return true;
+    // Only another holder is worth waiting for; any other failure stays a failure.
+    if (LastError() != ErrLocked || i + 1 >= attempts) return false;
+    platform::SleepMs(step);
+  }
 }
 
 bool KXO_DiskFile::LockWholeFile() {

@@ -4,11 +4,16 @@
 // Two objects that name the same file (the same canonical path) share one operating-
 // system handle and its mutex. Region locks nest per object; the operating-system lock
 // belongs to the shared handle and is taken only when the file is opened shared.
+//
+// Opening takes the whole-file share lock that other programs of this kind take: shared
+// for a shared open, exclusive for an exclusive one, without waiting. A file another
+// program holds in a conflicting mode is refused with error 32 ("in use").
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kx6_eror.h"
@@ -113,6 +118,15 @@ class KXO_DiskFile {
   // Cuts the file; needs write access and exclusive access (error 5 otherwise).
   virtual void TruncateAt(int64_t position);
   virtual bool UnlockRegion();
+  // A region lock held beside the nested one (a lock protocol's append lock while a
+  // record lock is held). It does not nest and must not overlap the nested region or
+  // another extra region. Unshared files answer true without a system call. Failing
+  // answers false with LastError() 33.
+  bool LockExtraRegion(uint32_t offset, uint32_t length);
+  bool UnlockExtraRegion(uint32_t offset, uint32_t length);
+  // Takes the nested region lock, retrying every MemoLockWaitStep milliseconds for
+  // about MemoLockWaitTotal milliseconds (also for an extra region when `extra`).
+  bool LockRegionWaiting(uint32_t offset, uint32_t length, bool extra = false);
   virtual void WriteAt(int64_t position, const void* buffer, int64_t count);
 
   // Does nothing for code 0; otherwise stores it and reports it with the file name.
@@ -153,6 +167,7 @@ class KXO_DiskFile {
   int32_t lockCount_ = 0;
   uint32_t lockOffset_ = 0;
   uint32_t lockLength_ = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> extraRegions_;
   bool dirty_ = false;
   bool closed_ = true;
 };

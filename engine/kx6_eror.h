@@ -59,6 +59,7 @@ inline constexpr int32_t SubMemoHeader = 6199;
 inline constexpr int32_t ErrFileNotFound = 2;
 inline constexpr int32_t ErrAccessDenied = 5;
 inline constexpr int32_t ErrInvalidAccess = 12;
+inline constexpr int32_t ErrInUse = 32;  // another program holds the file (share mode)
 inline constexpr int32_t ErrLocked = 33;
 inline constexpr int32_t ErrNotAssigned = 102;
 inline constexpr int32_t ErrShortRead = 221;

@@ -468,6 +468,16 @@ void KXobjIndexTag::FreePath() {
   if (headerChanged_) TagStore();
 }
 
+void KXobjIndexTag::StoreChanges() {
+  if (root_) StorePath();
+  if (headerChanged_) TagStore();
+}
+
+void KXobjIndexTag::ForgetPath() {
+  root_.reset();
+  headerChanged_ = false;
+}
+
 void KXobjIndexTag::CommitPath() {
   StorePath();
   root_.reset();
@@ -930,22 +940,11 @@ bool KXobjIndexFile::KeyUpdateAll(int32_t recno, bool append) {
 bool KXobjIndexFile::ExternalChange() { return false; }
 
 void KXobjIndexFile::LockProtocolSet(int protocol) {
+  TkxLockOffsets offsets{};
+  if (!LockOffsetsOf(protocol, true, offsets)) return;
   protocol_ = protocol;
-  switch (protocol) {
-    case static_cast<int>(TkxLokProtocol::DB4Lock):
-      lockOffsets_[0] = 0xEFFFFFFF;
-      lockOffsets_[1] = 0x40000000;
-      lockOffsets_[2] = 0xB0000000;
-      break;
-    case static_cast<int>(TkxLokProtocol::ClipLock):
-      lockOffsets_[0] = lockOffsets_[1] = lockOffsets_[2] = 1000000000;
-      break;
-    default:
-      lockOffsets_[0] = 0x7FFFFFFE;
-      lockOffsets_[1] = 0x40000000;
-      lockOffsets_[2] = 0x3FFFFFFF;
-      break;
-  }
+  lockOffset_ = offsets.indexLockOffset;
+  lockLength_ = offsets.indexLockLength;
 }
 
 void KXobjIndexFile::Zap() {}
@@ -973,26 +972,12 @@ bool KXobjIndexFile::SameFileName(const std::string& path) const {
 
 bool KXobjIndexFile::IndexLock() {
   if (!disk_ || !disk_->Shared()) return true;
-  uint32_t offset, length = 1;
-  switch (protocol_) {
-    case static_cast<int>(TkxLokProtocol::DB4Lock):
-      offset = lockOffsets_[0] - 1;
-      length = 2;
-      break;
-    case static_cast<int>(TkxLokProtocol::ClipLock):
-      offset = lockOffsets_[1];
-      break;
-    default:
-      offset = lockOffsets_[0] - 1;
-      break;
-  }
-  const int attempts = std::max(1, MemoLockWaitStep ? MemoLockWaitTotal / MemoLockWaitStep : 1);
-  for (int i = 0; i < attempts; ++i) {
-    if (disk_->LockRegion(offset, length)) return true;
-    platform::SleepMs(MemoLockWaitStep);
-  }
-  throw ETolvernError(
-      FormatMessage(kMsgLockError, {std::to_string(disk_->LastError()), fileName_}));
+  if (disk_->LockRegionWaiting(lockOffset_, lockLength_)) return true;
+  const std::string info =
+      FormatMessage(kMsgLockError, {std::to_string(disk_->LastError()), fileName_});
+  FileError(ErrLocked, SubIndexTag, info.c_str());
+  // An error procedure that returns must not let the write go on.
+  throw ETolvernError(info);
 }
 
 bool KXobjIndexFile::IndexUnlock() { return disk_ ? disk_->UnlockRegion() : true; }
@@ -1036,9 +1021,15 @@ void KXobjIndexFile::AttachDiskFile(const std::string& name, const std::string& 
 }
 
 WholeFileLock::WholeFileLock(KXO_DiskFile* disk) : disk_(disk) {
-  if (!disk_->LockWholeFile())
-    throw ETolvernError(FormatMessage(kMsgLockError, {std::to_string(disk_->LastError()),
-                                                      platform::FileNameOf(disk_->FileName())}));
+  const bool locked =
+      disk_->Shared() ? disk_->LockRegionWaiting(0, 0x7FFFFFFF) : disk_->LockWholeFile();
+  if (!locked) {
+    const std::string info = FormatMessage(
+        kMsgLockError,
+        {std::to_string(disk_->LastError()), platform::FileNameOf(disk_->FileName())});
+    disk_->FileError(ErrLocked, SubIndexTag, info.c_str());
+    throw ETolvernError(info);
+  }
   locked_ = disk_->Shared();
 }
 

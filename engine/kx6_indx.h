@@ -217,6 +217,11 @@ class KXobjIndexTag {
   void ReadPath(int mode);
   // Writes changed pages and the header (when changed) and drops the path.
   void FreePath();
+  // Writes changed pages and the header (when changed) and keeps the path.
+  void StoreChanges();
+  // Forgets the path without writing anything: for a file another process changed, where
+  // what is held may no longer be written back.
+  void ForgetPath();
   // Keeps the tag current after the table wrote record `recno` (appended or rewritten).
   bool KeyUpdate(int32_t recno, bool append);
   // The key expression rebuilt from its compiled form; empty without one.
@@ -405,7 +410,8 @@ class KXobjIndexFile {
   // True when the file-name part of `path` equals the file name, ignoring case.
   bool SameFileName(const std::string& path) const;
   // Takes the index lock region of the lock protocol (shared files only), retrying for
-  // MemoLockWaitTotal milliseconds; raises "Error %s in Lock of %s" when it stays taken.
+  // MemoLockWaitTotal milliseconds; when it stays taken, reports error 33 ("Error %s in
+  // Lock of %s") through the error procedure and raises it.
   bool IndexLock();
   bool IndexUnlock();
 
@@ -426,7 +432,9 @@ class KXobjIndexFile {
   bool KeyTranslation() const { return keyTranslation_; }
   void SetKeyTranslation(bool on) { keyTranslation_ = on; }
   int LockProtocol() const { return protocol_; }
-  uint32_t LockOffset(int which) const { return lockOffsets_[which]; }
+  // The region IndexLock takes (the protocol's index lock).
+  uint32_t IndexLockOffset() const { return lockOffset_; }
+  uint32_t IndexLockLength() const { return lockLength_; }
 
  protected:
   // Resolves `name` like every index file: trimmed, the table's directory when it has
@@ -454,7 +462,8 @@ class KXobjIndexFile {
   bool exactSeek_ = false;
   bool keyTranslation_ = false;
   int protocol_ = 0;
-  uint32_t lockOffsets_[3] = {0x7FFFFFFE, 0x40000000, 0x3FFFFFFF};
+  uint32_t lockOffset_ = 0x7FFFFFFE;
+  uint32_t lockLength_ = 1;
   bool batching_ = false;
   int64_t batchStart_ = 0;
   std::vector<uint8_t> batch_;

@@ -316,6 +316,8 @@ void KXobjMemo::SetMemoLockProtocol(int protocol) {
   fileLockOffset_ = offsets.fileLockOffset;
   appendLockOffset_ = offsets.appendLockOffset;
   fileLockLength_ = offsets.fileLockLength;
+  memoLockOffset_ = offsets.memoLockOffset;
+  memoLockLength_ = offsets.memoLockLength;
   protocol_ = protocol;
 }
 
@@ -325,37 +327,9 @@ bool KXobjMemo::LockMemo(bool& tookLock) {
   // This object already holds the whole file (a pack or zap): nothing more to take.
   if (LockCount() > 0 && HasExclusiveAccess()) return true;
 
-  uint32_t offset = 0;
-  uint32_t length = 0;
-  bool attempt = true;
-  switch (static_cast<TkxLokProtocol>(protocol_)) {
-    case TkxLokProtocol::DB4Lock:
-      offset = appendLockOffset_ - 1;
-      length = 2;
-      break;
-    case TkxLokProtocol::ClipLock:
-      offset = appendLockOffset_;
-      length = 1;
-      break;
-    case TkxLokProtocol::Default:
-    case TkxLokProtocol::FoxLock:
-      offset = appendLockOffset_ - 1;
-      length = 1;
-      break;
-    default:
-      attempt = false;
-      break;
-  }
-  if (attempt) {
-    const uint32_t step = std::max<uint32_t>(1, MemoLockWaitStep);
-    const uint32_t attempts = std::max<uint32_t>(1, MemoLockWaitTotal / step);
-    for (uint32_t i = 0; i < attempts; ++i) {
-      if (LockRegion(offset, length)) {
-        tookLock = true;
-        return true;
-      }
-      if (i + 1 < attempts) platform::SleepMs(step);
-    }
+  if (LockRegionWaiting(memoLockOffset_, memoLockLength_)) {
+    tookLock = true;
+    return true;
   }
   CheckError(LastError() != 0 ? LastError() : ErrLocked, SubMemoLock);
   return false;

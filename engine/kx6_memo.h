@@ -148,6 +148,8 @@ class KXobjMemo : public KXO_DiskFile {
   uint32_t appendLockOffset_ = 0x7FFFFFFE;
   uint32_t fileLockOffset_ = 0x40000000;
   uint32_t fileLockLength_ = 0x3FFFFFFF;
+  uint32_t memoLockOffset_ = 0;
+  uint32_t memoLockLength_ = 1;
 };
 
 // The .DBT file of dBase IV tables (version 0x8B): block size from header bytes 20-23,

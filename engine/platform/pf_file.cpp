@@ -1,6 +1,7 @@
 #include "platform/pf_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@ constexpr int32_t kFileNotFound = 2;
 constexpr int32_t kPathNotFound = 3;
 constexpr int32_t kAccessDenied = 5;
 constexpr int32_t kInvalidAccess = 12;
+constexpr int32_t kSharingViolation = 32;
 constexpr int32_t kLocked = 33;
 constexpr int32_t kNotOpen = 103;
 
@@ -234,6 +236,22 @@ int32_t OsFile::Lock(uint64_t offset, uint64_t length, bool exclusive) {
 
 int32_t OsFile::Unlock(uint64_t offset, uint64_t length) {
   return SetOfdLock(fd_, F_UNLCK, offset, length);
+}
+
+int32_t OsFile::ShareLock(bool exclusive) {
+  if (fd_ < 0) return kNotOpen;
+  int rc;
+  do {
+    rc = ::flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0) return 0;
+  if (errno == EWOULDBLOCK) return kSharingViolation;
+  return SystemErrorCode(errno, false);
+}
+
+int32_t OsFile::Unshare() {
+  if (fd_ < 0) return kNotOpen;
+  return ::flock(fd_, LOCK_UN) == 0 ? 0 : SystemErrorCode(errno, false);
 }
 
 bool FileExists(const std::string& path) {

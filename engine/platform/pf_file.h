@@ -65,6 +65,12 @@ class OsFile {
   // releases its locks and no other object's.
   int32_t Lock(uint64_t offset, uint64_t length, bool exclusive);
   int32_t Unlock(uint64_t offset, uint64_t length);
+  // The whole-file share lock (flock) that other programs of this kind take when they
+  // open a table, its memo and its indexes: shared for a shared open, exclusive for an
+  // exclusive one. Never waits: 32 (sharing violation) when another open file
+  // description holds a conflicting one. `Unshare` drops it.
+  int32_t ShareLock(bool exclusive);
+  int32_t Unshare();
 
  private:
   int fd_ = -1;
