@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "kx6_DBF.h"
 #include "platform/pf_text.h"
 
 namespace fendral::cli {
@@ -150,6 +151,16 @@ std::string CodePageForMark(uint8_t mark) {
     default:
       return "CP437";
   }
+}
+
+int LockProtocolOption(const Arguments& args) {
+  const std::string value = args.Option("--lock-protocol").value_or("auto");
+  if (value == "auto") return tolvern::kLockProtocolAuto;
+  if (value == "default") return static_cast<int>(tolvern::TkxLokProtocol::Default);
+  if (value == "dbase4") return static_cast<int>(tolvern::TkxLokProtocol::DB4Lock);
+  if (value == "clipper") return static_cast<int>(tolvern::TkxLokProtocol::ClipLock);
+  if (value == "foxpro") return static_cast<int>(tolvern::TkxLokProtocol::FoxLock);
+  throw UsageError{"--lock-protocol must be auto, default, dbase4, clipper or foxpro"};
 }
 
 std::string TableEncoding(const Arguments& args, uint8_t mark) {

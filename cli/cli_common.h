@@ -41,6 +41,10 @@ std::string CodePageForMark(uint8_t mark);
 // The code page to decode a table's text: --encoding when given, else from the mark.
 std::string TableEncoding(const Arguments& args, uint8_t mark);
 
+// The lock protocol of --lock-protocol auto|default|dbase4|clipper|foxpro (auto when
+// absent): a protocol number or tolvern::kLockProtocolAuto.
+int LockProtocolOption(const Arguments& args);
+
 using CommandFn = int (*)(const Arguments& args);
 int CmdInfo(const Arguments& args);
 int CmdDump(const Arguments& args);

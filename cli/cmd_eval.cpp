@@ -43,6 +43,7 @@ int CmdEval(const Arguments& args) {
   if (args.positional.size() != 2)
     throw UsageError{"usage: fendral-cli eval TABLE EXPR [--encoding NAME]"};
   tolvern::KXO_dBaseFld table(args.positional[0], false, true);
+  table.SetLockProtocol(LockProtocolOption(args));
   const TextCodec codec(TableEncoding(args, table.CodePageMark()));
 
   // Literals in the expression are compared with table text: bring them into its code page.

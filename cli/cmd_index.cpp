@@ -204,6 +204,7 @@ int CmdKeys(const Arguments& args) {
   if (args.positional.size() != 2)
     throw UsageError{"usage: fendral-cli keys TABLE INDEXFILE [--tag NAME] [--seek VALUE]..."};
   tolvern::KXO_dBaseFld table(args.positional[0], false, true);
+  table.SetLockProtocol(LockProtocolOption(args));
   const TextCodec codec(TableEncoding(args, table.CodePageMark()));
   auto file = OpenIndex(table, args.positional[1], false);
   tolvern::KXobjIndexTag* tag = PickTag(*file, args);
@@ -228,6 +229,7 @@ int CmdKeys(const Arguments& args) {
 int CmdTags(const Arguments& args) {
   if (args.positional.size() != 2) throw UsageError{"usage: fendral-cli tags TABLE INDEXFILE"};
   tolvern::KXO_dBaseFld table(args.positional[0], false, true);
+  table.SetLockProtocol(LockProtocolOption(args));
   const TextCodec codec(TableEncoding(args, table.CodePageMark()));
   auto file = OpenIndex(table, args.positional[1], false);
   std::string out;
@@ -269,6 +271,7 @@ int CmdIndex(const Arguments& args) {
   // The tag is built the way the table's own index creation builds it; the table is
   // opened for writing because new index files take the table's modes.
   tolvern::KXO_dBHandler table(args.positional[0], true, true);
+  table.SetLockProtocol(LockProtocolOption(args));
   const TextCodec codec(TableEncoding(args, table.CodePageMark()));
   const std::string keyExpr = TableText(codec, *keyOption);
   const std::string forExpr = TableText(codec, forOption);

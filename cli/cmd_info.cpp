@@ -12,6 +12,7 @@ namespace fendral::cli {
 int CmdInfo(const Arguments& args) {
   if (args.positional.size() != 1) throw UsageError{"usage: fendral-cli info TABLE"};
   tolvern::KXO_dBaseDBF table(args.positional[0], false, true);
+  table.SetLockProtocol(LockProtocolOption(args));
   const auto& head = table.HeaderImage();
   tolvern::ByteReader reader(head.data(), head.size());
   const std::string encoding = TableEncoding(args, table.CodePageMark());

@@ -1,12 +1,15 @@
 // fendral-cli commands that maintain a table: pack, zap, reindex, copy, copy-structure,
 // rename, search, and the record edits delete, recall and replace.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "cli_common.h"
 #include "kx6_dbsy.h"
+#include "kx6_glbl.h"
 #include "kx6_indx.h"
+#include "platform/pf_sync.h"
 #include "platform/pf_path.h"
 #include "table_open.h"
 #include "text_codec.h"
@@ -42,8 +45,15 @@ OpenOptions SharedWrite() {
 // Locks the current record the way an editor does, or fails with the engine's message.
 class RecordLock {
  public:
+  // Another program holding the record is waited for a bounded time, as the engine
+  // waits for its own locks.
   explicit RecordLock(tolvern::KXO_dBHandler& table) : table_(table) {
-    if (!table_.LockRecord()) throw tolvern::ETolvernError("Record is locked by another user");
+    const uint32_t step = std::max<uint32_t>(1, tolvern::MemoLockWaitStep);
+    const uint32_t attempts = std::max<uint32_t>(1, tolvern::MemoLockWaitTotal / step);
+    for (uint32_t i = 0; !table_.LockRecord(); ++i) {
+      if (i + 1 >= attempts) throw tolvern::ETolvernError("Record is locked by another user");
+      tolvern::platform::SleepMs(step);
+    }
   }
   ~RecordLock() {
     try {

@@ -8,7 +8,9 @@ namespace fendral::cli {
 
 std::unique_ptr<tolvern::KXO_dBHandler> OpenTable(const std::string& path, const Arguments& args,
                                                   const OpenOptions& options) {
+  const int protocol = LockProtocolOption(args);
   auto table = std::make_unique<tolvern::KXO_dBHandler>(path, options.readWrite, options.shared);
+  table->SetLockProtocol(protocol);
   if (options.productionIndex) table->OpenProductionIndex();
   for (const auto& file : args.Options("--index")) {
     // Names on the command line are relative to the working directory.
