@@ -937,7 +937,11 @@ bool KXobjIndexFile::KeyUpdateAll(int32_t recno, bool append) {
   return true;
 }
 
-bool KXobjIndexFile::ExternalChange() { return false; }
+bool KXobjIndexFile::ExternalChange() {
+  // A format without a change counter cannot tell: for a shared file, what is held of it
+  // is read again under the lock.
+  return disk_ && disk_->Shared();
+}
 
 void KXobjIndexFile::LockProtocolSet(int protocol) {
   TkxLockOffsets offsets{};

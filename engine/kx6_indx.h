@@ -394,7 +394,9 @@ class KXobjIndexFile {
   virtual bool Rename(const std::string& newName);
   // Updates every tag for record `recno` after a write.
   virtual bool KeyUpdateAll(int32_t recno, bool append);
-  // Whether another process changed the file since it was read.
+  // Whether another process may have changed the file since it was read (asked under
+  // the index lock). Formats with a change counter compare it; the others answer true
+  // for every shared file, so that the pages a write touches are read again.
   virtual bool ExternalChange();
   virtual void LockProtocolSet(int protocol);
   // Empties the file to a valid index without keys (single-tag formats).

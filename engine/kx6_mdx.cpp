@@ -535,6 +535,22 @@ bool KXobjMDXFile::KeyUpdateAll(int32_t recno, bool append) {
   return updated;
 }
 
+bool KXobjMDXFile::ExternalChange() {
+  if (!Disk() || !Disk()->Shared()) return false;
+  const int64_t size = Disk()->FileSize();
+  std::vector<uint8_t> head(static_cast<size_t>(std::min<int64_t>(size, region_.RegionSize())));
+  if (!PageRead(0, head.data(), static_cast<int32_t>(head.size())))
+    Fail(kErrIndexDamaged, "the header cannot be read");
+  MdxHeaderRegion fresh;
+  std::string problem;
+  if (!MdxHeaderRegion::Parse(head, size, fresh, problem)) Fail(kErrIndexDamaged, problem);
+  region_ = std::move(fresh);
+  regionChanged_ = false;
+  unwritten_.clear();
+  SetNextFreePage(-1);
+  return true;
+}
+
 void KXobjMDXFile::Reindex() {
   if (!Disk()) return;
   CheckWritable();

@@ -128,6 +128,9 @@ class KXobjMDXFile : public KXobjIndexFile {
   // Updates every tag and, when pages were added, the next free block in the file header
   // at once (other programs take new pages from there).
   bool KeyUpdateAll(int32_t recno, bool append) override;
+  // The file has no change counter: a shared file's header region is read again (with
+  // the next free block that other programs take pages from) and true answered.
+  bool ExternalChange() override;
 
   int32_t PageBytes() const { return region_.PageBytes(); }
   int32_t PageUnits() const { return region_.PageUnits(); }
