@@ -22,7 +22,7 @@ const std::vector<Command>& Commands() {
       {"info", &fendral::cli::CmdInfo, {"--encoding"}},
       {"dump", &fendral::cli::CmdDump, {"--encoding", "--index", "--tag", "--filter"}},
       {"eval", &fendral::cli::CmdEval, {"--encoding"}},
-      {"create", &fendral::cli::CmdCreate, {"--type", "--block-size"}},
+      {"create", &fendral::cli::CmdCreate, {"--type", "--block-size", "--codepage"}},
       {"index", &fendral::cli::CmdIndex, {"--tag", "--key", "--for", "--encoding"}},
       {"keys", &fendral::cli::CmdKeys, {"--tag", "--seek", "--encoding"}},
       {"tags", &fendral::cli::CmdTags, {"--encoding"}},
