@@ -1,10 +1,10 @@
 #include "cli_common.h"
 
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 
 #include "kx6_DBF.h"
+#include "kx6_cpage.h"
+#include "kx6_tool.h"
 #include "platform/pf_text.h"
 
 namespace fendral::cli {
@@ -100,57 +100,13 @@ std::string JsonString(const std::string& utf8) {
 }
 
 std::string JsonNumber(double value) {
-  if (!std::isfinite(value)) return "null";
-  if (value == 0) return "0";
-  if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.0f", value);
-    return buf;
-  }
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, value);
-  return std::string(buf, res.ptr);
+  const std::string text = tolvern::NumberToText(value);
+  return text.empty() ? "null" : text;
 }
 
 std::string CodePageForMark(uint8_t mark) {
-  switch (mark) {
-    case 0x01:
-      return "CP437";
-    case 0x02:
-      return "CP850";
-    case 0x03:
-    case 0x57:
-      return "CP1252";
-    case 0x26:
-    case 0x65:
-      return "CP866";
-    case 0x64:
-      return "CP852";
-    case 0x66:
-      return "CP865";
-    case 0x67:
-      return "CP861";
-    case 0x6A:
-      return "CP737";
-    case 0x6B:
-      return "CP857";
-    case 0x7D:
-      return "CP1255";
-    case 0x7E:
-      return "CP1256";
-    case 0xC8:
-      return "CP1250";
-    case 0xC9:
-      return "CP1251";
-    case 0xCA:
-      return "CP1254";
-    case 0xCB:
-      return "CP1253";
-    case 0xCC:
-      return "CP1257";
-    default:
-      return "CP437";
-  }
+  const std::string codePage = tolvern::CodePageOfMark(mark);
+  return codePage.empty() ? "CP437" : codePage;
 }
 
 int LockProtocolOption(const Arguments& args) {

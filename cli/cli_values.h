@@ -1,5 +1,6 @@
 // Field values of a table as JSON, and JSON values back into fields: the one mapping
-// that `dump` writes and `import` reads.
+// that `dump` writes and `import` reads. The values are read and stored through the
+// engine's field access; this file only turns them into JSON and back.
 #pragma once
 
 #include <string>
@@ -22,14 +23,13 @@ class RecordWriter {
 
  private:
   void AppendValue(std::string& out, const tolvern::DbfFieldInfo& field, bool& ok);
-  std::string Value(const tolvern::DbfFieldInfo& field, bool& ok);
-  std::string MemoValue(const tolvern::DbfFieldInfo& field, bool binary, bool& ok);
+  void AppendMemo(std::string& out, const tolvern::DbfFieldInfo& field, bool binary, bool& ok);
   void Warn(const tolvern::DbfFieldInfo& field, const std::string& what);
 
   tolvern::KXO_dBaseFld& table_;
   const TextCodec& codec_;
   std::vector<std::string> keys_;  // JSON-quoted field names
-  bool visual_;
+  tolvern::TkxFieldValue value_;   // reused for every field
 };
 
 // Stores dump values into the record buffer of `table`.

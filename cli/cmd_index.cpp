@@ -37,32 +37,25 @@ namespace {
 constexpr int32_t kReadAheadBytes = 256 * 1024;
 constexpr size_t kFlushAt = 64 * 1024;
 
-enum class IndexFormat { kNdx, kNtx, kMdx, kCdx };
+using tolvern::TkxIndexFormat;
 
-IndexFormat FormatOf(const std::string& path) {
-  const std::string ext = tolvern::UpperCase(tolvern::platform::ExtensionOf(path));
-  if (ext.empty() || ext == ".NDX") return IndexFormat::kNdx;
-  if (ext == ".NTX") return IndexFormat::kNtx;
-  if (ext == ".MDX") return IndexFormat::kMdx;
-  if (ext == ".CDX") return IndexFormat::kCdx;
-  throw tolvern::ETolvernError("index files of type " + ext + " are not supported here");
+TkxIndexFormat FormatOf(const std::string& path) {
+  const TkxIndexFormat format = tolvern::IndexFormatOf(path);
+  if (format == TkxIndexFormat::kUnknown)
+    throw tolvern::ETolvernError("index files of type " +
+                                 tolvern::UpperCase(tolvern::platform::ExtensionOf(path)) +
+                                 " are not supported here");
+  return format;
 }
 
+// Opened shared, for writing only when `create`; multi-tag files are created when missing
+// and never replaced.
 std::unique_ptr<tolvern::KXobjIndexFile> OpenIndex(tolvern::KXO_dBaseFld& table,
                                                    const std::string& path, bool create) {
-  std::unique_ptr<tolvern::KXobjIndexFile> file;
-  if (FormatOf(path) == IndexFormat::kCdx) {
-    // Like MDX: created when missing, never replaced.
-    file = std::make_unique<tolvern::KXobjCDXFile>(&table, path, create, false, create, true);
-  } else if (FormatOf(path) == IndexFormat::kMdx) {
-    // A multi-tag file: created when missing, never replaced; new tags join the others.
-    file = std::make_unique<tolvern::KXobjMDXFile>(&table, path, create, false, create, true);
-  } else if (FormatOf(path) == IndexFormat::kNtx) {
-    file = std::make_unique<tolvern::KXobjNTXFile>(&table, path, create, create, create, true);
-  } else {
-    file = std::make_unique<tolvern::KXobjNDXFile>(&table, path, create, create, create, true);
-  }
-  if (!file->Opened())
+  FormatOf(path);
+  std::unique_ptr<tolvern::KXobjIndexFile> file =
+      tolvern::MakeIndexFileOf(&table, path, create, create, true);
+  if (!file || !file->Opened())
     throw tolvern::ETolvernError(tolvern::FormatMessage(tolvern::kMsgCannotFindFile, {path}));
   return file;
 }
@@ -259,10 +252,10 @@ int CmdIndex(const Arguments& args) {
   const auto keyOption = args.Option("--key");
   if (args.positional.size() != 2 || !keyOption) throw UsageError{usage};
   const std::string& indexPath = args.positional[1];
-  const IndexFormat format = FormatOf(indexPath);
+  const TkxIndexFormat format = FormatOf(indexPath);
   const std::string forOption = args.Option("--for").value_or("");
   const bool descending = args.Flag("--descending");
-  if (format == IndexFormat::kNdx) {
+  if (format == TkxIndexFormat::kNdx) {
     if (!tolvern::Trim(forOption).empty())
       throw UsageError{"NDX index files cannot hold a FOR condition; use an NTX file"};
     if (descending) throw UsageError{"NDX index files are always ascending; use an NTX file"};

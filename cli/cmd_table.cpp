@@ -1,5 +1,6 @@
 // fendral-cli create and import: new tables through the builders, and records appended
 // from dump lines.
+#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "cli_values.h"
 #include "json.h"
 #include "kx6_build.h"
+#include "kx6_cpage.h"
 #include "kx6_fld.h"
 #include "table_open.h"
 #include "text_codec.h"
@@ -51,12 +53,30 @@ FieldDefinition ParseFieldDefinition(const std::string& text) {
           number(parts[2]), parts.size() == 4 ? number(parts[3]) : 0};
 }
 
+// --codepage: a mark byte in hexadecimal ("0x03", "C9") or the name of a code page that a
+// mark names ("CP1252", "cp866").
+uint8_t ParseLanguageMark(const std::string& text) {
+  std::string digits = text;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+    digits = digits.substr(2);
+  if (!digits.empty() && digits.size() <= 2 &&
+      digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
+    unsigned value = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    return static_cast<uint8_t>(value);
+  }
+  if (auto mark = tolvern::MarkOfCodePage(text)) return *mark;
+  throw UsageError{"--codepage " + text +
+                   ": give a mark byte in hexadecimal (0x03) or a code page that a mark names "
+                   "(CP437, CP850, CP1252, CP866, ...)"};
+}
+
 }  // namespace
 
 int CmdCreate(const Arguments& args) {
   const char* usage =
       "usage: fendral-cli create TABLE --type dbase3|dbase4|foxpro|clipper "
-      "[--block-size N] FIELD...";
+      "[--block-size N] [--codepage MARK|NAME] FIELD...";
   if (args.positional.size() < 2) throw UsageError{usage};
   const std::string type = args.Option("--type").value_or("");
   std::unique_ptr<tolvern::KXO_DBFBuild> builder;
@@ -78,6 +98,8 @@ int CmdCreate(const Arguments& args) {
       throw UsageError{"--block-size must be a number from 1 to 65535"};
     builder->SetMemoBlockSize(static_cast<uint16_t>(std::stoi(s)));
   }
+  if (auto codePage = args.Option("--codepage"))
+    builder->SetLanguageMark(ParseLanguageMark(*codePage));
   std::vector<FieldDefinition> definitions;
   for (size_t i = 1; i < args.positional.size(); ++i)
     definitions.push_back(ParseFieldDefinition(args.positional[i]));

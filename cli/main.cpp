@@ -22,7 +22,7 @@ const std::vector<Command>& Commands() {
       {"info", &fendral::cli::CmdInfo, {"--encoding", "--lock-protocol"}},
       {"dump", &fendral::cli::CmdDump, {"--encoding", "--index", "--tag", "--filter", "--lock-protocol"}},
       {"eval", &fendral::cli::CmdEval, {"--encoding", "--lock-protocol"}},
-      {"create", &fendral::cli::CmdCreate, {"--type", "--block-size"}},
+      {"create", &fendral::cli::CmdCreate, {"--type", "--block-size", "--codepage"}},
       {"index", &fendral::cli::CmdIndex, {"--tag", "--key", "--for", "--encoding", "--lock-protocol"}},
       {"keys", &fendral::cli::CmdKeys, {"--tag", "--seek", "--encoding", "--lock-protocol"}},
       {"tags", &fendral::cli::CmdTags, {"--encoding", "--lock-protocol"}},

@@ -21,10 +21,10 @@ std::unique_ptr<tolvern::KXO_dBHandler> OpenTable(const std::string& path, const
   std::string tag = args.Option("--tag").value_or("");
   if (tag.empty() && !args.Options("--index").empty()) {
     // A single index file with a single tag needs no --tag.
-    const std::string only = args.Options("--index").back();
+    const std::string only = tolvern::platform::AbsolutePath(args.Options("--index").back());
     for (int slot = 1; slot <= tolvern::KXO_dBHandler::kMaxIndexFiles; ++slot) {
       tolvern::KXobjIndexFile* file = table->IndexFile(slot);
-      if (file && file->SameFileName(only) && file->TagCount() == 1) {
+      if (file && file->SameFile(only) && file->TagCount() == 1) {
         tag = file->TagAt(0)->TagName();
       }
     }

@@ -80,6 +80,7 @@ inline constexpr uint8_t kVersionFoxMemo = 0xF5;
 bool IsAcceptedVersion(uint8_t version);
 
 inline constexpr int kDbfHeaderSize = 32;
+inline constexpr int kLanguageMarkOffset = 29;  // the header byte naming the code page
 inline constexpr int kDescriptorSize = 32;
 inline constexpr int kVisualAreaSize = 263;  // after the terminator of 0x30 tables
 
@@ -179,7 +180,7 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   bool ProductionIndexFlag() const { return productionIndex_; }
   void SetProductionIndexFlag(bool on);
   bool ContainerFlag() const { return container_; }
-  uint8_t CodePageMark() const { return header_[29]; }
+  uint8_t CodePageMark() const { return header_[kLanguageMarkOffset]; }
   const std::array<uint8_t, kDbfHeaderSize>& HeaderImage() const { return header_; }
   const std::vector<uint8_t>& Descriptors() const { return descriptors_; }
   uint8_t State() const { return state_; }

@@ -1,8 +1,5 @@
 #include "kx6_Date.h"
 
-#include <locale.h>
-#include <stdlib.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -14,6 +11,7 @@
 #include "kx6_cnst.h"
 #include "kx6_eror.h"
 #include "kx6_glbl.h"
+#include "kx6_tool.h"
 #include "platform/pf_misc.h"
 #include "platform/pf_text.h"
 
@@ -205,37 +203,7 @@ bool ParseFloat(std::string_view text, double& value) {
   while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
   while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\0'))
     --end;
-  const std::string_view body = text.substr(begin, end - begin);
-
-  size_t i = 0;
-  if (i < body.size() && (body[i] == '+' || body[i] == '-')) ++i;
-  size_t digits = 0;
-  while (i < body.size() && IsDigit(body[i])) ++i, ++digits;
-  if (i < body.size() && body[i] == '.') {
-    ++i;
-    while (i < body.size() && IsDigit(body[i])) ++i, ++digits;
-  }
-  if (digits == 0) return false;
-  if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
-    ++i;
-    if (i < body.size() && (body[i] == '+' || body[i] == '-')) ++i;
-    size_t expDigits = 0;
-    while (i < body.size() && IsDigit(body[i])) ++i, ++expDigits;
-    if (expDigits == 0) return false;
-  }
-  if (i != body.size()) return false;
-
-  // The syntax is checked; strtod in the C locale does the rounding.
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  if (cLocale == static_cast<locale_t>(0)) {
-    // Without a C locale object: from_chars is locale-free too, but has no leading "+".
-    const std::string_view number = body.front() == '+' ? body.substr(1) : body;
-    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
-    return result.ec == std::errc() && std::isfinite(value);
-  }
-  const std::string copy(body);
-  value = strtod_l(copy.c_str(), nullptr, cLocale);
-  return std::isfinite(value);
+  return ParseDecimalNumber(text.substr(begin, end - begin), value) && std::isfinite(value);
 }
 
 }  // namespace

@@ -246,6 +246,7 @@ void KXO_DBFBuild::WriteDBFHeader() {
   head.U32LE(4, 0);
   head.U16LE(8, static_cast<uint16_t>(headerLength));
   head.U16LE(10, static_cast<uint16_t>(recordLength_));
+  head.U8(kLanguageMarkOffset, languageMark_);
 
   out.Bytes(0, header_.data(), header_.size());
   for (int i = 0; i < fieldCount; ++i) {

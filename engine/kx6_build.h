@@ -57,6 +57,9 @@ class KXO_DBFBuild : public TkxCollection<DbfDescriptor> {
   uint16_t MemoBlockSize() const { return memoBlockSize_; }
   // Used by the FoxPro builder only; must be at least 1.
   void SetMemoBlockSize(uint16_t size) { memoBlockSize_ = size; }
+  // The language mark (header byte 29) the table is written with; 0 (none) by default.
+  uint8_t LanguageMark() const { return languageMark_; }
+  void SetLanguageMark(uint8_t mark) { languageMark_ = mark; }
   bool WriteEnabled() const { return writeEnabled_; }
   void SetWriteEnabled(bool on) { writeEnabled_ = on; }
   // The table file object once WriteTable succeeded; nullptr before.
@@ -89,6 +92,7 @@ class KXO_DBFBuild : public TkxCollection<DbfDescriptor> {
   uint16_t memoBlockSize_ = 512;
   uint8_t versionNoMemo_ = kVersionPlain;
   uint8_t versionWithMemo_ = kVersionDb3Memo;
+  uint8_t languageMark_ = 0;
   std::unique_ptr<KXO_DiskFile> tableFile_;
   std::array<uint8_t, kDbfHeaderSize> header_{};
   std::string fileName_;

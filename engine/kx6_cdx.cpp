@@ -389,7 +389,7 @@ void KXobjCDXTag::Build() {
   KXobjSortCDX sorter(this, table && !weights ? table->Collation() : nullptr, Unique());
   if (table) {
     const int32_t count = table->RecordCount();
-    table->StatusUpdate(-1, 1, count);
+    table->StatusUpdate(StatusStart, kStatusIndexRead, count);
     KXobjIndexKeyData key(256);
     for (int32_t recno = 1; recno <= count; ++recno) {
       // Straight from the file, deleted records included, whatever the table's order.
@@ -403,13 +403,13 @@ void KXobjCDXTag::Build() {
         KeyAdjust(key);
         sorter.InsertKey(key, recno);
       }
-      table->StatusUpdate(1, recno, 0);
+      table->StatusUpdate(kStatusIndexRead, recno, 0);
     }
-    table->StatusUpdate(0, 0, 0);
-    table->StatusUpdate(-1, 2, count);
+    table->StatusUpdate(StatusStop, 0, 0);
+    table->StatusUpdate(StatusStart, kStatusIndexWrite, count);
   }
   SetRootPage(sorter.WriteKeys());
-  if (table) table->StatusUpdate(0, 0, 0);
+  if (table) table->StatusUpdate(StatusStop, 0, 0);
 }
 
 // --- pages -------------------------------------------------------------------------------
@@ -664,7 +664,7 @@ int32_t KXobjSortCDX::WriteKeys() {
       const std::string_view bytes(reinterpret_cast<const char*>(key.Data()),
                                    static_cast<size_t>(key.IsEmpty() ? 0 : key.Length()));
       writer.Add(bytes, static_cast<uint32_t>(recno));
-      if (table) table->StatusUpdate(2, ++written, 0);
+      if (table) table->StatusUpdate(kStatusIndexWrite, ++written, 0);
     }
   }
   const int32_t root = static_cast<int32_t>(writer.Finish());

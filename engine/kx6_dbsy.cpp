@@ -111,7 +111,7 @@ std::string KXO_dBHandler::IndexPath(const std::string& fileName) const {
 int KXO_dBHandler::OpenIndexFile(const std::string& fileName) {
   const std::string path = IndexPath(fileName);
   for (const auto& file : indexFiles_) {
-    if (file && file->SameFileName(path)) return -1;
+    if (file && file->SameFile(path)) return -1;
   }
   auto slot = std::find(indexFiles_.begin(), indexFiles_.end(), nullptr);
   if (slot == indexFiles_.end()) return 3;
@@ -173,10 +173,10 @@ int KXO_dBHandler::OpenIndexList(const std::string& list, const std::string& tag
 
 int KXO_dBHandler::CloseIndexFile(const std::string& fileName) {
   if (Trim(fileName).empty()) return 1;
+  const std::string path = IndexPath(fileName);
   int match = -1;
   for (int i = 0; i < kMaxIndexFiles; ++i) {
-    if (indexFiles_[static_cast<size_t>(i)] &&
-        indexFiles_[static_cast<size_t>(i)]->SameFileName(Trim(fileName)))
+    if (indexFiles_[static_cast<size_t>(i)] && indexFiles_[static_cast<size_t>(i)]->SameFile(path))
       match = i;
   }
   if (match < 0) return 1;
@@ -754,28 +754,40 @@ void KXO_dBHandler::RebuildFilter() {
 
 namespace tolvern {
 
-// The format of an index file comes from its extension. In create mode a single-tag file
-// is made anew, while a multi-tag file that exists is opened so that a tag can be added.
-std::unique_ptr<KXobjIndexFile> KXO_dBHandler::MakeIndexFile(const std::string& path,
-                                                             bool create) {
+TkxIndexFormat IndexFormatOf(const std::string& path) {
   const std::string ext = UpperCase(platform::ExtensionOf(path));
-  if (ext == ".NTX") {
-    return std::make_unique<KXobjNTXFile>(this, path, create, create, ReadWrite(), Shared());
-  }
-  if (ext == ".NDX") {
-    return std::make_unique<KXobjNDXFile>(this, path, create, create, ReadWrite(), Shared());
-  }
-  if (ext == ".CDX") {
-    auto file =
-        std::make_unique<KXobjCDXFile>(this, path, create, false, ReadWrite(), Shared());
-    file->SetNewTagCollation(newTagCollation_ == 2 ? CdxCollation::General
-                                                   : CdxCollation::Machine);
-    return file;
-  }
-  if (ext == ".MDX") {
-    return std::make_unique<KXobjMDXFile>(this, path, create, false, ReadWrite(), Shared());
+  if (ext.empty() || ext == ".NDX") return TkxIndexFormat::kNdx;
+  if (ext == ".NTX") return TkxIndexFormat::kNtx;
+  if (ext == ".CDX") return TkxIndexFormat::kCdx;
+  if (ext == ".MDX") return TkxIndexFormat::kMdx;
+  return TkxIndexFormat::kUnknown;
+}
+
+std::unique_ptr<KXobjIndexFile> MakeIndexFileOf(KXO_dBaseFld* table, const std::string& path,
+                                                bool create, bool readWrite, bool shared) {
+  switch (IndexFormatOf(path)) {
+    case TkxIndexFormat::kNdx:
+      return std::make_unique<KXobjNDXFile>(table, path, create, create, readWrite, shared);
+    case TkxIndexFormat::kNtx:
+      return std::make_unique<KXobjNTXFile>(table, path, create, create, readWrite, shared);
+    case TkxIndexFormat::kCdx:
+      return std::make_unique<KXobjCDXFile>(table, path, create, false, readWrite, shared);
+    case TkxIndexFormat::kMdx:
+      return std::make_unique<KXobjMDXFile>(table, path, create, false, readWrite, shared);
+    case TkxIndexFormat::kUnknown:
+      break;
   }
   return nullptr;
+}
+
+std::unique_ptr<KXobjIndexFile> KXO_dBHandler::MakeIndexFile(const std::string& path, bool create) {
+  // IndexPath gives every name an extension; one this engine does not know opens nothing.
+  if (platform::ExtensionOf(path).empty()) return nullptr;
+  auto file = MakeIndexFileOf(this, path, create, ReadWrite(), Shared());
+  if (auto* cdx = dynamic_cast<KXobjCDXFile*>(file.get())) {
+    cdx->SetNewTagCollation(newTagCollation_ == 2 ? CdxCollation::General : CdxCollation::Machine);
+  }
+  return file;
 }
 
 }  // namespace tolvern

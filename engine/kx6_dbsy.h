@@ -19,15 +19,6 @@ class KXobjIndexFile;
 class KXobjIndexTag;
 class TkxExpHandler;
 
-// Status report kinds.
-inline constexpr int32_t StatusStart = -1;
-inline constexpr int32_t StatusStop = 0;
-inline constexpr int32_t kStatusIndexRead = 1;
-inline constexpr int32_t kStatusIndexWrite = 2;
-inline constexpr int32_t kStatusCopy = 6;
-inline constexpr int32_t kStatusPack = 11;
-inline constexpr int32_t kStatusSearch = 21;
-
 // Table states: normal, and busy while an index is built or a text search runs.
 inline constexpr uint8_t kStateNormal = 1;
 inline constexpr uint8_t kStateBusy = 4;
@@ -39,6 +30,20 @@ inline constexpr uint16_t kSearchWildcards = 4;
 inline constexpr uint16_t kSearchNotBusy = 8;
 inline constexpr uint16_t kSearchKeepOrder = 16;
 inline constexpr uint16_t kSearchAnchored = 32;
+
+// The index file formats, told by a file name's extension.
+enum class TkxIndexFormat { kUnknown, kNdx, kNtx, kCdx, kMdx };
+// The format `path`'s extension names, case ignored; a name without extension is NDX.
+TkxIndexFormat IndexFormatOf(const std::string& path);
+// Whether files of `format` hold several tags (CDX, MDX).
+inline bool IsMultiTagFormat(TkxIndexFormat format) {
+  return format == TkxIndexFormat::kCdx || format == TkxIndexFormat::kMdx;
+}
+// An index file object for `path` on `table`, of the format its extension names (nullptr
+// for an unknown one). `create` makes a single-tag file anew, while a multi-tag file that
+// exists is opened so that a tag can be added; see Opened() for the outcome.
+std::unique_ptr<KXobjIndexFile> MakeIndexFileOf(KXO_dBaseFld* table, const std::string& path,
+                                                bool create, bool readWrite, bool shared);
 
 class KXO_dBHandler : public KXO_dBaseFld {
  public:

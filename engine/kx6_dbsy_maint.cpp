@@ -19,7 +19,6 @@ namespace tolvern {
 
 namespace {
 
-constexpr int kFptBlockHeader = 8;
 constexpr int32_t kWriteBehindBytes = 256 * 1024;
 
 // Restores the order, the read-ahead state and the table state however the operation
@@ -143,8 +142,7 @@ void KXO_dBHandler::Pack() {
     }
     std::stable_sort(refs.begin(), refs.end(),
                      [](const Ref& a, const Ref& b) { return a.block < b.block; });
-    const int64_t size = memo->MemoBlockSize() > 0 ? memo->MemoBlockSize() : 1;
-    int64_t writePos = (512 + size - 1) / size;  // the first block after the header
+    int64_t next = 0;  // where the next memo goes: the first block after the header on
     int32_t lastBlock = -1;
     int32_t lastNew = -1;
     for (const Ref& r : refs) {
@@ -152,24 +150,8 @@ void KXO_dBHandler::Pack() {
       if (r.block == lastBlock) {
         newBlock = lastNew;  // two fields sharing one memo keep sharing it
       } else {
-        std::vector<uint8_t> data;
-        uint8_t head[kFptBlockHeader] = {0, 0, 0, 1, 0, 0, 0, 0};
-        try {
-          data = memo->MemoRead(r.block);
-          memo->ReadAt(static_cast<int64_t>(r.block) * size, head, kFptBlockHeader);
-        } catch (const ETolvernError&) {
-          continue;  // a damaged memo stays where it is, untouched
-        }
-        if (writePos > r.block) writePos = r.block;  // never happens with sorted refs
-        ByteWriter(head, sizeof head).U32BE(4, static_cast<uint32_t>(data.size()));
-        const int64_t at = writePos * size;
-        if (writePos != r.block) {
-          memo->WriteAt(at, head, kFptBlockHeader);
-          if (!data.empty()) memo->WriteAt(at + kFptBlockHeader, data.data(),
-                                           static_cast<int64_t>(data.size()));
-        }
-        newBlock = static_cast<int32_t>(writePos);
-        writePos += (kFptBlockHeader + static_cast<int64_t>(data.size()) + size - 1) / size;
+        newBlock = memo->MoveMemoDown(r.block, next);
+        if (newBlock < 0) continue;  // a damaged memo stays where it is, untouched
         lastBlock = r.block;
         lastNew = newBlock;
       }
@@ -180,7 +162,7 @@ void KXO_dBHandler::Pack() {
       }
     }
     memo->FlushFile();
-    memo->SetNextFreeBlock(static_cast<int32_t>(writePos));
+    memo->SetNextFreeBlock(static_cast<int32_t>(next));
   }
 
   int32_t kept = 0;
@@ -244,21 +226,7 @@ void KXO_dBHandler::Zap() {
   CheckIndexesMaintainable();
   std::vector<int> memoFields;
   if (MemoFieldBlocks(memoFields)) {
-    if (KXobjMemo* memo = OpenMemo()) {
-      std::vector<uint8_t> head(512, 0);
-      memo->ReadAt(0, head.data(), 512);
-      ByteWriter w(head.data(), head.size());
-      const bool fox = Version() == kVersionFoxMemo || Version() == kVersionVisual;
-      if (fox) {
-        const int32_t size = std::max(1, memo->MemoBlockSize());
-        w.U32BE(0, static_cast<uint32_t>((512 + size - 1) / size));
-      } else {
-        w.U32LE(0, 1);
-      }
-      memo->WriteAt(0, head.data(), 512);
-      memo->TruncateAt(512);
-      memo->FlushFile();
-    }
+    if (KXobjMemo* memo = OpenMemo()) memo->Clear();
   }
   SetRecordCount(0);
   SetCurrentRecord(0);
@@ -304,19 +272,17 @@ int KXO_dBHandler::IndexOn(const std::string& indexFileName, const std::string& 
   const bool ahead = readAheadOn_;
   SetReadAheadOn(true);
   const std::string path = IndexPath(indexFileName);
-  std::string ext = platform::ExtensionOf(Trim(indexFileName));
-  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (ext.empty()) ext = ".NDX";
+  const TkxIndexFormat format = IndexFormatOf(Trim(indexFileName));
   const std::string tag = Trim(tagName).size() >= 1 && Trim(tagName).size() <= 31
                               ? Trim(tagName)
                               : std::string();
-  const bool multi = ext == ".CDX" || ext == ".MDX";
+  const bool multi = IsMultiTagFormat(format);
   if (multi && tag.empty()) {
     SetReadAheadOn(ahead);
     FileError(5117, SubIndexTag, "Tag Field is Empty");
     return 0;
   }
-  if (!multi && ext != ".NTX" && ext != ".NDX") {
+  if (format == TkxIndexFormat::kUnknown) {
     SetReadAheadOn(ahead);
     FileError(2, SubCodeNone, path.c_str());
     return 0;
@@ -377,6 +343,7 @@ void KXO_dBHandler::CopyStructure(const std::string& newFileName) {
   } else {
     builder = std::make_unique<KXO_DBFBuild>(newFileName);
   }
+  builder->SetLanguageMark(CodePageMark());
   builder->SetWriteEnabled(false);
   for (const auto& f : Fields()) {
     if (builder->AddField(f.name, f.type, f.length, f.decimals) < 0) return;
@@ -536,7 +503,7 @@ bool KXO_dBHandler::SearchText(const std::string& text, int32_t& fieldNo, bool t
   {
     const std::string t = Trim(text);
     char* end = nullptr;
-    number = std::strtod(t.c_str(), &end);
+    number = StrToDoubleC(t.c_str(), &end);
     isNumber = !t.empty() && end && *end == '\0';
   }
   int32_t day = 0;

@@ -61,6 +61,16 @@ class TkxCollection {
   std::vector<std::unique_ptr<T>> items_;
 };
 
+// Status report kinds of StatusUpdate(kind, value, total): a start (StatusStart, the kind
+// of work, its total), progress (the kind of work, how far) and the stop (StatusStop).
+inline constexpr int32_t StatusStart = -1;
+inline constexpr int32_t StatusStop = 0;
+inline constexpr int32_t kStatusIndexRead = 1;
+inline constexpr int32_t kStatusIndexWrite = 2;
+inline constexpr int32_t kStatusCopy = 6;
+inline constexpr int32_t kStatusPack = 11;
+inline constexpr int32_t kStatusSearch = 21;
+
 class KXO_DiskFile;
 
 // The open handle that every object naming one file shares.

@@ -44,34 +44,14 @@ bool IsFourBlanks(const uint8_t* p) {
   return p[0] == ' ' && p[1] == ' ' && p[2] == ' ' && p[3] == ' ';
 }
 
-// Parses a decimal number with "." as separator: leading blanks, an optional sign,
-// digits with an optional fraction, an optional exponent, and nothing after it.
+// Parses a decimal number with "." as separator after leading blanks; false for any other
+// text and for a value beyond the double range.
 bool ParseDecimal(std::string_view text, double& value) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  size_t start = i;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  if (start < text.size() && text[start] == '+') start = i;  // from_chars takes no '+'
-  size_t digits = 0;
-  while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
-  }
-  if (digits == 0) return false;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    size_t expDigits = 0;
-    while (i < text.size() && IsDigit(text[i])) ++i, ++expDigits;
-    if (expDigits == 0) return false;
-  }
-  if (i != text.size()) return false;
+  const size_t start = text.find_first_not_of(' ');
   double parsed = 0;
-  const char* first = text.data() + start;
-  const char* last = text.data() + text.size();
-  const auto [end, ec] = std::from_chars(first, last, parsed, std::chars_format::general);
-  if (ec != std::errc() || end != last) return false;
+  if (start == std::string_view::npos || !ParseDecimalNumber(text.substr(start), parsed) ||
+      !std::isfinite(parsed))
+    return false;
   value = parsed;
   return true;
 }
@@ -136,6 +116,90 @@ int32_t EntryDay(const std::string& text) {
 }
 
 bool IsMemoType(char type) { return type == 'M' || type == 'G' || type == 'B'; }
+
+// A number in plain decimal notation: an optional "-", digits without a leading zero
+// (except a lone one), an optional fraction and exponent. Such text is a value as it is.
+bool IsPlainNumber(std::string_view s) {
+  size_t i = 0;
+  const size_t n = s.size();
+  if (i < n && s[i] == '-') ++i;
+  if (i >= n) return false;
+  if (s[i] == '0') {
+    ++i;
+  } else if (IsDigit(s[i])) {
+    while (i < n && IsDigit(s[i])) ++i;
+  } else {
+    return false;
+  }
+  if (i < n && s[i] == '.') {
+    const size_t start = ++i;
+    while (i < n && IsDigit(s[i])) ++i;
+    if (i == start) return false;
+  }
+  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+    const size_t start = i;
+    while (i < n && IsDigit(s[i])) ++i;
+    if (i == start) return false;
+  }
+  return i == n;
+}
+
+// A currency value stored as value x 10 000, exactly: "-123.4567".
+std::string CurrencyText(int64_t raw) {
+  const uint64_t magnitude = raw < 0 ? 0 - static_cast<uint64_t>(raw) : static_cast<uint64_t>(raw);
+  std::string fraction = std::to_string(magnitude % 10000);
+  fraction.insert(0, 4 - fraction.size(), '0');
+  std::string text = raw < 0 ? "-" : "";
+  text += std::to_string(magnitude / 10000);
+  text += '.';
+  text += fraction;
+  return text;
+}
+
+// A decimal number text (checked by ParseDecimal) as value x 10 000, exactly for plain
+// notation and rounded half away from zero; false when it does not fit 64 bits.
+bool ParseCurrency(std::string_view text, double value, int64_t& scaled) {
+  const size_t start = text.find_first_not_of(' ');
+  text = start == std::string_view::npos ? std::string_view() : text.substr(start);
+  // 2^63 / 10 000: the largest value the 64 bits hold.
+  if (!(std::fabs(value) < 9.2e14)) return false;
+  if (text.find_first_of("eE") != std::string_view::npos || std::fabs(value) > 9e14) {
+    scaled = std::llround(value * kCurrencyScale);
+    return true;
+  }
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+  const size_t dot = text.find('.');
+  const std::string_view whole = text.substr(0, dot);
+  const std::string_view fraction =
+      dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
+  int64_t result = 0;
+  for (char c : whole) result = result * 10 + (c - '0');
+  for (size_t i = 0; i < 4; ++i)
+    result = result * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+  if (fraction.size() > 4 && fraction[4] >= '5') ++result;
+  scaled = negative ? -result : result;
+  return true;
+}
+
+// `text` (checked by ParseDecimal, value `value`) with exactly `decimals` decimals: digit
+// for digit when it has no more than that, rounded otherwise.
+std::string DecimalsText(std::string_view text, int decimals, double value) {
+  const size_t start = text.find_first_not_of(" +");
+  text = start == std::string_view::npos ? std::string_view() : text.substr(start);
+  const size_t dot = text.find('.');
+  const size_t have = dot == std::string_view::npos ? 0 : text.size() - dot - 1;
+  if (text.find_first_of("eE") != std::string_view::npos || static_cast<int>(have) > decimals)
+    return FormatFixed(value, decimals);
+  std::string out(text);
+  if (decimals > 0) {
+    if (dot == std::string_view::npos) out += '.';
+    out.append(static_cast<size_t>(decimals) - have, '0');
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -561,21 +625,11 @@ std::string KXO_dBaseFld::BinaryDisplayText(const DbfFieldInfo& field) const {
   switch (field.type) {
     case 'I':
       return FormatFixed(value, 0);
-    case 'Y': {
+    case 'Y':
       // Exact from the stored integer: four decimals, no binary rounding.
       if (field.length < 8) return "0.0000";
-      const int64_t raw = ByteReader(Buffer(), static_cast<size_t>(RecordLength()))
-                              .I64LE(static_cast<size_t>(field.offset));
-      const uint64_t magnitude =
-          raw < 0 ? 0 - static_cast<uint64_t>(raw) : static_cast<uint64_t>(raw);
-      std::string fraction = std::to_string(magnitude % 10000);
-      fraction.insert(0, 4 - fraction.size(), '0');
-      std::string text = raw < 0 ? "-" : "";
-      text += std::to_string(magnitude / 10000);
-      text += '.';
-      text += fraction;
-      return text;
-    }
+      return CurrencyText(ByteReader(Buffer(), static_cast<size_t>(RecordLength()))
+                              .I64LE(static_cast<size_t>(field.offset)));
     case 'B': {
       // The field's decimals where fixed notation stays readable, else the shortest form.
       if (field.decimals > 0 && std::fabs(value) < 1e15) return FormatFixed(value, field.decimals);
@@ -718,6 +772,215 @@ KXobjMemo* KXO_dBaseFld::MemoFor(int32_t f) {
   // B of a 0x30 table is a double, not a memo reference.
   if (Version() == kVersionVisual && field->type == 'B') return nullptr;
   return OpenMemo();
+}
+
+// --- typed values --------------------------------------------------------------------
+
+void KXO_dBaseFld::ReadFieldValue(int32_t f, TkxFieldValue& value) {
+  value.kind = TkxValueKind::kNull;
+  value.text.clear();
+  value.reason = "";
+  value.logical = value.binaryMemo = false;
+  value.day = value.ms = 0;
+  const DbfFieldInfo* field = FieldAt(f);
+  if (!field) return;
+  const char* at = reinterpret_cast<const char*>(Buffer()) + field->offset;
+  const size_t width = static_cast<size_t>(field->length);
+  const std::string_view raw(at, width);
+  const ByteReader bytes(at, width);
+  const bool visual = Version() == kVersionVisual;
+  const char type = field->type;
+
+  if (visual ? (type == 'M' || type == 'G' || type == 'W') : IsMemoType(type)) {
+    bool hasBlock;
+    if (visual) {
+      hasBlock = width >= 4 && bytes.U32LE(0) != 0 && !IsFourBlanks(Buffer() + field->offset);
+    } else {
+      const size_t begin = raw.find_first_not_of(' ');
+      const size_t end = raw.find_last_not_of(' ');
+      const std::string_view digits =
+          begin == std::string_view::npos ? std::string_view() : raw.substr(begin, end - begin + 1);
+      hasBlock = digits.find_first_not_of('0') != std::string_view::npos &&
+                 digits.find_first_not_of('\0') != std::string_view::npos;
+    }
+    if (hasBlock) {
+      value.kind = TkxValueKind::kMemo;
+      value.binaryMemo = type == 'G' || type == (visual ? 'W' : 'B');
+    }
+    return;
+  }
+  if (visual) {
+    switch (type) {
+      case 'I':
+        if (width != 4) break;
+        value.kind = TkxValueKind::kNumber;
+        value.text = std::to_string(bytes.I32LE(0));
+        return;
+      case 'B':
+        if (width != 8) break;
+        value.text = NumberToText(bytes.F64LE(0));
+        if (!value.text.empty()) value.kind = TkxValueKind::kNumber;
+        return;
+      case 'Y':
+        if (width != 8) break;
+        value.kind = TkxValueKind::kNumber;
+        value.text = CurrencyText(bytes.I64LE(0));
+        return;
+      case 'T': {
+        if (width != 8) break;
+        const uint8_t* p = Buffer() + field->offset;
+        const bool noDay = bytes.U32LE(0) == 0 || IsFourBlanks(p);
+        const bool noTime = bytes.U32LE(4) == 0 || IsFourBlanks(p + 4);
+        if (noDay && noTime) return;
+        const int32_t day = IsFourBlanks(p) ? 0 : bytes.I32LE(0);
+        const int32_t ms = IsFourBlanks(p + 4) ? 0 : bytes.I32LE(4);
+        int y = 0, m = 0, d = 0;
+        GlobalDateConverter().DecodeDay(day, y, m, d);
+        if (y == 0 || ms < 0 || ms >= kMsPerDay) {
+          value.kind = TkxValueKind::kInvalid;
+          value.reason = "not a timestamp";
+          return;
+        }
+        value.kind = TkxValueKind::kTimestamp;
+        value.day = day;
+        value.ms = ms;
+        return;
+      }
+      default:
+        break;
+    }
+  }
+  switch (type) {
+    case 'C': {
+      const size_t end = raw.find_last_not_of(' ');
+      value.kind = TkxValueKind::kText;
+      value.text.assign(at, end == std::string_view::npos ? 0 : end + 1);
+      return;
+    }
+    case 'N':
+    case 'F': {
+      const size_t begin = raw.find_first_not_of(' ');
+      if (begin == std::string_view::npos) return;
+      const std::string_view text = raw.substr(begin, raw.find_last_not_of(' ') - begin + 1);
+      // NUL-filled, or a lone "." or "-" as some writers leave empty numbers.
+      if (text.find_first_of("0123456789") == std::string_view::npos &&
+          text.find_first_not_of(std::string_view(" .-\0", 4)) == std::string_view::npos)
+        return;
+      double number = 0;
+      if (IsPlainNumber(text)) {
+        value.kind = TkxValueKind::kNumber;
+        value.text.assign(text);
+      } else if (ParseDecimal(text, number) && std::isfinite(number)) {
+        value.kind = TkxValueKind::kNumber;
+        value.text = NumberToText(number);
+      } else {
+        value.kind = TkxValueKind::kInvalid;
+        value.reason = "not a number";
+        value.text.assign(text);
+      }
+      return;
+    }
+    case 'D': {
+      const size_t end = raw.find_last_not_of(' ');
+      const std::string_view text = raw.substr(0, end == std::string_view::npos ? 0 : end + 1);
+      if (text.empty() || text == "00000000" ||
+          text.find_first_not_of(std::string_view(" \0", 2)) == std::string_view::npos)
+        return;
+      if (text.size() == 8 && std::all_of(text.begin(), text.end(), IsDigit)) {
+        value.kind = TkxValueKind::kDate;
+      } else {
+        value.kind = TkxValueKind::kInvalid;
+        value.reason = "not a date";
+      }
+      value.text.assign(text);
+      return;
+    }
+    case 'L': {
+      const char c = width == 0 ? ' ' : at[0];
+      if (c == '\0') return;
+      if (LogicalTrueChars.find(c) != std::string::npos) {
+        value.kind = TkxValueKind::kLogical;
+        value.logical = true;
+      } else if (LogicalFalseChars.find(c) != std::string::npos) {
+        value.kind = TkxValueKind::kLogical;
+      }
+      return;
+    }
+    default:
+      value.kind = TkxValueKind::kRaw;
+      value.text.assign(raw);
+      return;
+  }
+}
+
+bool KXO_dBaseFld::PutNumberText(int32_t f, const std::string& text) {
+  const DbfFieldInfo* field = FieldAt(f);
+  if (!field) return false;
+  double number = 0;
+  if (!ParseDecimal(text, number) || !std::isfinite(number)) {
+    const std::string info = field->name + " (" + text + ")";
+    FileError(ErrFieldType, SubPutNumber, info.c_str());
+    return false;
+  }
+  if (IsBinaryField(*field)) {
+    if (field->type == 'I' && number != std::trunc(number)) {
+      const std::string info = field->name + " (" + text + ": not a whole number)";
+      FileError(ErrFieldType, SubPutNumber, info.c_str());
+      return false;
+    }
+    if (field->type != 'Y' || field->length < 8) return PutBinaryNumber(*field, number);
+    int64_t scaled = 0;
+    if (!ParseCurrency(text, number, scaled)) {
+      NumberTooLarge(*field, text);
+      return false;
+    }
+    ByteWriter(Buffer(), static_cast<size_t>(RecordLength()))
+        .I64LE(static_cast<size_t>(field->offset), scaled);
+    MarkChanged(*field);
+    return true;
+  }
+  if (field->type != 'N' && field->type != 'F') {
+    FileError(ErrFieldType, SubFieldType, field->name.c_str());
+    return false;
+  }
+  std::string formatted = DecimalsText(text, field->decimals, number);
+  const size_t width = static_cast<size_t>(field->length);
+  // A number that other programs stored with fewer decimals than the field declares goes
+  // back as it came when padding it would not fit.
+  const std::string given = Trim(text);
+  if (formatted.size() > width && given.size() <= width && IsPlainNumber(given)) formatted = given;
+  if (formatted.empty() || formatted.size() > width) {
+    NumberTooLarge(*field, formatted);
+    return false;
+  }
+  StoreFieldText(*field, formatted);
+  return true;
+}
+
+bool KXO_dBaseFld::PutTimestamp(int32_t f, int32_t day, int32_t ms) {
+  const DbfFieldInfo* field = FieldAt(f);
+  if (!field) return false;
+  if (!IsBinaryField(*field) || field->type != 'T' || field->length < 8 || day < 1 || ms < 0 ||
+      ms >= kMsPerDay) {
+    FileError(ErrFieldType, SubPutNumber, field->name.c_str());
+    return false;
+  }
+  ByteWriter record(Buffer(), static_cast<size_t>(RecordLength()));
+  record.I32LE(static_cast<size_t>(field->offset), day);
+  record.I32LE(static_cast<size_t>(field->offset) + 4, ms);
+  MarkChanged(*field);
+  return true;
+}
+
+bool KXO_dBaseFld::PutRawField(int32_t f, const std::string& bytes) {
+  const DbfFieldInfo* field = FieldAt(f);
+  if (!field) return false;
+  uint8_t* start = Buffer() + field->offset;
+  const size_t width = static_cast<size_t>(field->length);
+  std::fill(start, start + width, static_cast<uint8_t>(' '));
+  std::copy_n(bytes.data(), std::min(bytes.size(), width), start);
+  MarkChanged(*field);
+  return true;
 }
 
 int32_t KXO_dBaseFld::MemoBlock(const DbfFieldInfo& field) {

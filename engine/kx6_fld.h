@@ -28,6 +28,31 @@ class KXobjMemo;
 class TkxDBFExpUserLink;
 class TkxExpUserLink;
 
+// What a field holds, typed, for programs that list, export or import values. Reading it
+// reports nothing: a value that cannot be read is kInvalid with the reason.
+enum class TkxValueKind : uint8_t {
+  kNull,       // blank: no text, number, date, logical, timestamp or memo
+  kText,       // a C field: `text` is its bytes without trailing blanks
+  kRaw,        // a type not interpreted here: `text` is every byte of the field
+  kNumber,     // `text` is the number, as stored when that is plain decimal notation
+               // ("-12.50"), otherwise the shortest form that reads back as the value
+  kDate,       // `text` is the eight digits yyyymmdd as stored
+  kLogical,    // `logical`
+  kTimestamp,  // `day` (day number) and `ms` (milliseconds of the day)
+  kMemo,       // the field names a memo (ReadMemo); `binaryMemo` for bytes that are not text
+  kInvalid,    // `text` is the stored text, `reason` why it is not a value
+};
+
+struct TkxFieldValue {
+  TkxValueKind kind = TkxValueKind::kNull;
+  std::string text;
+  const char* reason = "";
+  bool logical = false;
+  bool binaryMemo = false;
+  int32_t day = 0;
+  int32_t ms = 0;
+};
+
 class KXO_dBaseFld : public KXO_dBaseDBF {
  public:
   KXO_dBaseFld(const std::string& name, bool readWrite, bool shared);
@@ -120,6 +145,22 @@ class KXO_dBaseFld : public KXO_dBaseDBF {
   // memo's block number in the field. False when the field has no memo object or the
   // memo file could not take the text (the field then keeps its old block number).
   bool WriteMemo(int32_t f, std::span<const uint8_t> data);
+
+  // Fills `value` from field `f` of the record buffer (kNull for a number out of range);
+  // the text's storage is reused from call to call.
+  void ReadFieldValue(int32_t f, TkxFieldValue& value);
+  // Stores a decimal number text ("-12.5", "1e3"): N and F fields take it with their
+  // decimals, digit for digit when the text has no more decimals than that (rounded
+  // otherwise; a text with fewer decimals that fits only as it is stays as it is); I, B
+  // and Y fields of 0x30 tables take its binary value (Y exact to four decimals). Reports
+  // 1004 for a text that is no number or a field that is not numeric, 1011 for a number
+  // that does not fit, and answers false.
+  bool PutNumberText(int32_t f, const std::string& text);
+  // Stores day number `day` and `ms` milliseconds in a T field of a 0x30 table; reports
+  // 1004 for another field, a day below 1 or a time outside the day.
+  bool PutTimestamp(int32_t f, int32_t day, int32_t ms);
+  // Stores `bytes` left-aligned and blank-padded whatever the type: the kRaw form.
+  bool PutRawField(int32_t f, const std::string& bytes);
 
   // The link through which expressions compiled for this table reach its fields and
   // table functions (built with the table, freed with it).

@@ -226,7 +226,7 @@ bool KXobjIndexTag::ProbeKey(TkxVariant& value, std::string& error) {
 void KXobjIndexTag::ScanTable(TkxSort& sorter, bool applyFor) {
   KXO_dBaseFld* table = Table();
   if (!table) return;
-  table->StatusUpdate(-1, 1, table->RecordCount());
+  table->StatusUpdate(StatusStart, kStatusIndexRead, table->RecordCount());
   KXobjIndexKeyData key(256);
   for (table->GetRecord(PosTop); !table->Eof() && table->RecordCount() > 0;
        table->GetRecord(PosNext)) {
@@ -240,9 +240,9 @@ void KXobjIndexTag::ScanTable(TkxSort& sorter, bool applyFor) {
       KeyAdjust(key);
       sorter.InsertKey(key, recno);
     }
-    table->StatusUpdate(1, recno, 0);
+    table->StatusUpdate(kStatusIndexRead, recno, 0);
   }
-  table->StatusUpdate(0, 0, 0);
+  table->StatusUpdate(StatusStop, 0, 0);
 }
 
 // --- path -------------------------------------------------------------------------------
@@ -645,6 +645,7 @@ int32_t KXobjIndexTag::Seek(const KXobjIndexKeyData& key) {
   bof_ = eof_ = false;
   const int32_t recno = key.Reference() == 0 ? kSearchAnyRecord : key.Reference();
   const int prefix = file_->ExactSeek() || inUpdate_ ? -1 : 0;
+  if (reverseWalk_ && recno == kSearchAnyRecord && !inUpdate_) return SeekReversed(search, prefix);
   const int result = SearchPage(recno, search, prefix);
   if (result > 0) {
     // Past the last key.
@@ -659,6 +660,30 @@ int32_t KXobjIndexTag::Seek(const KXobjIndexKeyData& key) {
     return 0;
   }
   if (!inUpdate_ && ((!high_.IsEmpty() && !InRangeHigh()) || (!low_.IsEmpty() && !InRangeLow()))) {
+    eof_ = true;
+    current_.SetReference(0);
+    return 0;
+  }
+  return current_.Reference();
+}
+
+int32_t KXobjIndexTag::SeekReversed(const KXobjIndexKeyData& search, int prefix) {
+  // The walk meets the keys from the end of the stored order: the first entry of a key
+  // in the walk is the last one stored. Past every entry that matches, then one back.
+  const int past = SearchPage(kSearchAfterEqual, search, prefix);
+  if (!(past < 0 ? PathPrior() : PathLast())) {
+    // Every stored key is greater: the walk ends before reaching the key.
+    eof_ = true;
+    current_.SetReference(0);
+    return 0;
+  }
+  PositionQuery();
+  if (CompareKeys(search, current_, prefix) != 0) {
+    // On the next key in the walk (a soft seek may read it); the seek itself failed.
+    if (!low_.IsEmpty() && !InRangeLow()) eof_ = true;
+    return 0;
+  }
+  if ((!high_.IsEmpty() && !InRangeHigh()) || (!low_.IsEmpty() && !InRangeLow())) {
     eof_ = true;
     current_.SetReference(0);
     return 0;
@@ -928,6 +953,7 @@ bool KXobjIndexFile::Rename(const std::string& newName) {
     target = platform::DirectoryOf(disk_->FileName()) + "/" + target;
   if (!disk_->RenameTo(target)) return false;
   fileName_ = platform::FileNameOf(disk_->FileName());
+  canonicalPath_ = platform::CanonicalPath(disk_->FileName());
   return true;
 }
 
@@ -968,10 +994,8 @@ KXobjIndexTag* KXobjIndexFile::TagAt(int index) const {
   return tags_[static_cast<size_t>(index)].get();
 }
 
-bool KXobjIndexFile::SameFileName(const std::string& path) const {
-  const size_t cut = path.find_last_of("/\\:");
-  const std::string part = cut == std::string::npos ? path : path.substr(cut + 1);
-  return CompareTextNoCase(part, fileName_) == 0;
+bool KXobjIndexFile::SameFile(const std::string& path) const {
+  return disk_ && platform::CanonicalPath(Trim(path)) == canonicalPath_;
 }
 
 bool KXobjIndexFile::IndexLock() {
@@ -1017,11 +1041,11 @@ void KXobjIndexFile::AttachDiskFile(const std::string& name, const std::string& 
   if (create && (overwrite || !existing)) {
     disk_ = std::make_unique<KXO_DiskFile>(existing ? *existing : path, true, shared);
     disk_->CreateFile();
-    return;
+  } else if (existing) {
+    disk_ = std::make_unique<KXO_DiskFile>(*existing, create ? true : readWrite, shared);
+    disk_->OpenFile();
   }
-  if (!existing) return;
-  disk_ = std::make_unique<KXO_DiskFile>(*existing, create ? true : readWrite, shared);
-  disk_->OpenFile();
+  if (disk_) canonicalPath_ = platform::CanonicalPath(disk_->FileName());
 }
 
 WholeFileLock::WholeFileLock(KXO_DiskFile* disk) : disk_(disk) {

@@ -318,6 +318,8 @@ class KXobjIndexTag {
   KXobjIndexKey* Descend(KXobjIndexKey* node);
   int SearchPage(int32_t recno, const TkxVariant& key, int prefixResult);
   bool PositionQuery();
+  // Seek of a tag walked from the end of its stored order (see Seek).
+  int32_t SeekReversed(const KXobjIndexKeyData& search, int prefix);
   bool PathFirst();
   bool PathPrior();
   bool PathReread();
@@ -409,8 +411,9 @@ class KXobjIndexFile {
   int TagCount() const { return static_cast<int>(tags_.size()); }
   KXobjIndexTag* TagAt(int index) const;
   const std::string& FileName() const { return fileName_; }
-  // True when the file-name part of `path` equals the file name, ignoring case.
-  bool SameFileName(const std::string& path) const;
+  // True when `path` names this file: their canonical paths are equal (a bare name is
+  // taken relative to the current directory).
+  bool SameFile(const std::string& path) const;
   // Takes the index lock region of the lock protocol (shared files only), retrying for
   // MemoLockWaitTotal milliseconds; when it stays taken, reports error 33 ("Error %s in
   // Lock of %s") through the error procedure and raises it.
@@ -456,6 +459,7 @@ class KXobjIndexFile {
 
  private:
   std::string fileName_;
+  std::string canonicalPath_;  // of the open file, for SameFile
   std::vector<std::unique_ptr<KXobjIndexTag>> tags_;
   KXO_dBaseFld* table_;
   std::unique_ptr<KXO_DiskFile> disk_;

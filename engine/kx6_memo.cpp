@@ -106,6 +106,40 @@ void KXobjMemo::FreeBlocks(int32_t) {}
 
 void KXobjMemo::SetNextFreeBlock(int32_t) {}
 
+void KXobjMemo::Clear() {
+  std::vector<uint8_t> head(kFoxMemoHeaderBytes, 0);
+  ReadAt(0, head.data(), static_cast<int64_t>(head.size()));
+  ReadFileHeader();
+  SetNextFreeWord(static_cast<uint32_t>(FirstDataBlock()));
+  std::copy_n(header_.begin(), 4, head.begin());
+  WriteAt(0, head.data(), static_cast<int64_t>(head.size()));
+  TruncateAt(kFoxMemoHeaderBytes);
+  currentBlock_ = 0;
+  blockCount_ = 0;
+  FlushFile();
+}
+
+int32_t KXobjMemo::MoveMemoDown(int32_t block, int64_t& next) {
+  std::vector<uint8_t> data;
+  std::array<uint8_t, kMemoBlockHeaderSize> head = {0, 0, 0, 1, 0, 0, 0, 0};
+  try {
+    data = MemoRead(block);
+    ReadAt(BlockOffset(block), head.data(), kMemoBlockHeaderSize);
+  } catch (const ETolvernError&) {
+    return -1;
+  }
+  const int64_t target = std::min<int64_t>(std::max(next, FirstDataBlock()), block);
+  ByteWriter(head).U32BE(4, static_cast<uint32_t>(data.size()));
+  if (target != block) {
+    WriteAt(BlockOffset(target), head.data(), kMemoBlockHeaderSize);
+    if (!data.empty())
+      WriteAt(BlockOffset(target) + kMemoBlockHeaderSize, data.data(),
+              static_cast<int64_t>(data.size()));
+  }
+  next = target + CeilDiv(kMemoBlockHeaderSize + static_cast<int64_t>(data.size()), blockSize_);
+  return static_cast<int32_t>(target);
+}
+
 int64_t KXobjMemo::ScanText(int64_t offset, int64_t fileSize, uint64_t limit,
                             std::vector<uint8_t>* out, bool& terminated) {
   terminated = false;

@@ -74,6 +74,14 @@ class KXobjMemo : public KXO_DiskFile {
   // Gives the blocks of the memo at `block` back to the file (files with a free list;
   // others keep them), under the memo lock of a shared file.
   void FreeMemo(int32_t block);
+  // Empties the file (exclusive access): no memos, the next free block the first one a
+  // memo can take, the file cut after its 512 header bytes; the other header bytes stay.
+  void Clear();
+  // FoxPro files, exclusive access: moves the memo at `block` with its block header to
+  // block `next` (raised to the first block a memo can take, never above `block`) and
+  // answers where it is now; `next` becomes the block after it. Answers -1 when the memo
+  // cannot be read: it stays where it is, untouched, and `next` as it was.
+  int32_t MoveMemoDown(int32_t block, int64_t& next);
 
   KXO_dBaseDBF* Owner() const { return owner_; }
   uint8_t Version() const { return version_; }

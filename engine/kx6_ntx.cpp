@@ -84,11 +84,12 @@ std::string KXobjNTXTag::NumberKey(double value, int32_t length, int32_t decimal
     } while (digits > 0);
   } else {
     char buffer[512];
-    const int n = std::snprintf(buffer, sizeof buffer, "%*.*f", length, decimals, std::fabs(value));
-    if (n < 0 || n > length) return std::string(static_cast<size_t>(length), '*');
-    text.assign(buffer, static_cast<size_t>(n));
-    for (char& c : text)
-      if (c == ' ') c = '0';
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                         std::chars_format::fixed, decimals);
+    const auto n = end - buffer;
+    if (ec != std::errc() || n > length) return std::string(static_cast<size_t>(length), '*');
+    text.assign(static_cast<size_t>(length - n), '0');
+    text.append(buffer, static_cast<size_t>(n));
   }
   if (value < 0) {
     for (char& c : text)
@@ -297,11 +298,11 @@ void KXobjNTXTag::Build() {
   if (ntx_->Disk()) sorter.SetSpillDirectory(platform::DirectoryOf(ntx_->Disk()->FileName()));
   if (table) sorter.ReserveKeys(static_cast<size_t>(table->RecordCount()));
   ScanTable(sorter, true);
-  if (table) table->StatusUpdate(-1, 2, sorter.KeyCount());
+  if (table) table->StatusUpdate(StatusStart, kStatusIndexWrite, sorter.KeyCount());
   WriteBatch batch(ntx_);
   sorter.WriteKeys();
   int32_t root = sorter.Finish();
-  if (table) table->StatusUpdate(0, 0, 0);
+  if (table) table->StatusUpdate(StatusStop, 0, 0);
   if (root == 0) {
     root = ntx_->PageNew();
     WritePage(root, {}, 0, 0, false);

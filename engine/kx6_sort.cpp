@@ -439,7 +439,7 @@ void TkxTreeWriter::WriteKeys() {
   int32_t recno = 0;
   while (RetrieveKey(key, recno)) {
     ++written_;
-    if (table) table->StatusUpdate(2, written_, 0);
+    if (table) table->StatusUpdate(kStatusIndexWrite, written_, 0);
     AddToLevel(0, Entry{StoredKey(key), recno, recno});
   }
 }

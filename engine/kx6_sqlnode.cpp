@@ -13,6 +13,7 @@
 
 #include "kx6_cnst.h"
 #include "kx6_glbl.h"
+#include "kx6_tool.h"
 #include "platform/pf_text.h"
 
 namespace tolvern {
@@ -193,41 +194,6 @@ void RaiseExpression(const char* pattern, const std::vector<std::string>& args) 
 
 void RaiseValueInvalid(const char* what) { RaiseExpression(kMsgValueInvalid, {what}); }
 
-bool ParseDecimalNumber(std::string_view text, double& value) {
-  auto isDigit = [&text](size_t at) { return text[at] >= '0' && text[at] <= '9'; };
-  size_t i = 0;
-  const size_t n = text.size();
-  if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
-  const size_t body = i;
-  size_t digits = 0;
-  while (i < n && isDigit(i)) ++i, ++digits;
-  if (i < n && text[i] == '.') {
-    ++i;
-    while (i < n && isDigit(i)) ++i, ++digits;
-  }
-  if (digits == 0) return false;
-  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
-    size_t expDigits = 0;
-    while (i < n && isDigit(i)) ++i, ++expDigits;
-    if (expDigits == 0) return false;
-  }
-  if (i != n) return false;
-  double parsed = 0;
-  const char* first = text.data() + body;
-  const char* last = text.data() + n;
-  const auto [end, ec] = std::from_chars(first, last, parsed, std::chars_format::general);
-  if (end != last) return false;
-  if (ec == std::errc::result_out_of_range) {
-    parsed = std::strtod(std::string(first, last).c_str(), nullptr);  // inf or 0
-  } else if (ec != std::errc()) {
-    return false;
-  }
-  value = text[0] == '-' ? -parsed : parsed;
-  return true;
-}
-
 const char* ExpTypeName(uint8_t type) {
   switch (type) {
     case kExpChar:
@@ -384,11 +350,11 @@ std::string TkxExpNumLit::GetName() const {
   // cannot give back (1E-9, 1E300, infinity) in its shortest exact form instead.
   std::string text;
   if (std::isfinite(value_)) {
-    const int size = std::snprintf(nullptr, 0, "%.*f", decimals_, value_);
-    if (size > 0 && size <= 20) {
-      text.resize(static_cast<size_t>(size) + 1);
-      std::snprintf(text.data(), text.size(), "%.*f", decimals_, value_);
-      text.resize(static_cast<size_t>(size));
+    char fixed[32];
+    const auto [fixedEnd, fixedEc] =
+        std::to_chars(fixed, fixed + sizeof fixed, value_, std::chars_format::fixed, decimals_);
+    if (fixedEc == std::errc() && fixedEnd - fixed <= 20) {
+      text.assign(fixed, fixedEnd);
       double back = 0;
       const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), back);
       if (ec == std::errc() && end == text.data() + text.size() && back == value_) return text;

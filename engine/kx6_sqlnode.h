@@ -42,10 +42,6 @@ const char* OperatorDisplayName(uint8_t code);
 [[noreturn]] void RaiseValueInvalid(const char* what);
 // Raises the length message when `length` exceeds kMaxExpTextLength.
 void CheckTextLength(size_t length);
-// Parses a whole decimal number with "." as separator: an optional sign, digits with an
-// optional fraction, an optional exponent (e or E). Values beyond the double range become
-// infinite (or 0). False when the text is not such a number in full.
-bool ParseDecimalNumber(std::string_view text, double& value);
 // The name argument-type messages use for a type code: "Text", "Number", "Date",
 // "Boolean", otherwise "Unknown Value".
 const char* ExpTypeName(uint8_t type);

@@ -13,8 +13,8 @@ usage:
                                         keys, order and record numbers as `keys` prints,
                                         and in the order the table's values give
   check_cdx.py seek CLI SHARED          exact seeks of keys taken from the Harbour listings
-                                        find a record holding that key; absent keys are
-                                        not found
+                                        find the first entry of that key in the listed
+                                        order; absent keys are not found
 Prints one line per difference and a summary; exits 1 when there is any difference."""
 
 import json
@@ -350,7 +350,7 @@ def check_seek(cli, shared):
             continue
         holders = {}
         for recno, key in read_listing(info["expected"]):
-            holders.setdefault(key, set()).add(recno)
+            holders.setdefault(key, []).append(recno)
         values = [key for key in holders if key and key == key.strip()][:25]
         if info["keytype"] == "C":
             values.append("~ no such key")
@@ -363,7 +363,7 @@ def check_seek(cli, shared):
             continue
         for line, value in zip(json_lines(out), values):
             wanted = holders.get(value)
-            if bool(wanted) != line["found"] or (wanted and line["recno"] not in wanted):
+            if bool(wanted) != line["found"] or (wanted and line["recno"] != wanted[0]):
                 problems.append(f"{cdx} {name}: seek {value!r} gave {line}")
         checked += 1
     for p in problems:

@@ -2,7 +2,9 @@
 // (check_index.py) and on their own command lines.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cli_test_util.h"
 
@@ -37,6 +39,62 @@ TEST(CliIndex, BuiltIndexesReadBackInPerlXBaseInTheOrderOfTheTable) {
   std::string report;
   EXPECT_EQ(RunIndexCheck("write", work.Path().string(), &report), 0) << report;
   EXPECT_NE(report.find(", 0 differences"), std::string::npos) << report;
+}
+
+// Seeks among equal keys answer the first entry of the key in the order the tag is walked,
+// as the other program's seek does, in ascending and descending NTX and CDX orders.
+TEST(CliIndex, SeeksAmongEqualKeysAgreeWithTheOtherProgram) {
+  REQUIRE_SHARED();
+  const std::string verify = (SharedDir() / "peers" / "bin" / "hb-verify").string();
+  if (!std::filesystem::exists(verify)) GTEST_SKIP() << "hb-verify not found";
+  TempDir dir;
+  const std::string table = dir.File("dup.dbf");
+  ASSERT_EQ(RunCli("create " + Quote(table) + " --type foxpro NAME:C:10"), 0);
+  std::string lines;
+  for (const char* name : {"Kim", "Abe", "Kim", "Zed", "Kimber", "Kim", "Abe", "Zed", "Kim"})
+    lines += std::string("{\"fields\": {\"NAME\": \"") + name + "\"}}\n";
+  WriteText(dir.File("rows.jsonl"), lines);
+  ASSERT_EQ(RunCli("import " + Quote(table) + " " + Quote(dir.File("rows.jsonl"))), 0);
+  struct Order {
+    std::string file;
+    std::string tag;
+    bool descending;
+  };
+  const std::vector<Order> orders = {{"up.ntx", "", false},
+                                     {"down.ntx", "", true},
+                                     {"dup.cdx", "UP", false},
+                                     {"dup.cdx", "DOWN", true}};
+  for (const Order& o : orders) {
+    SCOPED_TRACE(o.file + " " + o.tag);
+    const std::string tagOption = o.tag.empty() ? "" : " --tag " + o.tag;
+    ASSERT_EQ(RunCli("index " + Quote(table) + " " + Quote(dir.File(o.file)) + tagOption +
+                     " --key NAME" + (o.descending ? " --descending" : "")),
+              0);
+    // The other program seeks partial keys: values that begin no other key.
+    for (const std::string value : {"Abe", "Zed", "Kimber"}) {
+      std::string ours, theirs;
+      ASSERT_EQ(RunCli("keys " + Quote(table) + " " + Quote(dir.File(o.file)) + tagOption +
+                           " --seek " + value,
+                       &ours),
+                0);
+      ASSERT_EQ(RunCommand("cd " + Quote(dir.Path().string()) + " && " + Quote(verify) +
+                               " dup.dbf " + o.file + " " + o.tag + " --nowalk --seek=" + value +
+                               " | grep '^seek' | cut -f4",
+                           &theirs),
+                0);
+      EXPECT_EQ(ours, "{\"seek\": \"" + value + "\", \"found\": true, \"recno\": " +
+                          theirs.substr(0, theirs.find('\n')) + "}\n")
+          << value;
+    }
+  }
+  // The descending tag of the other program's own file.
+  const std::string fox = (FixturesDir() / "peer-harbour" / "fox").string();
+  std::string out;
+  ASSERT_EQ(RunCli("keys " + Quote(fox + ".dbf") + " " + Quote(fox + ".cdx") +
+                       " --tag NAMED --seek " + Quote("ZZ Top, Niaj"),
+                   &out),
+            0);
+  EXPECT_EQ(out, "{\"seek\": \"ZZ Top, Niaj\", \"found\": true, \"recno\": 142}\n");
 }
 
 // A small table made through the tool itself.

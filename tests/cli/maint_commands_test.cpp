@@ -123,5 +123,44 @@ TEST_F(MaintCommands, CopySearchAndRename) {
   EXPECT_FALSE(fs::exists(table_));
 }
 
+// A copy carries the table's language mark, so its text reads in the same code page.
+TEST(CliCopies, KeepTheLanguageMark) {
+  TempDir dir;
+  const std::string table = dir.File("latin.dbf");
+  ASSERT_EQ(RunCli("create " + Quote(table) + " --type foxpro --codepage 0x03 NAME:C:10"), 0);
+  WriteText(dir.File("in.jsonl"), "{\"fields\": {\"NAME\": \"Se\u00f1or\"}}\n");
+  ASSERT_EQ(RunCli("import " + Quote(table) + " " + Quote(dir.File("in.jsonl"))), 0);
+  const std::string expected =
+      "{\"recno\": 1, \"deleted\": false, \"fields\": {\"NAME\": \"Se\u00f1or\"}}\n";
+  std::string out;
+  ASSERT_EQ(RunCli("dump " + Quote(table), &out), 0);
+  EXPECT_EQ(out, expected);
+  EXPECT_EQ(ReadBytes(table)[29], 0x03);
+
+  ASSERT_EQ(RunCli("copy " + Quote(table) + " " + Quote(dir.File("copy.dbf"))), 0);
+  ASSERT_EQ(RunCli("dump " + Quote(dir.File("copy.dbf")), &out), 0);
+  EXPECT_EQ(out, expected);
+  EXPECT_EQ(ReadBytes(dir.File("copy.dbf"))[29], 0x03);
+  ASSERT_EQ(RunCli("copy-structure " + Quote(table) + " " + Quote(dir.File("empty.dbf"))), 0);
+  EXPECT_EQ(ReadBytes(dir.File("empty.dbf"))[29], 0x03);
+
+  // An iconv name that has a mark is written as that mark; one without is refused.
+  ASSERT_EQ(RunCli("create " + Quote(dir.File("cyr.dbf")) +
+                   " --type dbase3 --codepage cp866 "
+                   "A:C:2"),
+            0);
+  EXPECT_EQ(ReadBytes(dir.File("cyr.dbf"))[29], 0x65);
+  ASSERT_EQ(RunCli("info " + Quote(dir.File("cyr.dbf")), &out), 0);
+  EXPECT_NE(out.find("\"codepage_mark\": 101"), std::string::npos) << out;
+  std::string err;
+  EXPECT_EQ(RunCli("create " + Quote(dir.File("bad.dbf")) + " --type dbase3 --codepage UTF-8 A:C:2",
+                   nullptr, &err),
+            64);
+  EXPECT_EQ(RunCli("create " + Quote(dir.File("bad.dbf")) + " --type dbase3 --codepage 0x1FF A:C:2",
+                   nullptr, &err),
+            64);
+  EXPECT_FALSE(fs::exists(dir.File("bad.dbf")));
+}
+
 }  // namespace
 }  // namespace fendral::test

@@ -227,6 +227,102 @@ TEST(HandlerIndexes, OrderSeekAndRange) {
   EXPECT_EQ(t.OpenIndexFile("p.ntx"), -1) << "a file opens once";
 }
 
+// Equal keys in every format and direction: a seek lands on the first entry of its key in
+// the order the tag is walked, a partial key on the first entry that begins with it, and a
+// range of one key holds every record of that key.
+TEST(HandlerIndexes, SeeksLandOnTheFirstOfEqualKeysInWalkOrder) {
+  TempDir dir;
+  const std::string path = dir.File("d.dbf");
+  {
+    KXO_DBFBuild builder(path);
+    builder.AddField("NAME", 'C', 10, 0);
+    builder.WriteTable();
+  }
+  const std::vector<std::string> names = {"SMITH", "ADAMS", "SMITH", "ZORN",  "SMITHSON",
+                                          "SMITH", "BAKER", "ADAMS", "SMITH", "ZORN"};
+  {
+    KXO_dBHandler t(path, true, false);
+    for (const std::string& name : names) {
+      t.BlankRecord();
+      t.PutFieldByName("NAME", name);
+      t.AppendRecord();
+    }
+  }
+  struct Case {
+    std::string file;
+    std::string tag;
+    int sort;
+  };
+  const std::vector<Case> cases = {{"a.ndx", "A", 0},   {"a.ntx", "A", 0},    {"d.ntx", "D", 1},
+                                   {"x.cdx", "ASC", 0}, {"x.cdx", "DESC", 1}, {"x.mdx", "ASC", 0},
+                                   {"x.mdx", "DESC", 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + " " + c.tag);
+    KXO_dBHandler t(path, true, false);
+    ASSERT_EQ(t.IndexOn(c.file, c.tag, c.sort, true, "", "NAME"), 0);
+    t.OpenIndexFile(c.file);
+    ASSERT_EQ(t.SelectOrder(c.tag, false), t.IndexFileCount());
+    const std::vector<int32_t> walk = RecordsInOrder(t);
+    ASSERT_EQ(walk.size(), names.size());
+    auto recordsOf = [&](const std::string& prefix, bool exact) {
+      std::vector<int32_t> out;
+      for (int32_t r : walk) {
+        const std::string& n = names[static_cast<size_t>(r - 1)];
+        if (exact ? n == prefix : n.rfind(prefix, 0) == 0) out.push_back(r);
+      }
+      return out;
+    };
+    for (const std::string key : {"SMITH", "ADAMS", "ZORN", "SMITHSON", "BAKER"}) {
+      t.SetExactMatch(true);
+      EXPECT_TRUE(t.FindKey(key)) << key;
+      EXPECT_EQ(t.CurrentRecord(), recordsOf(key, true).front()) << key;
+      t.SetRange(key, key);
+      t.SetExactMatch(false);
+      EXPECT_EQ(RecordsInOrder(t), recordsOf(key, false)) << key;
+      t.ClearRange();
+    }
+    t.SetExactMatch(false);
+    EXPECT_TRUE(t.FindKey("SM"));
+    EXPECT_EQ(t.CurrentRecord(), recordsOf("SM", false).front());
+    EXPECT_EQ(t.FindKeyInTag(c.tag, "SMITH"), recordsOf("SMITH", true).front());
+  }
+}
+
+// Index files are told apart by their canonical paths, not by their bare names.
+TEST(HandlerIndexes, SameNamedIndexFilesInTwoDirectoriesAreBothOpenAndKeptCurrent) {
+  TempDir dir;
+  const std::string path = MakeTable(dir, "t.dbf", 20, 11);
+  std::filesystem::create_directory(dir.File("other"));
+  {
+    KXO_dBHandler t(path, true, false);
+    ASSERT_EQ(t.IndexOn(dir.File("k.ntx"), "", 0, true, "", "NAME"), 0);
+    ASSERT_EQ(t.IndexOn(dir.File("other/k.ntx"), "", 0, true, "", "AMOUNT"), 0);
+  }
+  KXO_dBHandler t(path, true, false);
+  ASSERT_EQ(t.OpenIndexFile(dir.File("k.ntx")), 0);
+  EXPECT_EQ(t.OpenIndexFile(dir.File("other/k.ntx")), 0) << "another file of the same name";
+  EXPECT_EQ(t.IndexFileCount(), 2);
+  EXPECT_EQ(t.OpenIndexFile(dir.File("other/../k.ntx")), -1) << "the same file again";
+  std::filesystem::create_symlink(dir.File("other"), dir.File("link"));
+  EXPECT_EQ(t.OpenIndexFile(dir.File("link/k.ntx")), -1) << "the same file through a link";
+  EXPECT_EQ(t.IndexFileCount(), 2);
+
+  t.BlankRecord();
+  t.PutFieldByName("NAME", "0");
+  t.PutNumberByName("AMOUNT", -999);
+  t.AppendRecord();
+  for (int slot : {1, 2}) {
+    ASSERT_NE(t.IndexFile(slot), nullptr) << "slot " << slot;
+    KXobjIndexTag* tag = t.IndexFile(slot)->TagAt(0);
+    ASSERT_NE(tag, nullptr);
+    EXPECT_EQ(tag->Goto(PosTop), 21) << "slot " << slot << " holds the new record first";
+    EXPECT_EQ(Walk(*tag).size(), 21u);
+  }
+  EXPECT_EQ(t.CloseIndexFile(dir.File("other/k.ntx")), 0);
+  EXPECT_EQ(t.IndexFileCount(), 1);
+  EXPECT_EQ(t.IndexFile(1)->TagAt(0)->KeyExprText(), "NAME");
+}
+
 TEST(HandlerIndexes, PackAndZapRebuildTheOpenIndexes) {
   TempDir dir;
   const std::string path = MakeTable(dir, "t.dbf", 50, 3, false);

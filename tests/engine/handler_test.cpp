@@ -355,6 +355,25 @@ TEST(HandlerMaintenance, CopyTakesTheFilterAndTheMemos) {
   EXPECT_TRUE(fs::exists(dir.File("empty.fpt")));
 }
 
+TEST(HandlerMaintenance, CopiesKeepTheLanguageMark) {
+  TempDir dir;
+  const std::string path = MakeTable(dir, "t.dbf", {{"Se\xF1or", 1, false, "memo"}});
+  std::vector<uint8_t> bytes = ReadBytes(path);
+  bytes[29] = 0xC9;
+  fendral::test::WriteBytes(path, bytes);
+  KXO_dBHandler t(path, false, false);
+  ASSERT_EQ(t.CodePageMark(), 0xC9);
+  t.CopyTable(dir.File("copy.dbf"));
+  t.CopyStructure(dir.File("empty.dbf"));
+  for (const char* name : {"copy.dbf", "empty.dbf"}) {
+    KXO_dBHandler c(dir.File(name), false, false);
+    EXPECT_EQ(c.CodePageMark(), 0xC9) << name;
+  }
+  KXO_dBHandler c(dir.File("copy.dbf"), false, false);
+  c.GetRecord(1);
+  EXPECT_EQ(Name(c), "Se\xF1or");
+}
+
 TEST(HandlerMaintenance, RenameMovesTableAndMemo) {
   TempDir dir;
   const std::string path = MakeTable(dir, "cust.dbf", {{"A", 1, false, "kept"}}, '3');
