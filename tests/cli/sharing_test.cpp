@@ -89,7 +89,9 @@ void WaitForGrowth(const std::string& table, uintmax_t size) {
 
 std::string Legacy(const std::string& mode, const std::string& table, const std::string& rdd,
                    int count, const std::string& text, const std::vector<std::string>& indexes) {
-  std::string command = Quote(LegacyBin("hb-legacy").string()) + " " + mode + " " + Quote(table) +
+  // It runs in the table's folder: that is where it writes its error log.
+  std::string command = "cd " + Quote(fs::path(table).parent_path().string()) + " && " +
+                        Quote(LegacyBin("hb-legacy").string()) + " " + mode + " " + Quote(table) +
                         " " + rdd + " " + std::to_string(count) + " " + text;
   for (const auto& index : indexes) command.append(" ").append(Quote(index));
   return command;
@@ -487,8 +489,7 @@ TEST(SharingWithLegacy, ShareModesOfTheOtherProgramAreRespected) {
     // The other program has the table open shared: an exclusive command is refused
     // before anything changes; a shared one works.
     std::string out;
-    Background hold(Quote(LegacyBin("hb-legacy").string()) + " hold " + Quote(table) +
-                    " DBFNTX 3 shared");
+    Background hold(Legacy("hold", table, "DBFNTX", 3, "shared", {}));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::string err;
     EXPECT_EQ(RunCli("pack " + Quote(table), nullptr, &err), 1);
@@ -499,8 +500,7 @@ TEST(SharingWithLegacy, ShareModesOfTheOtherProgramAreRespected) {
   EXPECT_TRUE(ReadBytes(table) == bytes) << "the refused pack changed the table";
   {
     // The other program holds it exclusively: even a shared open is refused.
-    Background hold(Quote(LegacyBin("hb-legacy").string()) + " hold " + Quote(table) +
-                    " DBFNTX 3 exclusive");
+    Background hold(Legacy("hold", table, "DBFNTX", 3, "exclusive", {}));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::string err;
     EXPECT_EQ(RunCli("dump " + Quote(table), nullptr, &err), 1);
