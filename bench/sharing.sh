@@ -52,7 +52,7 @@ for run in $(seq 1 "$runs"); do
   a=$(import_rate)
   fresh
   size=$(stat -c %s "$work/fox.dbf")
-  "$legacy" append "$work/fox.dbf" DBFCDX 1000000 H >/dev/null 2>&1 &
+  (cd "$work" && exec "$legacy" append "$work/fox.dbf" DBFCDX 1000000 H >/dev/null 2>&1) &
   other=$!
   while [ "$(stat -c %s "$work/fox.dbf")" -le "$size" ]; do sleep 0.01; done
   before=$(stat -c %s "$work/fox.dbf")

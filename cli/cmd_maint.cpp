@@ -9,8 +9,8 @@
 #include "kx6_dbsy.h"
 #include "kx6_glbl.h"
 #include "kx6_indx.h"
-#include "platform/pf_sync.h"
 #include "platform/pf_path.h"
+#include "platform/pf_sync.h"
 #include "table_open.h"
 #include "text_codec.h"
 

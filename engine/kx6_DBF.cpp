@@ -518,23 +518,39 @@ bool LockOffsetsOf(int protocol, bool indexOpen, TkxLockOffsets& out) {
       // and records count down from it (the index files lock that byte too); without
       // one, the append lock is 0x40000000 and a record locks its own offset above it.
       // The memo file locks its header byte.
-      if (indexOpen) {
-        out = {0x40000000, 0x7FFFFFFE, 0x3FFFFFFF, Rule::Descending, 0x7FFFFFFE,
-               0x7FFFFFFE, 1,          0,          1};
-      } else {
-        out = {0x40000000, 0x40000000, 0x3FFFFFFF, Rule::AtRecordOffset, 0x40000000,
-               0x7FFFFFFE, 1,          0,          1};
-      }
+      out = {.fileLockOffset = 0x40000000,
+             .appendLockOffset = indexOpen ? 0x7FFFFFFEu : 0x40000000u,
+             .fileLockLength = 0x3FFFFFFF,
+             .recordRule = indexOpen ? Rule::Descending : Rule::AtRecordOffset,
+             .recordBase = indexOpen ? 0x7FFFFFFEu : 0x40000000u,
+             .indexLockOffset = 0x7FFFFFFE,
+             .indexLockLength = 1,
+             .memoLockOffset = 0,
+             .memoLockLength = 1};
       return true;
     case TkxLokProtocol::DB4Lock:
-      out = {0x40000000, 0xEFFFFFFF, 0xB0000000, Rule::Descending, 0xEFFFFFFE,
-             0xEFFFFFFE, 2,          0xEFFFFFFE, 2};
+      out = {.fileLockOffset = 0x40000000,
+             .appendLockOffset = 0xEFFFFFFF,
+             .fileLockLength = 0xB0000000,
+             .recordRule = Rule::Descending,
+             .recordBase = 0xEFFFFFFE,
+             .indexLockOffset = 0xEFFFFFFE,
+             .indexLockLength = 2,
+             .memoLockOffset = 0xEFFFFFFE,
+             .memoLockLength = 2};
       return true;
     case TkxLokProtocol::ClipLock:
       // Clipper programs: one base for everything; the append (header) lock is the base
       // byte itself, record n the byte n above it, and an index file its base byte.
-      out = {1000000000, 1000000000, 1000000000, Rule::Ascending, 1000000000,
-             1000000000, 1,          1000000000, 1};
+      out = {.fileLockOffset = 1000000000,
+             .appendLockOffset = 1000000000,
+             .fileLockLength = 1000000000,
+             .recordRule = Rule::Ascending,
+             .recordBase = 1000000000,
+             .indexLockOffset = 1000000000,
+             .indexLockLength = 1,
+             .memoLockOffset = 1000000000,
+             .memoLockLength = 1};
       return true;
   }
   return false;

@@ -964,8 +964,7 @@ bool KXobjCDXFile::ExternalChange() {
   if (!PageRead(0, head.data(), static_cast<int32_t>(head.size()))) return false;
   const ByteReader r(head.data(), head.size());
   const CdxHeader& known = directory_->Header();
-  if (r.U32LE(0) == known.root && r.U32LE(4) == known.freeList &&
-      r.U32BE(8) == known.changeCounter)
+  if (r.U32LE(0) == known.root && r.U32LE(4) == known.freeList && r.U32BE(8) == known.changeCounter)
     return false;
   // The directory header is read again, so that writing it keeps what the other
   // program put there.

@@ -658,8 +658,7 @@ int KXO_dBHandler::ChooseLockProtocol() const {
     cdx = cdx || ext == ".CDX";
     mdx = mdx || ext == ".MDX";
   }
-  const bool fptMemo =
-      Version() == kVersionFoxMemo || (Version() == kVersionVisual && HasMemo());
+  const bool fptMemo = Version() == kVersionFoxMemo || (Version() == kVersionVisual && HasMemo());
   if (ntx) return static_cast<int>(TkxLokProtocol::ClipLock);
   if (cdx || fptMemo) return static_cast<int>(TkxLokProtocol::FoxLock);
   if (mdx || Version() == kVersionDb4Memo) return static_cast<int>(TkxLokProtocol::DB4Lock);

@@ -348,8 +348,8 @@ bool KXO_DiskFile::LockExtraRegion(uint32_t offset, uint32_t length) {
 
 bool KXO_DiskFile::UnlockExtraRegion(uint32_t offset, uint32_t length) {
   lastError_ = 0;
-  const auto held = std::find(extraRegions_.begin(), extraRegions_.end(),
-                              std::make_pair(offset, length));
+  const auto held =
+      std::find(extraRegions_.begin(), extraRegions_.end(), std::make_pair(offset, length));
   if (held == extraRegions_.end()) return true;
   extraRegions_.erase(held);
   if (shared_ && handle_) lastError_ = handle_->file.Unlock(offset, length);

@@ -34,11 +34,11 @@ fs::path LegacyBin(const std::string& name) {
   return SharedDir().empty() ? fs::path() : SharedDir() / "peers" / "bin" / name;
 }
 
-#define REQUIRE_LEGACY()                                                       \
-  do {                                                                         \
-    REQUIRE_SHARED();                                                          \
-    if (!fs::exists(LegacyBin("hb-legacy")))                                   \
-      GTEST_SKIP() << "the legacy stand-in is not in the shared folder";       \
+#define REQUIRE_LEGACY()                                                 \
+  do {                                                                   \
+    REQUIRE_SHARED();                                                    \
+    if (!fs::exists(LegacyBin("hb-legacy")))                             \
+      GTEST_SKIP() << "the legacy stand-in is not in the shared folder"; \
   } while (0)
 
 // Copies fixture files of peer-harbour into `dir`, writable.
@@ -56,8 +56,8 @@ std::string ImportLines(int count) {
   std::string text;
   for (int i = 1; i <= count; ++i) {
     text += "{\"fields\": {\"ID\": " + std::to_string(kFendralIdBase + i) + ", \"NAME\": \"F" +
-            std::to_string(i) + "\", \"CITY\": \"Fendral\", \"AMOUNT\": " +
-            std::to_string(i) + ".25, \"QTY\": " + std::to_string(i % 10000) +
+            std::to_string(i) + "\", \"CITY\": \"Fendral\", \"AMOUNT\": " + std::to_string(i) +
+            ".25, \"QTY\": " + std::to_string(i % 10000) +
             ", \"BORN\": \"2001-02-03\", \"ACTIVE\": true, \"NOTES\": " +
             (i % 3 == 0 ? "\"memo " + std::to_string(i) + "\"" : std::string("null")) + "}}\n";
   }
@@ -89,9 +89,11 @@ void WaitForGrowth(const std::string& table, uintmax_t size) {
 
 std::string Legacy(const std::string& mode, const std::string& table, const std::string& rdd,
                    int count, const std::string& text, const std::vector<std::string>& indexes) {
-  std::string command = Quote(LegacyBin("hb-legacy").string()) + " " + mode + " " +
-                        Quote(table) + " " + rdd + " " + std::to_string(count) + " " + text;
-  for (const auto& index : indexes) command += " " + Quote(index);
+  // It runs in the table's folder: that is where it writes its error log.
+  std::string command = "cd " + Quote(fs::path(table).parent_path().string()) + " && " +
+                        Quote(LegacyBin("hb-legacy").string()) + " " + mode + " " + Quote(table) +
+                        " " + rdd + " " + std::to_string(count) + " " + text;
+  for (const auto& index : indexes) command.append(" ").append(Quote(index));
   return command;
 }
 
@@ -116,11 +118,10 @@ std::vector<Row> ReadRows(const std::string& table) {
     t.GetRecord(n);
     std::vector<uint8_t> memo;
     t.ReadMemo(t.FindField("NOTES")->number, memo);
-    rows.push_back({static_cast<int>(t.GetNumberByName("ID")),
-                    tolvern::TrimRight(t.GetFieldByName("NAME")),
-                    tolvern::TrimRight(t.GetFieldByName("CITY")), t.GetNumberByName("AMOUNT"),
-                    t.GetNumberByName("QTY"), std::string(memo.begin(), memo.end()),
-                    t.IsDeleted()});
+    rows.push_back(
+        {static_cast<int>(t.GetNumberByName("ID")), tolvern::TrimRight(t.GetFieldByName("NAME")),
+         tolvern::TrimRight(t.GetFieldByName("CITY")), t.GetNumberByName("AMOUNT"),
+         t.GetNumberByName("QTY"), std::string(memo.begin(), memo.end()), t.IsDeleted()});
   }
   return rows;
 }
@@ -152,8 +153,7 @@ void ExpectImportedRecords(const std::vector<Row>& rows, int count, bool renamed
 void ExpectAppendedNames(const std::vector<Row>& rows, const std::string& text, int count) {
   std::map<std::string, int> names;
   for (const Row& row : rows) ++names[row.name];
-  for (int n = 1; n <= count; ++n)
-    EXPECT_EQ(names[text + std::to_string(n)], 1) << text << n;
+  for (int n = 1; n <= count; ++n) EXPECT_EQ(names[text + std::to_string(n)], 1) << text << n;
 }
 
 // The walk (lines of `keys`) equals a fresh build's: the same keys in the same order and
@@ -194,22 +194,19 @@ void ExpectIndexesSound(const TempDir& dir, const std::string& table,
   for (const auto& file : files) {
     const std::string copy = (fresh.Path() / fs::path(file).filename()).string();
     std::string err;
-    ASSERT_EQ(RunCli("reindex " + Quote(freshTable) + " " + Quote(copy), nullptr, &err), 0)
-        << err;
+    ASSERT_EQ(RunCli("reindex " + Quote(freshTable) + " " + Quote(copy), nullptr, &err), 0) << err;
   }
   for (const auto& [file, tag] : tags) {
     SCOPED_TRACE(file + " " + tag);
     std::string out;
-    const std::string check = Quote(LegacyBin("hb-verify").string()) + " " + Quote(table) +
-                              " " + Quote(file) + (tag.empty() ? "" : " " + tag) +
-                              " --check 2>&1";
+    const std::string check = Quote(LegacyBin("hb-verify").string()) + " " + Quote(table) + " " +
+                              Quote(file) + (tag.empty() ? "" : " " + tag) + " --check 2>&1";
     EXPECT_EQ(RunCommand(check, &out), 0) << out.substr(out.size() > 2000 ? out.size() - 2000 : 0);
     const std::string tagArg = tag.empty() ? "" : " --tag " + tag;
     std::string walk, freshWalk, err;
     ASSERT_EQ(RunCli("keys " + Quote(table) + " " + Quote(file) + tagArg, &walk, &err), 0) << err;
     const std::string copy = (fresh.Path() / fs::path(file).filename()).string();
-    ASSERT_EQ(RunCli("keys " + Quote(freshTable) + " " + Quote(copy) + tagArg, &freshWalk, &err),
-              0)
+    ASSERT_EQ(RunCli("keys " + Quote(freshTable) + " " + Quote(copy) + tagArg, &freshWalk, &err), 0)
         << err;
     ExpectSameWalk(walk, freshWalk);
   }
@@ -233,7 +230,7 @@ std::vector<std::pair<std::string, std::string>> CdxTags(const std::string& tabl
 struct LegacyCase {
   const char* table;
   const char* rdd;
-  std::vector<std::string> files;  // fixture files to copy
+  std::vector<std::string> files;    // fixture files to copy
   std::vector<std::string> indexes;  // index files both sides open (besides a production CDX)
 };
 
@@ -250,9 +247,8 @@ void AppendTogether(const LegacyCase& c) {
   Background legacy(Legacy("append", table, c.rdd, kChanges, "H", indexes));
   WaitForGrowth(table, before);
   std::string err;
-  EXPECT_EQ(RunCli("import " + Quote(table) + " " + Quote(lines) + IndexArgs(indexes), nullptr,
-                   &err),
-            0)
+  EXPECT_EQ(
+      RunCli("import " + Quote(table) + " " + Quote(lines) + IndexArgs(indexes), nullptr, &err), 0)
       << err;
   EXPECT_EQ(legacy.Wait(), 0);
 
@@ -266,8 +262,8 @@ void AppendTogether(const LegacyCase& c) {
   ExpectIndexesSound(dir, table, tags);
 }
 
-const LegacyCase kClipOne{"clip.dbf", "DBFNTX", {"clip.dbf", "clip.dbt", "clip_name.ntx"},
-                          {"clip_name.ntx"}};
+const LegacyCase kClipOne{
+    "clip.dbf", "DBFNTX", {"clip.dbf", "clip.dbt", "clip_name.ntx"}, {"clip_name.ntx"}};
 const LegacyCase kClipTwo{"clip.dbf",
                           "DBFNTX",
                           {"clip.dbf", "clip.dbt", "clip_name.ntx", "clip_amount.ntx"},
@@ -305,9 +301,8 @@ void AppendWhileTheOtherRewrites(const LegacyCase& c) {
   Background legacy(Legacy("replace", table, c.rdd, kChanges, "R", indexes));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::string err;
-  EXPECT_EQ(RunCli("import " + Quote(table) + " " + Quote(lines) + IndexArgs(indexes), nullptr,
-                   &err),
-            0)
+  EXPECT_EQ(
+      RunCli("import " + Quote(table) + " " + Quote(lines) + IndexArgs(indexes), nullptr, &err), 0)
       << err;
   EXPECT_EQ(legacy.Wait(), 0);
 
@@ -422,18 +417,18 @@ void TwoImports(const FendralCase& c) {
   // Two imports of different records, started together.
   std::string first = ImportLines(kChanges), second;
   for (int i = 1; i <= kChanges; ++i) {
-    second += "{\"fields\": {\"ID\": " + std::to_string(i) + ", \"NAME\": \"S" +
-              std::to_string(i) + "\", \"CITY\": \"Second\"}}\n";
+    second += "{\"fields\": {\"ID\": " + std::to_string(i) + ", \"NAME\": \"S" + std::to_string(i) +
+              "\", \"CITY\": \"Second\"}}\n";
   }
   WriteText(dir.File("a.jsonl"), first);
   WriteText(dir.File("b.jsonl"), second);
   const std::string protocol = std::string(" --lock-protocol ") + c.protocol;
   Background other(Quote(FENDRAL_CLI) + " import " + Quote(table) + " " +
                    Quote(dir.File("b.jsonl")) + indexArgs + protocol);
-  EXPECT_EQ(RunCli("import " + Quote(table) + " " + Quote(dir.File("a.jsonl")) + indexArgs +
-                       protocol,
-                   nullptr, &err),
-            0)
+  EXPECT_EQ(
+      RunCli("import " + Quote(table) + " " + Quote(dir.File("a.jsonl")) + indexArgs + protocol,
+             nullptr, &err),
+      0)
       << err;
   EXPECT_EQ(other.Wait(), 0);
 
@@ -448,15 +443,14 @@ void TwoImports(const FendralCase& c) {
       fs::copy_file(entry.path(), fresh.Path() / entry.path().filename());
     const std::string tagArg = *c.indexTag ? std::string(" --tag ") + c.indexTag : "";
     const std::string copy = fresh.File(c.indexFile);
-    ASSERT_EQ(RunCli("reindex " + Quote(fresh.File("t.dbf")) + " " + Quote(copy), nullptr, &err),
-              0)
+    ASSERT_EQ(RunCli("reindex " + Quote(fresh.File("t.dbf")) + " " + Quote(copy), nullptr, &err), 0)
         << err;
     std::string walk, freshWalk;
     ASSERT_EQ(RunCli("keys " + Quote(table) + " " + Quote(indexes[0]) + tagArg, &walk, &err), 0)
         << err;
-    ASSERT_EQ(RunCli("keys " + Quote(fresh.File("t.dbf")) + " " + Quote(copy) + tagArg,
-                     &freshWalk, &err),
-              0)
+    ASSERT_EQ(
+        RunCli("keys " + Quote(fresh.File("t.dbf")) + " " + Quote(copy) + tagArg, &freshWalk, &err),
+        0)
         << err;
     EXPECT_EQ(std::count(walk.begin(), walk.end(), '\n'), 2 * kChanges);
     ExpectSameWalk(walk, freshWalk);
@@ -475,10 +469,9 @@ TEST(SharingBetweenFendrals, EachProtocolKeepsEveryAppend) {
 }
 
 TEST(SharingBetweenFendrals, TablesWithoutIndexKeepEveryAppend) {
-  for (const FendralCase& c : {FendralCase{"default", "dbase3", "", ""},
-                               FendralCase{"foxpro", "foxpro", "", ""},
-                               FendralCase{"clipper", "clipper", "", ""},
-                               FendralCase{"dbase4", "dbase4", "", ""}}) {
+  for (const FendralCase& c :
+       {FendralCase{"default", "dbase3", "", ""}, FendralCase{"foxpro", "foxpro", "", ""},
+        FendralCase{"clipper", "clipper", "", ""}, FendralCase{"dbase4", "dbase4", "", ""}}) {
     SCOPED_TRACE(c.protocol);
     TwoImports(c);
   }
@@ -496,8 +489,7 @@ TEST(SharingWithLegacy, ShareModesOfTheOtherProgramAreRespected) {
     // The other program has the table open shared: an exclusive command is refused
     // before anything changes; a shared one works.
     std::string out;
-    Background hold(Quote(LegacyBin("hb-legacy").string()) + " hold " + Quote(table) +
-                    " DBFNTX 3 shared");
+    Background hold(Legacy("hold", table, "DBFNTX", 3, "shared", {}));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::string err;
     EXPECT_EQ(RunCli("pack " + Quote(table), nullptr, &err), 1);
@@ -508,8 +500,7 @@ TEST(SharingWithLegacy, ShareModesOfTheOtherProgramAreRespected) {
   EXPECT_TRUE(ReadBytes(table) == bytes) << "the refused pack changed the table";
   {
     // The other program holds it exclusively: even a shared open is refused.
-    Background hold(Quote(LegacyBin("hb-legacy").string()) + " hold " + Quote(table) +
-                    " DBFNTX 3 exclusive");
+    Background hold(Legacy("hold", table, "DBFNTX", 3, "exclusive", {}));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::string err;
     EXPECT_EQ(RunCli("dump " + Quote(table), nullptr, &err), 1);

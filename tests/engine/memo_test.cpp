@@ -878,8 +878,7 @@ TEST_F(MemoTest, SharedMemoWritesUnderTheMemoLock) {
     int protocol;
     uint64_t held;  // a byte inside the memo lock region of the protocol
   };
-  for (const Case c :
-       {Case{0, 0}, Case{3, 0}, Case{1, 0xEFFFFFFF}, Case{2, 1000000000}}) {
+  for (const Case c : {Case{0, 0}, Case{3, 0}, Case{1, 0xEFFFFFFF}, Case{2, 1000000000}}) {
     SCOPED_TRACE(c.protocol);
     const std::string path = File("s.fpt", FptFile(8, 64));
     KXobjFXMemo20 memo(nullptr, 0xF5, true, true, path);

@@ -3,12 +3,11 @@
 // lock waits that end in the lock error instead of writing without the lock or waiting
 // for ever.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
@@ -142,7 +141,7 @@ std::string MakeTable(const TempDir& dir, const std::string& file, int rows, cha
   KXO_dBHandler table(path, true, false);
   for (int i = 1; i <= rows; ++i) {
     table.BlankRecord();
-    table.PutFieldByName("NAME", "N" + std::to_string(i));
+    table.PutFieldByName("NAME", std::string("N").append(std::to_string(i)));
     table.PutNumberByName("AGE", i);
     table.AppendRecord();
   }
@@ -177,14 +176,14 @@ TEST(LockRegions, EachProtocolTakesTheRegionsOfItsPrograms) {
   const std::vector<RegionCase> cases = {
       {"clipper", '3', "t.ntx", "", kClip, Held(1000000005, 1), Held(1000000000, 1),
        Held(1000000000, 1000000000), Held(1000000000, 1)},
-      {"foxpro with cdx", 'F', "t.cdx", "NAME", kFox, Held(0x7FFFFFFE - 5, 1),
-       Held(0x7FFFFFFE, 1), Held(0x40000000, 0x3FFFFFFF), Held(0x7FFFFFFE, 1)},
+      {"foxpro with cdx", 'F', "t.cdx", "NAME", kFox, Held(0x7FFFFFFE - 5, 1), Held(0x7FFFFFFE, 1),
+       Held(0x40000000, 0x3FFFFFFF), Held(0x7FFFFFFE, 1)},
       {"foxpro without index", 'F', "", "", kFox, Held(0x40000000, 1), Held(0x40000000, 1),
        Held(0x40000000, 0x3FFFFFFF), Seen{}, true},
-      {"default with ntx", '3', "t.ntx", "", kDefault, Held(0x7FFFFFFE - 5, 1),
-       Held(0x7FFFFFFE, 1), Held(0x40000000, 0x3FFFFFFF), Held(0x7FFFFFFE, 1)},
-      {"default without index", '3', "", "", kDefault, Held(0x40000000, 1),
-       Held(0x40000000, 1), Held(0x40000000, 0x3FFFFFFF), Seen{}, true},
+      {"default with ntx", '3', "t.ntx", "", kDefault, Held(0x7FFFFFFE - 5, 1), Held(0x7FFFFFFE, 1),
+       Held(0x40000000, 0x3FFFFFFF), Held(0x7FFFFFFE, 1)},
+      {"default without index", '3', "", "", kDefault, Held(0x40000000, 1), Held(0x40000000, 1),
+       Held(0x40000000, 0x3FFFFFFF), Seen{}, true},
       {"dbase4 with mdx", '4', "t.mdx", "NAME", kDb4, Held(0xEFFFFFF9, 1), Held(0xEFFFFFFF, 1),
        Held(0x40000000, 0xB0000000), Held(0xEFFFFFFE, 2)},
   };
