@@ -657,6 +657,12 @@ KXO_dBaseDBF::HeaderInfo KXO_dBaseDBF::GetHeaderInfo() {
   return info;
 }
 
+uint32_t KXO_dBaseDBF::HeaderRecordCount() const {
+  return ByteReader(header_.data(), header_.size()).U32LE(4);
+}
+
+uint8_t KXO_dBaseDBF::HeaderFlags() const { return header_[28]; }
+
 KXobjMemo* KXO_dBaseDBF::OpenMemo() {
   if (!memo_) {
     memo_ = MakeMemo(this);

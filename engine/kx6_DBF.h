@@ -181,6 +181,10 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   void SetProductionIndexFlag(bool on);
   bool ContainerFlag() const { return container_; }
   uint8_t CodePageMark() const { return header_[kLanguageMarkOffset]; }
+  // The record count the header states (RecordCount comes from the file size) and its
+  // flags byte (1 production index, 2 memo, 4 container), as read or last written.
+  uint32_t HeaderRecordCount() const;
+  uint8_t HeaderFlags() const;
   const std::array<uint8_t, kDbfHeaderSize>& HeaderImage() const { return header_; }
   const std::vector<uint8_t>& Descriptors() const { return descriptors_; }
   uint8_t State() const { return state_; }

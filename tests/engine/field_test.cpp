@@ -1043,5 +1043,98 @@ TEST(FieldFixtures, ValuesAgreeWithPerlXBase) {
   }
 }
 
+// --- typed values ----------------------------------------------------------------------
+
+TEST_F(FieldTest, TypedValuesKeepStoredNumberTextAndNameWhatIsNoValue) {
+  TkxFieldValue v;
+  table_->ReadFieldValue(kName, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kText);
+  EXPECT_EQ(v.text, "ABC");
+  table_->ReadFieldValue(kAmount, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kNumber);
+  EXPECT_EQ(v.text, "12.50") << "the stored digits, trailing zero kept";
+  table_->ReadFieldValue(kBorn, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kDate);
+  EXPECT_EQ(v.text, "20211231");
+  table_->ReadFieldValue(kOk, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kLogical);
+  EXPECT_TRUE(v.logical);
+  table_->ReadFieldValue(kNote, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kMemo);
+
+  table_->GetRecord(2);
+  table_->ReadFieldValue(kQty, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kNull) << "a blank number";
+  table_->ReadFieldValue(kOk, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kNull) << "'?' is neither true nor false";
+  table_->ReadFieldValue(kNote, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kNull);
+  table_->PutField(kRate, "  +7.");
+  table_->ReadFieldValue(kRate, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kNumber);
+  EXPECT_EQ(v.text, "7") << "other notations in their shortest form";
+  table_->PutField(kRate, "1,5");
+  table_->ReadFieldValue(kRate, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kInvalid);
+  EXPECT_EQ(v.text, "1,5");
+  EXPECT_STREQ(v.reason, "not a number");
+  table_->PutField(kBorn, "2021-1-1");
+  table_->ReadFieldValue(kBorn, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kInvalid);
+  EXPECT_STREQ(v.reason, "not a date");
+}
+
+TEST_F(FieldTest, NumberTextIsStoredDigitForDigitOrRounded) {
+  EXPECT_TRUE(table_->PutNumberText(kAmount, "3"));
+  EXPECT_EQ(RawField(kAmount), " 3.00");
+  EXPECT_TRUE(table_->PutNumberText(kAmount, "-0.125"));
+  EXPECT_EQ(RawField(kAmount), "-0.13") << "more decimals than the field: rounded";
+  EXPECT_TRUE(table_->PutNumberText(kAmount, "123.4"))
+      << "fewer decimals that fit only as given stay as given";
+  EXPECT_EQ(RawField(kAmount), "123.4");
+  EXPECT_TRUE(table_->PutNumberText(kQty, "1e2"));
+  EXPECT_EQ(RawField(kQty), "100");
+  EXPECT_EQ(ErrorText([&] { table_->PutNumberText(kAmount, "1234.5"); }),
+            "Number too large to fit in field - 1234.50 - AMOUNT");
+  EXPECT_EQ(RawField(kAmount), "123.4") << "a refused number leaves the field as it was";
+  CapturedErrors errors;
+  EXPECT_FALSE(table_->PutNumberText(kAmount, "x"));
+  EXPECT_FALSE(table_->PutNumberText(kName, "1"));
+  ASSERT_EQ(errors.Log().size(), 2u);
+  EXPECT_EQ(errors.Log()[0].code, ErrFieldType);
+}
+
+TEST_F(VisualFieldTest, TypedBinaryValuesAndExactCurrency) {
+  TkxFieldValue v;
+  table_->ReadFieldValue(kId, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kNumber);
+  EXPECT_EQ(v.text, "-5");
+  table_->ReadFieldValue(kPrice, v);
+  EXPECT_EQ(v.text, "-0.0001");
+  table_->ReadFieldValue(kRate, v);
+  EXPECT_EQ(v.text, "3.25");
+  table_->ReadFieldValue(kStamp, v);
+  ASSERT_EQ(v.kind, TkxValueKind::kTimestamp);
+  EXPECT_EQ(v.day, GlobalDateConverter().EncodeDay(2022, 1, 1));
+  EXPECT_EQ(v.ms, ((12 * 60 + 34) * 60 + 56) * 1000);
+  table_->ReadFieldValue(kNotes, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kMemo);
+  table_->ReadFieldValue(kNulls, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kRaw);
+  table_->GetRecord(2);
+  table_->ReadFieldValue(kStamp, v);
+  EXPECT_EQ(v.kind, TkxValueKind::kNull) << "blank day and zero time";
+
+  EXPECT_TRUE(table_->PutNumberText(kPrice, "922337203685.4775"));
+  EXPECT_EQ(RawField(kPrice), Le64(9223372036854775)) << "exact, no binary rounding";
+  EXPECT_TRUE(table_->PutNumberText(kId, "-7"));
+  EXPECT_EQ(RawField(kId), Le32(-7));
+  EXPECT_THROW(table_->PutNumberText(kId, "1.5"), ETolvernError);
+  EXPECT_EQ(RawField(kId), Le32(-7));
+  EXPECT_TRUE(table_->PutTimestamp(kStamp, 2459581, 1000));
+  EXPECT_EQ(RawField(kStamp), Le32(2459581) + Le32(1000));
+  EXPECT_THROW(table_->PutTimestamp(kStamp, 2459581, 86400000), ETolvernError);
+}
+
 }  // namespace
 }  // namespace tolvern
