@@ -263,6 +263,9 @@ void TDataSet::WriteFieldValue(TField& field, const QVariant& value) {
     if (state == dsCalcFields) DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
     if (field.ReadOnly() && state != dsSetKey && state != dsFilter)
       DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field.DisplayLabel()));
+  } else if (state == dsSetKey) {
+    DatabaseError(QStringLiteral("Field '%1' is not indexed and cannot be modified")
+                      .arg(field.DisplayLabel()));
   } else if (field.calcIndex_ < 0) {
     DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field.DisplayLabel()));
   }

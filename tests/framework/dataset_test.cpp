@@ -550,3 +550,31 @@ TEST(DataSetControls, DisabledControlsHearOneChangeAtTheEnd) {
 
 }  // namespace
 }  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+TEST(DataSetSetKey, KeyValuesGoToTheirOwnBufferAndLeaveTheRecordAlone) {
+  VectorDataSet ds;
+  ds.Fill(2);
+  ds.AddField(std::make_unique<TIntegerField>("CALC")).SetFieldKind(fkCalculated);
+  ds.Open();
+  ds.SetKey();
+  EXPECT_EQ(ds.State(), dsSetKey);
+  EXPECT_TRUE(ds.FieldByName("ID")->IsNull());  // fields show the empty key buffer
+  ds.FieldByName("ID")->SetAsInteger(2);
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 2);
+  try {
+    ds.FieldByName("CALC")->SetAsInteger(1);
+    FAIL();
+  } catch (const EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "Field 'CALC' is not indexed and cannot be modified");
+  }
+  ds.Cancel();
+  EXPECT_EQ(ds.State(), dsBrowse);
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 1);
+  EXPECT_EQ(ds.rows[0].values[0].toInt(), 1);
+}
+
+}  // namespace
+}  // namespace fendral::test
