@@ -340,7 +340,12 @@ void TDataSet::SetBufferCount(int count) {
   while (buffers_.size() < wanted) buffers_.push_back(AllocRecordBuffer());
   bufferCount_ = count;
   if (!tempBuffer_) tempBuffer_ = AllocRecordBuffer();
-  if (Active() && bufferedCount_ > 0) GetNextRecords();
+  if (Active() && bufferedCount_ > 0 && bufferedCount_ < bufferCount_) {
+    // A larger window shows the records after the current one, then those before it.
+    GetNextRecords();
+    GetPriorRecords();
+    DataEvent(deDataSetChange);
+  }
 }
 
 void TDataSet::MoveBuffer(int from, int to) {
@@ -414,6 +419,7 @@ bool TDataSet::FilterAccepts(TRecordBuffer& buffer) {
 bool TDataSet::GetNextRecord() {
   if (bufferedCount_ > 0 && currentRecord_ != bufferedCount_ - 1) {
     TRecordBuffer& last = *buffers_[static_cast<size_t>(bufferedCount_ - 1)];
+    if (last.BookmarkFlag != bfCurrent) return false;  // nothing follows an appended record
     InternalSetToRecord(last);
     currentRecord_ = bufferedCount_ - 1;
   }
@@ -441,6 +447,7 @@ bool TDataSet::GetNextRecord() {
 
 bool TDataSet::GetPriorRecord() {
   if (bufferedCount_ > 0 && currentRecord_ != 0) {
+    if (buffers_[0]->BookmarkFlag != bfCurrent) return false;
     InternalSetToRecord(*buffers_[0]);
     currentRecord_ = 0;
   }
@@ -670,7 +677,14 @@ void TDataSet::Edit() {
   UpdateCursorPos();
   RunWithErrorEvent(OnEditError, [this] {
     InternalEdit();
-    ReadCurrentRecord(*buffers_[static_cast<size_t>(activeRecord_)]);
+    // Edit the record as it is now (another program may have changed it); when it cannot
+    // be read, the edit is undone so no lock stays behind.
+    try {
+      ReadCurrentRecord(*buffers_[static_cast<size_t>(activeRecord_)]);
+    } catch (...) {
+      InternalCancel();
+      throw;
+    }
   });
   SetState(dsEdit);
   DataEvent(deRecordChange);
@@ -682,8 +696,10 @@ void TDataSet::BeginInsertAppend(bool append) {
   if (!CanModify()) DatabaseError(QStringLiteral("Cannot modify a read-only dataset"));
   DoEvent(BeforeInsert);
   DoBeforeScroll();
+  insertAnchor_.clear();
   if (!append) {
     UpdateCursorPos();
+    insertAnchor_ = GetBookmark();
     const int at = bufferedCount_ == 0 ? 0 : activeRecord_;
     MoveBuffer(bufferCount_, at);  // the spare becomes the new buffer
     if (bufferedCount_ < bufferCount_) ++bufferedCount_;
@@ -781,11 +797,22 @@ void TDataSet::Cancel() {
   const bool inserting = state_ == dsInsert;
   InternalCancel();
   if (inserting) {
-    // Drop the new buffer. The cursor still stands where the insert began: on the record
-    // the new one was to precede, or after the last record for an append; the window is
-    // rebuilt from there with the current row where it was.
+    // Drop the new buffer and go back to the record the new one was to precede, or after
+    // the last record for an append; the window is rebuilt from there with the current row
+    // where it was.
     MoveBuffer(activeRecord_, bufferCount_);
     currentRecord_ = -1;
+    const TBookmark anchor = std::exchange(insertAnchor_, TBookmark());
+    bool placed = false;
+    if (!anchor.isEmpty() && BookmarkValid(anchor)) {
+      try {
+        InternalGotoBookmark(anchor);
+        placed = true;
+      } catch (const std::exception&) {
+        // The record is gone meanwhile: fall back to the end.
+      }
+    }
+    if (!placed) InternalLast();
   } else {
     currentRecord_ = -1;
     UpdateCursorPos();

@@ -112,6 +112,7 @@ class TDataSet {
 
   // --- Opening and closing
   void Open();
+  // Drops an unposted edit or insert (InternalCancel runs, no events), then closes.
   void Close();
   bool Active() const { return state_ != dsInactive; }
   void SetActive(bool active);
@@ -383,6 +384,7 @@ class TDataSet {
   std::vector<std::unique_ptr<TRecordBuffer>> buffers_;  // bufferCount_ + 1 spare
   std::unique_ptr<TRecordBuffer> tempBuffer_;    // calc/filter/key work buffer
   TRecordBuffer* stateBuffer_ = nullptr;         // buffer of dsCalcFields/dsFilter/dsSetKey
+  TBookmark insertAnchor_;                       // record an Insert went before
   std::vector<TDataSource*> dataSources_;
 };
 

@@ -578,3 +578,51 @@ TEST(DataSetSetKey, KeyValuesGoToTheirOwnBufferAndLeaveTheRecordAlone) {
 
 }  // namespace
 }  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+TEST(DataSetWindow, GrowingTheWindowAtTheEndShowsTheRecordsBefore) {
+  VectorDataSet ds;
+  ds.Fill(10);
+  TDataSource source(&ds);
+  RecordingLink grid;
+  grid.SetDataSource(&source);
+  ds.Open();
+  ds.Last();
+  grid.SetBufferCount(4);
+  EXPECT_EQ(grid.RowIds(), (std::vector<int>{7, 8, 9, 10}));
+  EXPECT_EQ(Id(ds), 10);
+  EXPECT_EQ(grid.ActiveRecord(), 3);
+}
+
+TEST(DataSetWindow, GrowingTheWindowDuringAnAppendKeepsTheNewRecord) {
+  VectorDataSet ds;
+  ds.Fill(10);
+  TDataSource source(&ds);
+  RecordingLink grid;
+  grid.SetBufferCount(2);
+  grid.SetDataSource(&source);
+  ds.Open();
+  ds.Append();
+  ds.FieldByName("ID")->SetAsInteger(11);
+  grid.SetBufferCount(5);
+  EXPECT_EQ(ds.State(), dsInsert);
+  EXPECT_EQ(Id(ds), 11);
+  ds.Post();
+  EXPECT_EQ(grid.RowIds(), (std::vector<int>{7, 8, 9, 10, 11}));
+  // Cancelling after the window moved underneath returns to the right record.
+  ds.Append();
+  grid.SetBufferCount(7);
+  ds.Cancel();
+  EXPECT_EQ(Id(ds), 11);
+  ds.SetRecNo(3);
+  ds.Insert();
+  grid.SetBufferCount(9);
+  ds.Cancel();
+  EXPECT_EQ(Id(ds), 3);
+  EXPECT_EQ(ds.rows.size(), 11u);
+}
+
+}  // namespace
+}  // namespace fendral::test
