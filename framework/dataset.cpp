@@ -331,7 +331,8 @@ void TDataSet::SetBufferCount(int count) {
     if (currentRecord_ < 0 || currentRecord_ >= count) currentRecord_ = -1;
     bufferedCount_ = std::min(bufferedCount_ - delta, count);
     for (TDataSource* source : dataSources_)
-      for (TDataLink* link : source->links_) link->firstRecord_ = std::max(0, link->firstRecord_ - delta);
+      for (TDataLink* link : source->links_)
+        link->firstRecord_ = std::max(0, link->firstRecord_ - delta);
   }
   const size_t wanted = static_cast<size_t>(count) + 1;  // one spare
   // Swap the spare to its new place before resizing.
@@ -499,15 +500,15 @@ void TDataSet::Resync(int mode) {
     if (GetRecord(spare, gmCurrent, false) != grOK)
       DatabaseError(QStringLiteral("Record not found"));
   } else if (GetRecord(spare, gmCurrent, false) != grOK &&
-             GetRecord(spare, gmNext, false) != grOK &&
-             GetRecord(spare, gmPrior, false) != grOK) {
+             GetRecord(spare, gmNext, false) != grOK && GetRecord(spare, gmPrior, false) != grOK) {
     ClearBuffers();
     DataEvent(deDataSetChange);
     return;
   }
   spare.BookmarkFlag = bfCurrent;
   CalculateFields(spare);
-  int before = (mode & rmCenter) ? (bufferCount_ - 1) / 2 : std::min(activeRecord_, bufferCount_ - 1);
+  int before =
+      (mode & rmCenter) ? (bufferCount_ - 1) / 2 : std::min(activeRecord_, bufferCount_ - 1);
   MoveBuffer(bufferCount_, 0);
   ActivateBuffers();
   while (before > 0 && GetPriorRecord()) --before;
@@ -649,8 +650,7 @@ int TDataSet::CompareBookmarks(const TBookmark& a, const TBookmark& b) const {
 
 // ---------------------------------------------------------------- editing
 
-void TDataSet::RunWithErrorEvent(const TDataSetErrorEvent& event,
-                                 const std::function<void()>& op) {
+void TDataSet::RunWithErrorEvent(const TDataSetErrorEvent& event, const std::function<void()>& op) {
   for (;;) {
     try {
       op();
@@ -708,8 +708,8 @@ void TDataSet::BeginInsertAppend(bool append) {
     activeRecord_ = at;
     if (bufferedCount_ == 1) bof_ = eof_ = false;
     // The cursor's record moved one row down (or out of the window).
-    currentRecord_ = currentRecord_ >= 0 && currentRecord_ + 1 < bufferedCount_ ? currentRecord_ + 1
-                                                                               : -1;
+    currentRecord_ =
+        currentRecord_ >= 0 && currentRecord_ + 1 < bufferedCount_ ? currentRecord_ + 1 : -1;
     InitRecord(*buffers_[static_cast<size_t>(at)]);
   } else {
     ClearBuffers();
@@ -1019,8 +1019,7 @@ bool TDataSet::ScanFor(const QString& keyFields, const QVariant& keyValues,
   return false;
 }
 
-bool TDataSet::Locate(const QString& keyFields, const QVariant& keyValues,
-                      TLocateOptions options) {
+bool TDataSet::Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) {
   CheckBrowseMode();
   if (IsEmpty()) return false;
   DoBeforeScroll();

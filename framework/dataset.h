@@ -79,15 +79,15 @@ using TLocateOptions = int;  // or-ed TLocateOption values
 
 // Notifications the dataset sends to its data sources and links.
 enum TDataEvent {
-  deFieldChange,       // info: the TField that changed
-  deRecordChange,      // the active record's values changed (info: field or null)
-  deDataSetChange,     // the whole window changed (open, refresh, resync)
-  deDataSetScroll,     // the window moved; info: distance the active record moved
-  deLayoutChange,      // fields were added, removed, shown or hidden
-  deUpdateRecord,      // links must write pending edits into the fields (before post)
-  deUpdateState,       // the state changed
-  deCheckBrowseMode,   // the dataset is about to leave its position
-  deFocusControl,      // info: the TField whose control should take the focus
+  deFieldChange,      // info: the TField that changed
+  deRecordChange,     // the active record's values changed (info: field or null)
+  deDataSetChange,    // the whole window changed (open, refresh, resync)
+  deDataSetScroll,    // the window moved; info: distance the active record moved
+  deLayoutChange,     // fields were added, removed, shown or hidden
+  deUpdateRecord,     // links must write pending edits into the fields (before post)
+  deUpdateState,      // the state changed
+  deCheckBrowseMode,  // the dataset is about to leave its position
+  deFocusControl,     // info: the TField whose control should take the focus
 };
 
 // A bookmark identifies a record of the dataset; its bytes are the concrete dataset's
@@ -188,7 +188,7 @@ class TDataSet {
   void UpdateFieldDefs();
   int FieldCount() const { return static_cast<int>(fields_.size()); }
   TField* Field(int index) const { return fields_.at(static_cast<size_t>(index)).get(); }
-  TField* FindField(const QString& name) const;  // ignoring case; null when absent
+  TField* FindField(const QString& name) const;    // ignoring case; null when absent
   TField* FieldByName(const QString& name) const;  // raises "Field '%s' not found"
   // Field of the given 1-based FieldNo; null when absent.
   TField* FieldByNumber(int fieldNo) const;
@@ -212,8 +212,7 @@ class TDataSet {
   // --- Searching. The defaults walk the records (controls disabled) comparing field values
   // as text; concrete datasets may use an index. `keyFields` names one or more fields
   // separated by ";", `keyValues` holds one value or a QVariantList of them.
-  virtual bool Locate(const QString& keyFields, const QVariant& keyValues,
-                      TLocateOptions options);
+  virtual bool Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options);
   // Value of `resultFields` (one name, or a QVariantList for several) in the first record
   // matching exactly; invalid QVariant when none. Does not move the current record.
   virtual QVariant Lookup(const QString& keyFields, const QVariant& keyValues,
@@ -393,12 +392,12 @@ class TDataSet {
   int bufferedCount_ = 0;
   int calcFieldCount_ = 0;
   TFieldDefs fieldDefs_;
-  std::vector<std::unique_ptr<TField>> fields_;  // default fields first, then persistent
-  std::vector<bool> defaultField_;               // parallel to fields_
+  std::vector<std::unique_ptr<TField>> fields_;          // default fields first, then persistent
+  std::vector<bool> defaultField_;                       // parallel to fields_
   std::vector<std::unique_ptr<TRecordBuffer>> buffers_;  // bufferCount_ + 1 spare
-  std::unique_ptr<TRecordBuffer> tempBuffer_;    // calc/filter/key work buffer
-  mutable TRecordBuffer* stateBuffer_ = nullptr;  // buffer of dsCalcFields/dsFilter/dsSetKey
-  TBookmark insertAnchor_;                       // record an Insert went before
+  std::unique_ptr<TRecordBuffer> tempBuffer_;            // calc/filter/key work buffer
+  mutable TRecordBuffer* stateBuffer_ = nullptr;         // buffer of dsCalcFields/dsFilter/dsSetKey
+  TBookmark insertAnchor_;                               // record an Insert went before
   std::vector<TDataSource*> dataSources_;
 };
 

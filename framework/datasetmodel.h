@@ -62,9 +62,9 @@ class TDataSetModel : public QAbstractTableModel {
   class Link;
   friend class Link;
 
-  void Rebuild();          // new reader, columns and rows
-  void RowsChanged();      // records changed: reread, keep the columns
-  void CurrentChanged();   // the current record moved or changed
+  void Rebuild();         // new reader, columns and rows
+  void RowsChanged();     // records changed: reread, keep the columns
+  void CurrentChanged();  // the current record moved or changed
   void ReportError(const std::exception& error) const;
   const TRecordBuffer* RowBuffer(int row) const;  // cached read of a row, null when gone
   QVariant CellData(const TRecordBuffer& buffer, const TField& field, int role) const;

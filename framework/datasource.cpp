@@ -74,8 +74,7 @@ void TDataSource::NotifyDataEvent(TDataEvent event, const void* info) {
   switch (event) {
     case deFieldChange:
     case deRecordChange:
-      if (OnDataChange)
-        OnDataChange(*this, const_cast<TField*>(static_cast<const TField*>(info)));
+      if (OnDataChange) OnDataChange(*this, const_cast<TField*>(static_cast<const TField*>(info)));
       break;
     case deDataSetChange:
     case deDataSetScroll:
@@ -262,8 +261,8 @@ void TFieldDataLink::SetFieldName(const QString& name) {
 
 void TFieldDataLink::UpdateField() {
   TDataSet* dataSet = DataSet();
-  TField* field = Active() && dataSet && !fieldName_.isEmpty() ? dataSet->FindField(fieldName_)
-                                                               : nullptr;
+  TField* field =
+      Active() && dataSet && !fieldName_.isEmpty() ? dataSet->FindField(fieldName_) : nullptr;
   if (field != field_) {
     field_ = field;
     modified_ = false;

@@ -54,12 +54,12 @@ class TMemTable : public TDataSet {
 
  private:
   struct Row {
-    quint64 id;                   // stable identity, the row's bookmark
-    std::vector<QVariant> values; // by FieldNo - 1
+    quint64 id;                    // stable identity, the row's bookmark
+    std::vector<QVariant> values;  // by FieldNo - 1
   };
-  int FindRow(quint64 id) const;        // index in rows_, -1 when gone
+  int FindRow(quint64 id) const;  // index in rows_, -1 when gone
   int SortedPosition(const QVariant& key, int skip) const;
-  int KeyColumn() const;                // -1 when unordered
+  int KeyColumn() const;  // -1 when unordered
   void SortRows();
 
   std::vector<Row> rows_;

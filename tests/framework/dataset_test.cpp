@@ -329,9 +329,7 @@ TEST(DataSetEditing, PostErrorEventDecidesFailRetryOrAbort) {
   EXPECT_EQ(ds.State(), dsBrowse);
   EXPECT_EQ(ds.rows[0].values[1].toString(), "A");
 
-  ds.OnPostError = [](TDataSet&, const std::exception&, TDataAction& action) {
-    action = daAbort;
-  };
+  ds.OnPostError = [](TDataSet&, const std::exception&, TDataAction& action) { action = daAbort; };
   ds.Edit();
   ds.FieldByName("NAME")->SetAsString("B");
   ds.failPost = true;
@@ -374,9 +372,9 @@ TEST(DataSetEvents, OperationsRaiseTheirEventsInOrder) {
   log.clear();
   ds.Append();
   ds.Cancel();
-  EXPECT_EQ(log, (std::vector<std::string>{"BeforeInsert", "BeforeScroll", "OnNewRecord",
-                                           "AfterInsert", "AfterScroll", "BeforeCancel",
-                                           "AfterCancel"}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert",
+                                      "AfterScroll", "BeforeCancel", "AfterCancel"}));
   log.clear();
   ds.Delete();
   EXPECT_EQ(log, (std::vector<std::string>{"BeforeDelete", "BeforeScroll", "AfterDelete",

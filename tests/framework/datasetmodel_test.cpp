@@ -1,8 +1,9 @@
 // The grid model: rows read through the row reader without moving the current record,
 // following the current record, editing through the dataset.
+#include "datasetmodel.h"
+
 #include <gtest/gtest.h>
 
-#include "datasetmodel.h"
 #include "vector_dataset.h"
 
 namespace fendral::test {

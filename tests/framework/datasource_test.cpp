@@ -55,8 +55,8 @@ TEST(DataLink, HearsEditingRecordAndScrollChanges) {
   ds.Edit();
   ds.FieldByName("NAME")->SetAsString("x");
   ds.Post();
-  EXPECT_EQ(grid.log, (Log{"editing", "record -", "record NAME", "update", "not editing",
-                           "changed"}));
+  EXPECT_EQ(grid.log,
+            (Log{"editing", "record -", "record NAME", "update", "not editing", "changed"}));
   grid.Clear();
   ds.First();
   EXPECT_EQ(grid.log, (Log{"changed"}));

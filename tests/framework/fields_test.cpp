@@ -118,8 +118,9 @@ TEST_F(FieldsTest, EachTypeRefusesTextThatIsNotOneOfItsValues) {
   ExpectRefused("NAME", "eleven chars",
                 "'eleven chars' is too long for field 'NAME' (at most 10 characters)");
   F("NAME").SetDisplayLabel("Customer");
-  ExpectRefused("NAME", "much too long", "'much too long' is too long for field 'Customer' (at "
-                                         "most 10 characters)");
+  ExpectRefused("NAME", "much too long",
+                "'much too long' is too long for field 'Customer' (at "
+                "most 10 characters)");
 }
 
 TEST_F(FieldsTest, IntegerRangesFollowTheType) {
