@@ -75,8 +75,15 @@ void TDataSet::Open() {
   OpenCursor();
   SetState(dsBrowse);
   ClearBuffers();
-  InternalFirst();
-  GetNextRecords();
+  try {
+    InternalFirst();
+    GetNextRecords();
+  } catch (...) {
+    // A dataset whose first records cannot be read does not stay open half-working.
+    SetState(dsInactive);
+    CloseCursor();
+    throw;
+  }
   bof_ = true;
   eof_ = bufferedCount_ == 0;
   DataEvent(deDataSetChange);
@@ -135,6 +142,12 @@ void TDataSet::CheckActive() const {
 void TDataSet::CheckInactive() const {
   if (state_ != dsInactive)
     DatabaseError(QStringLiteral("Cannot perform this operation on an open dataset"));
+}
+
+TDataSetState TDataSet::SetTempState(TDataSetState state) {
+  const TDataSetState saved = state_;
+  state_ = state;
+  return saved;
 }
 
 void TDataSet::SetState(TDataSetState state) {

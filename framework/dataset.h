@@ -334,6 +334,11 @@ class TDataSet {
   void CursorPosChanged() { currentRecord_ = -1; }
   // Changes the state and notifies.
   void SetState(TDataSetState state);
+  // Enters a state for the length of a callback without notifying anyone (for example
+  // dsFilter while an engine hook runs); answers the state to hand to RestoreState. Fields
+  // keep reading the buffer they read before.
+  TDataSetState SetTempState(TDataSetState state);
+  void RestoreState(TDataSetState saved) { state_ = saved; }
   // Marks the active record changed (set by field writes).
   void SetModified(bool modified) { modified_ = modified; }
   // Raise an event when it is set (for moves a concrete dataset makes itself, for example a

@@ -624,3 +624,39 @@ TEST(DataSetWindow, GrowingTheWindowDuringAnAppendKeepsTheNewRecord) {
 
 }  // namespace
 }  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+// A dataset whose records cannot be read: opening fails cleanly and can be retried.
+class BrokenDataSet : public VectorDataSet {
+ public:
+  bool broken = true;
+
+ protected:
+  TGetResult GetRecord(TRecordBuffer& buffer, TGetMode mode, bool doCheck) override {
+    if (broken) DatabaseError("Record 1 is damaged");
+    return VectorDataSet::GetRecord(buffer, mode, doCheck);
+  }
+};
+
+TEST(DataSetOpen, AnUnreadableFirstRecordLeavesTheDatasetClosed) {
+  BrokenDataSet ds;
+  ds.Fill(3);
+  TDataSource source(&ds);
+  RecordingLink link;
+  link.SetDataSource(&source);
+  bool afterOpen = false;
+  ds.AfterOpen = [&](TDataSet&) { afterOpen = true; };
+  EXPECT_THROW(ds.Open(), EDatabaseError);
+  EXPECT_FALSE(ds.Active());
+  EXPECT_FALSE(link.Active());
+  EXPECT_FALSE(afterOpen);
+  EXPECT_EQ(ds.FieldCount(), 0);
+  ds.broken = false;
+  ds.Open();
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 1);
+}
+
+}  // namespace
+}  // namespace fendral::test
