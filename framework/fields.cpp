@@ -618,6 +618,8 @@ QVariant TDateTimeField::ParseText(const QString& text) const {
   const QString t = text.trimmed();
   const QDateTime iso = QDateTime::fromString(t, Qt::ISODateWithMs);
   if (iso.isValid()) return iso;
+  // A date alone (whose format may itself contain blanks) stands for its midnight.
+  if (const QDate whole = ParseDate(t, displayFormat_); whole.isValid()) return whole.startOfDay();
   const qsizetype space = t.lastIndexOf(QLatin1Char(' '));
   const QString datePart = space < 0 ? t : t.left(space).trimmed();
   const QString timePart = space < 0 ? QString() : t.mid(space + 1);

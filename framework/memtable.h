@@ -4,7 +4,8 @@
 // whose key changed moves to its place, after rows with an equal key; a row whose key did
 // not change stays where it is. Everything a dataset offers works on it: navigation,
 // Edit/Insert/Append/Post/Cancel/Delete, OnNewRecord, AfterInsert, AfterDelete, RecNo
-// (1-based position), RecordCount, FieldValue by name, data sources and grids.
+// (1-based position), RecordCount, FieldValue by name, data sources and grids. The rows
+// live while the table is open: Open starts empty, Close discards them.
 #pragma once
 
 #include <QString>
