@@ -795,7 +795,13 @@ void TDataSet::Post() {
     UpdateCursorPos();
   } else if (!insertAnchor_.isEmpty() && ActiveBuffer()->BookmarkFlag == bfInserted) {
     // Row readers may have moved the cursor meanwhile: the new record goes before its anchor.
-    InternalGotoBookmark(insertAnchor_);
+    // An anchor that is gone (deleted by another program) must not stop the post; the
+    // record is then placed wherever the dataset puts records without one.
+    try {
+      InternalGotoBookmark(insertAnchor_);
+    } catch (const std::exception&) {
+      insertAnchor_.clear();
+    }
   }
   RunWithErrorEvent(OnPostError, [this] { InternalPost(); });
   insertAnchor_.clear();

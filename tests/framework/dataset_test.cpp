@@ -660,3 +660,22 @@ TEST(DataSetOpen, AnUnreadableFirstRecordLeavesTheDatasetClosed) {
 
 }  // namespace
 }  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+TEST(DataSetEditing, ANewRecordIsPostedEvenWhenItsAnchorWentAway) {
+  VectorDataSet ds;
+  ds.Fill(3);
+  ds.Open();
+  ds.Next();
+  ds.Insert();
+  ds.FieldByName("ID")->SetAsInteger(9);
+  ds.rows.erase(ds.rows.begin() + 1);  // another writer removed the record it went before
+  ds.Post();
+  EXPECT_EQ(ds.rows.size(), 3u);
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 9);
+}
+
+}  // namespace
+}  // namespace fendral::test
