@@ -227,6 +227,11 @@ class TDataSet {
   virtual QString BlobToText(const TField& field, const QByteArray& bytes) const;
   virtual QByteArray TextToBlob(const TField& field, const QString& text) const;
 
+  // --- Master/detail
+  // The data source of this dataset's master, when it follows one (none by default). Data
+  // sources walk this chain to refuse circular links.
+  virtual TDataSource* MasterDataSource() const { return nullptr; }
+
   // --- Painting rows (grid models)
   // A reader of this dataset's rows (see rowreader.h). The default reads through the
   // dataset's own cursor hooks, learning the rows' bookmarks in one pass; a dataset with

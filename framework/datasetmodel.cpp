@@ -14,6 +14,7 @@ class TDataSetModel::Link : public TDataLink {
   void DataSetScrolled(int) override { model_.CurrentChanged(); }
   void RecordChanged(TField*) override { model_.CurrentChanged(); }
   void EditingChanged() override { model_.CurrentChanged(); }
+  void FocusControl(TField* field) override { emit model_.focusFieldRequested(field); }
 
  private:
   TDataSetModel& model_;

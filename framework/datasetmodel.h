@@ -57,6 +57,8 @@ class TDataSetModel : public QAbstractTableModel {
  signals:
   // The dataset's current record is now in `row` (-1: none).
   void currentRowChanged(int row);
+  // A field asked its control to take the focus (for example a required field left empty).
+  void focusFieldRequested(TField* field);
 
  private:
   class Link;

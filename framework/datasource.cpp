@@ -37,7 +37,18 @@ void TDataSource::Edit() {
 }
 
 bool TDataSource::IsLinkedTo(const TDataSet* dataSet) const {
-  return dataSet != nullptr && dataSet_ == dataSet;
+  if (!dataSet) return false;
+  std::vector<const TDataSource*> seen;
+  for (const TDataSource* source = this; source != nullptr;) {
+    // A chain that loops without reaching `dataSet` does not reach it.
+    if (std::find(seen.begin(), seen.end(), source) != seen.end()) return false;
+    seen.push_back(source);
+    const TDataSet* current = source->DataSet();
+    if (!current) return false;
+    if (current == dataSet) return true;
+    source = current->MasterDataSource();
+  }
+  return false;
 }
 
 void TDataSource::AddLink(TDataLink* link) {

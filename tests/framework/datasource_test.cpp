@@ -169,3 +169,31 @@ TEST(FieldDataLink, BindsOneFieldAndWritesItsControlsText) {
 
 }  // namespace
 }  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+// A dataset that follows a master through a data source.
+class DetailDataSet : public VectorDataSet {
+ public:
+  TDataSource* master = nullptr;
+  TDataSource* MasterDataSource() const override { return master; }
+};
+
+TEST(DataSource, MasterChainsRevealCircularLinks) {
+  DetailDataSet a, b, c;
+  TDataSource sa(&a), sb(&b), sc(&c);
+  b.master = &sa;                  // b follows a
+  c.master = &sb;                  // c follows b
+  EXPECT_TRUE(sc.IsLinkedTo(&a));  // a following c would close a circle
+  EXPECT_TRUE(sc.IsLinkedTo(&c));
+  EXPECT_FALSE(sa.IsLinkedTo(&c));  // a's chain does not reach c: c may follow a
+  EXPECT_FALSE(sa.IsLinkedTo(nullptr));
+  a.master = &sc;  // a circle made anyway must not hang the walk
+  EXPECT_TRUE(sb.IsLinkedTo(&c));
+  DetailDataSet other;
+  EXPECT_FALSE(sb.IsLinkedTo(&other));
+}
+
+}  // namespace
+}  // namespace fendral::test
