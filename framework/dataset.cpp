@@ -751,6 +751,21 @@ void TDataSet::BeginInsertAppend(bool append) {
   DoAfterScroll();
 }
 
+void TDataSet::ReturnToBrowse() {
+  // The window is read from the cursor before anyone hears of the new state: listeners (a
+  // grid's row reader) may move the cursor.
+  const TDataSetState old = state_;
+  state_ = dsBrowse;
+  modified_ = false;
+  try {
+    Resync(0);
+  } catch (...) {
+    if (old != dsBrowse) DataEvent(deUpdateState);
+    throw;
+  }
+  if (old != dsBrowse) DataEvent(deUpdateState);
+}
+
 void TDataSet::Insert() { BeginInsertAppend(false); }
 
 void TDataSet::Append() { BeginInsertAppend(true); }
@@ -806,8 +821,7 @@ void TDataSet::Post() {
   RunWithErrorEvent(OnPostError, [this] { InternalPost(); });
   insertAnchor_.clear();
   currentRecord_ = -1;
-  SetState(dsBrowse);
-  Resync(0);
+  ReturnToBrowse();
   DoEvent(AfterPost);
 }
 
@@ -844,8 +858,7 @@ void TDataSet::Cancel() {
     currentRecord_ = -1;
     UpdateCursorPos();
   }
-  SetState(dsBrowse);
-  Resync(0);
+  ReturnToBrowse();
   DoEvent(AfterCancel);
 }
 
@@ -863,8 +876,7 @@ void TDataSet::Delete() {
   UpdateCursorPos();
   RunWithErrorEvent(OnDeleteError, [this] { InternalDelete(); });
   currentRecord_ = -1;
-  SetState(dsBrowse);
-  Resync(0);
+  ReturnToBrowse();
   DoEvent(AfterDelete);
   DoAfterScroll();
 }

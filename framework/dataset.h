@@ -165,6 +165,9 @@ class TDataSet {
   void CheckBrowseMode();
   // Asks data links to write pending control edits into the fields (before a post).
   void UpdateRecord();
+  // While a new record from Insert is pending: the record it goes before (empty for Append
+  // and in the other states).
+  TBookmark InsertAnchor() const { return state_ == dsInsert ? insertAnchor_ : TBookmark(); }
   // Enters dsSetKey with an empty key buffer; Cancel or CheckBrowseMode leave it.
   void SetKey();
   bool CanModify() const { return GetCanModify(); }
@@ -381,6 +384,7 @@ class TDataSet {
   void ReadCurrentRecord(TRecordBuffer& buffer);  // GetRecord(gmCurrent)+calc fields
   void InitRecord(TRecordBuffer& buffer);
   void BeginInsertAppend(bool append);
+  void ReturnToBrowse();  // after post, cancel, delete: re-read the window, then notify
   void RunWithErrorEvent(const TDataSetErrorEvent& event, const std::function<void()>& op);
   void AddDataSource(TDataSource* source);
   void RemoveDataSource(TDataSource* source);

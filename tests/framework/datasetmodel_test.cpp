@@ -123,3 +123,40 @@ TEST_F(ModelTest, CellHookSeesTheRowsOwnValues) {
 
 }  // namespace
 }  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+TEST_F(ModelTest, ANewRecordShowsAsARowWhereItWillGo) {
+  ds.Append();
+  EXPECT_EQ(model.rowCount(), 51);
+  EXPECT_EQ(model.CurrentRow(), 50);
+  ds.FieldByName("NAME")->SetAsString("new");
+  EXPECT_EQ(Cell(50, "NAME"), "new");
+  ds.Post();
+  EXPECT_EQ(model.rowCount(), 51);
+  EXPECT_EQ(Cell(50, "NAME"), "new");
+
+  ds.SetRecNo(4);
+  ds.Insert();
+  EXPECT_EQ(model.rowCount(), 52);
+  EXPECT_EQ(model.CurrentRow(), 3);
+  EXPECT_EQ(Cell(3, "NAME"), "");
+  EXPECT_EQ(Cell(4, "NAME"), "R4");
+  EXPECT_EQ(Cell(2, "NAME"), "R3");
+  // Typing into the new row, then leaving for the row shown below it, posts and lands on
+  // that record although the rows moved.
+  EXPECT_TRUE(model.setData(model.index(3, 1), "typed"));
+  EXPECT_TRUE(model.GotoRow(4));
+  EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "R4");
+  EXPECT_EQ(Cell(3, "NAME"), "typed");
+  EXPECT_EQ(model.rowCount(), 52);
+  ds.Insert();
+  ds.Cancel();
+  EXPECT_EQ(model.rowCount(), 52);
+  EXPECT_EQ(model.CurrentRow(), 4);
+  EXPECT_TRUE(errors.empty());
+}
+
+}  // namespace
+}  // namespace fendral::test

@@ -56,7 +56,7 @@ TEST(DataLink, HearsEditingRecordAndScrollChanges) {
   ds.FieldByName("NAME")->SetAsString("x");
   ds.Post();
   EXPECT_EQ(grid.log,
-            (Log{"editing", "record -", "record NAME", "update", "not editing", "changed"}));
+            (Log{"editing", "record -", "record NAME", "update", "changed", "not editing"}));
   grid.Clear();
   ds.First();
   EXPECT_EQ(grid.log, (Log{"changed"}));
