@@ -228,6 +228,19 @@ QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
     return QVariant();
   const TField& field = *columns_[static_cast<size_t>(index.column())];
   QVariant result;
+  if (dataSet->ControlsDisabled()) {
+    // A long loop runs over the dataset: paint what was read before, read nothing now.
+    const int row = ReaderRow(index.row());
+    for (const auto& [cachedRow, buffer] : cache_)
+      if (cachedRow == row && row >= 0) {
+        try {
+          dataSet->ReadFieldsFrom(*buffer, [&] { result = CellData(*buffer, field, role); });
+        } catch (const std::exception&) {
+          result = QVariant();
+        }
+      }
+    return result;
+  }
   try {
     if (index.row() == currentRow_) {
       // The current record as the dataset holds it, with any pending edit.

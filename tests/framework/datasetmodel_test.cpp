@@ -160,3 +160,25 @@ TEST_F(ModelTest, ANewRecordShowsAsARowWhereItWillGo) {
 
 }  // namespace
 }  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+TEST_F(ModelTest, PaintingDuringDisabledControlsReadsNothing) {
+  EXPECT_EQ(Cell(5, "NAME"), "R6");  // read once, remembered
+  ds.DisableControls();
+  for (ds.First(); !ds.Eof(); ds.Next()) {
+    if (Id() == 20) {
+      // A repaint in the middle of the loop: remembered rows only, the loop's place kept.
+      EXPECT_EQ(Cell(5, "NAME"), "R6");
+      EXPECT_EQ(Cell(30, "NAME"), "");
+    }
+  }
+  ds.EnableControls();
+  EXPECT_EQ(Id(), 50);
+  EXPECT_EQ(Cell(30, "NAME"), "R31");
+  EXPECT_EQ(model.CurrentRow(), 49);
+}
+
+}  // namespace
+}  // namespace fendral::test
