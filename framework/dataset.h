@@ -5,10 +5,10 @@
 //
 // Buffers. The dataset keeps a window of record buffers: as many as the largest BufferCount
 // of its data links (a grid asks for one per visible row), at least one. ActiveRecord is the
-// buffer of the current record within the window; RecordCount() of the window (BufferedCount)
-// says how many buffers hold records. Buffers are made by AllocRecordBuffer, so each concrete
-// dataset decides what a buffer holds; the base only stores its bookmark, bookmark flag and the
-// calculated fields' values.
+// buffer of the current record within the window; BufferedCount says how many buffers hold
+// records. Buffers are made by AllocRecordBuffer, so each concrete dataset decides what a
+// buffer holds; the base only stores its bookmark, bookmark flag and the calculated fields'
+// values.
 //
 // States. dsInactive (closed), dsBrowse, dsEdit, dsInsert, dsSetKey (a key buffer is being
 // filled), dsCalcFields (OnCalcFields runs; fields read and write the calculated values of the
@@ -21,7 +21,7 @@
 //   Edit:   BeforeEdit, [edit], AfterEdit
 //   Insert/Append: BeforeInsert, BeforeScroll, [new buffer], OnNewRecord, AfterInsert,
 //           AfterScroll
-//   Post:   BeforePost, [UpdateRecord to links, post], AfterPost
+//   Post:   [links write pending control edits], BeforePost, [post], AfterPost
 //   Cancel: BeforeCancel, [cancel], AfterCancel
 //   Delete: BeforeDelete, BeforeScroll, [delete], AfterDelete, AfterScroll
 //   Moves (First/Last/Next/Prior/MoveBy/GotoBookmark/RecNo/Locate): BeforeScroll, [move],
