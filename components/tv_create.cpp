@@ -6,9 +6,9 @@
 #include <memory>
 #include <set>
 
+#include "db_error.h"
 #include "kx6_build.h"
 #include "tv_codepage.h"
-#include "tv_error.h"
 
 namespace fendral {
 

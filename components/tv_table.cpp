@@ -8,10 +8,10 @@
 #include <cstring>
 #include <limits>
 
+#include "db_error.h"
 #include "kx6_bytes.h"
 #include "kx6_glbl.h"
 #include "kx6_memo.h"
-#include "tv_error.h"
 
 namespace fendral {
 
@@ -87,6 +87,7 @@ std::vector<TTVFieldDef> MapTableFields(tolvern::KXO_dBaseFld& table, const TTVC
       case 'F':
         if (f.decimals > 0 || f.length >= 11) {
           def.kind = TTVFieldKind::Float;
+          def.decimals = f.decimals;
         } else if (f.length < 5) {
           def.kind = TTVFieldKind::SmallInt;
         } else {
@@ -108,6 +109,7 @@ std::vector<TTVFieldDef> MapTableFields(tolvern::KXO_dBaseFld& table, const TTVC
       case 'Y':
         if (!binary) continue;
         def.kind = TTVFieldKind::Float;
+        def.decimals = 4;
         break;
       case 'G':
         def.kind = TTVFieldKind::Blob;

@@ -32,8 +32,9 @@ enum class TTVFieldKind { String, SmallInt, Integer, Float, Date, Boolean, Memo,
 struct TTVFieldDef {
   QString name;
   TTVFieldKind kind = TTVFieldKind::String;
-  int size = 0;     // characters of a string field, 0 otherwise
-  int fieldNo = 0;  // 1-based number in the table
+  int size = 0;       // characters of a string field, 0 otherwise
+  int fieldNo = 0;    // 1-based number in the table
+  int decimals = -1;  // decimals of a float field; -1 when not fixed
 };
 
 inline constexpr int kBookmarkSize = 11;
@@ -71,7 +72,7 @@ class TTVTableCore {
   void Close();
   bool IsOpen() const { return table_ != nullptr; }
   DBFObject& Table() { return *table_; }
-  DBFObject* TablePtr() { return table_.get(); }
+  DBFObject* TablePtr() const { return table_.get(); }
 
   void SetCodePage(const std::string& name);
   const TTVCodePage& CodePage() const { return *codePage_; }

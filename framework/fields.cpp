@@ -1,0 +1,657 @@
+#include "fields.h"
+
+#include <QIODevice>
+#include <QLocale>
+#include <QStringList>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "dataset.h"
+#include "db_error.h"
+
+namespace fendral {
+
+namespace {
+
+// The user's locale for numbers: no group separators shown, none accepted (so "1,5" is never
+// read as 15 in a locale whose decimal separator is ".").
+QLocale NumberLocale() {
+  QLocale locale;
+  locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+  return locale;
+}
+
+// The locale's short date format with a four-digit year, so that no century is lost.
+QString FourDigitYearFormat(const QString& format) {
+  if (format.contains(QLatin1String("yyyy"))) return format;
+  QString result = format;
+  const qsizetype at = result.indexOf(QLatin1String("yy"));
+  if (at >= 0) result.replace(at, 2, QLatin1String("yyyy"));
+  return result;
+}
+
+// Dates typed with a two-digit year land in 1950..2049.
+QDate PivotTwoDigitYear(const QDate& date, const QString& format) {
+  if (!date.isValid() || format.contains(QLatin1String("yyyy"))) return date;
+  if (format.contains(QLatin1String("yy")) && date.year() < 1950) return date.addYears(100);
+  return date;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TFieldDefs
+
+TFieldDef& TFieldDefs::Add(const QString& name, TFieldType type, int size, bool required) {
+  if (IndexOf(name) >= 0) DatabaseError(QStringLiteral("Duplicate field name '%1'").arg(name));
+  TFieldDef def;
+  def.Name = name;
+  def.DataType = type;
+  def.Size = size;
+  def.Required = required;
+  def.FieldNo = Count() + 1;
+  defs_.push_back(def);
+  return defs_.back();
+}
+
+TFieldDef& TFieldDefs::AddFromText(const QString& text) {
+  const QStringList parts = text.split(QLatin1Char(';'));
+  bool typeOk = false, sizeOk = false, requiredOk = true;
+  int type = 0, size = 0, required = 0;
+  if (parts.size() >= 3) {
+    type = parts[1].trimmed().toInt(&typeOk);
+    size = parts[2].trimmed().toInt(&sizeOk);
+    if (parts.size() >= 4) required = parts[3].trimmed().toInt(&requiredOk);
+  }
+  const bool knownType = typeOk && !FieldTypeName(static_cast<TFieldType>(type)).isEmpty() &&
+                         type != ftUnknown;
+  if (parts.size() < 3 || parts.size() > 4 || parts[0].trimmed().isEmpty() || !knownType ||
+      !sizeOk || size < 0 || !requiredOk)
+    DatabaseError(QStringLiteral("Invalid field definition '%1'").arg(text));
+  return Add(parts[0].trimmed(), static_cast<TFieldType>(type), size, required != 0);
+}
+
+int TFieldDefs::IndexOf(const QString& name) const {
+  for (size_t i = 0; i < defs_.size(); ++i)
+    if (defs_[i].Name.compare(name, Qt::CaseInsensitive) == 0) return static_cast<int>(i);
+  return -1;
+}
+
+QString FieldTypeName(TFieldType type) {
+  switch (type) {
+    case ftString: return QStringLiteral("string");
+    case ftSmallint: return QStringLiteral("small integer");
+    case ftInteger: return QStringLiteral("integer");
+    case ftWord: return QStringLiteral("word");
+    case ftBoolean: return QStringLiteral("boolean");
+    case ftFloat: return QStringLiteral("floating point");
+    case ftDate: return QStringLiteral("date");
+    case ftDateTime: return QStringLiteral("date and time");
+    case ftBlob: return QStringLiteral("binary");
+    case ftMemo: return QStringLiteral("memo");
+    case ftUnknown: break;
+  }
+  return QString();
+}
+
+std::unique_ptr<TField> CreateField(const TFieldDef& def) {
+  std::unique_ptr<TField> field;
+  switch (def.DataType) {
+    case ftString: field = std::make_unique<TStringField>(def.Name, def.Size); break;
+    case ftSmallint: field = std::make_unique<TSmallintField>(def.Name); break;
+    case ftInteger: field = std::make_unique<TIntegerField>(def.Name); break;
+    case ftWord: field = std::make_unique<TWordField>(def.Name); break;
+    case ftBoolean: field = std::make_unique<TBooleanField>(def.Name); break;
+    case ftFloat: {
+      auto f = std::make_unique<TFloatField>(def.Name);
+      f->SetDecimals(def.Precision);
+      field = std::move(f);
+      break;
+    }
+    case ftDate: field = std::make_unique<TDateField>(def.Name); break;
+    case ftDateTime: field = std::make_unique<TDateTimeField>(def.Name); break;
+    case ftBlob: field = std::make_unique<TBlobField>(def.Name); break;
+    case ftMemo: field = std::make_unique<TMemoField>(def.Name); break;
+    case ftUnknown: break;
+  }
+  if (!field)
+    DatabaseError(QStringLiteral("Field type not supported for field '%1'").arg(def.Name));
+  field->SetRequired(def.Required);
+  field->fieldNo_ = def.FieldNo;
+  return field;
+}
+
+// ---------------------------------------------------------------- TField
+
+TField::TField(const QString& fieldName, TFieldType dataType, int size)
+    : fieldName_(fieldName), dataType_(dataType), size_(size) {}
+
+TField::~TField() = default;
+
+void TField::SetFieldKind(TFieldKind kind) {
+  if (dataSet_ && dataSet_->Active())
+    DatabaseError(QStringLiteral("Cannot perform this operation on an open dataset"));
+  fieldKind_ = kind;
+}
+
+void TField::SetVisible(bool visible) {
+  if (visible_ == visible) return;
+  visible_ = visible;
+  if (dataSet_ && dataSet_->Active()) dataSet_->DataEvent(deLayoutChange);
+}
+
+void TField::SetDisplayLabel(const QString& label) {
+  displayLabel_ = label;
+  if (dataSet_ && dataSet_->Active()) dataSet_->DataEvent(deLayoutChange);
+}
+
+int TField::DisplayWidth() const {
+  if (displayWidth_ >= 0) return displayWidth_;
+  switch (dataType_) {
+    case ftString: return size_ > 0 ? size_ : 20;
+    case ftSmallint: return 6;
+    case ftInteger: return 11;
+    case ftWord: return 5;
+    case ftBoolean: return 5;
+    case ftFloat: return 10;
+    case ftDate: return 10;
+    case ftDateTime: return 19;
+    default: return 10;
+  }
+}
+
+void TField::SetDisplayWidth(int width) {
+  displayWidth_ = width;
+  if (dataSet_ && dataSet_->Active()) dataSet_->DataEvent(deLayoutChange);
+}
+
+void TField::SetAlignment(Qt::Alignment alignment) {
+  alignment_ = alignment;
+  if (dataSet_ && dataSet_->Active()) dataSet_->DataEvent(deLayoutChange);
+}
+
+bool TField::CanModify() const {
+  return !readOnly_ && fieldKind_ == fkData && dataSet_ != nullptr && dataSet_->CanModify();
+}
+
+bool TField::IsBlob() const { return dataType_ == ftBlob || dataType_ == ftMemo; }
+
+QVariant TField::GetData() const {
+  if (IsBlob() && fieldKind_ == fkData) {
+    if (IsNull()) return QVariant();
+    return static_cast<const TBlobField*>(this)->AsBytes();
+  }
+  QVariant value;
+  if (!dataSet_ || !dataSet_->ReadFieldValue(*this, value)) return QVariant();
+  return value;
+}
+
+void TField::SetData(const QVariant& value) {
+  if (!dataSet_) DatabaseError(QStringLiteral("Field '%1' has no dataset").arg(fieldName_));
+  // Blob values always travel through the dataset's blob stream.
+  if (IsBlob() && fieldKind_ == fkData)
+    static_cast<TBlobField*>(this)->SetAsBytes(value.toByteArray());
+  else
+    dataSet_->WriteFieldValue(*this, value);
+}
+
+void TField::StoreData(const QVariant& value) {
+  if (!dataSet_) DatabaseError(QStringLiteral("Field '%1' has no dataset").arg(fieldName_));
+  dataSet_->WriteFieldValue(*this, value);
+}
+
+bool TField::IsNull() const {
+  QVariant value;
+  return !dataSet_ || !dataSet_->ReadFieldValue(*this, value);
+}
+
+void TField::Clear() { SetData(QVariant()); }
+
+QVariant TField::Value() const { return GetData(); }
+
+void TField::SetValue(const QVariant& value) { SetData(Coerce(value)); }
+
+QString TField::AsString() const { return EditText(); }
+
+void TField::SetAsString(const QString& text) { SetEditText(text); }
+
+int TField::AsInteger() const {
+  const QVariant value = Value();
+  if (!value.isValid()) return 0;
+  bool ok = false;
+  const double number = value.toDouble(&ok);
+  if (!ok || !std::isfinite(number) || number < std::numeric_limits<int>::min() ||
+      number > std::numeric_limits<int>::max())
+    ConvertError(value.toString(), QStringLiteral("integer"));
+  return static_cast<int>(std::lround(number));
+}
+
+void TField::SetAsInteger(int value) { SetValue(QVariant(value)); }
+
+double TField::AsFloat() const {
+  const QVariant value = Value();
+  if (!value.isValid()) return 0;
+  bool ok = false;
+  const double number = value.toDouble(&ok);
+  if (!ok) ConvertError(value.toString(), QStringLiteral("floating point"));
+  return number;
+}
+
+void TField::SetAsFloat(double value) { SetValue(QVariant(value)); }
+
+bool TField::AsBoolean() const {
+  const QVariant value = Value();
+  if (!value.isValid()) return false;
+  switch (value.typeId()) {
+    case QMetaType::Bool: return value.toBool();
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Double: return value.toDouble() != 0;
+    default: ConvertError(value.toString(), QStringLiteral("boolean"));
+  }
+}
+
+void TField::SetAsBoolean(bool value) { SetValue(QVariant(value)); }
+
+QDateTime TField::AsDateTime() const {
+  const QVariant value = Value();
+  if (!value.isValid()) return QDateTime();
+  if (value.typeId() == QMetaType::QDateTime) return value.toDateTime();
+  if (value.typeId() == QMetaType::QDate) return value.toDate().startOfDay();
+  ConvertError(value.toString(), QStringLiteral("date and time"));
+}
+
+void TField::SetAsDateTime(const QDateTime& value) {
+  SetValue(value.isValid() ? QVariant(value) : QVariant());
+}
+
+QString TField::DisplayText() const {
+  if (IsBlob()) return IsNull() ? QString() : FormatText(QVariant(), true);
+  const QVariant value = Value();
+  return value.isValid() ? FormatText(value, true) : QString();
+}
+
+QString TField::EditText() const {
+  if (IsBlob()) return IsNull() ? QString() : FormatText(QVariant(), false);
+  const QVariant value = Value();
+  return value.isValid() ? FormatText(value, false) : QString();
+}
+
+void TField::SetEditText(const QString& text) {
+  if (text.isEmpty() || (dataType_ != ftString && dataType_ != ftMemo && text.trimmed().isEmpty()))
+    SetData(QVariant());
+  else
+    SetData(ParseText(text));
+}
+
+bool TField::IsValidChar(QChar c) const { return c != QChar(0); }
+
+void TField::FocusControl() {
+  if (dataSet_ && dataSet_->Active()) dataSet_->DataEvent(deFocusControl, this);
+}
+
+QString TField::FormatText(const QVariant& value, bool) const { return value.toString(); }
+
+QVariant TField::ParseText(const QString& text) const { return text; }
+
+QVariant TField::Coerce(const QVariant& value) const {
+  if (!value.isValid() || value.isNull()) return QVariant();
+  if (value.typeId() == QMetaType::QString) {
+    const QString text = value.toString();
+    if (text.isEmpty()) return QVariant();
+    return ParseText(text);
+  }
+  return value;
+}
+
+void TField::ConvertError(const QString& text, const QString& typeName) const {
+  DatabaseError(QStringLiteral("'%1' is not a valid %2 value for field '%3'")
+                    .arg(text, typeName, DisplayLabel()));
+}
+
+// ---------------------------------------------------------------- TStringField
+
+TStringField::TStringField(const QString& fieldName, int size)
+    : TField(fieldName, ftString, size) {}
+
+QVariant TStringField::ParseText(const QString& text) const {
+  if (Size() > 0 && text.size() > Size())
+    DatabaseError(QStringLiteral("'%1' is too long for field '%2' (at most %3 characters)")
+                      .arg(text, DisplayLabel())
+                      .arg(Size()));
+  return text;
+}
+
+QVariant TStringField::Coerce(const QVariant& value) const {
+  if (!value.isValid() || value.isNull()) return QVariant();
+  QString text;
+  switch (value.typeId()) {
+    case QMetaType::QString: text = value.toString(); break;
+    case QMetaType::Double: text = NumberLocale().toString(value.toDouble(), 'f',
+                                                           QLocale::FloatingPointShortest);
+      break;
+    case QMetaType::QDate: text = value.toDate().toString(Qt::ISODate); break;
+    case QMetaType::QDateTime: text = value.toDateTime().toString(Qt::ISODate); break;
+    default:
+      if (!value.canConvert<QString>()) ConvertError(QStringLiteral("?"), QStringLiteral("string"));
+      text = value.toString();
+  }
+  if (text.isEmpty()) return QVariant();
+  return ParseText(text);
+}
+
+// ---------------------------------------------------------------- TIntegerField
+
+TIntegerField::TIntegerField(const QString& fieldName, TFieldType type) : TField(fieldName, type) {
+  switch (type) {
+    case ftSmallint: minValue_ = -32768; maxValue_ = 32767; break;
+    case ftWord: minValue_ = 0; maxValue_ = 65535; break;
+    default: minValue_ = std::numeric_limits<int>::min(); maxValue_ = std::numeric_limits<int>::max();
+  }
+  SetAlignment(Qt::AlignRight);
+}
+
+void TIntegerField::SetRange(int minValue, int maxValue) {
+  minValue_ = minValue;
+  maxValue_ = maxValue;
+}
+
+bool TIntegerField::IsValidChar(QChar c) const {
+  const QLocale locale = NumberLocale();
+  return c.isDigit() || c == QLatin1Char('+') || c == QLatin1Char('-') ||
+         locale.negativeSign().contains(c) || locale.positiveSign().contains(c);
+}
+
+QString TIntegerField::FormatText(const QVariant& value, bool) const {
+  return NumberLocale().toString(value.toLongLong());
+}
+
+QVariant TIntegerField::ParseText(const QString& text) const {
+  bool ok = false;
+  const qlonglong number = NumberLocale().toLongLong(text.trimmed(), &ok);
+  if (!ok) ConvertError(text, QStringLiteral("integer"));
+  if (number < minValue_ || number > maxValue_)
+    DatabaseError(QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is "
+                                 "%3 to %4")
+                      .arg(text.trimmed(), DisplayLabel())
+                      .arg(minValue_)
+                      .arg(maxValue_));
+  return QVariant(static_cast<int>(number));
+}
+
+QVariant TIntegerField::Coerce(const QVariant& value) const {
+  if (!value.isValid() || value.isNull()) return QVariant();
+  if (value.typeId() == QMetaType::QString) return TField::Coerce(value);
+  if (value.typeId() == QMetaType::Bool) return ParseText(NumberLocale().toString(value.toInt()));
+  bool ok = false;
+  const double number = value.toDouble(&ok);
+  if (!ok || !std::isfinite(number) || number != std::trunc(number))
+    ConvertError(value.toString(), QStringLiteral("integer"));
+  if (number < minValue_ || number > maxValue_)
+    return ParseText(NumberLocale().toString(number, 'f', 0));
+  return QVariant(static_cast<int>(number));
+}
+
+// ---------------------------------------------------------------- TFloatField
+
+TFloatField::TFloatField(const QString& fieldName) : TField(fieldName, ftFloat) {
+  SetAlignment(Qt::AlignRight);
+}
+
+bool TFloatField::IsValidChar(QChar c) const {
+  const QLocale locale = NumberLocale();
+  return c.isDigit() || c == QLatin1Char('+') || c == QLatin1Char('-') ||
+         c == QLatin1Char('e') || c == QLatin1Char('E') ||
+         locale.decimalPoint().contains(c) || locale.negativeSign().contains(c) ||
+         locale.positiveSign().contains(c) || locale.exponential().contains(c);
+}
+
+QString TFloatField::FormatText(const QVariant& value, bool display) const {
+  double number = value.toDouble();
+  const QLocale locale = NumberLocale();
+  if (display && decimals_ >= 0) return locale.toString(number, 'f', decimals_);
+  if (display && precision_ > 0 && precision_ < 17) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*g", precision_, number);
+    number = std::strtod(buffer, nullptr);
+  }
+  return locale.toString(number, 'f', QLocale::FloatingPointShortest);
+}
+
+QVariant TFloatField::ParseText(const QString& text) const {
+  bool ok = false;
+  const double number = NumberLocale().toDouble(text.trimmed(), &ok);
+  if (!ok || !std::isfinite(number)) ConvertError(text, QStringLiteral("floating point"));
+  return QVariant(number);
+}
+
+QVariant TFloatField::Coerce(const QVariant& value) const {
+  if (!value.isValid() || value.isNull()) return QVariant();
+  if (value.typeId() == QMetaType::QString) return TField::Coerce(value);
+  bool ok = false;
+  const double number = value.toDouble(&ok);
+  if (!ok || !std::isfinite(number)) ConvertError(value.toString(), QStringLiteral("floating point"));
+  return QVariant(number);
+}
+
+// ---------------------------------------------------------------- TBooleanField
+
+TBooleanField::TBooleanField(const QString& fieldName) : TField(fieldName, ftBoolean) {
+  SetDisplayValues(QStringLiteral("True;False"));
+}
+
+void TBooleanField::SetDisplayValues(const QString& values) {
+  const QStringList parts = values.split(QLatin1Char(';'));
+  if (parts.size() != 2 || (parts[0].isEmpty() && parts[1].isEmpty()))
+    DatabaseError(QStringLiteral("Invalid display values '%1' for field '%2'")
+                      .arg(values, DisplayLabel()));
+  displayValues_ = values;
+  trueText_ = parts[0];
+  falseText_ = parts[1];
+}
+
+QString TBooleanField::FormatText(const QVariant& value, bool) const {
+  return value.toBool() ? trueText_ : falseText_;
+}
+
+QVariant TBooleanField::ParseText(const QString& text) const {
+  const QString t = text.trimmed();
+  auto is = [&t](const QString& word) {
+    return !word.isEmpty() && t.compare(word, Qt::CaseInsensitive) == 0;
+  };
+  auto startsAs = [&t](const QString& word) {
+    return t.size() == 1 && !word.isEmpty() && word.startsWith(t, Qt::CaseInsensitive);
+  };
+  const QStringList trueWords{QStringLiteral("true"), QStringLiteral("yes"), QStringLiteral("1")};
+  const QStringList falseWords{QStringLiteral("false"), QStringLiteral("no"),
+                               QStringLiteral("0")};
+  if (is(trueText_) || startsAs(trueText_)) return true;
+  if (is(falseText_) || startsAs(falseText_)) return false;
+  for (const QString& w : trueWords)
+    if (is(w) || startsAs(w)) return true;
+  for (const QString& w : falseWords)
+    if (is(w) || startsAs(w)) return false;
+  ConvertError(text, QStringLiteral("boolean"));
+}
+
+QVariant TBooleanField::Coerce(const QVariant& value) const {
+  if (!value.isValid() || value.isNull()) return QVariant();
+  switch (value.typeId()) {
+    case QMetaType::Bool: return value;
+    case QMetaType::QString: return TField::Coerce(value);
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::Double: return QVariant(value.toDouble() != 0);
+    default: ConvertError(value.toString(), QStringLiteral("boolean"));
+  }
+}
+
+// ---------------------------------------------------------------- TDateField
+
+TDateField::TDateField(const QString& fieldName) : TField(fieldName, ftDate) {}
+
+TDateField::TDateField(const QString& fieldName, TFieldType type) : TField(fieldName, type) {}
+
+namespace {
+
+QString DateFormatOf(const QString& displayFormat) {
+  if (!displayFormat.isEmpty()) return displayFormat;
+  return FourDigitYearFormat(QLocale().dateFormat(QLocale::ShortFormat));
+}
+
+QDate ParseDate(const QString& text, const QString& displayFormat) {
+  const QLocale locale;
+  const QString t = text.trimmed();
+  const QStringList formats{DateFormatOf(displayFormat), locale.dateFormat(QLocale::ShortFormat),
+                            QStringLiteral("yyyy-MM-dd")};
+  for (const QString& format : formats) {
+    const QDate date = PivotTwoDigitYear(locale.toDate(t, format), format);
+    if (date.isValid()) return date;
+  }
+  return QDate();
+}
+
+}  // namespace
+
+QString TDateField::FormatText(const QVariant& value, bool) const {
+  return QLocale().toString(value.toDate(), DateFormatOf(displayFormat_));
+}
+
+QVariant TDateField::ParseText(const QString& text) const {
+  const QDate date = ParseDate(text, displayFormat_);
+  if (!date.isValid())
+    DatabaseError(QStringLiteral("'%1' is not a valid date for field '%2'")
+                      .arg(text, DisplayLabel()));
+  return date;
+}
+
+QVariant TDateField::Coerce(const QVariant& value) const {
+  if (!value.isValid() || value.isNull()) return QVariant();
+  switch (value.typeId()) {
+    case QMetaType::QDate:
+      if (!value.toDate().isValid()) return QVariant();
+      return value;
+    case QMetaType::QDateTime: return value.toDateTime().date();
+    case QMetaType::QString: return TField::Coerce(value);
+    default: ConvertError(value.toString(), QStringLiteral("date"));
+  }
+}
+
+// ---------------------------------------------------------------- TDateTimeField
+
+TDateTimeField::TDateTimeField(const QString& fieldName) : TDateField(fieldName, ftDateTime) {}
+
+QString TDateTimeField::FormatText(const QVariant& value, bool) const {
+  const QDateTime dt = value.toDateTime();
+  QString text = QLocale().toString(dt.date(), DateFormatOf(displayFormat_)) +
+                 QLatin1Char(' ') + dt.time().toString(QStringLiteral("HH:mm:ss"));
+  if (dt.time().msec() != 0) text += dt.time().toString(QStringLiteral(".zzz"));
+  return text;
+}
+
+QVariant TDateTimeField::ParseText(const QString& text) const {
+  const QString t = text.trimmed();
+  const QDateTime iso = QDateTime::fromString(t, Qt::ISODateWithMs);
+  if (iso.isValid()) return iso;
+  const qsizetype space = t.lastIndexOf(QLatin1Char(' '));
+  const QString datePart = space < 0 ? t : t.left(space).trimmed();
+  const QString timePart = space < 0 ? QString() : t.mid(space + 1);
+  const QDate date = ParseDate(datePart, displayFormat_);
+  QTime time(0, 0);
+  if (!timePart.isEmpty()) {
+    time = QTime();
+    for (const char* format : {"H:mm:ss.zzz", "H:mm:ss", "H:mm"}) {
+      time = QTime::fromString(timePart, QLatin1String(format));
+      if (time.isValid()) break;
+    }
+  }
+  if (!date.isValid() || !time.isValid())
+    DatabaseError(QStringLiteral("'%1' is not a valid date and time for field '%2'")
+                      .arg(text, DisplayLabel()));
+  return QDateTime(date, time);
+}
+
+QVariant TDateTimeField::Coerce(const QVariant& value) const {
+  if (!value.isValid() || value.isNull()) return QVariant();
+  switch (value.typeId()) {
+    case QMetaType::QDateTime:
+      if (!value.toDateTime().isValid()) return QVariant();
+      return value;
+    case QMetaType::QDate:
+      if (!value.toDate().isValid()) return QVariant();
+      return value.toDate().startOfDay();
+    case QMetaType::QString: return TField::Coerce(value);
+    default: ConvertError(value.toString(), QStringLiteral("date and time"));
+  }
+}
+
+// ---------------------------------------------------------------- TBlobField
+
+TBlobField::TBlobField(const QString& fieldName, TFieldType type) : TField(fieldName, type) {}
+
+QByteArray TBlobField::AsBytes() const {
+  if (!DataSet() || IsNull()) return QByteArray();
+  if (Calculated()) return GetData().toByteArray();
+  auto stream = DataSet()->CreateBlobStream(const_cast<TBlobField&>(*this), bmRead);
+  return stream ? stream->readAll() : QByteArray();
+}
+
+void TBlobField::SetAsBytes(const QByteArray& bytes) {
+  if (!DataSet()) DatabaseError(QStringLiteral("Field '%1' has no dataset").arg(FieldName()));
+  if (Calculated()) {
+    StoreData(bytes.isEmpty() ? QVariant() : QVariant(bytes));
+    return;
+  }
+  auto stream = DataSet()->CreateBlobStream(*this, bmWrite);
+  if (!stream) DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(DisplayLabel()));
+  if (!bytes.isEmpty() && stream->write(bytes) != bytes.size())
+    DatabaseError(QStringLiteral("Cannot write field '%1'").arg(DisplayLabel()));
+  stream->close();
+}
+
+int TBlobField::AsInteger() const { ConvertError(DisplayText(), QStringLiteral("integer")); }
+double TBlobField::AsFloat() const { ConvertError(DisplayText(), QStringLiteral("floating point")); }
+bool TBlobField::AsBoolean() const { ConvertError(DisplayText(), QStringLiteral("boolean")); }
+QDateTime TBlobField::AsDateTime() const {
+  ConvertError(DisplayText(), QStringLiteral("date and time"));
+}
+
+QString TBlobField::FormatText(const QVariant&, bool) const { return QStringLiteral("(Blob)"); }
+
+QVariant TBlobField::ParseText(const QString& text) const { return text.toUtf8(); }
+
+QVariant TBlobField::Coerce(const QVariant& value) const {
+  if (!value.isValid() || value.isNull()) return QVariant();
+  if (value.typeId() == QMetaType::QByteArray)
+    return value.toByteArray().isEmpty() ? QVariant() : value;
+  if (value.typeId() == QMetaType::QString) return TField::Coerce(value);
+  ConvertError(value.toString(), FieldTypeName(DataType()));
+}
+
+// ---------------------------------------------------------------- TMemoField
+
+TMemoField::TMemoField(const QString& fieldName) : TBlobField(fieldName, ftMemo) {}
+
+QString TMemoField::Text() const {
+  if (!DataSet()) return QString();
+  return DataSet()->BlobToText(*this, AsBytes());
+}
+
+void TMemoField::SetText(const QString& text) {
+  if (!DataSet()) DatabaseError(QStringLiteral("Field '%1' has no dataset").arg(FieldName()));
+  SetAsBytes(DataSet()->TextToBlob(*this, text));
+}
+
+QString TMemoField::FormatText(const QVariant&, bool display) const {
+  return display ? QStringLiteral("(Memo)") : Text();
+}
+
+QVariant TMemoField::ParseText(const QString& text) const {
+  return DataSet() ? DataSet()->TextToBlob(*this, text) : text.toUtf8();
+}
+
+QVariant TMemoField::Coerce(const QVariant& value) const { return TBlobField::Coerce(value); }
+
+}  // namespace fendral
