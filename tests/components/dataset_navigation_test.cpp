@@ -36,7 +36,12 @@ TEST(DatasetNavigation, EveryOrderWalksLikeTheCommandLineDumpBothWays) {
       {{"peer-harbour/fox.dbf", "peer-harbour/fox.fpt", "peer-harbour/fox.cdx"}, "", "NMBORN"},
       {{"peer-harbour/fox.dbf", "peer-harbour/fox.fpt", "peer-harbour/fox.cdx"}, "", "ACTFOR"},
       {{"dbd-xbase/ndx-char.dbf", "dbd-xbase/ndx-char.ndx"}, "ndx-char.ndx", "ndx-char"},
-      {{"xbasej/testfiles/test.dbf", "xbasej/testfiles/test.mdx"}, "", ""},
+      {{"jdbfdriver/TEST.DBF", "jdbfdriver/TEST.MDX"}, "", ""},
+      {{"step7-plc/EXAMPLES/zen01_01/siprom/CHANGELOG.DBF",
+        "step7-plc/EXAMPLES/zen01_01/siprom/CHANGELOG.MDX",
+        "step7-plc/EXAMPLES/zen01_01/siprom/CHANGELOG.DBT"},
+       "",
+       ""},
   };
   for (const Order& order : orders) {
     SCOPED_TRACE(order.files[0] + " " + order.tag);
@@ -49,7 +54,7 @@ TEST(DatasetNavigation, EveryOrderWalksLikeTheCommandLineDumpBothWays) {
         ds, table,
         order.index.empty() ? QStringList() : QStringList{QString::fromStdString(order.index)});
     QString tag = QString::fromStdString(order.tag);
-    if (order.files[0].find("test.dbf") != std::string::npos) {
+    if (order.files[1].find(".MDX") != std::string::npos) {
       // The production MDX opens with the table.
       ASSERT_GT(ds.GetTagCount(), 0);
       tag = ds.GetTagName(1);
