@@ -1111,11 +1111,25 @@ int TTolvernDataSet::IndexOn(const QString& indexFileName, const QString& tagNam
                              bool duplicates, const QString& forExpression,
                              const QString& keyExpression) {
   int result = 0;
+  const QString path = CompleteIndexFile(GetTableDirectory(), indexFileName);
   RunBusy(1, [&] {
-    const QString path = CompleteIndexFile(GetTableDirectory(), indexFileName);
-    result = core_.Table().IndexOn(Path8(path), Encode(tagName, QStringLiteral("tag")), sortOption,
-                                   duplicates, Encode(forExpression, QStringLiteral("FOR")),
-                                   Encode(keyExpression, QStringLiteral("key")));
+    DBFObject& t = core_.Table();
+    // The build closes every index file of the table; they are opened again whatever
+    // happens, so that later writes keep them current.
+    ScopeExit reopen([&] {
+      t.OpenProductionIndex();
+      try {
+        OpenIndexFilesOfList(true);
+        if (QFileInfo(path).isFile()) OpenOneIndex(path, true);
+      } catch (const std::exception&) {
+      }
+      if (!indexName_.isEmpty() && !t.TagByName(Encode(indexName_, QStringLiteral("tag"))))
+        indexName_.clear();
+      SelectOrder(indexName_, true);
+    });
+    result = t.IndexOn(Path8(path), Encode(tagName, QStringLiteral("tag")), sortOption, duplicates,
+                       Encode(forExpression, QStringLiteral("FOR")),
+                       Encode(keyExpression, QStringLiteral("key")));
   });
   return result;
 }
