@@ -69,33 +69,110 @@ TFieldType DataTypeOf(TTVFieldKind kind) {
   return ftUnknown;
 }
 
-// The display text of a value outside a field object (row readers).
-QString DisplayOf(const TTVFieldDef& def, const QVariant& value) {
-  if (!value.isValid()) return {};
-  const QLocale locale;
-  switch (def.kind) {
-    case TTVFieldKind::String:
-      return value.toString();
-    case TTVFieldKind::SmallInt:
-    case TTVFieldKind::Integer:
-      return locale.toString(value.toLongLong());
-    case TTVFieldKind::Float:
-      return def.decimals >= 0 ? locale.toString(value.toDouble(), 'f', def.decimals)
-                               : locale.toString(value.toDouble(), 'g', 15);
-    case TTVFieldKind::Date:
-      return locale.toString(value.toDate(), QLocale::ShortFormat);
-    case TTVFieldKind::DateTime:
-      return locale.toString(value.toDateTime(), QLocale::ShortFormat);
-    case TTVFieldKind::Boolean:
-      return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-    case TTVFieldKind::Memo:
-    case TTVFieldKind::Blob:
-      return {};
-  }
-  return {};
-}
-
 }  // namespace
+
+// The display forms of the row reader, in the user's locale: numbers with its decimal
+// point, dates in its short format. Built once per reader; formatting needs no QLocale.
+class TTVRowReader::Format {
+ public:
+  explicit Format(const QLocale& locale) : point_(locale.decimalPoint()) {
+    // The short date pattern as parts: a literal or one of d, dd, M, MM, yy, yyyy.
+    const QString pattern = locale.dateFormat(QLocale::ShortFormat);
+    for (qsizetype i = 0; i < pattern.size();) {
+      const QChar c = pattern[i];
+      qsizetype n = 1;
+      while (i + n < pattern.size() && pattern[i + n] == c) ++n;
+      if (c == QLatin1Char('d') && n <= 2) {
+        parts_.push_back({n == 1 ? 'd' : 'D', {}});
+      } else if (c == QLatin1Char('M') && n <= 2) {
+        parts_.push_back({n == 1 ? 'm' : 'M', {}});
+      } else if (c == QLatin1Char('y')) {
+        parts_.push_back({n <= 2 ? 'y' : 'Y', {}});
+      } else if (c == QLatin1Char('\'')) {
+        const qsizetype end = pattern.indexOf(QLatin1Char('\''), i + 1);
+        const qsizetype stop = end < 0 ? pattern.size() : end + 1;
+        parts_.push_back({0, pattern.mid(i + 1, stop - i - 2)});
+        n = stop - i;
+      } else {
+        parts_.push_back({0, pattern.mid(i, n)});
+      }
+      i += n;
+    }
+  }
+
+  QString Text(const TTVFieldDef& def, const QVariant& value) const {
+    if (!value.isValid()) return {};
+    switch (def.kind) {
+      case TTVFieldKind::String:
+        return value.toString();
+      case TTVFieldKind::SmallInt:
+      case TTVFieldKind::Integer:
+        return QString::number(value.toLongLong());
+      case TTVFieldKind::Float: {
+        QString text = def.decimals >= 0 ? QString::number(value.toDouble(), 'f', def.decimals)
+                                         : QString::number(value.toDouble(), 'g', 15);
+        if (point_ != QStringLiteral(".")) text.replace(QLatin1Char('.'), point_);
+        return text;
+      }
+      case TTVFieldKind::Date:
+        return DateText(value.toDate());
+      case TTVFieldKind::DateTime: {
+        const QDateTime stamp = value.toDateTime();
+        return DateText(stamp.date()) + QLatin1Char(' ') +
+               stamp.time().toString(QStringLiteral("HH:mm:ss"));
+      }
+      case TTVFieldKind::Boolean:
+        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+      case TTVFieldKind::Memo:
+      case TTVFieldKind::Blob:
+        return {};
+    }
+    return {};
+  }
+
+ private:
+  struct Part {
+    char kind;  // 0 literal, d/D day, m/M month, y/Y year (short/long)
+    QString literal;
+  };
+  static void Digits(QString& out, int value, int width) {
+    const QString digits = QString::number(value);
+    for (qsizetype i = digits.size(); i < width; ++i) out += QLatin1Char('0');
+    out += digits;
+  }
+  QString DateText(const QDate& date) const {
+    QString out;
+    out.reserve(12);
+    for (const Part& part : parts_) {
+      switch (part.kind) {
+        case 'd':
+          Digits(out, date.day(), 1);
+          break;
+        case 'D':
+          Digits(out, date.day(), 2);
+          break;
+        case 'm':
+          Digits(out, date.month(), 1);
+          break;
+        case 'M':
+          Digits(out, date.month(), 2);
+          break;
+        case 'y':
+          Digits(out, date.year() % 100, 2);
+          break;
+        case 'Y':
+          Digits(out, date.year(), 4);
+          break;
+        default:
+          out += part.literal;
+      }
+    }
+    return out;
+  }
+
+  QString point_;
+  std::vector<Part> parts_;
+};
 
 // ---------------------------------------------------------------------------------------
 // Buffers and the master link
@@ -130,14 +207,17 @@ class TTolvernDataSet::MasterLink : public TDataLink {
 
 TTVRowReader::TTVRowReader(const std::string& path, const std::vector<TTVFieldDef>& defs,
                            const std::string& codePage)
-    : defs_(defs) {
+    : defs_(defs), format_(std::make_unique<Format>(QLocale())) {
   TTVTableCore::OpenOptions options;
   options.readOnly = true;
   options.useDeleted = true;
+  options.readAhead = true;
   core_.Open(path, options);
   core_.SetCodePage(codePage);
   buffer_.resize(static_cast<size_t>(core_.BufferSize()));
 }
+
+TTVRowReader::~TTVRowReader() = default;
 
 QStringList TTVRowReader::Texts(int32_t recno) {
   QStringList texts;
@@ -151,7 +231,7 @@ QStringList TTVRowReader::Texts(int32_t recno) {
         texts << QString();
       }
     } else {
-      texts << DisplayOf(def, core_.Value(buffer_.data(), def));
+      texts << format_->Text(def, core_.Value(buffer_.data(), def));
     }
   }
   return texts;
@@ -437,6 +517,16 @@ void TTolvernDataSet::GotoRecord(int32_t recno) {
   firstPending_ = lastPending_ = false;
 }
 
+void TTolvernDataSet::InternalSetToRecord(TRecordBuffer& buffer) {
+  // Sequential reads come back to the record the handler stands on: nothing to read.
+  const int32_t recno = core_.RecNo(Data(buffer));
+  DBFObject& t = core_.Table();
+  if (recno > 0 && t.CurrentRecord() == recno && !t.Eof() && !t.Bof() && !firstPending_ &&
+      !lastPending_)
+    return;
+  TDataSet::InternalSetToRecord(buffer);
+}
+
 void TTolvernDataSet::InternalGotoBookmark(const TBookmark& bookmark) {
   int32_t recno = 0;
   QByteArray text = bookmark;
@@ -539,6 +629,7 @@ void TTolvernDataSet::InternalPost() {
     recno = core_.Post(Data(*buffer), 0);
   }
   core_.ReleaseRecordLock();
+  RecordsChanged();
   GotoRecord(recno);
 }
 
@@ -566,6 +657,7 @@ void TTolvernDataSet::InternalDelete() {
   // A deleted record ends its edit.
   core_.DiscardPending();
   core_.ReleaseRecordLock();
+  RecordsChanged();
   GotoRecord(recno);
   t.GetRecord(PosSame);
   if (t.Eof()) t.GetRecord(PosPrior);
@@ -596,6 +688,7 @@ void TTolvernDataSet::RecallRecord() {
       DatabaseError(QStringLiteral("Cannot recall the record"));
     }
   }
+  RecordsChanged();
   GotoRecord(recno);
   Resync(0);
   if (AfterDelete) AfterDelete(*this);
@@ -603,6 +696,7 @@ void TTolvernDataSet::RecallRecord() {
 }
 
 void TTolvernDataSet::InternalRefresh() {
+  RecordsChanged();
   DBFObject& t = core_.Table();
   t.RefreshHeader();
   t.RebuildFilter();
@@ -1048,6 +1142,11 @@ int TTolvernDataSet::TagForField(const QString& fieldName) const {
 
 // ---------------------------------------------------------------------------------------
 // Maintenance
+
+void TTolvernDataSet::RecordsChanged() {
+  for (auto& weak : readers_)
+    if (auto reader = weak.lock(); reader && reader->Valid()) reader->core_.Table().DropReadAhead();
+}
 
 void TTolvernDataSet::CloseRowReaders() {
   for (auto& weak : readers_)

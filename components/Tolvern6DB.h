@@ -19,6 +19,7 @@
 #pragma once
 
 #include <QBuffer>
+#include <QLocale>
 #include <QStringList>
 #include <cstdint>
 #include <functional>
@@ -48,8 +49,10 @@ using TkxFormulaMake = std::function<void(const std::string& who, const std::str
 using TkxStatusReport = std::function<void(int32_t stat1, int32_t stat2, int32_t stat3)>;
 
 // Reads the display texts of any record of the dataset's table without moving the
-// dataset's current record: its own read-only table object on the same file. It stops
-// working (Valid() false) when the dataset closes or starts a long operation.
+// dataset's current record: its own read-only table object on the same file, reading
+// ahead. Records the dataset writes are read again; changes of other programs show when
+// the reader's window moves past them. It stops working (Valid() false) when the dataset
+// closes or starts a long operation.
 class TTVRowReader {
  public:
   bool Valid() const { return core_.IsOpen(); }
@@ -63,9 +66,14 @@ class TTVRowReader {
                const std::string& codePage);
   void Close() { core_.Close(); }
 
+  class Format;
   TTVTableCore core_;
   std::vector<TTVFieldDef> defs_;
   std::vector<uint8_t> buffer_;
+  std::unique_ptr<Format> format_;
+
+ public:
+  ~TTVRowReader();
 };
 
 class TTolvernDataSet : public TDataSet {
@@ -201,6 +209,7 @@ class TTolvernDataSet : public TDataSet {
   void InternalFirst() override;
   void InternalLast() override;
   void InternalGotoBookmark(const TBookmark& bookmark) override;
+  void InternalSetToRecord(TRecordBuffer& buffer) override;
   bool GetFieldData(const TField& field, const TRecordBuffer& buffer,
                     QVariant& value) const override;
   void SetFieldData(const TField& field, TRecordBuffer& buffer, const QVariant& value) override;
@@ -232,6 +241,8 @@ class TTolvernDataSet : public TDataSet {
   void MasterChanged();
   void CompileFilter();
   void CloseRowReaders();
+  // Row readers read records again after this dataset wrote.
+  void RecordsChanged();
   // A key value as the handler's seeks and ranges take it.
   std::string KeyText(const QVariant& value) const;
   std::string SearchTextOf(const TTVFieldDef& def, const QVariant& value) const;
