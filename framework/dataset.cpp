@@ -1,10 +1,12 @@
 #include "dataset.h"
 
 #include <QBuffer>
+#include <QHash>
 #include <algorithm>
 #include <utility>
 
 #include "datasource.h"
+#include "rowreader.h"
 
 namespace fendral {
 
@@ -263,6 +265,9 @@ void TDataSet::WriteFieldValue(TField& field, const QVariant& value) {
     if (state == dsCalcFields) DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
     if (field.ReadOnly() && state != dsSetKey && state != dsFilter)
       DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field.DisplayLabel()));
+  } else if (state == dsSetKey) {
+    DatabaseError(QStringLiteral("Field '%1' is not indexed and cannot be modified")
+                      .arg(field.DisplayLabel()));
   } else if (field.calcIndex_ < 0) {
     DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field.DisplayLabel()));
   }
@@ -337,7 +342,12 @@ void TDataSet::SetBufferCount(int count) {
   while (buffers_.size() < wanted) buffers_.push_back(AllocRecordBuffer());
   bufferCount_ = count;
   if (!tempBuffer_) tempBuffer_ = AllocRecordBuffer();
-  if (Active() && bufferedCount_ > 0) GetNextRecords();
+  if (Active() && bufferedCount_ > 0 && bufferedCount_ < bufferCount_) {
+    // A larger window shows the records after the current one, then those before it.
+    GetNextRecords();
+    GetPriorRecords();
+    DataEvent(deDataSetChange);
+  }
 }
 
 void TDataSet::MoveBuffer(int from, int to) {
@@ -411,6 +421,7 @@ bool TDataSet::FilterAccepts(TRecordBuffer& buffer) {
 bool TDataSet::GetNextRecord() {
   if (bufferedCount_ > 0 && currentRecord_ != bufferedCount_ - 1) {
     TRecordBuffer& last = *buffers_[static_cast<size_t>(bufferedCount_ - 1)];
+    if (last.BookmarkFlag != bfCurrent) return false;  // nothing follows an appended record
     InternalSetToRecord(last);
     currentRecord_ = bufferedCount_ - 1;
   }
@@ -438,6 +449,7 @@ bool TDataSet::GetNextRecord() {
 
 bool TDataSet::GetPriorRecord() {
   if (bufferedCount_ > 0 && currentRecord_ != 0) {
+    if (buffers_[0]->BookmarkFlag != bfCurrent) return false;
     InternalSetToRecord(*buffers_[0]);
     currentRecord_ = 0;
   }
@@ -667,7 +679,14 @@ void TDataSet::Edit() {
   UpdateCursorPos();
   RunWithErrorEvent(OnEditError, [this] {
     InternalEdit();
-    ReadCurrentRecord(*buffers_[static_cast<size_t>(activeRecord_)]);
+    // Edit the record as it is now (another program may have changed it); when it cannot
+    // be read, the edit is undone so no lock stays behind.
+    try {
+      ReadCurrentRecord(*buffers_[static_cast<size_t>(activeRecord_)]);
+    } catch (...) {
+      InternalCancel();
+      throw;
+    }
   });
   SetState(dsEdit);
   DataEvent(deRecordChange);
@@ -679,8 +698,10 @@ void TDataSet::BeginInsertAppend(bool append) {
   if (!CanModify()) DatabaseError(QStringLiteral("Cannot modify a read-only dataset"));
   DoEvent(BeforeInsert);
   DoBeforeScroll();
+  insertAnchor_.clear();
   if (!append) {
     UpdateCursorPos();
+    insertAnchor_ = GetBookmark();
     const int at = bufferedCount_ == 0 ? 0 : activeRecord_;
     MoveBuffer(bufferCount_, at);  // the spare becomes the new buffer
     if (bufferedCount_ < bufferCount_) ++bufferedCount_;
@@ -700,6 +721,7 @@ void TDataSet::BeginInsertAppend(bool append) {
     currentRecord_ = 0;  // the cursor stands after the last record, as if on this buffer
     bof_ = eof_ = false;
     GetPriorRecords();
+    InternalLast();  // the cursor waits after the last record, where the new one goes
     currentRecord_ = -1;
   }
   InternalInsert();
@@ -756,8 +778,14 @@ void TDataSet::Post() {
       field->FocusControl();
       DatabaseError(QStringLiteral("Field '%1' must have a value").arg(field->DisplayLabel()));
     }
-  if (state_ == dsEdit) UpdateCursorPos();
+  if (state_ == dsEdit) {
+    UpdateCursorPos();
+  } else if (!insertAnchor_.isEmpty() && ActiveBuffer()->BookmarkFlag == bfInserted) {
+    // Row readers may have moved the cursor meanwhile: the new record goes before its anchor.
+    InternalGotoBookmark(insertAnchor_);
+  }
   RunWithErrorEvent(OnPostError, [this] { InternalPost(); });
+  insertAnchor_.clear();
   currentRecord_ = -1;
   SetState(dsBrowse);
   Resync(0);
@@ -777,24 +805,28 @@ void TDataSet::Cancel() {
   const bool inserting = state_ == dsInsert;
   InternalCancel();
   if (inserting) {
-    // Drop the new buffer; the rows below move up.
+    // Drop the new buffer and go back to the record the new one was to precede, or after
+    // the last record for an append; the window is rebuilt from there with the current row
+    // where it was.
     MoveBuffer(activeRecord_, bufferCount_);
-    --bufferedCount_;
-    if (activeRecord_ >= bufferedCount_) activeRecord_ = std::max(0, bufferedCount_ - 1);
-  }
-  currentRecord_ = -1;
-  SetState(dsBrowse);
-  if (bufferedCount_ == 0) {
-    ClearBuffers();
-    InternalFirst();
-    GetNextRecords();
-    bof_ = true;
-    eof_ = bufferedCount_ == 0;
-    DataEvent(deDataSetChange);
+    currentRecord_ = -1;
+    const TBookmark anchor = std::exchange(insertAnchor_, TBookmark());
+    bool placed = false;
+    if (!anchor.isEmpty() && BookmarkValid(anchor)) {
+      try {
+        InternalGotoBookmark(anchor);
+        placed = true;
+      } catch (const std::exception&) {
+        // The record is gone meanwhile: fall back to the end.
+      }
+    }
+    if (!placed) InternalLast();
   } else {
+    currentRecord_ = -1;
     UpdateCursorPos();
-    Resync(0);
   }
+  SetState(dsBrowse);
+  Resync(0);
   DoEvent(AfterCancel);
 }
 
@@ -1011,6 +1043,77 @@ QVariant TDataSet::Lookup(const QString& keyFields, const QVariant& keyValues,
   QVariantList result;
   for (const QString& name : names) result.append(FieldByName(name.trimmed())->Value());
   return result;
+}
+
+// ---------------------------------------------------------------- row readers
+
+// The default row reader: one pass over the cursor collects the rows' bookmarks; each row
+// is then read through its bookmark. The cursor moves, the current record does not (the
+// dataset re-positions its cursor before it next moves).
+class TCursorRowReader : public TRowReader {
+ public:
+  explicit TCursorRowReader(TDataSet& dataSet) : dataSet_(dataSet) {}
+
+  int RowCount() override {
+    Load();
+    return static_cast<int>(marks_.size());
+  }
+
+  bool ReadRow(int row, TRecordBuffer& buffer) override {
+    Load();
+    if (row < 0 || row >= static_cast<int>(marks_.size())) return false;
+    dataSet_.currentRecord_ = -1;
+    try {
+      dataSet_.InternalGotoBookmark(marks_[static_cast<size_t>(row)]);
+    } catch (const EDatabaseError&) {
+      return false;  // the record went away; the next Invalidate forgets it
+    }
+    if (dataSet_.GetRecord(buffer, gmCurrent, false) != grOK) return false;
+    buffer.BookmarkFlag = bfCurrent;
+    dataSet_.CalculateFields(buffer);
+    return true;
+  }
+
+  int RowOf(const TBookmark& bookmark) override {
+    Load();
+    return rows_.value(bookmark, -1);
+  }
+
+  void Invalidate() override {
+    loaded_ = false;
+    marks_.clear();
+    rows_.clear();
+  }
+
+ private:
+  void Load() {
+    if (loaded_ || !dataSet_.Active()) return;
+    std::unique_ptr<TRecordBuffer> buffer = dataSet_.AllocRecordBuffer();
+    dataSet_.currentRecord_ = -1;
+    dataSet_.InternalFirst();
+    while (dataSet_.GetRecord(*buffer, gmNext, false) == grOK) {
+      rows_.insert(buffer->Bookmark, static_cast<int>(marks_.size()));
+      marks_.push_back(buffer->Bookmark);
+    }
+    loaded_ = true;
+  }
+
+  TDataSet& dataSet_;
+  bool loaded_ = false;
+  std::vector<TBookmark> marks_;
+  QHash<TBookmark, int> rows_;
+};
+
+std::unique_ptr<TRowReader> TDataSet::CreateRowReader() {
+  return std::make_unique<TCursorRowReader>(*this);
+}
+
+void TDataSet::ReadFieldsFrom(const TRecordBuffer& buffer,
+                              const std::function<void()>& read) const {
+  TRecordBuffer* saved = stateBuffer_;
+  ScopeExit restore([&] { stateBuffer_ = saved; });
+  stateBuffer_ = const_cast<TRecordBuffer*>(&buffer);
+  read();
 }
 
 // ---------------------------------------------------------------- blobs
