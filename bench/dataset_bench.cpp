@@ -37,9 +37,10 @@ int main(int argc, char** argv) {
     size_t checksum = 0;
     if (arg == "--rows") {
       auto reader = ds.CreateRowReader();
+      auto* table = static_cast<fendral::TTVRowReader*>(reader.get());
       const int count = ds.RecordCount();
       for (int r = 1; r <= count; ++r) {
-        for (const QString& text : reader->Texts(r)) checksum += text.size();
+        for (const QString& text : table->Texts(r)) checksum += text.size();
         ++seen;
       }
     } else if (arg == "--values") {

@@ -205,19 +205,105 @@ class TTolvernDataSet::MasterLink : public TDataLink {
 // ---------------------------------------------------------------------------------------
 // Row reader
 
-TTVRowReader::TTVRowReader(const std::string& path, const std::vector<TTVFieldDef>& defs,
-                           const std::string& codePage)
-    : defs_(defs), format_(std::make_unique<Format>(QLocale())) {
+TTVRowReader::TTVRowReader(TTolvernDataSet& dataSet)
+    : dataSet_(&dataSet), format_(std::make_unique<Format>(QLocale())) {
+  for (int i = 0; i < dataSet.FieldCount(); ++i)
+    if (const TTVFieldDef* def = dataSet.DefOf(*dataSet.Field(i));
+        def && dataSet.Field(i)->FieldKind() == fkData)
+      defs_.push_back(*def);
   TTVTableCore::OpenOptions options;
   options.readOnly = true;
-  options.useDeleted = true;
   options.readAhead = true;
-  core_.Open(path, options);
-  core_.SetCodePage(codePage);
+  options.useDeleted = true;
+  core_.Open(Path8(dataSet.openedPath_), options);
+  core_.SetCodePage(dataSet.CodePageInUse());
   buffer_.resize(static_cast<size_t>(core_.BufferSize()));
+  dataSet.readers_.push_back(this);
 }
 
-TTVRowReader::~TTVRowReader() = default;
+TTVRowReader::~TTVRowReader() {
+  if (dataSet_) {
+    auto& list = dataSet_->readers_;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  }
+}
+
+void TTVRowReader::Close() {
+  core_.Close();
+  rows_.clear();
+  learnt_ = false;
+}
+
+void TTVRowReader::Invalidate() {
+  learnt_ = false;
+  rows_.clear();
+  if (core_.IsOpen()) core_.Table().DropReadAhead();
+}
+
+void TTVRowReader::LearnRows() {
+  if (learnt_ || !core_.IsOpen() || !dataSet_ || !dataSet_->core_.IsOpen()) return;
+  learnt_ = true;
+  rows_.clear();
+  DBFObject& mine = dataSet_->core_.Table();
+  direct_ =
+      !mine.CurrentOrder() && !dataSet_->Filtered() && mine.ShowDeleted() && !dataSet_->rangeSet_;
+  if (direct_) return;
+  // One pass through the dataset's own handler in its order; the dataset's current
+  // record is read again afterwards.
+  TTolvernDataSet& ds = *dataSet_;
+  const int32_t current = ds.GetRecNo();
+  const bool ahead = mine.ReadAheadOn();
+  for (mine.GetRecord(tolvern::PosTop); !mine.Eof() && !mine.Bof();
+       mine.GetRecord(tolvern::PosNext))
+    rows_.push_back(mine.CurrentRecord());
+  mine.SetReadAheadOn(ahead);
+  if (current > 0) ds.GotoRecord(current);
+}
+
+int TTVRowReader::RowCount() {
+  if (!core_.IsOpen()) return 0;
+  LearnRows();
+  if (direct_) {
+    core_.Table().RefreshHeader();
+    return core_.Table().RecordCount();
+  }
+  return static_cast<int>(rows_.size());
+}
+
+bool TTVRowReader::ReadRow(int row, TRecordBuffer& buffer) {
+  if (!core_.IsOpen() || row < 0) return false;
+  LearnRows();
+  int32_t recno;
+  if (direct_) {
+    recno = row + 1;
+  } else {
+    if (static_cast<size_t>(row) >= rows_.size()) return false;
+    recno = rows_[static_cast<size_t>(row)];
+  }
+  uint8_t* data = TTolvernDataSet::Data(buffer);
+  try {
+    if (core_.Fetch(recno, data) != TTVTableCore::FetchResult::Ok) return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+  buffer.Bookmark =
+      QByteArray(reinterpret_cast<const char*>(data + core_.BookmarkOffset()), kBookmarkSize);
+  buffer.BookmarkFlag = bfCurrent;
+  return true;
+}
+
+int TTVRowReader::RowOf(const TBookmark& bookmark) {
+  if (!core_.IsOpen()) return -1;
+  QByteArray text = bookmark;
+  text.append('\0');
+  int32_t recno = 0;
+  if (bookmark.size() > kBookmarkSize || !TTVTableCore::ParseBookmark(text.constData(), recno))
+    return -1;
+  LearnRows();
+  if (direct_) return recno <= core_.Table().RecordCount() ? recno - 1 : -1;
+  const auto it = std::find(rows_.begin(), rows_.end(), recno);
+  return it == rows_.end() ? -1 : static_cast<int>(it - rows_.begin());
+}
 
 QStringList TTVRowReader::Texts(int32_t recno) {
   QStringList texts;
@@ -248,6 +334,8 @@ TTolvernDataSet::~TTolvernDataSet() {
   } catch (...) {
   }
   CloseRowReaders();
+  for (TTVRowReader* reader : readers_) reader->dataSet_ = nullptr;
+  readers_.clear();
   masterLink_.reset();
 }
 
@@ -292,6 +380,7 @@ void TTolvernDataSet::SetUserID(uint32_t id) {
 }
 
 void TTolvernDataSet::SetUseDeleted(bool on) {
+  RecordsChanged();
   if (on == useDeleted_) return;
   if (Active()) CheckBrowseMode();
   useDeleted_ = on;
@@ -715,6 +804,7 @@ bool TTolvernDataSet::IsDeleted() const {
 // Filter
 
 void TTolvernDataSet::CompileFilter() {
+  RecordsChanged();
   DBFObject& t = core_.Table();
   t.SetFilterActive(true);
   t.SetFilterExpression(Encode(filter_, QStringLiteral("Filter")),
@@ -741,6 +831,7 @@ void TTolvernDataSet::SetFilterOptions(TFilterOptions options) {
 }
 
 void TTolvernDataSet::SetFiltered(bool filtered) {
+  RecordsChanged();
   if (!Active()) {
     TDataSet::SetFiltered(filtered);
     return;
@@ -794,6 +885,7 @@ void TTolvernDataSet::OpenIndexFilesOfList(bool acceptOpen) {
 }
 
 void TTolvernDataSet::SetIndexFiles(const QStringList& files) {
+  RecordsChanged();
   indexFiles_ = files;
   if (internalOperation_ || !core_.IsOpen()) {
     if (files.isEmpty()) indexName_.clear();
@@ -832,6 +924,7 @@ void TTolvernDataSet::SelectOrder(const QString& tagName, bool keepPosition) {
 }
 
 void TTolvernDataSet::SetIndexName(const QString& tagName) {
+  RecordsChanged();
   if (!core_.IsOpen() || !Active()) {
     indexName_ = tagName;
     return;
@@ -878,6 +971,7 @@ std::string TTolvernDataSet::KeyText(const QVariant& value) const {
 }
 
 void TTolvernDataSet::SetRange(const QString& lowText, const QString& highText) {
+  RecordsChanged();
   CheckActive();
   CheckBrowseMode();
   DBFObject& t = core_.Table();
@@ -921,6 +1015,7 @@ void TTolvernDataSet::ApplyMasterRange() {
 }
 
 void TTolvernDataSet::MasterChanged() {
+  RecordsChanged();
   if (!core_.IsOpen() || !Active() || internalOperation_) return;
   TDataSource* source = MasterSource();
   const bool linked = source && source->Enabled() && source->DataSet() &&
@@ -1144,25 +1239,16 @@ int TTolvernDataSet::TagForField(const QString& fieldName) const {
 // Maintenance
 
 void TTolvernDataSet::RecordsChanged() {
-  for (auto& weak : readers_)
-    if (auto reader = weak.lock(); reader && reader->Valid()) reader->core_.Table().DropReadAhead();
+  for (TTVRowReader* reader : readers_) reader->Invalidate();
 }
 
 void TTolvernDataSet::CloseRowReaders() {
-  for (auto& weak : readers_)
-    if (auto reader = weak.lock()) reader->Close();
-  readers_.clear();
+  for (TTVRowReader* reader : readers_) reader->Close();
 }
 
-std::shared_ptr<TTVRowReader> TTolvernDataSet::CreateRowReader() {
+std::unique_ptr<TRowReader> TTolvernDataSet::CreateRowReader() {
   CheckActive();
-  std::vector<TTVFieldDef> defs;
-  for (int i = 0; i < FieldCount(); ++i)
-    if (const TTVFieldDef* def = DefOf(*Field(i)); def && Field(i)->FieldKind() == fkData)
-      defs.push_back(*def);
-  std::shared_ptr<TTVRowReader> reader(new TTVRowReader(Path8(openedPath_), defs, CodePageInUse()));
-  readers_.push_back(reader);
-  return reader;
+  return std::unique_ptr<TRowReader>(new TTVRowReader(*this));
 }
 
 void TTolvernDataSet::RunBusy(int state, const std::function<void()>& work) {
