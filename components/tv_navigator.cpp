@@ -105,6 +105,14 @@ void TTolvernNavButton::mouseReleaseEvent(QMouseEvent* event) {
   QToolButton::mouseReleaseEvent(event);
 }
 
+void TTolvernNavButton::changeEvent(QEvent* event) {
+  QToolButton::changeEvent(event);
+  if (event->type() == QEvent::EnabledChange && !isEnabled()) {
+    held_ = false;
+    repeatTimer_.stop();
+  }
+}
+
 void TTolvernNavButton::paintEvent(QPaintEvent* event) {
   QToolButton::paintEvent(event);
   if (!navigator_.hasFocus() || navigator_.FocusedButton() != index_) return;

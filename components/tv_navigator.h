@@ -123,6 +123,8 @@ class TTolvernNavButton : public QToolButton {
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  // A button disabled while held (next at the end) stops repeating: it gets no release.
+  void changeEvent(QEvent* event) override;
 
  private:
   TTolvernNavigator& navigator_;

@@ -540,6 +540,27 @@ TEST_F(NavigatorTest, HeldNextRepeatsAfter400ThenEvery100Milliseconds) {
   EXPECT_EQ(Current(), 1);
 }
 
+TEST_F(NavigatorTest, HeldNextStopsRepeatingAtTheEnd) {
+  OpenTable(3);
+  ShowBar();
+  int clicks = 0;
+  bar->OnClick = [&](TTolvernNavigator&, TTolvernNavigateBtn) { ++clicks; };
+  TTolvernNavButton* next = bar->Button(nbNext);
+  QTest::mousePress(next, Qt::LeftButton);
+  next->RepeatTimerExpired();
+  next->RepeatTimerExpired();
+  EXPECT_EQ(Current(), 3);
+  EXPECT_TRUE(next->RepeatTimer().isActive());
+  next->RepeatTimerExpired();  // finds the end: next is disabled and stops
+  EXPECT_FALSE(next->isEnabled());
+  EXPECT_FALSE(next->RepeatTimer().isActive());
+  next->RepeatTimerExpired();
+  QTest::mouseRelease(next, Qt::LeftButton);
+  EXPECT_EQ(clicks, 3);
+  EXPECT_EQ(Current(), 3);
+  EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(NavigatorTest, AFailedRepeatStopsTheTimerAndIsReported) {
   OpenTable(6);
   ShowBar();
