@@ -263,6 +263,9 @@ void TDataSet::WriteFieldValue(TField& field, const QVariant& value) {
     if (state == dsCalcFields) DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
     if (field.ReadOnly() && state != dsSetKey && state != dsFilter)
       DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field.DisplayLabel()));
+  } else if (state == dsSetKey) {
+    DatabaseError(QStringLiteral("Field '%1' is not indexed and cannot be modified")
+                      .arg(field.DisplayLabel()));
   } else if (field.calcIndex_ < 0) {
     DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field.DisplayLabel()));
   }
@@ -700,6 +703,7 @@ void TDataSet::BeginInsertAppend(bool append) {
     currentRecord_ = 0;  // the cursor stands after the last record, as if on this buffer
     bof_ = eof_ = false;
     GetPriorRecords();
+    InternalLast();  // the cursor waits after the last record, where the new one goes
     currentRecord_ = -1;
   }
   InternalInsert();
@@ -777,24 +781,17 @@ void TDataSet::Cancel() {
   const bool inserting = state_ == dsInsert;
   InternalCancel();
   if (inserting) {
-    // Drop the new buffer; the rows below move up.
+    // Drop the new buffer. The cursor still stands where the insert began: on the record
+    // the new one was to precede, or after the last record for an append; the window is
+    // rebuilt from there with the current row where it was.
     MoveBuffer(activeRecord_, bufferCount_);
-    --bufferedCount_;
-    if (activeRecord_ >= bufferedCount_) activeRecord_ = std::max(0, bufferedCount_ - 1);
-  }
-  currentRecord_ = -1;
-  SetState(dsBrowse);
-  if (bufferedCount_ == 0) {
-    ClearBuffers();
-    InternalFirst();
-    GetNextRecords();
-    bof_ = true;
-    eof_ = bufferedCount_ == 0;
-    DataEvent(deDataSetChange);
+    currentRecord_ = -1;
   } else {
+    currentRecord_ = -1;
     UpdateCursorPos();
-    Resync(0);
   }
+  SetState(dsBrowse);
+  Resync(0);
   DoEvent(AfterCancel);
 }
 

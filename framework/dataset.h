@@ -323,6 +323,13 @@ class TDataSet {
   void SetState(TDataSetState state);
   // Marks the active record changed (set by field writes).
   void SetModified(bool modified) { modified_ = modified; }
+  // Raise an event when it is set (for moves a concrete dataset makes itself, for example a
+  // text search: BeforeScroll, move, Resync, AfterScroll).
+  void DoEvent(const TDataSetNotifyEvent& event) {
+    if (event) event(*this);
+  }
+  void DoBeforeScroll() { DoEvent(BeforeScroll); }
+  void DoAfterScroll() { DoEvent(AfterScroll); }
 
  private:
   friend class TField;
@@ -351,11 +358,6 @@ class TDataSet {
   void InitRecord(TRecordBuffer& buffer);
   void BeginInsertAppend(bool append);
   void RunWithErrorEvent(const TDataSetErrorEvent& event, const std::function<void()>& op);
-  void DoEvent(const TDataSetNotifyEvent& event) {
-    if (event) event(*this);
-  }
-  void DoBeforeScroll() { DoEvent(BeforeScroll); }
-  void DoAfterScroll() { DoEvent(AfterScroll); }
   void AddDataSource(TDataSource* source);
   void RemoveDataSource(TDataSource* source);
   bool ScanFor(const QString& keyFields, const QVariant& keyValues, TLocateOptions options);
