@@ -268,7 +268,8 @@ inline void ExerciseIndex(const uint8_t* data, size_t size, IndexFormat format) 
     }
 
     // Changes: a copy of the first record appended and indexed, the first record
-    // rewritten, the first key of each tag deleted and added back.
+    // rewritten with the last one's values (its keys move), the first key of each tag
+    // deleted and added back.
     const bool smallTable = table->RecordCount() <= 2000;
     if (smallTable && table->RecordCount() > 0) {
       EngineStep([&] {
@@ -277,7 +278,11 @@ inline void ExerciseIndex(const uint8_t* data, size_t size, IndexFormat format) 
         file->KeyUpdateAll(table->RecordCount(), true);
       });
       EngineStep([&] {
+        std::vector<std::string> values;
+        table->GetRecord(table->RecordCount() > 1 ? table->RecordCount() - 1 : 1);
+        for (int32_t f = 1; f <= table->FieldCount(); ++f) values.push_back(table->GetField(f));
         table->GetRecord(1);
+        for (int32_t f = 1; f <= table->FieldCount(); ++f) table->PutField(f, values[f - 1]);
         file->KeyUpdateAll(1, false);
         table->PutRecord(1);
       });
@@ -305,6 +310,13 @@ inline void ExerciseIndex(const uint8_t* data, size_t size, IndexFormat format) 
         file->TagAdd("FUZZ", table->Fields()[0].name, "", true, false);
         if (KXobjIndexTag* tag = file->TagByName("FUZZ"))
           ReadTag(*tag, static_cast<int64_t>(indexSize) + 4096);
+      });
+    }
+    // The whole file rebuilt from its definitions.
+    if (table->RecordCount() <= 200) {
+      EngineStep([&] {
+        file->Reindex();
+        if (file->TagCount() > 0) ReadTag(*file->TagAt(0), file->Disk()->FileSize());
       });
     }
   });
