@@ -111,7 +111,9 @@ void ExerciseMemo(const uint8_t* data, size_t size, uint8_t version, const char*
       });
     }
     const std::string small(40, 'a');
-    const std::string large(1500, 'b');
+    // A length from the input, so that writes meet every block boundary.
+    const size_t largeSize = size >= 2 ? ((data[0] << 8) | data[1]) % 6000 + 1 : 1500;
+    const std::string large(largeSize, 'b');
     EngineStep([&] {
       const int32_t again = memo.MemoWrite(reinterpret_cast<const uint8_t*>(small.data()),
                                            small.size(), readable);
@@ -124,6 +126,10 @@ void ExerciseMemo(const uint8_t* data, size_t size, uint8_t version, const char*
       memo.FreeMemo(readable);
       const int32_t reused =
           memo.MemoWrite(reinterpret_cast<const uint8_t*>(small.data()), small.size(), 0);
+      memo.MemoRead(reused, 1 << 20);
+      // Cutting the file back to the added memo (FoxPro files) leaves it unreadable.
+      memo.SetNextFreeBlock(added);
+      memo.MemoRead(added, 1 << 20);
       memo.MemoRead(reused, 1 << 20);
     });
   });
