@@ -67,7 +67,8 @@ inline std::vector<uint8_t> ReadFile(const std::string& path) {
   if (!f) return bytes;
   uint8_t chunk[4096];
   size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+    bytes.insert(bytes.end(), chunk, chunk + n);
   std::fclose(f);
   return bytes;
 }
@@ -115,8 +116,8 @@ void ExerciseMemo(const uint8_t* data, size_t size, uint8_t version, const char*
     const size_t largeSize = size >= 2 ? ((data[0] << 8) | data[1]) % 6000 + 1 : 1500;
     const std::string large(largeSize, 'b');
     EngineStep([&] {
-      const int32_t again = memo.MemoWrite(reinterpret_cast<const uint8_t*>(small.data()),
-                                           small.size(), readable);
+      const int32_t again =
+          memo.MemoWrite(reinterpret_cast<const uint8_t*>(small.data()), small.size(), readable);
       memo.MemoRead(again, 1 << 20);
     });
     EngineStep([&] {
