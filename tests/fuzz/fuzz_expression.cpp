@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "fuzz_support.h"
 #include "kx6_Date.h"
 #include "kx6_build.h"
 #include "kx6_eror.h"
@@ -17,9 +18,7 @@ namespace {
 
 tolvern::KXO_dBaseFld& Table() {
   static std::unique_ptr<tolvern::KXO_dBaseFld> table = [] {
-    char templ[] = "/tmp/fendral-fuzz-exp-XXXXXX";
-    const std::string dir = mkdtemp(templ) ? templ : "/tmp";
-    const std::string path = dir + "/t.dbf";
+    const std::string path = fuzz::ScratchDir() + "/t.dbf";
     {
       tolvern::KXO_DBFBuild builder(path);
       builder.AddField("NAME", 'C', 10, 0);

@@ -9,38 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "kx6_Date.h"
 #include "kx6_eror.h"
 #include "kx6_fld.h"
 
-namespace {
-
-std::string ScratchDir() {
-  static const std::string dir = [] {
-    char templ[] = "/tmp/fendral-fuzz-XXXXXX";
-    const char* made = mkdtemp(templ);
-    return std::string(made ? made : "/tmp");
-  }();
-  return dir;
-}
-
-void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return;
-  if (size) std::fwrite(data, 1, size, f);
-  std::fclose(f);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const size_t tableSize = std::min<size_t>(size - 2, data[0] | (data[1] << 8));
-  const std::string dir = ScratchDir();
-  WriteFile(dir + "/t.dbf", data + 2, tableSize);
+  const std::string dir = fuzz::ScratchDir();
+  fuzz::WriteFile(dir + "/t.dbf", data + 2, tableSize);
   // Both memo kinds, so that every table version finds one.
-  WriteFile(dir + "/t.dbt", data + 2 + tableSize, size - 2 - tableSize);
-  WriteFile(dir + "/t.fpt", data + 2 + tableSize, size - 2 - tableSize);
+  fuzz::WriteFile(dir + "/t.dbt", data + 2 + tableSize, size - 2 - tableSize);
+  fuzz::WriteFile(dir + "/t.fpt", data + 2 + tableSize, size - 2 - tableSize);
   try {
     tolvern::KXO_dBaseFld table(dir + "/t.dbf", false, false);
     int records = 0;

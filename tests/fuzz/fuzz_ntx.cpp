@@ -1,0 +1,11 @@
+// Fuzz target: an NTX index file beside a table, opened, walked, searched and changed.
+// Input: [table length, 2 bytes little-endian][table][index file].
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::ExerciseIndex(data, size, fuzz::IndexFormat::kNtx);
+  return 0;
+}
