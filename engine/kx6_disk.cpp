@@ -119,7 +119,7 @@ void KXO_DiskFile::AttachOrOpenHandle() {
       if (err == 0) {
         handle_->file.Unshare();
         err = upgraded.ShareLock(!shared_);
-        if (err != 0) handle_->file.ShareLock(!shared_);
+        if (err != 0) handle_->file.ShareLock(false);
       }
       if (err == 0 && ::dup2(upgraded.Fd(), handle_->file.Fd()) < 0)
         err = platform::SystemErrorCode(errno);
@@ -131,7 +131,9 @@ void KXO_DiskFile::AttachOrOpenHandle() {
   }
   auto handle = std::make_shared<SharedHandle>();
   lastError_ = handle->file.Open(fileName_, readWrite_);
-  if (lastError_ == 0) lastError_ = handle->file.ShareLock(!shared_);
+  // Only a writer keeps other programs out: an unshared open for reading takes the shared
+  // lock, so that readers of the same file never refuse each other.
+  if (lastError_ == 0) lastError_ = handle->file.ShareLock(!shared_ && readWrite_);
   if (lastError_ == 0) {
     handle->writable = readWrite_;
     handle_ = std::move(handle);

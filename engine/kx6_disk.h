@@ -6,7 +6,8 @@
 // belongs to the shared handle and is taken only when the file is opened shared.
 //
 // Opening takes the whole-file share lock that other programs of this kind take: shared
-// for a shared open, exclusive for an exclusive one, without waiting. A file another
+// for a shared open, exclusive for an exclusive one that may write (an unshared open for
+// reading only takes the shared lock), without waiting. A file another
 // program holds in a conflicting mode is refused with error 32 ("in use").
 #pragma once
 

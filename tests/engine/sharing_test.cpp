@@ -500,5 +500,24 @@ TEST(ShareModes, OpensRespectWhatOtherProgramsHold) {
   EXPECT_EQ(TrimRight(again.GetFieldByName("NAME")), "N1");
 }
 
+TEST(ShareModes, ReadersNeverKeepEachOtherOut) {
+  TempDir dir;
+  const std::string path = MakeTable(dir, "r.dbf", 2, 'F');
+  {
+    // An unshared open for reading takes the shared lock: another reader is no conflict,
+    // and while we read, a writer that wants the file to itself is kept out.
+    OtherProgramHolds reader(path, false);
+    ASSERT_TRUE(reader.Held());
+    KXO_dBHandler t(path, false, false);
+    t.GetRecord(2);
+    EXPECT_EQ(TrimRight(t.GetFieldByName("NAME")), "N2");
+    OtherProgramHolds writer(path, true);
+    EXPECT_FALSE(writer.Held());
+  }
+  OtherProgramHolds writer(path, true);
+  ASSERT_TRUE(writer.Held());
+  EXPECT_THROW(KXO_dBHandler(path, false, false), ETolvernError);
+}
+
 }  // namespace
 }  // namespace tolvern
