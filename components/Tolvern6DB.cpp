@@ -1,0 +1,1335 @@
+#include "Tolvern6DB.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "db_error.h"
+#include "kx6_Date.h"
+#include "kx6_eror.h"
+#include "kx6_glbl.h"
+#include "kx6_indx.h"
+#include "tv_resolve.h"
+
+namespace fendral {
+
+using tolvern::PosBottom;
+using tolvern::PosNext;
+using tolvern::PosPrior;
+using tolvern::PosSame;
+using tolvern::PosTop;
+
+namespace {
+
+std::string Path8(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString FromPath8(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+// Runs `restore` when the scope ends, whatever way it ends.
+class ScopeExit {
+ public:
+  explicit ScopeExit(std::function<void()> restore) : restore_(std::move(restore)) {}
+  ~ScopeExit() {
+    if (restore_) restore_();
+  }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+ private:
+  std::function<void()> restore_;
+};
+
+TFieldType DataTypeOf(TTVFieldKind kind) {
+  switch (kind) {
+    case TTVFieldKind::String:
+      return ftString;
+    case TTVFieldKind::SmallInt:
+      return ftSmallint;
+    case TTVFieldKind::Integer:
+      return ftInteger;
+    case TTVFieldKind::Float:
+      return ftFloat;
+    case TTVFieldKind::Date:
+      return ftDate;
+    case TTVFieldKind::Boolean:
+      return ftBoolean;
+    case TTVFieldKind::Memo:
+      return ftMemo;
+    case TTVFieldKind::Blob:
+      return ftBlob;
+    case TTVFieldKind::DateTime:
+      return ftDateTime;
+  }
+  return ftUnknown;
+}
+
+// The display text of a value outside a field object (row readers).
+QString DisplayOf(const TTVFieldDef& def, const QVariant& value) {
+  if (!value.isValid()) return {};
+  const QLocale locale;
+  switch (def.kind) {
+    case TTVFieldKind::String:
+      return value.toString();
+    case TTVFieldKind::SmallInt:
+    case TTVFieldKind::Integer:
+      return locale.toString(value.toLongLong());
+    case TTVFieldKind::Float:
+      return def.decimals >= 0 ? locale.toString(value.toDouble(), 'f', def.decimals)
+                               : locale.toString(value.toDouble(), 'g', 15);
+    case TTVFieldKind::Date:
+      return locale.toString(value.toDate(), QLocale::ShortFormat);
+    case TTVFieldKind::DateTime:
+      return locale.toString(value.toDateTime(), QLocale::ShortFormat);
+    case TTVFieldKind::Boolean:
+      return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    case TTVFieldKind::Memo:
+    case TTVFieldKind::Blob:
+      return {};
+  }
+  return {};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Buffers and the master link
+
+struct TTolvernDataSet::Buffer : TRecordBuffer {
+  std::vector<uint8_t> data;
+};
+
+uint8_t* TTolvernDataSet::Data(TRecordBuffer& buffer) {
+  return static_cast<Buffer&>(buffer).data.data();
+}
+const uint8_t* TTolvernDataSet::Data(const TRecordBuffer& buffer) {
+  return static_cast<const Buffer&>(buffer).data.data();
+}
+
+class TTolvernDataSet::MasterLink : public TDataLink {
+ public:
+  explicit MasterLink(TTolvernDataSet& detail) : detail_(detail) {}
+  void ActiveChanged() override { detail_.MasterChanged(); }
+  void DataSetChanged() override { detail_.MasterChanged(); }
+  void DataSetScrolled(int) override { detail_.MasterChanged(); }
+  void RecordChanged(TField* field) override {
+    if (!field) detail_.MasterChanged();
+  }
+
+ private:
+  TTolvernDataSet& detail_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Row reader
+
+TTVRowReader::TTVRowReader(const std::string& path, const std::vector<TTVFieldDef>& defs,
+                           const std::string& codePage)
+    : defs_(defs) {
+  TTVTableCore::OpenOptions options;
+  options.readOnly = true;
+  options.useDeleted = true;
+  core_.Open(path, options);
+  core_.SetCodePage(codePage);
+  buffer_.resize(static_cast<size_t>(core_.BufferSize()));
+}
+
+QStringList TTVRowReader::Texts(int32_t recno) {
+  QStringList texts;
+  if (!core_.IsOpen() || recno < 1) return texts;
+  if (core_.Fetch(recno, buffer_.data()) != TTVTableCore::FetchResult::Ok) return texts;
+  for (const TTVFieldDef& def : defs_) {
+    if (def.kind == TTVFieldKind::Memo) {
+      try {
+        texts << core_.MemoDisplay(buffer_.data(), def);
+      } catch (const std::exception&) {
+        texts << QString();
+      }
+    } else {
+      texts << DisplayOf(def, core_.Value(buffer_.data(), def));
+    }
+  }
+  return texts;
+}
+
+// ---------------------------------------------------------------------------------------
+// Construction and properties
+
+TTolvernDataSet::TTolvernDataSet() = default;
+
+TTolvernDataSet::~TTolvernDataSet() {
+  try {
+    Close();
+  } catch (...) {
+  }
+  CloseRowReaders();
+  masterLink_.reset();
+}
+
+void TTolvernDataSet::SetDatabaseName(const QString& name) {
+  if (name == databaseName_) return;
+  CheckInactive();
+  QString value = name;
+  if (value.compare(kDefaultDirectory, Qt::CaseInsensitive) != 0) {
+    while (value.size() > 1 && value.endsWith(QLatin1Char('/'))) value.chop(1);
+    // A directory becomes its own alias.
+    if (!value.isEmpty() && TTVAliasList::Instance().Lookup(value).isNull())
+      TTVAliasList::Instance().Add(value, value);
+  }
+  databaseName_ = value;
+}
+
+void TTolvernDataSet::SetTableName(const QString& name) {
+  CheckInactive();
+  if (name == tableName_) return;
+  tableName_ = name;
+  indexFiles_.clear();
+}
+
+void TTolvernDataSet::SetExclusive(bool on) {
+  CheckInactive();
+  exclusive_ = on;
+}
+
+void TTolvernDataSet::SetReadOnly(bool on) {
+  CheckInactive();
+  readOnly_ = on;
+}
+
+void TTolvernDataSet::SetLockProtocol(tolvern::TkxLokProtocol protocol) {
+  lockProtocol_ = protocol;
+  if (core_.IsOpen()) core_.Table().SetLockProtocol(static_cast<int>(protocol));
+}
+
+void TTolvernDataSet::SetUserID(uint32_t id) {
+  userId_ = id;
+  if (core_.IsOpen()) core_.Table().SetUserID(id);
+}
+
+void TTolvernDataSet::SetUseDeleted(bool on) {
+  if (on == useDeleted_) return;
+  if (Active()) CheckBrowseMode();
+  useDeleted_ = on;
+  if (core_.IsOpen()) {
+    core_.Table().SetShowDeleted(on);
+    First();
+  }
+}
+
+void TTolvernDataSet::SetCodePages(const std::string& oem, const std::string& ansi) {
+  TTVCodePage::Get(oem);
+  TTVCodePage::Get(ansi);
+  oemCodePage_ = oem;
+  ansiCodePage_ = ansi;
+  ChooseCodePage();
+}
+
+std::string TTolvernDataSet::CodePageInUse() const {
+  if (translateASCII_) return tableOemPage_.empty() ? oemCodePage_ : tableOemPage_;
+  return tableAnsiPage_.empty() ? ansiCodePage_ : tableAnsiPage_;
+}
+
+void TTolvernDataSet::ChooseCodePage() {
+  core_.SetCodePage(CodePageInUse());
+  if (Active()) DataEvent(deDataSetChange);
+}
+
+void TTolvernDataSet::SetTranslateASCII(bool on) {
+  if (on == translateASCII_) return;
+  if (Active()) CheckBrowseMode();
+  translateASCII_ = on;
+  ChooseCodePage();
+}
+
+std::string TTolvernDataSet::Encode(const QString& text, const QString& what) const {
+  return core_.Encode(text, what);
+}
+
+// ---------------------------------------------------------------------------------------
+// Resolution
+
+QString TTolvernDataSet::GetTableDirectory() const { return ResolveTableDirectory(databaseName_); }
+
+QString TTolvernDataSet::TableFilePath() const {
+  return CompleteTableFile(GetTableDirectory(), tableName_);
+}
+
+// ---------------------------------------------------------------------------------------
+// Opening and closing
+
+void TTolvernDataSet::CheckActive() const {
+  if (busy_ == 1) DatabaseError(QStringLiteral("Table is busy building an index"));
+  if (busy_ == 2) DatabaseError(QStringLiteral("Table is busy copying"));
+  TDataSet::CheckActive();
+}
+
+void TTolvernDataSet::InstallHooks() {
+  DBFObject& t = core_.Table();
+  t.OnAccept = [this]() {
+    if (!Filtered() || !OnFilterRecord || internalOperation_ || !core_.IsOpen()) return true;
+    if (!filterBuffer_) filterBuffer_ = AllocRecordBuffer();
+    DBFObject& table = core_.Table();
+    std::memcpy(Data(*filterBuffer_), table.Buffer(), static_cast<size_t>(table.RecordLength()));
+    core_.SetRecordInfo(Data(*filterBuffer_), table.CurrentRecord(), kBookmarkCurrent);
+    return FilterAccepts(*filterBuffer_);
+  };
+  t.OnStatus = [this](int32_t a, int32_t b, int32_t c) {
+    if (OnStatus && !internalOperation_) OnStatus(a, b, c);
+  };
+  t.OnFormula = [this](const std::string& who, const std::string& st, std::span<uint8_t> result,
+                       char& type, bool& changed) {
+    if (!OnFormula || internalOperation_) return -1;
+    std::string rsl(reinterpret_cast<const char*>(result.data()),
+                    strnlen(reinterpret_cast<const char*>(result.data()), result.size()));
+    bool tf = false;
+    OnFormula(who, st, rsl, type, changed, tf);
+    if (!result.empty()) {
+      const size_t n = std::min(rsl.size(), result.size() - 1);
+      std::memcpy(result.data(), rsl.data(), n);
+      result[n] = 0;
+    }
+    return tf ? 0 : -1;
+  };
+}
+
+void TTolvernDataSet::InternalOpen() {
+  if (tableName_.isEmpty()) DatabaseError(QStringLiteral("Table name missing"));
+  const QString path = TableFilePath();
+  if (!QFileInfo(path).isFile()) DatabaseError(QStringLiteral("Cannot find file %1").arg(path));
+  TTVTableCore::OpenOptions options;
+  options.readOnly = readOnly_;
+  options.exclusive = exclusive_;
+  options.useDeleted = useDeleted_;
+  options.readAhead = readAheadWish_;
+  options.lockProtocol = static_cast<int>(lockProtocol_);
+  options.userId = userId_;
+  core_.Open(Path8(path), options);
+  openedPath_ = path;
+  try {
+    // A table that names its code page opens in it.
+    bool oem = false;
+    const std::string page = CodePageForLanguageMark(core_.Table().CodePageMark(), &oem);
+    tableOemPage_.clear();
+    tableAnsiPage_.clear();
+    if (!page.empty()) {
+      translateASCII_ = oem;
+      (oem ? tableOemPage_ : tableAnsiPage_) = page;
+    }
+    core_.SetCodePage(CodePageInUse());
+    InstallHooks();
+    // Writes keep the table's own structural index current.
+    core_.Table().OpenProductionIndex();
+    firstPending_ = true;
+    lastPending_ = false;
+    OpenIndexFilesOfList(true);
+    if (!indexName_.isEmpty()) SelectOrder(indexName_, true);
+    ApplyMasterRange();
+    if (Filtered() && !filter_.isEmpty()) CompileFilter();
+  } catch (...) {
+    core_.Close();
+    throw;
+  }
+}
+
+void TTolvernDataSet::InternalClose() {
+  CloseRowReaders();
+  filterBuffer_.reset();
+  core_.Close();
+  tableOemPage_.clear();
+  tableAnsiPage_.clear();
+  core_.SetCodePage(CodePageInUse());
+}
+
+void TTolvernDataSet::InternalInitFieldDefs() {
+  FieldDefs().Clear();
+  TTVTableCore temporary;
+  TTVTableCore* core = &core_;
+  if (!core_.IsOpen()) {
+    if (tableName_.isEmpty()) DatabaseError(QStringLiteral("Table name missing"));
+    const QString path = TableFilePath();
+    if (!QFileInfo(path).isFile()) DatabaseError(QStringLiteral("Cannot find file %1").arg(path));
+    TTVTableCore::OpenOptions options;
+    options.readOnly = true;
+    temporary.Open(Path8(path), options);
+    temporary.SetCodePage(CodePageInUse());
+    core = &temporary;
+  }
+  defs_ = MapTableFields(core->Table(), core->CodePage());
+  for (TTVFieldDef& def : defs_) {
+    // Names repeated in a table get a number, so every field stays reachable.
+    QString name = def.name;
+    for (int n = 2; FieldDefs().IndexOf(name) >= 0; ++n)
+      name = def.name + QLatin1Char('_') + QString::number(n);
+    TFieldDef& fd = FieldDefs().Add(name, DataTypeOf(def.kind), def.size);
+    fd.Precision = def.decimals;
+  }
+}
+
+std::unique_ptr<TRecordBuffer> TTolvernDataSet::AllocRecordBuffer() {
+  auto buffer = std::make_unique<Buffer>();
+  buffer->data.assign(static_cast<size_t>(std::max(core_.BufferSize(), 1)), 0);
+  return buffer;
+}
+
+void TTolvernDataSet::InternalInitRecord(TRecordBuffer& buffer) {
+  core_.InitNewRecord(Data(buffer));
+  buffer.Bookmark.clear();
+}
+
+// ---------------------------------------------------------------------------------------
+// Fetching
+
+TGetResult TTolvernDataSet::GetRecord(TRecordBuffer& buffer, TGetMode mode, bool doCheck) {
+  int32_t code;
+  switch (mode) {
+    case gmNext:
+      code = firstPending_ ? PosTop : PosNext;
+      firstPending_ = false;
+      break;
+    case gmPrior:
+      code = lastPending_ ? PosBottom : PosPrior;
+      lastPending_ = false;
+      break;
+    default:
+      if (firstPending_ || lastPending_) return grError;
+      // The record being edited is the locked one, whatever the order shows now.
+      code = core_.HoldsRecordLock() ? core_.LockedRecord() : PosSame;
+  }
+  TTVTableCore::FetchResult result;
+  try {
+    result = core_.Fetch(code, Data(buffer));
+    if (code > 0 && core_.Table().CurrentOrder()) core_.Table().CurrentOrder()->SyncToRecord(code);
+  } catch (const std::exception&) {
+    if (doCheck) throw;
+    return grError;
+  }
+  if (result == TTVTableCore::FetchResult::Ok) {
+    const char* bookmark = reinterpret_cast<const char*>(Data(buffer) + core_.BookmarkOffset());
+    buffer.Bookmark = QByteArray(bookmark, kBookmarkSize);
+    return grOK;
+  }
+  if (mode == gmCurrent) {
+    if (doCheck) DatabaseError(QStringLiteral("Record request beyond range of table"));
+    return grError;
+  }
+  return result == TTVTableCore::FetchResult::Eof ? grEOF : grBOF;
+}
+
+void TTolvernDataSet::InternalFirst() {
+  firstPending_ = true;
+  lastPending_ = false;
+}
+
+void TTolvernDataSet::InternalLast() {
+  lastPending_ = true;
+  firstPending_ = false;
+}
+
+void TTolvernDataSet::GotoRecord(int32_t recno) {
+  DBFObject& t = core_.Table();
+  t.GetRecord(recno);
+  if (t.CurrentOrder() && t.CurrentRecord() == recno) t.CurrentOrder()->SyncToRecord(recno);
+  firstPending_ = lastPending_ = false;
+}
+
+void TTolvernDataSet::InternalGotoBookmark(const TBookmark& bookmark) {
+  int32_t recno = 0;
+  QByteArray text = bookmark;
+  text.append('\0');
+  if (bookmark.size() > kBookmarkSize || !TTVTableCore::ParseBookmark(text.constData(), recno))
+    DatabaseError(QStringLiteral("Bookmark is invalid for table ") + tableName_);
+  GotoRecord(recno);
+}
+
+int TTolvernDataSet::GetRecordCount() const {
+  CheckActive();
+  auto* self = const_cast<TTolvernDataSet*>(this);
+  DBFObject& t = self->core_.Table();
+  if (!exactCount_) {
+    t.RefreshHeader();
+    return t.RecordCount();
+  }
+  const int32_t start = t.CurrentRecord();
+  int count = 0;
+  for (t.GetRecord(PosTop); !t.Eof(); t.GetRecord(PosNext)) ++count;
+  if (start > 0 && start <= t.RecordCount()) self->GotoRecord(start);
+  return count;
+}
+
+int TTolvernDataSet::GetRecNo() const {
+  const TRecordBuffer* buffer = ActiveBuffer();
+  if (!buffer || !core_.IsOpen()) return 0;
+  return core_.RecNo(Data(*buffer));
+}
+
+void TTolvernDataSet::SetRecNoHook(int recNo) { GotoRecord(recNo); }
+
+bool TTolvernDataSet::GetIsSequenced() const {
+  return core_.IsOpen() && !core_.TablePtr()->CurrentOrder() && !Filtered() && useDeleted_;
+}
+
+// ---------------------------------------------------------------------------------------
+// Field data
+
+const TTVFieldDef* TTolvernDataSet::DefOf(const TField& field) const {
+  const int n = field.FieldNo();
+  if (n < 1 || static_cast<size_t>(n) > defs_.size()) return nullptr;
+  return &defs_[static_cast<size_t>(n - 1)];
+}
+
+bool TTolvernDataSet::GetFieldData(const TField& field, const TRecordBuffer& buffer,
+                                   QVariant& value) const {
+  const TTVFieldDef* def = DefOf(field);
+  if (!def || !core_.IsOpen()) return false;
+  auto& core = const_cast<TTVTableCore&>(core_);
+  value = core.Value(Data(buffer), *def);
+  if (def->kind == TTVFieldKind::Memo || def->kind == TTVFieldKind::Blob) return value.toBool();
+  return value.isValid();
+}
+
+void TTolvernDataSet::SetFieldData(const TField& field, TRecordBuffer& buffer,
+                                   const QVariant& value) {
+  const TTVFieldDef* def = DefOf(field);
+  if (!def) DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field.FieldName()));
+  if (State() == dsSetKey && core_.IsOpen() && core_.Table().FieldCount() > 0 &&
+      TagForField(def->name) == 0) {
+    DatabaseError(
+        QStringLiteral("Field '%1' is not indexed and cannot be modified").arg(field.FieldName()));
+  }
+  core_.SetValue(Data(buffer), *def, value);
+}
+
+QString TTolvernDataSet::FieldDisplayText(const TField& field) {
+  const TTVFieldDef* def = DefOf(field);
+  if (def && def->kind == TTVFieldKind::Memo && field.FieldKind() == fkData) {
+    const TRecordBuffer* buffer = ActiveBuffer();
+    if (!buffer) return {};
+    return core_.MemoDisplay(Data(*buffer), *def);
+  }
+  return field.DisplayText();
+}
+
+// ---------------------------------------------------------------------------------------
+// Editing
+
+void TTolvernDataSet::InternalEdit() {
+  TRecordBuffer* buffer = ActiveBuffer();
+  if (!buffer) DatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+  const int32_t recno = core_.RecNo(Data(*buffer));
+  core_.DiscardPending();
+  core_.LockForEdit(recno, Data(*buffer));
+  DBFObject& t = core_.Table();
+  if (t.CurrentOrder()) t.CurrentOrder()->SyncToRecord(recno);
+}
+
+void TTolvernDataSet::InternalPost() {
+  if (readOnly_) DatabaseError(QStringLiteral("Cannot modify a read-only dataset"));
+  TRecordBuffer* buffer = ActiveBuffer();
+  if (!buffer) DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
+  int32_t recno;
+  if (State() == dsEdit) {
+    recno = core_.HoldsRecordLock() ? core_.LockedRecord() : core_.RecNo(Data(*buffer));
+    core_.Post(Data(*buffer), recno);
+  } else {
+    recno = core_.Post(Data(*buffer), 0);
+  }
+  core_.ReleaseRecordLock();
+  GotoRecord(recno);
+}
+
+void TTolvernDataSet::InternalCancel() {
+  core_.DiscardPending();
+  core_.ReleaseRecordLock();
+}
+
+void TTolvernDataSet::InternalDelete() {
+  TRecordBuffer* buffer = ActiveBuffer();
+  if (!buffer) DatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+  const int32_t recno = core_.RecNo(Data(*buffer));
+  DBFObject& t = core_.Table();
+  {
+    ScopeExit restore([&] { t.SetShowDeleted(useDeleted_); });
+    t.SetShowDeleted(true);
+    try {
+      core_.SetDeleted(recno, true, nullptr);
+    } catch (const EDatabaseError&) {
+      throw;
+    } catch (const std::exception&) {
+      DatabaseError(QStringLiteral("Cannot delete the record"));
+    }
+  }
+  // A deleted record ends its edit.
+  core_.DiscardPending();
+  core_.ReleaseRecordLock();
+  GotoRecord(recno);
+  t.GetRecord(PosSame);
+  if (t.Eof()) t.GetRecord(PosPrior);
+}
+
+void TTolvernDataSet::RecallRecord() {
+  CheckActive();
+  if (State() == dsInsert || State() == dsSetKey) {
+    Cancel();
+    return;
+  }
+  if (IsEmpty()) DatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+  // Recalling ends an edit of the record as deleting does: its changes are dropped.
+  if (State() == dsEdit) Cancel();
+  CheckBrowseMode();
+  const int32_t recno = GetRecNo();
+  if (BeforeDelete) BeforeDelete(*this);
+  if (BeforeScroll) BeforeScroll(*this);
+  DBFObject& t = core_.Table();
+  {
+    ScopeExit restore([&] { t.SetShowDeleted(useDeleted_); });
+    t.SetShowDeleted(true);
+    try {
+      core_.SetDeleted(recno, false, nullptr);
+    } catch (const EDatabaseError&) {
+      throw;
+    } catch (const std::exception&) {
+      DatabaseError(QStringLiteral("Cannot recall the record"));
+    }
+  }
+  GotoRecord(recno);
+  Resync(0);
+  if (AfterDelete) AfterDelete(*this);
+  if (AfterScroll) AfterScroll(*this);
+}
+
+void TTolvernDataSet::InternalRefresh() {
+  DBFObject& t = core_.Table();
+  t.RefreshHeader();
+  t.RebuildFilter();
+  if (const TRecordBuffer* buffer = ActiveBuffer()) {
+    const int32_t recno = core_.RecNo(Data(*buffer));
+    if (recno > 0 && recno <= t.RecordCount()) GotoRecord(recno);
+  }
+}
+
+bool TTolvernDataSet::IsDeleted() const {
+  const TRecordBuffer* buffer = ActiveBuffer();
+  return buffer && core_.IsOpen() && Data(*buffer)[0] == '*';
+}
+
+// ---------------------------------------------------------------------------------------
+// Filter
+
+void TTolvernDataSet::CompileFilter() {
+  DBFObject& t = core_.Table();
+  t.SetFilterActive(true);
+  t.SetFilterExpression(Encode(filter_, QStringLiteral("Filter")),
+                        (filterOptions_ & foCaseInsensitive) != 0, false,
+                        (filterOptions_ & foNoPartialCompare) == 0);
+}
+
+void TTolvernDataSet::SetFilter(const QString& filter) {
+  filter_ = filter;
+  if (core_.IsOpen() && Active() && Filtered()) {
+    CheckBrowseMode();
+    CompileFilter();
+    First();
+  }
+}
+
+void TTolvernDataSet::SetFilterOptions(TFilterOptions options) {
+  filterOptions_ = options;
+  if (core_.IsOpen() && Active() && Filtered()) {
+    CheckBrowseMode();
+    CompileFilter();
+    First();
+  }
+}
+
+void TTolvernDataSet::SetFiltered(bool filtered) {
+  if (!Active()) {
+    TDataSet::SetFiltered(filtered);
+    return;
+  }
+  CheckBrowseMode();
+  if (filtered == Filtered()) return;
+  DBFObject& t = core_.Table();
+  if (filtered && !filter_.isEmpty()) {
+    CompileFilter();
+  } else {
+    t.SetFilterActive(filtered);
+  }
+  TDataSet::SetFiltered(filtered);  // goes to the first record
+}
+
+// ---------------------------------------------------------------------------------------
+// Index files and order
+
+void TTolvernDataSet::OpenIndexFile(const QString& fileName) {
+  CheckActive();
+  OpenOneIndex(fileName, false);
+}
+
+void TTolvernDataSet::OpenOneIndex(const QString& fileName, bool acceptOpen) {
+  const QString path = CompleteIndexFile(GetTableDirectory(), fileName);
+  if (!QFileInfo(path).isFile()) DatabaseError(QStringLiteral("Cannot find file %1").arg(path));
+  int result;
+  try {
+    result = core_.Table().OpenIndexFile(Path8(path));
+  } catch (const std::exception& e) {
+    DatabaseError(
+        QStringLiteral("Error getting %1: %2").arg(path, QString::fromLocal8Bit(e.what())));
+  }
+  if (result == 0 || (result == -1 && acceptOpen)) return;
+  if (result == -1) DatabaseError(QStringLiteral("Index file %1 already open").arg(path));
+  DatabaseError(QStringLiteral("Error getting %1").arg(path));
+}
+
+void TTolvernDataSet::CloseIndexFile(const QString& fileName) {
+  CheckActive();
+  const QString path = CompleteIndexFile(GetTableDirectory(), fileName);
+  CheckBrowseMode();
+  if (core_.Table().CloseIndexFile(Path8(path)) == 0 && !core_.Table().CurrentOrder()) {
+    indexName_.clear();
+    First();
+  }
+}
+
+void TTolvernDataSet::OpenIndexFilesOfList(bool acceptOpen) {
+  for (const QString& name : indexFiles_) OpenOneIndex(name, acceptOpen);
+}
+
+void TTolvernDataSet::SetIndexFiles(const QStringList& files) {
+  indexFiles_ = files;
+  if (internalOperation_ || !core_.IsOpen()) {
+    if (files.isEmpty()) indexName_.clear();
+    return;
+  }
+  CheckBrowseMode();
+  DBFObject& t = core_.Table();
+  const int32_t recno = GetRecNo();
+  t.CloseAllIndexes();
+  t.OpenProductionIndex();
+  if (files.isEmpty()) indexName_.clear();
+  OpenIndexFilesOfList(true);
+  if (!indexName_.isEmpty() && !t.TagByName(Path8(indexName_))) indexName_.clear();
+  SelectOrder(indexName_, true);
+  if (recno > 0) GotoRecord(recno);
+  ApplyMasterRange();
+  if (!IsEmpty()) {
+    try {
+      Resync(0);
+    } catch (const std::exception&) {
+    }
+  }
+  DataEvent(deDataSetChange);
+}
+
+void TTolvernDataSet::SetIndexList(const QString& fileList, const QString& tagName) {
+  SetIndexFiles(SplitIndexList(fileList));
+  SetIndexName(tagName);
+}
+
+void TTolvernDataSet::SelectOrder(const QString& tagName, bool keepPosition) {
+  core_.Table().SelectOrder(Encode(tagName, QStringLiteral("IndexName")), keepPosition);
+  firstPending_ = lastPending_ = false;
+  // The read-ahead wish holds in natural order.
+  if (tagName.isEmpty()) core_.Table().SetReadAheadOn(readAheadWish_);
+}
+
+void TTolvernDataSet::SetIndexName(const QString& tagName) {
+  if (!core_.IsOpen() || !Active()) {
+    indexName_ = tagName;
+    return;
+  }
+  CheckBrowseMode();
+  const int32_t recno = GetRecNo();
+  SelectOrder(tagName, false);
+  indexName_ = tagName;
+  if (recno > 0) GotoRecord(recno);
+  ApplyMasterRange();
+  if (!IsEmpty()) {
+    try {
+      Resync(0);
+    } catch (const std::exception&) {
+    }
+  } else {
+    First();
+  }
+  DataEvent(deDataSetChange);
+}
+
+// ---------------------------------------------------------------------------------------
+// Ranges and master/detail
+
+std::string TTolvernDataSet::KeyText(const QVariant& value) const {
+  if (!value.isValid() || value.isNull()) return {};
+  switch (value.typeId()) {
+    case QMetaType::QDate:
+      return value.toDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
+    case QMetaType::QDateTime:
+      return value.toDateTime().date().toString(QStringLiteral("yyyyMMdd")).toStdString();
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+      return std::to_string(value.toLongLong());
+    case QMetaType::Double:
+      return QString::number(value.toDouble(), 'f', 10).toStdString();
+    case QMetaType::Bool:
+      return value.toBool() ? "T" : "F";
+    default:
+      return Encode(value.toString(), QStringLiteral("key"));
+  }
+}
+
+void TTolvernDataSet::SetRange(const QString& lowText, const QString& highText) {
+  CheckActive();
+  CheckBrowseMode();
+  DBFObject& t = core_.Table();
+  rangeSet_ = !lowText.isEmpty() || !highText.isEmpty();
+  t.SetRange(Encode(lowText, QStringLiteral("range")), Encode(highText, QStringLiteral("range")),
+             true, true);
+  First();
+}
+
+TDataSource* TTolvernDataSet::MasterSource() const {
+  return masterLink_ ? masterLink_->DataSource() : nullptr;
+}
+
+void TTolvernDataSet::SetMasterSource(TDataSource* source) {
+  // A source that leads back to this dataset would make every move a loop.
+  for (TDataSource* s = source; s && s->DataSet();) {
+    if (s->DataSet() == this) DatabaseError(QStringLiteral("Circular datalinks are not allowed"));
+    auto* detail = dynamic_cast<TTolvernDataSet*>(s->DataSet());
+    s = detail ? detail->MasterSource() : nullptr;
+  }
+  if (!masterLink_) masterLink_ = std::make_unique<MasterLink>(*this);
+  masterLink_->SetDataSource(source);
+  if (core_.IsOpen() && Active()) MasterChanged();
+}
+
+void TTolvernDataSet::SetMasterFields(const QString& fields) {
+  masterFields_ = fields;
+  if (core_.IsOpen() && Active()) MasterChanged();
+}
+
+void TTolvernDataSet::ApplyMasterRange() {
+  TDataSource* source = MasterSource();
+  if (!source || !source->DataSet() || !source->DataSet()->Active() || masterFields_.isEmpty() ||
+      !core_.Table().CurrentOrder())
+    return;
+  TField* field = source->DataSet()->FindField(masterFields_);
+  if (!field) return;
+  const std::string key = KeyText(field->Value());
+  core_.Table().SetRange(key, key, true, true);
+  rangeSet_ = true;
+}
+
+void TTolvernDataSet::MasterChanged() {
+  if (!core_.IsOpen() || !Active() || internalOperation_) return;
+  TDataSource* source = MasterSource();
+  const bool linked = source && source->Enabled() && source->DataSet() &&
+                      source->DataSet()->Active() && !masterFields_.isEmpty();
+  CheckBrowseMode();
+  if (linked) {
+    ApplyMasterRange();
+  } else if (rangeSet_) {
+    core_.Table().SetRange(std::string(), std::string(), true, true);
+    rangeSet_ = false;
+  }
+  First();
+}
+
+// ---------------------------------------------------------------------------------------
+// Locate and lookup
+
+std::string TTolvernDataSet::SearchTextOf(const TTVFieldDef& def, const QVariant& value) const {
+  if (!value.isValid() || value.isNull()) return {};
+  switch (def.kind) {
+    case TTVFieldKind::Date: {
+      const QDate date = value.toDate();
+      if (!date.isValid()) return Encode(value.toString(), def.name);
+      return tolvern::GlobalDateConverter().DisplayForm(static_cast<int32_t>(date.toJulianDay()));
+    }
+    case TTVFieldKind::Float:
+      return QString::number(value.toDouble(), 'f', std::max(def.decimals, 0)).toStdString();
+    case TTVFieldKind::SmallInt:
+    case TTVFieldKind::Integer:
+      return std::to_string(value.toLongLong());
+    case TTVFieldKind::Boolean:
+      return value.toBool() ? "T" : "F";
+    default:
+      return Encode(value.toString(), def.name);
+  }
+}
+
+int32_t TTolvernDataSet::FindRecord(const TTVFieldDef& def, const QVariant& value,
+                                    bool caseInsensitive, bool partial) {
+  DBFObject& t = core_.Table();
+  const int tagNo = caseInsensitive ? 0 : TagForField(def.name);
+  if (tagNo > 0) {
+    t.SelectOrder(t.TagByNumber(tagNo)->TagName(), false);
+    t.SetExactMatch(!partial);
+    t.SoftSeek = false;
+    const bool found = t.FindKey(KeyText(value));
+    return found && !t.Eof() ? t.CurrentRecord() : 0;
+  }
+  std::string text = SearchTextOf(def, value);
+  uint16_t options = tolvern::kSearchAnchored;
+  if (partial) {
+    options |= tolvern::kSearchWildcards;
+    text += '*';
+  } else {
+    options |= tolvern::kSearchWholeValue;
+  }
+  if (caseInsensitive) options |= tolvern::kSearchCaseInsensitive;
+  t.SearchOptions = options;
+  int32_t fieldNo = def.fieldNo;
+  int32_t recno = 0;
+  return t.SearchText(text, fieldNo, false, 0, recno) ? recno : 0;
+}
+
+bool TTolvernDataSet::Locate(const QString& keyFields, const QVariant& keyValues,
+                             TLocateOptions options) {
+  CheckBrowseMode();
+  if (IsEmpty()) return false;
+  if (keyFields.contains(QLatin1Char(';')) || !FindField(keyFields) ||
+      !DefOf(*FindField(keyFields)))
+    return TDataSet::Locate(keyFields, keyValues, options);
+  const TTVFieldDef& def = *DefOf(*FindField(keyFields));
+  DBFObject& t = core_.Table();
+  const int32_t start = GetRecNo();
+  const std::string order = t.CurrentOrderName();
+  int32_t found = 0;
+  {
+    ScopeExit restore([&] {
+      t.SelectOrder(order, false);
+      if (!indexName_.isEmpty()) ApplyMasterRange();
+      SelectOrder(indexName_, true);
+    });
+    found = FindRecord(def, keyValues, (options & loCaseInsensitive) != 0,
+                       (options & loPartialKey) != 0);
+  }
+  if (found <= 0) {
+    if (start > 0) GotoRecord(start);
+    return false;
+  }
+  if (BeforeScroll) BeforeScroll(*this);
+  GotoRecord(found);
+  Resync(rmExact | rmCenter);
+  if (AfterScroll) AfterScroll(*this);
+  return true;
+}
+
+QVariant TTolvernDataSet::Lookup(const QString& keyFields, const QVariant& keyValues,
+                                 const QString& resultFields) {
+  CheckBrowseMode();
+  if (IsEmpty()) return {};
+  if (keyFields.contains(QLatin1Char(';')) || resultFields.contains(QLatin1Char(';')) ||
+      !FindField(keyFields) || !DefOf(*FindField(keyFields)))
+    return TDataSet::Lookup(keyFields, keyValues, resultFields);
+  const TTVFieldDef& def = *DefOf(*FindField(keyFields));
+  TField* result = FieldByName(resultFields);
+  DBFObject& t = core_.Table();
+  const int32_t start = GetRecNo();
+  const std::string order = t.CurrentOrderName();
+  QVariant value;
+  {
+    ScopeExit restore([&] {
+      SelectOrder(indexName_, true);
+      ApplyMasterRange();
+      if (start > 0) GotoRecord(start);
+    });
+    const int32_t found =
+        FindRecord(def, keyValues.isValid() ? keyValues : QVariant(QString()), false, false);
+    if (found > 0) {
+      auto buffer = AllocRecordBuffer();
+      if (core_.Fetch(found, Data(*buffer)) == TTVTableCore::FetchResult::Ok) {
+        if (const TTVFieldDef* rdef = DefOf(*result)) value = core_.Value(Data(*buffer), *rdef);
+      }
+    }
+  }
+  return value;
+}
+
+bool TTolvernDataSet::SearchText(const QString& text, int& fieldNo, int32_t lastRecord,
+                                 int32_t& recNo) {
+  CheckActive();
+  CheckBrowseMode();
+  DisableControls();
+  ScopeExit enable([&] { EnableControls(); });
+  if (BeforeScroll) BeforeScroll(*this);
+  int32_t field = fieldNo;
+  int32_t recno = recNo;
+  const bool found = core_.Table().SearchText(Encode(text, QStringLiteral("search")), field, false,
+                                              lastRecord, recno);
+  if (!found) {
+    if (GetRecNo() > 0) GotoRecord(GetRecNo());
+    return false;
+  }
+  fieldNo = field;
+  recNo = recno;
+  GotoRecord(recno);
+  Resync(rmExact | rmCenter);
+  if (AfterScroll) AfterScroll(*this);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Tags
+
+int TTolvernDataSet::GetTagCount() const {
+  if (!core_.IsOpen()) return 0;
+  int count = 0;
+  for (int slot = 1; slot <= DBFObject::kMaxIndexFiles; ++slot)
+    if (auto* file = core_.TablePtr()->IndexFile(slot)) count += file->TagCount();
+  return count;
+}
+
+QString TTolvernDataSet::GetTagName(int n) const {
+  auto* tag = core_.IsOpen() ? core_.TablePtr()->TagByNumber(n) : nullptr;
+  return tag ? core_.Decode(tag->TagName()) : QString();
+}
+
+QString TTolvernDataSet::GetTagKey(int n) const {
+  auto* tag = core_.IsOpen() ? core_.TablePtr()->TagByNumber(n) : nullptr;
+  return tag ? core_.Decode(tag->KeyExprText()) : QString();
+}
+
+QString TTolvernDataSet::GetTagFor(int n) const {
+  auto* tag = core_.IsOpen() ? core_.TablePtr()->TagByNumber(n) : nullptr;
+  return tag ? core_.Decode(tag->ForExprText()) : QString();
+}
+
+bool TTolvernDataSet::GetTagUnique(int n) const {
+  auto* tag = core_.IsOpen() ? core_.TablePtr()->TagByNumber(n) : nullptr;
+  return tag && tag->Unique();
+}
+
+bool TTolvernDataSet::GetTagAscending(int n) const {
+  auto* tag = core_.IsOpen() ? core_.TablePtr()->TagByNumber(n) : nullptr;
+  return !tag || tag->Ascending();
+}
+
+QString TTolvernDataSet::GetTagFile(int n) const {
+  if (!core_.IsOpen() || n < 1) return {};
+  for (int slot = 1; slot <= DBFObject::kMaxIndexFiles; ++slot) {
+    auto* file = core_.TablePtr()->IndexFile(slot);
+    if (!file) continue;
+    if (n <= file->TagCount())
+      return FromPath8(file->Disk() ? file->Disk()->FileName() : file->FileName());
+    n -= file->TagCount();
+  }
+  return {};
+}
+
+QString TTolvernDataSet::GetCurrentTagName() const {
+  if (!core_.IsOpen() || !core_.TablePtr()->CurrentOrder()) return {};
+  return core_.Decode(core_.TablePtr()->CurrentOrder()->TagName());
+}
+
+int TTolvernDataSet::GetCurrentTagNumber() const {
+  if (!core_.IsOpen() || !core_.TablePtr()->CurrentOrder()) return 0;
+  for (int n = 1; n <= GetTagCount(); ++n)
+    if (core_.TablePtr()->TagByNumber(n) == core_.TablePtr()->CurrentOrder()) return n;
+  return 0;
+}
+
+int TTolvernDataSet::TagForField(const QString& fieldName) const {
+  for (int n = 1; n <= GetTagCount(); ++n) {
+    auto* tag = core_.TablePtr()->TagByNumber(n);
+    if (tag && tag->ForExprText().empty() &&
+        core_.Decode(tag->KeyExprText()).trimmed().compare(fieldName, Qt::CaseInsensitive) == 0)
+      return n;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Maintenance
+
+void TTolvernDataSet::CloseRowReaders() {
+  for (auto& weak : readers_)
+    if (auto reader = weak.lock()) reader->Close();
+  readers_.clear();
+}
+
+std::shared_ptr<TTVRowReader> TTolvernDataSet::CreateRowReader() {
+  CheckActive();
+  std::vector<TTVFieldDef> defs;
+  for (int i = 0; i < FieldCount(); ++i)
+    if (const TTVFieldDef* def = DefOf(*Field(i)); def && Field(i)->FieldKind() == fkData)
+      defs.push_back(*def);
+  std::shared_ptr<TTVRowReader> reader(new TTVRowReader(Path8(openedPath_), defs, CodePageInUse()));
+  readers_.push_back(reader);
+  return reader;
+}
+
+void TTolvernDataSet::RunBusy(int state, const std::function<void()>& work) {
+  CheckActive();
+  CheckBrowseMode();
+  CloseRowReaders();
+  DisableControls();
+  busy_ = state;
+  {
+    ScopeExit done([&] {
+      busy_ = 0;
+      EnableControls();
+    });
+    work();
+  }
+  First();
+}
+
+void TTolvernDataSet::Pack() {
+  CheckActive();
+  CheckBrowseMode();
+  CloseRowReaders();
+  core_.Table().AllowReadAhead(false);
+  core_.Table().Pack();
+  First();
+}
+
+void TTolvernDataSet::Zap() {
+  CheckActive();
+  CheckBrowseMode();
+  CloseRowReaders();
+  core_.Table().Zap();
+  First();
+  DataEvent(deDataSetChange);
+}
+
+void TTolvernDataSet::Reindex() {
+  CheckActive();
+  CheckBrowseMode();
+  core_.Table().ReindexAll();
+  First();
+}
+
+int TTolvernDataSet::IndexOn(const QString& indexFileName, const QString& tagName, int sortOption,
+                             bool duplicates, const QString& forExpression,
+                             const QString& keyExpression) {
+  int result = 0;
+  const QString path = CompleteIndexFile(GetTableDirectory(), indexFileName);
+  RunBusy(1, [&] {
+    DBFObject& t = core_.Table();
+    // The build closes every index file of the table; they are opened again whatever
+    // happens, so that later writes keep them current.
+    ScopeExit reopen([&] {
+      t.OpenProductionIndex();
+      try {
+        OpenIndexFilesOfList(true);
+        if (QFileInfo(path).isFile()) OpenOneIndex(path, true);
+      } catch (const std::exception&) {
+      }
+      if (!indexName_.isEmpty() && !t.TagByName(Encode(indexName_, QStringLiteral("tag"))))
+        indexName_.clear();
+      SelectOrder(indexName_, true);
+    });
+    result = t.IndexOn(Path8(path), Encode(tagName, QStringLiteral("tag")), sortOption, duplicates,
+                       Encode(forExpression, QStringLiteral("FOR")),
+                       Encode(keyExpression, QStringLiteral("key")));
+  });
+  return result;
+}
+
+int TTolvernDataSet::DeleteTag(const QString& indexFileName, const QString& tagName) {
+  CheckActive();
+  CheckBrowseMode();
+  const QString path = CompleteIndexFile(GetTableDirectory(), indexFileName);
+  const int result = core_.Table().DeleteTag(Path8(path), Encode(tagName, QStringLiteral("tag")));
+  if (!core_.Table().CurrentOrder()) indexName_.clear();
+  First();
+  return result;
+}
+
+void TTolvernDataSet::CopyTable(const QString& newFileName) {
+  RunBusy(2, [&] { core_.Table().CopyTable(Path8(newFileName)); });
+}
+
+void TTolvernDataSet::CopyStructure(const QString& newFileName) {
+  CheckActive();
+  CheckBrowseMode();
+  core_.Table().CopyStructure(Path8(newFileName));
+}
+
+void TTolvernDataSet::FlushTable() {
+  CheckActive();
+  CheckBrowseMode();
+  core_.Table().FlushFile();
+}
+
+void TTolvernDataSet::RenameTable(const QString& newPathName) {
+  CheckInactive();
+  const bool exclusive = exclusive_;
+  const bool filtered = Filtered();
+  const QString oldBase = QFileInfo(tableName_).completeBaseName();
+  ScopeExit restore([&] {
+    internalOperation_ = false;
+    try {
+      Close();
+    } catch (...) {
+    }
+    exclusive_ = exclusive;
+    TDataSet::SetFiltered(filtered);
+  });
+  exclusive_ = true;
+  TDataSet::SetFiltered(false);
+  internalOperation_ = true;
+  Open();
+  if (!core_.Table().RenameTo(Path8(newPathName)))
+    DatabaseError(QStringLiteral("Cannot rename the table to %1").arg(newPathName));
+  QStringList files = indexFiles_;
+  for (QString& entry : files) {
+    const QFileInfo info(entry);
+    if (info.completeBaseName().compare(oldBase, Qt::CaseInsensitive) == 0) {
+      const QFileInfo target(newPathName);
+      entry = target.path() + QLatin1Char('/') + target.completeBaseName() +
+              (info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix());
+    }
+  }
+  Close();
+  indexFiles_ = files;
+  const QFileInfo target(newPathName);
+  databaseName_ = target.path();
+  tableName_ = target.fileName();
+}
+
+void TTolvernDataSet::SetReadAhead(bool on) {
+  readAheadWish_ = on;
+  if (core_.IsOpen()) core_.Table().SetReadAheadOn(on);
+}
+
+void TTolvernDataSet::GetHeaderInfo(int32_t& updateDate, uint32_t& updateStamp, uint32_t& userId) {
+  updateDate = 0;
+  updateStamp = 0;
+  userId = 0;
+  CheckActive();
+  const auto info = core_.Table().GetHeaderInfo();
+  updateDate = info.date;
+  updateStamp = info.stamp;
+  userId = info.userId;
+}
+
+// ---------------------------------------------------------------------------------------
+// Blobs and memo text
+
+std::unique_ptr<QIODevice> TTolvernDataSet::CreateBlobStream(TField& field, TBlobStreamMode mode) {
+  CheckActive();
+  if (!DefOf(field)) return TDataSet::CreateBlobStream(field, mode);
+  return std::make_unique<TTVBlobStream>(field, mode);
+}
+
+QString TTolvernDataSet::BlobToText(const TField&, const QByteArray& bytes) const {
+  return core_.CodePage().Decode(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+QByteArray TTolvernDataSet::TextToBlob(const TField& field, const QString& text) const {
+  const std::string bytes = Encode(text, field.FieldName());
+  return QByteArray::fromStdString(bytes);
+}
+
+QByteArray TTolvernDataSet::ActiveMemo(const TField& field) {
+  const TTVFieldDef* def = DefOf(field);
+  const TRecordBuffer* buffer = ActiveBuffer();
+  if (!def || !buffer) return {};
+  return core_.Memo(Data(*buffer), def->fieldNo);
+}
+
+void TTolvernDataSet::StoreMemo(TField& field, const QByteArray& bytes) {
+  const TTVFieldDef* def = DefOf(field);
+  if (!def) return;
+  if (State() != dsEdit && State() != dsInsert) return;
+  core_.SetPendingMemo(def->fieldNo, bytes);
+  SetModified(true);
+  DataEvent(deFieldChange, &field);
+}
+
+TTVBlobStream::TTVBlobStream(TField& field, TBlobStreamMode mode)
+    : field_(field), dataSet_(dynamic_cast<TTolvernDataSet*>(field.DataSet())) {
+  if (!dataSet_) DatabaseError(QStringLiteral("Field '%1' has no table").arg(field.FieldName()));
+  if (mode != bmRead) {
+    if (field.ReadOnly())
+      DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field.DisplayLabel()));
+    if (dataSet_->State() != dsEdit && dataSet_->State() != dsInsert)
+      DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
+  }
+  if (mode == bmWrite) {
+    modified_ = true;
+  } else if (!field.IsNull()) {
+    data_ = dataSet_->ActiveMemo(field);
+  }
+  open(mode == bmRead    ? QIODevice::ReadOnly
+       : mode == bmWrite ? QIODevice::WriteOnly
+                         : QIODevice::ReadWrite);
+}
+
+TTVBlobStream::~TTVBlobStream() {
+  try {
+    Commit();
+  } catch (...) {
+    // Nothing may escape a destructor; the memo stays as it was.
+  }
+}
+
+void TTVBlobStream::Commit() {
+  if (!modified_ || !dataSet_) return;
+  modified_ = false;
+  dataSet_->StoreMemo(field_, data_);
+}
+
+void TTVBlobStream::close() {
+  Commit();
+  QIODevice::close();
+}
+
+bool TTVBlobStream::seek(qint64 pos) {
+  if (pos < 0) return false;
+  return QIODevice::seek(pos);
+}
+
+qint64 TTVBlobStream::readData(char* data, qint64 maxSize) {
+  const qint64 position = pos();
+  if (position >= data_.size() || maxSize <= 0) return position >= data_.size() ? -1 : 0;
+  const qint64 n = std::min(maxSize, data_.size() - position);
+  std::memcpy(data, data_.constData() + position, static_cast<size_t>(n));
+  return n;
+}
+
+qint64 TTVBlobStream::writeData(const char* data, qint64 maxSize) {
+  if (maxSize <= 0) return 0;
+  const qint64 position = pos();
+  // What follows the written bytes is dropped; a gap before them is zero-filled.
+  data_.resize(position, '\0');
+  data_.append(data, maxSize);
+  modified_ = true;
+  return maxSize;
+}
+
+// ---------------------------------------------------------------------------------------
+// Table creation
+
+TCreateTolvernDataSet::TCreateTolvernDataSet() = default;
+
+bool TCreateTolvernDataSet::CreateTable() {
+  if (!table_) DatabaseError(QStringLiteral("A table is not assigned to this object"));
+  if (table_->Active())
+    DatabaseError(QStringLiteral("Cannot perform this operation on an open table"));
+  const QString path = table_->TableFilePath();
+  const bool exists = QFileInfo::exists(path);
+  if (exists && !autoOverwrite_) {
+    TNoDialogs none;
+    IDialogs& dialogs = dialogs_ ? *dialogs_ : static_cast<IDialogs&>(none);
+    if (!dialogs.Confirm(QStringLiteral("Warning"),
+                         QStringLiteral("Table exists.  Do you want to overwrite?")))
+      return false;
+  }
+  const std::vector<TTVFieldLine> fields = ParseFieldList(createFields_);
+  const bool created =
+      WriteNewTable(path, fields, type_, memoBlockSize_, table_->CodePageInUse(), exists);
+  if (created) table_->Open();
+  return created;
+}
+
+}  // namespace fendral

@@ -1,0 +1,337 @@
+// The table dataset and its two companions.
+//
+// TTolvernDataSet presents one DBF table, with its memo file and index files, as a record
+// set of the framework's dataset layer: grids, edit controls and the navigator work on it.
+// It owns the table handler while open, maps DBF fields to dataset fields, fetches records
+// in natural or index order (with a filter, hidden deleted records and a master range),
+// edits under a record lock taken before the record is re-read, writes memos at post,
+// and offers the table and index maintenance operations to the program.
+//
+// Table text is decoded with one code page: the OEM code page while TranslateASCII is on,
+// the ANSI code page while it is off (settings of the dataset, default CP866/CP1251). A
+// table whose language mark names a code page opens in that one.
+//
+// TTVBlobStream is the stream through which memo and blob fields read and write a memo of
+// the current record; what it writes reaches the memo file when the record is posted.
+//
+// TCreateTolvernDataSet creates a new, empty table from a field list in text form and
+// opens it in its dataset.
+#pragma once
+
+#include <QBuffer>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dataset.h"
+#include "datasource.h"
+#include "tv_create.h"
+#include "tv_dialogs.h"
+#include "tv_table.h"
+
+namespace fendral {
+
+class TTolvernDataSet;
+
+// Options of Filter.
+enum TFilterOption { foCaseInsensitive = 1, foNoPartialCompare = 2 };
+using TFilterOptions = int;
+
+// The formula hook: who ("FIND" or "PARSE"), st (the function name), rsl (the result a
+// PARSE request fills, in table bytes), Typ, Chg, and tf (set true when handled).
+using TkxFormulaMake = std::function<void(const std::string& who, const std::string& st,
+                                          std::string& rsl, char& Typ, bool& Chg, bool& tf)>;
+// Progress reports: start (-1, kind, total), step (kind, position, 0), stop (0, ..., 0).
+using TkxStatusReport = std::function<void(int32_t stat1, int32_t stat2, int32_t stat3)>;
+
+// Reads the display texts of any record of the dataset's table without moving the
+// dataset's current record: its own read-only table object on the same file. It stops
+// working (Valid() false) when the dataset closes or starts a long operation.
+class TTVRowReader {
+ public:
+  bool Valid() const { return core_.IsOpen(); }
+  // The display text of every dataset field (data fields only, in field order) of record
+  // `recno`; empty when the reader is closed or the record does not exist.
+  QStringList Texts(int32_t recno);
+
+ private:
+  friend class TTolvernDataSet;
+  TTVRowReader(const std::string& path, const std::vector<TTVFieldDef>& defs,
+               const std::string& codePage);
+  void Close() { core_.Close(); }
+
+  TTVTableCore core_;
+  std::vector<TTVFieldDef> defs_;
+  std::vector<uint8_t> buffer_;
+};
+
+class TTolvernDataSet : public TDataSet {
+ public:
+  TTolvernDataSet();
+  ~TTolvernDataSet() override;
+
+  // --- Published properties
+  QString About() const { return QStringLiteral("Tolvern Version 06.05.01 (6 Mar 99)"); }
+  void SetAbout(const QString&) {}
+  const QString& DatabaseName() const { return databaseName_; }
+  void SetDatabaseName(const QString& name);
+  bool ExactCount() const { return exactCount_; }
+  void SetExactCount(bool on) { exactCount_ = on; }
+  bool Exclusive() const { return exclusive_; }
+  void SetExclusive(bool on);
+  const QString& Filter() const { return filter_; }
+  void SetFilter(const QString& filter);
+  TFilterOptions FilterOptions() const { return filterOptions_; }
+  void SetFilterOptions(TFilterOptions options);
+  void SetFiltered(bool filtered) override;
+  const QStringList& IndexFiles() const { return indexFiles_; }
+  void SetIndexFiles(const QStringList& files);
+  const QString& IndexName() const { return indexName_; }
+  void SetIndexName(const QString& tagName);
+  tolvern::TkxLokProtocol LockProtocol() const { return lockProtocol_; }
+  void SetLockProtocol(tolvern::TkxLokProtocol protocol);
+  const QString& MasterFields() const { return masterFields_; }
+  void SetMasterFields(const QString& fields);
+  TDataSource* MasterSource() const;
+  void SetMasterSource(TDataSource* source);
+  bool ReadOnly() const { return readOnly_; }
+  void SetReadOnly(bool on);
+  const QString& TableName() const { return tableName_; }
+  void SetTableName(const QString& name);
+  bool TranslateASCII() const { return translateASCII_; }
+  void SetTranslateASCII(bool on);
+  bool UseDeleted() const { return useDeleted_; }
+  void SetUseDeleted(bool on);
+  uint32_t UserID() const { return userId_; }
+  void SetUserID(uint32_t id);
+  // The code pages TranslateASCII chooses between (iconv names).
+  const std::string& OemCodePage() const { return oemCodePage_; }
+  const std::string& AnsiCodePage() const { return ansiCodePage_; }
+  void SetCodePages(const std::string& oem, const std::string& ansi);
+  // The code page the table's text is decoded with now.
+  std::string CodePageInUse() const;
+
+  // --- Own events
+  TkxFormulaMake OnFormula;
+  TkxStatusReport OnStatus;
+
+  // --- Resolution
+  // The directory DatabaseName stands for (with a trailing "/", or empty).
+  QString GetTableDirectory() const;
+  // The table file Open uses: the directory and TableName, completed with ".dbf".
+  QString TableFilePath() const;
+
+  // --- Maintenance and index operations
+  void Pack();
+  void Zap();
+  void Reindex();
+  int IndexOn(const QString& indexFileName, const QString& tagName, int sortOption, bool duplicates,
+              const QString& forExpression, const QString& keyExpression);
+  int DeleteTag(const QString& indexFileName, const QString& tagName);
+  void CopyTable(const QString& newFileName);
+  void CopyStructure(const QString& newFileName);
+  void RenameTable(const QString& newPathName);
+  void FlushTable();
+  void OpenIndexFile(const QString& fileName);
+  void CloseIndexFile(const QString& fileName);
+  void SetIndexList(const QString& fileList, const QString& tagName);
+  void SelectIndex(const QString& tagName) { SetIndexName(tagName); }
+  void SetRange(const QString& lowText, const QString& highText);
+  // Finds `text` in field `fieldNo` (0: any field) from record `recNo` on (0: the top);
+  // on a match moves there, sets both and answers true.
+  bool SearchText(const QString& text, int& fieldNo, int32_t lastRecord, int32_t& recNo);
+  bool IsDeleted() const;
+  void RecallRecord();
+  void SetReadAhead(bool on);
+  void GetHeaderInfo(int32_t& updateDate, uint32_t& updateStamp, uint32_t& userId);
+
+  // --- Tag queries (N counts from 1 across the open index files)
+  int GetTagCount() const;
+  QString GetTagName(int n) const;
+  QString GetTagKey(int n) const;
+  QString GetTagFor(int n) const;
+  bool GetTagUnique(int n) const;
+  bool GetTagAscending(int n) const;
+  QString GetTagFile(int n) const;
+  QString GetCurrentTagName() const;
+  int GetCurrentTagNumber() const;
+  // The first tag without FOR condition whose key is `fieldName` (ignoring case); 0 if none.
+  int TagForField(const QString& fieldName) const;
+
+  // --- Busy states: 0 none, 1 building an index, 2 copying
+  int BusyState() const { return busy_; }
+
+  // --- Searching
+  bool Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) override;
+  QVariant Lookup(const QString& keyFields, const QVariant& keyValues,
+                  const QString& resultFields) override;
+
+  // --- Blobs and text
+  std::unique_ptr<QIODevice> CreateBlobStream(TField& field, TBlobStreamMode mode) override;
+  QString BlobToText(const TField& field, const QByteArray& bytes) const override;
+  QByteArray TextToBlob(const TField& field, const QString& text) const override;
+  // The text a grid shows for `field` in the active record: a memo's first line, the
+  // field's own display text otherwise.
+  QString FieldDisplayText(const TField& field);
+
+  // --- Row reader for the grid (shares the table file; closed with the dataset)
+  std::shared_ptr<TTVRowReader> CreateRowReader();
+
+  // --- For the components of this unit
+  void CheckActive() const override;
+  TTVTableCore& Core() { return core_; }
+  DBFObject* Handler() { return core_.TablePtr(); }
+  const TTVFieldDef* DefOf(const TField& field) const;
+  // The memo of `field` in the active record (as written in this edit, if it was).
+  QByteArray ActiveMemo(const TField& field);
+  // Called by the blob stream: keeps `bytes` as the field's memo until the post.
+  void StoreMemo(TField& field, const QByteArray& bytes);
+
+ protected:
+  void InternalOpen() override;
+  void InternalClose() override;
+  bool IsCursorOpen() const override { return core_.IsOpen(); }
+  void InternalInitFieldDefs() override;
+  std::unique_ptr<TRecordBuffer> AllocRecordBuffer() override;
+  void InternalInitRecord(TRecordBuffer& buffer) override;
+  TGetResult GetRecord(TRecordBuffer& buffer, TGetMode mode, bool doCheck) override;
+  void InternalFirst() override;
+  void InternalLast() override;
+  void InternalGotoBookmark(const TBookmark& bookmark) override;
+  bool GetFieldData(const TField& field, const TRecordBuffer& buffer,
+                    QVariant& value) const override;
+  void SetFieldData(const TField& field, TRecordBuffer& buffer, const QVariant& value) override;
+  void InternalEdit() override;
+  void InternalPost() override;
+  void InternalCancel() override;
+  void InternalDelete() override;
+  void InternalRefresh() override;
+  int GetRecordCount() const override;
+  int GetRecNo() const override;
+  void SetRecNoHook(int recNo) override;
+  bool GetIsSequenced() const override;
+  bool GetCanModify() const override { return !readOnly_; }
+
+ private:
+  class MasterLink;
+  struct Buffer;
+  static uint8_t* Data(TRecordBuffer& buffer);
+  static const uint8_t* Data(const TRecordBuffer& buffer);
+
+  void ChooseCodePage();
+  void InstallHooks();
+  // Reads record `recno` into the handler and puts the current order on it.
+  void GotoRecord(int32_t recno);
+  void OpenIndexFilesOfList(bool acceptOpen);
+  void OpenOneIndex(const QString& fileName, bool acceptOpen);
+  void SelectOrder(const QString& tagName, bool keepPosition);
+  void ApplyMasterRange();
+  void MasterChanged();
+  void CompileFilter();
+  void CloseRowReaders();
+  // A key value as the handler's seeks and ranges take it.
+  std::string KeyText(const QVariant& value) const;
+  std::string SearchTextOf(const TTVFieldDef& def, const QVariant& value) const;
+  // Finds the record of `value` in `field` (through its tag when it has one); 0 if none.
+  // The handler's order and position are not kept.
+  int32_t FindRecord(const TTVFieldDef& def, const QVariant& value, bool caseInsensitive,
+                     bool partial);
+  std::string Encode(const QString& text, const QString& what) const;
+  void RunBusy(int state, const std::function<void()>& work);
+
+  TTVTableCore core_;
+  std::vector<TTVFieldDef> defs_;  // parallel to FieldDefs()
+  QString databaseName_;
+  QString tableName_;
+  QString openedPath_;
+  QString filter_;
+  TFilterOptions filterOptions_ = 0;
+  QStringList indexFiles_;
+  QString indexName_;
+  QString masterFields_;
+  std::unique_ptr<MasterLink> masterLink_;
+  tolvern::TkxLokProtocol lockProtocol_ = tolvern::TkxLokProtocol::Default;
+  std::string oemCodePage_ = "CP866";
+  std::string ansiCodePage_ = "CP1251";
+  std::string tableOemPage_;  // the table's own code page while open, when it names one
+  std::string tableAnsiPage_;
+  uint32_t userId_ = 0;
+  bool exactCount_ = false;
+  bool exclusive_ = false;
+  bool readOnly_ = false;
+  bool translateASCII_ = true;
+  bool useDeleted_ = false;
+  bool readAheadWish_ = false;
+  bool firstPending_ = false;
+  bool lastPending_ = false;
+  bool internalOperation_ = false;
+  bool rangeSet_ = false;
+  int busy_ = 0;
+  std::unique_ptr<TRecordBuffer> filterBuffer_;
+  std::vector<std::weak_ptr<TTVRowReader>> readers_;
+};
+
+// The stream over the memo of a memo or blob field in the active record. Reads see the
+// memo as it is (or as written in this edit); what is written is kept for the post when
+// the stream is closed or destroyed in an edit state. Writing at a position drops
+// everything after the written bytes; a gap before the position is filled with zeros.
+class TTVBlobStream : public QIODevice {
+ public:
+  // Raises "Field '%s' cannot be modified" for a read-only field and "Dataset not in edit
+  // or insert mode" outside an edit when `mode` writes.
+  TTVBlobStream(TField& field, TBlobStreamMode mode);
+  ~TTVBlobStream() override;
+
+  bool isSequential() const override { return false; }
+  qint64 size() const override { return data_.size(); }
+  bool seek(qint64 pos) override;
+  void close() override;
+  bool Modified() const { return modified_; }
+
+ protected:
+  qint64 readData(char* data, qint64 maxSize) override;
+  qint64 writeData(const char* data, qint64 maxSize) override;
+
+ private:
+  void Commit();
+
+  TField& field_;
+  TTolvernDataSet* dataSet_;
+  QByteArray data_;
+  bool modified_ = false;
+};
+
+class TCreateTolvernDataSet {
+ public:
+  TCreateTolvernDataSet();
+
+  bool AutoOverwrite() const { return autoOverwrite_; }
+  void SetAutoOverwrite(bool on) { autoOverwrite_ = on; }
+  QStringList& CreateFields() { return createFields_; }
+  void SetCreateFields(const QStringList& lines) { createFields_ = lines; }
+  TTolvernDataSet* DBFTable() const { return table_; }
+  void SetDBFTable(TTolvernDataSet* table) { table_ = table; }
+  TkxDBFTypes DBFType() const { return type_; }
+  void SetDBFType(TkxDBFTypes type) { type_ = type; }
+  uint16_t MemoBlockSize() const { return memoBlockSize_; }
+  void SetMemoBlockSize(uint16_t size) { memoBlockSize_ = size; }
+  // Where the overwrite question goes; without one it is answered with Cancel.
+  void SetDialogs(IDialogs* dialogs) { dialogs_ = dialogs; }
+
+  // Creates the table named by DBFTable and opens it; false when the user declined to
+  // overwrite an existing table.
+  bool CreateTable();
+
+ private:
+  bool autoOverwrite_ = false;
+  QStringList createFields_;
+  TTolvernDataSet* table_ = nullptr;
+  TkxDBFTypes type_ = TkxDBFTypes::DBaseIII;
+  uint16_t memoBlockSize_ = 64;
+  IDialogs* dialogs_ = nullptr;
+};
+
+}  // namespace fendral

@@ -1,0 +1,80 @@
+#include "tv_codepage.h"
+
+#include <map>
+#include <mutex>
+#include <stdexcept>
+
+#include "platform/pf_text.h"
+
+namespace fendral {
+
+TTVCodePage::TTVCodePage(const std::string& name) : name_(name) {
+  if (!tolvern::platform::IsKnownCodePage(name))
+    throw std::invalid_argument("unknown code page " + name);
+  for (int b = 0; b < 256; ++b) {
+    const std::string utf8 = tolvern::platform::ToUtf8(std::string(1, static_cast<char>(b)), name);
+    const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    const QChar c = text.size() == 1 ? text.at(0) : QChar(QChar::ReplacementCharacter);
+    decode_[static_cast<size_t>(b)] = c;
+    // The first byte that gives a character is the one that stands for it.
+    if (c != QChar(QChar::ReplacementCharacter) && !encode_.contains(c.unicode()))
+      encode_.insert(c.unicode(), static_cast<uint8_t>(b));
+  }
+}
+
+std::shared_ptr<const TTVCodePage> TTVCodePage::Get(const std::string& name) {
+  static std::mutex mutex;
+  static std::map<std::string, std::shared_ptr<const TTVCodePage>> pages;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto it = pages.find(name);
+  if (it != pages.end()) return it->second;
+  std::shared_ptr<const TTVCodePage> page(new TTVCodePage(name));
+  pages.emplace(name, page);
+  return page;
+}
+
+QString TTVCodePage::Decode(const char* bytes, size_t length) const {
+  QString out(static_cast<qsizetype>(length), Qt::Uninitialized);
+  QChar* to = out.data();
+  for (size_t i = 0; i < length; ++i) to[i] = decode_[static_cast<unsigned char>(bytes[i])];
+  return out;
+}
+
+bool TTVCodePage::Encode(const QString& text, std::string& out, QChar* missing) const {
+  out.clear();
+  out.reserve(static_cast<size_t>(text.size()));
+  for (QChar c : text) {
+    auto it = encode_.constFind(c.unicode());
+    if (it == encode_.constEnd()) {
+      if (missing) *missing = c;
+      return false;
+    }
+    out += static_cast<char>(it.value());
+  }
+  return true;
+}
+
+std::string CodePageForLanguageMark(uint8_t mark, bool* oem) {
+  struct Entry {
+    uint8_t mark;
+    const char* page;
+    bool oem;
+  };
+  static constexpr Entry kMarks[] = {
+      {0x01, "CP437", true},   {0x02, "CP850", true},   {0x03, "CP1252", false},
+      {0x26, "CP866", true},   {0x57, "CP1252", false}, {0x64, "CP852", true},
+      {0x65, "CP866", true},   {0x66, "CP865", true},   {0x67, "CP861", true},
+      {0x6A, "CP737", true},   {0x6B, "CP857", true},   {0x7D, "CP1255", false},
+      {0x7E, "CP1256", false}, {0xC8, "CP1250", false}, {0xC9, "CP1251", false},
+      {0xCA, "CP1254", false}, {0xCB, "CP1253", false}, {0xCC, "CP1257", false},
+  };
+  for (const Entry& e : kMarks) {
+    if (e.mark == mark) {
+      if (oem) *oem = e.oem;
+      return e.page;
+    }
+  }
+  return {};
+}
+
+}  // namespace fendral
