@@ -1291,7 +1291,7 @@ bool TTVBlobStream::seek(qint64 pos) {
 
 qint64 TTVBlobStream::readData(char* data, qint64 maxSize) {
   const qint64 position = pos();
-  if (position >= data_.size() || maxSize <= 0) return position >= data_.size() ? -1 : 0;
+  if (position >= data_.size() || maxSize <= 0) return 0;
   const qint64 n = std::min(maxSize, data_.size() - position);
   std::memcpy(data, data_.constData() + position, static_cast<size_t>(n));
   return n;
