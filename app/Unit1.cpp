@@ -627,14 +627,13 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
   auto* widget = qobject_cast<QWidget*>(watched);
   // Only keys meant for this window; a dialog's keys stay the dialog's.
   if (!widget || widget->window() != this) return QMainWindow::eventFilter(watched, event);
-  // The key reaches the filter once per receiver on its way up; act on the first only.
-  if (widget != QApplication::focusWidget() && QApplication::focusWidget() &&
-      QApplication::focusWidget()->window() == this)
-    return QMainWindow::eventFilter(watched, event);
-  return KeyPressed(static_cast<QKeyEvent*>(event)) || QMainWindow::eventFilter(watched, event);
+  // A key handled here is consumed; one that is not goes on to its control (and may pass
+  // here again on its way to the parents, where it is still not ours).
+  return KeyPressed(static_cast<QKeyEvent*>(event), widget) ||
+         QMainWindow::eventFilter(watched, event);
 }
 
-bool TMainWindow::KeyPressed(QKeyEvent* event) {
+bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
   const int key = event->key();
   const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
   if ((key == Qt::Key_F3 && Alone(event)) || (key == Qt::Key_F7 && mods == Qt::ShiftModifier)) {
@@ -671,10 +670,9 @@ bool TMainWindow::KeyPressed(QKeyEvent* event) {
       // handling), a text being typed elsewhere (focus back to the grid, text kept), the
       // record's edit; only with nothing open does it close the window.
       if (browsePage_->grid->Editing()) return false;
-      QWidget* focus = QApplication::focusWidget();
-      if (focus && focus != browsePage_->grid &&
-          (qobject_cast<QLineEdit*>(focus) || qobject_cast<QPlainTextEdit*>(focus)) &&
-          !(qobject_cast<QPlainTextEdit*>(focus) && static_cast<QPlainTextEdit*>(focus)->isReadOnly())) {
+      auto* line = qobject_cast<QLineEdit*>(receiver);
+      auto* text = qobject_cast<QPlainTextEdit*>(receiver);
+      if ((line && !line->isReadOnly()) || (text && !text->isReadOnly())) {
         browsePage_->grid->setFocus();
         return true;
       }

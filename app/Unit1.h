@@ -91,7 +91,7 @@ class TMainWindow : public QMainWindow {
   // Runs a command; an error reaches the user in a message box, a silent abort nowhere.
   void Run(const std::function<void()>& command);
   void ShowError(const std::exception& error);
-  bool KeyPressed(QKeyEvent* event);
+  bool KeyPressed(QKeyEvent* event, QWidget* receiver);
   void Status(int32_t stat1, int32_t stat2, int32_t stat3);
   void SetBusy(bool busy);
   void ShowRecordPosition();

@@ -99,6 +99,10 @@ TBrowsePage::TBrowsePage(QWidget* parent) : QWidget(parent) {
   });
   connect(filterPanelBox, &QCheckBox::toggled, filterPanel, &QWidget::setVisible);
   connect(filterOnBox, &QCheckBox::clicked, this, &TBrowsePage::ApplyFilter);
+  // Enter applies a changed expression while the filter is on.
+  connect(filterEdit, &QLineEdit::returnPressed, this, [this] {
+    if (filterOnBox->isChecked()) ApplyFilter(true);
+  });
   connect(grid, &TBrowseGrid::TitleClicked, this, &TBrowsePage::AddFilterTerm);
   connect(tagSelector, &QComboBox::activated, this, &TBrowsePage::ChooseTag);
 }
@@ -186,8 +190,10 @@ void TBrowsePage::ApplyFilter(bool on) {
   const bool wasOn = table_->Filtered();
   try {
     table_->SetFiltered(false);
-    table_->SetFilter(filterEdit->text());
-    table_->SetFiltered(on);
+    if (on) {
+      table_->SetFilter(filterEdit->text());
+      table_->SetFiltered(true);
+    }
   } catch (const EAbort&) {
   } catch (const std::exception& error) {
     // The filter that did not compile is not kept: the previous one stays in force.

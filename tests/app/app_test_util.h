@@ -70,6 +70,8 @@ class WindowTest : public ::testing::Test {
   void SetUp() override {
     window = std::make_unique<TMainWindow>(&dialogs);
     window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
   }
   void TearDown() override { window.reset(); }
 
