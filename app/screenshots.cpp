@@ -1,6 +1,7 @@
 // fendral-screenshots TABLE OUTDIR: opens TABLE in the main window (offscreen works) and
 // writes PNG pictures of what the window shows: the browse page in natural order, in the
-// first index order (its column title red), with the filter panel open, and the structure
+// first index order (its column title red), with the filter panel open and a filter built
+// by a title click switched on, and the structure
 // page. Exit code 0 when every picture was written.
 #include <QApplication>
 #include <QDir>
@@ -60,9 +61,16 @@ int main(int argc, char** argv) {
     page->ChooseTag(0);
   }
 
+  // The filter panel with a term a title click wrote (the third record's value of the
+  // second column), switched on.
   page->filterPanelBox->setChecked(true);
-  if (window.Table1().FieldCount() > 0) page->AddFilterTerm(window.Table1().Field(0)->FieldName());
+  if (window.Table1().FieldCount() > 1 && window.Table1().RecordCount() >= 3) {
+    window.Table1().SetRecNo(3);
+    page->AddFilterTerm(window.Table1().Field(2)->FieldName());
+    page->filterOnBox->click();
+  }
   ok = Save(window, outDir + QStringLiteral("/browse-filter.png")) && ok;
+  if (page->filterOnBox->isChecked()) page->filterOnBox->click();
   page->filterPanelBox->setChecked(false);
 
   window.Pages()->setCurrentWidget(window.StructurePage());

@@ -177,17 +177,17 @@ void TBrowseGridModel::ReadOrder() {
       // the pass moved the table's position.
       link_->reading = true;
       OnExit done([&] { link_->reading = false; });
+      const TBookmark current = table->GetBookmark();
       records_.reserve(static_cast<size_t>(handler->RecordCount()));
       for (handler->GetRecord(tolvern::PosTop); !handler->Eof();
            handler->GetRecord(tolvern::PosNext))
         records_.push_back(handler->CurrentRecord());
       count_ = static_cast<int>(records_.size());
-      if (!table->IsEmpty()) {
-        try {
-          table->Resync(0);
-        } catch (const std::exception&) {
-          table->First();
-        }
+      try {
+        if (current.isEmpty()) throw EAbort();
+        table->GotoBookmark(current);
+      } catch (const std::exception&) {
+        table->First();  // the current record is not in the order (any more)
       }
     }
   }
@@ -304,7 +304,14 @@ QVariant TBrowseGridModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TBrowseGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation == Qt::Vertical) return QAbstractTableModel::headerData(section, orientation, role);
+  if (orientation == Qt::Vertical) {
+    // Rows are titled with their record numbers, whatever the order.
+    if (role == Qt::DisplayRole) {
+      const int32_t recno = RecordOfRow(section);
+      return recno > 0 ? QVariant(recno) : QVariant(QStringLiteral("*"));
+    }
+    return QAbstractTableModel::headerData(section, orientation, role);
+  }
   TField* field = FieldOfColumn(section);
   if (!field) return {};
   const bool marked = !markedTitle_.isEmpty() && field->FieldName() == markedTitle_;

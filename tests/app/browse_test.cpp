@@ -66,9 +66,14 @@ TEST_F(Browse, ChoosingATagOrdersTheGridAsTheIndexAndReddensItsColumn) {
   QComboBox* tags = Page().tagSelector;
   const int cityEntry = tags->findText(QStringLiteral("CITY"));
   ASSERT_GT(cityEntry, 0);
+  Table().SetRecNo(7);
   tags->setCurrentIndex(cityEntry);
   Page().ChooseTag(cityEntry);
   EXPECT_EQ(Table().IndexName(), QStringLiteral("CITY"));
+  // The current record stays current, on its row of the new order.
+  EXPECT_EQ(Table().RecNo(), 7);
+  EXPECT_EQ(Grid().RecordOfRow(Page().grid->currentIndex().row()), 7);
+  EXPECT_EQ(window->StatusText(0), QStringLiteral("Records: 7/60"));
   const std::vector<int> expected =
       KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY");
   ASSERT_EQ(static_cast<int>(expected.size()), RowsShown(Grid()));
