@@ -1,6 +1,8 @@
 // The browse page driven through the window: what the grid shows, the filter panel, index
 // orders, the keys of the table, and what reaches the files.
 #include <QHeaderView>
+#include <QMenuBar>
+#include <QTimer>
 
 #include "app_test_util.h"
 #include "tv_apptext.h"
@@ -313,6 +315,52 @@ TEST(Screenshots, TheProgramWritesEveryPicture) {
     EXPECT_FALSE(image.isNull()) << name;
     EXPECT_GT(image.width(), 400) << name;
   }
+}
+
+}  // namespace
+}  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+using LongWork = WindowTest;
+
+TEST_F(LongWork, ReindexMovesTheGaugeLetsEventsThroughAndRefusesCommandsUntilItEnds) {
+  const std::string path = Open(SampleTable());
+  bool ran = false;
+  bool busy = false;
+  bool menusOff = false;
+  bool pagesOff = false;
+  bool stillOpen = false;
+  int maximum = 0;
+  // Runs inside the reindex, when the window lets pending events through.
+  QTimer::singleShot(0, window.get(), [&] {
+    ran = true;
+    busy = window->Busy();
+    menusOff = !window->menuBar()->isEnabled();
+    pagesOff = !window->Pages()->isEnabled();
+    maximum = window->Gauge()->maximum();
+    window->close();  // refused while the table works
+    stillOpen = window->isVisible();
+    window->OpenDbf();  // refused: no dialog
+    Press(Qt::Key_F8);  // refused: nothing marked
+  });
+  window->Reindex();
+  ASSERT_TRUE(ran);
+  EXPECT_TRUE(busy);
+  EXPECT_TRUE(menusOff);
+  EXPECT_TRUE(pagesOff);
+  EXPECT_TRUE(stillOpen);
+  EXPECT_EQ(maximum, 60);
+  EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join('\n').toStdString();
+  // Afterwards everything is back.
+  EXPECT_FALSE(window->Busy());
+  EXPECT_TRUE(window->menuBar()->isEnabled());
+  EXPECT_TRUE(window->Pages()->isEnabled());
+  EXPECT_EQ(window->Gauge()->value(), 0);
+  // F8 pressed meanwhile did not mark the current record.
+  EXPECT_FALSE(Dump(path)[0].value("deleted").toBool());
+  EXPECT_EQ(KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY").size(), 60u);
 }
 
 }  // namespace
