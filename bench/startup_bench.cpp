@@ -21,7 +21,7 @@ class FirstPaint : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::Paint && elapsed < 0) {
       watched->removeEventFilter(this);
-      static_cast<QWidget*>(watched)->event(event);  // the paint itself counts
+      QCoreApplication::sendEvent(watched, event);  // the paint itself counts
       elapsed = clock_.nsecsElapsed() / 1000;
       QTimer::singleShot(0, qApp, &QCoreApplication::quit);
       return true;
