@@ -698,11 +698,15 @@ void TMainWindow::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TMainWindow::dropEvent(QDropEvent* event) {
-  if (busy_ || !event->mimeData()->hasUrls()) return;
-  const QString path = event->mimeData()->urls().first().toLocalFile();
-  if (!QFileInfo(path).isFile()) return;
-  event->acceptProposedAction();
+  if (OpenDropped(*event->mimeData())) event->acceptProposedAction();
+}
+
+bool TMainWindow::OpenDropped(const QMimeData& data) {
+  if (busy_ || !data.hasUrls() || !data.urls().first().isLocalFile()) return false;
+  const QString path = data.urls().first().toLocalFile();
+  if (!QFileInfo(path).isFile()) return false;
   Run([&] { OpenTable(QFileInfo(path).absoluteFilePath()); });
+  return true;
 }
 
 void TMainWindow::RememberTable(const QString& path) {

@@ -28,6 +28,7 @@
 #include "tv_structurepage.h"
 
 class QKeyEvent;
+class QMimeData;
 
 namespace fendral {
 
@@ -60,6 +61,9 @@ class TMainWindow : public QMainWindow {
   void Escape();
   void SwitchPage();
   void ShowAbout();
+  // Opens the first local file of dropped `data`; false when there is none (or the table
+  // is busy) and nothing was done.
+  bool OpenDropped(const QMimeData& data);
 
   // --- What the window shows (for the screenshot program and tests)
   TTolvernDataSet& Table1() { return *hTable1; }

@@ -116,4 +116,30 @@ QString LockProtocolName(tolvern::TkxLokProtocol protocol) {
   }
 }
 
+std::string EngineDateFormat(const QString& qtPattern) {
+  std::string out;
+  bool day = false, month = false, year = false;
+  for (int i = 0; i < qtPattern.size();) {
+    const QChar c = qtPattern[i];
+    int run = 1;
+    while (i + run < qtPattern.size() && qtPattern[i + run] == c) ++run;
+    if (c == QLatin1Char('d') && run <= 2) {
+      out += "DD";
+      day = true;
+    } else if (c == QLatin1Char('M') && run <= 2) {
+      out += "MM";
+      month = true;
+    } else if (c == QLatin1Char('y')) {
+      out += "YYYY";
+      year = true;
+    } else if (!c.isLetter() && c != QLatin1Char('\'') && c.unicode() < 128) {
+      out.append(static_cast<size_t>(run), static_cast<char>(c.unicode()));
+    } else {
+      return "MM/DD/YYYY";  // day names, month names or quoted text: no short date
+    }
+    i += run;
+  }
+  return day && month && year ? out : "MM/DD/YYYY";
+}
+
 }  // namespace fendral

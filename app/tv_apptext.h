@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <cstdint>
+#include <string>
 
 #include "fields.h"
 #include "kx6_DBF.h"
@@ -39,5 +40,10 @@ struct TOpenFiles {
 // dBase IV; otherwise Default. The first rule that applies wins.
 tolvern::TkxLokProtocol ChooseLockProtocol(const TOpenFiles& files);
 QString LockProtocolName(tolvern::TkxLokProtocol protocol);
+
+// The engine's short date format (letters D, M, Y and separators, two-digit day and
+// month, four-digit year) for a Qt date pattern such as the locale's "dd/MM/yyyy" or
+// "M/d/yy"; "MM/DD/YYYY" when the pattern does not name day, month and year.
+std::string EngineDateFormat(const QString& qtPattern);
 
 }  // namespace fendral

@@ -174,6 +174,14 @@ TEST(HeaderStamp, DateAndTimePartsArePaddedAndTheUserIsPlain) {
             QString("Last DBF update: Date: 07.03.24, Time: 09:05:03:42, User: 7"));
 }
 
+TEST(DateFormat, TheLocalesShortPatternBecomesTheEnginesFormat) {
+  EXPECT_EQ(EngineDateFormat("dd/MM/yyyy"), "DD/MM/YYYY");
+  EXPECT_EQ(EngineDateFormat("M/d/yy"), "MM/DD/YYYY");
+  EXPECT_EQ(EngineDateFormat("dd.MM.yy"), "DD.MM.YYYY");
+  EXPECT_EQ(EngineDateFormat("yyyy-MM-dd"), "YYYY-MM-DD");
+  EXPECT_EQ(EngineDateFormat("dddd, d MMMM yyyy"), "MM/DD/YYYY");
+}
+
 TEST(LockRule, TheFirstMatchingRuleChoosesTheProtocol) {
   using P = tolvern::TkxLokProtocol;
   EXPECT_EQ(ChooseLockProtocol({0xF5, ".fpt", {".NTX"}}), P::ClipLock);

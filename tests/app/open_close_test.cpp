@@ -1,6 +1,9 @@
 // Start-up, the open-table and close-table procedures, on the sample and on tables other
 // programs wrote (with NTX, NDX, CDX and MDX files named like them).
+#include <QDropEvent>
 #include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
 
 #include "app_test_util.h"
 
@@ -121,6 +124,33 @@ TEST_F(OpenTable, CloseDbfEmptiesTheWindow) {
   EXPECT_FALSE(window->Pages()->isVisible());
   EXPECT_FALSE(window->CloseAction()->isEnabled());
   EXPECT_EQ(Page().tagSelector->count(), 0);
+}
+
+TEST_F(OpenTable, ADroppedTableOpensAndOpenedTablesAreRememberedNewestFirst) {
+  const std::string first = Open(SampleTable());
+  fs::create_directory(dir.Path() / "other");
+  const std::string second = CopyTableFiles(SampleTable(), dir.Path() / "other");
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(second))});
+  EXPECT_TRUE(window->OpenDropped(mime));
+  EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral("/other/sample.dbf")));
+  EXPECT_EQ(Table().RecordCount(), 60);
+  const QStringList recent = QSettings().value(QStringLiteral("recent")).toStringList();
+  ASSERT_GE(recent.size(), 2);
+  EXPECT_EQ(recent[0], QString::fromStdString(second));
+  EXPECT_EQ(recent[1], QString::fromStdString(first));
+}
+
+TEST_F(OpenTable, ExactCountCountsOnlyTheRecordsShown) {
+  const std::string path = Open(SampleTable());
+  int live = 0;
+  for (const auto& record : Dump(path)) live += record.value("deleted").toBool() ? 0 : 1;
+  ASSERT_LT(live, 60);
+  Page().deletedBox->click();
+  EXPECT_TRUE(window->StatusText(0).endsWith(QStringLiteral("/60")));
+  Page().exactCountBox->click();
+  EXPECT_TRUE(window->StatusText(0).endsWith(QStringLiteral("/") + QString::number(live)))
+      << window->StatusText(0).toStdString();
 }
 
 struct IndexedFixture {
