@@ -20,7 +20,8 @@ using tolvern::KXO_dBHandler;
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: handler_bench TABLE natural|order|filter|search|pack|copy [ARG]\n");
+    std::fprintf(stderr,
+                 "usage: handler_bench TABLE natural|order|filter|search|pack|copy [ARG]\n");
     return 64;
   }
   const std::string table = argv[1];

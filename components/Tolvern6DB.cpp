@@ -69,33 +69,110 @@ TFieldType DataTypeOf(TTVFieldKind kind) {
   return ftUnknown;
 }
 
-// The display text of a value outside a field object (row readers).
-QString DisplayOf(const TTVFieldDef& def, const QVariant& value) {
-  if (!value.isValid()) return {};
-  const QLocale locale;
-  switch (def.kind) {
-    case TTVFieldKind::String:
-      return value.toString();
-    case TTVFieldKind::SmallInt:
-    case TTVFieldKind::Integer:
-      return locale.toString(value.toLongLong());
-    case TTVFieldKind::Float:
-      return def.decimals >= 0 ? locale.toString(value.toDouble(), 'f', def.decimals)
-                               : locale.toString(value.toDouble(), 'g', 15);
-    case TTVFieldKind::Date:
-      return locale.toString(value.toDate(), QLocale::ShortFormat);
-    case TTVFieldKind::DateTime:
-      return locale.toString(value.toDateTime(), QLocale::ShortFormat);
-    case TTVFieldKind::Boolean:
-      return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-    case TTVFieldKind::Memo:
-    case TTVFieldKind::Blob:
-      return {};
-  }
-  return {};
-}
-
 }  // namespace
+
+// The display forms of the row reader, in the user's locale: numbers with its decimal
+// point, dates in its short format. Built once per reader; formatting needs no QLocale.
+class TTVRowReader::Format {
+ public:
+  explicit Format(const QLocale& locale) : point_(locale.decimalPoint()) {
+    // The short date pattern as parts: a literal or one of d, dd, M, MM, yy, yyyy.
+    const QString pattern = locale.dateFormat(QLocale::ShortFormat);
+    for (qsizetype i = 0; i < pattern.size();) {
+      const QChar c = pattern[i];
+      qsizetype n = 1;
+      while (i + n < pattern.size() && pattern[i + n] == c) ++n;
+      if (c == QLatin1Char('d') && n <= 2) {
+        parts_.push_back({n == 1 ? 'd' : 'D', {}});
+      } else if (c == QLatin1Char('M') && n <= 2) {
+        parts_.push_back({n == 1 ? 'm' : 'M', {}});
+      } else if (c == QLatin1Char('y')) {
+        parts_.push_back({n <= 2 ? 'y' : 'Y', {}});
+      } else if (c == QLatin1Char('\'')) {
+        const qsizetype end = pattern.indexOf(QLatin1Char('\''), i + 1);
+        const qsizetype stop = end < 0 ? pattern.size() : end + 1;
+        parts_.push_back({0, pattern.mid(i + 1, stop - i - 2)});
+        n = stop - i;
+      } else {
+        parts_.push_back({0, pattern.mid(i, n)});
+      }
+      i += n;
+    }
+  }
+
+  QString Text(const TTVFieldDef& def, const QVariant& value) const {
+    if (!value.isValid()) return {};
+    switch (def.kind) {
+      case TTVFieldKind::String:
+        return value.toString();
+      case TTVFieldKind::SmallInt:
+      case TTVFieldKind::Integer:
+        return QString::number(value.toLongLong());
+      case TTVFieldKind::Float: {
+        QString text = def.decimals >= 0 ? QString::number(value.toDouble(), 'f', def.decimals)
+                                         : QString::number(value.toDouble(), 'g', 15);
+        if (point_ != QStringLiteral(".")) text.replace(QLatin1Char('.'), point_);
+        return text;
+      }
+      case TTVFieldKind::Date:
+        return DateText(value.toDate());
+      case TTVFieldKind::DateTime: {
+        const QDateTime stamp = value.toDateTime();
+        return DateText(stamp.date()) + QLatin1Char(' ') +
+               stamp.time().toString(QStringLiteral("HH:mm:ss"));
+      }
+      case TTVFieldKind::Boolean:
+        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+      case TTVFieldKind::Memo:
+      case TTVFieldKind::Blob:
+        return {};
+    }
+    return {};
+  }
+
+ private:
+  struct Part {
+    char kind;  // 0 literal, d/D day, m/M month, y/Y year (short/long)
+    QString literal;
+  };
+  static void Digits(QString& out, int value, int width) {
+    const QString digits = QString::number(value);
+    for (qsizetype i = digits.size(); i < width; ++i) out += QLatin1Char('0');
+    out += digits;
+  }
+  QString DateText(const QDate& date) const {
+    QString out;
+    out.reserve(12);
+    for (const Part& part : parts_) {
+      switch (part.kind) {
+        case 'd':
+          Digits(out, date.day(), 1);
+          break;
+        case 'D':
+          Digits(out, date.day(), 2);
+          break;
+        case 'm':
+          Digits(out, date.month(), 1);
+          break;
+        case 'M':
+          Digits(out, date.month(), 2);
+          break;
+        case 'y':
+          Digits(out, date.year() % 100, 2);
+          break;
+        case 'Y':
+          Digits(out, date.year(), 4);
+          break;
+        default:
+          out += part.literal;
+      }
+    }
+    return out;
+  }
+
+  QString point_;
+  std::vector<Part> parts_;
+};
 
 // ---------------------------------------------------------------------------------------
 // Buffers and the master link
@@ -128,15 +205,104 @@ class TTolvernDataSet::MasterLink : public TDataLink {
 // ---------------------------------------------------------------------------------------
 // Row reader
 
-TTVRowReader::TTVRowReader(const std::string& path, const std::vector<TTVFieldDef>& defs,
-                           const std::string& codePage)
-    : defs_(defs) {
+TTVRowReader::TTVRowReader(TTolvernDataSet& dataSet)
+    : dataSet_(&dataSet), format_(std::make_unique<Format>(QLocale())) {
+  for (int i = 0; i < dataSet.FieldCount(); ++i)
+    if (const TTVFieldDef* def = dataSet.DefOf(*dataSet.Field(i));
+        def && dataSet.Field(i)->FieldKind() == fkData)
+      defs_.push_back(*def);
   TTVTableCore::OpenOptions options;
   options.readOnly = true;
+  options.readAhead = true;
   options.useDeleted = true;
-  core_.Open(path, options);
-  core_.SetCodePage(codePage);
+  core_.Open(Path8(dataSet.openedPath_), options);
+  core_.SetCodePage(dataSet.CodePageInUse());
   buffer_.resize(static_cast<size_t>(core_.BufferSize()));
+  dataSet.readers_.push_back(this);
+}
+
+TTVRowReader::~TTVRowReader() {
+  if (dataSet_) {
+    auto& list = dataSet_->readers_;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  }
+}
+
+void TTVRowReader::Close() {
+  core_.Close();
+  rows_.clear();
+  learnt_ = false;
+}
+
+void TTVRowReader::Invalidate() {
+  learnt_ = false;
+  rows_.clear();
+  if (core_.IsOpen()) core_.Table().DropReadAhead();
+}
+
+void TTVRowReader::LearnRows() {
+  if (learnt_ || !core_.IsOpen() || !dataSet_ || !dataSet_->core_.IsOpen()) return;
+  learnt_ = true;
+  rows_.clear();
+  DBFObject& mine = dataSet_->core_.Table();
+  direct_ =
+      !mine.CurrentOrder() && !dataSet_->Filtered() && mine.ShowDeleted() && !dataSet_->rangeSet_;
+  if (direct_) return;
+  // One pass through the dataset's own handler in its order; the dataset's current
+  // record is read again afterwards.
+  TTolvernDataSet& ds = *dataSet_;
+  const int32_t current = ds.GetRecNo();
+  const bool ahead = mine.ReadAheadOn();
+  for (mine.GetRecord(tolvern::PosTop); !mine.Eof() && !mine.Bof();
+       mine.GetRecord(tolvern::PosNext))
+    rows_.push_back(mine.CurrentRecord());
+  mine.SetReadAheadOn(ahead);
+  if (current > 0) ds.GotoRecord(current);
+}
+
+int TTVRowReader::RowCount() {
+  if (!core_.IsOpen()) return 0;
+  LearnRows();
+  if (direct_) {
+    core_.Table().RefreshHeader();
+    return core_.Table().RecordCount();
+  }
+  return static_cast<int>(rows_.size());
+}
+
+bool TTVRowReader::ReadRow(int row, TRecordBuffer& buffer) {
+  if (!core_.IsOpen() || row < 0) return false;
+  LearnRows();
+  int32_t recno;
+  if (direct_) {
+    recno = row + 1;
+  } else {
+    if (static_cast<size_t>(row) >= rows_.size()) return false;
+    recno = rows_[static_cast<size_t>(row)];
+  }
+  uint8_t* data = TTolvernDataSet::Data(buffer);
+  try {
+    if (core_.Fetch(recno, data) != TTVTableCore::FetchResult::Ok) return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+  buffer.Bookmark =
+      QByteArray(reinterpret_cast<const char*>(data + core_.BookmarkOffset()), kBookmarkSize);
+  buffer.BookmarkFlag = bfCurrent;
+  return true;
+}
+
+int TTVRowReader::RowOf(const TBookmark& bookmark) {
+  if (!core_.IsOpen()) return -1;
+  QByteArray text = bookmark;
+  text.append('\0');
+  int32_t recno = 0;
+  if (bookmark.size() > kBookmarkSize || !TTVTableCore::ParseBookmark(text.constData(), recno))
+    return -1;
+  LearnRows();
+  if (direct_) return recno <= core_.Table().RecordCount() ? recno - 1 : -1;
+  const auto it = std::find(rows_.begin(), rows_.end(), recno);
+  return it == rows_.end() ? -1 : static_cast<int>(it - rows_.begin());
 }
 
 QStringList TTVRowReader::Texts(int32_t recno) {
@@ -151,7 +317,7 @@ QStringList TTVRowReader::Texts(int32_t recno) {
         texts << QString();
       }
     } else {
-      texts << DisplayOf(def, core_.Value(buffer_.data(), def));
+      texts << format_->Text(def, core_.Value(buffer_.data(), def));
     }
   }
   return texts;
@@ -168,6 +334,8 @@ TTolvernDataSet::~TTolvernDataSet() {
   } catch (...) {
   }
   CloseRowReaders();
+  for (TTVRowReader* reader : readers_) reader->dataSet_ = nullptr;
+  readers_.clear();
   masterLink_.reset();
 }
 
@@ -212,6 +380,7 @@ void TTolvernDataSet::SetUserID(uint32_t id) {
 }
 
 void TTolvernDataSet::SetUseDeleted(bool on) {
+  RecordsChanged();
   if (on == useDeleted_) return;
   if (Active()) CheckBrowseMode();
   useDeleted_ = on;
@@ -437,6 +606,16 @@ void TTolvernDataSet::GotoRecord(int32_t recno) {
   firstPending_ = lastPending_ = false;
 }
 
+void TTolvernDataSet::InternalSetToRecord(TRecordBuffer& buffer) {
+  // Sequential reads come back to the record the handler stands on: nothing to read.
+  const int32_t recno = core_.RecNo(Data(buffer));
+  DBFObject& t = core_.Table();
+  if (recno > 0 && t.CurrentRecord() == recno && !t.Eof() && !t.Bof() && !firstPending_ &&
+      !lastPending_)
+    return;
+  TDataSet::InternalSetToRecord(buffer);
+}
+
 void TTolvernDataSet::InternalGotoBookmark(const TBookmark& bookmark) {
   int32_t recno = 0;
   QByteArray text = bookmark;
@@ -539,6 +718,7 @@ void TTolvernDataSet::InternalPost() {
     recno = core_.Post(Data(*buffer), 0);
   }
   core_.ReleaseRecordLock();
+  RecordsChanged();
   GotoRecord(recno);
 }
 
@@ -566,6 +746,7 @@ void TTolvernDataSet::InternalDelete() {
   // A deleted record ends its edit.
   core_.DiscardPending();
   core_.ReleaseRecordLock();
+  RecordsChanged();
   GotoRecord(recno);
   t.GetRecord(PosSame);
   if (t.Eof()) t.GetRecord(PosPrior);
@@ -596,6 +777,7 @@ void TTolvernDataSet::RecallRecord() {
       DatabaseError(QStringLiteral("Cannot recall the record"));
     }
   }
+  RecordsChanged();
   GotoRecord(recno);
   Resync(0);
   if (AfterDelete) AfterDelete(*this);
@@ -603,6 +785,7 @@ void TTolvernDataSet::RecallRecord() {
 }
 
 void TTolvernDataSet::InternalRefresh() {
+  RecordsChanged();
   DBFObject& t = core_.Table();
   t.RefreshHeader();
   t.RebuildFilter();
@@ -621,6 +804,7 @@ bool TTolvernDataSet::IsDeleted() const {
 // Filter
 
 void TTolvernDataSet::CompileFilter() {
+  RecordsChanged();
   DBFObject& t = core_.Table();
   t.SetFilterActive(true);
   t.SetFilterExpression(Encode(filter_, QStringLiteral("Filter")),
@@ -647,6 +831,7 @@ void TTolvernDataSet::SetFilterOptions(TFilterOptions options) {
 }
 
 void TTolvernDataSet::SetFiltered(bool filtered) {
+  RecordsChanged();
   if (!Active()) {
     TDataSet::SetFiltered(filtered);
     return;
@@ -700,6 +885,7 @@ void TTolvernDataSet::OpenIndexFilesOfList(bool acceptOpen) {
 }
 
 void TTolvernDataSet::SetIndexFiles(const QStringList& files) {
+  RecordsChanged();
   indexFiles_ = files;
   if (internalOperation_ || !core_.IsOpen()) {
     if (files.isEmpty()) indexName_.clear();
@@ -738,6 +924,7 @@ void TTolvernDataSet::SelectOrder(const QString& tagName, bool keepPosition) {
 }
 
 void TTolvernDataSet::SetIndexName(const QString& tagName) {
+  RecordsChanged();
   if (!core_.IsOpen() || !Active()) {
     indexName_ = tagName;
     return;
@@ -784,6 +971,7 @@ std::string TTolvernDataSet::KeyText(const QVariant& value) const {
 }
 
 void TTolvernDataSet::SetRange(const QString& lowText, const QString& highText) {
+  RecordsChanged();
   CheckActive();
   CheckBrowseMode();
   DBFObject& t = core_.Table();
@@ -827,6 +1015,7 @@ void TTolvernDataSet::ApplyMasterRange() {
 }
 
 void TTolvernDataSet::MasterChanged() {
+  RecordsChanged();
   if (!core_.IsOpen() || !Active() || internalOperation_) return;
   TDataSource* source = MasterSource();
   const bool linked = source && source->Enabled() && source->DataSet() &&
@@ -1049,21 +1238,17 @@ int TTolvernDataSet::TagForField(const QString& fieldName) const {
 // ---------------------------------------------------------------------------------------
 // Maintenance
 
-void TTolvernDataSet::CloseRowReaders() {
-  for (auto& weak : readers_)
-    if (auto reader = weak.lock()) reader->Close();
-  readers_.clear();
+void TTolvernDataSet::RecordsChanged() {
+  for (TTVRowReader* reader : readers_) reader->Invalidate();
 }
 
-std::shared_ptr<TTVRowReader> TTolvernDataSet::CreateRowReader() {
+void TTolvernDataSet::CloseRowReaders() {
+  for (TTVRowReader* reader : readers_) reader->Close();
+}
+
+std::unique_ptr<TRowReader> TTolvernDataSet::CreateRowReader() {
   CheckActive();
-  std::vector<TTVFieldDef> defs;
-  for (int i = 0; i < FieldCount(); ++i)
-    if (const TTVFieldDef* def = DefOf(*Field(i)); def && Field(i)->FieldKind() == fkData)
-      defs.push_back(*def);
-  std::shared_ptr<TTVRowReader> reader(new TTVRowReader(Path8(openedPath_), defs, CodePageInUse()));
-  readers_.push_back(reader);
-  return reader;
+  return std::unique_ptr<TRowReader>(new TTVRowReader(*this));
 }
 
 void TTolvernDataSet::RunBusy(int state, const std::function<void()>& work) {

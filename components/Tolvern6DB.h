@@ -19,6 +19,7 @@
 #pragma once
 
 #include <QBuffer>
+#include <QLocale>
 #include <QStringList>
 #include <cstdint>
 #include <functional>
@@ -28,6 +29,7 @@
 
 #include "dataset.h"
 #include "datasource.h"
+#include "rowreader.h"
 #include "tv_create.h"
 #include "tv_dialogs.h"
 #include "tv_table.h"
@@ -47,25 +49,42 @@ using TkxFormulaMake = std::function<void(const std::string& who, const std::str
 // Progress reports: start (-1, kind, total), step (kind, position, 0), stop (0, ..., 0).
 using TkxStatusReport = std::function<void(int32_t stat1, int32_t stat2, int32_t stat3)>;
 
-// Reads the display texts of any record of the dataset's table without moving the
-// dataset's current record: its own read-only table object on the same file. It stops
-// working (Valid() false) when the dataset closes or starts a long operation.
-class TTVRowReader {
+// The grid's reader of a table dataset: its own read-only table object on the same file
+// (reading ahead), in the dataset's order with what the dataset hides left out. In
+// natural order with nothing hidden, row i is record i + 1; otherwise the record numbers
+// of the order are learnt in one pass (4 bytes a row) and learnt again after Invalidate.
+// Reading never moves the dataset's current record. The reader stops working (no rows)
+// when the dataset closes or starts a long operation; the dataset tells it when it wrote.
+class TTVRowReader : public TRowReader {
  public:
+  ~TTVRowReader() override;
+
+  int RowCount() override;
+  bool ReadRow(int row, TRecordBuffer& buffer) override;
+  int RowOf(const TBookmark& bookmark) override;
+  void Invalidate() override;
+
   bool Valid() const { return core_.IsOpen(); }
-  // The display text of every dataset field (data fields only, in field order) of record
-  // `recno`; empty when the reader is closed or the record does not exist.
+  // The display text of every data field (in field order) of record `recno`, formatted
+  // in the user's locale, a memo as its first line; empty when there is no such record.
   QStringList Texts(int32_t recno);
 
  private:
   friend class TTolvernDataSet;
-  TTVRowReader(const std::string& path, const std::vector<TTVFieldDef>& defs,
-               const std::string& codePage);
-  void Close() { core_.Close(); }
+  class Format;
+  explicit TTVRowReader(TTolvernDataSet& dataSet);
+  void Close();
+  // Learns the record numbers of the order unless rows map to records directly.
+  void LearnRows();
 
+  TTolvernDataSet* dataSet_;
   TTVTableCore core_;
   std::vector<TTVFieldDef> defs_;
   std::vector<uint8_t> buffer_;
+  std::unique_ptr<Format> format_;
+  bool direct_ = true;  // row i is record i + 1
+  bool learnt_ = false;
+  std::vector<int32_t> rows_;
 };
 
 class TTolvernDataSet : public TDataSet {
@@ -177,8 +196,8 @@ class TTolvernDataSet : public TDataSet {
   // field's own display text otherwise.
   QString FieldDisplayText(const TField& field);
 
-  // --- Row reader for the grid (shares the table file; closed with the dataset)
-  std::shared_ptr<TTVRowReader> CreateRowReader();
+  // --- Row reader for the grid (its own table object; closed with the dataset)
+  std::unique_ptr<TRowReader> CreateRowReader() override;
 
   // --- For the components of this unit
   void CheckActive() const override;
@@ -201,6 +220,7 @@ class TTolvernDataSet : public TDataSet {
   void InternalFirst() override;
   void InternalLast() override;
   void InternalGotoBookmark(const TBookmark& bookmark) override;
+  void InternalSetToRecord(TRecordBuffer& buffer) override;
   bool GetFieldData(const TField& field, const TRecordBuffer& buffer,
                     QVariant& value) const override;
   void SetFieldData(const TField& field, TRecordBuffer& buffer, const QVariant& value) override;
@@ -216,6 +236,7 @@ class TTolvernDataSet : public TDataSet {
   bool GetCanModify() const override { return !readOnly_; }
 
  private:
+  friend class TTVRowReader;
   class MasterLink;
   struct Buffer;
   static uint8_t* Data(TRecordBuffer& buffer);
@@ -232,6 +253,8 @@ class TTolvernDataSet : public TDataSet {
   void MasterChanged();
   void CompileFilter();
   void CloseRowReaders();
+  // Row readers read records again after this dataset wrote.
+  void RecordsChanged();
   // A key value as the handler's seeks and ranges take it.
   std::string KeyText(const QVariant& value) const;
   std::string SearchTextOf(const TTVFieldDef& def, const QVariant& value) const;
@@ -271,7 +294,7 @@ class TTolvernDataSet : public TDataSet {
   bool rangeSet_ = false;
   int busy_ = 0;
   std::unique_ptr<TRecordBuffer> filterBuffer_;
-  std::vector<std::weak_ptr<TTVRowReader>> readers_;
+  std::vector<TTVRowReader*> readers_;
 };
 
 // The stream over the memo of a memo or blob field in the active record. Reads see the

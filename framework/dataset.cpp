@@ -1,10 +1,12 @@
 #include "dataset.h"
 
 #include <QBuffer>
+#include <QHash>
 #include <algorithm>
 #include <utility>
 
 #include "datasource.h"
+#include "rowreader.h"
 
 namespace fendral {
 
@@ -776,8 +778,14 @@ void TDataSet::Post() {
       field->FocusControl();
       DatabaseError(QStringLiteral("Field '%1' must have a value").arg(field->DisplayLabel()));
     }
-  if (state_ == dsEdit) UpdateCursorPos();
+  if (state_ == dsEdit) {
+    UpdateCursorPos();
+  } else if (!insertAnchor_.isEmpty() && ActiveBuffer()->BookmarkFlag == bfInserted) {
+    // Row readers may have moved the cursor meanwhile: the new record goes before its anchor.
+    InternalGotoBookmark(insertAnchor_);
+  }
   RunWithErrorEvent(OnPostError, [this] { InternalPost(); });
+  insertAnchor_.clear();
   currentRecord_ = -1;
   SetState(dsBrowse);
   Resync(0);
@@ -1035,6 +1043,77 @@ QVariant TDataSet::Lookup(const QString& keyFields, const QVariant& keyValues,
   QVariantList result;
   for (const QString& name : names) result.append(FieldByName(name.trimmed())->Value());
   return result;
+}
+
+// ---------------------------------------------------------------- row readers
+
+// The default row reader: one pass over the cursor collects the rows' bookmarks; each row
+// is then read through its bookmark. The cursor moves, the current record does not (the
+// dataset re-positions its cursor before it next moves).
+class TCursorRowReader : public TRowReader {
+ public:
+  explicit TCursorRowReader(TDataSet& dataSet) : dataSet_(dataSet) {}
+
+  int RowCount() override {
+    Load();
+    return static_cast<int>(marks_.size());
+  }
+
+  bool ReadRow(int row, TRecordBuffer& buffer) override {
+    Load();
+    if (row < 0 || row >= static_cast<int>(marks_.size())) return false;
+    dataSet_.currentRecord_ = -1;
+    try {
+      dataSet_.InternalGotoBookmark(marks_[static_cast<size_t>(row)]);
+    } catch (const EDatabaseError&) {
+      return false;  // the record went away; the next Invalidate forgets it
+    }
+    if (dataSet_.GetRecord(buffer, gmCurrent, false) != grOK) return false;
+    buffer.BookmarkFlag = bfCurrent;
+    dataSet_.CalculateFields(buffer);
+    return true;
+  }
+
+  int RowOf(const TBookmark& bookmark) override {
+    Load();
+    return rows_.value(bookmark, -1);
+  }
+
+  void Invalidate() override {
+    loaded_ = false;
+    marks_.clear();
+    rows_.clear();
+  }
+
+ private:
+  void Load() {
+    if (loaded_ || !dataSet_.Active()) return;
+    std::unique_ptr<TRecordBuffer> buffer = dataSet_.AllocRecordBuffer();
+    dataSet_.currentRecord_ = -1;
+    dataSet_.InternalFirst();
+    while (dataSet_.GetRecord(*buffer, gmNext, false) == grOK) {
+      rows_.insert(buffer->Bookmark, static_cast<int>(marks_.size()));
+      marks_.push_back(buffer->Bookmark);
+    }
+    loaded_ = true;
+  }
+
+  TDataSet& dataSet_;
+  bool loaded_ = false;
+  std::vector<TBookmark> marks_;
+  QHash<TBookmark, int> rows_;
+};
+
+std::unique_ptr<TRowReader> TDataSet::CreateRowReader() {
+  return std::make_unique<TCursorRowReader>(*this);
+}
+
+void TDataSet::ReadFieldsFrom(const TRecordBuffer& buffer,
+                              const std::function<void()>& read) const {
+  TRecordBuffer* saved = stateBuffer_;
+  ScopeExit restore([&] { stateBuffer_ = saved; });
+  stateBuffer_ = const_cast<TRecordBuffer*>(&buffer);
+  read();
 }
 
 // ---------------------------------------------------------------- blobs

@@ -49,6 +49,7 @@ namespace fendral {
 
 class TDataSource;
 class TDataLink;
+class TRowReader;
 
 enum TDataSetState {
   dsInactive,
@@ -227,6 +228,18 @@ class TDataSet {
   virtual QString BlobToText(const TField& field, const QByteArray& bytes) const;
   virtual QByteArray TextToBlob(const TField& field, const QString& text) const;
 
+  // --- Painting rows (grid models)
+  // A reader of this dataset's rows (see rowreader.h). The default reads through the
+  // dataset's own cursor hooks, learning the rows' bookmarks in one pass; a dataset with
+  // positioned reads overrides it. The reader must not outlive the dataset; it is only used
+  // while the dataset is open.
+  virtual std::unique_ptr<TRowReader> CreateRowReader();
+  // A record buffer of this dataset's layout, for row readers.
+  std::unique_ptr<TRecordBuffer> NewRecordBuffer() { return AllocRecordBuffer(); }
+  // Runs `read` with the fields reading `buffer` instead of the active record; the state
+  // and the current record stay as they are.
+  void ReadFieldsFrom(const TRecordBuffer& buffer, const std::function<void()>& read) const;
+
   // --- Data sources and links (used by TDataSource/TDataLink)
   int BufferCount() const { return bufferCount_; }
   int ActiveRecord() const { return activeRecord_; }
@@ -334,6 +347,7 @@ class TDataSet {
 
  private:
   friend class TField;
+  friend class TCursorRowReader;
   friend class TDataSource;
   friend class TDataLink;
   // Field access for TField: false when the field has no value in the active buffer.
@@ -383,7 +397,7 @@ class TDataSet {
   std::vector<bool> defaultField_;               // parallel to fields_
   std::vector<std::unique_ptr<TRecordBuffer>> buffers_;  // bufferCount_ + 1 spare
   std::unique_ptr<TRecordBuffer> tempBuffer_;    // calc/filter/key work buffer
-  TRecordBuffer* stateBuffer_ = nullptr;         // buffer of dsCalcFields/dsFilter/dsSetKey
+  mutable TRecordBuffer* stateBuffer_ = nullptr;  // buffer of dsCalcFields/dsFilter/dsSetKey
   TBookmark insertAnchor_;                       // record an Insert went before
   std::vector<TDataSource*> dataSources_;
 };

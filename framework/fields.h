@@ -98,6 +98,8 @@ class TField {
   TFieldKind FieldKind() const { return fieldKind_; }
   void SetFieldKind(TFieldKind kind);  // only while not attached to an open dataset
   bool Calculated() const { return fieldKind_ == fkCalculated; }
+  // True for blob and memo fields (values read and written through blob streams).
+  bool IsBlob() const;
   // 1-based position of the column in the record for data fields; 0 for calculated fields.
   int FieldNo() const { return fieldNo_; }
   // Position in the dataset's field list (0-based), -1 while not in a dataset.
@@ -170,7 +172,6 @@ class TField {
   // Raises "'%1' is not a valid %2 value for field '%3'" style errors.
   [[noreturn]] void ConvertError(const QString& text, const QString& typeName) const;
   // Reads and writes the raw value through the dataset (blob values through its stream).
-  bool IsBlob() const;
   QVariant GetData() const;
   void SetData(const QVariant& value);
   // Stores a value in the active buffer through the dataset, bypassing blob streams.

@@ -207,3 +207,46 @@ TEST(DatasetNavigation, BookmarksRecordNumbersAndCounts) {
 
 }  // namespace
 }  // namespace fendral
+
+namespace fendral {
+namespace {
+
+TEST(DatasetRowReader, ReadsTheOrdersRowsWithoutMovingTheCurrentRecord) {
+  REQUIRE_SHARED();
+  TempDir dir;
+  const std::string table = test::CopyFixtures(
+      dir, {"peer-harbour/clip.dbf", "peer-harbour/clip.dbt", "peer-harbour/clip_name.ntx"});
+  TTolvernDataSet ds;
+  test::OpenTable(ds, table, {QStringLiteral("clip_name.ntx")}, QStringLiteral("clip_name"));
+  const std::vector<int> order = test::WalkForward(ds);
+  ds.First();
+  ds.MoveBy(3);
+  const int current = ds.RecNo();
+  auto reader = ds.CreateRowReader();
+  ASSERT_EQ(reader->RowCount(), static_cast<int>(order.size()));
+  auto buffer = ds.NewRecordBuffer();
+  for (int row : {0, 50, static_cast<int>(order.size()) - 1, 7}) {
+    ASSERT_TRUE(reader->ReadRow(row, *buffer));
+    EXPECT_EQ(reader->RowOf(buffer->Bookmark), row);
+    ds.ReadFieldsFrom(*buffer, [&] { EXPECT_EQ(ds.RecNo(), order[static_cast<size_t>(row)]); });
+  }
+  EXPECT_FALSE(reader->ReadRow(static_cast<int>(order.size()), *buffer));
+  EXPECT_EQ(ds.RecNo(), current);
+  ds.Next();
+  EXPECT_EQ(ds.RecNo(), order[4]);
+  // A delete is seen after the dataset tells the reader.
+  ds.Delete();
+  EXPECT_EQ(reader->RowCount(), static_cast<int>(order.size()) - 1);
+  // The memo's display text is its first line.
+  auto* texts = static_cast<TTVRowReader*>(reader.get());
+  const QStringList row1 = texts->Texts(1);
+  EXPECT_EQ(row1.size(), ds.FieldCount());
+  EXPECT_FALSE(row1.last().contains(QLatin1Char('\n')));
+  // Closed with the dataset.
+  ds.Close();
+  EXPECT_EQ(reader->RowCount(), 0);
+  EXPECT_FALSE(reader->ReadRow(0, *buffer));
+}
+
+}  // namespace
+}  // namespace fendral

@@ -1,0 +1,250 @@
+#include "datasetmodel.h"
+
+namespace fendral {
+
+// The model's end of the data source.
+class TDataSetModel::Link : public TDataLink {
+ public:
+  explicit Link(TDataSetModel& model) : model_(model) {}
+
+ protected:
+  void ActiveChanged() override { model_.Rebuild(); }
+  void LayoutChanged() override { model_.Rebuild(); }
+  void DataSetChanged() override { model_.RowsChanged(); }
+  void DataSetScrolled(int) override { model_.CurrentChanged(); }
+  void RecordChanged(TField*) override { model_.CurrentChanged(); }
+  void EditingChanged() override { model_.CurrentChanged(); }
+
+ private:
+  TDataSetModel& model_;
+};
+
+TDataSetModel::TDataSetModel(QObject* parent)
+    : QAbstractTableModel(parent), link_(std::make_unique<Link>(*this)) {}
+
+TDataSetModel::~TDataSetModel() {
+  // Leave the data source without notifications: nothing may be rebuilt or signalled now.
+  link_.reset();
+  reader_.reset();
+}
+
+TDataSource* TDataSetModel::DataSource() const { return link_->DataSource(); }
+
+void TDataSetModel::SetDataSource(TDataSource* source) {
+  link_->SetDataSource(source);
+  Rebuild();
+}
+
+TDataSet* TDataSetModel::DataSet() const { return link_->Active() ? link_->DataSet() : nullptr; }
+
+void TDataSetModel::Rebuild() {
+  beginResetModel();
+  cache_.clear();
+  reader_.reset();
+  columns_.clear();
+  rowCount_ = 0;
+  currentRow_ = -1;
+  if (TDataSet* dataSet = DataSet()) {
+    for (int i = 0; i < dataSet->FieldCount(); ++i)
+      if (dataSet->Field(i)->Visible()) columns_.push_back(dataSet->Field(i));
+    try {
+      reader_ = dataSet->CreateRowReader();
+      rowCount_ = reader_ ? reader_->RowCount() : 0;
+      currentRow_ = CurrentRow();
+    } catch (const std::exception& error) {
+      reader_.reset();
+      rowCount_ = 0;
+      ReportError(error);
+    }
+  }
+  endResetModel();
+  emit currentRowChanged(currentRow_);
+}
+
+void TDataSetModel::RowsChanged() {
+  if (!reader_) {
+    Rebuild();
+    return;
+  }
+  cache_.clear();
+  reader_->Invalidate();
+  int count = 0;
+  try {
+    count = reader_->RowCount();
+  } catch (const std::exception& error) {
+    ReportError(error);
+  }
+  if (count != rowCount_) {
+    beginResetModel();
+    rowCount_ = count;
+    endResetModel();
+  } else if (rowCount_ > 0 && !columns_.empty()) {
+    emit dataChanged(index(0, 0), index(rowCount_ - 1, static_cast<int>(columns_.size()) - 1));
+  }
+  CurrentChanged();
+}
+
+void TDataSetModel::CurrentChanged() {
+  const int old = currentRow_;
+  currentRow_ = CurrentRow();
+  const int last = static_cast<int>(columns_.size()) - 1;
+  if (last >= 0) {
+    if (old >= 0 && old < rowCount_) emit dataChanged(index(old, 0), index(old, last));
+    if (currentRow_ >= 0 && currentRow_ != old)
+      emit dataChanged(index(currentRow_, 0), index(currentRow_, last));
+  }
+  if (old != currentRow_) emit currentRowChanged(currentRow_);
+}
+
+int TDataSetModel::CurrentRow() const {
+  TDataSet* dataSet = DataSet();
+  if (!dataSet || !reader_ || dataSet->IsEmpty()) return -1;
+  const TBookmark bookmark = dataSet->GetBookmark();
+  if (bookmark.isEmpty()) return -1;  // a new record has no row yet
+  try {
+    return reader_->RowOf(bookmark);
+  } catch (const std::exception& error) {
+    ReportError(error);
+    return -1;
+  }
+}
+
+bool TDataSetModel::GotoRow(int row) {
+  TDataSet* dataSet = DataSet();
+  if (!dataSet || row < 0 || row >= rowCount_) return false;
+  if (row == currentRow_) return true;
+  try {
+    dataSet->CheckBrowseMode();
+    const TRecordBuffer* buffer = RowBuffer(row);
+    if (!buffer) return false;
+    dataSet->GotoBookmark(TBookmark(buffer->Bookmark));
+    return true;
+  } catch (const std::exception& error) {
+    ReportError(error);
+    return false;
+  }
+}
+
+void TDataSetModel::ReportError(const std::exception& error) const {
+  if (OnError) OnError(error);
+}
+
+const TRecordBuffer* TDataSetModel::RowBuffer(int row) const {
+  for (auto it = cache_.begin(); it != cache_.end(); ++it)
+    if (it->first == row) {
+      cache_.splice(cache_.end(), cache_, it);
+      return cache_.back().second.get();
+    }
+  TDataSet* dataSet = DataSet();
+  if (!dataSet || !reader_) return nullptr;
+  std::unique_ptr<TRecordBuffer> buffer =
+      cache_.size() >= kCacheRows ? std::move(cache_.front().second) : dataSet->NewRecordBuffer();
+  if (cache_.size() >= kCacheRows) cache_.pop_front();
+  try {
+    if (!reader_->ReadRow(row, *buffer)) return nullptr;
+  } catch (const std::exception& error) {
+    ReportError(error);
+    return nullptr;
+  }
+  cache_.emplace_back(row, std::move(buffer));
+  return cache_.back().second.get();
+}
+
+QVariant TDataSetModel::CellData(const TRecordBuffer& buffer, const TField& field, int role) const {
+  if (OnCellData) {
+    QVariant extra = OnCellData(buffer, field, role);
+    if (extra.isValid()) return extra;
+  }
+  switch (role) {
+    case Qt::DisplayRole:
+      return field.DisplayText();
+    case Qt::EditRole:
+      return field.EditText();
+    case Qt::TextAlignmentRole:
+      return QVariant::fromValue(field.Alignment() | Qt::AlignVCenter);
+    default:
+      return QVariant();
+  }
+}
+
+int TDataSetModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : rowCount_;
+}
+
+int TDataSetModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
+  TDataSet* dataSet = DataSet();
+  if (!dataSet || !index.isValid() || index.row() >= rowCount_ ||
+      index.column() >= static_cast<int>(columns_.size()))
+    return QVariant();
+  const TField& field = *columns_[static_cast<size_t>(index.column())];
+  QVariant result;
+  try {
+    if (index.row() == currentRow_) {
+      // The current record as the dataset holds it, with any pending edit.
+      const TRecordBuffer& active = dataSet->Buffer(dataSet->ActiveRecord());
+      result = CellData(active, field, role);
+    } else if (const TRecordBuffer* buffer = RowBuffer(index.row())) {
+      dataSet->ReadFieldsFrom(*buffer, [&] { result = CellData(*buffer, field, role); });
+    }
+  } catch (const std::exception& error) {
+    ReportError(error);
+  }
+  return result;
+}
+
+bool TDataSetModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  TDataSet* dataSet = DataSet();
+  if (role != Qt::EditRole || !dataSet || !index.isValid() ||
+      index.column() >= static_cast<int>(columns_.size()))
+    return false;
+  TField& field = *columns_[static_cast<size_t>(index.column())];
+  if (!GotoRow(index.row())) return false;
+  try {
+    if (dataSet->State() != dsEdit && dataSet->State() != dsInsert) dataSet->Edit();
+    field.SetAsString(value.toString());
+  } catch (const std::exception& error) {
+    ReportError(error);
+    return false;
+  }
+  return true;
+}
+
+Qt::ItemFlags TDataSetModel::flags(const QModelIndex& index) const {
+  if (!index.isValid() || index.column() >= static_cast<int>(columns_.size()))
+    return Qt::NoItemFlags;
+  Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  const TField& field = *columns_[static_cast<size_t>(index.column())];
+  if (field.CanModify() && !field.IsBlob()) flags |= Qt::ItemIsEditable;
+  return flags;
+}
+
+QVariant TDataSetModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal) {
+    if (section < 0 || section >= static_cast<int>(columns_.size())) return QVariant();
+    const TField& field = *columns_[static_cast<size_t>(section)];
+    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return field.DisplayLabel();
+    if (role == Qt::TextAlignmentRole)
+      return QVariant::fromValue(field.Alignment() | Qt::AlignVCenter);
+    return QVariant();
+  }
+  if (role == Qt::DisplayRole) return section + 1;
+  return QVariant();
+}
+
+TField* TDataSetModel::FieldOfColumn(int column) const {
+  return column >= 0 && column < static_cast<int>(columns_.size())
+             ? columns_[static_cast<size_t>(column)]
+             : nullptr;
+}
+
+int TDataSetModel::ColumnOfField(const TField* field) const {
+  for (size_t i = 0; i < columns_.size(); ++i)
+    if (columns_[i] == field) return static_cast<int>(i);
+  return -1;
+}
+
+}  // namespace fendral
