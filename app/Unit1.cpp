@@ -129,10 +129,13 @@ TMainWindow::~TMainWindow() {
 
 void TMainWindow::ConfigureObjects() {
   QSettings settings = Settings();
-  const std::string oem =
-      settings.value(QStringLiteral("codepages/oem"), QStringLiteral("CP866")).toString().toStdString();
+  const std::string oem = settings.value(QStringLiteral("codepages/oem"), QStringLiteral("CP866"))
+                              .toString()
+                              .toStdString();
   const std::string ansi =
-      settings.value(QStringLiteral("codepages/ansi"), QStringLiteral("CP1251")).toString().toStdString();
+      settings.value(QStringLiteral("codepages/ansi"), QStringLiteral("CP1251"))
+          .toString()
+          .toStdString();
   for (TTolvernDataSet* table : {hTable1.get(), hTable2.get()}) {
     table->SetExclusive(false);
     table->SetLockProtocol(tolvern::TkxLokProtocol::Default);
@@ -144,8 +147,10 @@ void TMainWindow::ConfigureObjects() {
       // An unknown remembered pair falls back to the default one.
     }
   }
-  settings.setValue(QStringLiteral("codepages/oem"), QString::fromStdString(hTable1->OemCodePage()));
-  settings.setValue(QStringLiteral("codepages/ansi"), QString::fromStdString(hTable1->AnsiCodePage()));
+  settings.setValue(QStringLiteral("codepages/oem"),
+                    QString::fromStdString(hTable1->OemCodePage()));
+  settings.setValue(QStringLiteral("codepages/ansi"),
+                    QString::fromStdString(hTable1->AnsiCodePage()));
   hTable1->SetUseDeleted(true);
   hTable2->SetUseDeleted(false);
   hTable1->OnStatus = [this](int32_t a, int32_t b, int32_t c) { Status(a, b, c); };
@@ -174,7 +179,9 @@ void TMainWindow::ConfigureObjects() {
 
   TTolvernNavigator* navigator = browsePage_->navigator;
   navigator->SetDialogs(dialogs_);
-  navigator->OnError = [this](TTolvernNavigator&, const std::exception& error) { ShowError(error); };
+  navigator->OnError = [this](TTolvernNavigator&, const std::exception& error) {
+    ShowError(error);
+  };
   navigator->BeforeAction = [this](TTolvernNavigator&, TTolvernNavigateBtn button) {
     if (button == nbDelete) deletedBefore_ = hTable1->Active() && hTable1->IsDeleted();
   };
@@ -250,8 +257,8 @@ void TMainWindow::RestoreWindowPlace() {
   // First start: centred on the screen.
   resize(1000, 640);
   if (QScreen* screen = QGuiApplication::primaryScreen())
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
-                                    screen->availableGeometry()));
+    setGeometry(
+        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
 }
 
 void TMainWindow::Start(const QStringList& arguments) {
@@ -403,7 +410,8 @@ void TMainWindow::ApplyLockProtocol() {
   DBFObject* handler = hTable1->Handler();
   open.version = handler->Version();
   if (handler->HasMemo() && handler->Memo())
-    open.memoExtension = QLatin1Char('.') + QFileInfo(QString::fromStdString(handler->Memo()->FileName())).suffix();
+    open.memoExtension =
+        QLatin1Char('.') + QFileInfo(QString::fromStdString(handler->Memo()->FileName())).suffix();
   for (int n = 1; n <= hTable1->GetTagCount(); ++n)
     open.indexExtensions << QLatin1Char('.') + QFileInfo(hTable1->GetTagFile(n)).suffix();
   const tolvern::TkxLokProtocol protocol = ChooseLockProtocol(open);
@@ -417,7 +425,8 @@ void TMainWindow::ShowMemoBlockSize() {
   const bool memo = handler->HasMemo() && handler->Memo();
   structurePage_->blockSizeLabel->setEnabled(memo);
   structurePage_->blockSizeBox->setEnabled(memo);
-  if (memo) structurePage_->blockSizeBox->setText(QString::number(handler->Memo()->MemoBlockSize()));
+  if (memo)
+    structurePage_->blockSizeBox->setText(QString::number(handler->Memo()->MemoBlockSize()));
 }
 
 void TMainWindow::CloseTable() {
@@ -635,7 +644,8 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
   const int key = event->key();
-  const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+  const Qt::KeyboardModifiers mods =
+      event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
   if ((key == Qt::Key_F3 && Alone(event)) || (key == Qt::Key_F7 && mods == Qt::ShiftModifier)) {
     FindNext();
     return true;
@@ -658,8 +668,7 @@ bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
       return true;
     case Qt::Key_F2:
       // A cell being typed in is written into the record first.
-      if (browsePage_->grid->Editing())
-        browsePage_->grid->setFocus();
+      if (browsePage_->grid->Editing()) browsePage_->grid->setFocus();
       EditOrPost();
       return true;
     case Qt::Key_F8:

@@ -2,8 +2,8 @@
 #include <QLocale>
 
 #include "Unit1.h"
-#include "tv_apptext.h"
 #include "platform/pf_misc.h"
+#include "tv_apptext.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

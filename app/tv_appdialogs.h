@@ -49,11 +49,11 @@ class TQtAppDialogs : public TAppDialogs {
 // asked is recorded (caption and text), so a caller can check what the user was shown.
 class TScriptedDialogs : public TAppDialogs {
  public:
-  std::deque<QString> files;                  // answers of OpenFile and SaveFile ("" cancels)
-  std::deque<QString> inputs;                 // answers of InputText (a null QString cancels)
-  std::deque<bool> confirms;                  // answers of Confirm
-  QStringList asked;                          // "caption|text" of every question and message
-  QStringList messages;                       // texts of Message only
+  std::deque<QString> files;   // answers of OpenFile and SaveFile ("" cancels)
+  std::deque<QString> inputs;  // answers of InputText (a null QString cancels)
+  std::deque<bool> confirms;   // answers of Confirm
+  QStringList asked;           // "caption|text" of every question and message
+  QStringList messages;        // texts of Message only
 
   bool Confirm(const QString& caption, const QString& text) override;
   QString OpenFile(const QString& caption, const QString& directory,

@@ -387,9 +387,8 @@ TBrowseGrid::TBrowseGrid(QWidget* parent) : QTableView(parent), model_(new TBrow
     const int charWidth = fontMetrics().horizontalAdvance(QLatin1Char('0'));
     for (int c = 0; c < model_->columnCount(); ++c) {
       TField* field = model_->FieldOfColumn(c);
-      const int chars = std::clamp(std::max(field->DisplayWidth(),
-                                            static_cast<int>(field->DisplayLabel().size())),
-                                   4, 40);
+      const int chars = std::clamp(
+          std::max(field->DisplayWidth(), static_cast<int>(field->DisplayLabel().size())), 4, 40);
       setColumnWidth(c, chars * charWidth + 12);
     }
   });

@@ -170,9 +170,8 @@ void TBrowsePage::AddFilterTerm(const QString& fieldName) {
     TField* field = table_->FieldByName(fieldName);
     const int n = table_->FieldDefs().IndexOf(fieldName);
     const int decimals = n >= 0 ? table_->FieldDefs()[n].Precision : -1;
-    const TFilterTerm term = FilterTermFor(fieldName, field->DataType(),
-                                           table_->IsEmpty() ? QVariant() : field->Value(),
-                                           decimals);
+    const TFilterTerm term = FilterTermFor(
+        fieldName, field->DataType(), table_->IsEmpty() ? QVariant() : field->Value(), decimals);
     if (term.text.isEmpty()) {
       if (OnStatusText) OnStatusText(term.why);
       return;

@@ -95,8 +95,8 @@ void TStructurePage::ShowFields(TMemTable& fields) {
   for (fields.First(); !fields.Eof(); fields.Next(), ++row) {
     fieldGrid->insertRow(row);
     for (int c = 0; c < 5; ++c)
-      fieldGrid->setItem(row, c, new QTableWidgetItem(fields.FieldByName(QLatin1String(columns[c]))
-                                                          ->AsString()));
+      fieldGrid->setItem(
+          row, c, new QTableWidgetItem(fields.FieldByName(QLatin1String(columns[c]))->AsString()));
   }
   if (!mark.isEmpty()) fields.GotoBookmark(mark);
   fields.EnableControls();

@@ -27,7 +27,8 @@ inline std::string CopyTableFiles(const fs::path& table, const fs::path& to) {
   for (const auto& entry : fs::directory_iterator(table.parent_path())) {
     if (!entry.is_regular_file()) continue;
     const std::string name = entry.path().stem().string();
-    if (QString::fromStdString(name).compare(QString::fromStdString(stem), Qt::CaseInsensitive) != 0)
+    if (QString::fromStdString(name).compare(QString::fromStdString(stem), Qt::CaseInsensitive) !=
+        0)
       continue;
     fs::copy_file(entry.path(), to / entry.path().filename(), fs::copy_options::overwrite_existing);
   }
@@ -52,9 +53,9 @@ inline std::vector<QJsonObject> Dump(const std::string& table, const std::string
 inline std::vector<int> KeyOrder(const std::string& table, const std::string& indexFile,
                                  const std::string& tag) {
   std::string out;
-  EXPECT_EQ(RunCommand(std::string(FENDRAL_CLI) + " keys '" + table + "' '" + indexFile +
-                           "' --tag " + tag,
-                       &out),
+  EXPECT_EQ(RunCommand(
+                std::string(FENDRAL_CLI) + " keys '" + table + "' '" + indexFile + "' --tag " + tag,
+                &out),
             0)
       << out;
   std::vector<int> order;

@@ -76,8 +76,7 @@ TEST_F(Browse, ChoosingATagOrdersTheGridAsTheIndexAndReddensItsColumn) {
   EXPECT_EQ(Table().RecNo(), 7);
   EXPECT_EQ(Grid().RecordOfRow(Page().grid->currentIndex().row()), 7);
   EXPECT_EQ(window->StatusText(0), QStringLiteral("Records: 7/60"));
-  const std::vector<int> expected =
-      KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY");
+  const std::vector<int> expected = KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY");
   ASSERT_EQ(static_cast<int>(expected.size()), RowsShown(Grid()));
   for (int row = 0; row < RowsShown(Grid()); ++row)
     EXPECT_EQ(Grid().RecordOfRow(row), expected[static_cast<size_t>(row)]) << row;
@@ -288,18 +287,26 @@ TEST_F(Browse, ShiftF8SwitchesDosAndTheGridShowsTheOtherDecoding) {
   // Bytes 0x80.. decode differently in the OEM page (CP866) and the ANSI page (CP1251).
   const std::string path = CopyTableFiles(SampleTable(), dir.Path());
   std::string out;
-  ASSERT_EQ(RunCommand(std::string(FENDRAL_CLI) + " replace '" + path + "' 1 'CITY=Москва' --encoding CP866", &out), 0) << out;
+  ASSERT_EQ(RunCommand(std::string(FENDRAL_CLI) + " replace '" + path +
+                           "' 1 'CITY=Москва' --encoding CP866",
+                       &out),
+            0)
+      << out;
   window->Start({QString::fromStdString(path)});
   const QModelIndex cell = Grid().index(0, Grid().ColumnOfField("CITY"));
   EXPECT_EQ(Grid().data(cell, Qt::DisplayRole).toString().trimmed(), QStringLiteral("Москва"));
   Press(Qt::Key_F8, Qt::ShiftModifier);
   EXPECT_FALSE(Page().dosBox->isChecked());
   EXPECT_FALSE(Table().TranslateASCII());
-  const QString ansi = Grid().data(Grid().index(0, Grid().ColumnOfField("CITY")), Qt::DisplayRole).toString();
+  const QString ansi =
+      Grid().data(Grid().index(0, Grid().ColumnOfField("CITY")), Qt::DisplayRole).toString();
   EXPECT_NE(ansi.trimmed(), QStringLiteral("Москва"));
   EXPECT_FALSE(ansi.trimmed().isEmpty());
   Press(Qt::Key_F8, Qt::ShiftModifier);
-  EXPECT_EQ(Grid().data(Grid().index(0, Grid().ColumnOfField("CITY")), Qt::DisplayRole).toString().trimmed(),
+  EXPECT_EQ(Grid()
+                .data(Grid().index(0, Grid().ColumnOfField("CITY")), Qt::DisplayRole)
+                .toString()
+                .trimmed(),
             QStringLiteral("Москва"));
 }
 
@@ -317,8 +324,13 @@ TEST(Screenshots, TheProgramWritesEveryPicture) {
   TempDir tables;
   const std::string path = CopyTableFiles(SampleTable(), tables.Path());
   std::string log;
-  ASSERT_EQ(RunCommand(std::string(FENDRAL_SCREENSHOTS) + " '" + path + "' '" + out.Path().string() + "' 2>&1", &log), 0) << log;
-  for (const char* name : {"browse-natural.png", "browse-ordered.png", "browse-filter.png", "structure.png"}) {
+  ASSERT_EQ(RunCommand(std::string(FENDRAL_SCREENSHOTS) + " '" + path + "' '" +
+                           out.Path().string() + "' 2>&1",
+                       &log),
+            0)
+      << log;
+  for (const char* name :
+       {"browse-natural.png", "browse-ordered.png", "browse-filter.png", "structure.png"}) {
     const QImage image(QString::fromStdString((out.Path() / name).string()));
     EXPECT_FALSE(image.isNull()) << name;
     EXPECT_GT(image.width(), 400) << name;

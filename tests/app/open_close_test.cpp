@@ -16,9 +16,9 @@ TEST_F(StartUp, APathArgumentOpensThatTableWithoutADialog) {
   const std::string path = Open(SampleTable());
   EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join('\n').toStdString();
   ASSERT_TRUE(Table().Active());
-  EXPECT_EQ(window->windowTitle(),
-            QStringLiteral("Fendral - ") + QString::fromStdString(dir.Path().string()) +
-                QStringLiteral("/sample.dbf"));
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Fendral - ") +
+                                       QString::fromStdString(dir.Path().string()) +
+                                       QStringLiteral("/sample.dbf"));
   EXPECT_TRUE(window->Pages()->isVisible());
   EXPECT_TRUE(window->DatabaseMenu()->isEnabled());
   EXPECT_TRUE(window->CloseAction()->isEnabled());
@@ -172,7 +172,8 @@ TEST_P(IndexedFixtures, TagsOfTheIndexFilesNamedLikeTheTableAndTheirLockProtocol
   ASSERT_EQ(tags->count(), Table().GetTagCount() + 1);
   ASSERT_GT(Table().GetTagCount(), 0);
   EXPECT_TRUE(tags->itemText(0).isEmpty());
-  for (int n = 1; n <= Table().GetTagCount(); ++n) EXPECT_EQ(tags->itemText(n), Table().GetTagName(n));
+  for (int n = 1; n <= Table().GetTagCount(); ++n)
+    EXPECT_EQ(tags->itemText(n), Table().GetTagName(n));
   // Every listed index file is one named like the table.
   const QString stem = QFileInfo(QString::fromStdString(path)).completeBaseName();
   for (int i = 0; i < window->StructurePage()->indexFileList->count(); ++i)
@@ -184,7 +185,8 @@ TEST_P(IndexedFixtures, TagsOfTheIndexFilesNamedLikeTheTableAndTheirLockProtocol
   if (f.versionButton != 255) {
     EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), f.versionButton);
   }
-  EXPECT_EQ(Page().noticeLabel->text(), f.notices ? QStringLiteral("Visual FoxPro 3.0") : QString());
+  EXPECT_EQ(Page().noticeLabel->text(),
+            f.notices ? QStringLiteral("Visual FoxPro 3.0") : QString());
   EXPECT_EQ(window->StructurePage()->noticeLabel->text(),
             f.notices ? QStringLiteral("Visual FoxPro 3.0 risk operations") : QString());
   EXPECT_EQ(window->Version3(), f.notices);
