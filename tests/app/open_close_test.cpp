@@ -230,3 +230,29 @@ TEST_F(OpenTable, ADamagedTableShowsTheEnginesMessageAndLeavesNothingOpen) {
 
 }  // namespace
 }  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+using MemoWindows = WindowTest;
+
+TEST_F(MemoWindows, AllMemoOpensOneStayOnTopWindowPerMemoFieldShowingTheCurrentRecord) {
+  const std::string path = Open(SampleTable());
+  Table().SetRecNo(1);
+  Page().allMemoBox->click();
+  QWidget* memoWindow = nullptr;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (top->isVisible() && top->windowTitle() == QStringLiteral("Fields: NOTES")) memoWindow = top;
+  ASSERT_NE(memoWindow, nullptr);
+  EXPECT_TRUE(memoWindow->windowFlags() & Qt::WindowStaysOnTopHint);
+  auto* view = memoWindow->findChild<TMemoView*>();
+  ASSERT_NE(view, nullptr);
+  const QString expected = Dump(path)[0].value("fields").toObject().value("NOTES").toString();
+  EXPECT_EQ(view->toPlainText(), expected);
+  // Unchecking leaves the windows open.
+  Page().allMemoBox->click();
+  EXPECT_TRUE(memoWindow->isVisible());
+}
+
+}  // namespace
+}  // namespace fendral::test
