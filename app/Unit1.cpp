@@ -83,7 +83,8 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
       ds1(std::make_unique<TDataSource>(hTable1.get())),
       chDataSet1(std::make_unique<TCreateTolvernDataSet>()),
       chDataSet2(std::make_unique<TCreateTolvernDataSet>()),
-      tMemo(std::make_unique<TMemTable>()) {
+      tMemo(std::make_unique<TMemTable>()),
+      dsMemo(std::make_unique<TDataSource>(tMemo.get())) {
   if (!dialogs_) {
     ownDialogs_ = std::make_unique<TQtAppDialogs>(this);
     dialogs_ = ownDialogs_.get();
@@ -121,6 +122,7 @@ TMainWindow::~TMainWindow() {
   QSettings settings = Settings();
   settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
   browsePage_->SetTable(nullptr, nullptr);
+  structurePage_->SetFields(nullptr);
   try {
     CloseTable();
   } catch (...) {
@@ -168,6 +170,7 @@ void TMainWindow::ConfigureObjects() {
     tMemo->FieldDefs().AddFromText(QLatin1String(def));
   tMemo->SetIndexFieldName(QStringLiteral("Field"));
   tMemo->Open();
+  structurePage_->SetFields(dsMemo.get());
 
   ds1->OnDataChange = [this](TDataSource&, TField*) { ShowRecordPosition(); };
   browsePage_->SetTable(hTable1.get(), ds1.get());
@@ -390,7 +393,6 @@ void TMainWindow::FillStructureTable() {
   }
   // The last memo field is the one the memo panel shows.
   browsePage_->ShowMemo(memoField);
-  structurePage_->ShowFields(*tMemo);
 }
 
 void TMainWindow::OpenIndexFilesNamedLikeTable() {
@@ -438,7 +440,6 @@ void TMainWindow::CloseTable() {
     table->Close();
   }
   tMemo->EmptyTable();
-  structurePage_->ShowFields(*tMemo);
   browsePage_->ClearTags();
   reindexAction_->setEnabled(false);
   structurePage_->reindexButton->setEnabled(false);
@@ -466,7 +467,6 @@ void TMainWindow::PrepareNewTable(const QString& path, int seededLength) {
   tMemo->FieldByName(QStringLiteral("DBF Type"))->SetAsString(QStringLiteral("N"));
   tMemo->FieldByName(QStringLiteral("Len"))->SetAsInteger(seededLength);
   tMemo->FieldByName(QStringLiteral("Dec"))->SetAsInteger(0);
-  structurePage_->ShowFields(*tMemo);
   databaseMenu_->setEnabled(true);
   structurePage_->ClearIndexLists();
   pages_->setVisible(true);

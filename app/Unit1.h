@@ -118,6 +118,7 @@ class TMainWindow : public QMainWindow {
   std::unique_ptr<TCreateTolvernDataSet> chDataSet1;
   std::unique_ptr<TCreateTolvernDataSet> chDataSet2;
   std::unique_ptr<TMemTable> tMemo;
+  std::unique_ptr<TDataSource> dsMemo;  // feeds the structure page's field grid
 
   QTabWidget* pages_;
   TBrowsePage* browsePage_;

@@ -20,16 +20,10 @@ TStructurePage::TStructurePage(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("StructurePage"));
   auto* layout = new QHBoxLayout(this);
 
-  fieldGrid = new QTableWidget(0, 5, this);
+  fieldGrid = new TDBGrid(this);
   fieldGrid->setObjectName(QStringLiteral("FieldGrid"));
   fieldGrid->setAccessibleName(tr("Fields"));
-  fieldGrid->setHorizontalHeaderLabels({QStringLiteral("Field"), QStringLiteral("Name"),
-                                        QStringLiteral("DBF Type"), QStringLiteral("Len"),
-                                        QStringLiteral("Dec")});
-  fieldGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   fieldGrid->verticalHeader()->hide();
-  const int widths[] = {40, 110, 70, 50, 40};
-  for (int c = 0; c < 5; ++c) fieldGrid->setColumnWidth(c, widths[c]);
   layout->addWidget(fieldGrid, 3);
 
   auto* side = new QVBoxLayout;
@@ -85,21 +79,12 @@ TStructurePage::TStructurePage(QWidget* parent) : QWidget(parent) {
   layout->addLayout(side, 1);
 }
 
-void TStructurePage::ShowFields(TMemTable& fields) {
-  fieldGrid->setRowCount(0);
-  if (!fields.Active()) return;
-  const char* const columns[] = {"Field", "Name", "DBF Type", "Len", "Dec"};
-  const TBookmark mark = fields.GetBookmark();
-  fields.DisableControls();
-  int row = 0;
-  for (fields.First(); !fields.Eof(); fields.Next(), ++row) {
-    fieldGrid->insertRow(row);
-    for (int c = 0; c < 5; ++c)
-      fieldGrid->setItem(
-          row, c, new QTableWidgetItem(fields.FieldByName(QLatin1String(columns[c]))->AsString()));
-  }
-  if (!mark.isEmpty()) fields.GotoBookmark(mark);
-  fields.EnableControls();
+void TStructurePage::SetFields(TDataSource* fields) {
+  fieldGrid->SetDataSource(fields);
+  // Column widths of the field list: number, name, type letter, length, decimals.
+  const int widths[] = {40, 110, 70, 50, 40};
+  for (int c = 0; c < 5 && c < fieldGrid->Model().columnCount(); ++c)
+    fieldGrid->setColumnWidth(c, widths[c]);
 }
 
 QStringList TStructurePage::ListIndexFiles(const QString& directory, const QString& tableName) {

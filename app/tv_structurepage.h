@@ -10,9 +10,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QWidget>
 
+#include "dbgrid.h"
 #include "memtable.h"
 
 namespace fendral {
@@ -26,8 +26,8 @@ class TStructurePage : public QWidget {
 
   explicit TStructurePage(QWidget* parent = nullptr);
 
-  // Shows the rows of the structure table in the field grid.
-  void ShowFields(TMemTable& fields);
+  // Binds the field grid to the structure table's data source.
+  void SetFields(TDataSource* fields);
   // The index-file list shows the index files of `directory` named like `tableName`
   // (every index file there when "All Index file" is checked); answers their full paths.
   QStringList ListIndexFiles(const QString& directory, const QString& tableName);
@@ -44,7 +44,7 @@ class TStructurePage : public QWidget {
   QPushButton* createButton;
   QPushButton* reindexButton;
   QLabel* noticeLabel;
-  QTableWidget* fieldGrid;
+  TDBGrid* fieldGrid;
 };
 
 }  // namespace fendral
