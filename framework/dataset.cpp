@@ -75,8 +75,15 @@ void TDataSet::Open() {
   OpenCursor();
   SetState(dsBrowse);
   ClearBuffers();
-  InternalFirst();
-  GetNextRecords();
+  try {
+    InternalFirst();
+    GetNextRecords();
+  } catch (...) {
+    // A dataset whose first records cannot be read does not stay open half-working.
+    SetState(dsInactive);
+    CloseCursor();
+    throw;
+  }
   bof_ = true;
   eof_ = bufferedCount_ == 0;
   DataEvent(deDataSetChange);
@@ -135,6 +142,12 @@ void TDataSet::CheckActive() const {
 void TDataSet::CheckInactive() const {
   if (state_ != dsInactive)
     DatabaseError(QStringLiteral("Cannot perform this operation on an open dataset"));
+}
+
+TDataSetState TDataSet::SetTempState(TDataSetState state) {
+  const TDataSetState saved = state_;
+  state_ = state;
+  return saved;
 }
 
 void TDataSet::SetState(TDataSetState state) {
@@ -331,7 +344,8 @@ void TDataSet::SetBufferCount(int count) {
     if (currentRecord_ < 0 || currentRecord_ >= count) currentRecord_ = -1;
     bufferedCount_ = std::min(bufferedCount_ - delta, count);
     for (TDataSource* source : dataSources_)
-      for (TDataLink* link : source->links_) link->firstRecord_ = std::max(0, link->firstRecord_ - delta);
+      for (TDataLink* link : source->links_)
+        link->firstRecord_ = std::max(0, link->firstRecord_ - delta);
   }
   const size_t wanted = static_cast<size_t>(count) + 1;  // one spare
   // Swap the spare to its new place before resizing.
@@ -499,15 +513,15 @@ void TDataSet::Resync(int mode) {
     if (GetRecord(spare, gmCurrent, false) != grOK)
       DatabaseError(QStringLiteral("Record not found"));
   } else if (GetRecord(spare, gmCurrent, false) != grOK &&
-             GetRecord(spare, gmNext, false) != grOK &&
-             GetRecord(spare, gmPrior, false) != grOK) {
+             GetRecord(spare, gmNext, false) != grOK && GetRecord(spare, gmPrior, false) != grOK) {
     ClearBuffers();
     DataEvent(deDataSetChange);
     return;
   }
   spare.BookmarkFlag = bfCurrent;
   CalculateFields(spare);
-  int before = (mode & rmCenter) ? (bufferCount_ - 1) / 2 : std::min(activeRecord_, bufferCount_ - 1);
+  int before =
+      (mode & rmCenter) ? (bufferCount_ - 1) / 2 : std::min(activeRecord_, bufferCount_ - 1);
   MoveBuffer(bufferCount_, 0);
   ActivateBuffers();
   while (before > 0 && GetPriorRecord()) --before;
@@ -649,8 +663,7 @@ int TDataSet::CompareBookmarks(const TBookmark& a, const TBookmark& b) const {
 
 // ---------------------------------------------------------------- editing
 
-void TDataSet::RunWithErrorEvent(const TDataSetErrorEvent& event,
-                                 const std::function<void()>& op) {
+void TDataSet::RunWithErrorEvent(const TDataSetErrorEvent& event, const std::function<void()>& op) {
   for (;;) {
     try {
       op();
@@ -708,8 +721,8 @@ void TDataSet::BeginInsertAppend(bool append) {
     activeRecord_ = at;
     if (bufferedCount_ == 1) bof_ = eof_ = false;
     // The cursor's record moved one row down (or out of the window).
-    currentRecord_ = currentRecord_ >= 0 && currentRecord_ + 1 < bufferedCount_ ? currentRecord_ + 1
-                                                                               : -1;
+    currentRecord_ =
+        currentRecord_ >= 0 && currentRecord_ + 1 < bufferedCount_ ? currentRecord_ + 1 : -1;
     InitRecord(*buffers_[static_cast<size_t>(at)]);
   } else {
     ClearBuffers();
@@ -736,6 +749,21 @@ void TDataSet::BeginInsertAppend(bool append) {
   DataEvent(deDataSetChange);
   DoEvent(AfterInsert);
   DoAfterScroll();
+}
+
+void TDataSet::ReturnToBrowse() {
+  // The window is read from the cursor before anyone hears of the new state: listeners (a
+  // grid's row reader) may move the cursor.
+  const TDataSetState old = state_;
+  state_ = dsBrowse;
+  modified_ = false;
+  try {
+    Resync(0);
+  } catch (...) {
+    if (old != dsBrowse) DataEvent(deUpdateState);
+    throw;
+  }
+  if (old != dsBrowse) DataEvent(deUpdateState);
 }
 
 void TDataSet::Insert() { BeginInsertAppend(false); }
@@ -782,13 +810,18 @@ void TDataSet::Post() {
     UpdateCursorPos();
   } else if (!insertAnchor_.isEmpty() && ActiveBuffer()->BookmarkFlag == bfInserted) {
     // Row readers may have moved the cursor meanwhile: the new record goes before its anchor.
-    InternalGotoBookmark(insertAnchor_);
+    // An anchor that is gone (deleted by another program) must not stop the post; the
+    // record is then placed wherever the dataset puts records without one.
+    try {
+      InternalGotoBookmark(insertAnchor_);
+    } catch (const std::exception&) {
+      insertAnchor_.clear();
+    }
   }
   RunWithErrorEvent(OnPostError, [this] { InternalPost(); });
   insertAnchor_.clear();
   currentRecord_ = -1;
-  SetState(dsBrowse);
-  Resync(0);
+  ReturnToBrowse();
   DoEvent(AfterPost);
 }
 
@@ -825,8 +858,7 @@ void TDataSet::Cancel() {
     currentRecord_ = -1;
     UpdateCursorPos();
   }
-  SetState(dsBrowse);
-  Resync(0);
+  ReturnToBrowse();
   DoEvent(AfterCancel);
 }
 
@@ -844,8 +876,7 @@ void TDataSet::Delete() {
   UpdateCursorPos();
   RunWithErrorEvent(OnDeleteError, [this] { InternalDelete(); });
   currentRecord_ = -1;
-  SetState(dsBrowse);
-  Resync(0);
+  ReturnToBrowse();
   DoEvent(AfterDelete);
   DoAfterScroll();
 }
@@ -1019,8 +1050,7 @@ bool TDataSet::ScanFor(const QString& keyFields, const QVariant& keyValues,
   return false;
 }
 
-bool TDataSet::Locate(const QString& keyFields, const QVariant& keyValues,
-                      TLocateOptions options) {
+bool TDataSet::Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) {
   CheckBrowseMode();
   if (IsEmpty()) return false;
   DoBeforeScroll();

@@ -5,10 +5,10 @@
 //
 // Buffers. The dataset keeps a window of record buffers: as many as the largest BufferCount
 // of its data links (a grid asks for one per visible row), at least one. ActiveRecord is the
-// buffer of the current record within the window; RecordCount() of the window (BufferedCount)
-// says how many buffers hold records. Buffers are made by AllocRecordBuffer, so each concrete
-// dataset decides what a buffer holds; the base only stores its bookmark, bookmark flag and the
-// calculated fields' values.
+// buffer of the current record within the window; BufferedCount says how many buffers hold
+// records. Buffers are made by AllocRecordBuffer, so each concrete dataset decides what a
+// buffer holds; the base only stores its bookmark, bookmark flag and the calculated fields'
+// values.
 //
 // States. dsInactive (closed), dsBrowse, dsEdit, dsInsert, dsSetKey (a key buffer is being
 // filled), dsCalcFields (OnCalcFields runs; fields read and write the calculated values of the
@@ -21,7 +21,7 @@
 //   Edit:   BeforeEdit, [edit], AfterEdit
 //   Insert/Append: BeforeInsert, BeforeScroll, [new buffer], OnNewRecord, AfterInsert,
 //           AfterScroll
-//   Post:   BeforePost, [UpdateRecord to links, post], AfterPost
+//   Post:   [links write pending control edits], BeforePost, [post], AfterPost
 //   Cancel: BeforeCancel, [cancel], AfterCancel
 //   Delete: BeforeDelete, BeforeScroll, [delete], AfterDelete, AfterScroll
 //   Moves (First/Last/Next/Prior/MoveBy/GotoBookmark/RecNo/Locate): BeforeScroll, [move],
@@ -79,15 +79,15 @@ using TLocateOptions = int;  // or-ed TLocateOption values
 
 // Notifications the dataset sends to its data sources and links.
 enum TDataEvent {
-  deFieldChange,       // info: the TField that changed
-  deRecordChange,      // the active record's values changed (info: field or null)
-  deDataSetChange,     // the whole window changed (open, refresh, resync)
-  deDataSetScroll,     // the window moved; info: distance the active record moved
-  deLayoutChange,      // fields were added, removed, shown or hidden
-  deUpdateRecord,      // links must write pending edits into the fields (before post)
-  deUpdateState,       // the state changed
-  deCheckBrowseMode,   // the dataset is about to leave its position
-  deFocusControl,      // info: the TField whose control should take the focus
+  deFieldChange,      // info: the TField that changed
+  deRecordChange,     // the active record's values changed (info: field or null)
+  deDataSetChange,    // the whole window changed (open, refresh, resync)
+  deDataSetScroll,    // the window moved; info: distance the active record moved
+  deLayoutChange,     // fields were added, removed, shown or hidden
+  deUpdateRecord,     // links must write pending edits into the fields (before post)
+  deUpdateState,      // the state changed
+  deCheckBrowseMode,  // the dataset is about to leave its position
+  deFocusControl,     // info: the TField whose control should take the focus
 };
 
 // A bookmark identifies a record of the dataset; its bytes are the concrete dataset's
@@ -165,6 +165,9 @@ class TDataSet {
   void CheckBrowseMode();
   // Asks data links to write pending control edits into the fields (before a post).
   void UpdateRecord();
+  // While a new record from Insert is pending: the record it goes before (empty for Append
+  // and in the other states).
+  TBookmark InsertAnchor() const { return state_ == dsInsert ? insertAnchor_ : TBookmark(); }
   // Enters dsSetKey with an empty key buffer; Cancel or CheckBrowseMode leave it.
   void SetKey();
   bool CanModify() const { return GetCanModify(); }
@@ -188,7 +191,7 @@ class TDataSet {
   void UpdateFieldDefs();
   int FieldCount() const { return static_cast<int>(fields_.size()); }
   TField* Field(int index) const { return fields_.at(static_cast<size_t>(index)).get(); }
-  TField* FindField(const QString& name) const;  // ignoring case; null when absent
+  TField* FindField(const QString& name) const;    // ignoring case; null when absent
   TField* FieldByName(const QString& name) const;  // raises "Field '%s' not found"
   // Field of the given 1-based FieldNo; null when absent.
   TField* FieldByNumber(int fieldNo) const;
@@ -212,8 +215,7 @@ class TDataSet {
   // --- Searching. The defaults walk the records (controls disabled) comparing field values
   // as text; concrete datasets may use an index. `keyFields` names one or more fields
   // separated by ";", `keyValues` holds one value or a QVariantList of them.
-  virtual bool Locate(const QString& keyFields, const QVariant& keyValues,
-                      TLocateOptions options);
+  virtual bool Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options);
   // Value of `resultFields` (one name, or a QVariantList for several) in the first record
   // matching exactly; invalid QVariant when none. Does not move the current record.
   virtual QVariant Lookup(const QString& keyFields, const QVariant& keyValues,
@@ -227,6 +229,11 @@ class TDataSet {
   // Text conversion of memo fields (default UTF-8).
   virtual QString BlobToText(const TField& field, const QByteArray& bytes) const;
   virtual QByteArray TextToBlob(const TField& field, const QString& text) const;
+
+  // --- Master/detail
+  // The data source of this dataset's master, when it follows one (none by default). Data
+  // sources walk this chain to refuse circular links.
+  virtual TDataSource* MasterDataSource() const { return nullptr; }
 
   // --- Painting rows (grid models)
   // A reader of this dataset's rows (see rowreader.h). The default reads through the
@@ -335,6 +342,11 @@ class TDataSet {
   void CursorPosChanged() { currentRecord_ = -1; }
   // Changes the state and notifies.
   void SetState(TDataSetState state);
+  // Enters a state for the length of a callback without notifying anyone (for example
+  // dsFilter while an engine hook runs); answers the state to hand to RestoreState. Fields
+  // keep reading the buffer they read before.
+  TDataSetState SetTempState(TDataSetState state);
+  void RestoreState(TDataSetState saved) { state_ = saved; }
   // Marks the active record changed (set by field writes).
   void SetModified(bool modified) { modified_ = modified; }
   // Raise an event when it is set (for moves a concrete dataset makes itself, for example a
@@ -372,6 +384,7 @@ class TDataSet {
   void ReadCurrentRecord(TRecordBuffer& buffer);  // GetRecord(gmCurrent)+calc fields
   void InitRecord(TRecordBuffer& buffer);
   void BeginInsertAppend(bool append);
+  void ReturnToBrowse();  // after post, cancel, delete: re-read the window, then notify
   void RunWithErrorEvent(const TDataSetErrorEvent& event, const std::function<void()>& op);
   void AddDataSource(TDataSource* source);
   void RemoveDataSource(TDataSource* source);
@@ -393,12 +406,12 @@ class TDataSet {
   int bufferedCount_ = 0;
   int calcFieldCount_ = 0;
   TFieldDefs fieldDefs_;
-  std::vector<std::unique_ptr<TField>> fields_;  // default fields first, then persistent
-  std::vector<bool> defaultField_;               // parallel to fields_
+  std::vector<std::unique_ptr<TField>> fields_;          // default fields first, then persistent
+  std::vector<bool> defaultField_;                       // parallel to fields_
   std::vector<std::unique_ptr<TRecordBuffer>> buffers_;  // bufferCount_ + 1 spare
-  std::unique_ptr<TRecordBuffer> tempBuffer_;    // calc/filter/key work buffer
-  mutable TRecordBuffer* stateBuffer_ = nullptr;  // buffer of dsCalcFields/dsFilter/dsSetKey
-  TBookmark insertAnchor_;                       // record an Insert went before
+  std::unique_ptr<TRecordBuffer> tempBuffer_;            // calc/filter/key work buffer
+  mutable TRecordBuffer* stateBuffer_ = nullptr;         // buffer of dsCalcFields/dsFilter/dsSetKey
+  TBookmark insertAnchor_;                               // record an Insert went before
   std::vector<TDataSource*> dataSources_;
 };
 

@@ -14,6 +14,7 @@ class TDataSetModel::Link : public TDataLink {
   void DataSetScrolled(int) override { model_.CurrentChanged(); }
   void RecordChanged(TField*) override { model_.CurrentChanged(); }
   void EditingChanged() override { model_.CurrentChanged(); }
+  void FocusControl(TField* field) override { emit model_.focusFieldRequested(field); }
 
  private:
   TDataSetModel& model_;
@@ -44,12 +45,14 @@ void TDataSetModel::Rebuild() {
   columns_.clear();
   rowCount_ = 0;
   currentRow_ = -1;
+  pendingRow_ = -1;
   if (TDataSet* dataSet = DataSet()) {
     for (int i = 0; i < dataSet->FieldCount(); ++i)
       if (dataSet->Field(i)->Visible()) columns_.push_back(dataSet->Field(i));
     try {
       reader_ = dataSet->CreateRowReader();
       rowCount_ = reader_ ? reader_->RowCount() : 0;
+      pendingRow_ = ComputePendingRow();
       currentRow_ = CurrentRow();
     } catch (const std::exception& error) {
       reader_.reset();
@@ -74,22 +77,29 @@ void TDataSetModel::RowsChanged() {
   } catch (const std::exception& error) {
     ReportError(error);
   }
-  if (count != rowCount_) {
+  const int oldCount = rowCount_;
+  rowCount_ = count;
+  const int pending = ComputePendingRow();
+  if (count != oldCount || pending != pendingRow_) {
     beginResetModel();
-    rowCount_ = count;
+    pendingRow_ = pending;
     endResetModel();
-  } else if (rowCount_ > 0 && !columns_.empty()) {
-    emit dataChanged(index(0, 0), index(rowCount_ - 1, static_cast<int>(columns_.size()) - 1));
+  } else if (rowCount() > 0 && !columns_.empty()) {
+    emit dataChanged(index(0, 0), index(rowCount() - 1, static_cast<int>(columns_.size()) - 1));
   }
   CurrentChanged();
 }
 
 void TDataSetModel::CurrentChanged() {
+  if (reader_ && ComputePendingRow() != pendingRow_) {
+    RowsChanged();  // a new record appeared or went: the rows below it move
+    return;
+  }
   const int old = currentRow_;
   currentRow_ = CurrentRow();
   const int last = static_cast<int>(columns_.size()) - 1;
   if (last >= 0) {
-    if (old >= 0 && old < rowCount_) emit dataChanged(index(old, 0), index(old, last));
+    if (old >= 0 && old < rowCount()) emit dataChanged(index(old, 0), index(old, last));
     if (currentRow_ >= 0 && currentRow_ != old)
       emit dataChanged(index(currentRow_, 0), index(currentRow_, last));
   }
@@ -99,8 +109,9 @@ void TDataSetModel::CurrentChanged() {
 int TDataSetModel::CurrentRow() const {
   TDataSet* dataSet = DataSet();
   if (!dataSet || !reader_ || dataSet->IsEmpty()) return -1;
+  if (pendingRow_ >= 0) return pendingRow_;
   const TBookmark bookmark = dataSet->GetBookmark();
-  if (bookmark.isEmpty()) return -1;  // a new record has no row yet
+  if (bookmark.isEmpty()) return -1;
   try {
     return reader_->RowOf(bookmark);
   } catch (const std::exception& error) {
@@ -109,15 +120,49 @@ int TDataSetModel::CurrentRow() const {
   }
 }
 
+int TDataSetModel::ComputePendingRow() const {
+  TDataSet* dataSet = DataSet();
+  if (!dataSet || !reader_ || dataSet->State() != dsInsert || dataSet->BufferedCount() == 0)
+    return -1;
+  const int active = dataSet->ActiveRecord();
+  if (dataSet->Buffer(active).BookmarkFlag == bfEOF) return rowCount_;
+  try {
+    if (const TBookmark anchor = dataSet->InsertAnchor(); !anchor.isEmpty()) {
+      const int row = reader_->RowOf(anchor);
+      if (row >= 0) return row;
+    }
+    if (active + 1 < dataSet->BufferedCount() &&
+        dataSet->Buffer(active + 1).BookmarkFlag == bfCurrent) {
+      const int row = reader_->RowOf(dataSet->Buffer(active + 1).Bookmark);
+      if (row >= 0) return row;
+    }
+    if (active > 0 && dataSet->Buffer(active - 1).BookmarkFlag == bfCurrent) {
+      const int row = reader_->RowOf(dataSet->Buffer(active - 1).Bookmark);
+      if (row >= 0) return row + 1;
+    }
+  } catch (const std::exception& error) {
+    ReportError(error);
+  }
+  return 0;
+}
+
+int TDataSetModel::ReaderRow(int modelRow) const {
+  if (pendingRow_ < 0 || modelRow < pendingRow_) return modelRow;
+  return modelRow == pendingRow_ ? -1 : modelRow - 1;
+}
+
 bool TDataSetModel::GotoRow(int row) {
   TDataSet* dataSet = DataSet();
-  if (!dataSet || row < 0 || row >= rowCount_) return false;
+  if (!dataSet || row < 0 || row >= rowCount()) return false;
   if (row == currentRow_) return true;
   try {
-    dataSet->CheckBrowseMode();
-    const TRecordBuffer* buffer = RowBuffer(row);
+    // Learn the record before posting: a post may move rows (a new record, a sort key).
+    const int readerRow = ReaderRow(row);
+    const TRecordBuffer* buffer = readerRow >= 0 ? RowBuffer(readerRow) : nullptr;
     if (!buffer) return false;
-    dataSet->GotoBookmark(TBookmark(buffer->Bookmark));
+    const TBookmark target = buffer->Bookmark;
+    dataSet->CheckBrowseMode();
+    dataSet->GotoBookmark(target);
     return true;
   } catch (const std::exception& error) {
     ReportError(error);
@@ -130,6 +175,7 @@ void TDataSetModel::ReportError(const std::exception& error) const {
 }
 
 const TRecordBuffer* TDataSetModel::RowBuffer(int row) const {
+  if (row < 0) return nullptr;
   for (auto it = cache_.begin(); it != cache_.end(); ++it)
     if (it->first == row) {
       cache_.splice(cache_.end(), cache_, it);
@@ -168,7 +214,7 @@ QVariant TDataSetModel::CellData(const TRecordBuffer& buffer, const TField& fiel
 }
 
 int TDataSetModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : rowCount_;
+  return parent.isValid() ? 0 : rowCount_ + (pendingRow_ >= 0 ? 1 : 0);
 }
 
 int TDataSetModel::columnCount(const QModelIndex& parent) const {
@@ -177,17 +223,30 @@ int TDataSetModel::columnCount(const QModelIndex& parent) const {
 
 QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
   TDataSet* dataSet = DataSet();
-  if (!dataSet || !index.isValid() || index.row() >= rowCount_ ||
+  if (!dataSet || !index.isValid() || index.row() >= rowCount() ||
       index.column() >= static_cast<int>(columns_.size()))
     return QVariant();
   const TField& field = *columns_[static_cast<size_t>(index.column())];
   QVariant result;
+  if (dataSet->ControlsDisabled()) {
+    // A long loop runs over the dataset: paint what was read before, read nothing now.
+    const int row = ReaderRow(index.row());
+    for (const auto& [cachedRow, buffer] : cache_)
+      if (cachedRow == row && row >= 0) {
+        try {
+          dataSet->ReadFieldsFrom(*buffer, [&] { result = CellData(*buffer, field, role); });
+        } catch (const std::exception&) {
+          result = QVariant();
+        }
+      }
+    return result;
+  }
   try {
     if (index.row() == currentRow_) {
       // The current record as the dataset holds it, with any pending edit.
       const TRecordBuffer& active = dataSet->Buffer(dataSet->ActiveRecord());
       result = CellData(active, field, role);
-    } else if (const TRecordBuffer* buffer = RowBuffer(index.row())) {
+    } else if (const TRecordBuffer* buffer = RowBuffer(ReaderRow(index.row()))) {
       dataSet->ReadFieldsFrom(*buffer, [&] { result = CellData(*buffer, field, role); });
     }
   } catch (const std::exception& error) {

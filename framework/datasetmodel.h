@@ -3,9 +3,10 @@
 // Columns are the dataset's visible fields, titled by their display labels; rows are read
 // through the dataset's row reader, so painting never moves the current record. The row of
 // the current record shows the active buffer instead, so a pending edit is visible while it
-// is typed. Editing a cell moves the dataset to that row, puts it into edit state and sets
-// the field from the text; errors are handed to OnError (a model must not throw into Qt) and
-// the cell keeps its old value.
+// is typed; a new record not yet posted shows as an extra row where it will go (before the
+// record it was inserted at, or at the end when appended). Editing a cell moves the dataset to that
+// row, puts it into edit state and sets the field from the text; errors are handed to OnError (a
+// model must not throw into Qt) and the cell keeps its old value.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -57,16 +58,20 @@ class TDataSetModel : public QAbstractTableModel {
  signals:
   // The dataset's current record is now in `row` (-1: none).
   void currentRowChanged(int row);
+  // A field asked its control to take the focus (for example a required field left empty).
+  void focusFieldRequested(TField* field);
 
  private:
   class Link;
   friend class Link;
 
-  void Rebuild();          // new reader, columns and rows
-  void RowsChanged();      // records changed: reread, keep the columns
-  void CurrentChanged();   // the current record moved or changed
+  void Rebuild();         // new reader, columns and rows
+  void RowsChanged();     // records changed: reread, keep the columns
+  void CurrentChanged();  // the current record moved or changed
   void ReportError(const std::exception& error) const;
-  const TRecordBuffer* RowBuffer(int row) const;  // cached read of a row, null when gone
+  const TRecordBuffer* RowBuffer(int row) const;  // cached read of a reader row, null when gone
+  int ComputePendingRow() const;      // model row of an unposted new record, -1 when none
+  int ReaderRow(int modelRow) const;  // -1 for the pending row
   QVariant CellData(const TRecordBuffer& buffer, const TField& field, int role) const;
 
   std::unique_ptr<Link> link_;
@@ -74,6 +79,7 @@ class TDataSetModel : public QAbstractTableModel {
   std::vector<TField*> columns_;
   int rowCount_ = 0;
   int currentRow_ = -1;
+  int pendingRow_ = -1;  // model row of the new record being inserted
   // A few recently painted rows, oldest first.
   mutable std::list<std::pair<int, std::unique_ptr<TRecordBuffer>>> cache_;
   static constexpr size_t kCacheRows = 128;

@@ -37,7 +37,18 @@ void TDataSource::Edit() {
 }
 
 bool TDataSource::IsLinkedTo(const TDataSet* dataSet) const {
-  return dataSet != nullptr && dataSet_ == dataSet;
+  if (!dataSet) return false;
+  std::vector<const TDataSource*> seen;
+  for (const TDataSource* source = this; source != nullptr;) {
+    // A chain that loops without reaching `dataSet` does not reach it.
+    if (std::find(seen.begin(), seen.end(), source) != seen.end()) return false;
+    seen.push_back(source);
+    const TDataSet* current = source->DataSet();
+    if (!current) return false;
+    if (current == dataSet) return true;
+    source = current->MasterDataSource();
+  }
+  return false;
 }
 
 void TDataSource::AddLink(TDataLink* link) {
@@ -74,8 +85,7 @@ void TDataSource::NotifyDataEvent(TDataEvent event, const void* info) {
   switch (event) {
     case deFieldChange:
     case deRecordChange:
-      if (OnDataChange)
-        OnDataChange(*this, const_cast<TField*>(static_cast<const TField*>(info)));
+      if (OnDataChange) OnDataChange(*this, const_cast<TField*>(static_cast<const TField*>(info)));
       break;
     case deDataSetChange:
     case deDataSetScroll:
@@ -262,8 +272,8 @@ void TFieldDataLink::SetFieldName(const QString& name) {
 
 void TFieldDataLink::UpdateField() {
   TDataSet* dataSet = DataSet();
-  TField* field = Active() && dataSet && !fieldName_.isEmpty() ? dataSet->FindField(fieldName_)
-                                                               : nullptr;
+  TField* field =
+      Active() && dataSet && !fieldName_.isEmpty() ? dataSet->FindField(fieldName_) : nullptr;
   if (field != field_) {
     field_ = field;
     modified_ = false;

@@ -37,7 +37,8 @@ class TDataSource {
   TDataSetState State() const { return state_; }
   // Puts the dataset into dsEdit when AutoEdit allows and it is browsing.
   void Edit();
-  // True when `dataSet` is reached through this source's dataset (master links).
+  // True when `dataSet` is this source's dataset or is reached from it through the chain of
+  // master data sources (a master link to this source from `dataSet` would be circular).
   bool IsLinkedTo(const TDataSet* dataSet) const;
 
   // The state changed (after it did).

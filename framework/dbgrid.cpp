@@ -18,6 +18,11 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent) {
     if (TField* field = model_.FieldOfColumn(column); field && OnTitleClick)
       OnTitleClick(field->FieldName());
   });
+  connect(&model_, &TDataSetModel::focusFieldRequested, this, [this](TField* field) {
+    if (model_.ColumnOfField(field) < 0) return;
+    SelectField(field);
+    setFocus();
+  });
   connect(&model_, &QAbstractItemModel::modelReset, this,
           [this] { FollowCurrentRow(model_.CurrentRow()); });
 }

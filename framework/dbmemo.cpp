@@ -76,12 +76,12 @@ void TDBMemo::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
-  static const int kNavigation[] = {Qt::Key_Left,   Qt::Key_Right, Qt::Key_Up,      Qt::Key_Down,
-                                    Qt::Key_Home,   Qt::Key_End,   Qt::Key_PageUp,  Qt::Key_PageDown,
-                                    Qt::Key_Shift,  Qt::Key_Control, Qt::Key_Alt,   Qt::Key_Meta,
-                                    Qt::Key_Escape, Qt::Key_Tab,   Qt::Key_Backtab};
-  const bool navigation = std::find(std::begin(kNavigation), std::end(kNavigation),
-                                    event->key()) != std::end(kNavigation) ||
+  static const int kNavigation[] = {
+      Qt::Key_Left, Qt::Key_Right,  Qt::Key_Up,       Qt::Key_Down,  Qt::Key_Home,
+      Qt::Key_End,  Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Shift, Qt::Key_Control,
+      Qt::Key_Alt,  Qt::Key_Meta,   Qt::Key_Escape,   Qt::Key_Tab,   Qt::Key_Backtab};
+  const bool navigation = std::find(std::begin(kNavigation), std::end(kNavigation), event->key()) !=
+                              std::end(kNavigation) ||
                           event->matches(QKeySequence::Copy) ||
                           event->matches(QKeySequence::SelectAll);
   if (!navigation && !BeginEdit()) {

@@ -63,8 +63,8 @@ TFieldDef& TFieldDefs::AddFromText(const QString& text) {
     size = parts[2].trimmed().toInt(&sizeOk);
     if (parts.size() >= 4) required = parts[3].trimmed().toInt(&requiredOk);
   }
-  const bool knownType = typeOk && !FieldTypeName(static_cast<TFieldType>(type)).isEmpty() &&
-                         type != ftUnknown;
+  const bool knownType =
+      typeOk && !FieldTypeName(static_cast<TFieldType>(type)).isEmpty() && type != ftUnknown;
   if (parts.size() < 3 || parts.size() > 4 || parts[0].trimmed().isEmpty() || !knownType ||
       !sizeOk || size < 0 || !requiredOk)
     DatabaseError(QStringLiteral("Invalid field definition '%1'").arg(text));
@@ -79,17 +79,28 @@ int TFieldDefs::IndexOf(const QString& name) const {
 
 QString FieldTypeName(TFieldType type) {
   switch (type) {
-    case ftString: return QStringLiteral("string");
-    case ftSmallint: return QStringLiteral("small integer");
-    case ftInteger: return QStringLiteral("integer");
-    case ftWord: return QStringLiteral("word");
-    case ftBoolean: return QStringLiteral("boolean");
-    case ftFloat: return QStringLiteral("floating point");
-    case ftDate: return QStringLiteral("date");
-    case ftDateTime: return QStringLiteral("date and time");
-    case ftBlob: return QStringLiteral("binary");
-    case ftMemo: return QStringLiteral("memo");
-    case ftUnknown: break;
+    case ftString:
+      return QStringLiteral("string");
+    case ftSmallint:
+      return QStringLiteral("small integer");
+    case ftInteger:
+      return QStringLiteral("integer");
+    case ftWord:
+      return QStringLiteral("word");
+    case ftBoolean:
+      return QStringLiteral("boolean");
+    case ftFloat:
+      return QStringLiteral("floating point");
+    case ftDate:
+      return QStringLiteral("date");
+    case ftDateTime:
+      return QStringLiteral("date and time");
+    case ftBlob:
+      return QStringLiteral("binary");
+    case ftMemo:
+      return QStringLiteral("memo");
+    case ftUnknown:
+      break;
   }
   return QString();
 }
@@ -97,22 +108,41 @@ QString FieldTypeName(TFieldType type) {
 std::unique_ptr<TField> CreateField(const TFieldDef& def) {
   std::unique_ptr<TField> field;
   switch (def.DataType) {
-    case ftString: field = std::make_unique<TStringField>(def.Name, def.Size); break;
-    case ftSmallint: field = std::make_unique<TSmallintField>(def.Name); break;
-    case ftInteger: field = std::make_unique<TIntegerField>(def.Name); break;
-    case ftWord: field = std::make_unique<TWordField>(def.Name); break;
-    case ftBoolean: field = std::make_unique<TBooleanField>(def.Name); break;
+    case ftString:
+      field = std::make_unique<TStringField>(def.Name, def.Size);
+      break;
+    case ftSmallint:
+      field = std::make_unique<TSmallintField>(def.Name);
+      break;
+    case ftInteger:
+      field = std::make_unique<TIntegerField>(def.Name);
+      break;
+    case ftWord:
+      field = std::make_unique<TWordField>(def.Name);
+      break;
+    case ftBoolean:
+      field = std::make_unique<TBooleanField>(def.Name);
+      break;
     case ftFloat: {
       auto f = std::make_unique<TFloatField>(def.Name);
       f->SetDecimals(def.Precision);
       field = std::move(f);
       break;
     }
-    case ftDate: field = std::make_unique<TDateField>(def.Name); break;
-    case ftDateTime: field = std::make_unique<TDateTimeField>(def.Name); break;
-    case ftBlob: field = std::make_unique<TBlobField>(def.Name); break;
-    case ftMemo: field = std::make_unique<TMemoField>(def.Name); break;
-    case ftUnknown: break;
+    case ftDate:
+      field = std::make_unique<TDateField>(def.Name);
+      break;
+    case ftDateTime:
+      field = std::make_unique<TDateTimeField>(def.Name);
+      break;
+    case ftBlob:
+      field = std::make_unique<TBlobField>(def.Name);
+      break;
+    case ftMemo:
+      field = std::make_unique<TMemoField>(def.Name);
+      break;
+    case ftUnknown:
+      break;
   }
   if (!field)
     DatabaseError(QStringLiteral("Field type not supported for field '%1'").arg(def.Name));
@@ -148,15 +178,24 @@ void TField::SetDisplayLabel(const QString& label) {
 int TField::DisplayWidth() const {
   if (displayWidth_ >= 0) return displayWidth_;
   switch (dataType_) {
-    case ftString: return size_ > 0 ? size_ : 20;
-    case ftSmallint: return 6;
-    case ftInteger: return 11;
-    case ftWord: return 5;
-    case ftBoolean: return 5;
-    case ftFloat: return 10;
-    case ftDate: return 10;
-    case ftDateTime: return 19;
-    default: return 10;
+    case ftString:
+      return size_ > 0 ? size_ : 20;
+    case ftSmallint:
+      return 6;
+    case ftInteger:
+      return 11;
+    case ftWord:
+      return 5;
+    case ftBoolean:
+      return 5;
+    case ftFloat:
+      return 10;
+    case ftDate:
+      return 10;
+    case ftDateTime:
+      return 19;
+    default:
+      return 10;
   }
 }
 
@@ -243,11 +282,14 @@ bool TField::AsBoolean() const {
   const QVariant value = Value();
   if (!value.isValid()) return false;
   switch (value.typeId()) {
-    case QMetaType::Bool: return value.toBool();
+    case QMetaType::Bool:
+      return value.toBool();
     case QMetaType::Int:
     case QMetaType::LongLong:
-    case QMetaType::Double: return value.toDouble() != 0;
-    default: ConvertError(value.toString(), QStringLiteral("boolean"));
+    case QMetaType::Double:
+      return value.toDouble() != 0;
+    default:
+      ConvertError(value.toString(), QStringLiteral("boolean"));
   }
 }
 
@@ -326,12 +368,18 @@ QVariant TStringField::Coerce(const QVariant& value) const {
   if (!value.isValid() || value.isNull()) return QVariant();
   QString text;
   switch (value.typeId()) {
-    case QMetaType::QString: text = value.toString(); break;
-    case QMetaType::Double: text = NumberLocale().toString(value.toDouble(), 'f',
-                                                           QLocale::FloatingPointShortest);
+    case QMetaType::QString:
+      text = value.toString();
       break;
-    case QMetaType::QDate: text = value.toDate().toString(Qt::ISODate); break;
-    case QMetaType::QDateTime: text = value.toDateTime().toString(Qt::ISODate); break;
+    case QMetaType::Double:
+      text = NumberLocale().toString(value.toDouble(), 'f', QLocale::FloatingPointShortest);
+      break;
+    case QMetaType::QDate:
+      text = value.toDate().toString(Qt::ISODate);
+      break;
+    case QMetaType::QDateTime:
+      text = value.toDateTime().toString(Qt::ISODate);
+      break;
     default:
       if (!value.canConvert<QString>()) ConvertError(QStringLiteral("?"), QStringLiteral("string"));
       text = value.toString();
@@ -344,9 +392,17 @@ QVariant TStringField::Coerce(const QVariant& value) const {
 
 TIntegerField::TIntegerField(const QString& fieldName, TFieldType type) : TField(fieldName, type) {
   switch (type) {
-    case ftSmallint: minValue_ = -32768; maxValue_ = 32767; break;
-    case ftWord: minValue_ = 0; maxValue_ = 65535; break;
-    default: minValue_ = std::numeric_limits<int>::min(); maxValue_ = std::numeric_limits<int>::max();
+    case ftSmallint:
+      minValue_ = -32768;
+      maxValue_ = 32767;
+      break;
+    case ftWord:
+      minValue_ = 0;
+      maxValue_ = 65535;
+      break;
+    default:
+      minValue_ = std::numeric_limits<int>::min();
+      maxValue_ = std::numeric_limits<int>::max();
   }
   SetAlignment(Qt::AlignRight);
 }
@@ -400,10 +456,10 @@ TFloatField::TFloatField(const QString& fieldName) : TField(fieldName, ftFloat) 
 
 bool TFloatField::IsValidChar(QChar c) const {
   const QLocale locale = NumberLocale();
-  return c.isDigit() || c == QLatin1Char('+') || c == QLatin1Char('-') ||
-         c == QLatin1Char('e') || c == QLatin1Char('E') ||
-         locale.decimalPoint().contains(c) || locale.negativeSign().contains(c) ||
-         locale.positiveSign().contains(c) || locale.exponential().contains(c);
+  return c.isDigit() || c == QLatin1Char('+') || c == QLatin1Char('-') || c == QLatin1Char('e') ||
+         c == QLatin1Char('E') || locale.decimalPoint().contains(c) ||
+         locale.negativeSign().contains(c) || locale.positiveSign().contains(c) ||
+         locale.exponential().contains(c);
 }
 
 QString TFloatField::FormatText(const QVariant& value, bool display) const {
@@ -430,7 +486,8 @@ QVariant TFloatField::Coerce(const QVariant& value) const {
   if (value.typeId() == QMetaType::QString) return TField::Coerce(value);
   bool ok = false;
   const double number = value.toDouble(&ok);
-  if (!ok || !std::isfinite(number)) ConvertError(value.toString(), QStringLiteral("floating point"));
+  if (!ok || !std::isfinite(number))
+    ConvertError(value.toString(), QStringLiteral("floating point"));
   return QVariant(number);
 }
 
@@ -443,8 +500,8 @@ TBooleanField::TBooleanField(const QString& fieldName) : TField(fieldName, ftBoo
 void TBooleanField::SetDisplayValues(const QString& values) {
   const QStringList parts = values.split(QLatin1Char(';'));
   if (parts.size() != 2 || (parts[0].isEmpty() && parts[1].isEmpty()))
-    DatabaseError(QStringLiteral("Invalid display values '%1' for field '%2'")
-                      .arg(values, DisplayLabel()));
+    DatabaseError(
+        QStringLiteral("Invalid display values '%1' for field '%2'").arg(values, DisplayLabel()));
   displayValues_ = values;
   trueText_ = parts[0];
   falseText_ = parts[1];
@@ -463,8 +520,7 @@ QVariant TBooleanField::ParseText(const QString& text) const {
     return t.size() == 1 && !word.isEmpty() && word.startsWith(t, Qt::CaseInsensitive);
   };
   const QStringList trueWords{QStringLiteral("true"), QStringLiteral("yes"), QStringLiteral("1")};
-  const QStringList falseWords{QStringLiteral("false"), QStringLiteral("no"),
-                               QStringLiteral("0")};
+  const QStringList falseWords{QStringLiteral("false"), QStringLiteral("no"), QStringLiteral("0")};
   if (is(trueText_) || startsAs(trueText_)) return true;
   if (is(falseText_) || startsAs(falseText_)) return false;
   for (const QString& w : trueWords)
@@ -477,14 +533,18 @@ QVariant TBooleanField::ParseText(const QString& text) const {
 QVariant TBooleanField::Coerce(const QVariant& value) const {
   if (!value.isValid() || value.isNull()) return QVariant();
   switch (value.typeId()) {
-    case QMetaType::Bool: return value;
-    case QMetaType::QString: return TField::Coerce(value);
+    case QMetaType::Bool:
+      return value;
+    case QMetaType::QString:
+      return TField::Coerce(value);
     case QMetaType::Int:
     case QMetaType::LongLong:
     case QMetaType::UInt:
     case QMetaType::ULongLong:
-    case QMetaType::Double: return QVariant(value.toDouble() != 0);
-    default: ConvertError(value.toString(), QStringLiteral("boolean"));
+    case QMetaType::Double:
+      return QVariant(value.toDouble() != 0);
+    default:
+      ConvertError(value.toString(), QStringLiteral("boolean"));
   }
 }
 
@@ -522,8 +582,8 @@ QString TDateField::FormatText(const QVariant& value, bool) const {
 QVariant TDateField::ParseText(const QString& text) const {
   const QDate date = ParseDate(text, displayFormat_);
   if (!date.isValid())
-    DatabaseError(QStringLiteral("'%1' is not a valid date for field '%2'")
-                      .arg(text, DisplayLabel()));
+    DatabaseError(
+        QStringLiteral("'%1' is not a valid date for field '%2'").arg(text, DisplayLabel()));
   return date;
 }
 
@@ -533,9 +593,12 @@ QVariant TDateField::Coerce(const QVariant& value) const {
     case QMetaType::QDate:
       if (!value.toDate().isValid()) return QVariant();
       return value;
-    case QMetaType::QDateTime: return value.toDateTime().date();
-    case QMetaType::QString: return TField::Coerce(value);
-    default: ConvertError(value.toString(), QStringLiteral("date"));
+    case QMetaType::QDateTime:
+      return value.toDateTime().date();
+    case QMetaType::QString:
+      return TField::Coerce(value);
+    default:
+      ConvertError(value.toString(), QStringLiteral("date"));
   }
 }
 
@@ -545,8 +608,8 @@ TDateTimeField::TDateTimeField(const QString& fieldName) : TDateField(fieldName,
 
 QString TDateTimeField::FormatText(const QVariant& value, bool) const {
   const QDateTime dt = value.toDateTime();
-  QString text = QLocale().toString(dt.date(), DateFormatOf(displayFormat_)) +
-                 QLatin1Char(' ') + dt.time().toString(QStringLiteral("HH:mm:ss"));
+  QString text = QLocale().toString(dt.date(), DateFormatOf(displayFormat_)) + QLatin1Char(' ') +
+                 dt.time().toString(QStringLiteral("HH:mm:ss"));
   if (dt.time().msec() != 0) text += dt.time().toString(QStringLiteral(".zzz"));
   return text;
 }
@@ -555,6 +618,8 @@ QVariant TDateTimeField::ParseText(const QString& text) const {
   const QString t = text.trimmed();
   const QDateTime iso = QDateTime::fromString(t, Qt::ISODateWithMs);
   if (iso.isValid()) return iso;
+  // A date alone (whose format may itself contain blanks) stands for its midnight.
+  if (const QDate whole = ParseDate(t, displayFormat_); whole.isValid()) return whole.startOfDay();
   const qsizetype space = t.lastIndexOf(QLatin1Char(' '));
   const QString datePart = space < 0 ? t : t.left(space).trimmed();
   const QString timePart = space < 0 ? QString() : t.mid(space + 1);
@@ -582,8 +647,10 @@ QVariant TDateTimeField::Coerce(const QVariant& value) const {
     case QMetaType::QDate:
       if (!value.toDate().isValid()) return QVariant();
       return value.toDate().startOfDay();
-    case QMetaType::QString: return TField::Coerce(value);
-    default: ConvertError(value.toString(), QStringLiteral("date and time"));
+    case QMetaType::QString:
+      return TField::Coerce(value);
+    default:
+      ConvertError(value.toString(), QStringLiteral("date and time"));
   }
 }
 
@@ -612,7 +679,9 @@ void TBlobField::SetAsBytes(const QByteArray& bytes) {
 }
 
 int TBlobField::AsInteger() const { ConvertError(DisplayText(), QStringLiteral("integer")); }
-double TBlobField::AsFloat() const { ConvertError(DisplayText(), QStringLiteral("floating point")); }
+double TBlobField::AsFloat() const {
+  ConvertError(DisplayText(), QStringLiteral("floating point"));
+}
 bool TBlobField::AsBoolean() const { ConvertError(DisplayText(), QStringLiteral("boolean")); }
 QDateTime TBlobField::AsDateTime() const {
   ConvertError(DisplayText(), QStringLiteral("date and time"));

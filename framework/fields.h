@@ -51,7 +51,7 @@ enum TFieldKind { fkData, fkCalculated };
 struct TFieldDef {
   QString Name;
   TFieldType DataType = ftUnknown;
-  int Size = 0;        // characters for strings, 0 for the other types
+  int Size = 0;  // characters for strings, 0 for the other types
   bool Required = false;
   int FieldNo = 0;     // 1-based position in the record; set by TFieldDefs::Add
   int Precision = -1;  // decimals of a float column; -1 when not fixed
@@ -127,18 +127,18 @@ class TField {
 
   // --- Value of the active record
   bool IsNull() const;
-  void Clear();                                  // sets "no value"
-  QVariant Value() const;                        // invalid QVariant when null
-  void SetValue(const QVariant& value);          // converted to the field's type or refused
-  QString AsString() const;                      // the edit text; "" when null
-  void SetAsString(const QString& text);         // as SetEditText
-  virtual int AsInteger() const;                 // 0 when null
+  void Clear();                           // sets "no value"
+  QVariant Value() const;                 // invalid QVariant when null
+  void SetValue(const QVariant& value);   // converted to the field's type or refused
+  QString AsString() const;               // the edit text; "" when null
+  void SetAsString(const QString& text);  // as SetEditText
+  virtual int AsInteger() const;          // 0 when null
   virtual void SetAsInteger(int value);
-  virtual double AsFloat() const;                // 0 when null
+  virtual double AsFloat() const;  // 0 when null
   virtual void SetAsFloat(double value);
-  virtual bool AsBoolean() const;                // false when null
+  virtual bool AsBoolean() const;  // false when null
   virtual void SetAsBoolean(bool value);
-  virtual QDateTime AsDateTime() const;          // invalid when null
+  virtual QDateTime AsDateTime() const;  // invalid when null
   virtual void SetAsDateTime(const QDateTime& value);
   QVariant AsVariant() const { return Value(); }
   void SetAsVariant(const QVariant& value) { SetValue(value); }

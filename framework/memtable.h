@@ -4,7 +4,8 @@
 // whose key changed moves to its place, after rows with an equal key; a row whose key did
 // not change stays where it is. Everything a dataset offers works on it: navigation,
 // Edit/Insert/Append/Post/Cancel/Delete, OnNewRecord, AfterInsert, AfterDelete, RecNo
-// (1-based position), RecordCount, FieldValue by name, data sources and grids.
+// (1-based position), RecordCount, FieldValue by name, data sources and grids. The rows
+// live while the table is open: Open starts empty, Close discards them.
 #pragma once
 
 #include <QString>
@@ -54,12 +55,12 @@ class TMemTable : public TDataSet {
 
  private:
   struct Row {
-    quint64 id;                   // stable identity, the row's bookmark
-    std::vector<QVariant> values; // by FieldNo - 1
+    quint64 id;                    // stable identity, the row's bookmark
+    std::vector<QVariant> values;  // by FieldNo - 1
   };
-  int FindRow(quint64 id) const;        // index in rows_, -1 when gone
+  int FindRow(quint64 id) const;  // index in rows_, -1 when gone
   int SortedPosition(const QVariant& key, int skip) const;
-  int KeyColumn() const;                // -1 when unordered
+  int KeyColumn() const;  // -1 when unordered
   void SortRows();
 
   std::vector<Row> rows_;

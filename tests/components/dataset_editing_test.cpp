@@ -78,8 +78,8 @@ void ExpectTagsEqualFreshBuilds(const std::string& table, const std::string& ind
       EXPECT_EQ(SortedLines(kept), SortedLines(want));
     } else {
       // A unique tag keeps the first record of a key; a later record with the key that
-      // stays behind when the first goes is only in a fresh build (as in the other
-      // programs). Every key it holds is right.
+      // stays behind when the first goes is only in a fresh build (the engine keeps the
+      // tag that way). Every key it holds is right.
       const auto keptLines = SortedLines(kept);
       const auto wantLines = SortedLines(want);
       EXPECT_TRUE(

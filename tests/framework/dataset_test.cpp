@@ -329,9 +329,7 @@ TEST(DataSetEditing, PostErrorEventDecidesFailRetryOrAbort) {
   EXPECT_EQ(ds.State(), dsBrowse);
   EXPECT_EQ(ds.rows[0].values[1].toString(), "A");
 
-  ds.OnPostError = [](TDataSet&, const std::exception&, TDataAction& action) {
-    action = daAbort;
-  };
+  ds.OnPostError = [](TDataSet&, const std::exception&, TDataAction& action) { action = daAbort; };
   ds.Edit();
   ds.FieldByName("NAME")->SetAsString("B");
   ds.failPost = true;
@@ -374,9 +372,9 @@ TEST(DataSetEvents, OperationsRaiseTheirEventsInOrder) {
   log.clear();
   ds.Append();
   ds.Cancel();
-  EXPECT_EQ(log, (std::vector<std::string>{"BeforeInsert", "BeforeScroll", "OnNewRecord",
-                                           "AfterInsert", "AfterScroll", "BeforeCancel",
-                                           "AfterCancel"}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert",
+                                      "AfterScroll", "BeforeCancel", "AfterCancel"}));
   log.clear();
   ds.Delete();
   EXPECT_EQ(log, (std::vector<std::string>{"BeforeDelete", "BeforeScroll", "AfterDelete",
@@ -622,6 +620,61 @@ TEST(DataSetWindow, GrowingTheWindowDuringAnAppendKeepsTheNewRecord) {
   ds.Cancel();
   EXPECT_EQ(Id(ds), 3);
   EXPECT_EQ(ds.rows.size(), 11u);
+}
+
+}  // namespace
+}  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+// A dataset whose records cannot be read: opening fails cleanly and can be retried.
+class BrokenDataSet : public VectorDataSet {
+ public:
+  bool broken = true;
+
+ protected:
+  TGetResult GetRecord(TRecordBuffer& buffer, TGetMode mode, bool doCheck) override {
+    if (broken) DatabaseError("Record 1 is damaged");
+    return VectorDataSet::GetRecord(buffer, mode, doCheck);
+  }
+};
+
+TEST(DataSetOpen, AnUnreadableFirstRecordLeavesTheDatasetClosed) {
+  BrokenDataSet ds;
+  ds.Fill(3);
+  TDataSource source(&ds);
+  RecordingLink link;
+  link.SetDataSource(&source);
+  bool afterOpen = false;
+  ds.AfterOpen = [&](TDataSet&) { afterOpen = true; };
+  EXPECT_THROW(ds.Open(), EDatabaseError);
+  EXPECT_FALSE(ds.Active());
+  EXPECT_FALSE(link.Active());
+  EXPECT_FALSE(afterOpen);
+  EXPECT_EQ(ds.FieldCount(), 0);
+  ds.broken = false;
+  ds.Open();
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 1);
+}
+
+}  // namespace
+}  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+TEST(DataSetEditing, ANewRecordIsPostedEvenWhenItsAnchorWentAway) {
+  VectorDataSet ds;
+  ds.Fill(3);
+  ds.Open();
+  ds.Next();
+  ds.Insert();
+  ds.FieldByName("ID")->SetAsInteger(9);
+  ds.rows.erase(ds.rows.begin() + 1);  // another writer removed the record it went before
+  ds.Post();
+  EXPECT_EQ(ds.rows.size(), 3u);
+  EXPECT_EQ(ds.FieldByName("ID")->AsInteger(), 9);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // The grid model: rows read through the row reader without moving the current record,
 // following the current record, editing through the dataset.
+#include "datasetmodel.h"
+
 #include <gtest/gtest.h>
 
-#include "datasetmodel.h"
 #include "vector_dataset.h"
 
 namespace fendral::test {
@@ -118,6 +119,65 @@ TEST_F(ModelTest, CellHookSeesTheRowsOwnValues) {
   EXPECT_EQ(model.data(model.index(1, 1), Qt::BackgroundRole).toString(), "grey");
   EXPECT_FALSE(model.data(model.index(2, 1), Qt::BackgroundRole).isValid());
   EXPECT_FALSE(model.data(model.index(0, 1), Qt::BackgroundRole).isValid());  // current row
+}
+
+}  // namespace
+}  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+TEST_F(ModelTest, ANewRecordShowsAsARowWhereItWillGo) {
+  ds.Append();
+  EXPECT_EQ(model.rowCount(), 51);
+  EXPECT_EQ(model.CurrentRow(), 50);
+  ds.FieldByName("NAME")->SetAsString("new");
+  EXPECT_EQ(Cell(50, "NAME"), "new");
+  ds.Post();
+  EXPECT_EQ(model.rowCount(), 51);
+  EXPECT_EQ(Cell(50, "NAME"), "new");
+
+  ds.SetRecNo(4);
+  ds.Insert();
+  EXPECT_EQ(model.rowCount(), 52);
+  EXPECT_EQ(model.CurrentRow(), 3);
+  EXPECT_EQ(Cell(3, "NAME"), "");
+  EXPECT_EQ(Cell(4, "NAME"), "R4");
+  EXPECT_EQ(Cell(2, "NAME"), "R3");
+  // Typing into the new row, then leaving for the row shown below it, posts and lands on
+  // that record although the rows moved.
+  EXPECT_TRUE(model.setData(model.index(3, 1), "typed"));
+  EXPECT_TRUE(model.GotoRow(4));
+  EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "R4");
+  EXPECT_EQ(Cell(3, "NAME"), "typed");
+  EXPECT_EQ(model.rowCount(), 52);
+  ds.Insert();
+  ds.Cancel();
+  EXPECT_EQ(model.rowCount(), 52);
+  EXPECT_EQ(model.CurrentRow(), 4);
+  EXPECT_TRUE(errors.empty());
+}
+
+}  // namespace
+}  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+TEST_F(ModelTest, PaintingDuringDisabledControlsReadsNothing) {
+  EXPECT_EQ(Cell(5, "NAME"), "R6");  // read once, remembered
+  ds.DisableControls();
+  for (ds.First(); !ds.Eof(); ds.Next()) {
+    if (Id() == 20) {
+      // A repaint in the middle of the loop: remembered rows only, the loop's place kept.
+      EXPECT_EQ(Cell(5, "NAME"), "R6");
+      EXPECT_EQ(Cell(30, "NAME"), "");
+    }
+  }
+  ds.EnableControls();
+  EXPECT_EQ(Id(), 50);
+  EXPECT_EQ(Cell(30, "NAME"), "R31");
+  EXPECT_EQ(model.CurrentRow(), 49);
 }
 
 }  // namespace

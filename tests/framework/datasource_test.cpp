@@ -55,8 +55,8 @@ TEST(DataLink, HearsEditingRecordAndScrollChanges) {
   ds.Edit();
   ds.FieldByName("NAME")->SetAsString("x");
   ds.Post();
-  EXPECT_EQ(grid.log, (Log{"editing", "record -", "record NAME", "update", "not editing",
-                           "changed"}));
+  EXPECT_EQ(grid.log,
+            (Log{"editing", "record -", "record NAME", "update", "changed", "not editing"}));
   grid.Clear();
   ds.First();
   EXPECT_EQ(grid.log, (Log{"changed"}));
@@ -165,6 +165,34 @@ TEST(FieldDataLink, BindsOneFieldAndWritesItsControlsText) {
   EXPECT_EQ(link.Field(), nullptr);
   ds.Close();
   EXPECT_EQ(link.Field(), nullptr);
+}
+
+}  // namespace
+}  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+// A dataset that follows a master through a data source.
+class DetailDataSet : public VectorDataSet {
+ public:
+  TDataSource* master = nullptr;
+  TDataSource* MasterDataSource() const override { return master; }
+};
+
+TEST(DataSource, MasterChainsRevealCircularLinks) {
+  DetailDataSet a, b, c;
+  TDataSource sa(&a), sb(&b), sc(&c);
+  b.master = &sa;                  // b follows a
+  c.master = &sb;                  // c follows b
+  EXPECT_TRUE(sc.IsLinkedTo(&a));  // a following c would close a circle
+  EXPECT_TRUE(sc.IsLinkedTo(&c));
+  EXPECT_FALSE(sa.IsLinkedTo(&c));  // a's chain does not reach c: c may follow a
+  EXPECT_FALSE(sa.IsLinkedTo(nullptr));
+  a.master = &sc;  // a circle made anyway must not hang the walk
+  EXPECT_TRUE(sb.IsLinkedTo(&c));
+  DetailDataSet other;
+  EXPECT_FALSE(sb.IsLinkedTo(&other));
 }
 
 }  // namespace

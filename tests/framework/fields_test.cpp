@@ -118,8 +118,9 @@ TEST_F(FieldsTest, EachTypeRefusesTextThatIsNotOneOfItsValues) {
   ExpectRefused("NAME", "eleven chars",
                 "'eleven chars' is too long for field 'NAME' (at most 10 characters)");
   F("NAME").SetDisplayLabel("Customer");
-  ExpectRefused("NAME", "much too long", "'much too long' is too long for field 'Customer' (at "
-                                         "most 10 characters)");
+  ExpectRefused("NAME", "much too long",
+                "'much too long' is too long for field 'Customer' (at "
+                "most 10 characters)");
 }
 
 TEST_F(FieldsTest, IntegerRangesFollowTheType) {
@@ -223,6 +224,13 @@ TEST(FieldDateTime, TextRoundTripsAndRefusesBadTimes) {
   EXPECT_EQ(stamp.DisplayText(), "12/31/2023 23:59:58");
   stamp.SetAsString(stamp.EditText());
   EXPECT_EQ(stamp.AsDateTime(), QDateTime(QDate(2023, 12, 31), QTime(23, 59, 58)));
+  // A date alone is its midnight, also in a format with blanks.
+  static_cast<TDateTimeField&>(stamp).SetDisplayFormat("dd MM yyyy");
+  stamp.SetAsString("08 07 2020");
+  EXPECT_EQ(stamp.AsDateTime(), QDateTime(QDate(2020, 7, 8), QTime(0, 0)));
+  stamp.SetAsString("09 07 2020 10:11");
+  EXPECT_EQ(stamp.AsDateTime(), QDateTime(QDate(2020, 7, 9), QTime(10, 11)));
+  static_cast<TDateTimeField&>(stamp).SetDisplayFormat(QString());
   stamp.SetAsString("2023-01-02T03:04:05.006");
   EXPECT_EQ(stamp.AsDateTime().time().msec(), 6);
   EXPECT_EQ(stamp.DisplayText(), "1/2/2023 03:04:05.006");

@@ -1,9 +1,10 @@
 // The in-memory table as the structure page uses it: five typed columns ordered by Field,
 // append/edit/post/cancel/delete/empty, positions, values by name and notifications.
+#include "memtable.h"
+
 #include <gtest/gtest.h>
 
 #include "datasource.h"
-#include "memtable.h"
 
 namespace fendral::test {
 namespace {
@@ -12,8 +13,8 @@ namespace {
 class StructureTable : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* def : {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0",
-                            "Dec;4;0;0"})
+    for (const char* def :
+         {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0"})
       table.FieldDefs().AddFromText(def);
     table.SetIndexFieldName("Field");
     table.Open();

@@ -78,9 +78,7 @@ class VectorDataSet : public TDataSet {
     FieldDefs().Add("OK", ftBoolean);
     FieldDefs().Add("NOTE", ftMemo);
   }
-  std::unique_ptr<TRecordBuffer> AllocRecordBuffer() override {
-    return std::make_unique<Buffer>();
-  }
+  std::unique_ptr<TRecordBuffer> AllocRecordBuffer() override { return std::make_unique<Buffer>(); }
   void InternalInitRecord(TRecordBuffer& buffer) override {
     B(buffer).values.assign(6, QVariant());
   }

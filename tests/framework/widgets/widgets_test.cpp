@@ -131,10 +131,12 @@ TEST_F(GridTest, LeavingAnEditedRowPostsAndEscapeCancels) {
   // A post the dataset refuses keeps the grid on the row.
   ds.FieldByName("NAME")->SetRequired(true);
   grid.Model().setData(grid.Model().index(3, 1), "");
+  grid.SelectField(ds.FieldByName("ID"));
   grid.setCurrentIndex(grid.Model().index(8, 1));
   EXPECT_EQ(grid.currentIndex().row(), 3);
   ASSERT_FALSE(errors.empty());
   EXPECT_EQ(errors.back(), "Field 'NAME' must have a value");
+  EXPECT_EQ(grid.SelectedField(), ds.FieldByName("NAME"));  // the grid shows the culprit
   ds.Cancel();
 }
 
