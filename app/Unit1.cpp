@@ -1,18 +1,742 @@
 #include "Unit1.h"
 
-#include <QLabel>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
+#include <QStyle>
+
+#include "kx6_memo.h"
+#include "tv_about.h"
+#include "tv_apptext.h"
 
 namespace fendral {
 
-TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
-  setWindowTitle(QStringLiteral("Fendral"));
+namespace {
+
+constexpr int kRecentTables = 8;
+constexpr qint64 kEventPumpMs = 40;  // long work lets window events through this often
+
+// Under the application's organisation and name ("Fendral", set by main).
+QSettings Settings() { return QSettings(); }
+
+// Shows the busy cursor for the life of the scope.
+class TWaitCursor {
+ public:
+  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+
+// The dataset type letter of the structure table.
+QString TypeLetter(TFieldType type) {
+  switch (type) {
+    case ftString:
+      return QStringLiteral("C");
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftFloat:
+      return QStringLiteral("N");
+    case ftBoolean:
+      return QStringLiteral("L");
+    case ftDate:
+      return QStringLiteral("D");
+    case ftDateTime:
+      return QStringLiteral("T");
+    case ftBlob:
+      return QStringLiteral("B");
+    case ftMemo:
+      return QStringLiteral("M");
+    default:
+      return QStringLiteral("?");
+  }
+}
+
+bool Alone(const QKeyEvent* event) {
+  return (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Creation
+
+TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
+    : QMainWindow(parent),
+      dialogs_(dialogs),
+      hTable1(std::make_unique<TTolvernDataSet>()),
+      hTable2(std::make_unique<TTolvernDataSet>()),
+      ds1(std::make_unique<TDataSource>(hTable1.get())),
+      chDataSet1(std::make_unique<TCreateTolvernDataSet>()),
+      chDataSet2(std::make_unique<TCreateTolvernDataSet>()),
+      tMemo(std::make_unique<TMemTable>()),
+      dsMemo(std::make_unique<TDataSource>(tMemo.get())) {
+  if (!dialogs_) {
+    ownDialogs_ = std::make_unique<TQtAppDialogs>(this);
+    dialogs_ = ownDialogs_.get();
+  }
   setObjectName(QStringLiteral("MainWindow"));
-  auto* placeholder = new QLabel(tr("No table open"), this);
-  placeholder->setAlignment(Qt::AlignCenter);
-  setCentralWidget(placeholder);
-  statusBar()->showMessage(tr("Ready"));
-  resize(900, 600);
+  setWindowTitle(tr("Fendral"));
+  setAcceptDrops(true);
+
+  pages_ = new QTabWidget(this);
+  browsePage_ = new TBrowsePage(pages_);
+  structurePage_ = new TStructurePage(pages_);
+  pages_->addTab(browsePage_, tr("Browse"));
+  pages_->addTab(structurePage_, tr("Structure DBF"));
+  setCentralWidget(pages_);
+  about_ = new TAboutBox(this);
+  about_->hide();
+
+  ConfigureObjects();
+  BuildMenus();
+  BuildStatusBar();
+  RestoreWindowPlace();
+
+  // Start-up state: the "Browse" page, no memo panel, no table.
+  pages_->setCurrentWidget(browsePage_);
+  browsePage_->ShowMemo(QString());
+  browsePage_->ClearTags();
+  pages_->setVisible(false);
+  databaseMenu_->setEnabled(false);
+  closeAction_->setEnabled(false);
+  qApp->installEventFilter(this);
+}
+
+TMainWindow::~TMainWindow() {
+  qApp->removeEventFilter(this);
+  QSettings settings = Settings();
+  settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+  browsePage_->SetTable(nullptr, nullptr);
+  structurePage_->SetFields(nullptr);
+  try {
+    CloseTable();
+  } catch (...) {
+  }
+}
+
+void TMainWindow::ConfigureObjects() {
+  QSettings settings = Settings();
+  const std::string oem = settings.value(QStringLiteral("codepages/oem"), QStringLiteral("CP866"))
+                              .toString()
+                              .toStdString();
+  const std::string ansi =
+      settings.value(QStringLiteral("codepages/ansi"), QStringLiteral("CP1251"))
+          .toString()
+          .toStdString();
+  for (TTolvernDataSet* table : {hTable1.get(), hTable2.get()}) {
+    table->SetExclusive(false);
+    table->SetLockProtocol(tolvern::TkxLokProtocol::Default);
+    table->SetTranslateASCII(true);
+    table->SetUserID(0);
+    try {
+      table->SetCodePages(oem, ansi);
+    } catch (const std::exception&) {
+      // An unknown remembered pair falls back to the default one.
+    }
+  }
+  settings.setValue(QStringLiteral("codepages/oem"),
+                    QString::fromStdString(hTable1->OemCodePage()));
+  settings.setValue(QStringLiteral("codepages/ansi"),
+                    QString::fromStdString(hTable1->AnsiCodePage()));
+  hTable1->SetUseDeleted(true);
+  hTable2->SetUseDeleted(false);
+  hTable1->OnStatus = [this](int32_t a, int32_t b, int32_t c) { Status(a, b, c); };
+
+  chDataSet1->SetDBFTable(hTable1.get());
+  chDataSet1->SetDBFType(TkxDBFTypes::FoxPro2);
+  chDataSet1->SetAutoOverwrite(false);
+  chDataSet1->SetDialogs(dialogs_);
+  chDataSet2->SetDBFTable(hTable2.get());
+  chDataSet2->SetDBFType(TkxDBFTypes::Clipper);
+  chDataSet2->SetAutoOverwrite(false);
+  chDataSet2->SetDialogs(dialogs_);
+
+  for (const char* def : {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0"})
+    tMemo->FieldDefs().AddFromText(QLatin1String(def));
+  tMemo->SetIndexFieldName(QStringLiteral("Field"));
+  tMemo->Open();
+  structurePage_->SetFields(dsMemo.get());
+
+  ds1->OnDataChange = [this](TDataSource&, TField*) { ShowRecordPosition(); };
+  browsePage_->SetTable(hTable1.get(), ds1.get());
+  browsePage_->OnError = [this](const std::exception& error) { ShowError(error); };
+  browsePage_->OnStatusText = [this](const QString& text) { statusBar()->showMessage(text, 8000); };
+  browsePage_->grid->setFocusPolicy(Qt::StrongFocus);
+  connect(browsePage_->grid->Model(), &TBrowseGridModel::EditFailed, this,
+          [this](const QString& message) { dialogs_->Message(tr("Fendral"), message); });
+
+  TTolvernNavigator* navigator = browsePage_->navigator;
+  navigator->SetDialogs(dialogs_);
+  navigator->OnError = [this](TTolvernNavigator&, const std::exception& error) {
+    ShowError(error);
+  };
+  navigator->BeforeAction = [this](TTolvernNavigator&, TTolvernNavigateBtn button) {
+    if (button == nbDelete) deletedBefore_ = hTable1->Active() && hTable1->IsDeleted();
+  };
+  navigator->OnClick = [this](TTolvernNavigator&, TTolvernNavigateBtn button) {
+    if (button != nbDelete || !hTable1->Active()) return;
+    // The delete button toggles: a record that was marked and still is gets recalled.
+    if (deletedBefore_ && hTable1->IsDeleted()) hTable1->RecallRecord();
+    browsePage_->grid->Model()->Reload();
+  };
+  navigator->OnFindClick = [this](TDataSet&) { Find(); };
+}
+
+void TMainWindow::BuildMenus() {
+  QMenu* file = menuBar()->addMenu(tr("&File"));
+  openAction_ = file->addAction(tr("Open DBF"), this, &TMainWindow::OpenDbf);
+  openAction_->setShortcut(QKeySequence::Open);
+  closeAction_ = file->addAction(tr("Close DBF"), this, &TMainWindow::CloseDbf);
+  recentMenu_ = file->addMenu(tr("Recent tables"));
+  file->addSeparator();
+  exitAction_ = file->addAction(tr("Exit"), this, &QWidget::close);
+  exitAction_->setShortcut(QKeySequence::Quit);
+  FillRecentMenu();
+
+  databaseMenu_ = menuBar()->addMenu(tr("&Database"));
+  reindexAction_ = databaseMenu_->addAction(tr("Reindex"), this, &TMainWindow::Reindex);
+  reindexAction_->setEnabled(false);
+  connect(structurePage_->reindexButton, &QPushButton::clicked, this, &TMainWindow::Reindex);
+
+  // Shortcut texts only: the keys themselves are handled before any control sees them.
+  QMenu* records = menuBar()->addMenu(tr("&Records"));
+  auto keyItem = [this, records](const QString& text, const QString& keys,
+                                 std::function<void()> command) {
+    QAction* action = records->addAction(text + QLatin1Char('\t') + keys);
+    connect(action, &QAction::triggered, this, [command] { command(); });
+  };
+  keyItem(tr("Find"), QStringLiteral("F7, Ctrl+F"), [this] { Find(); });
+  keyItem(tr("Find next"), QStringLiteral("F3, Shift+F7"), [this] { FindNext(); });
+  keyItem(tr("Goto Record"), QStringLiteral("F5"), [this] { GotoRecord(); });
+  keyItem(tr("Edit / Post"), QStringLiteral("F2"), [this] { EditOrPost(); });
+  keyItem(tr("Delete / Recall"), QStringLiteral("F8"), [this] { ToggleDeleteMark(); });
+  keyItem(tr("Dos"), QStringLiteral("Shift+F8"), [this] {
+    if (!busy_) browsePage_->ToggleDos();
+  });
+  keyItem(tr("Switch page"), QStringLiteral("F9"), [this] { SwitchPage(); });
+  menuBar()->addAction(tr("About ..."), this, &TMainWindow::ShowAbout);
+}
+
+void TMainWindow::BuildStatusBar() {
+  recordPanel_ = new QLabel(this);
+  recordPanel_->setObjectName(QStringLiteral("RecordPanel"));
+  recordPanel_->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 20);
+  stampPanel_ = new QLabel(this);
+  stampPanel_->setObjectName(QStringLiteral("StampPanel"));
+  lockPanel_ = new QLabel(this);
+  lockPanel_->setObjectName(QStringLiteral("LockPanel"));
+  gauge_ = new QProgressBar(this);
+  gauge_->setObjectName(QStringLiteral("Gauge"));
+  gauge_->setMaximumWidth(160);
+  gauge_->setRange(0, 0);
+  gauge_->setMaximum(1);
+  gauge_->setValue(0);
+  gauge_->setTextVisible(false);
+  statusBar()->addWidget(recordPanel_);
+  statusBar()->addWidget(stampPanel_, 1);
+  statusBar()->addPermanentWidget(lockPanel_);
+  statusBar()->addPermanentWidget(gauge_);
+}
+
+void TMainWindow::RestoreWindowPlace() {
+  QSettings settings = Settings();
+  const QByteArray geometry = settings.value(QStringLiteral("window/geometry")).toByteArray();
+  if (!geometry.isEmpty() && restoreGeometry(geometry)) return;
+  // First start: centred on the screen.
+  resize(1000, 640);
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    setGeometry(
+        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+}
+
+void TMainWindow::Start(const QStringList& arguments) {
+  if (!arguments.isEmpty() && !arguments.first().isEmpty()) {
+    const QString path = QFileInfo(arguments.first()).absoluteFilePath();
+    Run([&] { OpenTable(path); });
+  } else {
+    OpenDbf();
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Errors and long work
+
+void TMainWindow::Run(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const EAbort&) {
+  } catch (const std::exception& error) {
+    ShowError(error);
+  }
+  // A report that never reached its end must not leave the window refusing commands.
+  if (busy_) Status(0, 0, 0);
+}
+
+void TMainWindow::ShowError(const std::exception& error) {
+  dialogs_->Message(tr("Fendral"), QString::fromUtf8(error.what()));
+}
+
+void TMainWindow::Status(int32_t stat1, int32_t stat2, int32_t stat3) {
+  // Never calls the dataset: it is busy while it reports.
+  if (stat1 == -1) {
+    gauge_->setMaximum(std::max(stat3, 1));
+    gauge_->setValue(0);
+    SetBusy(true);
+  } else if (stat1 == 0) {
+    gauge_->setMaximum(1);
+    gauge_->setValue(0);
+    SetBusy(false);
+  } else {
+    gauge_->setValue(std::clamp(stat2, 0, gauge_->maximum()));
+  }
+  const qint64 now = QDateTime::currentMSecsSinceEpoch();
+  if (stat1 != 1 && stat1 != 2 && stat1 != 5 && stat1 != 6 && stat1 != 11 && stat1 != 21) {
+    QApplication::processEvents();
+  } else if (now - lastEventPump_ >= kEventPumpMs) {
+    lastEventPump_ = now;
+    QApplication::processEvents();
+  }
+}
+
+void TMainWindow::SetBusy(bool busy) {
+  if (busy_ == busy) return;
+  busy_ = busy;
+  // Nothing that touches the table may run while it works.
+  pages_->setEnabled(!busy);
+  menuBar()->setEnabled(!busy);
+}
+
+// ---------------------------------------------------------------------------------------
+// Open-table and close-table procedures
+
+void TMainWindow::OpenTable(const QString& path) {
+  TWaitCursor wait;
+  CloseTable();
+  const QFileInfo info(path);
+  tableDirectory_ = info.path().isEmpty() ? QDir::currentPath() : info.absolutePath();
+  if (!tableDirectory_.endsWith(QLatin1Char('/'))) tableDirectory_ += QLatin1Char('/');
+  setWindowTitle(tr("Fendral") + QStringLiteral(" - ") + tableDirectory_ + info.fileName());
+  hTable1->SetDatabaseName(tableDirectory_);
+  hTable1->SetTableName(info.fileName());
+  hTable1->SetReadAhead(true);
+  hTable1->Open();
+  ShowHeaderStamp();
+  recordPanel_->setText(tr("Records: 1/") + QString::number(hTable1->RecordCount()));
+  FillStructureTable();
+  const uint8_t version = hTable1->Handler()->Version();
+  if (version == 0x03 || version == 0x83)
+    structurePage_->SetTypeButton(TStructurePage::kDBaseIII);
+  else if (version == 0x8B)
+    structurePage_->SetTypeButton(TStructurePage::kDBaseIV);
+  else if (version == 0xF5)
+    structurePage_->SetTypeButton(TStructurePage::kFoxPro);
+  version3_ = version == 0x30;
+  databaseMenu_->setEnabled(true);
+  OpenIndexFilesNamedLikeTable();
+  ApplyLockProtocol();
+  closeAction_->setEnabled(true);
+  pages_->setVisible(true);
+  structurePage_->createButton->setText(tr("Modify DBF"));
+  ShowMemoBlockSize();
+  if (pages_->currentWidget() == browsePage_) browsePage_->grid->setFocus();
+  if (version3_) {
+    browsePage_->noticeLabel->setText(tr("Visual FoxPro 3.0"));
+    structurePage_->noticeLabel->setText(tr("Visual FoxPro 3.0 risk operations"));
+  }
+  RememberTable(tableDirectory_ + info.fileName());
+  ShowRecordPosition();
+}
+
+void TMainWindow::ShowHeaderStamp() {
+  int32_t date = 0;
+  uint32_t stamp = 0;
+  uint32_t user = 0;
+  hTable1->GetHeaderInfo(date, stamp, user);
+  stampPanel_->setText(HeaderStampText(date, stamp, user));
+}
+
+void TMainWindow::FillStructureTable() {
+  tMemo->EmptyTable();
+  QString memoField;
+  for (int i = 0; i < hTable1->FieldCount(); ++i) {
+    TField* field = hTable1->Field(i);
+    if (field->FieldKind() != fkData) continue;
+    const TTVFieldDef* def = hTable1->DefOf(*field);
+    const auto& all = hTable1->Handler()->Fields();
+    const tolvern::DbfFieldInfo* descriptor =
+        def && def->fieldNo >= 1 && static_cast<size_t>(def->fieldNo) <= all.size()
+            ? &all[static_cast<size_t>(def->fieldNo - 1)]
+            : nullptr;
+    tMemo->Append();
+    tMemo->FieldByName(QStringLiteral("Field"))->SetAsInteger(i + 1);
+    tMemo->FieldByName(QStringLiteral("Name"))->SetAsString(field->FieldName());
+    tMemo->FieldByName(QStringLiteral("DBF Type"))->SetAsString(TypeLetter(field->DataType()));
+    tMemo->FieldByName(QStringLiteral("Len"))->SetAsInteger(descriptor ? descriptor->length : 0);
+    tMemo->FieldByName(QStringLiteral("Dec"))->SetAsInteger(descriptor ? descriptor->decimals : 0);
+    tMemo->Post();
+    if (field->DataType() == ftMemo) memoField = field->FieldName();
+  }
+  // The last memo field is the one the memo panel shows.
+  browsePage_->ShowMemo(memoField);
+}
+
+void TMainWindow::OpenIndexFilesNamedLikeTable() {
+  structurePage_->indexFileList->clear();
+  const QStringList files = structurePage_->ListIndexFiles(tableDirectory_, hTable1->TableName());
+  if (!files.isEmpty()) {
+    hTable1->SetIndexFiles(files);
+    browsePage_->FillTags();
+    reindexAction_->setEnabled(true);
+    structurePage_->reindexButton->setEnabled(true);
+  }
+  structurePage_->tagList->clear();
+}
+
+void TMainWindow::ApplyLockProtocol() {
+  TOpenFiles open;
+  DBFObject* handler = hTable1->Handler();
+  open.version = handler->Version();
+  if (handler->HasMemo() && handler->Memo())
+    open.memoExtension =
+        QLatin1Char('.') + QFileInfo(QString::fromStdString(handler->Memo()->FileName())).suffix();
+  for (int n = 1; n <= hTable1->GetTagCount(); ++n)
+    open.indexExtensions << QLatin1Char('.') + QFileInfo(hTable1->GetTagFile(n)).suffix();
+  const tolvern::TkxLokProtocol protocol = ChooseLockProtocol(open);
+  hTable1->SetLockProtocol(protocol);
+  hTable2->SetLockProtocol(protocol);
+  lockPanel_->setText(LockProtocolName(protocol));
+}
+
+void TMainWindow::ShowMemoBlockSize() {
+  DBFObject* handler = hTable1->Handler();
+  const bool memo = handler->HasMemo() && handler->Memo();
+  structurePage_->blockSizeLabel->setEnabled(memo);
+  structurePage_->blockSizeBox->setEnabled(memo);
+  if (memo)
+    structurePage_->blockSizeBox->setText(QString::number(handler->Memo()->MemoBlockSize()));
+}
+
+void TMainWindow::CloseTable() {
+  version3_ = false;
+  databaseMenu_->setEnabled(false);
+  for (TTolvernDataSet* table : {hTable1.get(), hTable2.get()}) {
+    if (!table->Active()) continue;
+    table->SetIndexList(QString(), QString());
+    table->Close();
+  }
+  tMemo->EmptyTable();
+  browsePage_->ClearTags();
+  reindexAction_->setEnabled(false);
+  structurePage_->reindexButton->setEnabled(false);
+  recordPanel_->clear();
+  stampPanel_->clear();
+  lockPanel_->clear();
+  structurePage_->allIndexFiles->setChecked(false);
+  structurePage_->ClearIndexLists();
+  pages_->setVisible(false);
+  browsePage_->noticeLabel->clear();
+  structurePage_->noticeLabel->clear();
+  closeAction_->setEnabled(false);
+  browsePage_->ShowMemo(QString());
+  setWindowTitle(tr("Fendral"));
+}
+
+void TMainWindow::PrepareNewTable(const QString& path, int seededLength) {
+  CloseTable();
+  tMemo->EmptyTable();
+  pages_->setCurrentWidget(structurePage_);
+  stampPanel_->setText(path);
+  tMemo->Append();
+  tMemo->FieldByName(QStringLiteral("Field"))->SetAsInteger(1);
+  tMemo->FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("NewName"));
+  tMemo->FieldByName(QStringLiteral("DBF Type"))->SetAsString(QStringLiteral("N"));
+  tMemo->FieldByName(QStringLiteral("Len"))->SetAsInteger(seededLength);
+  tMemo->FieldByName(QStringLiteral("Dec"))->SetAsInteger(0);
+  databaseMenu_->setEnabled(true);
+  structurePage_->ClearIndexLists();
+  pages_->setVisible(true);
+  structurePage_->createButton->setText(tr("Create DBF"));
+  closeAction_->setEnabled(true);
+}
+
+// ---------------------------------------------------------------------------------------
+// Commands
+
+void TMainWindow::OpenDbf() {
+  if (busy_) return;
+  const QString start =
+      tableDirectory_.isEmpty()
+          ? Settings().value(QStringLiteral("dirs/tables"), QDir::homePath()).toString()
+          : tableDirectory_;
+  const QString path = dialogs_->OpenFile(tr("Open DBF"), start, TableFileFilter());
+  if (path.isEmpty()) return;
+  Run([&] {
+    if (hTable1->Active()) CloseTable();
+    if (QFileInfo(path).isFile()) {
+      Settings().setValue(QStringLiteral("dirs/tables"), QFileInfo(path).absolutePath());
+      OpenTable(QFileInfo(path).absoluteFilePath());
+    } else {
+      PrepareNewTable(QFileInfo(path).absoluteFilePath(), 8);
+    }
+  });
+}
+
+void TMainWindow::CloseDbf() {
+  if (busy_) return;
+  Run([&] { CloseTable(); });
+}
+
+void TMainWindow::Reindex() {
+  if (busy_ || !hTable1->Active()) return;
+  Run([&] {
+    TWaitCursor wait;
+    hTable1->Reindex();
+    browsePage_->grid->Model()->Reload();
+  });
+}
+
+bool TMainWindow::Search(int32_t fromRecord) {
+  int fieldNo = 0;
+  int32_t recNo = fromRecord;
+  DBFObject* handler = hTable1->Handler();
+  handler->SearchOptions = 1;  // ignoring case
+  bool found = false;
+  try {
+    found = hTable1->SearchText(lastSearch_, fieldNo, 0, recNo);
+  } catch (...) {
+    handler->SearchOptions = 0;
+    throw;
+  }
+  handler->SearchOptions = 0;
+  if (!found || fieldNo < 1) {
+    statusBar()->showMessage(tr("\"%1\" not found").arg(lastSearch_), 8000);
+    return false;
+  }
+  browsePage_->grid->Model()->Reload();
+  const TFieldDefs& defs = hTable1->FieldDefs();
+  if (fieldNo <= defs.Count()) browsePage_->grid->SelectField(defs[fieldNo - 1].Name);
+  browsePage_->grid->setFocus();
+  return true;
+}
+
+void TMainWindow::Find() {
+  if (busy_ || !hTable1->Active()) return;
+  QString answer = lastSearch_;
+  if (!dialogs_->InputText(tr("Find"), tr("Text to find:"), answer)) return;
+  lastSearch_ = answer.toUpper();
+  if (lastSearch_.isEmpty()) return;
+  Run([&] { Search(0); });
+}
+
+void TMainWindow::FindNext() {
+  if (busy_ || !hTable1->Active() || lastSearch_.isEmpty()) return;
+  Run([&] { Search(hTable1->RecNo()); });
+}
+
+void TMainWindow::GotoRecord() {
+  if (busy_ || !hTable1->Active()) return;
+  QString answer;
+  if (!dialogs_->InputText(tr("Goto Record"), tr("Number record:"), answer)) return;
+  bool ok = false;
+  const int number = answer.trimmed().toInt(&ok);
+  if (!ok) {
+    dialogs_->Message(tr("Fendral"), tr("'%1' is not a valid integer value").arg(answer));
+    return;
+  }
+  Run([&] {
+    // 0 and numbers beyond the count name no record: nothing happens.
+    if (number < 1 || number > hTable1->Handler()->RecordCount()) return;
+    hTable1->SetRecNo(number);
+  });
+}
+
+void TMainWindow::ToggleDeleteMark() {
+  if (busy_ || !hTable1->Active()) return;
+  Run([&] {
+    browsePage_->navigator->BtnClick(nbDelete);
+    if (browsePage_->deletedBox->isChecked()) hTable1->Next();
+  });
+}
+
+void TMainWindow::EditOrPost() {
+  if (busy_ || !hTable1->Active()) return;
+  Run([&] {
+    if (hTable1->State() == dsEdit || hTable1->State() == dsInsert) {
+      hTable1->Post();
+      browsePage_->grid->Model()->Reload();
+    } else {
+      hTable1->Edit();
+    }
+  });
+}
+
+void TMainWindow::Escape() {
+  if (busy_) return;
+  if (hTable1->Active() && (hTable1->State() == dsEdit || hTable1->State() == dsInsert)) {
+    Run([&] {
+      hTable1->Cancel();
+      browsePage_->grid->Model()->Reload();
+    });
+    return;
+  }
+  close();
+}
+
+void TMainWindow::SwitchPage() {
+  if (busy_ || !pages_->isVisible()) return;
+  pages_->setCurrentWidget(pages_->currentWidget() == browsePage_
+                               ? static_cast<QWidget*>(structurePage_)
+                               : static_cast<QWidget*>(browsePage_));
+}
+
+void TMainWindow::ShowAbout() { about_->exec(); }
+
+void TMainWindow::ShowRecordPosition() {
+  if (!hTable1->Active() || busy_ || hTable1->BusyState() != 0) return;
+  try {
+    recordPanel_->setText(tr("Records: ") + QString::number(hTable1->RecNo()) + QLatin1Char('/') +
+                          QString::number(hTable1->RecordCount()));
+  } catch (const std::exception&) {
+  }
+}
+
+QString TMainWindow::StatusText(int panel) const {
+  switch (panel) {
+    case 0:
+      return recordPanel_->text();
+    case 1:
+      return stampPanel_->text();
+    case 2:
+      return lockPanel_->text();
+    default:
+      return statusBar()->currentMessage();
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Keys, closing, dropping, recent tables
+
+bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
+  auto* widget = qobject_cast<QWidget*>(watched);
+  // Only keys meant for this window; a dialog's keys stay the dialog's.
+  if (!widget || widget->window() != this) return QMainWindow::eventFilter(watched, event);
+  // A key handled here is consumed; one that is not goes on to its control (and may pass
+  // here again on its way to the parents, where it is still not ours).
+  return KeyPressed(static_cast<QKeyEvent*>(event), widget) ||
+         QMainWindow::eventFilter(watched, event);
+}
+
+bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
+  const int key = event->key();
+  const Qt::KeyboardModifiers mods =
+      event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+  if ((key == Qt::Key_F3 && Alone(event)) || (key == Qt::Key_F7 && mods == Qt::ShiftModifier)) {
+    FindNext();
+    return true;
+  }
+  if (key == Qt::Key_F8 && mods == Qt::ShiftModifier) {
+    if (!busy_) browsePage_->ToggleDos();
+    return true;
+  }
+  if ((key == Qt::Key_F7 && Alone(event)) || (key == Qt::Key_F && mods == Qt::ControlModifier)) {
+    Find();
+    return true;
+  }
+  if (!Alone(event)) return false;
+  switch (key) {
+    case Qt::Key_F5:
+      GotoRecord();
+      return true;
+    case Qt::Key_F9:
+      SwitchPage();
+      return true;
+    case Qt::Key_F2:
+      // A cell being typed in is written into the record first.
+      if (browsePage_->grid->Editing()) browsePage_->grid->setFocus();
+      EditOrPost();
+      return true;
+    case Qt::Key_F8:
+      ToggleDeleteMark();
+      return true;
+    case Qt::Key_Escape: {
+      // Esc cancels whatever is open, innermost first: a cell editor (the grid's own
+      // handling), a text being typed elsewhere (focus back to the grid, text kept), the
+      // record's edit; only with nothing open does it close the window.
+      if (browsePage_->grid->Editing()) return false;
+      auto* line = qobject_cast<QLineEdit*>(receiver);
+      auto* text = qobject_cast<QPlainTextEdit*>(receiver);
+      if ((line && !line->isReadOnly()) || (text && !text->isReadOnly())) {
+        browsePage_->grid->setFocus();
+        return true;
+      }
+      Escape();
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event) {
+  if (busy_) {
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
+void TMainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!busy_ && event->mimeData()->hasUrls() && event->mimeData()->urls().first().isLocalFile())
+    event->acceptProposedAction();
+}
+
+void TMainWindow::dropEvent(QDropEvent* event) {
+  if (OpenDropped(*event->mimeData())) event->acceptProposedAction();
+}
+
+bool TMainWindow::OpenDropped(const QMimeData& data) {
+  if (busy_ || !data.hasUrls() || !data.urls().first().isLocalFile()) return false;
+  const QString path = data.urls().first().toLocalFile();
+  if (!QFileInfo(path).isFile()) return false;
+  Run([&] { OpenTable(QFileInfo(path).absoluteFilePath()); });
+  return true;
+}
+
+void TMainWindow::RememberTable(const QString& path) {
+  QSettings settings = Settings();
+  QStringList recent = settings.value(QStringLiteral("recent")).toStringList();
+  recent.removeAll(path);
+  recent.prepend(path);
+  while (recent.size() > kRecentTables) recent.removeLast();
+  settings.setValue(QStringLiteral("recent"), recent);
+  FillRecentMenu();
+}
+
+void TMainWindow::FillRecentMenu() {
+  recentMenu_->clear();
+  const QStringList recent = Settings().value(QStringLiteral("recent")).toStringList();
+  for (const QString& path : recent) {
+    recentMenu_->addAction(path, this, [this, path] {
+      if (!busy_) Run([&] { OpenTable(path); });
+    });
+  }
+  recentMenu_->setEnabled(!recent.isEmpty());
 }
 
 }  // namespace fendral

@@ -1,15 +1,146 @@
-// The main window of Fendral.
+// The main window of Fendral: one browsed table, the "Browse" and "Structure DBF" pages,
+// the menus, the status bar (record position, header stamp, lock protocol) and the
+// progress gauge.
+//
+// The window owns the two table datasets (hTable1, the browsed table; hTable2, the target
+// of copy, convert and modify commands), the data source ds1 over hTable1, the two
+// table-creation components, the structure table tMemo and the navigator bar. Every
+// question goes through the dialog interface it is given.
+//
+// Keys the window handles before its controls (see KeyPressed): F2 edit/post, F3 and
+// Shift+F7 find next, F5 go to record, F7 and Ctrl+F find, F8 toggle the delete mark,
+// Shift+F8 switch "Dos", F9 switch pages, Esc cancel/close.
 #pragma once
 
+#include <QAction>
+#include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <memory>
+
+#include "Tolvern6DB.h"
+#include "datasource.h"
+#include "memtable.h"
+#include "tv_appdialogs.h"
+#include "tv_browsepage.h"
+#include "tv_structurepage.h"
+
+class QKeyEvent;
+class QMimeData;
 
 namespace fendral {
+
+class TAboutBox;
 
 class TMainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit TMainWindow(QWidget* parent = nullptr);
+  // `dialogs` answers the window's questions (not owned); null uses Qt dialogs.
+  explicit TMainWindow(TAppDialogs* dialogs = nullptr, QWidget* parent = nullptr);
+  ~TMainWindow() override;
+
+  // Start-up: opens the table named by the first argument, or runs "Open DBF".
+  void Start(const QStringList& arguments);
+
+  // --- The procedures other commands reuse
+  void OpenTable(const QString& path);
+  void CloseTable();
+
+  // --- Commands (each shows its errors in a message box)
+  void OpenDbf();
+  void CloseDbf();
+  void Reindex();
+  void Find();
+  void FindNext();
+  void GotoRecord();
+  void ToggleDeleteMark();
+  void EditOrPost();
+  void Escape();
+  void SwitchPage();
+  void ShowAbout();
+  // Opens the first local file of dropped `data`; false when there is none (or the table
+  // is busy) and nothing was done.
+  bool OpenDropped(const QMimeData& data);
+
+  // --- What the window shows (for the screenshot program and tests)
+  TTolvernDataSet& Table1() { return *hTable1; }
+  TTolvernDataSet& Table2() { return *hTable2; }
+  TMemTable& StructureTable() { return *tMemo; }
+  TDataSource& Source() { return *ds1; }
+  TBrowsePage* BrowsePage() const { return browsePage_; }
+  TStructurePage* StructurePage() const { return structurePage_; }
+  QTabWidget* Pages() const { return pages_; }
+  QString StatusText(int panel) const;
+  QProgressBar* Gauge() const { return gauge_; }
+  QMenu* DatabaseMenu() const { return databaseMenu_; }
+  QAction* CloseAction() const { return closeAction_; }
+  QString TableDirectory() const { return tableDirectory_; }
+  bool Busy() const { return busy_; }
+  bool Version3() const { return version3_; }
+  const QString& LastSearch() const { return lastSearch_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void BuildMenus();
+  void BuildStatusBar();
+  void ConfigureObjects();
+  // Runs a command; an error reaches the user in a message box, a silent abort nowhere.
+  void Run(const std::function<void()>& command);
+  void ShowError(const std::exception& error);
+  bool KeyPressed(QKeyEvent* event, QWidget* receiver);
+  void Status(int32_t stat1, int32_t stat2, int32_t stat3);
+  void SetBusy(bool busy);
+  void ShowRecordPosition();
+  void ShowHeaderStamp();
+  void FillStructureTable();
+  void OpenIndexFilesNamedLikeTable();
+  void ApplyLockProtocol();
+  void ShowMemoBlockSize();
+  void PrepareNewTable(const QString& path, int seededLength);
+  bool Search(int32_t fromRecord);
+  void RememberTable(const QString& path);
+  void FillRecentMenu();
+  void RestoreWindowPlace();
+
+  TAppDialogs* dialogs_;
+  std::unique_ptr<TAppDialogs> ownDialogs_;
+  std::unique_ptr<TTolvernDataSet> hTable1;
+  std::unique_ptr<TTolvernDataSet> hTable2;
+  std::unique_ptr<TDataSource> ds1;
+  std::unique_ptr<TCreateTolvernDataSet> chDataSet1;
+  std::unique_ptr<TCreateTolvernDataSet> chDataSet2;
+  std::unique_ptr<TMemTable> tMemo;
+  std::unique_ptr<TDataSource> dsMemo;  // feeds the structure page's field grid
+
+  QTabWidget* pages_;
+  TBrowsePage* browsePage_;
+  TStructurePage* structurePage_;
+  TAboutBox* about_;
+  QMenu* databaseMenu_;
+  QMenu* recentMenu_;
+  QAction* openAction_;
+  QAction* closeAction_;
+  QAction* exitAction_;
+  QAction* reindexAction_;
+  QLabel* recordPanel_;
+  QLabel* stampPanel_;
+  QLabel* lockPanel_;
+  QProgressBar* gauge_;
+
+  QString tableDirectory_;
+  QString lastSearch_;
+  bool version3_ = false;
+  bool deletedBefore_ = false;
+  bool busy_ = false;
+  qint64 lastEventPump_ = 0;
 };
 
 }  // namespace fendral

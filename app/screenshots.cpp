@@ -1,0 +1,79 @@
+// fendral-screenshots TABLE OUTDIR: opens TABLE in the main window (offscreen works) and
+// writes PNG pictures of what the window shows: the browse page in natural order, in the
+// first index order (its column title red), with the filter panel open and a filter built
+// by a title click switched on, and the structure
+// page. Exit code 0 when every picture was written.
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <cstdio>
+
+#include "Unit1.h"
+
+namespace {
+
+bool Save(fendral::TMainWindow& window, const QString& file) {
+  QApplication::processEvents();
+  const bool ok = window.grab().save(file);
+  std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write",
+               file.toLocal8Bit().constData());
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: fendral-screenshots TABLE OUTDIR\n");
+    return 64;
+  }
+  // Pictures never depend on (or change) the user's remembered settings.
+  QTemporaryDir settingsDir;
+  QSettings::setDefaultFormat(QSettings::IniFormat);
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+  QApplication::setOrganizationName(QStringLiteral("Fendral"));
+  QApplication::setApplicationName(QStringLiteral("Fendral"));
+
+  const QString outDir = QString::fromLocal8Bit(argv[2]);
+  QDir().mkpath(outDir);
+  fendral::TScriptedDialogs dialogs;
+  fendral::TMainWindow window(&dialogs);
+  window.resize(1100, 560);
+  window.show();
+  window.Start({QString::fromLocal8Bit(argv[1])});
+  if (!window.Table1().Active()) {
+    std::fprintf(stderr, "cannot open %s: %s\n", argv[1],
+                 dialogs.messages.join(QLatin1Char(' ')).toLocal8Bit().constData());
+    return 1;
+  }
+  bool ok = Save(window, outDir + QStringLiteral("/browse-natural.png"));
+
+  fendral::TBrowsePage* page = window.BrowsePage();
+  if (page->tagSelector->count() > 1) {
+    page->tagSelector->setCurrentIndex(1);
+    page->ChooseTag(1);
+    ok = Save(window, outDir + QStringLiteral("/browse-ordered.png")) && ok;
+    page->tagSelector->setCurrentIndex(0);
+    page->ChooseTag(0);
+  }
+
+  // The filter panel with a term a title click wrote (the third record's value of the
+  // second column), switched on.
+  page->filterPanelBox->setChecked(true);
+  if (window.Table1().FieldCount() > 1 && window.Table1().RecordCount() >= 3) {
+    window.Table1().SetRecNo(3);
+    page->AddFilterTerm(window.Table1().Field(2)->FieldName());
+    page->filterOnBox->click();
+  }
+  ok = Save(window, outDir + QStringLiteral("/browse-filter.png")) && ok;
+  if (page->filterOnBox->isChecked()) page->filterOnBox->click();
+  page->filterPanelBox->setChecked(false);
+
+  window.Pages()->setCurrentWidget(window.StructurePage());
+  ok = Save(window, outDir + QStringLiteral("/structure.png")) && ok;
+  return ok ? 0 : 1;
+}

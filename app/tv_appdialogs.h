@@ -1,0 +1,67 @@
+// The questions the main window asks: file dialogs, input boxes, messages and OK/Cancel
+// confirmations. The running program answers them with Qt dialogs (TQtAppDialogs); tests
+// and the screenshot program answer them from a script (TScriptedDialogs).
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <deque>
+
+#include "tv_dialogs.h"
+
+namespace fendral {
+
+class TAppDialogs : public IDialogs {
+ public:
+  // The chosen file's path; empty when the user cancelled.
+  virtual QString OpenFile(const QString& caption, const QString& directory,
+                           const QString& filter) = 0;
+  virtual QString SaveFile(const QString& caption, const QString& directory,
+                           const QString& filter) = 0;
+  // Asks for a text starting from `value`; false when the user cancelled, otherwise
+  // `value` holds the confirmed text.
+  virtual bool InputText(const QString& caption, const QString& prompt, QString& value) = 0;
+  // An error or notice the user acknowledges.
+  virtual void Message(const QString& caption, const QString& text) = 0;
+};
+
+// The name filter that offers xBase tables with ".dbf" in any letter case.
+QString TableFileFilter();
+
+class TQtAppDialogs : public TAppDialogs {
+ public:
+  explicit TQtAppDialogs(QWidget* parent) : parent_(parent) {}
+  bool Confirm(const QString& caption, const QString& text) override;
+  QString OpenFile(const QString& caption, const QString& directory,
+                   const QString& filter) override;
+  QString SaveFile(const QString& caption, const QString& directory,
+                   const QString& filter) override;
+  bool InputText(const QString& caption, const QString& prompt, QString& value) override;
+  void Message(const QString& caption, const QString& text) override;
+
+ private:
+  QPointer<QWidget> parent_;
+};
+
+// Answers from queues filled in advance; an empty queue answers Cancel. Every question
+// asked is recorded (caption and text), so a caller can check what the user was shown.
+class TScriptedDialogs : public TAppDialogs {
+ public:
+  std::deque<QString> files;   // answers of OpenFile and SaveFile ("" cancels)
+  std::deque<QString> inputs;  // answers of InputText (a null QString cancels)
+  std::deque<bool> confirms;   // answers of Confirm
+  QStringList asked;           // "caption|text" of every question and message
+  QStringList messages;        // texts of Message only
+
+  bool Confirm(const QString& caption, const QString& text) override;
+  QString OpenFile(const QString& caption, const QString& directory,
+                   const QString& filter) override;
+  QString SaveFile(const QString& caption, const QString& directory,
+                   const QString& filter) override;
+  bool InputText(const QString& caption, const QString& prompt, QString& value) override;
+  void Message(const QString& caption, const QString& text) override;
+};
+
+}  // namespace fendral

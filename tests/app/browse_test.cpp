@@ -1,0 +1,387 @@
+// The browse page driven through the window: what the grid shows, the filter panel, index
+// orders, the keys of the table, and what reaches the files.
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QTimer>
+
+#include "app_test_util.h"
+#include "tv_apptext.h"
+
+namespace fendral::test {
+namespace {
+
+using Browse = WindowTest;
+
+int RowsShown(TBrowseGridModel& grid) { return grid.rowCount(); }
+
+TEST_F(Browse, NaturalOrderShowsEveryRecordAndTheCurrentRowFollowsTheDataset) {
+  const std::string path = Open(SampleTable());
+  const auto records = Dump(path);
+  ASSERT_EQ(RowsShown(Grid()), static_cast<int>(records.size()));
+  // Cells show what an independent reading of the file holds.
+  const int nameColumn = Grid().ColumnOfField(QStringLiteral("NAME"));
+  for (int row : {0, 17, 59})
+    EXPECT_EQ(Grid().data(Grid().index(row, nameColumn), Qt::DisplayRole).toString(),
+              records[row].value("fields").toObject().value("NAME").toString());
+  Table().SetRecNo(30);
+  EXPECT_EQ(Grid().CurrentRow(), 29);
+  EXPECT_EQ(Page().grid->currentIndex().row(), 29);
+  EXPECT_EQ(window->StatusText(0), QStringLiteral("Records: 30/60"));
+}
+
+TEST_F(Browse, F8TogglesTheDeleteMarkOnDiskAndHiddenDeletedRowsLeaveTheGrid) {
+  const std::string path = Open(SampleTable());
+  Table().SetRecNo(5);
+  Page().grid->setFocus();
+  Press(Qt::Key_F8);
+  auto records = Dump(path);
+  EXPECT_TRUE(records[4].value("deleted").toBool());
+  // "Deleted records" is checked: F8 moved on to the next record.
+  EXPECT_EQ(Table().RecNo(), 6);
+  // Deleted rows are painted grey.
+  EXPECT_EQ(Grid().data(Grid().index(4, 0), Qt::BackgroundRole).value<QColor>(),
+            TBrowseGridModel::kDeletedBackground);
+  EXPECT_FALSE(Grid().data(Grid().index(5, 0), Qt::BackgroundRole).isValid());
+
+  // Back on the record, F8 recalls it.
+  Table().SetRecNo(5);
+  Press(Qt::Key_F8);
+  records = Dump(path);
+  EXPECT_FALSE(records[4].value("deleted").toBool());
+
+  // Marked again, then hidden.
+  Table().SetRecNo(5);
+  Press(Qt::Key_F8);
+  int live = 0;
+  for (const auto& record : Dump(path)) live += record.value("deleted").toBool() ? 0 : 1;
+  ASSERT_LT(live, 60);
+  Page().deletedBox->click();
+  EXPECT_FALSE(Table().UseDeleted());
+  EXPECT_EQ(RowsShown(Grid()), live);
+  for (int row = 0; row < RowsShown(Grid()); ++row) EXPECT_NE(Grid().RecordOfRow(row), 5);
+  Page().deletedBox->click();
+  EXPECT_EQ(RowsShown(Grid()), 60);
+}
+
+TEST_F(Browse, ChoosingATagOrdersTheGridAsTheIndexAndReddensItsColumn) {
+  const std::string path = Open(SampleTable());
+  QComboBox* tags = Page().tagSelector;
+  const int cityEntry = tags->findText(QStringLiteral("CITY"));
+  ASSERT_GT(cityEntry, 0);
+  Table().SetRecNo(7);
+  tags->setCurrentIndex(cityEntry);
+  Page().ChooseTag(cityEntry);
+  EXPECT_EQ(Table().IndexName(), QStringLiteral("CITY"));
+  // The current record stays current, on its row of the new order.
+  EXPECT_EQ(Table().RecNo(), 7);
+  EXPECT_EQ(Grid().RecordOfRow(Page().grid->currentIndex().row()), 7);
+  EXPECT_EQ(window->StatusText(0), QStringLiteral("Records: 7/60"));
+  const std::vector<int> expected = KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY");
+  ASSERT_EQ(static_cast<int>(expected.size()), RowsShown(Grid()));
+  for (int row = 0; row < RowsShown(Grid()); ++row)
+    EXPECT_EQ(Grid().RecordOfRow(row), expected[static_cast<size_t>(row)]) << row;
+  const int cityColumn = Grid().ColumnOfField(QStringLiteral("CITY"));
+  EXPECT_EQ(Grid().headerData(cityColumn, Qt::Horizontal, Qt::BackgroundRole).value<QColor>(),
+            QColor(Qt::red));
+  EXPECT_FALSE(Grid().headerData(0, Qt::Horizontal, Qt::BackgroundRole).isValid());
+
+  // The empty entry goes back to natural order; no title stays red.
+  tags->setCurrentIndex(0);
+  Page().ChooseTag(0);
+  EXPECT_TRUE(Table().IndexName().isEmpty());
+  EXPECT_EQ(Grid().RecordOfRow(0), 1);
+  EXPECT_FALSE(Grid().headerData(cityColumn, Qt::Horizontal, Qt::BackgroundRole).isValid());
+}
+
+TEST_F(Browse, ATypedFilterHidesRowsAndABadOneKeepsThePreviousFilter) {
+  const std::string path = Open(SampleTable());
+  Page().filterPanelBox->click();
+  ASSERT_TRUE(Page().filterPanel->isVisible());
+  Page().filterEdit->setText(QStringLiteral("AMOUNT > 500"));
+  Page().filterOnBox->click();
+  const auto expected = Dump(path, "--filter 'AMOUNT > 500'");
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(RowsShown(Grid()), static_cast<int>(expected.size()));
+  EXPECT_TRUE(Table().Filtered());
+
+  // A changed expression applied with Enter while the filter is on.
+  Page().filterEdit->setText(QStringLiteral("AMOUNT > )"));
+  QTest::keyClick(Page().filterEdit, Qt::Key_Return);
+  ASSERT_EQ(dialogs.messages.size(), 1);
+  EXPECT_EQ(Table().Filter(), QStringLiteral("AMOUNT > 500"));
+  EXPECT_TRUE(Table().Filtered());
+  EXPECT_TRUE(Page().filterOnBox->isChecked());
+  EXPECT_EQ(RowsShown(Grid()), static_cast<int>(expected.size()));
+
+  // Off shows every record again; on with a bad text stays off.
+  Page().filterOnBox->click();
+  EXPECT_EQ(RowsShown(Grid()), 60);
+  Page().filterOnBox->click();
+  EXPECT_EQ(dialogs.messages.size(), 2);
+  EXPECT_FALSE(Table().Filtered());
+  EXPECT_FALSE(Page().filterOnBox->isChecked());
+  EXPECT_EQ(RowsShown(Grid()), 60);
+}
+
+TEST_F(Browse, TitleClicksBuildAFilterThatCompilesForEveryFieldType) {
+  const std::string path = Open(SampleTable());
+  Page().filterPanelBox->click();
+  Table().SetRecNo(3);
+  QHeaderView* header = Page().grid->horizontalHeader();
+  const auto click = [&](const char* field) {
+    const int column = Grid().ColumnOfField(QLatin1String(field));
+    ASSERT_GE(column, 0);
+    emit header->sectionClicked(column);
+  };
+  click("ACTIVE");
+  // The first term stands alone.
+  EXPECT_TRUE(Page().filterEdit->text() == QStringLiteral("ACTIVE=.T.") ||
+              Page().filterEdit->text() == QStringLiteral("ACTIVE=.F."))
+      << Page().filterEdit->text().toStdString();
+  for (const char* field : {"ID", "NAME", "CITY", "AMOUNT", "JOINED"}) click(field);
+  const QString filter = Page().filterEdit->text();
+  EXPECT_EQ(filter.count(QStringLiteral(" .AND. ")), 5) << filter.toStdString();
+  // A memo column adds nothing and says why.
+  click("NOTES");
+  EXPECT_EQ(Page().filterEdit->text(), filter);
+  EXPECT_FALSE(window->StatusText(3).isEmpty());
+
+  // The built filter compiles and keeps exactly the clicked record.
+  Page().filterOnBox->click();
+  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+  ASSERT_EQ(RowsShown(Grid()), 1) << filter.toStdString();
+  EXPECT_EQ(Grid().RecordOfRow(0), 3);
+}
+
+TEST(FilterTerms, QuotesDatesNumbersAndLogicalsAreWrittenAsTheLanguageReadsThem) {
+  EXPECT_EQ(FilterTermFor("N", ftString, QString("O'Hara"), -1).text, QString("N=\"O'Hara\""));
+  EXPECT_EQ(FilterTermFor("N", ftString, QString("a'b\"c"), -1).text, QString("N=[a'b\"c]"));
+  EXPECT_TRUE(FilterTermFor("N", ftString, QString("a'b\"c]"), -1).text.isEmpty());
+  EXPECT_EQ(FilterTermFor("A", ftFloat, 1234.5, 2).text, QString("A=1234.50"));
+  EXPECT_EQ(FilterTermFor("L", ftBoolean, false, -1).text, QString("L=.F."));
+  EXPECT_EQ(FilterTermFor("D", ftDate, QDate(2024, 2, 29), -1).text, QString("D={02/29/2024}"));
+  EXPECT_TRUE(FilterTermFor("M", ftMemo, QVariant(), -1).text.isEmpty());
+  EXPECT_FALSE(FilterTermFor("T", ftDateTime, QVariant(), -1).why.isEmpty());
+  EXPECT_EQ(JoinFilter("", "A=1"), QString("A=1"));
+  EXPECT_EQ(JoinFilter("B=2", "A=1"), QString("B=2 .AND. A=1"));
+}
+
+TEST(HeaderStamp, DateAndTimePartsArePaddedAndTheUserIsPlain) {
+  const int32_t date = (124 << 16) | (3 << 8) | 7;  // 7 March 2024
+  const uint32_t stamp = (9u << 22) | (5u << 16) | (3u << 10) | 42u;
+  EXPECT_EQ(HeaderStampText(date, stamp, 7),
+            QString("Last DBF update: Date: 07.03.24, Time: 09:05:03:42, User: 7"));
+}
+
+TEST(DateFormat, TheLocalesShortPatternBecomesTheEnginesFormat) {
+  EXPECT_EQ(EngineDateFormat("dd/MM/yyyy"), "DD/MM/YYYY");
+  EXPECT_EQ(EngineDateFormat("M/d/yy"), "MM/DD/YYYY");
+  EXPECT_EQ(EngineDateFormat("dd.MM.yy"), "DD.MM.YYYY");
+  EXPECT_EQ(EngineDateFormat("yyyy-MM-dd"), "YYYY-MM-DD");
+  EXPECT_EQ(EngineDateFormat("dddd, d MMMM yyyy"), "MM/DD/YYYY");
+}
+
+TEST(LockRule, TheFirstMatchingRuleChoosesTheProtocol) {
+  using P = tolvern::TkxLokProtocol;
+  EXPECT_EQ(ChooseLockProtocol({0xF5, ".fpt", {".NTX"}}), P::ClipLock);
+  EXPECT_EQ(ChooseLockProtocol({0x03, "", {".cdx"}}), P::FoxLock);
+  EXPECT_EQ(ChooseLockProtocol({0xF5, ".FPT", {}}), P::FoxLock);
+  EXPECT_EQ(ChooseLockProtocol({0x03, "", {".mdx"}}), P::DB4Lock);
+  EXPECT_EQ(ChooseLockProtocol({0x8B, ".dbt", {}}), P::DB4Lock);
+  EXPECT_EQ(ChooseLockProtocol({0x83, ".dbt", {".ndx"}}), P::Default);
+}
+
+TEST_F(Browse, F5GoesToARecordAndDoesNothingFor0OrANumberBeyondTheCount) {
+  Open(SampleTable());
+  dialogs.inputs = {QString("42"), QString("61"), QString("0"), QString("x")};
+  Press(Qt::Key_F5);
+  EXPECT_EQ(Table().RecNo(), 42);
+  Press(Qt::Key_F5);
+  EXPECT_EQ(Table().RecNo(), 42);
+  Press(Qt::Key_F5);
+  EXPECT_EQ(Table().RecNo(), 42);
+  EXPECT_TRUE(dialogs.messages.isEmpty());
+  Press(Qt::Key_F5);
+  ASSERT_EQ(dialogs.messages.size(), 1);
+  EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("'x'")));
+  EXPECT_TRUE(dialogs.asked.contains(QStringLiteral("Goto Record|Number record:")));
+}
+
+TEST_F(Browse, FindThenF3AndShiftF7FindTheNextMatchAndANonMatchSaysSo) {
+  const std::string path = Open(SampleTable());
+  const auto records = Dump(path);
+  // A city that several records share, searched in lower case.
+  const QString city = records[0].value("fields").toObject().value("CITY").toString();
+  std::vector<int> matches;
+  for (const auto& record : records)
+    for (const auto& value : record.value("fields").toObject())
+      if (value.isString() && value.toString().toUpper().contains(city.toUpper())) {
+        matches.push_back(record.value("recno").toInt());
+        break;
+      }
+  ASSERT_GE(matches.size(), 2u);
+  dialogs.inputs = {city.toLower()};
+  Press(Qt::Key_F7);
+  EXPECT_EQ(window->LastSearch(), city.toUpper());
+  EXPECT_EQ(Table().RecNo(), matches[0]);
+  Press(Qt::Key_F3);
+  EXPECT_EQ(Table().RecNo(), matches[1]);
+  if (matches.size() > 2) {
+    Press(Qt::Key_F7, Qt::ShiftModifier);
+    EXPECT_EQ(Table().RecNo(), matches[2]);
+  }
+  dialogs.inputs = {QStringLiteral("no such text anywhere")};
+  Press(Qt::Key_F, Qt::ControlModifier);
+  EXPECT_TRUE(window->StatusText(3).contains(QStringLiteral("not found")));
+}
+
+TEST_F(Browse, F2EditsAndPostsToTheFileKeepingTheProductionIndexCurrent) {
+  const std::string path = Open(SampleTable());
+  Table().SetRecNo(10);
+  Press(Qt::Key_F2);
+  ASSERT_EQ(Table().State(), dsEdit);
+  Table().FieldByName(QStringLiteral("CITY"))->SetAsString(QStringLiteral("AAAA first"));
+  Press(Qt::Key_F2);
+  EXPECT_EQ(Table().State(), dsBrowse);
+  const auto records = Dump(path);
+  EXPECT_EQ(records[9].value("fields").toObject().value("CITY").toString(),
+            QStringLiteral("AAAA first"));
+  const std::vector<int> order = KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY");
+  ASSERT_FALSE(order.empty());
+  EXPECT_EQ(order.front(), 10);
+  EXPECT_EQ(order.size(), records.size());
+}
+
+TEST_F(Browse, EscCancelsTheCellThenTheRecordEditThenClosesTheWindow) {
+  Open(SampleTable());
+  Table().SetRecNo(2);
+  TBrowseGrid* grid = Page().grid;
+  grid->setFocus();
+  const QModelIndex cell = Grid().index(Grid().CurrentRow(), Grid().ColumnOfField("CITY"));
+  grid->setCurrentIndex(cell);
+  grid->edit(cell);
+  ASSERT_TRUE(grid->Editing());
+  Press(Qt::Key_Escape);
+  EXPECT_FALSE(grid->Editing());
+  EXPECT_TRUE(window->isVisible());
+
+  Press(Qt::Key_F2);
+  ASSERT_EQ(Table().State(), dsEdit);
+  Press(Qt::Key_Escape);
+  EXPECT_EQ(Table().State(), dsBrowse);
+  EXPECT_TRUE(window->isVisible());
+
+  // Text typed in the filter box is not thrown away by Esc.
+  Page().filterPanelBox->click();
+  Page().filterEdit->setFocus();
+  Page().filterEdit->setText(QStringLiteral("CITY='X'"));
+  QTest::keyClick(Page().filterEdit, Qt::Key_Escape);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(Page().filterEdit->text(), QStringLiteral("CITY='X'"));
+
+  Press(Qt::Key_Escape);
+  EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(Browse, ShiftF8SwitchesDosAndTheGridShowsTheOtherDecoding) {
+  // Bytes 0x80.. decode differently in the OEM page (CP866) and the ANSI page (CP1251).
+  const std::string path = CopyTableFiles(SampleTable(), dir.Path());
+  std::string out;
+  ASSERT_EQ(RunCommand(std::string(FENDRAL_CLI) + " replace '" + path +
+                           "' 1 'CITY=Москва' --encoding CP866",
+                       &out),
+            0)
+      << out;
+  window->Start({QString::fromStdString(path)});
+  const QModelIndex cell = Grid().index(0, Grid().ColumnOfField("CITY"));
+  EXPECT_EQ(Grid().data(cell, Qt::DisplayRole).toString().trimmed(), QStringLiteral("Москва"));
+  Press(Qt::Key_F8, Qt::ShiftModifier);
+  EXPECT_FALSE(Page().dosBox->isChecked());
+  EXPECT_FALSE(Table().TranslateASCII());
+  const QString ansi =
+      Grid().data(Grid().index(0, Grid().ColumnOfField("CITY")), Qt::DisplayRole).toString();
+  EXPECT_NE(ansi.trimmed(), QStringLiteral("Москва"));
+  EXPECT_FALSE(ansi.trimmed().isEmpty());
+  Press(Qt::Key_F8, Qt::ShiftModifier);
+  EXPECT_EQ(Grid()
+                .data(Grid().index(0, Grid().ColumnOfField("CITY")), Qt::DisplayRole)
+                .toString()
+                .trimmed(),
+            QStringLiteral("Москва"));
+}
+
+TEST_F(Browse, F9SwitchesPages) {
+  Open(SampleTable());
+  EXPECT_EQ(window->Pages()->currentWidget(), window->BrowsePage());
+  Press(Qt::Key_F9);
+  EXPECT_EQ(window->Pages()->currentWidget(), window->StructurePage());
+  Press(Qt::Key_F9);
+  EXPECT_EQ(window->Pages()->currentWidget(), window->BrowsePage());
+}
+
+TEST(Screenshots, TheProgramWritesEveryPicture) {
+  TempDir out;
+  TempDir tables;
+  const std::string path = CopyTableFiles(SampleTable(), tables.Path());
+  std::string log;
+  ASSERT_EQ(RunCommand(std::string(FENDRAL_SCREENSHOTS) + " '" + path + "' '" +
+                           out.Path().string() + "' 2>&1",
+                       &log),
+            0)
+      << log;
+  for (const char* name :
+       {"browse-natural.png", "browse-ordered.png", "browse-filter.png", "structure.png"}) {
+    const QImage image(QString::fromStdString((out.Path() / name).string()));
+    EXPECT_FALSE(image.isNull()) << name;
+    EXPECT_GT(image.width(), 400) << name;
+  }
+}
+
+}  // namespace
+}  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+using LongWork = WindowTest;
+
+TEST_F(LongWork, ReindexMovesTheGaugeLetsEventsThroughAndRefusesCommandsUntilItEnds) {
+  const std::string path = Open(SampleTable());
+  bool ran = false;
+  bool busy = false;
+  bool menusOff = false;
+  bool pagesOff = false;
+  bool stillOpen = false;
+  int maximum = 0;
+  // Runs inside the reindex, when the window lets pending events through.
+  QTimer::singleShot(0, window.get(), [&] {
+    ran = true;
+    busy = window->Busy();
+    menusOff = !window->menuBar()->isEnabled();
+    pagesOff = !window->Pages()->isEnabled();
+    maximum = window->Gauge()->maximum();
+    window->close();  // refused while the table works
+    stillOpen = window->isVisible();
+    window->OpenDbf();  // refused: no dialog
+    Press(Qt::Key_F8);  // refused: nothing marked
+  });
+  window->Reindex();
+  ASSERT_TRUE(ran);
+  EXPECT_TRUE(busy);
+  EXPECT_TRUE(menusOff);
+  EXPECT_TRUE(pagesOff);
+  EXPECT_TRUE(stillOpen);
+  EXPECT_EQ(maximum, 60);
+  EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join('\n').toStdString();
+  // Afterwards everything is back.
+  EXPECT_FALSE(window->Busy());
+  EXPECT_TRUE(window->menuBar()->isEnabled());
+  EXPECT_TRUE(window->Pages()->isEnabled());
+  EXPECT_EQ(window->Gauge()->value(), 0);
+  // F8 pressed meanwhile did not mark the current record.
+  EXPECT_FALSE(Dump(path)[0].value("deleted").toBool());
+  EXPECT_EQ(KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY").size(), 60u);
+}
+
+}  // namespace
+}  // namespace fendral::test
