@@ -208,6 +208,10 @@ QVariant TDataSetModel::CellData(const TRecordBuffer& buffer, const TField& fiel
       return field.EditText();
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(field.Alignment() | Qt::AlignVCenter);
+    case Qt::CheckStateRole:
+      if (field.DataType() != ftBoolean) return QVariant();
+      return field.IsNull() ? Qt::PartiallyChecked
+                            : (field.AsBoolean() ? Qt::Checked : Qt::Unchecked);
     default:
       return QVariant();
   }
@@ -257,14 +261,19 @@ QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
 
 bool TDataSetModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   TDataSet* dataSet = DataSet();
-  if (role != Qt::EditRole || !dataSet || !index.isValid() ||
-      index.column() >= static_cast<int>(columns_.size()))
+  if (!dataSet || !index.isValid() || index.column() >= static_cast<int>(columns_.size()))
     return false;
   TField& field = *columns_[static_cast<size_t>(index.column())];
+  const bool check = role == Qt::CheckStateRole && field.DataType() == ftBoolean;
+  if (role != Qt::EditRole && !check) return false;
   if (!GotoRow(index.row())) return false;
   try {
     if (dataSet->State() != dsEdit && dataSet->State() != dsInsert) dataSet->Edit();
-    field.SetAsString(value.toString());
+    if (check) {
+      field.SetAsBoolean(value.toInt() == Qt::Checked);
+    } else {
+      field.SetAsString(value.toString());
+    }
   } catch (const std::exception& error) {
     ReportError(error);
     return false;
@@ -277,7 +286,12 @@ Qt::ItemFlags TDataSetModel::flags(const QModelIndex& index) const {
     return Qt::NoItemFlags;
   Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
   const TField& field = *columns_[static_cast<size_t>(index.column())];
-  if (field.CanModify() && !field.IsBlob()) flags |= Qt::ItemIsEditable;
+  if (field.DataType() == ftBoolean) {
+    // A check box: toggled, never typed into.
+    if (field.CanModify()) flags |= Qt::ItemIsUserCheckable;
+  } else if (field.CanModify() && !field.IsBlob()) {
+    flags |= Qt::ItemIsEditable;
+  }
   return flags;
 }
 

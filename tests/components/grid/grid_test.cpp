@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QColor>
+#include <QDateEdit>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -305,6 +306,64 @@ TEST_F(GridOnClip, DeletedRowsArePaintedByTheHook) {
   }
   EXPECT_GT(greyRows, 0);
   EXPECT_GT(plainRows, 0);
+}
+
+TEST_F(GridOnClip, EditorsFitTheFieldsAndLogicalsAreCheckBoxes) {
+  Open();
+  TDataSetModel& model = grid.Model();
+  const std::vector<QJsonObject> peer = PeerRecords(table);
+  ASSERT_EQ(static_cast<int>(peer.size()), model.rowCount());
+
+  // A character field takes no more than its width.
+  grid.setCurrentIndex(model.index(0, Column("CITY")));
+  Type(grid, QStringLiteral("A"));
+  auto* line = grid.viewport()->findChild<QLineEdit*>();
+  ASSERT_NE(line, nullptr);
+  EXPECT_EQ(line->maxLength(), 15);
+  Type(*line, QStringLiteral("bcdefghijklmnopqrstu"));
+  Key(*line, Qt::Key_Return, QStringLiteral("\r"));
+  EXPECT_EQ(Cell(0, "CITY"), QStringLiteral("Abcdefghijklmno"));
+
+  // Logicals are check boxes that follow the stored value; toggling one edits the record.
+  const int active = Column("ACTIVE");
+  EXPECT_TRUE(model.flags(model.index(1, active)) & Qt::ItemIsUserCheckable);
+  EXPECT_FALSE(model.flags(model.index(1, active)) & Qt::ItemIsEditable);
+  for (int r = 0; r < model.rowCount(); ++r) {
+    const QString stored =
+        peer[static_cast<size_t>(r)].value("fields").toObject().value("ACTIVE").toString();
+    const int expected = stored == "T"   ? Qt::Checked
+                         : stored == "F" ? Qt::Unchecked
+                                         : Qt::PartiallyChecked;
+    EXPECT_EQ(model.data(model.index(r, active), Qt::CheckStateRole).toInt(), expected)
+        << "row " << r;
+  }
+  Key(grid, Qt::Key_Down);  // posts the city
+  ASSERT_TRUE(errors.empty()) << errors.front();
+  const bool wasActive = peer[1].value("fields").toObject().value("ACTIVE").toString() == "T";
+  ASSERT_TRUE(model.setData(model.index(1, active), wasActive ? Qt::Unchecked : Qt::Checked,
+                            Qt::CheckStateRole));
+  EXPECT_EQ(ds.State(), dsEdit);
+
+  // A date editor, whose lowest date is the empty date.
+  const QModelIndex born = model.index(1, Column("BORN"));
+  grid.setCurrentIndex(born);
+  grid.edit(born);
+  auto* date = grid.viewport()->findChild<QDateEdit*>();
+  ASSERT_NE(date, nullptr);
+  EXPECT_EQ(date->date().toString(Qt::ISODate),
+            peer[1].value("fields").toObject().value("BORN").toString());
+  date->setDate(date->minimumDate());
+  Key(*date, Qt::Key_Return, QStringLiteral("\r"));
+  EXPECT_TRUE(ds.FieldByName("BORN")->IsNull());
+  Key(grid, Qt::Key_Down);
+  ASSERT_TRUE(errors.empty()) << errors.front();
+  EXPECT_EQ(ds.State(), dsBrowse);
+
+  const std::vector<QJsonObject> after = PeerRecords(table);
+  ASSERT_EQ(after.size(), peer.size());
+  EXPECT_EQ(after[0].value("fields").toObject().value("CITY").toString(), "Abcdefghijklmno");
+  EXPECT_EQ(after[1].value("fields").toObject().value("ACTIVE").toString(), wasActive ? "F" : "T");
+  EXPECT_TRUE(after[1].value("fields").toObject().value("BORN").isNull());
 }
 
 // ---------------------------------------------------------------------------------------
