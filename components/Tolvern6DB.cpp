@@ -230,14 +230,56 @@ TTVRowReader::~TTVRowReader() {
 
 void TTVRowReader::Close() {
   core_.Close();
-  rows_.clear();
+  Forget();
+}
+
+void TTVRowReader::Forget() {
   learnt_ = false;
+  placed_ = false;
+  rows_.clear();
 }
 
 void TTVRowReader::Invalidate() {
-  learnt_ = false;
-  rows_.clear();
   if (core_.IsOpen()) core_.Table().DropReadAhead();
+  if (placed_) {
+    placed_ = false;  // the rows already follow the write this notice is about
+    return;
+  }
+  Forget();
+}
+
+void TTVRowReader::RecordWritten(int32_t recno) {
+  if (core_.IsOpen()) core_.Table().DropReadAhead();
+  if (!learnt_ || direct_ || !dataSet_ || !dataSet_->core_.IsOpen()) {
+    // Nothing remembered row by row: the count and the records are read afresh.
+    placed_ = learnt_ && direct_;
+    return;
+  }
+  std::vector<int32_t> rows;
+  rows.swap(rows_);
+  Forget();  // until the record is placed
+  DBFObject& mine = dataSet_->core_.Table();
+  const auto old = std::find(rows.begin(), rows.end(), recno);
+  if (old != rows.end()) rows.erase(old);
+  // The record shows when stepping back from it and forward again lands on it; the step
+  // back names the record it follows.
+  mine.GetRecord(tolvern::PosPrior);
+  const bool first = mine.Bof() || mine.Eof();
+  const int32_t before = first ? 0 : mine.CurrentRecord();
+  mine.GetRecord(first ? tolvern::PosTop : tolvern::PosNext);
+  const bool shown = !mine.Eof() && !mine.Bof() && mine.CurrentRecord() == recno;
+  if (shown) {
+    auto at = rows.begin();
+    if (!first) {
+      at = std::find(rows.begin(), rows.end(), before);
+      if (at == rows.end()) return;  // not where it was thought to be: learn again
+      ++at;
+    }
+    rows.insert(at, recno);
+  }
+  rows_.swap(rows);
+  learnt_ = true;
+  placed_ = true;
 }
 
 void TTVRowReader::LearnRows() {
@@ -718,8 +760,8 @@ void TTolvernDataSet::InternalPost() {
     recno = core_.Post(Data(*buffer), 0);
   }
   core_.ReleaseRecordLock();
-  RecordsChanged();
   GotoRecord(recno);
+  RecordWrittenToReaders(recno);
 }
 
 void TTolvernDataSet::InternalCancel() {
@@ -746,8 +788,8 @@ void TTolvernDataSet::InternalDelete() {
   // A deleted record ends its edit.
   core_.DiscardPending();
   core_.ReleaseRecordLock();
-  RecordsChanged();
   GotoRecord(recno);
+  RecordWrittenToReaders(recno);
   t.GetRecord(PosSame);
   if (t.Eof()) t.GetRecord(PosPrior);
 }
@@ -1239,7 +1281,15 @@ int TTolvernDataSet::TagForField(const QString& fieldName) const {
 // Maintenance
 
 void TTolvernDataSet::RecordsChanged() {
-  for (TTVRowReader* reader : readers_) reader->Invalidate();
+  for (TTVRowReader* reader : readers_) {
+    reader->Forget();
+    reader->Invalidate();
+  }
+}
+
+void TTolvernDataSet::RecordWrittenToReaders(int32_t recno) {
+  for (TTVRowReader* reader : readers_) reader->RecordWritten(recno);
+  GotoRecord(recno);
 }
 
 void TTolvernDataSet::CloseRowReaders() {

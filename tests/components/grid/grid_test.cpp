@@ -241,6 +241,54 @@ TEST_F(GridOnClip, TypedEditIsPostedWhenTheRowIsLeftAndEveryIndexIsCurrent) {
   }
 }
 
+TEST_F(GridOnClip, RowsFollowPostsAppendsAndDeletesInAFilteredIndexOrder) {
+  ds.SetFilter(QStringLiteral("AMOUNT > 0"));
+  ds.SetFiltered(true);
+  OpenTable(ds, table, {QStringLiteral("clip_name.ntx"), QStringLiteral("clip_amount.ntx")},
+            QStringLiteral("clip_name"));  // deleted records hidden
+  grid.SetDataSource(&source);
+  grid.show();
+  const std::string options =
+      "--index " + Quote(dir.File("clip_name.ntx")) + " --filter 'AMOUNT > 0' --hide-deleted";
+  const auto check = [&](const char* step) {
+    SCOPED_TRACE(step);
+    std::vector<int> recnos;
+    const std::vector<QStringList> texts = DataSetTexts(&recnos);
+    EXPECT_EQ(recnos, DumpRecnos(table, options));
+    EXPECT_EQ(GridTexts(), texts);
+    EXPECT_TRUE(errors.empty());
+  };
+  check("opened");
+  const int rows = grid.Model().rowCount();
+
+  ds.MoveBy(3);
+  ds.Edit();
+  ds.FieldByName("NAME")->SetAsString(QStringLiteral("zz last"));
+  ds.Post();
+  EXPECT_EQ(grid.currentIndex().row(), rows - 1);
+  check("key changed");
+
+  ds.Append();
+  ds.FieldByName("NAME")->SetAsString(QStringLiteral("Middle, New"));
+  ds.FieldByName("AMOUNT")->SetAsFloat(12.5);
+  ds.Post();
+  EXPECT_EQ(grid.Model().rowCount(), rows + 1);
+  EXPECT_EQ(Cell(grid.currentIndex().row(), "NAME"), QStringLiteral("Middle, New"));
+  check("appended");
+
+  ds.First();
+  ds.Edit();
+  ds.FieldByName("AMOUNT")->SetAsFloat(-1);  // leaves the filter
+  ds.Post();
+  EXPECT_EQ(grid.Model().rowCount(), rows);
+  check("filtered out");
+
+  ds.MoveBy(5);
+  ds.Delete();
+  EXPECT_EQ(grid.Model().rowCount(), rows - 1);
+  check("deleted");
+}
+
 TEST_F(GridOnClip, EscapeCancelsTheEditAndLeavesTheFileAlone) {
   Open();
   const std::vector<uint8_t> before = ReadBytes(table);
