@@ -2,6 +2,24 @@
 
 namespace fendral {
 
+namespace {
+
+// A memo cell shows the memo's first line; a memo that cannot be read shows nothing
+// rather than an error on every paint.
+QString MemoFirstLine(const TMemoField& memo) {
+  QString text;
+  try {
+    text = memo.Text();
+  } catch (const std::exception&) {
+    return QString();
+  }
+  qsizetype end = 0;
+  while (end < text.size() && text[end] != u'\r' && text[end] != u'\n' && text[end] != u'\0') ++end;
+  return text.left(end);
+}
+
+}  // namespace
+
 // The model's end of the data source.
 class TDataSetModel::Link : public TDataLink {
  public:
@@ -203,6 +221,7 @@ QVariant TDataSetModel::CellData(const TRecordBuffer& buffer, const TField& fiel
   }
   switch (role) {
     case Qt::DisplayRole:
+      if (const auto* memo = dynamic_cast<const TMemoField*>(&field)) return MemoFirstLine(*memo);
       return field.DisplayText();
     case Qt::EditRole:
       return field.EditText();
