@@ -249,7 +249,10 @@ void TTVRowReader::Invalidate() {
 }
 
 void TTVRowReader::RecordWritten(int32_t recno) {
-  if (core_.IsOpen()) core_.Table().DropReadAhead();
+  if (core_.IsOpen()) {
+    core_.Table().DropReadAhead();
+    core_.Table().RefreshHeader();  // an appended record is read, not taken for the end
+  }
   if (!learnt_ || direct_ || !dataSet_ || !dataSet_->core_.IsOpen()) {
     // Nothing remembered row by row: the count and the records are read afresh.
     placed_ = learnt_ && direct_;
