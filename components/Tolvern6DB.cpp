@@ -293,15 +293,35 @@ void TTVRowReader::LearnRows() {
   direct_ =
       !mine.CurrentOrder() && !dataSet_->Filtered() && mine.ShowDeleted() && !dataSet_->rangeSet_;
   if (direct_) return;
-  // One pass through the dataset's own handler in its order; the dataset's current
-  // record is read again afterwards.
+  // One pass in the dataset's order; the dataset's current record is read again afterwards.
   TTolvernDataSet& ds = *dataSet_;
   const int32_t current = ds.GetRecNo();
-  const bool ahead = mine.ReadAheadOn();
-  for (mine.GetRecord(tolvern::PosTop); !mine.Eof() && !mine.Bof();
-       mine.GetRecord(tolvern::PosNext))
-    rows_.push_back(mine.CurrentRecord());
-  mine.SetReadAheadOn(ahead);
+  const bool onlyOrder = !dataSet_->Filtered() && mine.ShowDeleted() && !dataSet_->rangeSet_;
+  bool walked = false;
+  if (onlyOrder) {
+    // Nothing hidden: the order's own entries are the rows, no record needs reading. An
+    // order with more entries than the table has records is damaged (or loops): the
+    // handler's walk below copes with it.
+    tolvern::KXobjIndexTag& tag = *mine.CurrentOrder();
+    const size_t limit = static_cast<size_t>(std::max(0, mine.RecordCount()));
+    walked = true;
+    for (int32_t recno = tag.Goto(tolvern::PosTop); !tag.Eof();
+         recno = tag.Goto(tolvern::PosNext)) {
+      if (rows_.size() >= limit || recno < 1) {
+        walked = false;
+        rows_.clear();
+        break;
+      }
+      rows_.push_back(recno);
+    }
+  }
+  if (!walked) {
+    const bool ahead = mine.ReadAheadOn();
+    for (mine.GetRecord(tolvern::PosTop); !mine.Eof() && !mine.Bof();
+         mine.GetRecord(tolvern::PosNext))
+      rows_.push_back(mine.CurrentRecord());
+    mine.SetReadAheadOn(ahead);
+  }
   if (current > 0) ds.GotoRecord(current);
 }
 
