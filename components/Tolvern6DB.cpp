@@ -230,14 +230,59 @@ TTVRowReader::~TTVRowReader() {
 
 void TTVRowReader::Close() {
   core_.Close();
-  rows_.clear();
+  Forget();
+}
+
+void TTVRowReader::Forget() {
   learnt_ = false;
+  placed_ = false;
+  rows_.clear();
 }
 
 void TTVRowReader::Invalidate() {
-  learnt_ = false;
-  rows_.clear();
   if (core_.IsOpen()) core_.Table().DropReadAhead();
+  if (placed_) {
+    placed_ = false;  // the rows already follow the write this notice is about
+    return;
+  }
+  Forget();
+}
+
+void TTVRowReader::RecordWritten(int32_t recno) {
+  if (core_.IsOpen()) {
+    core_.Table().DropReadAhead();
+    core_.Table().RefreshHeader();  // an appended record is read, not taken for the end
+  }
+  if (!learnt_ || direct_ || !dataSet_ || !dataSet_->core_.IsOpen()) {
+    // Nothing remembered row by row: the count and the records are read afresh.
+    placed_ = learnt_ && direct_;
+    return;
+  }
+  std::vector<int32_t> rows;
+  rows.swap(rows_);
+  Forget();  // until the record is placed
+  DBFObject& mine = dataSet_->core_.Table();
+  const auto old = std::find(rows.begin(), rows.end(), recno);
+  if (old != rows.end()) rows.erase(old);
+  // The record shows when stepping back from it and forward again lands on it; the step
+  // back names the record it follows.
+  mine.GetRecord(tolvern::PosPrior);
+  const bool first = mine.Bof() || mine.Eof();
+  const int32_t before = first ? 0 : mine.CurrentRecord();
+  mine.GetRecord(first ? tolvern::PosTop : tolvern::PosNext);
+  const bool shown = !mine.Eof() && !mine.Bof() && mine.CurrentRecord() == recno;
+  if (shown) {
+    auto at = rows.begin();
+    if (!first) {
+      at = std::find(rows.begin(), rows.end(), before);
+      if (at == rows.end()) return;  // not where it was thought to be: learn again
+      ++at;
+    }
+    rows.insert(at, recno);
+  }
+  rows_.swap(rows);
+  learnt_ = true;
+  placed_ = true;
 }
 
 void TTVRowReader::LearnRows() {
@@ -248,15 +293,35 @@ void TTVRowReader::LearnRows() {
   direct_ =
       !mine.CurrentOrder() && !dataSet_->Filtered() && mine.ShowDeleted() && !dataSet_->rangeSet_;
   if (direct_) return;
-  // One pass through the dataset's own handler in its order; the dataset's current
-  // record is read again afterwards.
+  // One pass in the dataset's order; the dataset's current record is read again afterwards.
   TTolvernDataSet& ds = *dataSet_;
   const int32_t current = ds.GetRecNo();
-  const bool ahead = mine.ReadAheadOn();
-  for (mine.GetRecord(tolvern::PosTop); !mine.Eof() && !mine.Bof();
-       mine.GetRecord(tolvern::PosNext))
-    rows_.push_back(mine.CurrentRecord());
-  mine.SetReadAheadOn(ahead);
+  const bool onlyOrder = !dataSet_->Filtered() && mine.ShowDeleted() && !dataSet_->rangeSet_;
+  bool walked = false;
+  if (onlyOrder) {
+    // Nothing hidden: the order's own entries are the rows, no record needs reading. An
+    // order with more entries than the table has records is damaged (or loops): the
+    // handler's walk below copes with it.
+    tolvern::KXobjIndexTag& tag = *mine.CurrentOrder();
+    const size_t limit = static_cast<size_t>(std::max(0, mine.RecordCount()));
+    walked = true;
+    for (int32_t recno = tag.Goto(tolvern::PosTop); !tag.Eof();
+         recno = tag.Goto(tolvern::PosNext)) {
+      if (rows_.size() >= limit || recno < 1) {
+        walked = false;
+        rows_.clear();
+        break;
+      }
+      rows_.push_back(recno);
+    }
+  }
+  if (!walked) {
+    const bool ahead = mine.ReadAheadOn();
+    for (mine.GetRecord(tolvern::PosTop); !mine.Eof() && !mine.Bof();
+         mine.GetRecord(tolvern::PosNext))
+      rows_.push_back(mine.CurrentRecord());
+    mine.SetReadAheadOn(ahead);
+  }
   if (current > 0) ds.GotoRecord(current);
 }
 
@@ -718,8 +783,8 @@ void TTolvernDataSet::InternalPost() {
     recno = core_.Post(Data(*buffer), 0);
   }
   core_.ReleaseRecordLock();
-  RecordsChanged();
   GotoRecord(recno);
+  RecordWrittenToReaders(recno);
 }
 
 void TTolvernDataSet::InternalCancel() {
@@ -746,8 +811,8 @@ void TTolvernDataSet::InternalDelete() {
   // A deleted record ends its edit.
   core_.DiscardPending();
   core_.ReleaseRecordLock();
-  RecordsChanged();
   GotoRecord(recno);
+  RecordWrittenToReaders(recno);
   t.GetRecord(PosSame);
   if (t.Eof()) t.GetRecord(PosPrior);
 }
@@ -1239,7 +1304,15 @@ int TTolvernDataSet::TagForField(const QString& fieldName) const {
 // Maintenance
 
 void TTolvernDataSet::RecordsChanged() {
-  for (TTVRowReader* reader : readers_) reader->Invalidate();
+  for (TTVRowReader* reader : readers_) {
+    reader->Forget();
+    reader->Invalidate();
+  }
+}
+
+void TTolvernDataSet::RecordWrittenToReaders(int32_t recno) {
+  for (TTVRowReader* reader : readers_) reader->RecordWritten(recno);
+  GotoRecord(recno);
 }
 
 void TTolvernDataSet::CloseRowReaders() {

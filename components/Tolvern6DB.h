@@ -52,7 +52,9 @@ using TkxStatusReport = std::function<void(int32_t stat1, int32_t stat2, int32_t
 // The grid's reader of a table dataset: its own read-only table object on the same file
 // (reading ahead), in the dataset's order with what the dataset hides left out. In
 // natural order with nothing hidden, row i is record i + 1; otherwise the record numbers
-// of the order are learnt in one pass (4 bytes a row) and learnt again after Invalidate.
+// of the order are learnt in one pass (4 bytes a row). A record the dataset posts, appends
+// or deletes is moved to its new row (or dropped) in place, without a new pass; any other
+// change (order, filter, range, refresh) makes the reader learn the rows again.
 // Reading never moves the dataset's current record. The reader stops working (no rows)
 // when the dataset closes or starts a long operation; the dataset tells it when it wrote.
 class TTVRowReader : public TRowReader {
@@ -76,6 +78,12 @@ class TTVRowReader : public TRowReader {
   void Close();
   // Learns the record numbers of the order unless rows map to records directly.
   void LearnRows();
+  // Forgets the rows learnt: the next read learns them again.
+  void Forget();
+  // Record `recno` was written by the dataset, whose handler stands on it: moves it to its
+  // row in the order, or drops it when the dataset no longer shows it. The grid's
+  // Invalidate that follows the write keeps the rows so placed.
+  void RecordWritten(int32_t recno);
 
   TTolvernDataSet* dataSet_;
   TTVTableCore core_;
@@ -84,6 +92,7 @@ class TTVRowReader : public TRowReader {
   std::unique_ptr<Format> format_;
   bool direct_ = true;  // row i is record i + 1
   bool learnt_ = false;
+  bool placed_ = false;  // rows_ already reflect the latest write
   std::vector<int32_t> rows_;
 };
 
@@ -253,6 +262,8 @@ class TTolvernDataSet : public TDataSet {
   void MasterChanged();
   void CompileFilter();
   void CloseRowReaders();
+  // Tells the row readers that `recno` was written (the handler stands on it afterwards).
+  void RecordWrittenToReaders(int32_t recno);
   // Row readers read records again after this dataset wrote.
   void RecordsChanged();
   // A key value as the handler's seeks and ranges take it.

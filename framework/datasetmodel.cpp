@@ -2,6 +2,24 @@
 
 namespace fendral {
 
+namespace {
+
+// A memo cell shows the memo's first line; a memo that cannot be read shows nothing
+// rather than an error on every paint.
+QString MemoFirstLine(const TMemoField& memo) {
+  QString text;
+  try {
+    text = memo.Text();
+  } catch (const std::exception&) {
+    return QString();
+  }
+  qsizetype end = 0;
+  while (end < text.size() && text[end] != u'\r' && text[end] != u'\n' && text[end] != u'\0') ++end;
+  return text.left(end);
+}
+
+}  // namespace
+
 // The model's end of the data source.
 class TDataSetModel::Link : public TDataLink {
  public:
@@ -203,11 +221,16 @@ QVariant TDataSetModel::CellData(const TRecordBuffer& buffer, const TField& fiel
   }
   switch (role) {
     case Qt::DisplayRole:
+      if (const auto* memo = dynamic_cast<const TMemoField*>(&field)) return MemoFirstLine(*memo);
       return field.DisplayText();
     case Qt::EditRole:
       return field.EditText();
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(field.Alignment() | Qt::AlignVCenter);
+    case Qt::CheckStateRole:
+      if (field.DataType() != ftBoolean) return QVariant();
+      return field.IsNull() ? Qt::PartiallyChecked
+                            : (field.AsBoolean() ? Qt::Checked : Qt::Unchecked);
     default:
       return QVariant();
   }
@@ -257,14 +280,19 @@ QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
 
 bool TDataSetModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   TDataSet* dataSet = DataSet();
-  if (role != Qt::EditRole || !dataSet || !index.isValid() ||
-      index.column() >= static_cast<int>(columns_.size()))
+  if (!dataSet || !index.isValid() || index.column() >= static_cast<int>(columns_.size()))
     return false;
   TField& field = *columns_[static_cast<size_t>(index.column())];
+  const bool check = role == Qt::CheckStateRole && field.DataType() == ftBoolean;
+  if (role != Qt::EditRole && !check) return false;
   if (!GotoRow(index.row())) return false;
   try {
     if (dataSet->State() != dsEdit && dataSet->State() != dsInsert) dataSet->Edit();
-    field.SetAsString(value.toString());
+    if (check) {
+      field.SetAsBoolean(value.toInt() == Qt::Checked);
+    } else {
+      field.SetAsString(value.toString());
+    }
   } catch (const std::exception& error) {
     ReportError(error);
     return false;
@@ -277,7 +305,12 @@ Qt::ItemFlags TDataSetModel::flags(const QModelIndex& index) const {
     return Qt::NoItemFlags;
   Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
   const TField& field = *columns_[static_cast<size_t>(index.column())];
-  if (field.CanModify() && !field.IsBlob()) flags |= Qt::ItemIsEditable;
+  if (field.DataType() == ftBoolean) {
+    // A check box: toggled, never typed into.
+    if (field.CanModify()) flags |= Qt::ItemIsUserCheckable;
+  } else if (field.CanModify() && !field.IsBlob()) {
+    flags |= Qt::ItemIsEditable;
+  }
   return flags;
 }
 

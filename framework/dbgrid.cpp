@@ -1,15 +1,77 @@
 #include "dbgrid.h"
 
+#include <QDateEdit>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QStyledItemDelegate>
 
 namespace fendral {
+
+namespace {
+
+// Editors fitted to the field: character fields take no more than their width, dates get
+// a date editor whose lowest date stands for the empty date (shown blank).
+class CellDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    const TField* field = FieldOf(index);
+    if (field && field->DataType() == ftDate) {
+      auto* editor = new QDateEdit(parent);
+      editor->setCalendarPopup(true);
+      editor->setMinimumDate(EmptyDate());
+      editor->setSpecialValueText(QStringLiteral(" "));
+      editor->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+      return editor;
+    }
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* line = qobject_cast<QLineEdit*>(editor);
+        line && field && field->DataType() == ftString && field->Size() > 0)
+      line->setMaxLength(field->Size());
+    return editor;
+  }
+
+  void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+    if (auto* date = qobject_cast<QDateEdit*>(editor)) {
+      const TField* field = FieldOf(index);
+      const QDate value = field && !field->IsNull() ? field->AsDateTime().date() : QDate();
+      date->setDate(value.isValid() ? value : EmptyDate());
+      return;
+    }
+    QStyledItemDelegate::setEditorData(editor, index);
+  }
+
+  void setModelData(QWidget* editor, QAbstractItemModel* model,
+                    const QModelIndex& index) const override {
+    if (auto* date = qobject_cast<QDateEdit*>(editor)) {
+      const QDate value = date->date();
+      model->setData(index, value == EmptyDate() ? QString() : value.toString(Qt::ISODate));
+      return;
+    }
+    QStyledItemDelegate::setModelData(editor, model, index);
+  }
+
+ private:
+  static QDate EmptyDate() { return QDate(100, 1, 1); }
+  static const TField* FieldOf(const QModelIndex& index) {
+    const auto* model = qobject_cast<const TDataSetModel*>(index.model());
+    return model ? model->FieldOfColumn(index.column()) : nullptr;
+  }
+};
+
+}  // namespace
 
 TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent) {
   model_.OnError = [this](const std::exception& error) {
     if (OnError) OnError(error);
   };
   setModel(&model_);
+  setItemDelegate(new CellDelegate(this));
+  setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked |
+                  QAbstractItemView::EditKeyPressed);
   setSelectionBehavior(QAbstractItemView::SelectItems);
   setSelectionMode(QAbstractItemView::SingleSelection);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
