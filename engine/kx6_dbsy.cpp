@@ -528,14 +528,7 @@ bool KXO_dBHandler::LockIndexFiles() {
     }
     // Another process wrote the file since we read it: nothing held of it (pages, the
     // tag headers, the file's end) may be used, let alone written back.
-    if (file->ExternalChange()) {
-      for (int t = 0; t < file->TagCount(); ++t) {
-        KXobjIndexTag* tag = file->TagAt(t);
-        tag->ForgetPath();
-        tag->TagLoad();
-      }
-      file->SetNextFreePage(-1);
-    }
+    file->ForgetExternalChange();
   }
   return true;
 }

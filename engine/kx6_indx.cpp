@@ -262,6 +262,20 @@ int KXobjIndexTag::Depth(const KXobjIndexKey* node) const {
 void KXobjIndexTag::LoadRoot() {
   root_.reset();
   rootPage_ = RootPage();
+  if (!file_->ValidNodePage(rootPage_) && !inUpdate_ && file_->Disk() &&
+      file_->Disk()->Shared()) {
+    // Read without the index lock while another program was writing the file: the tag
+    // header may be newer than the file's end that was read. Read both again under the lock.
+    file_->IndexLock();
+    try {
+      file_->ForgetExternalChange();
+    } catch (...) {
+      file_->IndexUnlock();
+      throw;
+    }
+    file_->IndexUnlock();
+    rootPage_ = RootPage();
+  }
   if (!file_->ValidNodePage(rootPage_))
     Damaged("root page " + std::to_string(rootPage_) + " lies outside the file");
   root_ = std::make_unique<KXobjIndexKey>(this, nullptr, rootPage_);
@@ -1009,6 +1023,15 @@ bool KXobjIndexFile::IndexLock() {
 }
 
 bool KXobjIndexFile::IndexUnlock() { return disk_ ? disk_->UnlockRegion() : true; }
+
+void KXobjIndexFile::ForgetExternalChange() {
+  if (!ExternalChange()) return;
+  for (auto& tag : tags_) {
+    tag->ForgetPath();
+    tag->TagLoad();
+  }
+  SetNextFreePage(-1);
+}
 
 KXobjIndexTag* KXobjIndexFile::AddTag(std::unique_ptr<KXobjIndexTag> tag) {
   tags_.push_back(std::move(tag));

@@ -419,6 +419,10 @@ class KXobjIndexFile {
   // Lock of %s") through the error procedure and raises it.
   bool IndexLock();
   bool IndexUnlock();
+  // Call with the index lock held. When another process wrote the file since it was read,
+  // drops everything held of it (pages, tag headers, the file's end) unwritten and reads the
+  // tag headers again.
+  void ForgetExternalChange();
 
   // Collects page writes that follow each other into larger transfers until
   // EndWriteBatch (builders write every page once, in increasing order). Reads write the
