@@ -166,7 +166,8 @@ void TMainWindow::ConfigureObjects() {
   chDataSet2->SetAutoOverwrite(false);
   chDataSet2->SetDialogs(dialogs_);
 
-  for (const char* def : {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0"})
+  for (const char* def : {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0",
+                          "Origin;4;0;0"})
     tMemo->FieldDefs().AddFromText(QLatin1String(def));
   tMemo->SetIndexFieldName(QStringLiteral("Field"));
   tMemo->Open();
@@ -201,6 +202,7 @@ void TMainWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
   openAction_ = file->addAction(tr("Open DBF"), this, &TMainWindow::OpenDbf);
   openAction_->setShortcut(QKeySequence::Open);
+  file->addAction(tr("New DBF"), this, &TMainWindow::NewDbf);
   closeAction_ = file->addAction(tr("Close DBF"), this, &TMainWindow::CloseDbf);
   recentMenu_ = file->addMenu(tr("Recent tables"));
   file->addSeparator();
@@ -211,6 +213,22 @@ void TMainWindow::BuildMenus() {
   databaseMenu_ = menuBar()->addMenu(tr("&Database"));
   reindexAction_ = databaseMenu_->addAction(tr("Reindex"), this, &TMainWindow::Reindex);
   reindexAction_->setEnabled(false);
+  databaseMenu_->addSeparator();
+  databaseMenu_->addAction(tr("Pack"), this, &TMainWindow::Pack);
+  databaseMenu_->addAction(tr("Zap"), this, &TMainWindow::Zap);
+  databaseMenu_->addAction(tr("Rename"), this, &TMainWindow::RenameBase);
+  databaseMenu_->addAction(tr("Delete Base"), this, &TMainWindow::DeleteBase);
+  databaseMenu_->addSeparator();
+  databaseMenu_->addAction(tr("Copy to new name DBF"), this, &TMainWindow::CopyToNewName);
+  databaseMenu_->addAction(tr("Copy structure to base"), this, &TMainWindow::CopyStructureToBase);
+  databaseMenu_->addSeparator();
+  databaseMenu_->addAction(tr("Convert DOS -> ANSII"), this, &TMainWindow::ConvertDosToAnsi);
+  databaseMenu_->addAction(tr("Convert ANSII -> DOS"), this, &TMainWindow::ConvertAnsiToDos);
+  databaseMenu_->addSeparator();
+  databaseMenu_->addAction(tr("Export base in TXT"), this, &TMainWindow::ExportText);
+  databaseMenu_->addAction(tr("Import base from TXT"), this, &TMainWindow::ImportText);
+  databaseMenu_->addAction(tr("Copy structure to TXT"), this, &TMainWindow::CopyStructureToText);
+  connect(structurePage_->createButton, &QPushButton::clicked, this, &TMainWindow::CreateOrModify);
   connect(structurePage_->reindexButton, &QPushButton::clicked, this, &TMainWindow::Reindex);
 
   // Shortcut texts only: the keys themselves are handled before any control sees them.
@@ -388,6 +406,8 @@ void TMainWindow::FillStructureTable() {
     tMemo->FieldByName(QStringLiteral("DBF Type"))->SetAsString(TypeLetter(field->DataType()));
     tMemo->FieldByName(QStringLiteral("Len"))->SetAsInteger(descriptor ? descriptor->length : 0);
     tMemo->FieldByName(QStringLiteral("Dec"))->SetAsInteger(descriptor ? descriptor->decimals : 0);
+    // The table field a row came from (1-based); rows added later have none.
+    if (def) tMemo->FieldByName(QStringLiteral("Origin"))->SetAsInteger(def->fieldNo);
     tMemo->Post();
     if (field->DataType() == ftMemo) memoField = field->FieldName();
   }

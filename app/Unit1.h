@@ -61,6 +61,27 @@ class TMainWindow : public QMainWindow {
   void Escape();
   void SwitchPage();
   void ShowAbout();
+
+  // --- Structure page commands (tv_structurecommands.cpp)
+  void NewDbf();
+  // The create button: "Create DBF" writes the new table, "Modify DBF" rebuilds the open one.
+  void CreateOrModify();
+
+  // --- Commands that replace the table's files (tv_replacecommands.cpp)
+  void ModifyDbf();
+  void ConvertDosToAnsi();
+  void ConvertAnsiToDos();
+
+  // --- Table commands and text exchange (tv_tablecommands.cpp, tv_textcommands.cpp)
+  void Pack();
+  void Zap();
+  void RenameBase();
+  void DeleteBase();
+  void CopyToNewName();
+  void CopyStructureToBase();
+  void ExportText();
+  void ImportText();
+  void CopyStructureToText();
   // Opens the first local file of dropped `data`; false when there is none (or the table
   // is busy) and nothing was done.
   bool OpenDropped(const QMimeData& data);
@@ -109,6 +130,12 @@ class TMainWindow : public QMainWindow {
   void RememberTable(const QString& path);
   void FillRecentMenu();
   void RestoreWindowPlace();
+
+  // Structure page helpers (tv_structurecommands.cpp)
+
+  // Replacement helpers (tv_replacecommands.cpp)
+
+  // Table command helpers (tv_tablecommands.cpp, tv_textcommands.cpp)
 
   TAppDialogs* dialogs_;
   std::unique_ptr<TAppDialogs> ownDialogs_;
