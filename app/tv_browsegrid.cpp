@@ -76,7 +76,7 @@ class TBrowseGridModel::Link : public TDataLink {
   }
   void EditingChanged() override {
     if (reading) return;
-    model_.ReadOrder();
+    model_.EditingChanged();
   }
 
  private:
@@ -146,6 +146,31 @@ void TBrowseGridModel::OpenReader() {
 }
 
 void TBrowseGridModel::Reload() { ReadOrder(); }
+
+void TBrowseGridModel::EditingChanged() {
+  TTolvernDataSet* table = Table();
+  if (!table || !link_->Active()) return;
+  // Entering an edit never resets the rows: a cell editor may be writing into one of them.
+  switch (table->State()) {
+    case dsEdit: {
+      const int row = CurrentRow();
+      if (row >= 0 && !columns_.empty())
+        emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+      return;
+    }
+    case dsInsert:
+      if (!inserting_) {
+        beginInsertRows({}, count_, count_);
+        inserting_ = true;
+        endInsertRows();
+      }
+      emit CurrentMoved();
+      return;
+    default:
+      // Posted or cancelled: the record may have changed its place in the order.
+      ReadOrder();
+  }
+}
 
 void TBrowseGridModel::ReadOrder() {
   TTolvernDataSet* table = Table();
@@ -280,8 +305,11 @@ QVariant TBrowseGridModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::EditRole: {
       if (editRow) {
-        TTolvernDataSet* table = Table();
-        return role == Qt::EditRole ? field->EditText() : table->FieldDisplayText(*field);
+        if (role == Qt::EditRole) return field->EditText();
+        // The row being edited looks like the rows around it.
+        const TTVFieldDef& def = defs_[static_cast<size_t>(column)];
+        if (def.kind == TTVFieldKind::Memo) return Table()->FieldDisplayText(*field);
+        return DisplayText(def, field->Value());
       }
       if (role == Qt::EditRole && index.row() == CurrentRow()) return field->EditText();
       const Row* row = RowAt(index.row());
@@ -399,7 +427,8 @@ void TBrowseGrid::FollowDataSet() {
   const int row = model_->CurrentRow();
   if (row < 0) return;
   following_ = true;
-  int column = currentIndex().isValid() ? currentIndex().column() : 0;
+  // A reset of the rows forgets the current cell; the column the user was in stays.
+  int column = currentIndex().isValid() ? currentIndex().column() : column_;
   if (column >= model_->columnCount()) column = 0;
   const QModelIndex index = model_->index(row, column);
   if (currentIndex() != index) setCurrentIndex(index);
@@ -408,6 +437,7 @@ void TBrowseGrid::FollowDataSet() {
 }
 
 void TBrowseGrid::RowChosen(const QModelIndex& current, const QModelIndex& previous) {
+  if (current.isValid()) column_ = current.column();
   if (following_ || !current.isValid()) return;
   if (previous.isValid() && previous.row() == current.row()) return;
   TTolvernDataSet* table = model_->Table();

@@ -36,6 +36,8 @@ class TBrowseGridModel : public QAbstractTableModel {
 
   // Reads the order again (after records were added, deleted or recalled).
   void Reload();
+  // The dataset went into or out of edit or insert mode.
+  void EditingChanged();
   // Row of the dataset's current record; -1 when none.
   int CurrentRow() const;
   int32_t RecordOfRow(int row) const;
@@ -107,6 +109,7 @@ class TBrowseGrid : public QTableView {
 
   TBrowseGridModel* model_;
   bool following_ = false;
+  int column_ = 0;  // column of the last current cell
 };
 
 }  // namespace fendral

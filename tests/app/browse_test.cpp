@@ -385,3 +385,70 @@ TEST_F(LongWork, ReindexMovesTheGaugeLetsEventsThroughAndRefusesCommandsUntilItE
 
 }  // namespace
 }  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+// Keys as a user types them: the first starts the cell editor, the rest reach the widget
+// that then has the focus.
+void TypeIntoGrid(QWidget* grid, const QString& text) {
+  for (const QChar c : text) {
+    QWidget* target = QApplication::focusWidget();
+    QTest::keyClicks(target ? target : grid, QString(c));
+  }
+}
+
+}  // namespace
+
+// What a user does: the keyboard on the grid, no dataset calls.
+TEST_F(Browse, TypingIntoACellAndLeavingTheRowPostsItAndKeepsTheRow) {
+  const std::string path = Open(SampleTable());
+  TBrowseGrid* grid = Page().grid;
+  EXPECT_EQ(QApplication::focusWidget(), grid) << "the grid has the keyboard focus at start";
+  grid->setFocus();
+  const int column = Grid().ColumnOfField("CITY");
+  grid->setCurrentIndex(Grid().index(4, column));
+  ASSERT_EQ(Table().RecNo(), 5);
+  const int amount = Grid().ColumnOfField("AMOUNT");
+  const QString amountBefore = Grid().data(Grid().index(4, amount), Qt::DisplayRole).toString();
+  ASSERT_FALSE(amountBefore.isEmpty());
+  TypeIntoGrid(grid, QStringLiteral("Zed"));
+  ASSERT_TRUE(grid->Editing());
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  QApplication::processEvents();  // the cell editor commits from the event loop
+  EXPECT_FALSE(grid->Editing());
+  EXPECT_EQ(Table().State(), dsEdit);
+  EXPECT_EQ(grid->currentIndex().row(), 4);
+  QTest::keyClick(grid, Qt::Key_Down);
+  EXPECT_TRUE(dialogs.messages.empty()) << dialogs.messages.front().toStdString();
+  EXPECT_EQ(Table().State(), dsBrowse);
+  EXPECT_EQ(Table().RecNo(), 6);
+  EXPECT_EQ(grid->currentIndex().row(), 5);
+  EXPECT_EQ(grid->currentIndex().column(), column);
+  const auto records = Dump(path);
+  EXPECT_EQ(records[4].value("fields").toObject().value("CITY").toString(), QStringLiteral("Zed"));
+  EXPECT_EQ(Grid().data(Grid().index(4, column), Qt::DisplayRole).toString().trimmed(),
+            QStringLiteral("Zed"));
+}
+
+// Typing into a cell, then Esc twice: the cell editor closes, then the record edit is
+// cancelled and the file keeps its bytes.
+TEST_F(Browse, TypingThenEscLeavesTheFileAsItWas) {
+  const std::string path = Open(SampleTable());
+  const auto before = Dump(path);
+  TBrowseGrid* grid = Page().grid;
+  grid->setFocus();
+  grid->setCurrentIndex(Grid().index(2, Grid().ColumnOfField("CITY")));
+  TypeIntoGrid(grid, QStringLiteral("Q"));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  QApplication::processEvents();
+  ASSERT_EQ(Table().State(), dsEdit);
+  QTest::keyClick(grid, Qt::Key_Escape);
+  EXPECT_EQ(Table().State(), dsBrowse);
+  QTest::keyClick(grid, Qt::Key_Down);
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(Dump(path), before);
+  EXPECT_TRUE(window->isVisible());
+}
+
+}  // namespace fendral::test
