@@ -428,15 +428,10 @@ void TMainWindow::OpenIndexFilesNamedLikeTable() {
 }
 
 void TMainWindow::ApplyLockProtocol() {
-  TOpenFiles open;
-  DBFObject* handler = hTable1->Handler();
-  open.version = handler->Version();
-  if (handler->HasMemo() && handler->Memo())
-    open.memoExtension =
-        QLatin1Char('.') + QFileInfo(QString::fromStdString(handler->Memo()->FileName())).suffix();
-  for (int n = 1; n <= hTable1->GetTagCount(); ++n)
-    open.indexExtensions << QLatin1Char('.') + QFileInfo(hTable1->GetTagFile(n)).suffix();
-  const tolvern::TkxLokProtocol protocol = ChooseLockProtocol(open);
+  // The engine's rule for what is open: NTX -> Clipper, CDX or FPT -> FoxPro, MDX or a
+  // dBase IV table -> dBase IV, otherwise Default.
+  const auto protocol =
+      static_cast<tolvern::TkxLokProtocol>(hTable1->Handler()->ChooseLockProtocol());
   hTable1->SetLockProtocol(protocol);
   hTable2->SetLockProtocol(protocol);
   lockPanel_->setText(LockProtocolName(protocol));

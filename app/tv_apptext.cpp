@@ -91,18 +91,6 @@ QString JoinFilter(const QString& current, const QString& term) {
   return current + QStringLiteral(" .AND. ") + term;
 }
 
-tolvern::TkxLokProtocol ChooseLockProtocol(const TOpenFiles& files) {
-  using P = tolvern::TkxLokProtocol;
-  auto has = [&](const char* ext) {
-    return files.indexExtensions.contains(QLatin1String(ext), Qt::CaseInsensitive);
-  };
-  if (has(".ntx")) return P::ClipLock;
-  if (has(".cdx") || files.memoExtension.compare(QLatin1String(".fpt"), Qt::CaseInsensitive) == 0)
-    return P::FoxLock;
-  if (has(".mdx") || files.version == 0x8B || files.version == 0x04) return P::DB4Lock;
-  return P::Default;
-}
-
 QString LockProtocolName(tolvern::TkxLokProtocol protocol) {
   switch (protocol) {
     case tolvern::TkxLokProtocol::ClipLock:

@@ -29,16 +29,6 @@ TFilterTerm FilterTermFor(const QString& fieldName, TFieldType type, const QVari
 // Appends `term` to the filter text `current`, joined by " .AND. " when not empty.
 QString JoinFilter(const QString& current, const QString& term);
 
-// What decides the lock protocol: the table's version byte, its memo file's extension and
-// the extensions of the index files it has open (with dots, any case).
-struct TOpenFiles {
-  uint8_t version = 0;
-  QString memoExtension;
-  QStringList indexExtensions;
-};
-// NTX open -> Clipper; CDX open or FPT memo -> FoxPro; MDX open or a dBase IV table ->
-// dBase IV; otherwise Default. The first rule that applies wins.
-tolvern::TkxLokProtocol ChooseLockProtocol(const TOpenFiles& files);
 QString LockProtocolName(tolvern::TkxLokProtocol protocol);
 
 // The engine's short date format (letters D, M, Y and separators, two-digit day and

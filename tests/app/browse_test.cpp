@@ -181,16 +181,6 @@ TEST(DateFormat, TheLocalesShortPatternBecomesTheEnginesFormat) {
   EXPECT_EQ(EngineDateFormat("dddd, d MMMM yyyy"), "MM/DD/YYYY");
 }
 
-TEST(LockRule, TheFirstMatchingRuleChoosesTheProtocol) {
-  using P = tolvern::TkxLokProtocol;
-  EXPECT_EQ(ChooseLockProtocol({0xF5, ".fpt", {".NTX"}}), P::ClipLock);
-  EXPECT_EQ(ChooseLockProtocol({0x03, "", {".cdx"}}), P::FoxLock);
-  EXPECT_EQ(ChooseLockProtocol({0xF5, ".FPT", {}}), P::FoxLock);
-  EXPECT_EQ(ChooseLockProtocol({0x03, "", {".mdx"}}), P::DB4Lock);
-  EXPECT_EQ(ChooseLockProtocol({0x8B, ".dbt", {}}), P::DB4Lock);
-  EXPECT_EQ(ChooseLockProtocol({0x83, ".dbt", {".ndx"}}), P::Default);
-}
-
 TEST_F(Browse, F5GoesToARecordAndDoesNothingFor0OrANumberBeyondTheCount) {
   Open(SampleTable());
   dialogs.inputs = {QString("42"), QString("61"), QString("0"), QString("x")};
