@@ -4,6 +4,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "kx6_cpage.h"
 #include "platform/pf_text.h"
 
 namespace fendral {
@@ -55,26 +56,10 @@ bool TTVCodePage::Encode(const QString& text, std::string& out, QChar* missing) 
 }
 
 std::string CodePageForLanguageMark(uint8_t mark, bool* oem) {
-  struct Entry {
-    uint8_t mark;
-    const char* page;
-    bool oem;
-  };
-  static constexpr Entry kMarks[] = {
-      {0x01, "CP437", true},   {0x02, "CP850", true},   {0x03, "CP1252", false},
-      {0x26, "CP866", true},   {0x57, "CP1252", false}, {0x64, "CP852", true},
-      {0x65, "CP866", true},   {0x66, "CP865", true},   {0x67, "CP861", true},
-      {0x6A, "CP737", true},   {0x6B, "CP857", true},   {0x7D, "CP1255", false},
-      {0x7E, "CP1256", false}, {0xC8, "CP1250", false}, {0xC9, "CP1251", false},
-      {0xCA, "CP1254", false}, {0xCB, "CP1253", false}, {0xCC, "CP1257", false},
-  };
-  for (const Entry& e : kMarks) {
-    if (e.mark == mark) {
-      if (oem) *oem = e.oem;
-      return e.page;
-    }
-  }
-  return {};
+  std::string page = tolvern::CodePageOfMark(mark);
+  // The Windows pages are the ANSI ones; every other page a mark names is a DOS page.
+  if (oem && !page.empty()) *oem = page.rfind("CP125", 0) != 0;
+  return page;
 }
 
 }  // namespace fendral
