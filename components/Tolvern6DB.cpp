@@ -296,24 +296,32 @@ void TTVRowReader::LearnRows() {
   // One pass in the dataset's order; the dataset's current record is read again afterwards.
   TTolvernDataSet& ds = *dataSet_;
   const int32_t current = ds.GetRecNo();
-  const bool onlyOrder = !dataSet_->Filtered() && mine.ShowDeleted() && !dataSet_->rangeSet_;
+  // Without hidden deleted records, a range or a filter hook, the rows are known without
+  // reading a record: the order's entries, or the records, that the filter expression's
+  // set (evaluated when the filter was set) lets through.
+  const bool byEntries = mine.ShowDeleted() && !dataSet_->rangeSet_ &&
+                         (!dataSet_->Filtered() || !dataSet_->OnFilterRecord);
   bool walked = false;
-  if (onlyOrder) {
-    // Nothing hidden: the order's own entries are the rows, no record needs reading. An
-    // order with more entries than the table has records is damaged (or loops): the
+  const size_t limit = static_cast<size_t>(std::max(0, mine.RecordCount()));
+  if (byEntries && mine.CurrentOrder()) {
+    // An order with more entries than the table has records is damaged (or loops): the
     // handler's walk below copes with it.
     tolvern::KXobjIndexTag& tag = *mine.CurrentOrder();
-    const size_t limit = static_cast<size_t>(std::max(0, mine.RecordCount()));
     walked = true;
+    size_t entries = 0;
     for (int32_t recno = tag.Goto(tolvern::PosTop); !tag.Eof();
          recno = tag.Goto(tolvern::PosNext)) {
-      if (rows_.size() >= limit || recno < 1) {
+      if (++entries > limit || recno < 1) {
         walked = false;
         rows_.clear();
         break;
       }
-      rows_.push_back(recno);
+      if (mine.FilterPasses(recno)) rows_.push_back(recno);
     }
+  } else if (byEntries) {
+    walked = true;
+    for (int32_t recno = 1; recno <= static_cast<int32_t>(limit); ++recno)
+      if (mine.FilterPasses(recno)) rows_.push_back(recno);
   }
   if (!walked) {
     const bool ahead = mine.ReadAheadOn();
@@ -1000,15 +1008,19 @@ void TTolvernDataSet::SetIndexName(const QString& tagName) {
   indexName_ = tagName;
   if (recno > 0) GotoRecord(recno);
   ApplyMasterRange();
+  // Both Resync and First tell the links once that the rows changed; a second notice
+  // would make every grid learn the order again.
+  bool told = true;
   if (!IsEmpty()) {
     try {
       Resync(0);
     } catch (const std::exception&) {
+      told = false;
     }
   } else {
     First();
   }
-  DataEvent(deDataSetChange);
+  if (!told) DataEvent(deDataSetChange);
 }
 
 // ---------------------------------------------------------------------------------------

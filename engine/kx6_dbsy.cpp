@@ -253,8 +253,10 @@ void KXO_dBHandler::SetReadAheadOn(bool on) {
 // ---------------------------------------------------------------------------------------
 // Positioned reads
 
-bool KXO_dBHandler::FilterAccepts() {
-  return !filterActive_ || !filterSet_ || filterSet_->TestBit(CurrentRecord());
+bool KXO_dBHandler::FilterAccepts() { return FilterPasses(CurrentRecord()); }
+
+bool KXO_dBHandler::FilterPasses(int32_t recno) const {
+  return !filterActive_ || !filterSet_ || filterSet_->TestBit(recno);
 }
 
 bool KXO_dBHandler::ReadThroughTag(int32_t code, int32_t direction, int32_t& target) {

@@ -96,6 +96,9 @@ class KXO_dBHandler : public KXO_dBaseFld {
   void SetFilterActive(bool wanted);
   void RebuildFilter();
   bool FilterActive() const { return filterActive_; }
+  // Whether record `recno` passes the active filter expression, from the set evaluated
+  // when the filter was set (no record is read). True without an active filter.
+  bool FilterPasses(int32_t recno) const;
   const std::string& FilterText() const { return filterText_; }
 
   // Finds `text` in field `fieldNo` (0: every field) from record `recNo` (0: the top) on;

@@ -448,11 +448,13 @@ int KXobjNTXTag::PageLoad(int32_t offset, KXobjIndexKey& node) {
   node.SetKind(branch ? KXobjIndexKey::kBranchKind : KXobjIndexKey::kLeafKind);
   for (int i = 0; i < count; ++i) {
     const size_t at = entryAt(i);
-    auto entry = std::make_unique<KXobjIndexKeyData>();
     // Some writers pad keys with NUL bytes instead of blanks.
-    std::string text = reader.Text(at + 8, keyLength);
-    text.erase(text.find_last_not_of(std::string(" \0", 2)) + 1);
-    entry->SetText(text);
+    const std::span<const uint8_t> bytes = reader.Bytes(at + 8, keyLength);
+    const char* key = reinterpret_cast<const char*>(bytes.data());
+    size_t length = bytes.size();
+    while (length > 0 && (key[length - 1] == ' ' || key[length - 1] == '\0')) --length;
+    auto entry = std::make_unique<KXobjIndexKeyData>(static_cast<int32_t>(length));
+    entry->SetText(std::string_view(key, length));
     entry->SetKeyRecNo(reader.I32LE(at + 4));
     entry->SetReference(branch ? reader.I32LE(at) : reader.I32LE(at + 4));
     node.Append(std::move(entry));

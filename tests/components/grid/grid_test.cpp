@@ -142,6 +142,9 @@ TEST_F(GridOnClip, CellsAreTheDataSetsTextsInEveryOrderAndFilter) {
       {QStringLiteral("clip_name"), {}, "--index " + Quote(dir.File("clip_name.ntx"))},
       {QStringLiteral("clip_amount"), QStringLiteral("AMOUNT > 500"),
        "--index " + Quote(dir.File("clip_amount.ntx")) + " --filter 'AMOUNT > 500'"},
+      {QStringLiteral("clip_name"), QStringLiteral("AMOUNT < 300"),
+       "--index " + Quote(dir.File("clip_name.ntx")) + " --filter 'AMOUNT < 300'"},
+      {{}, QStringLiteral("AMOUNT > 500"), "--filter 'AMOUNT > 500'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tag.toStdString() + " / " + c.filter.toStdString());
