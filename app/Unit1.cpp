@@ -178,7 +178,7 @@ void TMainWindow::ConfigureObjects() {
   browsePage_->OnError = [this](const std::exception& error) { ShowError(error); };
   browsePage_->OnStatusText = [this](const QString& text) { statusBar()->showMessage(text, 8000); };
   browsePage_->grid->setFocusPolicy(Qt::StrongFocus);
-  connect(browsePage_->grid->Model(), &TBrowseGridModel::EditFailed, this,
+  connect(browsePage_->grid, &TBrowseGrid::EditFailed, this,
           [this](const QString& message) { dialogs_->Message(tr("Fendral"), message); });
 
   TTolvernNavigator* navigator = browsePage_->navigator;
@@ -193,7 +193,7 @@ void TMainWindow::ConfigureObjects() {
     if (button != nbDelete || !hTable1->Active()) return;
     // The delete button toggles: a record that was marked and still is gets recalled.
     if (deletedBefore_ && hTable1->IsDeleted()) hTable1->RecallRecord();
-    browsePage_->grid->Model()->Reload();
+    browsePage_->grid->Reload();
   };
   navigator->OnFindClick = [this](TDataSet&) { Find(); };
 }
@@ -521,7 +521,7 @@ void TMainWindow::Reindex() {
   Run([&] {
     TWaitCursor wait;
     hTable1->Reindex();
-    browsePage_->grid->Model()->Reload();
+    browsePage_->grid->Reload();
   });
 }
 
@@ -542,7 +542,7 @@ bool TMainWindow::Search(int32_t fromRecord) {
     statusBar()->showMessage(tr("\"%1\" not found").arg(lastSearch_), 8000);
     return false;
   }
-  browsePage_->grid->Model()->Reload();
+  browsePage_->grid->Reload();
   const TFieldDefs& defs = hTable1->FieldDefs();
   if (fieldNo <= defs.Count()) browsePage_->grid->SelectField(defs[fieldNo - 1].Name);
   browsePage_->grid->setFocus();
@@ -593,7 +593,7 @@ void TMainWindow::EditOrPost() {
   Run([&] {
     if (hTable1->State() == dsEdit || hTable1->State() == dsInsert) {
       hTable1->Post();
-      browsePage_->grid->Model()->Reload();
+      browsePage_->grid->Reload();
     } else {
       hTable1->Edit();
     }
@@ -605,7 +605,7 @@ void TMainWindow::Escape() {
   if (hTable1->Active() && (hTable1->State() == dsEdit || hTable1->State() == dsInsert)) {
     Run([&] {
       hTable1->Cancel();
-      browsePage_->grid->Model()->Reload();
+      browsePage_->grid->Reload();
     });
     return;
   }

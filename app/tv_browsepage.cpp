@@ -110,7 +110,7 @@ TBrowsePage::TBrowsePage(QWidget* parent) : QWidget(parent) {
 void TBrowsePage::SetTable(TTolvernDataSet* table, TDataSource* source) {
   table_ = table;
   source_ = source;
-  grid->Model()->SetDataSource(source);
+  grid->SetTable(table, source);
   navigator->SetDataSource(source);
   memoView->SetDataSource(source);
 }
@@ -126,7 +126,6 @@ void TBrowsePage::Guard(const std::function<void()>& work) {
 
 void TBrowsePage::RefreshTable() {
   if (table_ && table_->Active()) table_->Refresh();
-  grid->Model()->Reload();
 }
 
 void TBrowsePage::FillTags() {
@@ -146,16 +145,15 @@ void TBrowsePage::ClearTags() {
   tagSelector->clear();
   tagLabel->setEnabled(false);
   tagSelector->setEnabled(false);
-  grid->Model()->SetMarkedTitle(QString());
+  grid->SetMarkedTitle(QString());
 }
 
 void TBrowsePage::ChooseTag(int entry) {
   Guard([&] {
     if (!table_ || !table_->Active() || entry < 0) return;
     table_->SetIndexName(entry == 0 ? QString() : tagSelector->itemText(entry));
-    grid->Model()->Reload();
     // The title of the column named like the order's tag turns red.
-    grid->Model()->SetMarkedTitle(table_->GetCurrentTagName());
+    grid->SetMarkedTitle(table_->GetCurrentTagName());
   });
 }
 
@@ -207,7 +205,6 @@ void TBrowsePage::ApplyFilter(bool on) {
     filterOnBox->setChecked(table_->Filtered());
     if (OnError) OnError(error);
   }
-  grid->Model()->Reload();
 }
 
 void TBrowsePage::OpenAllMemoWindows() {

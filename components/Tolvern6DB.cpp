@@ -873,6 +873,19 @@ bool TTolvernDataSet::IsDeleted() const {
   return buffer && core_.IsOpen() && Data(*buffer)[0] == '*';
 }
 
+int32_t TTolvernDataSet::RecNoOfRow(const TRecordBuffer& row) {
+  if (row.BookmarkFlag != bfCurrent || row.Bookmark.size() > kBookmarkSize) return 0;
+  QByteArray text = row.Bookmark;
+  text.append('\0');
+  int32_t recno = 0;
+  return TTVTableCore::ParseBookmark(text.constData(), recno) ? recno : 0;
+}
+
+bool TTolvernDataSet::RowIsDeleted(const TRecordBuffer& row) const {
+  const auto& data = static_cast<const Buffer&>(row).data;
+  return core_.IsOpen() && !data.empty() && data[0] == '*';
+}
+
 // ---------------------------------------------------------------------------------------
 // Filter
 

@@ -172,6 +172,10 @@ class TTolvernDataSet : public TDataSet {
   // on a match moves there, sets both and answers true.
   bool SearchText(const QString& text, int& fieldNo, int32_t lastRecord, int32_t& recNo);
   bool IsDeleted() const;
+  // The record number (0 when none) and the delete mark of a row buffer: the active one or
+  // one a grid's row reader filled.
+  static int32_t RecNoOfRow(const TRecordBuffer& row);
+  bool RowIsDeleted(const TRecordBuffer& row) const;
   void RecallRecord();
   void SetReadAhead(bool on);
   void GetHeaderInfo(int32_t& updateDate, uint32_t& updateStamp, uint32_t& userId);

@@ -314,14 +314,31 @@ Qt::ItemFlags TDataSetModel::flags(const QModelIndex& index) const {
   return flags;
 }
 
+void TDataSetModel::TitlesChanged() {
+  if (!columns_.empty())
+    emit headerDataChanged(Qt::Horizontal, 0, static_cast<int>(columns_.size()) - 1);
+}
+
 QVariant TDataSetModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation == Qt::Horizontal) {
     if (section < 0 || section >= static_cast<int>(columns_.size())) return QVariant();
     const TField& field = *columns_[static_cast<size_t>(section)];
+    if (OnTitleData) {
+      QVariant extra = OnTitleData(field, role);
+      if (extra.isValid()) return extra;
+    }
     if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return field.DisplayLabel();
     if (role == Qt::TextAlignmentRole)
       return QVariant::fromValue(field.Alignment() | Qt::AlignVCenter);
     return QVariant();
+  }
+  if (OnRowTitleData && DataSet() && section >= 0 && section < rowCount() &&
+      !DataSet()->ControlsDisabled()) {
+    const int readerRow = ReaderRow(section);
+    const TRecordBuffer* row = readerRow >= 0 ? RowBuffer(readerRow) : nullptr;
+    if (section == currentRow_) row = &DataSet()->Buffer(DataSet()->ActiveRecord());
+    QVariant extra = OnRowTitleData(readerRow >= 0 ? row : nullptr, role);
+    if (extra.isValid()) return extra;
   }
   if (role == Qt::DisplayRole) return section + 1;
   return QVariant();

@@ -44,8 +44,19 @@ class TDataSetModel : public QAbstractTableModel {
   // an invalid answer leaves the role to the model (for example a background for rows the
   // dataset marks deleted).
   std::function<QVariant(const TRecordBuffer& row, const TField& field, int role)> OnCellData;
+  // Extra title data: called for every column title and role; an invalid answer leaves the
+  // role to the model (for example a colour for the column of the current order).
+  std::function<QVariant(const TField& field, int role)> OnTitleData;
+  // Extra row-title data: called with the row's buffer (null for a new record not yet
+  // posted); an invalid answer leaves the role to the model, which numbers the rows from 1.
+  std::function<QVariant(const TRecordBuffer* row, int role)> OnRowTitleData;
   // Errors of edits and moves started from the grid.
   std::function<void(const std::exception& error)> OnError;
+
+  // The records changed in a way the dataset did not announce: read the rows again.
+  void Reload() { RowsChanged(); }
+  // The titles' extra data changed.
+  void TitlesChanged();
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;

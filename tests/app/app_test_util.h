@@ -77,7 +77,8 @@ class WindowTest : public ::testing::Test {
   void TearDown() override { window.reset(); }
 
   TBrowsePage& Page() { return *window->BrowsePage(); }
-  TBrowseGridModel& Grid() { return *window->BrowsePage()->grid->Model(); }
+  TDataSetModel& Grid() { return window->BrowsePage()->grid->Model(); }
+  int Column(const QString& fieldName) { return window->BrowsePage()->grid->ColumnOf(fieldName); }
   TTolvernDataSet& Table() { return window->Table1(); }
   // Presses `key` on the widget that has the focus in the window.
   void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {

@@ -12,14 +12,14 @@ namespace {
 
 using Browse = WindowTest;
 
-int RowsShown(TBrowseGridModel& grid) { return grid.rowCount(); }
+int RowsShown(TDataSetModel& grid) { return grid.rowCount(); }
 
 TEST_F(Browse, NaturalOrderShowsEveryRecordAndTheCurrentRowFollowsTheDataset) {
   const std::string path = Open(SampleTable());
   const auto records = Dump(path);
   ASSERT_EQ(RowsShown(Grid()), static_cast<int>(records.size()));
   // Cells show what an independent reading of the file holds.
-  const int nameColumn = Grid().ColumnOfField(QStringLiteral("NAME"));
+  const int nameColumn = Column(QStringLiteral("NAME"));
   for (int row : {0, 17, 59})
     EXPECT_EQ(Grid().data(Grid().index(row, nameColumn), Qt::DisplayRole).toString(),
               records[row].value("fields").toObject().value("NAME").toString());
@@ -40,7 +40,7 @@ TEST_F(Browse, F8TogglesTheDeleteMarkOnDiskAndHiddenDeletedRowsLeaveTheGrid) {
   EXPECT_EQ(Table().RecNo(), 6);
   // Deleted rows are painted grey.
   EXPECT_EQ(Grid().data(Grid().index(4, 0), Qt::BackgroundRole).value<QColor>(),
-            TBrowseGridModel::kDeletedBackground);
+            TBrowseGrid::kDeletedBackground);
   EXPECT_FALSE(Grid().data(Grid().index(5, 0), Qt::BackgroundRole).isValid());
 
   // Back on the record, F8 recalls it.
@@ -58,7 +58,7 @@ TEST_F(Browse, F8TogglesTheDeleteMarkOnDiskAndHiddenDeletedRowsLeaveTheGrid) {
   Page().deletedBox->click();
   EXPECT_FALSE(Table().UseDeleted());
   EXPECT_EQ(RowsShown(Grid()), live);
-  for (int row = 0; row < RowsShown(Grid()); ++row) EXPECT_NE(Grid().RecordOfRow(row), 5);
+  for (int row = 0; row < RowsShown(Grid()); ++row) EXPECT_NE(Page().grid->RecordOfRow(row), 5);
   Page().deletedBox->click();
   EXPECT_EQ(RowsShown(Grid()), 60);
 }
@@ -74,13 +74,13 @@ TEST_F(Browse, ChoosingATagOrdersTheGridAsTheIndexAndReddensItsColumn) {
   EXPECT_EQ(Table().IndexName(), QStringLiteral("CITY"));
   // The current record stays current, on its row of the new order.
   EXPECT_EQ(Table().RecNo(), 7);
-  EXPECT_EQ(Grid().RecordOfRow(Page().grid->currentIndex().row()), 7);
+  EXPECT_EQ(Page().grid->RecordOfRow(Page().grid->currentIndex().row()), 7);
   EXPECT_EQ(window->StatusText(0), QStringLiteral("Records: 7/60"));
   const std::vector<int> expected = KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY");
   ASSERT_EQ(static_cast<int>(expected.size()), RowsShown(Grid()));
   for (int row = 0; row < RowsShown(Grid()); ++row)
-    EXPECT_EQ(Grid().RecordOfRow(row), expected[static_cast<size_t>(row)]) << row;
-  const int cityColumn = Grid().ColumnOfField(QStringLiteral("CITY"));
+    EXPECT_EQ(Page().grid->RecordOfRow(row), expected[static_cast<size_t>(row)]) << row;
+  const int cityColumn = Column(QStringLiteral("CITY"));
   EXPECT_EQ(Grid().headerData(cityColumn, Qt::Horizontal, Qt::BackgroundRole).value<QColor>(),
             QColor(Qt::red));
   EXPECT_FALSE(Grid().headerData(0, Qt::Horizontal, Qt::BackgroundRole).isValid());
@@ -89,7 +89,7 @@ TEST_F(Browse, ChoosingATagOrdersTheGridAsTheIndexAndReddensItsColumn) {
   tags->setCurrentIndex(0);
   Page().ChooseTag(0);
   EXPECT_TRUE(Table().IndexName().isEmpty());
-  EXPECT_EQ(Grid().RecordOfRow(0), 1);
+  EXPECT_EQ(Page().grid->RecordOfRow(0), 1);
   EXPECT_FALSE(Grid().headerData(cityColumn, Qt::Horizontal, Qt::BackgroundRole).isValid());
 }
 
@@ -129,7 +129,7 @@ TEST_F(Browse, TitleClicksBuildAFilterThatCompilesForEveryFieldType) {
   Table().SetRecNo(3);
   QHeaderView* header = Page().grid->horizontalHeader();
   const auto click = [&](const char* field) {
-    const int column = Grid().ColumnOfField(QLatin1String(field));
+    const int column = Column(QLatin1String(field));
     ASSERT_GE(column, 0);
     emit header->sectionClicked(column);
   };
@@ -150,7 +150,7 @@ TEST_F(Browse, TitleClicksBuildAFilterThatCompilesForEveryFieldType) {
   Page().filterOnBox->click();
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   ASSERT_EQ(RowsShown(Grid()), 1) << filter.toStdString();
-  EXPECT_EQ(Grid().RecordOfRow(0), 3);
+  EXPECT_EQ(Page().grid->RecordOfRow(0), 3);
 }
 
 TEST(FilterTerms, QuotesDatesNumbersAndLogicalsAreWrittenAsTheLanguageReadsThem) {
@@ -247,7 +247,7 @@ TEST_F(Browse, EscCancelsTheCellThenTheRecordEditThenClosesTheWindow) {
   Table().SetRecNo(2);
   TBrowseGrid* grid = Page().grid;
   grid->setFocus();
-  const QModelIndex cell = Grid().index(Grid().CurrentRow(), Grid().ColumnOfField("CITY"));
+  const QModelIndex cell = Grid().index(Grid().CurrentRow(), Column("CITY"));
   grid->setCurrentIndex(cell);
   grid->edit(cell);
   ASSERT_TRUE(grid->Editing());
@@ -283,18 +283,18 @@ TEST_F(Browse, ShiftF8SwitchesDosAndTheGridShowsTheOtherDecoding) {
             0)
       << out;
   window->Start({QString::fromStdString(path)});
-  const QModelIndex cell = Grid().index(0, Grid().ColumnOfField("CITY"));
+  const QModelIndex cell = Grid().index(0, Column("CITY"));
   EXPECT_EQ(Grid().data(cell, Qt::DisplayRole).toString().trimmed(), QStringLiteral("Москва"));
   Press(Qt::Key_F8, Qt::ShiftModifier);
   EXPECT_FALSE(Page().dosBox->isChecked());
   EXPECT_FALSE(Table().TranslateASCII());
   const QString ansi =
-      Grid().data(Grid().index(0, Grid().ColumnOfField("CITY")), Qt::DisplayRole).toString();
+      Grid().data(Grid().index(0, Column("CITY")), Qt::DisplayRole).toString();
   EXPECT_NE(ansi.trimmed(), QStringLiteral("Москва"));
   EXPECT_FALSE(ansi.trimmed().isEmpty());
   Press(Qt::Key_F8, Qt::ShiftModifier);
   EXPECT_EQ(Grid()
-                .data(Grid().index(0, Grid().ColumnOfField("CITY")), Qt::DisplayRole)
+                .data(Grid().index(0, Column("CITY")), Qt::DisplayRole)
                 .toString()
                 .trimmed(),
             QStringLiteral("Москва"));
@@ -396,10 +396,10 @@ TEST_F(Browse, TypingIntoACellAndLeavingTheRowPostsItAndKeepsTheRow) {
   TBrowseGrid* grid = Page().grid;
   EXPECT_EQ(QApplication::focusWidget(), grid) << "the grid has the keyboard focus at start";
   grid->setFocus();
-  const int column = Grid().ColumnOfField("CITY");
+  const int column = Column("CITY");
   grid->setCurrentIndex(Grid().index(4, column));
   ASSERT_EQ(Table().RecNo(), 5);
-  const int amount = Grid().ColumnOfField("AMOUNT");
+  const int amount = Column("AMOUNT");
   const QString amountBefore = Grid().data(Grid().index(4, amount), Qt::DisplayRole).toString();
   ASSERT_FALSE(amountBefore.isEmpty());
   TypeIntoGrid(grid, QStringLiteral("Zed"));
@@ -428,7 +428,7 @@ TEST_F(Browse, TypingThenEscLeavesTheFileAsItWas) {
   const auto before = Dump(path);
   TBrowseGrid* grid = Page().grid;
   grid->setFocus();
-  grid->setCurrentIndex(Grid().index(2, Grid().ColumnOfField("CITY")));
+  grid->setCurrentIndex(Grid().index(2, Column("CITY")));
   TypeIntoGrid(grid, QStringLiteral("Q"));
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   QApplication::processEvents();
