@@ -228,8 +228,10 @@ void KXobjIndexTag::ScanTable(TkxSort& sorter, bool applyFor) {
   if (!table) return;
   table->StatusUpdate(StatusStart, kStatusIndexRead, table->RecordCount());
   KXobjIndexKeyData key(256);
-  for (table->GetRecord(PosTop); !table->Eof() && table->RecordCount() > 0;
-       table->GetRecord(PosNext)) {
+  // Every stored record gets its key, whatever order, filter or deleted-record setting the
+  // table is shown with: the reads bypass them (the table's plain sequential read).
+  for (table->KXO_dBaseFld::GetRecord(PosTop); !table->Eof() && table->RecordCount() > 0;
+       table->KXO_dBaseFld::GetRecord(PosNext)) {
     const int32_t recno = table->CurrentRecord();
     if (!(applyFor && hasFor_ && !ForTest())) {
       bool built = false;

@@ -345,6 +345,7 @@ TEST(HandlerIndexes, PackAndZapRebuildTheOpenIndexes) {
   EXPECT_EQ(Walk(*t.TagByName("NAME")).size(), 0u);
 }
 
+
 }  // namespace
 }  // namespace tolvern
 
@@ -426,6 +427,7 @@ TEST(HandlerSharing, TwoProcessesAppendUnderLocks) {
   EXPECT_TRUE(kept == fresh);
 }
 
+
 }  // namespace
 }  // namespace tolvern
 
@@ -446,6 +448,36 @@ TEST(HandlerIndexes, DeleteTagClosesAnEmptiedFile) {
   EXPECT_EQ(t.DeleteTag("", "NAME"), 1);
   EXPECT_EQ(t.DeleteTag("", "AMT"), 0);
   EXPECT_EQ(t.IndexFileCount(), 0) << "a file without tags is closed";
+}
+
+
+// An index describes the stored table: records the table is shown without (deleted ones
+// hidden, a filter) still get their keys, in every format, built new or rebuilt.
+TEST(HandlerIndexes, BuildsKeyEveryStoredRecordWhateverTheTableShows) {
+  TempDir dir;
+  const std::string path = MakeTable(dir, "h.dbf", 40, 11);
+  KXO_dBHandler t(path, true, false);
+  for (int recno : {3, 17, 40}) {
+    t.GetRecord(recno);
+    t.DeleteRecord();
+  }
+  t.SetShowDeleted(false);
+  t.SetFilterExpression("AMOUNT > 0");
+  t.SetFilterActive(true);
+  for (const std::string file : {"h.ntx", "h.ndx", "h.cdx", "h.mdx"}) {
+    SCOPED_TRACE(file);
+    ASSERT_EQ(t.IndexOn(file, "NAME", 0, true, "", "NAME"), 0);
+    ASSERT_EQ(t.OpenIndexFile(file), 0);
+    t.ReindexAll();
+    KXobjIndexTag* tag = t.TagByName(file.find(".n") != std::string::npos ? "H" : "NAME");
+    ASSERT_NE(tag, nullptr);
+    std::vector<int32_t> keyed;
+    for (int32_t r = tag->Goto(PosTop); !tag->Eof(); r = tag->Goto(PosNext)) keyed.push_back(r);
+    std::sort(keyed.begin(), keyed.end());
+    EXPECT_EQ(keyed.size(), 40u);
+    EXPECT_TRUE(std::adjacent_find(keyed.begin(), keyed.end()) == keyed.end());
+    t.CloseAllIndexes();
+  }
 }
 
 }  // namespace
