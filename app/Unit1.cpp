@@ -624,7 +624,9 @@ void TMainWindow::ShowAbout() { about_->exec(); }
 void TMainWindow::ShowRecordPosition() {
   if (!hTable1->Active() || busy_ || hTable1->BusyState() != 0) return;
   try {
-    recordPanel_->setText(tr("Records: ") + QString::number(hTable1->RecNo()) + QLatin1Char('/') +
+    // An empty table has no current record to number.
+    const int recno = hTable1->IsEmpty() ? 0 : hTable1->RecNo();
+    recordPanel_->setText(tr("Records: ") + QString::number(recno) + QLatin1Char('/') +
                           QString::number(hTable1->RecordCount()));
   } catch (const std::exception&) {
   }
