@@ -105,6 +105,7 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
   ConfigureObjects();
   BuildMenus();
   BuildStatusBar();
+  ConnectStructurePage();
   RestoreWindowPlace();
 
   // Start-up state: the "Browse" page, no memo panel, no table.
@@ -481,6 +482,9 @@ void TMainWindow::PrepareNewTable(const QString& path, int seededLength) {
   tMemo->EmptyTable();
   pages_->setCurrentWidget(structurePage_);
   stampPanel_->setText(path);
+  tableDirectory_ = QFileInfo(path).absolutePath() + QLatin1Char('/');
+  hTable1->SetDatabaseName(tableDirectory_);
+  hTable1->SetTableName(QFileInfo(path).fileName());
   tMemo->Append();
   tMemo->FieldByName(QStringLiteral("Field"))->SetAsInteger(1);
   tMemo->FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("NewName"));
