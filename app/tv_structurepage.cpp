@@ -90,7 +90,7 @@ TStructurePage::TStructurePage(QWidget* parent) : QWidget(parent) {
   moveRow->addWidget(deleteFieldButton);
   moveRow->addStretch();
   fieldsColumn->addLayout(moveRow);
-  layout->addLayout(fieldsColumn, 3);
+  layout->addLayout(fieldsColumn, 2);
 
   // Middle: the table's variant, memo block size and the create button.
   auto* tableColumn = new QVBoxLayout;
@@ -138,6 +138,7 @@ TStructurePage::TStructurePage(QWidget* parent) : QWidget(parent) {
   filesLabel->setBuddy(indexFileList);
   newFileButton = Button(tr("New"), tr("New index file"), this);
   deleteFileButton = Button(tr("Del"), tr("Delete index file"), this);
+  newFileButton->setEnabled(false);
   deleteFileButton->setEnabled(false);
   auto* fileButtons = new QHBoxLayout;
   fileButtons->addWidget(newFileButton);
@@ -224,6 +225,10 @@ void TStructurePage::SetFields(TDataSource* fields) {
     const QString title = fieldGrid->Model().headerData(c, Qt::Horizontal).toString();
     fieldGrid->setColumnWidth(c, std::max(widths[c], metrics.horizontalAdvance(title) + 16));
   }
+  // The name column takes the room the grid has beyond the others.
+  fieldGrid->horizontalHeader()->setStretchLastSection(false);
+  if (fieldGrid->Model().columnCount() > 1)
+    fieldGrid->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
 }
 
 QString TStructurePage::IndexMask(bool all, const QString& tableName) {
@@ -257,6 +262,7 @@ QStringList TStructurePage::ListIndexFiles(const QString& directory, const QStri
     paths << entry.absoluteFilePath();
   }
   deleteFileButton->setEnabled(false);
+  newFileButton->setEnabled(true);
   return paths;
 }
 
@@ -268,6 +274,7 @@ QString TStructurePage::ChosenIndexFile() const {
 void TStructurePage::ClearIndexLists() {
   indexFileList->clear();
   tagList->clear();
+  newFileButton->setEnabled(false);
   deleteFileButton->setEnabled(false);
   newTagButton->setEnabled(false);
   deleteTagButton->setEnabled(false);
