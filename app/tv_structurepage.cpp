@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace fendral {
 
@@ -253,8 +254,11 @@ QStringList TStructurePage::ListIndexFiles(const QString& directory, const QStri
   const QString mask = IndexMask(allIndexFiles->isChecked(), tableName);
   QStringList paths;
   const QDir dir(directory);
-  const QFileInfoList entries =
-      dir.entryInfoList(QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
+  QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Readable, QDir::NoSort);
+  std::sort(entries.begin(), entries.end(), [](const QFileInfo& a, const QFileInfo& b) {
+    const int order = a.fileName().compare(b.fileName(), Qt::CaseInsensitive);
+    return order != 0 ? order < 0 : a.fileName() < b.fileName();
+  });
   for (const QFileInfo& entry : entries) {
     if (!MatchesIndexMask(entry.fileName(), mask)) continue;
     auto* item = new QListWidgetItem(entry.fileName(), indexFileList);
