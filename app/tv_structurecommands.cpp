@@ -58,7 +58,7 @@ void TMainWindow::ConnectStructurePage() {
   tMemo->FieldByName(QStringLiteral("Origin"))->SetVisible(false);
   page->SetFields(dsMemo.get());
 
-  tMemo->OnNewRecord = [this](TDataSet& rows) {
+  tMemo->OnNewRecord = [](TDataSet& rows) {
     rows.FieldByName(kField)->SetAsInteger(rows.RecordCount() + 1);
   };
   tMemo->AfterInsert = [this](TDataSet& rows) {
@@ -304,7 +304,14 @@ void TMainWindow::ChooseIndexFile(const QString& path) {
   page->tagList->clear();
   // The chosen file becomes the table's index file (the production index, which the
   // table always keeps open, aside).
-  hTable1->SetIndexFiles({path});
+  try {
+    hTable1->SetIndexFiles({path});
+  } catch (...) {
+    // A file the table cannot open stays out of its list.
+    hTable1->SetIndexFiles({});
+    browsePage_->FillTags();
+    throw;
+  }
   chosenIndexFile_ = path;
   for (int n = 1; n <= hTable1->GetTagCount(); ++n) {
     if (!SameFile(hTable1->GetTagFile(n), path)) continue;

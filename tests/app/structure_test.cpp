@@ -3,6 +3,7 @@
 // with fendral-cli and the independent readers.
 #include <sys/stat.h>
 
+#include <QComboBox>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -140,7 +141,56 @@ class StructureTest : public WindowTest {
 };
 
 // ---------------------------------------------------------------------------------------
-// Validation
+// New table and validation
+
+TEST_F(StructureTest, NewDbfShowsTheStructurePageWithOneSeededRow) {
+  Open(SampleTable());
+  window->NewDbf();  // cancelled: nothing changes
+  EXPECT_TRUE(Table().Active());
+  const std::string path = NewTable("fresh.dbf");
+  EXPECT_FALSE(Table().Active());
+  EXPECT_FALSE(fs::exists(path)) << "nothing is written before \"Create DBF\"";
+  EXPECT_EQ(window->Pages()->currentWidget(), window->StructurePage());
+  EXPECT_TRUE(window->Pages()->isVisible());
+  EXPECT_EQ(window->StatusText(1), QString::fromStdString(path));
+  EXPECT_EQ(Structure().createButton->text(), QStringLiteral("Create DBF"));
+  EXPECT_TRUE(window->CloseAction()->isEnabled());
+  EXPECT_TRUE(window->DatabaseMenu()->isEnabled());
+  EXPECT_EQ(Structure().indexFileList->count(), 0);
+  EXPECT_EQ(Structure().tagList->count(), 0);
+  EXPECT_EQ(Rows().State(), dsInsert) << "the seeded row is not posted yet";
+  EXPECT_EQ(Rows().FieldByName("Field")->AsInteger(), 1);
+  EXPECT_EQ(Rows().FieldByName("Name")->AsString(), QStringLiteral("NewName"));
+  EXPECT_EQ(Rows().FieldByName("DBF Type")->AsString(), QStringLiteral("N"));
+  EXPECT_EQ(Rows().FieldByName("Len")->AsInteger(), 0);
+  EXPECT_EQ(Rows().FieldByName("Dec")->AsInteger(), 0);
+  EXPECT_EQ(Table().TableName(), QStringLiteral("fresh.dbf"));
+}
+
+TEST_F(StructureTest, TheTypePickListShowsNamesAndKeepsTheLetter) {
+  NewTable("pick.dbf");
+  Rows().Post();
+  TDBGrid* grid = Structure().fieldGrid;
+  ASSERT_EQ(grid->Model().headerData(2, Qt::Horizontal).toString(), QStringLiteral("DBF Type"));
+  for (int c = 0; c < grid->Model().columnCount(); ++c)
+    EXPECT_NE(grid->Model().headerData(c, Qt::Horizontal).toString(), QStringLiteral("Origin"));
+  const QModelIndex cell = grid->Model().index(0, 2);
+  QAbstractItemDelegate* delegate = grid->itemDelegateForIndex(cell);
+  std::unique_ptr<QWidget> editor(delegate->createEditor(grid->viewport(), {}, cell));
+  auto* box = qobject_cast<QComboBox*>(editor.get());
+  ASSERT_NE(box, nullptr);
+  QStringList choices;
+  for (int i = 0; i < box->count(); ++i) choices << box->itemText(i);
+  EXPECT_EQ(choices,
+            QStringList({"N Number", "C Character", "D Date", "L Boolean", "M Memo", "B Binary"}));
+  delegate->setEditorData(box, cell);
+  EXPECT_EQ(box->currentText(), QStringLiteral("N Number"));
+  box->setCurrentIndex(4);
+  delegate->setModelData(box, &grid->Model(), cell);
+  Rows().CheckBrowseMode();
+  Rows().First();
+  EXPECT_EQ(Rows().FieldByName("DBF Type")->AsString(), QStringLiteral("M"));
+}
 
 TEST_F(StructureTest, NumericWidthsOutsideOneToTwentyAreRefusedWithTheLenCellSelected) {
   const std::string path = NewTable("numbers.dbf");
