@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QImage>
 #include <QJsonArray>
 #include <algorithm>
 #include <map>
@@ -652,6 +653,33 @@ TEST_F(StructureTest, ReindexBringsAnIndexThatMissedWritesUpToDate) {
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(KeyOrder(table, dir.File("sample.ndx"), "SAMPLE"), ExpectedNameOrder(table));
   EXPECT_EQ(KeyOrder(table, dir.File("sample.ndx"), "SAMPLE").front(), 1);
+}
+
+}  // namespace
+}  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+TEST(StructureScreenshots, BothStructurePicturesAreWrittenAndTheTablesLeftAlone) {
+  TempDir out;
+  TempDir tables;
+  const std::string path = CopyTableFiles(SampleTable(), tables.Path());
+  const auto before = ReadBytes(path);
+  std::string log;
+  ASSERT_EQ(RunCommand(std::string(FENDRAL_SCREENSHOTS) + " '" + path + "' '" +
+                           out.Path().string() + "' 2>&1",
+                       &log),
+            0)
+      << log;
+  for (const char* name : {"structure.png", "structure-new.png"}) {
+    const QImage image(QString::fromStdString((out.Path() / name).string()));
+    EXPECT_FALSE(image.isNull()) << name;
+    EXPECT_GT(image.width(), 400) << name;
+  }
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(tables.Path()), fs::directory_iterator()), 3)
+      << "the new table is defined elsewhere and never written";
 }
 
 }  // namespace
