@@ -84,13 +84,17 @@ void TMainWindow::ConnectStructurePage() {
   connect(page->allIndexFiles, &QCheckBox::toggled, this, [this] {
     if (!busy_) Run([&] { ApplyIndexMask(); });
   });
-  connect(page->indexFileList, &QListWidget::itemClicked, this, [this](QListWidgetItem*) {
+  // A file is chosen by a click, or from the keyboard with Enter.
+  auto chooseFile = [this](QListWidgetItem*) {
     if (busy_) return;
     const QString path = structurePage_->ChosenIndexFile();
     if (!path.isEmpty()) Run([&] { ChooseIndexFile(path); });
-  });
-  connect(page->tagList, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-    if (!busy_) Run([&] { ChooseStructureTag(structurePage_->tagList->row(item)); });
+  };
+  connect(page->indexFileList, &QListWidget::itemClicked, this, chooseFile);
+  connect(page->indexFileList, &QListWidget::itemActivated, this, chooseFile);
+  // Showing a tag changes nothing, so the tag follows the list's cursor.
+  connect(page->tagList, &QListWidget::currentRowChanged, this, [this](int row) {
+    if (!busy_ && row >= 0) Run([&] { ChooseStructureTag(row); });
   });
   connect(page->newFileButton, &QPushButton::clicked, this, &TMainWindow::NewIndexFile);
   connect(page->deleteFileButton, &QPushButton::clicked, this, &TMainWindow::DeleteChosenIndexFile);

@@ -118,7 +118,6 @@ class StructureTest : public WindowTest {
     const auto found = Structure().tagList->findItems(name, Qt::MatchFixedString);
     ASSERT_EQ(found.size(), 1) << name.toStdString();
     Structure().tagList->setCurrentItem(found.front());
-    emit Structure().tagList->itemClicked(found.front());
   }
   void FillTagEditor(const QString& tag, const QString& expression, const QString& filter = {}) {
     ASSERT_TRUE(Structure().TagEditorEnabled());
