@@ -954,12 +954,9 @@ void TTolvernDataSet::DeleteIndexFile(const QString& fileName) {
   tolvern::DeleteIndexFile(core_.Table(), Path8(path));
   // The list of index files to open no longer names it.
   const QString canonical = QFileInfo(path).absoluteFilePath();
-  indexFiles_.erase(std::remove_if(indexFiles_.begin(), indexFiles_.end(),
-                                   [&](const QString& name) {
-                                     return QFileInfo(CompleteIndexFile(GetTableDirectory(), name))
-                                                .absoluteFilePath() == canonical;
-                                   }),
-                    indexFiles_.end());
+  indexFiles_.removeIf([&](const QString& name) {
+    return QFileInfo(CompleteIndexFile(GetTableDirectory(), name)).absoluteFilePath() == canonical;
+  });
   if (!core_.Table().CurrentOrder()) indexName_.clear();
   First();
 }

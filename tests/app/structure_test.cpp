@@ -629,6 +629,9 @@ TEST_F(StructureTest, DeletingAnotherIndexFileKeepsTheFlag) {
   EXPECT_FALSE(fs::exists(dir.File("sample.ntx")));
   EXPECT_TRUE(fs::exists(dir.File("sample.cdx")));
   EXPECT_EQ(Listed(Structure().indexFileList), QStringList({"sample.cdx"}));
+  for (const QString& name : Table().IndexFiles())
+    EXPECT_FALSE(name.endsWith(QStringLiteral("sample.ntx"))) << "the table no longer lists it";
+  EXPECT_NO_THROW(Table().SetIndexFiles(Table().IndexFiles()));
   window->CloseDbf();
   EXPECT_EQ(ReadBytes(table).at(28) & 1, 1);
 }
