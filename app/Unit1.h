@@ -140,6 +140,7 @@ class TMainWindow : public QMainWindow {
   // Selects the first cell the field list cannot be created with; false when it did.
   bool ValidateStructure();
   void SelectStructureCell(const QString& column);
+  bool OpenTableHasWideCharFields();
   QStringList StructureFieldLines();
   void FillCreateComponent(TCreateTolvernDataSet& creator);
   void CreateDbf();

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStatusBar>
+#include <algorithm>
 #include <stdexcept>
 
 #include "Unit1.h"
@@ -24,8 +25,11 @@ const QString kDec = QStringLiteral("Dec");
 constexpr int kMaxNumberWidth = 20;
 // Character widths: Clipper keeps the high byte of a width in the decimals byte, so its
 // tables hold up to 65 535 characters; dBase III, dBase IV and FoxPro read the length
-// byte alone, and their programs take at most 254 characters.
-constexpr int kMaxClipperCharWidth = 65535;
+// byte alone, and their programs take at most 254 characters. A table that already holds
+// wider character fields (programs of the Clipper family write them under the dBase III
+// and FoxPro version bytes too) is read that way by every program that uses it, so its
+// rebuild may keep them.
+constexpr int kMaxWideCharWidth = 65535;
 constexpr int kMaxCharWidth = 254;
 
 const QString kIndexFilter = QStringLiteral(
@@ -214,8 +218,10 @@ void TMainWindow::SelectStructureCell(const QString& column) {
 
 bool TMainWindow::ValidateStructure() {
   tMemo->CheckBrowseMode();
-  const bool clipper = structurePage_->TypeButtonChecked() == TStructurePage::kClipper;
-  const int maxChar = clipper ? kMaxClipperCharWidth : kMaxCharWidth;
+  const int maxChar = structurePage_->TypeButtonChecked() == TStructurePage::kClipper ||
+                              OpenTableHasWideCharFields()
+                          ? kMaxWideCharWidth
+                          : kMaxCharWidth;
   // Stops at the first cell the table could not be made with, selected in the grid, and
   // says why in the status bar.
   auto refuse = [&](const QString& column, const QString& why) {
@@ -246,6 +252,14 @@ bool TMainWindow::ValidateStructure() {
     tMemo->Next();
   }
   return true;
+}
+
+bool TMainWindow::OpenTableHasWideCharFields() {
+  if (!hTable1->Active() || structurePage_->createButton->text() != tr("Modify DBF")) return false;
+  const auto& fields = hTable1->Handler()->Fields();
+  return std::any_of(fields.begin(), fields.end(), [](const tolvern::DbfFieldInfo& field) {
+    return field.type == 'C' && field.length > kMaxCharWidth;
+  });
 }
 
 QStringList TMainWindow::StructureFieldLines() {

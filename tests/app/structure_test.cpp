@@ -468,6 +468,33 @@ TEST_F(StructureTest, ModifyRefusesAnInvalidListAndLeavesTheTableAlone) {
   EXPECT_TRUE(Table().Active());
 }
 
+TEST_F(StructureTest, ModifyKeepsWideCharacterFieldsATableAlreadyHolds) {
+  REQUIRE_SHARED();
+  // A FoxPro table with a 300-character field, as a Clipper-family program writes it.
+  const std::string path = Open(FixturesDir() / "php-xbase" / "foxpro" / "pr90.dbf");
+  ASSERT_TRUE(Table().Active()) << dialogs.messages.join('\n').toStdString();
+  ASSERT_EQ(Structure().TypeButtonChecked(), TStructurePage::kFoxPro);
+  const uint64_t inode = Inode(path);
+  window->CreateOrModify();
+  EXPECT_NE(SelectedColumn(), QStringLiteral("Len")) << "the width the table has is not refused";
+  const bool placeholder =
+      dialogs.messages.join('\n').contains(QStringLiteral("ModifyDbf: under construction"));
+  EXPECT_TRUE(placeholder || Inode(path) != inode) << dialogs.messages.join('\n').toStdString();
+}
+
+TEST_F(StructureTest, ModifyRefusesWideningACharacterFieldBeyondTheTableType) {
+  const std::string path = Open(SampleTable());
+  const auto before = ReadBytes(path);
+  Rows().SetRecNo(2);  // NAME C 24
+  Rows().Edit();
+  Rows().FieldByName("Len")->SetAsInteger(300);
+  window->CreateOrModify();
+  EXPECT_EQ(SelectedColumn(), QStringLiteral("Len"));
+  EXPECT_EQ(Rows().RecNo(), 2);
+  EXPECT_TRUE(dialogs.messages.isEmpty());
+  EXPECT_EQ(ReadBytes(path), before);
+}
+
 TEST_F(StructureTest, ModifyWithAValidListGoesOnToTheRebuild) {
   const std::string path = Open(SampleTable());
   const uint64_t inode = Inode(path);
