@@ -495,6 +495,8 @@ void TMainWindow::PrepareNewTable(const QString& path, int seededLength) {
   structurePage_->ClearIndexLists();
   pages_->setVisible(true);
   structurePage_->createButton->setText(tr("Create DBF"));
+  structurePage_->blockSizeLabel->setEnabled(true);  // any new table may get a memo field
+  structurePage_->blockSizeBox->setEnabled(true);
   closeAction_->setEnabled(true);
 }
 

@@ -193,9 +193,6 @@ void TMainWindow::NewDbf() {
   if (path.isEmpty()) return;
   Run([&] {
     PrepareNewTable(QFileInfo(path).absoluteFilePath(), 0);
-    // Every variant may get a memo field, so the block size can be chosen.
-    structurePage_->blockSizeLabel->setEnabled(true);
-    structurePage_->blockSizeBox->setEnabled(true);
     UpdateMoveButtons();
   });
 }
