@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QShortcut>
 #include <QStatusBar>
 #include <algorithm>
 #include <stdexcept>
@@ -81,6 +82,15 @@ void TMainWindow::ConnectStructurePage() {
   connect(page->downButton, &QPushButton::clicked, this, [this] { MoveFieldRow(1); });
   connect(page->addFieldButton, &QPushButton::clicked, this, &TMainWindow::AddFieldRow);
   connect(page->deleteFieldButton, &QPushButton::clicked, this, &TMainWindow::DeleteFieldRow);
+  // In the field grid, Insert adds a row and Ctrl+Delete removes the current one.
+  auto* addKey = new QShortcut(QKeySequence(Qt::Key_Insert), page->fieldGrid);
+  addKey->setContext(Qt::WidgetShortcut);
+  connect(addKey, &QShortcut::activated, this, &TMainWindow::AddFieldRow);
+  auto* deleteKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete), page->fieldGrid);
+  deleteKey->setContext(Qt::WidgetShortcut);
+  connect(deleteKey, &QShortcut::activated, this, &TMainWindow::DeleteFieldRow);
+  page->addFieldButton->setToolTip(tr("Add a field (Insert)"));
+  page->deleteFieldButton->setToolTip(tr("Delete the field (Ctrl+Delete)"));
   connect(page->fieldGrid, &QAbstractItemView::doubleClicked, this,
           &TMainWindow::FieldRowDoubleClicked);
   page->fieldGrid->OnError = [this](const std::exception& error) { ShowError(error); };

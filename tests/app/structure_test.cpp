@@ -397,9 +397,16 @@ TEST_F(StructureTest, NewRowsAreNumberedAndSeededAndDeletingRenumbers) {
   EXPECT_EQ(rows[0][1], "SECOND");
   EXPECT_EQ(rows[1][0], "2");
   EXPECT_EQ(rows[1][1], "THIRD");
-  Rows().Append();
+  // Insert in the grid adds a row; Ctrl+Delete there cancels or removes one.
+  window->Pages()->setCurrentWidget(window->StructurePage());
+  Structure().fieldGrid->setFocus();
+  QTest::keyClick(Structure().fieldGrid, Qt::Key_Insert);
+  ASSERT_EQ(Rows().State(), dsInsert);
   EXPECT_EQ(Rows().FieldByName("Field")->AsInteger(), 3) << "no number repeats";
-  Rows().Cancel();
+  Structure().fieldGrid->setFocus();
+  QTest::keyClick(Structure().fieldGrid, Qt::Key_Delete, Qt::ControlModifier);
+  EXPECT_EQ(Rows().State(), dsBrowse);
+  EXPECT_EQ(Rows().RecordCount(), 2);
   Rows().Last();
   Rows().Delete();
   EXPECT_FALSE(Structure().upButton->isEnabled());
