@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
@@ -45,6 +47,14 @@ class TBusyCursor {
   TBusyCursor(const TBusyCursor&) = delete;
   TBusyCursor& operator=(const TBusyCursor&) = delete;
 };
+
+// A field name the table can store: a letter or "_" first, then letters, digits and "_"
+// (characters beyond ASCII count as letters).
+bool ValidFieldName(const QString& name) {
+  static const QRegularExpression pattern(
+      QStringLiteral("^[A-Za-z_\\x{80}-\\x{FFFF}][A-Za-z0-9_\\x{80}-\\x{FFFF}]*$"));
+  return pattern.match(name).hasMatch();
+}
 
 bool SameFile(const QString& a, const QString& b) {
   const QFileInfo left(a);
@@ -236,6 +246,7 @@ bool TMainWindow::ValidateStructure() {
     statusBar()->showMessage(tr("Field %1: %2").arg(tMemo->RecNo()).arg(why), 8000);
     return false;
   };
+  QSet<QString> names;
   tMemo->First();
   while (!tMemo->Eof()) {
     const QString type = tMemo->FieldByName(kType)->AsString().trimmed().toUpper();
@@ -246,6 +257,13 @@ bool TMainWindow::ValidateStructure() {
     for (const QString& column : {kName, kType, kLen, kDec})
       if (tMemo->FieldByName(column)->AsString().trimmed().isEmpty())
         return refuse(column, tr("%1 is empty").arg(column));
+    // Names are stored cut to 10 characters and in capitals.
+    const QString name = tMemo->FieldByName(kName)->AsString().trimmed();
+    if (!ValidFieldName(name))
+      return refuse(kName, tr("a name starts with a letter and holds letters, digits and _"));
+    if (names.contains(name.left(10).toUpper()))
+      return refuse(kName, tr("the name %1 is there already").arg(name.left(10).toUpper()));
+    names.insert(name.left(10).toUpper());
     if (type.size() != 1 || !QStringLiteral("NCDLMB").contains(type))
       return refuse(kType, tr("unknown type \"%1\"").arg(type));
     if (type == QLatin1String("C") && (len->AsInteger() < 1 || len->AsInteger() > maxChar))

@@ -227,6 +227,10 @@ TEST_F(StructureTest, EmptyCellsAndWidthsTheTableTypeCannotStoreAreRefused) {
       {{"TITLE", "C", "", "0"}, TStructurePage::kFoxPro, "Len"},
       {{"TITLE", "C", "10", ""}, TStructurePage::kFoxPro, "Dec"},
       {{"TITLE", "X", "10", "0"}, TStructurePage::kFoxPro, "DBF Type"},
+      // Names the table cannot store, or stores as the first one.
+      {{"1ST", "C", "10", "0"}, TStructurePage::kFoxPro, "Name"},
+      {{"MY;NAME", "C", "10", "0"}, TStructurePage::kFoxPro, "Name"},
+      {{"id", "C", "10", "0"}, TStructurePage::kFoxPro, "Name"},
       // A character width needs at least one character.
       {{"TITLE", "C", "0", "0"}, TStructurePage::kFoxPro, "Len"},
       // Only Clipper tables keep character widths above 254.
