@@ -84,8 +84,7 @@ int main(int argc, char** argv) {
     emit structure->indexFileList->itemClicked(file);
     if (structure->tagList->count() > 0) {
       QListWidgetItem* tag = structure->tagList->item(0);
-      structure->tagList->setCurrentItem(tag);
-      emit structure->tagList->itemClicked(tag);
+      structure->tagList->setCurrentItem(tag);  // the tag editor follows the list
     }
   }
   ok = Save(window, outDir + QStringLiteral("/structure.png")) && ok;
