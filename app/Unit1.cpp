@@ -105,6 +105,7 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
   ConfigureObjects();
   BuildMenus();
   BuildStatusBar();
+  ConnectStructurePage();
   RestoreWindowPlace();
 
   // Start-up state: the "Browse" page, no memo panel, no table.
@@ -476,6 +477,9 @@ void TMainWindow::PrepareNewTable(const QString& path, int seededLength) {
   tMemo->EmptyTable();
   pages_->setCurrentWidget(structurePage_);
   stampPanel_->setText(path);
+  tableDirectory_ = QFileInfo(path).absolutePath() + QLatin1Char('/');
+  hTable1->SetDatabaseName(tableDirectory_);
+  hTable1->SetTableName(QFileInfo(path).fileName());
   tMemo->Append();
   tMemo->FieldByName(QStringLiteral("Field"))->SetAsInteger(1);
   tMemo->FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("NewName"));
@@ -486,6 +490,8 @@ void TMainWindow::PrepareNewTable(const QString& path, int seededLength) {
   structurePage_->ClearIndexLists();
   pages_->setVisible(true);
   structurePage_->createButton->setText(tr("Create DBF"));
+  structurePage_->blockSizeLabel->setEnabled(true);  // any new table may get a memo field
+  structurePage_->blockSizeBox->setEnabled(true);
   closeAction_->setEnabled(true);
 }
 

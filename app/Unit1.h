@@ -132,6 +132,30 @@ class TMainWindow : public QMainWindow {
   void RestoreWindowPlace();
 
   // Structure page helpers (tv_structurecommands.cpp)
+  void ConnectStructurePage();
+  void UpdateMoveButtons();
+  void RenumberFieldRows();
+  void MoveFieldRow(int delta);
+  void FieldRowDoubleClicked();
+  // Selects the first cell the field list cannot be created with; false when it did.
+  bool ValidateStructure();
+  void SelectStructureCell(const QString& column);
+  bool OpenTableHasWideCharFields();
+  QStringList StructureFieldLines();
+  void FillCreateComponent(TCreateTolvernDataSet& creator);
+  void CreateDbf();
+  void ApplyIndexMask();
+  void ChooseIndexFile(const QString& path);
+  void ChooseStructureTag(int row);
+  void NewIndexFile();
+  void NewStructureTag();
+  void SaveStructureTag();
+  void CancelStructureTag();
+  void DeleteStructureTag();
+  void DeleteChosenIndexFile();
+  void AddFieldRow();
+  void DeleteFieldRow();
+  QString chosenIndexFile_;  // full path of the index file the tag list shows
 
   // Replacement helpers (tv_replacecommands.cpp)
 

@@ -1,10 +1,13 @@
 // fendral-screenshots TABLE OUTDIR: opens TABLE in the main window (offscreen works) and
 // writes PNG pictures of what the window shows: the browse page in natural order, in the
 // first index order (its column title red), with the filter panel open and a filter built
-// by a title click switched on, and the structure
-// page. Exit code 0 when every picture was written.
+// by a title click switched on, the structure page with the table open (its first index
+// file chosen, the tag editor showing its first tag), and the structure page while a new
+// table is being defined ("New DBF" in a scratch directory). Exit code 0 when every picture
+// was written.
 #include <QApplication>
 #include <QDir>
+#include <QListWidget>
 #include <QPixmap>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -74,6 +77,35 @@ int main(int argc, char** argv) {
   page->filterPanelBox->setChecked(false);
 
   window.Pages()->setCurrentWidget(window.StructurePage());
+  fendral::TStructurePage* structure = window.StructurePage();
+  if (structure->indexFileList->count() > 0) {
+    QListWidgetItem* file = structure->indexFileList->item(0);
+    structure->indexFileList->setCurrentItem(file);
+    emit structure->indexFileList->itemClicked(file);
+    if (structure->tagList->count() > 0) {
+      QListWidgetItem* tag = structure->tagList->item(0);
+      structure->tagList->setCurrentItem(tag);  // the tag editor follows the list
+    }
+  }
   ok = Save(window, outDir + QStringLiteral("/structure.png")) && ok;
+
+  // A new table with three fields being defined.
+  QTemporaryDir scratch;
+  dialogs.files.push_back(scratch.filePath(QStringLiteral("newtable.dbf")));
+  window.NewDbf();
+  fendral::TMemTable& fields = window.StructureTable();
+  const char* const rows[][4] = {
+      {"NAME", "C", "30", "0"}, {"PRICE", "N", "12", "2"}, {"NOTES", "M", "10", "0"}};
+  bool first = true;
+  for (const auto& row : rows) {
+    if (!first) fields.Append();
+    first = false;
+    fields.FieldByName(QStringLiteral("Name"))->SetAsString(QLatin1String(row[0]));
+    fields.FieldByName(QStringLiteral("DBF Type"))->SetAsString(QLatin1String(row[1]));
+    fields.FieldByName(QStringLiteral("Len"))->SetAsString(QLatin1String(row[2]));
+    fields.FieldByName(QStringLiteral("Dec"))->SetAsString(QLatin1String(row[3]));
+    fields.Post();
+  }
+  ok = Save(window, outDir + QStringLiteral("/structure-new.png")) && ok;
   return ok ? 0 : 1;
 }

@@ -13,6 +13,7 @@
 #include "kx6_Date.h"
 #include "kx6_eror.h"
 #include "kx6_glbl.h"
+#include "kx6_idxfile.h"
 #include "kx6_indx.h"
 #include "tv_resolve.h"
 
@@ -964,6 +965,21 @@ void TTolvernDataSet::CloseIndexFile(const QString& fileName) {
     indexName_.clear();
     First();
   }
+}
+
+void TTolvernDataSet::DeleteIndexFile(const QString& fileName) {
+  CheckActive();
+  const QString path = CompleteIndexFile(GetTableDirectory(), fileName);
+  CheckBrowseMode();
+  RecordsChanged();
+  tolvern::DeleteIndexFile(core_.Table(), Path8(path));
+  // The list of index files to open no longer names it.
+  const QString canonical = QFileInfo(path).absoluteFilePath();
+  indexFiles_.removeIf([&](const QString& name) {
+    return QFileInfo(CompleteIndexFile(GetTableDirectory(), name)).absoluteFilePath() == canonical;
+  });
+  if (!core_.Table().CurrentOrder()) indexName_.clear();
+  First();
 }
 
 void TTolvernDataSet::OpenIndexFilesOfList(bool acceptOpen) {

@@ -165,6 +165,9 @@ class TTolvernDataSet : public TDataSet {
   void FlushTable();
   void OpenIndexFile(const QString& fileName);
   void CloseIndexFile(const QString& fileName);
+  // Closes and deletes an index file; deleting the production index clears the table's
+  // header flag for it.
+  void DeleteIndexFile(const QString& fileName);
   void SetIndexList(const QString& fileList, const QString& tagName);
   void SelectIndex(const QString& tagName) { SetIndexName(tagName); }
   void SetRange(const QString& lowText, const QString& highText);
