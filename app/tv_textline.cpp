@@ -1,0 +1,93 @@
+#include "tv_textline.h"
+
+#include <QLocale>
+#include <cmath>
+
+namespace fendral {
+
+QString SeparatorOf(const QString& answer) {
+  const QString upper = answer.toUpper();
+  if (upper == QLatin1String("TAB")) return QStringLiteral("\t");
+  if (upper == QLatin1String("SPS")) return QStringLiteral(" ");
+  return answer;
+}
+
+QByteArray JoinValues(const std::vector<QByteArray>& values, const QByteArray& separator) {
+  QByteArray line;
+  qsizetype size = 0;
+  for (const QByteArray& value : values) size += value.size() + separator.size();
+  line.reserve(size);
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) line += separator;
+    line += values[i];
+  }
+  return line;
+}
+
+std::vector<QByteArray> SplitValues(const QByteArray& line, const QByteArray& separator,
+                                    int count) {
+  std::vector<QByteArray> values(static_cast<size_t>(std::max(count, 0)));
+  if (separator.isEmpty()) {
+    if (!values.empty()) values[0] = line;
+    return values;
+  }
+  qsizetype from = 0;
+  for (QByteArray& value : values) {
+    if (from > line.size()) break;  // the line is used up
+    qsizetype at = line.indexOf(separator, from);
+    if (at < 0) at = line.size();
+    value = line.mid(from, at - from);
+    from = at + separator.size();
+  }
+  return values;
+}
+
+int FirstUnsafeValue(const std::vector<QByteArray>& values, const QByteArray& separator) {
+  for (size_t i = 0; i < values.size(); ++i) {
+    const QByteArray& value = values[i];
+    if ((!separator.isEmpty() && value.contains(separator)) || value.contains('\n') ||
+        value.contains('\r'))
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+QByteArray WithoutLineEnd(QByteArray line) {
+  if (line.endsWith('\n')) line.chop(1);
+  if (line.endsWith('\r')) line.chop(1);
+  return line;
+}
+
+QString NumberText(double value, int decimals) {
+  if (decimals >= 0) return QString::number(value, 'f', decimals);
+  const QString text = QString::number(value, 'g', 15);
+  if (!text.contains(QLatin1Char('e'))) return text;
+  // Plain digits also for large or tiny values, as a table stores them.
+  QString fixed = QString::number(value, 'f', 15);
+  if (fixed.contains(QLatin1Char('.'))) {
+    while (fixed.endsWith(QLatin1Char('0'))) fixed.chop(1);
+    if (fixed.endsWith(QLatin1Char('.'))) fixed.chop(1);
+  }
+  return fixed;
+}
+
+std::optional<double> ParseNumber(const QString& text) {
+  bool ok = false;
+  const double value = QLocale::c().toDouble(text.trimmed(), &ok);
+  if (!ok || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+QString DateText(const QDate& date) { return date.toString(QStringLiteral("yyyyMMdd")); }
+
+std::optional<QDate> ParseDate(const QString& text) {
+  const QString trimmed = text.trimmed();
+  QDate date = QDate::fromString(trimmed, QStringLiteral("yyyyMMdd"));
+  if (!date.isValid()) date = QDate::fromString(trimmed, Qt::ISODate);
+  if (!date.isValid()) return std::nullopt;
+  return date;
+}
+
+QString LogicalText(bool value) { return value ? QStringLiteral("T") : QStringLiteral("F"); }
+
+}  // namespace fendral
