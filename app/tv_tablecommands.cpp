@@ -208,6 +208,8 @@ void TMainWindow::RenameBase() {
     if (QFileInfo::exists(target) && !SameFile(target, path))
       throw std::runtime_error(tr("File %1 already exists").arg(target).toStdString());
     TCommandScope scope(*this);
+    // Nothing may open the table beside the rename (the grid reads through its own).
+    scope.HoldControls(*hTable1);
     const QStringList indexFiles = hTable1->IndexFiles();
     QString reopen = path;
     TAtExit open([&] { OpenTable(reopen); });
@@ -277,10 +279,15 @@ void TMainWindow::RecreateIndexes(const QString& copyPath) {
   hTable2->SetDatabaseName(copy.absolutePath());
   hTable2->SetTableName(copy.fileName());
   hTable2->SetIndexFiles({});
+  // An index holds every record, those with the delete mark too.
+  const bool useDeleted = hTable2->UseDeleted();
+  hTable2->SetUseDeleted(true);
   TAtExit close([&] {
-    if (!hTable2->Active()) return;
-    hTable2->SetIndexList(QString(), QString());
-    hTable2->Close();
+    if (hTable2->Active()) {
+      hTable2->SetIndexList(QString(), QString());
+      hTable2->Close();
+    }
+    hTable2->SetUseDeleted(useDeleted);
   });
   hTable2->Open();
   const QString tablePath = QFileInfo(hTable1->TableFilePath()).absoluteFilePath();
