@@ -1,14 +1,18 @@
 // The text commands of the "Database" menu: the records to delimited text and back, and
 // the listing of the table's structure and tags.
 //
-// Text values are written in the code page the "Dos" box chooses for the table (the OEM
-// page while it is checked, the ANSI page otherwise) and read back the same way, so an
-// export followed by an import gives a table the same bytes. Numbers use "." as decimal
-// separator, dates are written yyyymmdd and logical values T or F, whatever the locale.
+// Text values are written as the table stores them, in the code page the "Dos" box reads
+// it with, and read back the same way, so an export followed by an import gives a table
+// the same bytes. Numbers are written as stored ("." as decimal separator), dates
+// yyyymmdd, logical values T or F and timestamps in ISO form, whatever the locale.
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTime>
+#include <algorithm>
+#include <span>
 
+#include "kx6_cnst.h"
 #include "tv_commandscope.h"
 #include "tv_textline.h"
 
@@ -18,91 +22,108 @@ namespace {
 
 // Bytes of text the gauge counts as one step of an import.
 constexpr qint64 kGaugeBytes = 4096;
-
-// The data fields of `table`, in field order.
-std::vector<TField*> DataFields(TTolvernDataSet& table) {
-  std::vector<TField*> fields;
-  for (int i = 0; i < table.FieldCount(); ++i)
-    if (table.Field(i)->FieldKind() == fkData) fields.push_back(table.Field(i));
-  return fields;
-}
+constexpr int kMsPerDay = 86400000;
 
 QByteArray Bytes(const std::string& text) {
   return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The text of `field`'s value in the current record; empty when it has none.
-QByteArray ValueText(TTolvernDataSet& table, TField& field) {
-  if (field.IsNull()) return {};
-  switch (field.DataType()) {
-    case ftString:
-      return Bytes(table.Core().Encode(field.AsString(), field.FieldName()));
-    case ftMemo:
-      return Bytes(
-          table.Core().Encode(static_cast<TMemoField&>(field).Text(), field.FieldName()));
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-      return QByteArray::number(field.AsInteger());
-    case ftFloat: {
-      const TTVFieldDef* def = table.DefOf(field);
-      return NumberText(field.AsFloat(), def ? def->decimals : -1).toLatin1();
+bool IsMemoField(const DBFObject& table, const tolvern::DbfFieldInfo& field) {
+  const bool visual = table.Version() == 0x30;
+  return field.type == 'M' || field.type == 'G' || field.type == (visual ? 'W' : 'B');
+}
+
+// The text of field `f` of the record in the handler's buffer; empty when it has none.
+// Text is the table's own bytes. Binary memos have no text form.
+QByteArray ValueText(DBFObject& table, int32_t f, tolvern::TkxFieldValue& value) {
+  table.ReadFieldValue(f, value);
+  switch (value.kind) {
+    case tolvern::TkxValueKind::kNull:
+      return {};
+    case tolvern::TkxValueKind::kLogical:
+      return value.logical ? QByteArray("T") : QByteArray("F");
+    case tolvern::TkxValueKind::kTimestamp:
+      return QDateTime(QDate::fromJulianDay(value.day), QTime::fromMSecsSinceStartOfDay(value.ms))
+          .toString(Qt::ISODateWithMs)
+          .toLatin1();
+    case tolvern::TkxValueKind::kMemo: {
+      if (value.binaryMemo) return {};
+      std::vector<uint8_t> memo;
+      if (!table.ReadMemo(f, memo)) return {};
+      return QByteArray(reinterpret_cast<const char*>(memo.data()),
+                        static_cast<qsizetype>(memo.size()));
     }
-    case ftBoolean:
-      return LogicalText(field.AsBoolean()).toLatin1();
-    case ftDate:
-      return DateText(field.AsDateTime().date()).toLatin1();
-    case ftDateTime:
-      return field.AsDateTime().toString(Qt::ISODateWithMs).toLatin1();
-    default:
-      return {};  // binary values have no text form
+    default:  // text, numbers and dates as stored, raw and invalid values as they are
+      return Bytes(value.text);
   }
 }
 
-// Stores `text` read from a line into `field` of the record being appended.
-void AssignText(TTolvernDataSet& table, TField& field, const QByteArray& text) {
+[[noreturn]] void Refuse(const QString& why) { throw std::runtime_error(why.toStdString()); }
+
+// Stores `text` read from a line into field `field` of the record in the handler's buffer;
+// memo texts are kept in `memos` for the write after every other field was taken.
+void PutText(DBFObject& table, const tolvern::DbfFieldInfo& field, const QByteArray& text,
+             std::vector<std::pair<int32_t, QByteArray>>& memos) {
+  const int32_t f = field.number;
   if (text.isEmpty()) {
-    field.Clear();
+    // No value: blank, also where a new record would start with a zero.
+    if (field.type == 'N' || field.type == 'F') table.PutRawField(f, std::string());
     return;
   }
-  const QString value = QString::fromLatin1(text);
-  auto refuse = [&] {
-    throw std::runtime_error(
-        QObject::tr("'%1' is not a valid value for this field").arg(value).toStdString());
-  };
-  switch (field.DataType()) {
-    case ftString:
-      field.SetAsString(table.Core().Decode(text.toStdString()));
+  const QString shown = QString::fromLatin1(text.left(40));
+  if (IsMemoField(table, field)) {
+    memos.emplace_back(f, text);
+    return;
+  }
+  const bool visual = table.Version() == 0x30;
+  if (visual && field.type == 'T') {
+    const QDateTime stamp = QDateTime::fromString(QString::fromLatin1(text).trimmed(),
+                                                  Qt::ISODateWithMs);
+    if (!stamp.isValid()) Refuse(QObject::tr("'%1' is not a date and time").arg(shown));
+    const int ms = stamp.time().msecsSinceStartOfDay();
+    if (!table.PutTimestamp(f, static_cast<int32_t>(stamp.date().toJulianDay()),
+                            std::clamp(ms, 0, kMsPerDay - 1)))
+      Refuse(QObject::tr("'%1' is not a date and time").arg(shown));
+    return;
+  }
+  switch (field.type) {
+    case 'C':
+      if (text.size() > field.length)
+        Refuse(QObject::tr("'%1' is longer than the field's %2 characters")
+                   .arg(shown)
+                   .arg(field.length));
+      table.PutRawField(f, text.toStdString());
       return;
-    case ftMemo:
-      static_cast<TMemoField&>(field).SetText(table.Core().Decode(text.toStdString()));
+    case 'N':
+    case 'F':
+    case 'I':
+    case 'B':
+    case 'Y':
+      if (!ParseNumber(QString::fromLatin1(text)) ||
+          !table.PutNumberText(f, text.trimmed().toStdString()))
+        Refuse(QObject::tr("'%1' is not a number the field can hold").arg(shown));
       return;
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftFloat: {
-      const std::optional<double> number = ParseNumber(value);
-      if (!number) refuse();
-      field.SetValue(*number);
+    case 'D': {
+      const std::optional<QDate> date = ParseDate(QString::fromLatin1(text));
+      if (!date) Refuse(QObject::tr("'%1' is not a date").arg(shown));
+      table.PutRawField(f, DateText(*date).toStdString());
       return;
     }
-    case ftBoolean:
-      field.SetAsString(value);
-      return;
-    case ftDate: {
-      const std::optional<QDate> date = ParseDate(value);
-      if (!date) refuse();
-      field.SetValue(*date);
-      return;
-    }
-    case ftDateTime: {
-      const QDateTime stamp = QDateTime::fromString(value.trimmed(), Qt::ISODateWithMs);
-      if (!stamp.isValid()) refuse();
-      field.SetValue(stamp);
+    case 'L': {
+      const QByteArray upper = text.trimmed().toUpper();
+      if (upper == "T" || upper == "Y" || upper == ".T." || upper == "TRUE")
+        table.PutLogical(f, true);
+      else if (upper == "F" || upper == "N" || upper == ".F." || upper == "FALSE")
+        table.PutLogical(f, false);
+      else
+        Refuse(QObject::tr("'%1' is not a logical value").arg(shown));
       return;
     }
     default:
-      return;  // binary fields stay empty
+      if (text.size() > field.length)
+        Refuse(QObject::tr("'%1' is longer than the field's %2 bytes").arg(shown).arg(field.length));
+      table.PutRawField(f, text.toStdString());
+      return;
   }
 }
 
@@ -137,22 +158,27 @@ void TMainWindow::ExportText() {
     TCommandScope scope(*this);
     hTable1->CheckBrowseMode();
     scope.HoldControls(*hTable1);
-    const std::vector<TField*> fields = DataFields(*hTable1);
+    // The records the browse page shows, in its order, read by the table's own handler.
+    DBFObject& table = *hTable1->Handler();
+    const std::vector<tolvern::DbfFieldInfo>& fields = table.Fields();
     std::vector<QByteArray> values(fields.size());
+    tolvern::TkxFieldValue value;
     QString unsafe;
     int32_t written = 0;
-    scope.StartGauge(hTable1->RecordCount());
-    for (hTable1->First(); !hTable1->Eof(); hTable1->Next()) {
-      for (size_t i = 0; i < fields.size(); ++i) values[i] = ValueText(*hTable1, *fields[i]);
+    QByteArray line;
+    scope.StartGauge(table.RecordCount());
+    for (table.GetRecord(tolvern::PosTop); !table.Eof(); table.GetRecord(tolvern::PosNext)) {
+      for (size_t i = 0; i < fields.size(); ++i)
+        values[i] = ValueText(table, fields[i].number, value);
       if (unsafe.isEmpty()) {
         const int at = FirstUnsafeValue(values, separator);
         if (at >= 0)
           unsafe = tr("Record %1, field %2 holds the separator or a line break: that line will "
                       "not read back as it was.")
-                       .arg(hTable1->RecNo())
-                       .arg(fields[static_cast<size_t>(at)]->FieldName());
+                       .arg(table.CurrentRecord())
+                       .arg(QString::fromStdString(fields[static_cast<size_t>(at)].name));
       }
-      QByteArray line = JoinValues(values, separator);
+      line = JoinValues(values, separator);
       line += '\n';
       if (out.write(line) != line.size())
         throw std::runtime_error(
@@ -184,37 +210,51 @@ void TMainWindow::ImportText() {
     TCommandScope scope(*this);
     hTable1->CheckBrowseMode();
     scope.HoldControls(*hTable1);
-    // Whatever happens, what was appended reaches the disk with its index entries.
+    DBFObject& table = *hTable1->Handler();
+    // Whatever happens, what was appended reaches the disk with its index entries, and the
+    // browse page shows it.
     struct Flush {
-      TTolvernDataSet& table;
+      TMainWindow& window;
+      DBFObject& table;
       ~Flush() {
         try {
-          if (table.State() == dsInsert) table.Cancel();
-          table.FlushTable();
-          table.First();
+          table.FlushFile();
+          window.hTable1->First();
+          window.browsePage_->grid->Model()->Reload();
         } catch (...) {
         }
       }
-    } flush{*hTable1};
-    const std::vector<TField*> fields = DataFields(*hTable1);
-    scope.StartGauge(static_cast<int32_t>(std::min<qint64>(in.size() / kGaugeBytes + 1, INT32_MAX)));
+    } flush{*this, table};
+    const std::vector<tolvern::DbfFieldInfo> fields = table.Fields();
+    std::vector<std::pair<int32_t, QByteArray>> memos;
+    scope.StartGauge(
+        static_cast<int32_t>(std::min<qint64>(in.size() / kGaugeBytes + 1, INT32_MAX)));
     int64_t lineNo = 0;
     while (!in.atEnd()) {
       const QByteArray line = WithoutLineEnd(in.readLine());
       ++lineNo;
       const std::vector<QByteArray> values =
           SplitValues(line, separator, static_cast<int>(fields.size()));
-      hTable1->Append();
       size_t i = 0;
       try {
-        for (; i < fields.size(); ++i) AssignText(*hTable1, *fields[i], values[i]);
-        hTable1->Post();
+        // Every value is taken before anything is written: a line that fails leaves no
+        // record and no memo behind.
+        table.BlankRecord();
+        memos.clear();
+        for (; i < fields.size(); ++i) PutText(table, fields[i], values[i], memos);
+        for (const auto& [f, text] : memos) {
+          i = static_cast<size_t>(f - 1);
+          if (!table.WriteMemo(f, std::span(reinterpret_cast<const uint8_t*>(text.data()),
+                                            static_cast<size_t>(text.size()))))
+            Refuse(tr("the memo file cannot take the text"));
+        }
+        i = fields.size();
+        table.AppendRecord();
       } catch (const std::exception& error) {
-        // The failing line leaves no record behind.
-        if (hTable1->State() == dsInsert) hTable1->Cancel();
-        const QString where = i < fields.size()
-                                  ? tr("Line %1, field %2: ").arg(lineNo).arg(fields[i]->FieldName())
-                                  : tr("Line %1: ").arg(lineNo);
+        const QString where =
+            i < fields.size()
+                ? tr("Line %1, field %2: ").arg(lineNo).arg(QString::fromStdString(fields[i].name))
+                : tr("Line %1: ").arg(lineNo);
         throw std::runtime_error((where + QString::fromUtf8(error.what())).toStdString());
       }
       scope.MoveGauge(static_cast<int32_t>(in.pos() / kGaugeBytes));
