@@ -27,6 +27,7 @@
 #include "tv_browsepage.h"
 #include "tv_structurepage.h"
 
+class QFile;
 class QKeyEvent;
 class QMimeData;
 
@@ -148,6 +149,8 @@ class TMainWindow : public QMainWindow {
   // with every index file recreated beside the copy.
   void CopyTableTo(bool structureOnly);
   void RecreateIndexes(const QString& copyPath);
+  // Appends one record per line of `in` to the browsed table.
+  void AppendTextLines(QFile& in, const QByteArray& separator, TCommandScope& scope);
 
   TAppDialogs* dialogs_;
   std::unique_ptr<TAppDialogs> ownDialogs_;

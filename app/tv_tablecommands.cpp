@@ -18,24 +18,6 @@ constexpr int32_t kCountReadAhead = 256 * 1024;
 
 std::string Path8(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-// Runs the function given when the scope ends, however it ends.
-class TAtExit {
- public:
-  explicit TAtExit(std::function<void()> work) : work_(std::move(work)) {}
-  ~TAtExit() {
-    try {
-      if (work_) work_();
-    } catch (...) {
-      // Unwinding already: the first error is the one reported.
-    }
-  }
-  TAtExit(const TAtExit&) = delete;
-  TAtExit& operator=(const TAtExit&) = delete;
-
- private:
-  std::function<void()> work_;
-};
-
 bool IsIndexSuffix(const QString& suffix) {
   static const QStringList kSuffixes = {QStringLiteral("cdx"), QStringLiteral("mdx"),
                                         QStringLiteral("ndx"), QStringLiteral("ntx")};

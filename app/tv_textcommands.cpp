@@ -23,6 +23,8 @@ namespace {
 // Bytes of text the gauge counts as one step of an import.
 constexpr qint64 kGaugeBytes = 4096;
 constexpr int kMsPerDay = 86400000;
+// Appended records gathered before they reach a table opened unshared.
+constexpr int32_t kWriteBehindBytes = 256 * 1024;
 
 QByteArray Bytes(const std::string& text) {
   return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
@@ -70,7 +72,7 @@ void PutText(DBFObject& table, const tolvern::DbfFieldInfo& field, const QByteAr
     if (field.type == 'N' || field.type == 'F') table.PutRawField(f, std::string());
     return;
   }
-  const QString shown = QString::fromLatin1(text.left(40));
+  const auto shown = [&] { return QString::fromLatin1(text.left(40)); };
   if (IsMemoField(table, field)) {
     memos.emplace_back(f, text);
     return;
@@ -79,18 +81,18 @@ void PutText(DBFObject& table, const tolvern::DbfFieldInfo& field, const QByteAr
   if (visual && field.type == 'T') {
     const QDateTime stamp = QDateTime::fromString(QString::fromLatin1(text).trimmed(),
                                                   Qt::ISODateWithMs);
-    if (!stamp.isValid()) Refuse(QObject::tr("'%1' is not a date and time").arg(shown));
+    if (!stamp.isValid()) Refuse(QObject::tr("'%1' is not a date and time").arg(shown()));
     const int ms = stamp.time().msecsSinceStartOfDay();
     if (!table.PutTimestamp(f, static_cast<int32_t>(stamp.date().toJulianDay()),
                             std::clamp(ms, 0, kMsPerDay - 1)))
-      Refuse(QObject::tr("'%1' is not a date and time").arg(shown));
+      Refuse(QObject::tr("'%1' is not a date and time").arg(shown()));
     return;
   }
   switch (field.type) {
     case 'C':
       if (text.size() > field.length)
         Refuse(QObject::tr("'%1' is longer than the field's %2 characters")
-                   .arg(shown)
+                   .arg(shown())
                    .arg(field.length));
       table.PutRawField(f, text.toStdString());
       return;
@@ -99,14 +101,13 @@ void PutText(DBFObject& table, const tolvern::DbfFieldInfo& field, const QByteAr
     case 'I':
     case 'B':
     case 'Y':
-      if (!ParseNumber(QString::fromLatin1(text)) ||
-          !table.PutNumberText(f, text.trimmed().toStdString()))
-        Refuse(QObject::tr("'%1' is not a number the field can hold").arg(shown));
+      if (!table.PutNumberText(f, text.trimmed().toStdString()))
+        Refuse(QObject::tr("'%1' is not a number the field can hold").arg(shown()));
       return;
     case 'D': {
       const std::optional<QDate> date = ParseDate(QString::fromLatin1(text));
-      if (!date) Refuse(QObject::tr("'%1' is not a date").arg(shown));
-      table.PutRawField(f, DateText(*date).toStdString());
+      if (!date) Refuse(QObject::tr("'%1' is not a date").arg(shown()));
+      table.PutRawField(f, text.size() == 8 ? text.toStdString() : DateText(*date).toStdString());
       return;
     }
     case 'L': {
@@ -116,12 +117,12 @@ void PutText(DBFObject& table, const tolvern::DbfFieldInfo& field, const QByteAr
       else if (upper == "F" || upper == "N" || upper == ".F." || upper == "FALSE")
         table.PutLogical(f, false);
       else
-        Refuse(QObject::tr("'%1' is not a logical value").arg(shown));
+        Refuse(QObject::tr("'%1' is not a logical value").arg(shown()));
       return;
     }
     default:
       if (text.size() > field.length)
-        Refuse(QObject::tr("'%1' is longer than the field's %2 bytes").arg(shown).arg(field.length));
+        Refuse(QObject::tr("'%1' is longer than the field's %2 bytes").arg(shown()).arg(field.length));
       table.PutRawField(f, text.toStdString());
       return;
   }
@@ -209,57 +210,96 @@ void TMainWindow::ImportText() {
 
     TCommandScope scope(*this);
     hTable1->CheckBrowseMode();
-    scope.HoldControls(*hTable1);
-    DBFObject& table = *hTable1->Handler();
-    // Whatever happens, what was appended reaches the disk with its index entries, and the
-    // browse page shows it.
-    struct Flush {
-      TMainWindow& window;
-      DBFObject& table;
-      ~Flush() {
-        try {
-          table.FlushFile();
-          window.hTable1->First();
-          window.browsePage_->grid->Model()->Reload();
-        } catch (...) {
-        }
-      }
-    } flush{*this, table};
-    const std::vector<tolvern::DbfFieldInfo> fields = table.Fields();
-    std::vector<std::pair<int32_t, QByteArray>> memos;
-    scope.StartGauge(
-        static_cast<int32_t>(std::min<qint64>(in.size() / kGaugeBytes + 1, INT32_MAX)));
-    int64_t lineNo = 0;
-    while (!in.atEnd()) {
-      const QByteArray line = WithoutLineEnd(in.readLine());
-      ++lineNo;
-      const std::vector<QByteArray> values =
-          SplitValues(line, separator, static_cast<int>(fields.size()));
-      size_t i = 0;
+    // Appending many records goes much faster with the table to itself; while another
+    // program has it open, the lines are appended beside that program.
+    const QString tablePath = QFileInfo(hTable1->TableFilePath()).absoluteFilePath();
+    bool reopened = false;
+    if (!hTable1->Exclusive()) {
+      hTable1->Close();
+      hTable1->SetExclusive(true);
       try {
-        // Every value is taken before anything is written: a line that fails leaves no
-        // record and no memo behind.
-        table.BlankRecord();
-        memos.clear();
-        for (; i < fields.size(); ++i) PutText(table, fields[i], values[i], memos);
-        for (const auto& [f, text] : memos) {
-          i = static_cast<size_t>(f - 1);
-          if (!table.WriteMemo(f, std::span(reinterpret_cast<const uint8_t*>(text.data()),
-                                            static_cast<size_t>(text.size()))))
-            Refuse(tr("the memo file cannot take the text"));
-        }
-        i = fields.size();
-        table.AppendRecord();
-      } catch (const std::exception& error) {
-        const QString where =
-            i < fields.size()
-                ? tr("Line %1, field %2: ").arg(lineNo).arg(QString::fromStdString(fields[i].name))
-                : tr("Line %1: ").arg(lineNo);
-        throw std::runtime_error((where + QString::fromUtf8(error.what())).toStdString());
+        hTable1->Open();
+        reopened = true;
+      } catch (const std::exception&) {
+        hTable1->SetExclusive(false);
+        hTable1->Open();
       }
-      scope.MoveGauge(static_cast<int32_t>(in.pos() / kGaugeBytes));
     }
+    TAtExit shareAgain([&] {
+      if (!reopened) return;
+      hTable1->Close();
+      hTable1->SetExclusive(false);
+      OpenTable(tablePath);
+    });
+    AppendTextLines(in, separator, scope);
   });
+}
+
+void TMainWindow::AppendTextLines(QFile& in, const QByteArray& separator, TCommandScope& scope) {
+  scope.HoldControls(*hTable1);
+  DBFObject& table = *hTable1->Handler();
+  // Whatever happens, what was appended reaches the disk with its index entries, and the
+  // browse page shows it.
+  struct Flush {
+    TMainWindow& window;
+    DBFObject& table;
+    ~Flush() {
+      try {
+        table.SetWriteBehind(0);
+        table.FlushFile();
+        window.hTable1->First();
+        window.browsePage_->grid->Model()->Reload();
+      } catch (...) {
+      }
+    }
+  } flush{*this, table};
+  table.SetWriteBehind(kWriteBehindBytes);
+  // Appends under the table lock, taken once, cost one header write instead of one a
+  // record; without it (another program holds a lock) each append locks on its own.
+  struct TableLock {
+    DBFObject& table;
+    bool held;
+    ~TableLock() {
+      try {
+        if (held) table.UnlockTable();
+      } catch (...) {
+      }
+    }
+  } lock{table, table.LockTable()};
+  const std::vector<tolvern::DbfFieldInfo> fields = table.Fields();
+  std::vector<std::pair<int32_t, QByteArray>> memos;
+  scope.StartGauge(
+      static_cast<int32_t>(std::min<qint64>(in.size() / kGaugeBytes + 1, INT32_MAX)));
+  int64_t lineNo = 0;
+  while (!in.atEnd()) {
+    const QByteArray line = WithoutLineEnd(in.readLine());
+    ++lineNo;
+    const std::vector<QByteArray> values =
+        SplitValues(line, separator, static_cast<int>(fields.size()));
+    size_t i = 0;
+    try {
+      // Every value is taken before anything is written: a line that fails leaves no
+      // record and no memo behind.
+      table.BlankRecord();
+      memos.clear();
+      for (; i < fields.size(); ++i) PutText(table, fields[i], values[i], memos);
+      for (const auto& [f, text] : memos) {
+        i = static_cast<size_t>(f - 1);
+        if (!table.WriteMemo(f, std::span(reinterpret_cast<const uint8_t*>(text.data()),
+                                          static_cast<size_t>(text.size()))))
+          Refuse(tr("the memo file cannot take the text"));
+      }
+      i = fields.size();
+      table.AppendRecord();
+    } catch (const std::exception& error) {
+      const QString where =
+          i < fields.size()
+              ? tr("Line %1, field %2: ").arg(lineNo).arg(QString::fromStdString(fields[i].name))
+              : tr("Line %1: ").arg(lineNo);
+      throw std::runtime_error((where + QString::fromUtf8(error.what())).toStdString());
+    }
+    scope.MoveGauge(static_cast<int32_t>(in.pos() / kGaugeBytes));
+  }
 }
 
 void TMainWindow::CopyStructureToText() {

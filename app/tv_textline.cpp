@@ -78,12 +78,32 @@ std::optional<double> ParseNumber(const QString& text) {
   return value;
 }
 
-QString DateText(const QDate& date) { return date.toString(QStringLiteral("yyyyMMdd")); }
+QString DateText(const QDate& date) {
+  return QStringLiteral("%1%2%3")
+      .arg(date.year(), 4, 10, QLatin1Char('0'))
+      .arg(date.month(), 2, 10, QLatin1Char('0'))
+      .arg(date.day(), 2, 10, QLatin1Char('0'));
+}
 
 std::optional<QDate> ParseDate(const QString& text) {
   const QString trimmed = text.trimmed();
-  QDate date = QDate::fromString(trimmed, QStringLiteral("yyyyMMdd"));
-  if (!date.isValid()) date = QDate::fromString(trimmed, Qt::ISODate);
+  // yyyymmdd, or yyyy-mm-dd: digits at fixed places.
+  const bool dashes = trimmed.size() == 10;
+  if (trimmed.size() != 8 && !dashes) return std::nullopt;
+  if (dashes && (trimmed[4] != QLatin1Char('-') || trimmed[7] != QLatin1Char('-')))
+    return std::nullopt;
+  int parts[3] = {0, 0, 0};
+  const int widths[3] = {4, 2, 2};
+  qsizetype at = 0;
+  for (int p = 0; p < 3; ++p) {
+    for (int i = 0; i < widths[p]; ++i, ++at) {
+      const QChar c = trimmed[at];
+      if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
+      parts[p] = parts[p] * 10 + (c.unicode() - '0');
+    }
+    if (dashes && p < 2) ++at;
+  }
+  const QDate date(parts[0], parts[1], parts[2]);
   if (!date.isValid()) return std::nullopt;
   return date;
 }
