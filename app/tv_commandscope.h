@@ -29,7 +29,6 @@ class TAtExit {
   std::function<void()> work_;
 };
 
-
 class TMainWindow::TCommandScope {
  public:
   explicit TCommandScope(TMainWindow& window) : window_(window) {

@@ -18,20 +18,15 @@ constexpr int32_t kCountReadAhead = 256 * 1024;
 
 std::string Path8(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-bool IsIndexSuffix(const QString& suffix) {
-  static const QStringList kSuffixes = {QStringLiteral("cdx"), QStringLiteral("mdx"),
-                                        QStringLiteral("ndx"), QStringLiteral("ntx")};
-  return kSuffixes.contains(suffix, Qt::CaseInsensitive);
-}
-
-// The index files of `tablePath`'s directory named like the table, in any letter case.
-QStringList IndexFilesNamedLike(const QString& tablePath) {
+// The files of `tablePath`'s directory named like the table with one of `suffixes`, in
+// any letter case.
+QStringList FilesNamedLike(const QString& tablePath, const QStringList& suffixes) {
   const QFileInfo table(tablePath);
   QStringList found;
   const QFileInfoList entries = QDir(table.absolutePath()).entryInfoList(QDir::Files);
   for (const QFileInfo& entry : entries)
     if (entry.completeBaseName().compare(table.completeBaseName(), Qt::CaseInsensitive) == 0 &&
-        IsIndexSuffix(entry.suffix()))
+        suffixes.contains(entry.suffix(), Qt::CaseInsensitive))
       found << entry.absoluteFilePath();
   return found;
 }
@@ -90,26 +85,23 @@ void TMainWindow::DeleteTableFiles(TTolvernDataSet& table) {
     files << table.GetTagFile(current);
   DBFObject* handler = table.Handler();
   if (handler->HasMemo()) {
+    QString memoFile;
     try {
       if (tolvern::KXobjMemo* memo = handler->Memo() ? handler->Memo() : handler->OpenMemo())
-        files << QFile::decodeName(QByteArray::fromStdString(memo->FileName()));
+        memoFile = QFile::decodeName(QByteArray::fromStdString(memo->FileName()));
     } catch (const std::exception&) {
-      // A memo file that cannot be opened is looked for by its name below.
+      // A memo file that cannot be opened is found by its name.
     }
-    for (const char* suffix : {"fpt", "dbt"}) {
-      const QFileInfo tableInfo(tablePath);
-      const QFileInfoList entries = QDir(tableInfo.absolutePath()).entryInfoList(QDir::Files);
-      for (const QFileInfo& entry : entries)
-        if (entry.completeBaseName().compare(tableInfo.completeBaseName(), Qt::CaseInsensitive) ==
-                0 &&
-            entry.suffix().compare(QLatin1String(suffix), Qt::CaseInsensitive) == 0 &&
-            ((handler->Version() == 0xF5 || handler->Version() == 0x30) == (suffix[0] == 'f')))
-          files << entry.absoluteFilePath();
-    }
+    const uint8_t version = handler->Version();
+    const bool fox = version == 0xF5 || version == 0x30 || version == 0x31 || version == 0x32;
+    files << (memoFile.isEmpty()
+                  ? FilesNamedLike(tablePath, {fox ? QStringLiteral("fpt") : QStringLiteral("dbt")})
+                  : QStringList{memoFile});
   }
   // Index files named like the table go too: a table created later under this name must
   // not find them and trust them.
-  files << IndexFilesNamedLike(tablePath);
+  files << FilesNamedLike(tablePath, {QStringLiteral("cdx"), QStringLiteral("mdx"),
+                                      QStringLiteral("ndx"), QStringLiteral("ntx")});
   table.DisableControls();
   TAtExit enable([&] { table.EnableControls(); });
   table.SetIndexList(QString(), QString());
@@ -207,8 +199,7 @@ void TMainWindow::DeleteBase() {
   if (busy_ || !hTable1->Active()) return;
   const QString path = QFileInfo(hTable1->TableFilePath()).absoluteFilePath();
   if (!dialogs_->ConfirmDefaultNo(
-          tr("Delete Base"),
-          tr("Delete %1 with its memo and index files for good?").arg(path)))
+          tr("Delete Base"), tr("Delete %1 with its memo and index files for good?").arg(path)))
     return;
   Run([&] {
     TCommandScope scope(*this);

@@ -79,8 +79,8 @@ void PutText(DBFObject& table, const tolvern::DbfFieldInfo& field, const QByteAr
   }
   const bool visual = table.Version() == 0x30;
   if (visual && field.type == 'T') {
-    const QDateTime stamp = QDateTime::fromString(QString::fromLatin1(text).trimmed(),
-                                                  Qt::ISODateWithMs);
+    const QDateTime stamp =
+        QDateTime::fromString(QString::fromLatin1(text).trimmed(), Qt::ISODateWithMs);
     if (!stamp.isValid()) Refuse(QObject::tr("'%1' is not a date and time").arg(shown()));
     const int ms = stamp.time().msecsSinceStartOfDay();
     if (!table.PutTimestamp(f, static_cast<int32_t>(stamp.date().toJulianDay()),
@@ -122,7 +122,8 @@ void PutText(DBFObject& table, const tolvern::DbfFieldInfo& field, const QByteAr
     }
     default:
       if (text.size() > field.length)
-        Refuse(QObject::tr("'%1' is longer than the field's %2 bytes").arg(shown()).arg(field.length));
+        Refuse(
+            QObject::tr("'%1' is longer than the field's %2 bytes").arg(shown()).arg(field.length));
       table.PutRawField(f, text.toStdString());
       return;
   }
@@ -154,7 +155,8 @@ void TMainWindow::ExportText() {
     if (!QFileInfo(path).fileName().contains(QLatin1Char('.'))) path += QStringLiteral(".txt");
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
-      throw std::runtime_error(tr("Cannot create %1: %2").arg(path, out.errorString()).toStdString());
+      throw std::runtime_error(
+          tr("Cannot create %1: %2").arg(path, out.errorString()).toStdString());
 
     TCommandScope scope(*this);
     hTable1->CheckBrowseMode();
@@ -187,7 +189,8 @@ void TMainWindow::ExportText() {
       scope.MoveGauge(++written);
     }
     if (!out.commit())
-      throw std::runtime_error(tr("Cannot write %1: %2").arg(path, out.errorString()).toStdString());
+      throw std::runtime_error(
+          tr("Cannot write %1: %2").arg(path, out.errorString()).toStdString());
     hTable1->First();
     if (!unsafe.isEmpty()) dialogs_->Message(tr("Export base in TXT"), unsafe);
   });
@@ -195,10 +198,10 @@ void TMainWindow::ExportText() {
 
 void TMainWindow::ImportText() {
   if (busy_ || !hTable1->Active()) return;
-  const QString chosen = dialogs_->OpenFile(
-      tr("Import base from TXT"), tableDirectory_,
-      tr("Text files") + QStringLiteral(" (*.txt *.TXT *.Txt);;") + tr("All files") +
-          QStringLiteral(" (*)"));
+  const QString chosen =
+      dialogs_->OpenFile(tr("Import base from TXT"), tableDirectory_,
+                         tr("Text files") + QStringLiteral(" (*.txt *.TXT *.Txt);;") +
+                             tr("All files") + QStringLiteral(" (*)"));
   if (chosen.isEmpty()) return;
   Run([&] {
     QByteArray separator;
@@ -268,8 +271,7 @@ void TMainWindow::AppendTextLines(QFile& in, const QByteArray& separator, TComma
   } lock{table, table.LockTable()};
   const std::vector<tolvern::DbfFieldInfo> fields = table.Fields();
   std::vector<std::pair<int32_t, QByteArray>> memos;
-  scope.StartGauge(
-      static_cast<int32_t>(std::min<qint64>(in.size() / kGaugeBytes + 1, INT32_MAX)));
+  scope.StartGauge(static_cast<int32_t>(std::min<qint64>(in.size() / kGaugeBytes + 1, INT32_MAX)));
   int64_t lineNo = 0;
   while (!in.atEnd()) {
     const QByteArray line = WithoutLineEnd(in.readLine());
@@ -318,8 +320,8 @@ void TMainWindow::CopyStructureToText() {
       const auto value = [&](const char* column) {
         return tMemo->FieldByName(QLatin1String(column))->AsString().toUtf8();
       };
-      text += value("Name") + ';' + value("DBF Type") + ';' + value("Len") + ';' + value("Dec") +
-              '\n';
+      text +=
+          value("Name") + ';' + value("DBF Type") + ';' + value("Len") + ';' + value("Dec") + '\n';
     }
     if (row > 0) tMemo->SetRecNo(row);
     text += '\n';
@@ -337,7 +339,8 @@ void TMainWindow::CopyStructureToText() {
     }
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit())
-      throw std::runtime_error(tr("Cannot write %1: %2").arg(path, out.errorString()).toStdString());
+      throw std::runtime_error(
+          tr("Cannot write %1: %2").arg(path, out.errorString()).toStdString());
   });
 }
 

@@ -23,8 +23,7 @@ QByteArray JoinValues(const std::vector<QByteArray>& values, const QByteArray& s
 
 // Exactly `count` values of `line`: each is the text before the next separator. Values the
 // line does not hold (it is used up) are empty; values beyond `count` are ignored.
-std::vector<QByteArray> SplitValues(const QByteArray& line, const QByteArray& separator,
-                                    int count);
+std::vector<QByteArray> SplitValues(const QByteArray& line, const QByteArray& separator, int count);
 
 // The index of the first value that holds the separator or a line break; -1 when none does.
 int FirstUnsafeValue(const std::vector<QByteArray>& values, const QByteArray& separator);

@@ -19,7 +19,8 @@ long StatusKb(const char* key) {
   QFile status(QStringLiteral("/proc/self/status"));
   if (!status.open(QIODevice::ReadOnly)) return -1;
   for (const QByteArray& line : status.readAll().split('\n'))
-    if (line.startsWith(key)) return line.mid(static_cast<qsizetype>(std::strlen(key))).trimmed().split(' ')[0].toLong();
+    if (line.startsWith(key))
+      return line.mid(static_cast<qsizetype>(std::strlen(key))).trimmed().split(' ')[0].toLong();
   return -1;
 }
 

@@ -52,8 +52,9 @@ inline std::vector<std::string> Values(const std::string& table, bool keepDelete
   std::vector<std::string> values;
   for (const QJsonObject& record : Dump(table))
     if (keepDeleted || !record.value("deleted").toBool())
-      values.push_back(
-          QJsonDocument(record.value("fields").toObject()).toJson(QJsonDocument::Compact).toStdString());
+      values.push_back(QJsonDocument(record.value("fields").toObject())
+                           .toJson(QJsonDocument::Compact)
+                           .toStdString());
   return values;
 }
 inline QJsonObject Object(const std::string& json) {
@@ -95,9 +96,8 @@ inline std::vector<QJsonObject> Tags(const std::string& table, const std::string
 // there).
 inline void ExpectIndexCurrent(const std::string& table, const std::string& index) {
   SCOPED_TRACE(index);
-  const std::string ext = QString::fromStdString(fs::path(index).extension().string())
-                              .toLower()
-                              .toStdString();
+  const std::string ext =
+      QString::fromStdString(fs::path(index).extension().string()).toLower().toStdString();
   const bool multi = ext == ".cdx" || ext == ".mdx";
   const std::vector<QJsonObject> tags = Tags(table, index);
   ASSERT_FALSE(tags.empty());
@@ -120,11 +120,11 @@ inline void ExpectIndexCurrent(const std::string& table, const std::string& inde
         << name;
     if (!SharedDir().empty() && (ext == ".ntx" || ext == ".cdx")) {
       std::string report;
-      EXPECT_EQ(RunCommand(Quote((SharedDir() / "peers/bin/hb-verify").string()) + " " +
-                               Quote(table) + " " + Quote(index) + " " + Quote(name) +
-                               " --check --nowalk 2>&1",
-                           &report),
-                0)
+      EXPECT_EQ(
+          RunCommand(Quote((SharedDir() / "peers/bin/hb-verify").string()) + " " + Quote(table) +
+                         " " + Quote(index) + " " + Quote(name) + " --check --nowalk 2>&1",
+                     &report),
+          0)
           << name << ": " << report;
     }
   }

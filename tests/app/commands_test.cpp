@@ -11,12 +11,14 @@ namespace fendral::test {
 namespace {
 
 struct IndexedTable {
-  std::string table;                // under the fixtures folder; "" for the sample
-  std::vector<std::string> extra;   // index files not named like the table, opened too
-  std::string memoExtension;        // of its memo file
+  std::string table;               // under the fixtures folder; "" for the sample
+  std::vector<std::string> extra;  // index files not named like the table, opened too
+  std::string memoExtension;       // of its memo file
 };
 
-void PrintTo(const IndexedTable& t, std::ostream* os) { *os << (t.table.empty() ? "sample" : t.table); }
+void PrintTo(const IndexedTable& t, std::ostream* os) {
+  *os << (t.table.empty() ? "sample" : t.table);
+}
 
 class Commands : public WindowTest {
  protected:
@@ -136,8 +138,8 @@ TEST_P(PackAndZap, ZapAsksFirstThenEmptiesTableAndIndexes) {
       const bool multi = QString::fromStdString(index).endsWith("x", Qt::CaseInsensitive) &&
                          !QString::fromStdString(index).endsWith("ntx", Qt::CaseInsensitive) &&
                          !QString::fromStdString(index).endsWith("ndx", Qt::CaseInsensitive);
-      EXPECT_TRUE(Order(path, index, multi ? tag.value("name").toString().toStdString() : "")
-                      .empty())
+      EXPECT_TRUE(
+          Order(path, index, multi ? tag.value("name").toString().toStdString() : "").empty())
           << index;
     }
   }
@@ -145,12 +147,13 @@ TEST_P(PackAndZap, ZapAsksFirstThenEmptiesTableAndIndexes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tables, PackAndZap,
-    ::testing::Values(IndexedTable{"", {}, ".fpt"},
-                      IndexedTable{"peer-harbour/fox.dbf", {}, ".fpt"},
-                      IndexedTable{"peer-harbour/clip.dbf", {"clip_name.ntx", "clip_amount.ntx", "clip_born.ntx"}, ".dbt"},
-                      IndexedTable{"minigui-mgm/advanced/MiniFRM/TEST.DBF", {}, ".DBT"},
-                      IndexedTable{"dbd-xbase/ndx-char.dbf", {}, ""},
-                      IndexedTable{"step7-plc/S7Proj/Plcsim_project/meldeom/TEXTOM.DBF", {}, ".DBT"}));
+    ::testing::Values(
+        IndexedTable{"", {}, ".fpt"}, IndexedTable{"peer-harbour/fox.dbf", {}, ".fpt"},
+        IndexedTable{
+            "peer-harbour/clip.dbf", {"clip_name.ntx", "clip_amount.ntx", "clip_born.ntx"}, ".dbt"},
+        IndexedTable{"minigui-mgm/advanced/MiniFRM/TEST.DBF", {}, ".DBT"},
+        IndexedTable{"dbd-xbase/ndx-char.dbf", {}, ""},
+        IndexedTable{"step7-plc/S7Proj/Plcsim_project/meldeom/TEXTOM.DBF", {}, ".DBT"}));
 
 using Rename = Commands;
 
@@ -210,6 +213,19 @@ TEST_F(DeleteBase, AsksFirstThenRemovesTheTableItsMemoAndItsIndexFiles) {
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Fendral"));
 }
 
+TEST_F(DeleteBase, TheIndexFileOfTheCurrentOrderGoesIndexFilesOfOtherNamesStay) {
+  REQUIRE_SHARED();
+  OpenIndexed({"peer-harbour/clip.dbf", {"clip_name.ntx", "clip_qty.ntx"}, ".dbt"});
+  ASSERT_EQ(Table().GetTagCount(), 2);
+  const std::string current = QFileInfo(Table().GetTagFile(1)).fileName().toStdString();
+  const std::string other = QFileInfo(Table().GetTagFile(2)).fileName().toStdString();
+  Table().SetIndexName(Table().GetTagName(1));
+  dialogs.confirms.push_back(true);
+  window->DeleteBase();
+  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+  EXPECT_EQ(FilesOnDisk(), (std::set<std::string>{other})) << current;
+}
+
 using CopyTable = Commands;
 
 TEST_F(CopyTable, TheCopysCdxHoldsEveryTagAndDescribesTheCopy) {
@@ -256,7 +272,8 @@ TEST_F(CopyTable, SeveralNtxFilesStaySeveralNtxFilesNamedAfterTheCopy) {
 
 TEST_F(CopyTable, IntoAnotherDirectoryEverythingLandsThere) {
   REQUIRE_SHARED();
-  const std::string path = Open(FixturesDir() / "step7-plc/S7Proj/Plcsim_project/meldeom/TEXTOM.DBF");
+  const std::string path =
+      Open(FixturesDir() / "step7-plc/S7Proj/Plcsim_project/meldeom/TEXTOM.DBF");
   const auto before = FilesOnDisk();
   TempDir other;
   dialogs.files.push_back(QString::fromStdString(other.File("Moved.DBF")));

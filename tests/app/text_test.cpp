@@ -73,10 +73,10 @@ class TextExchange : public WindowTest {
         << out;
     if (!jsonl.empty()) {
       WriteText(dir.Path() / "in.jsonl", jsonl);
-      EXPECT_EQ(Cli("import " + Quote(path) + " " + Quote(dir.File("in.jsonl")) +
-                        " --encoding cp866",
-                    &out),
-                0)
+      EXPECT_EQ(
+          Cli("import " + Quote(path) + " " + Quote(dir.File("in.jsonl")) + " --encoding cp866",
+              &out),
+          0)
           << out;
     }
     EXPECT_EQ(Cli("index " + Quote(path) + " " + Quote(dir.File(name + ".cdx")) +
@@ -195,7 +195,8 @@ TEST_F(TextExchange, ABadValueStopsAtItsLineWithNoHalfRecordAndCurrentIndexes) {
   ASSERT_EQ(dialogs.messages.size(), 1);
   EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("Line 3")))
       << dialogs.messages[0].toStdString();
-  EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("ID"))) << dialogs.messages[0].toStdString();
+  EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("ID")))
+      << dialogs.messages[0].toStdString();
   ASSERT_TRUE(Table().Active());
   EXPECT_EQ(Table().State(), dsBrowse);
   EXPECT_FALSE(window->Busy());
@@ -222,8 +223,7 @@ TEST_F(TextExchange, ImportAppendsBesideAProgramThatHasTheTableOpen) {
   const std::string path = Sample();
   const std::string log = dir.File("hold.log");
   ASSERT_EQ(RunCommand("(" + Quote((SharedDir() / "peers/bin/hb-legacy").string()) + " hold " +
-                       Quote(path) + " DBFCDX 2 shared; echo exit) >" + Quote(log) +
-                       " 2>&1 &"),
+                       Quote(path) + " DBFCDX 2 shared; echo exit) >" + Quote(log) + " 2>&1 &"),
             0);
   const auto logSays = [&](const char* word) {
     return fs::exists(log) && ReadText(log).find(word) != std::string::npos;
