@@ -161,7 +161,9 @@ void TMainWindow::ExportText() {
     TCommandScope scope(*this);
     hTable1->CheckBrowseMode();
     scope.HoldControls(*hTable1);
-    // The records the browse page shows, in its order, read by the table's own handler.
+    // The records the browse page shows, in its order, read by the table's own handler;
+    // the page is put back on its first record however the export ends.
+    TAtExit top([&] { hTable1->First(); });
     DBFObject& table = *hTable1->Handler();
     const std::vector<tolvern::DbfFieldInfo>& fields = table.Fields();
     std::vector<QByteArray> values(fields.size());
@@ -191,7 +193,6 @@ void TMainWindow::ExportText() {
     if (!out.commit())
       throw std::runtime_error(
           tr("Cannot write %1: %2").arg(path, out.errorString()).toStdString());
-    hTable1->First();
     if (!unsafe.isEmpty()) dialogs_->Message(tr("Export base in TXT"), unsafe);
   });
 }

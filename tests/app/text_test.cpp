@@ -142,6 +142,34 @@ TEST_F(TextExchange, ExportWritesOneLinePerRecordWithTheChosenSeparator) {
   EXPECT_FALSE(window->Busy());
 }
 
+TEST_F(TextExchange, ExportWritesWhatTheBrowsePageShowsInItsOrder) {
+  const std::string path = Open(SampleTable());
+  Table().SetIndexName(QStringLiteral("CITY"));
+  Table().SetFilter(QStringLiteral("AMOUNT > 5000"));
+  Table().SetFiltered(true);
+  std::vector<int> expected;
+  const std::vector<QJsonObject> records = Dump(path);
+  for (int recno : Order(path, dir.File("sample.cdx"), "CITY"))
+    if (records[static_cast<size_t>(recno - 1)]
+            .value("fields")
+            .toObject()
+            .value("AMOUNT")
+            .toDouble() > 5000)
+      expected.push_back(recno);
+  ASSERT_FALSE(expected.empty());
+  Table().Last();
+  Export(QStringLiteral("shown.txt"), QStringLiteral(";"));
+  // Some notes of the sample hold line breaks: the export says so, naming the first.
+  ASSERT_EQ(dialogs.messages.size(), 1);
+  EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("field NOTES")));
+  std::vector<int> ids;
+  for (const QByteArray& line :
+       QByteArray::fromStdString(ReadText(dir.Path() / "shown.txt")).split('\n'))
+    if (const int id = line.split(';')[0].toInt(); id > 0) ids.push_back(id);
+  EXPECT_EQ(ids, expected);                 // the sample's ID is its record number
+  EXPECT_EQ(Table().RecNo(), expected[0]);  // back on the first record shown
+}
+
 TEST_F(TextExchange, ExportNamesTheFirstValueThatHoldsTheSeparator) {
   const std::string path = MakeTable("odd",
                                      "{\"fields\": {\"ID\": 1, \"NAME\": \"plain\"}}\n"
