@@ -1,8 +1,5 @@
 #include "tv_textline.h"
 
-#include <QLocale>
-#include <cmath>
-
 namespace fendral {
 
 QString SeparatorOf(const QString& answer) {
@@ -58,26 +55,6 @@ QByteArray WithoutLineEnd(QByteArray line) {
   return line;
 }
 
-QString NumberText(double value, int decimals) {
-  if (decimals >= 0) return QString::number(value, 'f', decimals);
-  const QString text = QString::number(value, 'g', 15);
-  if (!text.contains(QLatin1Char('e'))) return text;
-  // Plain digits also for large or tiny values, as a table stores them.
-  QString fixed = QString::number(value, 'f', 15);
-  if (fixed.contains(QLatin1Char('.'))) {
-    while (fixed.endsWith(QLatin1Char('0'))) fixed.chop(1);
-    if (fixed.endsWith(QLatin1Char('.'))) fixed.chop(1);
-  }
-  return fixed;
-}
-
-std::optional<double> ParseNumber(const QString& text) {
-  bool ok = false;
-  const double value = QLocale::c().toDouble(text.trimmed(), &ok);
-  if (!ok || !std::isfinite(value)) return std::nullopt;
-  return value;
-}
-
 QString DateText(const QDate& date) {
   return QStringLiteral("%1%2%3")
       .arg(date.year(), 4, 10, QLatin1Char('0'))
@@ -107,7 +84,5 @@ std::optional<QDate> ParseDate(const QString& text) {
   if (!date.isValid()) return std::nullopt;
   return date;
 }
-
-QString LogicalText(bool value) { return value ? QStringLiteral("T") : QStringLiteral("F"); }
 
 }  // namespace fendral

@@ -1,6 +1,6 @@
 // Delimited text lines of the text export and import, apart from any table: the separator a
 // user's answer names, one record's values joined into a line, a line split back into
-// values, and the locale-independent text forms of numbers, dates and logical values.
+// values, and the locale-independent text form of dates.
 //
 // A line is the values in field order joined by the separator; nothing follows the last
 // value, an empty value is written as nothing, and nothing is quoted or escaped. A value
@@ -31,14 +31,8 @@ int FirstUnsafeValue(const std::vector<QByteArray>& values, const QByteArray& se
 // Removes the line end ("\n" or "\r\n") a line read from a file carries.
 QByteArray WithoutLineEnd(QByteArray line);
 
-// Numbers with "." as decimal separator: `decimals` fixed places, or up to 15 significant
-// digits when negative.
-QString NumberText(double value, int decimals);
-std::optional<double> ParseNumber(const QString& text);
 // Dates as the table stores them, yyyymmdd; the reader also takes yyyy-mm-dd.
 QString DateText(const QDate& date);
 std::optional<QDate> ParseDate(const QString& text);
-// "T" or "F".
-QString LogicalText(bool value);
 
 }  // namespace fendral

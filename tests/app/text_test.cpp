@@ -47,16 +47,13 @@ TEST(TextLine, ValuesThatCannotBeReadBackAreFound) {
   EXPECT_EQ(WithoutLineEnd("a;b"), QByteArray("a;b"));
 }
 
-TEST(TextLine, NumbersAndDatesDoNotDependOnTheLocale) {
-  EXPECT_EQ(NumberText(5744.74, 2), QStringLiteral("5744.74"));
-  EXPECT_EQ(NumberText(-0.5, -1), QStringLiteral("-0.5"));
-  EXPECT_EQ(NumberText(1e20, -1), QStringLiteral("100000000000000000000"));
-  EXPECT_EQ(ParseNumber(QStringLiteral(" 12.50")), 12.5);
-  EXPECT_FALSE(ParseNumber(QStringLiteral("1,5")));
-  EXPECT_FALSE(ParseNumber(QStringLiteral("x")));
+TEST(TextLine, DatesAreReadInTwoFormsAndCheckedAsDates) {
   EXPECT_EQ(ParseDate(QStringLiteral("20200102")), QDate(2020, 1, 2));
   EXPECT_EQ(ParseDate(QStringLiteral("2020-01-02")), QDate(2020, 1, 2));
   EXPECT_FALSE(ParseDate(QStringLiteral("20201301")));
+  EXPECT_FALSE(ParseDate(QStringLiteral("2020-02-30")));
+  EXPECT_FALSE(ParseDate(QStringLiteral("2020/01/02")));
+  EXPECT_FALSE(ParseDate(QStringLiteral("202001")));
   EXPECT_EQ(DateText(QDate(1996, 12, 4)), QStringLiteral("19961204"));
 }
 
