@@ -245,6 +245,15 @@ void TMainWindow::CopyTableTo(bool structureOnly) {
 }
 
 void TMainWindow::RecreateIndexes(const QString& copyPath) {
+  const QString tablePath = QFileInfo(hTable1->TableFilePath()).absoluteFilePath();
+  std::vector<QString> files;
+  for (int n = 1; n <= hTable1->GetTagCount(); ++n)
+    files.push_back(IndexFileForCopy(hTable1->GetTagFile(n), tablePath, copyPath));
+  // Index files of an earlier table under the copy's name are replaced, not added to.
+  for (const QString& file : std::set<QString>(files.begin(), files.end()))
+    if (QFileInfo::exists(file) && !QFile::remove(file))
+      throw std::runtime_error(tr("Cannot delete %1").arg(file).toStdString());
+
   hTable2->SetIndexList(QString(), QString());
   if (hTable2->Active()) hTable2->Close();
   const QFileInfo copy(copyPath);
@@ -263,19 +272,10 @@ void TMainWindow::RecreateIndexes(const QString& copyPath) {
     hTable2->SetUseDeleted(useDeleted);
   });
   hTable2->Open();
-  const QString tablePath = QFileInfo(hTable1->TableFilePath()).absoluteFilePath();
-  std::set<QString> created;
-  for (int n = 1; n <= hTable1->GetTagCount(); ++n) {
-    const QString file = IndexFileForCopy(hTable1->GetTagFile(n), tablePath, copyPath);
-    // A file of an earlier copy under this name is replaced, not added to.
-    if (created.insert(file).second && QFileInfo::exists(file)) {
-      hTable2->SetIndexList(QString(), QString());
-      if (!QFile::remove(file))
-        throw std::runtime_error(tr("Cannot delete %1").arg(file).toStdString());
-    }
-    hTable2->IndexOn(file, hTable1->GetTagName(n), hTable1->GetTagAscending(n) ? 0 : 1,
-                     !hTable1->GetTagUnique(n), hTable1->GetTagFor(n), hTable1->GetTagKey(n));
-  }
+  for (int n = 1; n <= hTable1->GetTagCount(); ++n)
+    hTable2->IndexOn(files[static_cast<size_t>(n - 1)], hTable1->GetTagName(n),
+                     hTable1->GetTagAscending(n) ? 0 : 1, !hTable1->GetTagUnique(n),
+                     hTable1->GetTagFor(n), hTable1->GetTagKey(n));
 }
 
 }  // namespace fendral

@@ -243,6 +243,14 @@ TEST_F(CopyTable, TheCopysCdxHoldsEveryTagAndDescribesTheCopy) {
   EXPECT_EQ(names, (std::vector<std::string>{"CITY", "JOINED", "NAME"}));
   EXPECT_EQ(Order(copy, dir.File("twin.cdx"), "CITY"), Order(path, dir.File("sample.cdx"), "CITY"));
   ExpectIndexCurrent(copy, dir.File("twin.cdx"));
+  // A second copy under the same name, once confirmed, replaces the first one whole.
+  dialogs.files.push_back(QStringLiteral("twin.dbf"));
+  dialogs.confirms.push_back(true);
+  window->CopyToNewName();
+  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+  EXPECT_EQ(Values(copy), Values(path));
+  EXPECT_EQ(Tags(copy, dir.File("twin.cdx")).size(), 3u);
+  ExpectIndexCurrent(copy, dir.File("twin.cdx"));
   // The browsed table is still the original, open and shared.
   ASSERT_TRUE(Table().Active());
   EXPECT_EQ(QFileInfo(Table().TableFilePath()).fileName(), QStringLiteral("sample.dbf"));
