@@ -155,6 +155,34 @@ INSTANTIATE_TEST_SUITE_P(
         IndexedTable{"dbd-xbase/ndx-char.dbf", {}, ""},
         IndexedTable{"step7-plc/S7Proj/Plcsim_project/meldeom/TEXTOM.DBF", {}, ".DBT"}));
 
+TEST_F(Commands, PackWhileAnotherProgramHasTheTableOpenChangesNothingAndStaysOpen) {
+  REQUIRE_SHARED();
+  const std::string path = CopyTableFiles(SampleTable(), dir.Path());
+  std::string out;
+  ASSERT_EQ(Cli("delete " + Quote(path) + " 2", &out), 0) << out;
+  const std::string log = dir.File("hold.log");
+  ASSERT_EQ(RunCommand("(" + Quote((SharedDir() / "peers/bin/hb-legacy").string()) + " hold " +
+                       Quote(path) + " DBFCDX 2 shared; echo exit) >" + Quote(log) + " 2>&1 &"),
+            0);
+  const auto logSays = [&](const char* word) {
+    return fs::exists(log) && ReadText(log).find(word) != std::string::npos;
+  };
+  for (int i = 0; i < 200 && !logSays("open") && !logSays("exit"); ++i) QTest::qWait(50);
+  ASSERT_TRUE(logSays("open")) << ReadText(log);
+
+  window->Start({QString::fromStdString(path)});
+  dialogs.confirms.push_back(true);
+  window->Pack();
+  ASSERT_EQ(dialogs.messages.size(), 1);
+  EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("in use")))
+      << dialogs.messages[0].toStdString();
+  EXPECT_TRUE(Table().Active());
+  EXPECT_FALSE(Table().Exclusive());
+  EXPECT_FALSE(window->Busy());
+  EXPECT_EQ(Table().RecordCount(), 60);
+  for (int i = 0; i < 200 && !logSays("exit"); ++i) QTest::qWait(50);
+}
+
 using Rename = Commands;
 
 TEST_F(Rename, AnAnswerWithoutADotGetsDbfAndTheCompanionsFollowInTheirCase) {
