@@ -27,6 +27,7 @@
 #include "tv_browsepage.h"
 #include "tv_structurepage.h"
 
+class QFile;
 class QKeyEvent;
 class QMimeData;
 
@@ -160,6 +161,20 @@ class TMainWindow : public QMainWindow {
   // Replacement helpers (tv_replacecommands.cpp)
 
   // Table command helpers (tv_tablecommands.cpp, tv_textcommands.cpp)
+  class TCommandScope;  // tv_commandscope.h
+  // Deletes the table's DBF and memo file, the index file of its current order and the
+  // index files named like it; the dataset is closed afterwards.
+  void DeleteTableFiles(TTolvernDataSet& table);
+  // `answer` as a path: a relative one lies in the table directory.
+  QString InTableDirectory(const QString& answer) const;
+  // Asks for the separator of the text commands; false when the user cancelled.
+  bool AskSeparator(QByteArray& separator);
+  // Copies the table (records too unless `structureOnly`) to the path the user chooses,
+  // with every index file recreated beside the copy.
+  void CopyTableTo(bool structureOnly);
+  void RecreateIndexes(const QString& copyPath);
+  // Appends one record per line of `in` to the browsed table.
+  void AppendTextLines(QFile& in, const QByteArray& separator, TCommandScope& scope);
 
   TAppDialogs* dialogs_;
   std::unique_ptr<TAppDialogs> ownDialogs_;

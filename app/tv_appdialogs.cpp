@@ -24,6 +24,11 @@ bool TQtAppDialogs::Confirm(const QString& caption, const QString& text) {
                                QMessageBox::Ok) == QMessageBox::Ok;
 }
 
+bool TQtAppDialogs::ConfirmDefaultNo(const QString& caption, const QString& text) {
+  return QMessageBox::question(parent_, caption, text, QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
 QString TQtAppDialogs::OpenFile(const QString& caption, const QString& directory,
                                 const QString& filter) {
   return QFileDialog::getOpenFileName(parent_, caption, directory, filter);
@@ -52,6 +57,10 @@ bool TScriptedDialogs::Confirm(const QString& caption, const QString& text) {
   const bool answer = confirms.front();
   confirms.pop_front();
   return answer;
+}
+
+bool TScriptedDialogs::ConfirmDefaultNo(const QString& caption, const QString& text) {
+  return Confirm(caption, text);
 }
 
 QString TScriptedDialogs::OpenFile(const QString& caption, const QString&, const QString& filter) {

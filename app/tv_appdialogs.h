@@ -25,6 +25,8 @@ class TAppDialogs : public IDialogs {
   virtual bool InputText(const QString& caption, const QString& prompt, QString& value) = 0;
   // An error or notice the user acknowledges.
   virtual void Message(const QString& caption, const QString& text) = 0;
+  // A Yes/No question before something that cannot be undone; No is the default answer.
+  virtual bool ConfirmDefaultNo(const QString& caption, const QString& text) = 0;
 };
 
 // The name filter that offers xBase tables with ".dbf" in any letter case.
@@ -40,6 +42,7 @@ class TQtAppDialogs : public TAppDialogs {
                    const QString& filter) override;
   bool InputText(const QString& caption, const QString& prompt, QString& value) override;
   void Message(const QString& caption, const QString& text) override;
+  bool ConfirmDefaultNo(const QString& caption, const QString& text) override;
 
  private:
   QPointer<QWidget> parent_;
@@ -51,7 +54,7 @@ class TScriptedDialogs : public TAppDialogs {
  public:
   std::deque<QString> files;   // answers of OpenFile and SaveFile ("" cancels)
   std::deque<QString> inputs;  // answers of InputText (a null QString cancels)
-  std::deque<bool> confirms;   // answers of Confirm
+  std::deque<bool> confirms;   // answers of Confirm and ConfirmDefaultNo
   QStringList asked;           // "caption|text" of every question and message
   QStringList messages;        // texts of Message only
 
@@ -62,6 +65,7 @@ class TScriptedDialogs : public TAppDialogs {
                    const QString& filter) override;
   bool InputText(const QString& caption, const QString& prompt, QString& value) override;
   void Message(const QString& caption, const QString& text) override;
+  bool ConfirmDefaultNo(const QString& caption, const QString& text) override;
 };
 
 }  // namespace fendral

@@ -1,0 +1,133 @@
+// Helpers of the table-command and text tests: readings of a table by fendral-cli and by
+// Perl XBase, and the check that an index file describes its table as a fresh build does.
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "app_test_util.h"
+
+namespace fendral::test {
+
+inline std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+inline std::vector<QJsonObject> JsonLines(const std::string& text) {
+  std::vector<QJsonObject> lines;
+  for (const QByteArray& line : QByteArray::fromStdString(text).split('\n'))
+    if (!line.trimmed().isEmpty()) lines.push_back(QJsonDocument::fromJson(line).object());
+  return lines;
+}
+
+// fendral-cli with `args`; its exit status, its standard output in `out`.
+inline int Cli(const std::string& args, std::string* out = nullptr) {
+  return RunCommand(std::string(FENDRAL_CLI) + " " + args + " 2>&1", out);
+}
+
+// The records as Perl XBase reads them (values as text).
+inline std::vector<QJsonObject> PeerDump(const std::string& table) {
+  std::string out;
+  EXPECT_EQ(RunCommand("perl " + Quote((SharedDir() / "peers/dump_table.pl").string()) + " " +
+                           Quote(table) + " 2>/dev/null",
+                       &out),
+            0)
+      << table;
+  return JsonLines(out);
+}
+
+// The field values of the records, one JSON text per record, as fendral-cli reads them.
+inline std::vector<std::string> Values(const std::string& table, bool keepDeleted = true) {
+  std::vector<std::string> values;
+  for (const QJsonObject& record : Dump(table))
+    if (keepDeleted || !record.value("deleted").toBool())
+      values.push_back(QJsonDocument(record.value("fields").toObject())
+                           .toJson(QJsonDocument::Compact)
+                           .toStdString());
+  return values;
+}
+inline QJsonObject Object(const std::string& json) {
+  return QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+}
+
+// The names of the memo fields of `table`.
+inline QStringList MemoFields(const std::string& table) {
+  std::string out;
+  EXPECT_EQ(Cli("info " + Quote(table), &out), 0) << out;
+  QStringList names;
+  for (const QJsonValue field : JsonLines(out).at(0).value("fields").toArray())
+    if (field.toObject().value("type").toString() == QLatin1String("M"))
+      names << field.toObject().value("name").toString();
+  return names;
+}
+
+inline std::vector<int> Order(const std::string& table, const std::string& index,
+                              const std::string& tag) {
+  std::string out;
+  EXPECT_EQ(Cli("keys " + Quote(table) + " " + Quote(index) +
+                    (tag.empty() ? std::string() : " --tag " + Quote(tag)),
+                &out),
+            0)
+      << out;
+  std::vector<int> order;
+  for (const QJsonObject& key : JsonLines(out)) order.push_back(key.value("recno").toInt());
+  return order;
+}
+
+inline std::vector<QJsonObject> Tags(const std::string& table, const std::string& index) {
+  std::string out;
+  EXPECT_EQ(Cli("tags " + Quote(table) + " " + Quote(index), &out), 0) << out;
+  return JsonLines(out);
+}
+
+// Every tag of `index` walks in the order a fresh build of the same key gives, and, for
+// NTX and CDX files, the other program's checker accepts it (when the shared folder is
+// there).
+inline void ExpectIndexCurrent(const std::string& table, const std::string& index) {
+  SCOPED_TRACE(index);
+  const std::string ext =
+      QString::fromStdString(fs::path(index).extension().string()).toLower().toStdString();
+  const bool multi = ext == ".cdx" || ext == ".mdx";
+  const std::vector<QJsonObject> tags = Tags(table, index);
+  ASSERT_FALSE(tags.empty());
+  TempDir fresh;
+  for (const QJsonObject& tag : tags) {
+    const std::string name = tag.value("name").toString().toStdString();
+    const std::string rebuilt = fresh.File("fresh" + ext);
+    fs::remove(rebuilt);
+    std::string out;
+    std::string args = "index " + Quote(table) + " " + Quote(rebuilt) + " --key " +
+                       Quote(tag.value("key").toString().toStdString());
+    if (multi) args += " --tag " + Quote(name);
+    if (!tag.value("for").toString().isEmpty())
+      args += " --for " + Quote(tag.value("for").toString().toStdString());
+    if (tag.value("unique").toBool()) args += " --unique";
+    if (!tag.value("ascending").toBool()) args += " --descending";
+    ASSERT_EQ(Cli(args, &out), 0) << out;
+    EXPECT_EQ(Order(table, index, multi ? name : std::string()),
+              Order(table, rebuilt, multi ? name : std::string()))
+        << name;
+    if (!SharedDir().empty() && (ext == ".ntx" || ext == ".cdx")) {
+      std::string report;
+      EXPECT_EQ(
+          RunCommand(Quote((SharedDir() / "peers/bin/hb-verify").string()) + " " + Quote(table) +
+                         " " + Quote(index) + " " + Quote(name) + " --check --nowalk 2>&1",
+                     &report),
+          0)
+          << name << ": " << report;
+    }
+  }
+}
+
+}  // namespace fendral::test
