@@ -443,7 +443,7 @@ void TMainWindow::SaveStructureTag() {
     // The file the tag went into is shown with its tags.
     if (QFileInfo(path).isFile()) ChooseIndexFile(path);
     page->EnableTagEditor(false);
-    browsePage_->grid->Model()->Reload();
+    browsePage_->grid->Reload();
   });
 }
 
@@ -461,7 +461,7 @@ void TMainWindow::DeleteStructureTag() {
     ApplyIndexMask();
     if (QFileInfo(file).isFile()) ChooseIndexFile(file);
     structurePage_->ClearTagBoxes();
-    browsePage_->grid->Model()->Reload();
+    browsePage_->grid->Reload();
   });
 }
 
@@ -478,7 +478,7 @@ void TMainWindow::DeleteChosenIndexFile() {
     const bool tags = hTable1->GetTagCount() > 0;
     reindexAction_->setEnabled(tags);
     structurePage_->reindexButton->setEnabled(tags);
-    browsePage_->grid->Model()->Reload();
+    browsePage_->grid->Reload();
   });
 }
 

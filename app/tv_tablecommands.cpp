@@ -241,7 +241,7 @@ void TMainWindow::CopyTableTo(bool structureOnly) {
   else
     hTable1->CopyTable(target);
   if (hTable1->GetTagCount() > 0) RecreateIndexes(target);
-  browsePage_->grid->Model()->Reload();
+  browsePage_->grid->Reload();
 }
 
 void TMainWindow::RecreateIndexes(const QString& copyPath) {
