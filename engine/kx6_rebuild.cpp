@@ -500,8 +500,9 @@ std::vector<IndexDefinition> OpenIndexDefinitions(const KXO_dBHandler& table) {
   std::vector<IndexDefinition> files;
   for (int slot = 1; slot <= KXO_dBHandler::kMaxIndexFiles; ++slot) {
     KXobjIndexFile* file = table.IndexFile(slot);
-    if (!file) continue;
-    IndexDefinition def{file->FileName(), IndexFormatOf(file->FileName()), {}};
+    if (!file || !file->Disk()) continue;
+    const std::string path = file->Disk()->FileName();  // canonical
+    IndexDefinition def{path, IndexFormatOf(path), {}};
     for (int i = 0; i < file->TagCount(); ++i) {
       KXobjIndexTag* tag = file->TagAt(i);
       if (!tag) continue;
