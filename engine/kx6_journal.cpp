@@ -20,12 +20,10 @@ long& StepCount() {
   return count;
 }
 
+// Read at every step, so that a child process started for a test sees its own value.
 long StopAfter() {
-  static const long limit = [] {
-    const char* text = std::getenv("FENDRAL_STOP_AFTER_FILE_OPS");
-    return text ? std::strtol(text, nullptr, 10) : 0L;
-  }();
-  return limit;
+  const char* text = std::getenv("FENDRAL_STOP_AFTER_FILE_OPS");
+  return text ? std::strtol(text, nullptr, 10) : 0L;
 }
 
 [[noreturn]] void Fail(int32_t code, const std::string& what) {
