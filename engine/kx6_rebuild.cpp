@@ -10,6 +10,7 @@
 
 #include "kx6_build.h"
 #include "kx6_cdx.h"
+#include "kx6_cpage.h"
 #include "kx6_eror.h"
 #include "kx6_glbl.h"
 #include "kx6_indx.h"
@@ -525,6 +526,24 @@ bool IsProductionName(const std::string& indexPath, const std::string& tablePath
 }
 
 }  // namespace
+
+uint8_t LanguageMarkFor(const std::string& codePage, const KXO_dBaseDBF& table) {
+  const std::optional<uint8_t> preferred = MarkOfCodePage(codePage);
+  if (!preferred) return 0;
+  const uint8_t present = table.CodePageMark();
+  const bool dBaseVersion =
+      table.Version() == kVersionDb3Memo || table.Version() == kVersionDb4Memo;
+  const bool dBaseMark = present != 0 && MarkOfCodePage(CodePageOfMark(present)) &&
+                         *MarkOfCodePage(CodePageOfMark(present)) != present;
+  const bool dBaseFamily = table.Version() != kVersionFoxMemo && (dBaseVersion || dBaseMark);
+  if (dBaseFamily) {
+    for (int m = 1; m < 256; ++m) {
+      const auto mark = static_cast<uint8_t>(m);
+      if (mark != *preferred && MarkOfCodePage(CodePageOfMark(mark)) == preferred) return mark;
+    }
+  }
+  return *preferred;
+}
 
 TkxRebuildPlan SameFieldsPlan(const KXO_dBaseDBF& table) {
   TkxRebuildPlan plan;

@@ -50,6 +50,12 @@ struct TkxMisfit {
   std::string field;  // the new field's name
 };
 
+// The language mark that names `codePage` for this table: where dBase and FoxPro programs
+// use different marks for one code page, the one of the table's family: dBase for
+// versions 0x83 and 0x8B and for plain tables with a dBase mark, FoxPro otherwise. 0 when
+// no mark names the code page.
+uint8_t LanguageMarkFor(const std::string& codePage, const KXO_dBaseDBF& table);
+
 // The plan for the same field list: every field from itself.
 TkxRebuildPlan SameFieldsPlan(const KXO_dBaseDBF& table);
 

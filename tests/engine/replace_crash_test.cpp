@@ -117,10 +117,13 @@ void StopAtEveryStep(const TempDir& pristine, const Scenario& s) {
     EXPECT_TRUE(isOld || isNew) << "the table is neither the old one nor the new one";
     oldSeen += isOld;
     newSeen += isNew;
-    if (finished) EXPECT_TRUE(isNew);
+    if (finished) {
+      EXPECT_TRUE(isNew);
+    }
     for (const auto& f : s.indexes) {
-      if (fs::path(f).extension() == ".cdx")
+      if (fs::path(f).extension() == ".cdx") {
         EXPECT_EQ(PeerKeyCount(work.File(f), table, "NAME"), 40) << f;
+      }
     }
   }
   EXPECT_TRUE(finished) << "the replacement never ran to its end";
