@@ -9,10 +9,13 @@
 #include <functional>
 #include <string>
 
+#include "kx6_build.h"
 #include "kx6_cpage.h"
 #include "kx6_dbsy.h"
+#include "kx6_eror.h"
 #include "kx6_journal.h"
 #include "kx6_rebuild.h"
+#include "platform/pf_file.h"
 #include "test_support.h"
 
 namespace tolvern {
@@ -178,6 +181,68 @@ TEST(ReplaceCrash, ConvertStoppedAtEveryStepLeavesTheOldOrTheNewTable) {
     return plan;
   };
   StopAtEveryStep(pristine, s);
+}
+
+// A plain table file for the journal tests.
+std::string SmallTable(const TempDir& dir) {
+  const std::string path = dir.File("t.dbf");
+  KXO_DBFBuild b(path);
+  b.AddField("NAME", 'C', 8, 0);
+  b.WriteTable();
+  return path;
+}
+
+TEST(ReplaceJournal, MovesThatLeadOutsideTheReplacementAreRefused) {
+  TempDir dir;
+  TempDir elsewhere;
+  const std::string table = SmallTable(dir);
+  const std::string stage = ReplaceStagingDirectory(dir.Path().string(), table);
+  fs::create_directory(stage);
+  fendral::test::WriteText(stage + "/t.dbf", "staged");
+  fendral::test::WriteText(elsewhere.File("victim.txt"), "keep me");
+  // A committed journal whose move would put a file over one in another directory.
+  fendral::test::WriteText(ReplaceJournalPath(table),
+                           "FENDRAL-REPLACE 1\nCOMMIT\nSTAGE " + stage + "\nMOVE " + stage +
+                               "/t.dbf\t" + elsewhere.File("victim.txt") + "\nEND\n");
+  EXPECT_THROW(KXO_dBHandler(table, false, false), ETolvernError);
+  EXPECT_EQ(fendral::test::ReadText(elsewhere.File("victim.txt")), "keep me");
+  EXPECT_TRUE(fs::exists(ReplaceJournalPath(table))) << "kept for a person to look at";
+}
+
+TEST(ReplaceJournal, AnUncommittedJournalRemovesOnlyItsOwnStagingDirectory) {
+  TempDir dir;
+  TempDir elsewhere;
+  const std::string table = SmallTable(dir);
+  const auto before = fendral::test::ReadBytes(table);
+  fendral::test::WriteText(elsewhere.File("victim.txt"), "keep me");
+  // The staging directory is a link to another directory: it is not emptied.
+  const std::string stage = ReplaceStagingDirectory(dir.Path().string(), table);
+  fs::create_directory_symlink(elsewhere.Path(), stage);
+  fendral::test::WriteText(ReplaceJournalPath(table), "FENDRAL-REPLACE 1\nPREPARE\nSTAGE " +
+                                                          stage + "\nSTAGE /tmp\nEND\n");
+  { KXO_dBHandler t(table, false, false); }
+  EXPECT_EQ(fendral::test::ReadText(elsewhere.File("victim.txt")), "keep me");
+  EXPECT_FALSE(fs::exists(ReplaceJournalPath(table)));
+  EXPECT_EQ(fendral::test::ReadBytes(table), before);
+}
+
+TEST(ReplaceJournal, AJournalIsLeftAloneWhileAnotherHandleHoldsTheTable) {
+  TempDir dir;
+  const std::string table = SmallTable(dir);
+  const std::string stage = ReplaceStagingDirectory(dir.Path().string(), table);
+  fs::create_directory(stage);
+  fendral::test::WriteText(stage + "/t.dbf", "staged");
+  fendral::test::WriteText(ReplaceJournalPath(table),
+                           "FENDRAL-REPLACE 1\nPREPARE\nSTAGE " + stage + "\nEND\n");
+  platform::OsFile holder;
+  ASSERT_EQ(holder.Open(table, false), 0);
+  ASSERT_EQ(holder.ShareLock(true), 0);
+  RecoverReplacement(table);
+  EXPECT_TRUE(fs::exists(stage + "/t.dbf")) << "the replacing process still works";
+  holder.Close();
+  RecoverReplacement(table);
+  EXPECT_FALSE(fs::exists(stage));
+  EXPECT_FALSE(fs::exists(ReplaceJournalPath(table)));
 }
 
 }  // namespace
