@@ -280,8 +280,7 @@ void RecoverReplacement(const std::string& tablePath) {
   if (table.Open(tablePath, false) == 0 && table.ShareLock(true) != 0) return;
   const ParsedJournal parsed = ParseJournal(journal, tablePath);
   if (parsed.committed) {
-    if (!parsed.complete)
-      Fail(ErrReplaceUnfinished, journal + ": the journal is damaged");
+    if (!parsed.complete) Fail(ErrReplaceUnfinished, journal + ": the journal is damaged");
     for (const auto& move : parsed.moves) {
       if (!SoundMove(move, parsed.staging))
         Fail(ErrReplaceUnfinished, journal + ": a move leads outside the replacement");

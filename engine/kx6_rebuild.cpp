@@ -73,8 +73,9 @@ std::optional<Decimal> ParseDecimal(const std::string& text) {
 // The number in `width` characters with `decimals` places, rounded half away from zero
 // on its digits; nothing when it does not fit.
 std::optional<std::string> FormatDecimal(Decimal d, int width, int decimals) {
-  std::string digits = d.whole + d.fraction.substr(0, std::min<size_t>(d.fraction.size(),
-                                                                       static_cast<size_t>(decimals)));
+  std::string digits =
+      d.whole +
+      d.fraction.substr(0, std::min<size_t>(d.fraction.size(), static_cast<size_t>(decimals)));
   digits.append(static_cast<size_t>(decimals) -
                     std::min<size_t>(d.fraction.size(), static_cast<size_t>(decimals)),
                 '0');
@@ -351,9 +352,8 @@ class RecordCopier {
     if (bad < 0) return;
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", static_cast<uint8_t>(text[static_cast<size_t>(bad)]));
-    Fail(ErrNoCounterpart, "record " + std::to_string(recno) + ", field " + field +
-                               ": character " + hex + " has no counterpart in " +
-                               transcoder_->To());
+    Fail(ErrNoCounterpart, "record " + std::to_string(recno) + ", field " + field + ": character " +
+                               hex + " has no counterpart in " + transcoder_->To());
   }
 
   std::string ReadMemo(const uint8_t* old, const DbfFieldInfo& from) {
@@ -508,8 +508,8 @@ std::vector<IndexDefinition> OpenIndexDefinitions(const KXO_dBHandler& table) {
       KXobjIndexTag* tag = file->TagAt(i);
       if (!tag) continue;
       const auto* cdx = dynamic_cast<const KXobjCDXTag*>(tag);
-      def.tags.push_back({tag->TagName(), tag->KeyExprText(), tag->HasFor() ? tag->ForExprText() : "",
-                          tag->Ascending(), tag->Unique(),
+      def.tags.push_back({tag->TagName(), tag->KeyExprText(),
+                          tag->HasFor() ? tag->ForExprText() : "", tag->Ascending(), tag->Unique(),
                           cdx && cdx->Collation() == CdxCollation::General});
     }
     files.push_back(std::move(def));
@@ -552,8 +552,7 @@ TkxRebuildPlan SameFieldsPlan(const KXO_dBaseDBF& table) {
   return plan;
 }
 
-std::vector<TkxMisfit> FindMisfits(KXO_dBHandler& table, const TkxRebuildPlan& plan,
-                                   size_t limit) {
+std::vector<TkxMisfit> FindMisfits(KXO_dBHandler& table, const TkxRebuildPlan& plan, size_t limit) {
   RefuseVisual(table);
   std::vector<TkxMisfit> misfits;
   const std::vector<DbfFieldInfo> fields = LayOut(plan);
@@ -565,8 +564,8 @@ std::vector<TkxMisfit> FindMisfits(KXO_dBHandler& table, const TkxRebuildPlan& p
   if (!copier.NeedsCheck()) return misfits;
   SequentialRead sequential(table);
   const int32_t count = table.RecordCount();
-  std::vector<uint8_t> record(static_cast<size_t>(fields.empty() ? 1 : fields.back().offset +
-                                                                          fields.back().length));
+  std::vector<uint8_t> record(
+      static_cast<size_t>(fields.empty() ? 1 : fields.back().offset + fields.back().length));
   for (int32_t j = 1; j <= count && misfits.size() < limit; ++j) {
     table.KXO_dBaseFld::GetRecord(j);
     if (table.Eof()) break;
@@ -683,8 +682,8 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
 
   // The memo file keeps its name; one no longer needed goes.
   if (newHasMemo) {
-    std::string finalMemo = oldMemo.empty() ? directory + "/" + platform::FileNameOf(stagedMemo)
-                                            : oldMemo;
+    std::string finalMemo =
+        oldMemo.empty() ? directory + "/" + platform::FileNameOf(stagedMemo) : oldMemo;
     const std::string wanted = staging + "/" + platform::FileNameOf(finalMemo);
     if (wanted != stagedMemo) {
       if (platform::RenameFile(stagedMemo, wanted) != 0) Fail(ErrCannotReplace, stagedMemo);

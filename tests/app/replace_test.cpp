@@ -21,9 +21,9 @@ bool MakePeerTable(const TempDir& dir, const std::string& only, int seed) {
 
 int PeerCheck(const std::string& expected, const std::string& table) {
   std::string out;
-  const int rc = RunCommand("/usr/bin/python3 '" + Peers() + "/check_table.py' '" + expected +
-                                "' '" + table + "' 2>&1",
-                            &out);
+  const int rc = RunCommand(
+      "/usr/bin/python3 '" + Peers() + "/check_table.py' '" + expected + "' '" + table + "' 2>&1",
+      &out);
   if (rc != 0) std::cerr << out;
   return rc;
 }

@@ -37,9 +37,9 @@ bool MakePeerTables(const TempDir& dir, int records) {
 // Exit status of the peer check of `table` against `expected` (0: equal).
 int PeerCheck(const std::string& expected, const std::string& table) {
   std::string out;
-  const int rc = RunCommand("/usr/bin/python3 '" + Peers() + "/check_table.py' '" + expected +
-                                "' '" + table + "' 2>&1",
-                            &out);
+  const int rc = RunCommand(
+      "/usr/bin/python3 '" + Peers() + "/check_table.py' '" + expected + "' '" + table + "' 2>&1",
+      &out);
   if (rc != 0) std::cerr << out;
   return rc;
 }
@@ -61,14 +61,11 @@ void DeriveExpected(const std::string& expected, const std::string& out, const s
             0);
 }
 
-std::string Field(KXO_dBaseFld& t, const std::string& name) {
-  return t.GetFieldByName(name);
-}
+std::string Field(KXO_dBaseFld& t, const std::string& name) { return t.GetFieldByName(name); }
 
 bool LeftoversGone(const std::string& table) {
   const std::string dir = fs::path(table).parent_path().string();
-  return !fs::exists(ReplaceJournalPath(table)) &&
-         !fs::exists(ReplaceStagingDirectory(dir, table));
+  return !fs::exists(ReplaceJournalPath(table)) && !fs::exists(ReplaceStagingDirectory(dir, table));
 }
 
 // A small FoxPro table with raw field texts.
@@ -99,7 +96,8 @@ TEST(Rebuild, SameFieldsKeepEveryRecordMemoVersionAndMarkWhateverTheTableShows) 
   REQUIRE_SHARED();
   TempDir dir;
   ASSERT_TRUE(MakePeerTables(dir, 60));
-  for (const char* name : {"db3_memo", "db3_plain", "clipper", "db4_memo", "fox_memo", "fox_memo64"}) {
+  for (const char* name :
+       {"db3_memo", "db3_plain", "clipper", "db4_memo", "fox_memo", "fox_memo64"}) {
     SCOPED_TRACE(name);
     const std::string table = dir.File(std::string(name) + ".dbf");
     const auto before = ReadBytes(table);
@@ -160,9 +158,8 @@ TEST(Rebuild, EveryNewFieldTakesTheValueOfItsOrigin) {
     EXPECT_EQ(Field(t, "NAME"), o[0] + std::string(10, ' '));
     EXPECT_EQ(Field(t, "EXTRA"), "     ");
     // Two places more in the same number: one more digit, one more decimal.
-    const std::string amount = o[2].find_first_not_of(' ') == std::string::npos
-                                   ? std::string(14, ' ')
-                                   : " " + o[2] + "0";
+    const std::string amount =
+        o[2].find_first_not_of(' ') == std::string::npos ? std::string(14, ' ') : " " + o[2] + "0";
     EXPECT_EQ(Field(t, "AMOUNT"), amount);
   }
   // The memos (checked by the peer) and the other values.
@@ -175,21 +172,22 @@ TEST(Rebuild, EveryNewFieldTakesTheValueOfItsOrigin) {
       "  f['AMOUNT']=None if f['AMOUNT'] is None else f['AMOUNT']+'0'\n"
       "json.dump(e,open(sys.argv[1],'w',encoding='utf-8'))\n";
   fendral::test::WriteText(dir.File("fix.py"), script);
-  ASSERT_EQ(RunCommand("/usr/bin/python3 '" + dir.File("fix.py") + "' '" + dir.File("new.json") + "'"), 0);
+  ASSERT_EQ(
+      RunCommand("/usr/bin/python3 '" + dir.File("fix.py") + "' '" + dir.File("new.json") + "'"),
+      0);
   EXPECT_EQ(PeerCheck(dir.File("new.json"), table), 0);
 }
 
 TEST(Rebuild, NumbersKeepTheirDigitsAndRoundOnThem) {
   TempDir dir;
   const std::string table = dir.File("num.dbf");
-  MakeTable(table, {{"BIG", 'N', 20, 4, 0}, {"R", 'N', 10, 3, 0}, {"TXT", 'C', 12, 0, 0}},
-            {{"12345678901234.5678", "1.005", "  -42.50"},
-             {"-0.0004", "-2.995", "abc"},
-             {"", "", ""}},
-            {false, true, false});
+  MakeTable(
+      table, {{"BIG", 'N', 20, 4, 0}, {"R", 'N', 10, 3, 0}, {"TXT", 'C', 12, 0, 0}},
+      {{"12345678901234.5678", "1.005", "  -42.50"}, {"-0.0004", "-2.995", "abc"}, {"", "", ""}},
+      {false, true, false});
   TkxRebuildPlan plan;
-  plan.fields = {{"BIG", 'N', 20, 5, 1}, {"R", 'N', 10, 2, 2}, {"TXT", 'N', 8, 1, 3},
-                 {"BACK", 'C', 20, 0, 1}};
+  plan.fields = {
+      {"BIG", 'N', 20, 5, 1}, {"R", 'N', 10, 2, 2}, {"TXT", 'N', 8, 1, 3}, {"BACK", 'C', 20, 0, 1}};
   {
     KXO_dBHandler t(table, true, false);
     const auto misfits = FindMisfits(t, plan);
@@ -305,7 +303,9 @@ TEST(Rebuild, IndexFilesDescribeTheNewTableAndBrokenTagsGo) {
       ASSERT_EQ(t.OpenIndexFile(dir.File(f)), 0) << f;
     TkxRebuildPlan plan;
     // QTY goes: its tags no longer compile.
-    plan.fields = {{"NAME", 'C', 25, 0, 1}, {"CITY", 'C', 12, 0, 2}, {"NOTE", 'M', 10, 0, 8},
+    plan.fields = {{"NAME", 'C', 25, 0, 1},
+                   {"CITY", 'C', 12, 0, 2},
+                   {"NOTE", 'M', 10, 0, 8},
                    {"AMOUNT", 'N', 12, 2, 3}};
     report = RebuildTable(t, plan);
   }
@@ -375,7 +375,8 @@ TEST(Rebuild, ConvertTranscodesThereAndBackAndRefusesMissingCharacters) {
   auto back = ReadBytes(table);
   ASSERT_EQ(back.size(), original.size());
   // The date and time of the last write differ.
-  for (int i : {1, 2, 3, 16, 17, 18, 19}) back[static_cast<size_t>(i)] = original[static_cast<size_t>(i)];
+  for (int i : {1, 2, 3, 16, 17, 18, 19})
+    back[static_cast<size_t>(i)] = original[static_cast<size_t>(i)];
   EXPECT_EQ(back[29], original[29] == 0 ? *MarkOfCodePage("CP866") : original[29]);
   back[29] = original[29];
   EXPECT_EQ(back, original);

@@ -89,7 +89,7 @@ bool RunStopped(int step, const std::function<void()>& replace) {
 }
 
 struct Scenario {
-  std::string table;       // file name in the work directory
+  std::string table;  // file name in the work directory
   std::string oldExpected;
   std::string newExpected;
   std::function<TkxRebuildPlan(KXO_dBHandler&)> plan;
@@ -137,10 +137,10 @@ void StopAtEveryStep(const TempDir& pristine, const Scenario& s) {
 TEST(ReplaceCrash, ModifyStoppedAtEveryStepLeavesTheOldOrTheNewTable) {
   REQUIRE_SHARED();
   TempDir pristine;
-  ASSERT_EQ(RunCommand("/usr/bin/python3 '" + Peers() + "/make_tables.py' '" +
-                       pristine.Path().string() + "' --seed 11 --records 40 --only fox_memo" +
-                       " >/dev/null 2>&1"),
-            0);
+  ASSERT_EQ(
+      RunCommand("/usr/bin/python3 '" + Peers() + "/make_tables.py' '" + pristine.Path().string() +
+                 "' --seed 11 --records 40 --only fox_memo" + " >/dev/null 2>&1"),
+      0);
   const std::string table = pristine.File("fox_memo.dbf");
   {
     KXO_dBHandler t(table, true, false);
@@ -164,10 +164,10 @@ TEST(ReplaceCrash, ModifyStoppedAtEveryStepLeavesTheOldOrTheNewTable) {
 TEST(ReplaceCrash, ConvertStoppedAtEveryStepLeavesTheOldOrTheNewTable) {
   REQUIRE_SHARED();
   TempDir pristine;
-  ASSERT_EQ(RunCommand("/usr/bin/python3 '" + Peers() + "/make_tables.py' '" +
-                       pristine.Path().string() + "' --seed 12 --records 40 --only db3_memo" +
-                       " >/dev/null 2>&1"),
-            0);
+  ASSERT_EQ(
+      RunCommand("/usr/bin/python3 '" + Peers() + "/make_tables.py' '" + pristine.Path().string() +
+                 "' --seed 12 --records 40 --only db3_memo" + " >/dev/null 2>&1"),
+      0);
   Derive(pristine.File("db3_memo.expected.json"), pristine.File("new.json"), "", "cp1251");
   Scenario s;
   s.table = "db3_memo.dbf";
@@ -201,9 +201,9 @@ TEST(ReplaceJournal, MovesThatLeadOutsideTheReplacementAreRefused) {
   fendral::test::WriteText(stage + "/t.dbf", "staged");
   fendral::test::WriteText(elsewhere.File("victim.txt"), "keep me");
   // A committed journal whose move would put a file over one in another directory.
-  fendral::test::WriteText(ReplaceJournalPath(table),
-                           "FENDRAL-REPLACE 1\nCOMMIT\nSTAGE " + stage + "\nMOVE " + stage +
-                               "/t.dbf\t" + elsewhere.File("victim.txt") + "\nEND\n");
+  fendral::test::WriteText(ReplaceJournalPath(table), "FENDRAL-REPLACE 1\nCOMMIT\nSTAGE " + stage +
+                                                          "\nMOVE " + stage + "/t.dbf\t" +
+                                                          elsewhere.File("victim.txt") + "\nEND\n");
   EXPECT_THROW(KXO_dBHandler(table, false, false), ETolvernError);
   EXPECT_EQ(fendral::test::ReadText(elsewhere.File("victim.txt")), "keep me");
   EXPECT_TRUE(fs::exists(ReplaceJournalPath(table))) << "kept for a person to look at";
@@ -218,8 +218,8 @@ TEST(ReplaceJournal, AnUncommittedJournalRemovesOnlyItsOwnStagingDirectory) {
   // The staging directory is a link to another directory: it is not emptied.
   const std::string stage = ReplaceStagingDirectory(dir.Path().string(), table);
   fs::create_directory_symlink(elsewhere.Path(), stage);
-  fendral::test::WriteText(ReplaceJournalPath(table), "FENDRAL-REPLACE 1\nPREPARE\nSTAGE " +
-                                                          stage + "\nSTAGE /tmp\nEND\n");
+  fendral::test::WriteText(ReplaceJournalPath(table),
+                           "FENDRAL-REPLACE 1\nPREPARE\nSTAGE " + stage + "\nSTAGE /tmp\nEND\n");
   { KXO_dBHandler t(table, false, false); }
   EXPECT_EQ(fendral::test::ReadText(elsewhere.File("victim.txt")), "keep me");
   EXPECT_FALSE(fs::exists(ReplaceJournalPath(table)));
