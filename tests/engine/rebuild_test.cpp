@@ -331,6 +331,37 @@ TEST(Rebuild, IndexFilesDescribeTheNewTableAndBrokenTagsGo) {
   }
 }
 
+TEST(Rebuild, AProductionMdxIsRebuiltUnderItsOwnName) {
+  REQUIRE_SHARED();
+  TempDir dir;
+  ASSERT_TRUE(MakePeerTables(dir, 30));
+  const std::string table = dir.File("db4_memo.dbf");
+  {
+    KXO_dBHandler t(table, true, false);
+    t.IndexOn(dir.File("db4_memo.mdx"), "NAME", 0, true, "", "NAME");
+    t.IndexOn(dir.File("db4_memo.mdx"), "CITY", 0, true, "", "CITY");
+  }
+  const auto before = ReadBytes(dir.File("db4_memo.mdx"));
+  ASSERT_TRUE(ReadBytes(table)[28] & 1);
+  {
+    KXO_dBHandler t(table, true, false);
+    ASSERT_TRUE(t.OpenProductionIndex());
+    TkxRebuildPlan plan = SameFieldsPlan(t);
+    plan.fields.push_back({"EXTRA", 'N', 4, 0, 0});
+    EXPECT_TRUE(RebuildTable(t, plan).droppedTags.empty());
+  }
+  EXPECT_EQ(ReadBytes(table)[0], 0x8B);
+  EXPECT_TRUE(ReadBytes(table)[28] & 1);
+  const auto after = ReadBytes(dir.File("db4_memo.mdx"));
+  ASSERT_GT(after.size(), 32u);
+  // The name of the table the file belongs to (header bytes 4-19) is the table's own.
+  EXPECT_EQ(std::vector<uint8_t>(after.begin() + 4, after.begin() + 20),
+            std::vector<uint8_t>(before.begin() + 4, before.begin() + 20));
+  for (const char* tag : {"NAME", "CITY"}) {
+    EXPECT_EQ(PeerKeys(dir.File("db4_memo.mdx"), table, tag).size(), 30u) << tag;
+  }
+}
+
 TEST(Rebuild, ConvertTranscodesThereAndBackAndRefusesMissingCharacters) {
   TempDir dir;
   const std::string table = dir.File("cyr.dbf");
