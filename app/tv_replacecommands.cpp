@@ -27,7 +27,14 @@ class TExclusiveTable {
     table_.Close();
     table_.SetExclusive(true);
     table_.SetIndexFiles(indexFiles);
-    table_.Open();
+    try {
+      table_.Open();
+    } catch (...) {
+      // Another program has the table open: it is shown again as it was.
+      table_.SetExclusive(false);
+      reopen_();
+      throw;
+    }
   }
   ~TExclusiveTable() {
     try {

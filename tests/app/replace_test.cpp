@@ -168,6 +168,31 @@ TEST_F(Replace, ConvertThereAndBackGivesTheSameBytesAndTheDosBoxFollows) {
   EXPECT_EQ(PeerCheck(source.File("db3_memo.expected.json"), table), 0) << "memos included";
 }
 
+TEST_F(Replace, ATableAnotherProgramHasOpenIsNotReplacedAndStaysShown) {
+  REQUIRE_SHARED();
+  if (RunCommand("command -v flock >/dev/null") != 0) GTEST_SKIP() << "flock(1) not installed";
+  TempDir source;
+  ASSERT_TRUE(MakePeerTable(source, "fox_memo", 23));
+  const std::string table = Open(source.File("fox_memo.dbf"));
+  const auto before = ReadBytes(table);
+  // Another program holds the table open (its share lock) until the marker file goes.
+  const std::string marker = dir.File("holding");
+  WriteText(marker, "");
+  ASSERT_EQ(
+      RunCommand("flock -s '" + table + "' sh -c 'touch \"" + marker + ".held\"; while [ -e \"" +
+                 marker + "\" ]; do sleep 0.05; done' " + ">/dev/null 2>&1 &"),
+      0);
+  for (int i = 0; i < 200 && !fs::exists(marker + ".held"); ++i) QTest::qWait(10);
+  ASSERT_TRUE(fs::exists(marker + ".held"));
+  window->ConvertDosToAnsi();
+  fs::remove(marker);
+  ASSERT_EQ(dialogs.messages.size(), 1);
+  EXPECT_EQ(ReadBytes(table), before);
+  EXPECT_TRUE(Table().Active());
+  EXPECT_FALSE(Table().Exclusive());
+  EXPECT_FALSE(window->Busy());
+}
+
 TEST_F(Replace, VisualFoxProTablesAreRefusedUnchanged) {
   REQUIRE_SHARED();
   TempDir source;
