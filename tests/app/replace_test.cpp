@@ -2,6 +2,7 @@
 // the browse page shows, the converts go there and back to the same bytes, the "Dos" box
 // follows, and values that no longer fit are asked about before anything changes.
 #include <QFileInfo>
+#include <algorithm>
 
 #include "app_test_util.h"
 #include "kx6_dbsy.h"
@@ -80,6 +81,86 @@ TEST_F(Replace, ModifyKeepsEveryRecordWhateverFilterAndOrderTheTableIsShownIn) {
   EXPECT_EQ(KeyOrder(table, dir.File("fox_memo.cdx"), "NAME").size(), 40u);
   EXPECT_FALSE(Table().Exclusive());
   EXPECT_FALSE(window->Busy());
+}
+
+// Moves the structure row of field `name` to position `to` (1-based), the rows keeping
+// everything they hold (the field they came from included), as the up and down buttons do
+// one place at a time.
+void MoveRow(TMemTable& rows, const QString& name, int to) {
+  struct Row {
+    QString name, type;
+    int len, dec;
+    bool fromTable;
+    int origin;
+  };
+  std::vector<Row> all;
+  for (rows.First(); !rows.Eof(); rows.Next()) {
+    all.push_back({rows.FieldByName(QStringLiteral("Name"))->AsString(),
+                   rows.FieldByName(QStringLiteral("DBF Type"))->AsString(),
+                   rows.FieldByName(QStringLiteral("Len"))->AsInteger(),
+                   rows.FieldByName(QStringLiteral("Dec"))->AsInteger(),
+                   !rows.FieldByName(QStringLiteral("Origin"))->IsNull(),
+                   rows.FieldByName(QStringLiteral("Origin"))->AsInteger()});
+  }
+  const auto it =
+      std::find_if(all.begin(), all.end(), [&](const Row& r) { return r.name == name; });
+  ASSERT_NE(it, all.end());
+  const Row moved = *it;
+  all.erase(it);
+  all.insert(all.begin() + (to - 1), moved);
+  rows.EmptyTable();
+  for (size_t i = 0; i < all.size(); ++i) {
+    rows.Append();
+    rows.FieldByName(QStringLiteral("Field"))->SetAsInteger(static_cast<int>(i) + 1);
+    rows.FieldByName(QStringLiteral("Name"))->SetAsString(all[i].name);
+    rows.FieldByName(QStringLiteral("DBF Type"))->SetAsString(all[i].type);
+    rows.FieldByName(QStringLiteral("Len"))->SetAsInteger(all[i].len);
+    rows.FieldByName(QStringLiteral("Dec"))->SetAsInteger(all[i].dec);
+    if (all[i].fromTable) rows.FieldByName(QStringLiteral("Origin"))->SetAsInteger(all[i].origin);
+    rows.Post();
+  }
+}
+
+TEST_F(Replace, ModifyMovingAndRemovingFieldsPutsEveryValueInItsOwnField) {
+  REQUIRE_SHARED();
+  TempDir source;
+  ASSERT_TRUE(MakePeerTable(source, "fox_memo", 24));
+  const std::string table = Open(source.File("fox_memo.dbf"));
+  TMemTable& rows = window->StructureTable();
+  // NOTE goes first, QTY and RATE go, CITY is widened.
+  MoveRow(rows, QStringLiteral("NOTE"), 1);
+  for (rows.First(); !rows.Eof();) {
+    const QString name = rows.FieldByName(QStringLiteral("Name"))->AsString();
+    if (name == QStringLiteral("QTY") || name == QStringLiteral("RATE")) {
+      rows.Delete();
+      continue;
+    }
+    if (name == QStringLiteral("CITY")) {
+      rows.Edit();
+      rows.FieldByName(QStringLiteral("Len"))->SetAsInteger(30);
+      rows.Post();
+    }
+    rows.Next();
+  }
+  window->ModifyDbf();
+  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+  {
+    tolvern::KXO_dBaseFld t(table, false, false);
+    std::vector<std::string> names;
+    for (const auto& f : t.Fields()) names.push_back(f.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"NOTE", "NAME", "CITY", "AMOUNT", "BORN", "FLAG"}));
+    EXPECT_EQ(t.Fields()[2].length, 30);
+  }
+  WriteText(dir.File("drop.py"),
+            "import json,sys\n"
+            "e=json.load(open(sys.argv[1],encoding='utf-8'))\n"
+            "for r in e['records']:\n"
+            "  del r['fields']['QTY']; del r['fields']['RATE']\n"
+            "json.dump(e,open(sys.argv[2],'w',encoding='utf-8'))\n");
+  ASSERT_EQ(RunCommand("/usr/bin/python3 '" + dir.File("drop.py") + "' '" +
+                       source.File("fox_memo.expected.json") + "' '" + dir.File("new.json") + "'"),
+            0);
+  EXPECT_EQ(PeerCheck(dir.File("new.json"), table), 0);
 }
 
 TEST_F(Replace, ValuesThatNoLongerFitAreAskedAboutAndNoLeavesTheTable) {
