@@ -108,17 +108,17 @@ ParsedJournal ParseJournal(const std::string& path, const std::string& tablePath
   return parsed;
 }
 
-// Empties and removes a staging directory; one that is not a real directory (a link
-// someone put there) is left alone.
+// Empties and removes a staging directory; one that is not a real directory of this
+// user (a link or a directory someone else put there) is left alone, and so is what it
+// holds besides plain files.
 void RemoveStaging(const std::string& dir, bool counted) {
-  if (!platform::IsRealDirectory(dir)) return;
+  if (!platform::IsRealDirectory(dir) || !platform::OwnedByProcessUser(dir)) return;
   for (const std::string& name : platform::ListFiles(dir)) {
     const int32_t rc = platform::RemoveFile(dir + "/" + name);
     if (rc != 0 && rc != 2) Fail(rc, dir + "/" + name);
     if (counted) ReplaceFileStep();
   }
-  const int32_t rc = platform::RemoveDirectory(dir);
-  if (rc != 0 && rc != 2 && rc != 3) Fail(rc, dir);
+  platform::RemoveDirectory(dir);  // a directory that is not empty now stays
   if (counted) ReplaceFileStep();
 }
 
@@ -278,12 +278,24 @@ void RecoverReplacement(const std::string& tablePath) {
   // any handle holds it, the journal is not ours to act on.
   platform::OsFile table;
   if (table.Open(tablePath, false) == 0 && table.ShareLock(true) != 0) return;
+  // Only this user's own journal is acted on; a committed one of another user leaves the
+  // table to that user.
+  const bool own = platform::OwnedByProcessUser(journal);
   const ParsedJournal parsed = ParseJournal(journal, tablePath);
+  if (!own) {
+    if (parsed.committed)
+      Fail(ErrReplaceUnfinished, journal + ": another user's replacement is unfinished");
+    return;
+  }
   if (parsed.committed) {
     if (!parsed.complete) Fail(ErrReplaceUnfinished, journal + ": the journal is damaged");
     for (const auto& move : parsed.moves) {
       if (!SoundMove(move, parsed.staging))
         Fail(ErrReplaceUnfinished, journal + ": a move leads outside the replacement");
+    }
+    for (const auto& dir : parsed.staging) {
+      if (platform::IsRealDirectory(dir) && !platform::OwnedByProcessUser(dir))
+        Fail(ErrReplaceUnfinished, dir + ": the staging directory belongs to another user");
     }
     MakeMoves(parsed.moves, false);
     SyncDirectories(parsed.staging, tablePath, false);

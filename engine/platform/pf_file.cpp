@@ -305,6 +305,11 @@ bool IsRealDirectory(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool OwnedByProcessUser(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && st.st_uid == ::geteuid();
+}
+
 std::vector<std::string> ListFiles(const std::string& directory) {
   std::vector<std::string> names;
   DIR* dir = ::opendir(directory.c_str());

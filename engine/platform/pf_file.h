@@ -94,6 +94,8 @@ int32_t MakeDirectory(const std::string& path);
 int32_t RemoveDirectory(const std::string& path);
 // True when `path` is a directory itself (a symbolic link to one is not).
 bool IsRealDirectory(const std::string& path);
+// True when the entry `path` itself (links not followed) belongs to the process's user.
+bool OwnedByProcessUser(const std::string& path);
 // The names of the plain files in `directory` (no "." or ".."); empty when it cannot be
 // read.
 std::vector<std::string> ListFiles(const std::string& directory);

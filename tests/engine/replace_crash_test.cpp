@@ -226,6 +226,26 @@ TEST(ReplaceJournal, AnUncommittedJournalRemovesOnlyItsOwnStagingDirectory) {
   EXPECT_EQ(fendral::test::ReadBytes(table), before);
 }
 
+TEST(ReplaceJournal, AStagingDirectoryOfAnotherUserIsNotEmptied) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs to give a directory to another user";
+  TempDir dir;
+  const std::string table = SmallTable(dir);
+  const std::string stage = ReplaceStagingDirectory(dir.Path().string(), table);
+  fs::create_directory(stage);
+  fendral::test::WriteText(stage + "/t.dbf", "not ours");
+  ASSERT_EQ(::chown(stage.c_str(), 54321, 54321), 0);
+  fendral::test::WriteText(ReplaceJournalPath(table), "FENDRAL-REPLACE 1\nCOMMIT\nSTAGE " + stage +
+                                                          "\nMOVE " + stage + "/t.dbf\t" + table +
+                                                          "\nEND\n");
+  EXPECT_THROW(KXO_dBHandler(table, false, false), ETolvernError);
+  EXPECT_EQ(fendral::test::ReadText(stage + "/t.dbf"), "not ours");
+  // Uncommitted: the old table opens, the directory stays.
+  fendral::test::WriteText(ReplaceJournalPath(table),
+                           "FENDRAL-REPLACE 1\nPREPARE\nSTAGE " + stage + "\nEND\n");
+  { KXO_dBHandler t(table, false, false); }
+  EXPECT_TRUE(fs::exists(stage + "/t.dbf"));
+}
+
 TEST(ReplaceJournal, AJournalIsLeftAloneWhileAnotherHandleHoldsTheTable) {
   TempDir dir;
   const std::string table = SmallTable(dir);
