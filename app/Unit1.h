@@ -159,6 +159,10 @@ class TMainWindow : public QMainWindow {
   QString chosenIndexFile_;  // full path of the index file the tag list shows
 
   // Replacement helpers (tv_replacecommands.cpp)
+  enum class TReplaceKind { kModify, kDosToAnsi, kAnsiToDos };
+  // Rebuilds the open table's files (modify from the structure table, or a convert) with
+  // the table open exclusively throughout, then runs the open-table procedure on it.
+  void ReplaceTableFiles(TReplaceKind kind);
 
   // Table command helpers (tv_tablecommands.cpp, tv_textcommands.cpp)
   class TCommandScope;  // tv_commandscope.h

@@ -1,9 +1,196 @@
+// The commands that replace the browsed table's files as a whole: "Modify DBF" and the two
+// code-page converts. The table is rebuilt by the engine beside itself and put in place
+// through its replacement journal, so it is never half replaced.
+#include <QApplication>
+#include <QFileInfo>
+
 #include "Unit1.h"
+#include "kx6_cpage.h"
+#include "kx6_rebuild.h"
+#include "platform/pf_text.h"
 
 namespace fendral {
 
-void TMainWindow::ModifyDbf() { dialogs_->Message(tr("Fendral"), QStringLiteral("ModifyDbf: under construction")); }
-void TMainWindow::ConvertDosToAnsi() { dialogs_->Message(tr("Fendral"), QStringLiteral("ConvertDosToAnsi: under construction")); }
-void TMainWindow::ConvertAnsiToDos() { dialogs_->Message(tr("Fendral"), QStringLiteral("ConvertAnsiToDos: under construction")); }
+namespace {
+
+constexpr int kMisfitsShown = 10;
+
+// The table open exclusively for the scope; afterwards closed, shared again, and the
+// open-table procedure run on `path` (also after an error, so the window shows the table
+// as it is on disk).
+class TExclusiveTable {
+ public:
+  TExclusiveTable(TTolvernDataSet& table, std::function<void()> reopen)
+      : table_(table), reopen_(std::move(reopen)) {
+    const QStringList indexFiles = table_.IndexFiles();
+    table_.SetIndexList(QString(), QString());
+    table_.Close();
+    table_.SetExclusive(true);
+    table_.SetIndexFiles(indexFiles);
+    try {
+      table_.Open();
+    } catch (...) {
+      // Another program has the table open: it is shown again as it was.
+      table_.SetExclusive(false);
+      reopen_();
+      throw;
+    }
+  }
+  ~TExclusiveTable() {
+    try {
+      if (table_.Active()) {
+        table_.SetIndexList(QString(), QString());
+        table_.Close();
+      }
+      table_.SetExclusive(false);
+      reopen_();
+    } catch (const std::exception&) {
+      // The error that ended the command is the one the user sees.
+    }
+  }
+  TExclusiveTable(const TExclusiveTable&) = delete;
+  TExclusiveTable& operator=(const TExclusiveTable&) = delete;
+
+ private:
+  TTolvernDataSet& table_;
+  std::function<void()> reopen_;
+};
+
+// The cursor and the busy window for the scope.
+class TBusyScope {
+ public:
+  explicit TBusyScope(std::function<void(bool)> setBusy) : setBusy_(std::move(setBusy)) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    setBusy_(true);
+  }
+  ~TBusyScope() {
+    setBusy_(false);
+    QApplication::restoreOverrideCursor();
+  }
+  TBusyScope(const TBusyScope&) = delete;
+  TBusyScope& operator=(const TBusyScope&) = delete;
+
+ private:
+  std::function<void(bool)> setBusy_;
+};
+
+tolvern::TkxMemoKind MemoKindOf(int typeButton) {
+  switch (typeButton) {
+    case TStructurePage::kDBaseIV:
+      return tolvern::TkxMemoKind::kDBase4;
+    case TStructurePage::kFoxPro:
+      return tolvern::TkxMemoKind::kFoxPro;
+    default:
+      return tolvern::TkxMemoKind::kDBase3;
+  }
+}
+
+// A field name in the table's bytes (names are ASCII as a rule).
+std::string FieldNameBytes(const QString& name, const std::string& codePage) {
+  std::string bytes;
+  if (tolvern::platform::FromUtf8(name.toStdString(), codePage, bytes)) return bytes;
+  return name.toLatin1().toStdString();
+}
+
+}  // namespace
+
+void TMainWindow::ModifyDbf() { ReplaceTableFiles(TReplaceKind::kModify); }
+void TMainWindow::ConvertDosToAnsi() { ReplaceTableFiles(TReplaceKind::kDosToAnsi); }
+void TMainWindow::ConvertAnsiToDos() { ReplaceTableFiles(TReplaceKind::kAnsiToDos); }
+
+void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
+  if (busy_ || !hTable1->Active()) return;
+  const QString caption = kind == TReplaceKind::kModify      ? tr("Modify DBF")
+                          : kind == TReplaceKind::kDosToAnsi ? tr("Convert DOS -> ANSII")
+                                                             : tr("Convert ANSII -> DOS");
+  if (hTable1->Handler()->Version() == tolvern::kVersionVisual) {
+    dialogs_->Message(caption, tr("Tables of version 0x30 (Visual FoxPro) cannot be rebuilt; "
+                                  "the table was not changed."));
+    return;
+  }
+  Run([&] {
+    // The new field list: the structure table in its order, each row with the field it
+    // came from.
+    tolvern::TkxRebuildPlan plan;
+    if (kind == TReplaceKind::kModify) {
+      if (tMemo->State() == dsEdit || tMemo->State() == dsInsert) tMemo->Post();
+      for (tMemo->First(); !tMemo->Eof(); tMemo->Next()) {
+        const QString type = tMemo->FieldByName(QStringLiteral("DBF Type"))->AsString();
+        plan.fields.push_back(
+            {FieldNameBytes(tMemo->FieldByName(QStringLiteral("Name"))->AsString().trimmed(),
+                            hTable1->CodePageInUse()),
+             type.isEmpty() ? 'C' : type.at(0).toUpper().toLatin1(),
+             tMemo->FieldByName(QStringLiteral("Len"))->AsInteger(),
+             tMemo->FieldByName(QStringLiteral("Dec"))->AsInteger(),
+             tMemo->FieldByName(QStringLiteral("Origin"))->AsInteger()});
+      }
+      plan.memoKindForPlainTable = MemoKindOf(structurePage_->TypeButtonChecked());
+      plan.memoBlockSize = structurePage_->blockSizeBox->text().trimmed().toInt();
+    } else {
+      const bool toAnsi = kind == TReplaceKind::kDosToAnsi;
+      plan = tolvern::SameFieldsPlan(*hTable1->Handler());
+      plan.fromCodePage = toAnsi ? hTable1->OemCodePage() : hTable1->AnsiCodePage();
+      plan.toCodePage = toAnsi ? hTable1->AnsiCodePage() : hTable1->OemCodePage();
+      plan.languageMark = tolvern::LanguageMarkFor(plan.toCodePage, *hTable1->Handler());
+    }
+
+    const QString path = QFileInfo(hTable1->TableFilePath()).absoluteFilePath();
+    TBusyScope busy([this](bool on) { SetBusy(on); });
+    // The gauge follows the copy; the window stays busy until the files are in place.
+    auto status = hTable1->OnStatus;
+    hTable1->OnStatus = [this](int32_t a, int32_t b, int32_t c) {
+      if (a == -1) {
+        gauge_->setMaximum(std::max(c, 1));
+        gauge_->setValue(0);
+      } else if (a == 0) {
+        gauge_->setValue(0);
+      } else {
+        Status(a, b, c);
+      }
+    };
+    struct RestoreStatus {
+      TTolvernDataSet& table;
+      TkxStatusReport report;
+      ~RestoreStatus() { table.OnStatus = report; }
+    } restoreStatus{*hTable1, status};
+
+    TExclusiveTable exclusive(*hTable1, [this, path, kind] {
+      if (kind != TReplaceKind::kModify)
+        hTable1->SetTranslateASCII(kind == TReplaceKind::kAnsiToDos);
+      OpenTable(path);
+      browsePage_->dosBox->setChecked(hTable1->TranslateASCII());
+    });
+    tolvern::KXO_dBHandler& handler = *hTable1->Handler();
+
+    // Values that no longer fit are named, and nothing changes unless the user agrees.
+    if (kind == TReplaceKind::kModify) {
+      const auto misfits = tolvern::FindMisfits(handler, plan, kMisfitsShown + 1);
+      if (!misfits.empty()) {
+        QString list;
+        for (size_t i = 0; i < misfits.size() && i < static_cast<size_t>(kMisfitsShown); ++i)
+          list += tr("record %1, field %2\n")
+                      .arg(misfits[i].record)
+                      .arg(QString::fromStdString(misfits[i].field));
+        if (misfits.size() > static_cast<size_t>(kMisfitsShown)) list += tr("and more\n");
+        if (!dialogs_->Confirm(caption,
+                               tr("These values do not fit their new fields:\n%1\nText is cut "
+                                  "to the new width, other values are left blank. Modify the "
+                                  "table?")
+                                   .arg(list)))
+          return;
+        plan.acceptMisfits = true;
+      }
+    }
+
+    const tolvern::TkxRebuildReport report = tolvern::RebuildTable(handler, plan);
+    if (!report.droppedTags.empty()) {
+      QString list;
+      for (const auto& tag : report.droppedTags) list += QString::fromStdString(tag) + "\n";
+      dialogs_->Message(caption, tr("These index tags no longer fit the table and were "
+                                    "removed:\n%1")
+                                     .arg(list));
+    }
+  });
+}
 
 }  // namespace fendral

@@ -7,6 +7,7 @@
 
 #include "kx6_bytes.h"
 #include "kx6_glbl.h"
+#include "kx6_journal.h"
 #include "kx6_memo.h"
 #include "kx6_tool.h"
 #include "platform/pf_path.h"
@@ -54,6 +55,8 @@ bool IsAcceptedVersion(uint8_t version) {
 
 KXO_dBaseDBF::KXO_dBaseDBF(const std::string& name, bool readWrite, bool shared)
     : KXO_DiskFile(TableFileName(name), readWrite, shared) {
+  // A replacement of this table that a crash interrupted is finished (or undone) first.
+  RecoverReplacement(FileName());
   OpenAndCheck();
 }
 

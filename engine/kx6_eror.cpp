@@ -12,7 +12,7 @@ struct ErrorEntry {
   const char* text;
 };
 
-constexpr std::array<ErrorEntry, 26> kErrorTable{{
+constexpr std::array<ErrorEntry, 29> kErrorTable{{
     {2, "File not found"},
     {3, "Path not found"},
     {4, "Too many open files"},
@@ -39,6 +39,9 @@ constexpr std::array<ErrorEntry, 26> kErrorTable{{
     {1005, "dBase memo record has format error"},
     {1006, "Formula expression cannot be translated"},
     {1011, "Number too large to fit in field"},
+    {1020, "Character not in target code page"},
+    {1021, "Table cannot be replaced"},
+    {1022, "Unfinished table replacement"},
 }};
 
 // A table text joined with its separator is held to this many characters.

@@ -70,6 +70,9 @@ inline constexpr int32_t ErrFieldType = 1004;
 inline constexpr int32_t ErrMemoFormat = 1005;
 inline constexpr int32_t ErrFormula = 1006;
 inline constexpr int32_t ErrNumberTooLarge = 1011;
+inline constexpr int32_t ErrNoCounterpart = 1020;    // a character the target code page lacks
+inline constexpr int32_t ErrCannotReplace = 1021;    // a table replacement refused
+inline constexpr int32_t ErrReplaceUnfinished = 1022;  // a journal that could not be finished
 
 using ErrorProcType = void (*)(int32_t code, int32_t subCode, const char* info);
 

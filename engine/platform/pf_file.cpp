@@ -1,5 +1,6 @@
 #include "platform/pf_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -282,6 +283,55 @@ int32_t RenameFile(const std::string& from, const std::string& to) {
 int32_t RemoveFile(const std::string& path) {
   if (::unlink(path.c_str()) == 0) return 0;
   return PathErrorCode(errno, path, true);
+}
+
+int32_t ReplaceFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return 0;
+  return PathErrorCode(errno, from, true);
+}
+
+int32_t MakeDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return 0;
+  return PathErrorCode(errno, path, true);
+}
+
+int32_t RemoveDirectory(const std::string& path) {
+  if (::rmdir(path.c_str()) == 0) return 0;
+  return PathErrorCode(errno, path, true);
+}
+
+bool IsRealDirectory(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool OwnedByProcessUser(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && st.st_uid == ::geteuid();
+}
+
+std::vector<std::string> ListFiles(const std::string& directory) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(directory.c_str());
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (::lstat((directory + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      names.push_back(name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
+int32_t SyncDirectory(const std::string& directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return PathErrorCode(errno, directory, false);
+  const int rc = ::fsync(fd);
+  const int err = errno;
+  ::close(fd);
+  return rc == 0 ? 0 : SystemErrorCode(err, true);
 }
 
 }  // namespace tolvern::platform

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tolvern::platform {
 
@@ -84,5 +85,21 @@ bool FileExists(const std::string& path);
 int32_t RenameFile(const std::string& from, const std::string& to);
 // Removes the file (unlink): missing 2 (3 when its directory is missing), directory 5.
 int32_t RemoveFile(const std::string& path);
+// Renames `from` to `to` in one step, replacing an existing `to` (rename(2)): a reader of
+// `to` sees either the old file or the new one, never neither.
+int32_t ReplaceFile(const std::string& from, const std::string& to);
+// Makes the directory (mode 0777 & ~umask); an existing entry of that name answers 183.
+int32_t MakeDirectory(const std::string& path);
+// Removes an empty directory.
+int32_t RemoveDirectory(const std::string& path);
+// True when `path` is a directory itself (a symbolic link to one is not).
+bool IsRealDirectory(const std::string& path);
+// True when the entry `path` itself (links not followed) belongs to the process's user.
+bool OwnedByProcessUser(const std::string& path);
+// The names of the plain files in `directory` (no "." or ".."); empty when it cannot be
+// read.
+std::vector<std::string> ListFiles(const std::string& directory);
+// Writes the directory's entries (created, renamed, removed names) to the device.
+int32_t SyncDirectory(const std::string& directory);
 
 }  // namespace tolvern::platform

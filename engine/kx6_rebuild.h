@@ -1,0 +1,79 @@
+// Rebuilding a table under a new field list or in another code page, and putting the
+// result in the table's place through a replacement journal (see kx6_journal.h).
+//
+// Every physical record is carried over in record-number order, deleted ones with their
+// mark, whatever order, filter or range the table object has. Each new field takes the
+// value of the old field it names as its origin (none: it starts blank). Numbers are
+// carried as decimal text: stored digits stay as they are when the width and decimals
+// do, otherwise they are rounded on their digits. Memos are copied into the new memo
+// file. The table keeps its version and memo kind; its language mark is kept unless
+// the plan names one. Every index file open on the table is rebuilt for the new table
+// in its own format; a tag whose key or FOR condition no longer works is dropped and
+// named in the report (a file left without tags goes). The production index flag stays.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kx6_dbsy.h"
+
+namespace tolvern {
+
+struct TkxRebuildField {
+  std::string name;
+  char type = 'C';
+  int length = 0;
+  int decimals = 0;
+  int origin = 0;  // the 1-based old field the values come from; 0: none (blank)
+};
+
+// The memo file a table without one gets when a memo field is added.
+enum class TkxMemoKind { kDBase3, kDBase4, kFoxPro };
+
+struct TkxRebuildPlan {
+  std::vector<TkxRebuildField> fields;
+  // Transcoding of character fields and text memos (iconv names); both empty: none.
+  std::string fromCodePage;
+  std::string toCodePage;
+  int languageMark = -1;  // the header's language mark; -1 keeps the table's
+  TkxMemoKind memoKindForPlainTable = TkxMemoKind::kFoxPro;
+  int memoBlockSize = 0;  // a new FoxPro memo file's block size; 0: 64
+  // Values that do not fit their new field: false refuses the rebuild; true cuts
+  // character text to the width and leaves other fields blank.
+  bool acceptMisfits = false;
+};
+
+// A value that does not fit its new field.
+struct TkxMisfit {
+  int32_t record;
+  std::string field;  // the new field's name
+};
+
+// The language mark that names `codePage` for this table: where dBase and FoxPro programs
+// use different marks for one code page, the one of the table's family: dBase for
+// versions 0x83 and 0x8B and for plain tables with a dBase mark, FoxPro otherwise. 0 when
+// no mark names the code page.
+uint8_t LanguageMarkFor(const std::string& codePage, const KXO_dBaseDBF& table);
+
+// The plan for the same field list: every field from itself.
+TkxRebuildPlan SameFieldsPlan(const KXO_dBaseDBF& table);
+
+// Reads every record and lists (up to `limit`) the values that would not fit their new
+// field. Nothing is written.
+std::vector<TkxMisfit> FindMisfits(KXO_dBHandler& table, const TkxRebuildPlan& plan,
+                                   size_t limit = 50);
+
+struct TkxRebuildReport {
+  int32_t records = 0;
+  std::vector<std::string> droppedTags;   // "file: tag (reason)"
+  std::vector<std::string> droppedFiles;  // index files that had no tag left
+};
+
+// Rebuilds `table` (open for writing, unshared) by `plan` and replaces its files. The
+// table object still describes the old files afterwards: the caller closes it and opens
+// the table again. Before the replacement is committed, an error leaves the table as it
+// was; 0x30 tables are refused before anything is written.
+TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan);
+
+}  // namespace tolvern

@@ -1,0 +1,435 @@
+// Rebuilding a table under a new field list or code page: every record in its own field,
+// deleted marks, digits and memos kept, the table's version and mark, misfits found before
+// anything changes, index files rebuilt with broken tags dropped. Peer tables written by
+// other programs are checked afterwards by their independent readers.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kx6_build.h"
+#include "kx6_cpage.h"
+#include "kx6_dbsy.h"
+#include "kx6_eror.h"
+#include "kx6_indx.h"
+#include "kx6_journal.h"
+#include "kx6_memo.h"
+#include "kx6_rebuild.h"
+#include "test_support.h"
+
+namespace tolvern {
+namespace {
+
+using fendral::test::ReadBytes;
+using fendral::test::RunCommand;
+using fendral::test::SharedDir;
+using fendral::test::TempDir;
+namespace fs = std::filesystem;
+
+std::string Peers() { return (SharedDir() / "peers").string(); }
+
+bool MakePeerTables(const TempDir& dir, int records) {
+  return RunCommand("/usr/bin/python3 '" + Peers() + "/make_tables.py' '" + dir.Path().string() +
+                    "' --seed 7 --records " + std::to_string(records) + " >/dev/null 2>&1") == 0;
+}
+
+// Exit status of the peer check of `table` against `expected` (0: equal).
+int PeerCheck(const std::string& expected, const std::string& table) {
+  std::string out;
+  const int rc = RunCommand(
+      "/usr/bin/python3 '" + Peers() + "/check_table.py' '" + expected + "' '" + table + "' 2>&1",
+      &out);
+  if (rc != 0) std::cerr << out;
+  return rc;
+}
+
+// Writes `expected` with every record given field `name` = `value` (and the code page
+// `codepage` when not empty) to `out`.
+void DeriveExpected(const std::string& expected, const std::string& out, const std::string& name,
+                    const std::string& value, const std::string& codepage = "") {
+  const std::string script =
+      "import json,sys\n"
+      "e=json.load(open(sys.argv[1],encoding='utf-8'))\n"
+      "for r in e['records']:\n"
+      "  if sys.argv[3]: r['fields'][sys.argv[3]]=sys.argv[4]\n"
+      "if sys.argv[5]: e['codepage']=sys.argv[5]\n"
+      "json.dump(e,open(sys.argv[2],'w',encoding='utf-8'))\n";
+  fendral::test::WriteText(out + ".py", script);
+  ASSERT_EQ(RunCommand("/usr/bin/python3 '" + out + ".py' '" + expected + "' '" + out + "' '" +
+                       name + "' '" + value + "' '" + codepage + "'"),
+            0);
+}
+
+std::string Field(KXO_dBaseFld& t, const std::string& name) { return t.GetFieldByName(name); }
+
+bool LeftoversGone(const std::string& table) {
+  const std::string dir = fs::path(table).parent_path().string();
+  return !fs::exists(ReplaceJournalPath(table)) && !fs::exists(ReplaceStagingDirectory(dir, table));
+}
+
+// A small FoxPro table with raw field texts.
+void MakeTable(const std::string& path, const std::vector<TkxRebuildField>& fields,
+               const std::vector<std::vector<std::string>>& rows,
+               const std::vector<bool>& deleted = {}) {
+  {
+    KXO_DBFoxBuild b(path);
+    for (const auto& f : fields) ASSERT_GE(b.AddField(f.name, f.type, f.length, f.decimals), 0);
+    b.WriteTable();
+  }
+  KXO_dBaseFld t(path, true, false);
+  for (size_t r = 0; r < rows.size(); ++r) {
+    t.BlankBuffer();
+    for (size_t i = 0; i < rows[r].size(); ++i) {
+      const auto& info = t.Fields()[i];
+      std::string text = rows[r][i];
+      if (info.type == 'N') text = std::string(info.length - text.size(), ' ') + text;
+      text.resize(static_cast<size_t>(info.length), ' ');
+      std::copy(text.begin(), text.end(), t.Buffer() + info.offset);
+    }
+    t.AppendRecord();
+    if (r < deleted.size() && deleted[r]) t.DeleteRecord();
+  }
+}
+
+TEST(Rebuild, SameFieldsKeepEveryRecordMemoVersionAndMarkWhateverTheTableShows) {
+  REQUIRE_SHARED();
+  TempDir dir;
+  ASSERT_TRUE(MakePeerTables(dir, 60));
+  for (const char* name :
+       {"db3_memo", "db3_plain", "clipper", "db4_memo", "fox_memo", "fox_memo64"}) {
+    SCOPED_TRACE(name);
+    const std::string table = dir.File(std::string(name) + ".dbf");
+    const auto before = ReadBytes(table);
+    {
+      KXO_dBHandler t(table, true, false);
+      // What the table shows must not matter: hidden deleted records and a filter.
+      t.SetShowDeleted(false);
+      t.SetFilterExpression("RECNO() > 40");
+      t.SetFilterActive(true);
+      const TkxRebuildReport report = RebuildTable(t, SameFieldsPlan(t));
+      EXPECT_EQ(report.records, 60);
+    }
+    EXPECT_TRUE(LeftoversGone(table));
+    const auto after = ReadBytes(table);
+    ASSERT_GT(after.size(), 32u);
+    EXPECT_EQ(after[0], before[0]) << "version";
+    EXPECT_EQ(after[29], before[29]) << "language mark";
+    EXPECT_EQ(PeerCheck(dir.File(std::string(name) + ".expected.json"), table), 0);
+  }
+}
+
+TEST(Rebuild, EveryNewFieldTakesTheValueOfItsOrigin) {
+  REQUIRE_SHARED();
+  TempDir dir;
+  ASSERT_TRUE(MakePeerTables(dir, 40));
+  const std::string table = dir.File("fox_memo.dbf");
+  std::vector<std::vector<std::string>> old;
+  std::vector<bool> oldDeleted;
+  {
+    KXO_dBaseFld t(table, false, false);
+    for (int32_t j = 1; j <= t.RecordCount(); ++j) {
+      t.GetRecord(j);
+      old.push_back({Field(t, "NAME"), Field(t, "CITY"), Field(t, "AMOUNT"), Field(t, "QTY")});
+      oldDeleted.push_back(t.IsDeleted());
+    }
+  }
+  // Fields of the table: NAME C20, CITY C12, AMOUNT N12.2, QTY N5, BORN D, FLAG L,
+  // RATE F12.3, NOTE M. Move CITY first, drop QTY and RATE, widen NAME, add a field,
+  // give AMOUNT a third decimal.
+  TkxRebuildPlan plan;
+  plan.fields = {{"CITY", 'C', 12, 0, 2},   {"NAME", 'C', 30, 0, 1}, {"EXTRA", 'C', 5, 0, 0},
+                 {"AMOUNT", 'N', 14, 3, 3}, {"BORN", 'D', 8, 0, 5},  {"FLAG", 'L', 1, 0, 6},
+                 {"NOTE", 'M', 10, 0, 8}};
+  {
+    KXO_dBHandler t(table, true, false);
+    EXPECT_TRUE(FindMisfits(t, plan).empty());
+    RebuildTable(t, plan);
+  }
+  KXO_dBaseFld t(table, false, false);
+  ASSERT_EQ(t.FieldCount(), 7);
+  ASSERT_EQ(t.RecordCount(), static_cast<int32_t>(old.size()));
+  for (int32_t j = 1; j <= t.RecordCount(); ++j) {
+    SCOPED_TRACE(j);
+    t.GetRecord(j);
+    const auto& o = old[static_cast<size_t>(j - 1)];
+    EXPECT_EQ(t.IsDeleted(), oldDeleted[static_cast<size_t>(j - 1)]);
+    EXPECT_EQ(Field(t, "CITY"), o[1]);
+    EXPECT_EQ(Field(t, "NAME"), o[0] + std::string(10, ' '));
+    EXPECT_EQ(Field(t, "EXTRA"), "     ");
+    // Two places more in the same number: one more digit, one more decimal.
+    const std::string amount =
+        o[2].find_first_not_of(' ') == std::string::npos ? std::string(14, ' ') : " " + o[2] + "0";
+    EXPECT_EQ(Field(t, "AMOUNT"), amount);
+  }
+  // The memos (checked by the peer) and the other values.
+  DeriveExpected(dir.File("fox_memo.expected.json"), dir.File("new.json"), "EXTRA", "");
+  const std::string script =
+      "import json,sys\n"
+      "e=json.load(open(sys.argv[1],encoding='utf-8'))\n"
+      "for r in e['records']:\n"
+      "  f=r['fields']; del f['QTY']; del f['RATE']\n"
+      "  f['AMOUNT']=None if f['AMOUNT'] is None else f['AMOUNT']+'0'\n"
+      "json.dump(e,open(sys.argv[1],'w',encoding='utf-8'))\n";
+  fendral::test::WriteText(dir.File("fix.py"), script);
+  ASSERT_EQ(
+      RunCommand("/usr/bin/python3 '" + dir.File("fix.py") + "' '" + dir.File("new.json") + "'"),
+      0);
+  EXPECT_EQ(PeerCheck(dir.File("new.json"), table), 0);
+}
+
+TEST(Rebuild, NumbersKeepTheirDigitsAndRoundOnThem) {
+  TempDir dir;
+  const std::string table = dir.File("num.dbf");
+  MakeTable(
+      table, {{"BIG", 'N', 20, 4, 0}, {"R", 'N', 10, 3, 0}, {"TXT", 'C', 12, 0, 0}},
+      {{"12345678901234.5678", "1.005", "  -42.50"}, {"-0.0004", "-2.995", "abc"}, {"", "", ""}},
+      {false, true, false});
+  TkxRebuildPlan plan;
+  plan.fields = {
+      {"BIG", 'N', 20, 5, 1}, {"R", 'N', 10, 2, 2}, {"TXT", 'N', 8, 1, 3}, {"BACK", 'C', 20, 0, 1}};
+  {
+    KXO_dBHandler t(table, true, false);
+    const auto misfits = FindMisfits(t, plan);
+    ASSERT_EQ(misfits.size(), 1u);
+    EXPECT_EQ(misfits[0].record, 2);
+    EXPECT_EQ(misfits[0].field, "TXT");
+    EXPECT_THROW(RebuildTable(t, plan), ETolvernError);
+  }
+  EXPECT_TRUE(LeftoversGone(table));
+  plan.acceptMisfits = true;
+  {
+    KXO_dBHandler t(table, true, false);
+    RebuildTable(t, plan);
+  }
+  KXO_dBaseFld t(table, false, false);
+  t.GetRecord(1);
+  EXPECT_EQ(Field(t, "BIG"), "12345678901234.56780");
+  EXPECT_EQ(Field(t, "R"), "      1.01");
+  EXPECT_EQ(Field(t, "TXT"), "   -42.5");
+  EXPECT_EQ(Field(t, "BACK"), "12345678901234.5678 ");
+  t.GetRecord(2);
+  EXPECT_TRUE(t.IsDeleted());
+  EXPECT_EQ(Field(t, "BIG"), "            -0.00040");
+  EXPECT_EQ(Field(t, "R"), "     -3.00");
+  EXPECT_EQ(Field(t, "TXT"), "        ") << "a text that is no number stays blank";
+  t.GetRecord(3);
+  EXPECT_EQ(Field(t, "BIG"), std::string(20, ' '));
+  EXPECT_EQ(Field(t, "R"), std::string(10, ' '));
+}
+
+TEST(Rebuild, NarrowedFieldsAreNamedBeforeAnythingChanges) {
+  TempDir dir;
+  const std::string table = dir.File("narrow.dbf");
+  MakeTable(table, {{"NAME", 'C', 10, 0, 0}, {"QTY", 'N', 6, 0, 0}},
+            {{"short", "12"}, {"much longer", "123456"}, {"abc", "99999"}});
+  const auto before = ReadBytes(table);
+  TkxRebuildPlan plan;
+  plan.fields = {{"NAME", 'C', 5, 0, 1}, {"QTY", 'N', 5, 0, 2}};
+  {
+    KXO_dBHandler t(table, true, false);
+    const auto misfits = FindMisfits(t, plan);
+    ASSERT_EQ(misfits.size(), 1u);
+    EXPECT_EQ(misfits[0].record, 2);
+    EXPECT_EQ(misfits[0].field, "NAME");
+    EXPECT_THROW(RebuildTable(t, plan), ETolvernError);
+  }
+  EXPECT_EQ(ReadBytes(table), before);
+  EXPECT_TRUE(LeftoversGone(table));
+  plan.acceptMisfits = true;
+  {
+    KXO_dBHandler t(table, true, false);
+    RebuildTable(t, plan);
+  }
+  KXO_dBaseFld t(table, false, false);
+  t.GetRecord(2);
+  EXPECT_EQ(Field(t, "NAME"), "much ");
+  EXPECT_EQ(Field(t, "QTY"), "     ");
+  t.GetRecord(3);
+  EXPECT_EQ(Field(t, "QTY"), "99999");
+}
+
+TEST(Rebuild, VisualTablesAreRefusedBeforeAnythingChanges) {
+  REQUIRE_SHARED();
+  TempDir dir;
+  ASSERT_TRUE(MakePeerTables(dir, 10));
+  const std::string table = dir.File("vfp.dbf");
+  const auto before = ReadBytes(table);
+  {
+    KXO_dBHandler t(table, true, false);
+    EXPECT_THROW(FindMisfits(t, SameFieldsPlan(t)), ETolvernError);
+    EXPECT_THROW(RebuildTable(t, SameFieldsPlan(t)), ETolvernError);
+  }
+  EXPECT_EQ(ReadBytes(table), before);
+  EXPECT_TRUE(LeftoversGone(table));
+}
+
+std::vector<std::string> PeerKeys(const std::string& index, const std::string& table,
+                                  const std::string& tag) {
+  std::string out;
+  RunCommand("perl '" + Peers() + "/dump_table.pl' --index '" + index + "'" +
+                 (tag.empty() ? "" : " --tag " + tag) + " --type char '" + table + "' 2>&1",
+             &out);
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < out.size()) {
+    const size_t end = out.find('\n', start);
+    lines.push_back(out.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  if (!lines.empty() && lines.back().empty()) lines.pop_back();
+  return lines;
+}
+
+TEST(Rebuild, IndexFilesDescribeTheNewTableAndBrokenTagsGo) {
+  REQUIRE_SHARED();
+  TempDir dir;
+  ASSERT_TRUE(MakePeerTables(dir, 50));
+  const std::string table = dir.File("fox_memo.dbf");
+  {
+    KXO_dBHandler t(table, true, false);
+    t.IndexOn(dir.File("fox_memo.cdx"), "NAME", 0, true, "", "UPPER(NAME)");
+    t.IndexOn(dir.File("fox_memo.cdx"), "QTY", 1, true, "QTY > 0", "QTY");
+    t.IndexOn(dir.File("fox_memo.cdx"), "CITYG", 7, true, "", "CITY");
+    t.IndexOn(dir.File("city.ntx"), "", 0, true, "", "CITY");
+    t.IndexOn(dir.File("qty.ndx"), "", 0, true, "", "STR(QTY,5)");
+  }
+  ASSERT_TRUE(ReadBytes(table)[28] & 1) << "the production flag is set";
+  TkxRebuildReport report;
+  {
+    KXO_dBHandler t(table, true, false);
+    for (const char* f : {"fox_memo.cdx", "city.ntx", "qty.ndx"})
+      ASSERT_EQ(t.OpenIndexFile(dir.File(f)), 0) << f;
+    TkxRebuildPlan plan;
+    // QTY goes: its tags no longer compile.
+    plan.fields = {{"NAME", 'C', 25, 0, 1},
+                   {"CITY", 'C', 12, 0, 2},
+                   {"NOTE", 'M', 10, 0, 8},
+                   {"AMOUNT", 'N', 12, 2, 3}};
+    report = RebuildTable(t, plan);
+  }
+  ASSERT_EQ(report.droppedTags.size(), 2u);
+  EXPECT_NE(report.droppedTags[0].find("QTY"), std::string::npos);
+  EXPECT_EQ(report.droppedFiles.size(), 1u);
+  EXPECT_FALSE(fs::exists(dir.File("qty.ndx"))) << "an index without tags is removed";
+  EXPECT_TRUE(ReadBytes(table)[28] & 1) << "the production flag stays";
+  EXPECT_TRUE(LeftoversGone(table));
+
+  KXO_dBHandler t(table, false, false);
+  ASSERT_EQ(t.OpenIndexFile(dir.File("fox_memo.cdx")), 0);
+  ASSERT_EQ(t.OpenIndexFile(dir.File("city.ntx")), 0);
+  EXPECT_NE(t.TagByName("NAME"), nullptr);
+  EXPECT_NE(t.TagByName("CITYG"), nullptr);
+  EXPECT_EQ(t.TagByName("QTY"), nullptr);
+  // Another program reads the rebuilt tags in key order over every record.
+  for (const auto& [index, tag] : std::vector<std::pair<std::string, std::string>>{
+           {dir.File("fox_memo.cdx"), "NAME"}, {dir.File("city.ntx"), ""}}) {
+    SCOPED_TRACE(index + " " + tag);
+    const auto keys = PeerKeys(index, table, tag);
+    EXPECT_EQ(keys.size(), 50u) << (keys.empty() ? "" : keys[0]);
+  }
+}
+
+TEST(Rebuild, AProductionMdxIsRebuiltUnderItsOwnName) {
+  REQUIRE_SHARED();
+  TempDir dir;
+  ASSERT_TRUE(MakePeerTables(dir, 30));
+  const std::string table = dir.File("db4_memo.dbf");
+  {
+    KXO_dBHandler t(table, true, false);
+    t.IndexOn(dir.File("db4_memo.mdx"), "NAME", 0, true, "", "NAME");
+    t.IndexOn(dir.File("db4_memo.mdx"), "CITY", 0, true, "", "CITY");
+  }
+  const auto before = ReadBytes(dir.File("db4_memo.mdx"));
+  ASSERT_TRUE(ReadBytes(table)[28] & 1);
+  {
+    KXO_dBHandler t(table, true, false);
+    ASSERT_TRUE(t.OpenProductionIndex());
+    TkxRebuildPlan plan = SameFieldsPlan(t);
+    plan.fields.push_back({"EXTRA", 'N', 4, 0, 0});
+    EXPECT_TRUE(RebuildTable(t, plan).droppedTags.empty());
+  }
+  EXPECT_EQ(ReadBytes(table)[0], 0x8B);
+  EXPECT_TRUE(ReadBytes(table)[28] & 1);
+  const auto after = ReadBytes(dir.File("db4_memo.mdx"));
+  ASSERT_GT(after.size(), 32u);
+  // The name of the table the file belongs to (header bytes 4-19) is the table's own.
+  EXPECT_EQ(std::vector<uint8_t>(after.begin() + 4, after.begin() + 20),
+            std::vector<uint8_t>(before.begin() + 4, before.begin() + 20));
+  for (const char* tag : {"NAME", "CITY"}) {
+    EXPECT_EQ(PeerKeys(dir.File("db4_memo.mdx"), table, tag).size(), 30u) << tag;
+  }
+}
+
+TEST(Rebuild, ConvertTranscodesThereAndBackAndRefusesMissingCharacters) {
+  TempDir dir;
+  const std::string table = dir.File("cyr.dbf");
+  // "Привет" and "мир" in CP866.
+  const std::string hello = "\x8F\xE0\xA8\xA2\xA5\xE2";
+  const std::string world = "\xAC\xA8\xE0";
+  MakeTable(table, {{"NAME", 'C', 10, 0, 0}, {"NOTE", 'M', 10, 0, 0}, {"N", 'N', 4, 0, 0}},
+            {{hello, "", "1"}, {world, "", "2"}}, {false, true});
+  {
+    KXO_dBaseFld t(table, true, false);
+    KXobjMemo* memo = t.OpenMemo();
+    ASSERT_NE(memo, nullptr);
+    t.GetRecord(1);
+    const int32_t block =
+        memo->MemoWrite(reinterpret_cast<const uint8_t*>(world.data()), world.size(), 0);
+    t.PutNumber(2, block);
+    t.PutRecord(1);
+  }
+  const auto original = ReadBytes(table);
+  const auto originalMemo = ReadBytes(dir.File("cyr.fpt"));
+  auto convert = [&](const std::string& from, const std::string& to) {
+    KXO_dBHandler t(table, true, false);
+    TkxRebuildPlan plan = SameFieldsPlan(t);
+    plan.fromCodePage = from;
+    plan.toCodePage = to;
+    plan.languageMark = *MarkOfCodePage(to);
+    RebuildTable(t, plan);
+  };
+  convert("CP866", "CP1251");
+  {
+    const auto bytes = ReadBytes(table);
+    EXPECT_EQ(bytes[29], *MarkOfCodePage("CP1251"));
+    KXO_dBaseFld t(table, false, false);
+    t.GetRecord(1);
+    EXPECT_EQ(Field(t, "NAME"), "\xCF\xF0\xE8\xE2\xE5\xF2    ");
+    const auto memo = t.OpenMemo()->MemoRead(static_cast<int32_t>(t.GetNumber(2)));
+    EXPECT_EQ(std::string(memo.begin(), memo.end()), "\xEC\xE8\xF0");
+    t.GetRecord(2);
+    EXPECT_TRUE(t.IsDeleted());
+  }
+  convert("CP1251", "CP866");
+  auto back = ReadBytes(table);
+  ASSERT_EQ(back.size(), original.size());
+  // The date and time of the last write differ.
+  for (int i : {1, 2, 3, 16, 17, 18, 19})
+    back[static_cast<size_t>(i)] = original[static_cast<size_t>(i)];
+  EXPECT_EQ(back[29], original[29] == 0 ? *MarkOfCodePage("CP866") : original[29]);
+  back[29] = original[29];
+  EXPECT_EQ(back, original);
+  EXPECT_EQ(ReadBytes(dir.File("cyr.fpt")), originalMemo);
+
+  // A box-drawing character of CP866 has no counterpart in CP1251: refused, nothing changes.
+  {
+    KXO_dBaseFld t(table, true, false);
+    t.GetRecord(2);
+    t.PutField(1, "ab\xB0");
+    t.PutRecord(2);
+  }
+  const auto before = ReadBytes(table);
+  try {
+    convert("CP866", "CP1251");
+    ADD_FAILURE() << "no error";
+  } catch (const ETolvernError& e) {
+    EXPECT_NE(std::string(e.what()).find("record 2, field NAME"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(ReadBytes(table), before);
+  EXPECT_TRUE(LeftoversGone(table));
+}
+
+}  // namespace
+}  // namespace tolvern
