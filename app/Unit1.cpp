@@ -42,30 +42,6 @@ class TWaitCursor {
 };
 
 // The dataset type letter of the structure table.
-QString TypeLetter(TFieldType type) {
-  switch (type) {
-    case ftString:
-      return QStringLiteral("C");
-    case ftSmallint:
-    case ftInteger:
-    case ftWord:
-    case ftFloat:
-      return QStringLiteral("N");
-    case ftBoolean:
-      return QStringLiteral("L");
-    case ftDate:
-      return QStringLiteral("D");
-    case ftDateTime:
-      return QStringLiteral("T");
-    case ftBlob:
-      return QStringLiteral("B");
-    case ftMemo:
-      return QStringLiteral("M");
-    default:
-      return QStringLiteral("?");
-  }
-}
-
 bool Alone(const QKeyEvent* event) {
   return (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0;
 }
@@ -404,7 +380,7 @@ void TMainWindow::FillStructureTable() {
     tMemo->Append();
     tMemo->FieldByName(QStringLiteral("Field"))->SetAsInteger(i + 1);
     tMemo->FieldByName(QStringLiteral("Name"))->SetAsString(field->FieldName());
-    tMemo->FieldByName(QStringLiteral("DBF Type"))->SetAsString(TypeLetter(field->DataType()));
+    tMemo->FieldByName(QStringLiteral("DBF Type"))->SetAsString(StructureTypeLetter(field->DataType()));
     tMemo->FieldByName(QStringLiteral("Len"))->SetAsInteger(descriptor ? descriptor->length : 0);
     tMemo->FieldByName(QStringLiteral("Dec"))->SetAsInteger(descriptor ? descriptor->decimals : 0);
     // The table field a row came from (1-based); rows added later have none.

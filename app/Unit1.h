@@ -163,6 +163,8 @@ class TMainWindow : public QMainWindow {
   // Rebuilds the open table's files (modify from the structure table, or a convert) with
   // the table open exclusively throughout, then runs the open-table procedure on it.
   void ReplaceTableFiles(TReplaceKind kind);
+  // The stored type a structure row stands for (see tv_replacecommands.cpp).
+  char StoredTypeFor(char letter, int origin) const;
 
   // Table command helpers (tv_tablecommands.cpp, tv_textcommands.cpp)
   class TCommandScope;  // tv_commandscope.h

@@ -130,4 +130,28 @@ std::string EngineDateFormat(const QString& qtPattern) {
   return day && month && year ? out : "MM/DD/YYYY";
 }
 
+QString StructureTypeLetter(TFieldType type) {
+  switch (type) {
+    case ftString:
+      return QStringLiteral("C");
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftFloat:
+      return QStringLiteral("N");
+    case ftBoolean:
+      return QStringLiteral("L");
+    case ftDate:
+      return QStringLiteral("D");
+    case ftDateTime:
+      return QStringLiteral("T");
+    case ftBlob:
+      return QStringLiteral("B");
+    case ftMemo:
+      return QStringLiteral("M");
+    default:
+      return QStringLiteral("?");
+  }
+}
+
 }  // namespace fendral

@@ -31,6 +31,10 @@ QString JoinFilter(const QString& current, const QString& term);
 
 QString LockProtocolName(tolvern::TkxLokProtocol protocol);
 
+// The letter the structure page shows for a field of dataset type `type`: C, N (every
+// number), L, D, T, B, M; "?" for any other.
+QString StructureTypeLetter(TFieldType type);
+
 // The engine's short date format (letters D, M, Y and separators, two-digit day and
 // month, four-digit year) for a Qt date pattern such as the locale's "dd/MM/yyyy" or
 // "M/d/yy"; "MM/DD/YYYY" when the pattern does not name day, month and year.

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "Unit1.h"
+#include "tv_apptext.h"
 #include "kx6_cpage.h"
 #include "kx6_rebuild.h"
 #include "platform/pf_text.h"
@@ -98,6 +99,21 @@ void TMainWindow::ModifyDbf() { ReplaceTableFiles(TReplaceKind::kModify); }
 void TMainWindow::ConvertDosToAnsi() { ReplaceTableFiles(TReplaceKind::kDosToAnsi); }
 void TMainWindow::ConvertAnsiToDos() { ReplaceTableFiles(TReplaceKind::kAnsiToDos); }
 
+char TMainWindow::StoredTypeFor(char letter, int origin) const {
+  // The structure page shows a few stored types under the letter of their kind (F as N,
+  // G as B); a row that still shows the letter its field was given keeps the stored type.
+  const auto& stored = hTable1->Handler()->Fields();
+  if (origin < 1 || origin > static_cast<int>(stored.size())) return letter;
+  const char type = stored[static_cast<size_t>(origin - 1)].type;
+  for (int i = 0; i < hTable1->FieldCount(); ++i) {
+    TField* field = hTable1->Field(i);
+    const TTVFieldDef* def = hTable1->DefOf(*field);
+    if (def && def->fieldNo == origin)
+      return StructureTypeLetter(field->DataType()) == QChar(letter) ? type : letter;
+  }
+  return letter;
+}
+
 void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
   if (busy_ || !hTable1->Active()) return;
   const QString caption = kind == TReplaceKind::kModify      ? tr("Modify DBF")
@@ -116,13 +132,13 @@ void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
       if (tMemo->State() == dsEdit || tMemo->State() == dsInsert) tMemo->Post();
       for (tMemo->First(); !tMemo->Eof(); tMemo->Next()) {
         const QString type = tMemo->FieldByName(QStringLiteral("DBF Type"))->AsString();
+        const int origin = tMemo->FieldByName(QStringLiteral("Origin"))->AsInteger();
         plan.fields.push_back(
             {FieldNameBytes(tMemo->FieldByName(QStringLiteral("Name"))->AsString().trimmed(),
                             hTable1->CodePageInUse()),
-             type.isEmpty() ? 'C' : type.at(0).toUpper().toLatin1(),
+             StoredTypeFor(type.isEmpty() ? 'C' : type.at(0).toUpper().toLatin1(), origin),
              tMemo->FieldByName(QStringLiteral("Len"))->AsInteger(),
-             tMemo->FieldByName(QStringLiteral("Dec"))->AsInteger(),
-             tMemo->FieldByName(QStringLiteral("Origin"))->AsInteger()});
+             tMemo->FieldByName(QStringLiteral("Dec"))->AsInteger(), origin});
       }
       plan.memoKindForPlainTable = MemoKindOf(structurePage_->TypeButtonChecked());
       plan.memoBlockSize = structurePage_->blockSizeBox->text().trimmed().toInt();

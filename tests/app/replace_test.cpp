@@ -287,5 +287,34 @@ TEST_F(Replace, VisualFoxProTablesAreRefusedUnchanged) {
   EXPECT_TRUE(Table().Active());
 }
 
+// Stored types the structure page shows under the letter of their kind (F as N, G as B)
+// survive a rebuild with the same field list, values and all.
+TEST_F(Replace, ModifyWithTheSameListKeepsFloatAndGeneralFields) {
+  REQUIRE_SHARED();
+  for (const char* name : {"php-xbase/foxpro/Foxpro2.dbf", "infused-dbf/dbase_8b.dbf"}) {
+    SCOPED_TRACE(name);
+    const fs::path source = FixturesDir() / name;
+    TempDir copy;
+    const std::string table = Open(CopyTableFiles(source, copy.Path()));
+    std::vector<char> typesBefore;
+    {
+      tolvern::KXO_dBaseFld t(table, false, false);
+      for (const auto& f : t.Fields()) typesBefore.push_back(f.type);
+    }
+    const auto before = Dump(table);
+    window->ModifyDbf();
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+    dialogs.messages.clear();
+    window->CloseDbf();
+    std::vector<char> typesAfter;
+    {
+      tolvern::KXO_dBaseFld t(table, false, false);
+      for (const auto& f : t.Fields()) typesAfter.push_back(f.type);
+    }
+    EXPECT_EQ(typesAfter, typesBefore);
+    EXPECT_EQ(Dump(table), before);
+  }
+}
+
 }  // namespace
 }  // namespace fendral::test
