@@ -3,6 +3,9 @@
 #include <QIODevice>
 #include <QLocale>
 #include <QStringList>
+#include <array>
+#include <charconv>
+#include <string>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -16,10 +19,83 @@ namespace {
 
 // The user's locale for numbers: no group separators shown, none accepted (so "1,5" is never
 // read as 15 in a locale whose decimal separator is ".").
-QLocale NumberLocale() {
+struct TNumberLocale {
   QLocale locale;
-  locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
-  return locale;
+  QString point;
+  QString minus;
+  bool plainDigits = false;  // writes 0-9 (so fixed-point text can be made without Qt)
+};
+
+// The user's locale for numbers: no group separators shown, none accepted (so "1,5" is
+// never read as 15 in a locale whose decimal separator is "."). Made again only when the
+// default locale changes: setting the options copies the locale's data.
+const TNumberLocale& NumberLocaleData() {
+  thread_local QLocale base = QLocale::c();
+  thread_local TNumberLocale numbers;
+  thread_local bool made = false;
+  const QLocale current;
+  if (!made || !(current == base)) {
+    base = current;
+    numbers.locale = current;
+    numbers.locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+    numbers.point = current.decimalPoint();
+    numbers.minus = current.negativeSign();
+    numbers.plainDigits = current.zeroDigit() == QLatin1String("0");
+    made = true;
+  }
+  return numbers;
+}
+
+QLocale NumberLocale() { return NumberLocaleData().locale; }
+
+// Fixed-point text of `number` with `decimals` digits after the point (the shortest exact
+// text when negative), as QLocale writes it in the number locale.
+QString FixedText(double number, int decimals) {
+  const TNumberLocale& numbers = NumberLocaleData();
+  const int qtDecimals = decimals < 0 ? QLocale::FloatingPointShortest : decimals;
+  if (!numbers.plainDigits || !std::isfinite(number) || std::fabs(number) >= 1e21 ||
+      decimals > 100)
+    return numbers.locale.toString(number, 'f', qtDecimals);
+  // Thirty digits more than wanted are exact enough to see which side of a half the value
+  // lies (a double's next neighbour is nearer than that); a half rounds away from zero,
+  // as QLocale rounds.
+  char buffer[256];
+  const std::to_chars_result result =
+      decimals < 0 ? std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::fixed)
+                   : std::to_chars(buffer, buffer + sizeof buffer, number,
+                                   std::chars_format::fixed, decimals + 30);
+  if (result.ec != std::errc()) return numbers.locale.toString(number, 'f', qtDecimals);
+  std::string digits(buffer, result.ptr);
+  if (decimals >= 0) {
+    const size_t point = digits.find('.');
+    const bool up = digits[point + static_cast<size_t>(decimals) + 1] >= '5';
+    digits.resize(decimals == 0 ? point : point + static_cast<size_t>(decimals) + 1);
+    for (size_t i = digits.size(); up;) {
+      if (i == 0 || digits[i - 1] == '-') {
+        digits.insert(i, 1, '1');
+        break;
+      }
+      --i;
+      if (digits[i] == '.') continue;
+      if (digits[i] == '9') {
+        digits[i] = '0';
+      } else {
+        ++digits[i];
+        break;
+      }
+    }
+  }
+  QString text;
+  text.reserve(static_cast<qsizetype>(digits.size()) + 2);
+  for (const char* p = digits.data(); p < digits.data() + digits.size(); ++p) {
+    if (*p == '.')
+      text += numbers.point;
+    else if (*p == '-')
+      text += numbers.minus;
+    else
+      text += QLatin1Char(*p);
+  }
+  return text;
 }
 
 // The locale's short date format with a four-digit year, so that no century is lost.
@@ -464,14 +540,15 @@ bool TFloatField::IsValidChar(QChar c) const {
 
 QString TFloatField::FormatText(const QVariant& value, bool display) const {
   double number = value.toDouble();
-  const QLocale locale = NumberLocale();
-  if (display && decimals_ >= 0) return locale.toString(number, 'f', decimals_);
-  if (display && precision_ > 0 && precision_ < 17) {
+  if (display && decimals_ >= 0) return FixedText(number, decimals_);
+  if (display && precision_ > 0 && precision_ < 17 && std::isfinite(number)) {
+    // Rounded to the field's significant digits first.
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*g", precision_, number);
-    number = std::strtod(buffer, nullptr);
+    const std::to_chars_result result = std::to_chars(
+        buffer, buffer + sizeof buffer, number, std::chars_format::general, precision_);
+    if (result.ec == std::errc()) std::from_chars(buffer, result.ptr, number);
   }
-  return locale.toString(number, 'f', QLocale::FloatingPointShortest);
+  return FixedText(number, -1);
 }
 
 QVariant TFloatField::ParseText(const QString& text) const {
@@ -575,8 +652,153 @@ QDate ParseDate(const QString& text, const QString& displayFormat) {
 
 }  // namespace
 
+// A date pattern split once into its parts, with the month and day names of the locale it
+// was made for, so that formatting a date neither interprets the pattern nor asks the
+// system locale for names again. Only day, month and year elements and quoted or literal
+// text are known; any other pattern letter leaves the work to QLocale.
+class TDateField::Pattern {
+ public:
+  Pattern(const QString& displayFormat, const QLocale& locale)
+      : displayFormat_(displayFormat), locale_(locale) {
+    format_ = DateFormatOf(displayFormat);
+    for (int m = 1; m <= 12; ++m) {
+      months_[0][m - 1] = locale.monthName(m, QLocale::ShortFormat);
+      months_[1][m - 1] = locale.monthName(m, QLocale::LongFormat);
+    }
+    for (int d = 1; d <= 7; ++d) {
+      days_[0][d - 1] = locale.dayName(d, QLocale::ShortFormat);
+      days_[1][d - 1] = locale.dayName(d, QLocale::LongFormat);
+    }
+    Compile();
+  }
+
+  bool Fits(const QString& displayFormat, const QLocale& locale) const {
+    return displayFormat == displayFormat_ && locale == locale_;
+  }
+
+  QString Format(const QDate& date) const {
+    if (!date.isValid()) return QString();
+    if (!known_ || date.year() < 1 || date.year() > 9999) return locale_.toString(date, format_);
+    QString text;
+    text.reserve(format_.size() + 8);
+    for (const Part& part : parts_) {
+      switch (part.kind) {
+        case Kind::kText:
+          text += part.text;
+          break;
+        case Kind::kDay:
+          AppendNumber(text, date.day(), part.width);
+          break;
+        case Kind::kDayName:
+          text += days_[part.width == 4 ? 1 : 0][date.dayOfWeek() - 1];
+          break;
+        case Kind::kMonth:
+          AppendNumber(text, date.month(), part.width);
+          break;
+        case Kind::kMonthName:
+          text += months_[part.width == 4 ? 1 : 0][date.month() - 1];
+          break;
+        case Kind::kYear:
+          if (part.width == 2)
+            AppendNumber(text, date.year() % 100, 2);
+          else
+            AppendNumber(text, date.year(), 4);
+          break;
+      }
+    }
+    return text;
+  }
+
+ private:
+  enum class Kind { kText, kDay, kDayName, kMonth, kMonthName, kYear };
+  struct Part {
+    Kind kind;
+    int width = 0;
+    QString text;
+  };
+
+  static void AppendNumber(QString& text, int value, int width) {
+    const QString digits = QString::number(value);
+    for (qsizetype i = digits.size(); i < width; ++i) text += QLatin1Char('0');
+    text += digits;
+  }
+
+  // Splits the pattern as QDate's formatting reads it: runs of d, M and y, text between
+  // single quotes ('' is a quote), and everything else as it stands.
+  void Compile() {
+    known_ = true;
+    const QString& f = format_;
+    for (qsizetype i = 0; i < f.size();) {
+      const QChar c = f.at(i);
+      if (c == QLatin1Char('\'')) {
+        QString quoted;
+        qsizetype j = i + 1;
+        if (j < f.size() && f.at(j) == QLatin1Char('\'')) {
+          AddText(QStringLiteral("'"));
+          i = j + 1;
+          continue;
+        }
+        for (; j < f.size(); ++j) {
+          if (f.at(j) == QLatin1Char('\'')) {
+            if (j + 1 < f.size() && f.at(j + 1) == QLatin1Char('\'')) {
+              quoted += QLatin1Char('\'');
+              ++j;
+              continue;
+            }
+            break;
+          }
+          quoted += f.at(j);
+        }
+        AddText(quoted);
+        i = j + 1;
+        continue;
+      }
+      qsizetype run = 1;
+      while (i + run < f.size() && f.at(i + run) == c) ++run;
+      if (c == QLatin1Char('d')) {
+        if (run > 4) known_ = false;
+        parts_.push_back({run <= 2 ? Kind::kDay : Kind::kDayName, static_cast<int>(run), {}});
+      } else if (c == QLatin1Char('M')) {
+        if (run > 4) known_ = false;
+        parts_.push_back({run <= 2 ? Kind::kMonth : Kind::kMonthName, static_cast<int>(run), {}});
+      } else if (c == QLatin1Char('y')) {
+        if (run != 2 && run != 4) known_ = false;
+        parts_.push_back({Kind::kYear, static_cast<int>(run), {}});
+      } else if (c.isLetter()) {
+        known_ = false;  // a time or era letter: QLocale knows what it means
+        AddText(f.mid(i, run));
+      } else {
+        AddText(f.mid(i, run));
+      }
+      i += run;
+    }
+  }
+
+  void AddText(const QString& text) {
+    if (!parts_.empty() && parts_.back().kind == Kind::kText)
+      parts_.back().text += text;
+    else
+      parts_.push_back({Kind::kText, 0, text});
+  }
+
+  QString displayFormat_;
+  QLocale locale_;
+  QString format_;
+  bool known_ = true;
+  std::vector<Part> parts_;
+  std::array<std::array<QString, 12>, 2> months_;
+  std::array<std::array<QString, 7>, 2> days_;
+};
+
+QString TDateField::DateText(const QDate& date) const {
+  const QLocale locale;
+  if (!pattern_ || !pattern_->Fits(displayFormat_, locale))
+    pattern_ = std::make_shared<const Pattern>(displayFormat_, locale);
+  return pattern_->Format(date);
+}
+
 QString TDateField::FormatText(const QVariant& value, bool) const {
-  return QLocale().toString(value.toDate(), DateFormatOf(displayFormat_));
+  return DateText(value.toDate());
 }
 
 QVariant TDateField::ParseText(const QString& text) const {
@@ -608,7 +830,7 @@ TDateTimeField::TDateTimeField(const QString& fieldName) : TDateField(fieldName,
 
 QString TDateTimeField::FormatText(const QVariant& value, bool) const {
   const QDateTime dt = value.toDateTime();
-  QString text = QLocale().toString(dt.date(), DateFormatOf(displayFormat_)) + QLatin1Char(' ') +
+  QString text = DateText(dt.date()) + QLatin1Char(' ') +
                  dt.time().toString(QStringLiteral("HH:mm:ss"));
   if (dt.time().msec() != 0) text += dt.time().toString(QStringLiteral(".zzz"));
   return text;

@@ -289,7 +289,15 @@ class TDateField : public TField {
   QString FormatText(const QVariant& value, bool display) const override;
   QVariant ParseText(const QString& text) const override;
   QVariant Coerce(const QVariant& value) const override;
+  // The date part's text in the display format (the locale's short format by default).
+  QString DateText(const QDate& date) const;
   QString displayFormat_;
+
+ private:
+  class Pattern;
+  // The display format compiled with the locale's names, made on first use and again when
+  // the format or the default locale changes.
+  mutable std::shared_ptr<const Pattern> pattern_;
 };
 
 // Date and time of day (local time, millisecond resolution).

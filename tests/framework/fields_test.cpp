@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <cstdio>
+#include <cstdlib>
 
 #include "vector_dataset.h"
 
@@ -273,4 +275,79 @@ TEST(FieldDefs, TextDefinitionsAndDuplicates) {
 }
 
 }  // namespace
+// Dates are shown exactly as Qt's own formatting shows them, for the locale's short format
+// and for display formats with names, quotes and two-digit years, in several locales, and
+// the text follows a change of the default locale.
+TEST(FieldLocale, DateTextsAreQtsOwnForEveryPatternAndLocale) {
+  VectorDataSet ds;
+  ds.AddRow({1, QString("x"), 1.0, QDate(2024, 3, 1), false, QVariant()});
+  ds.Open();
+  ds.Edit();
+  auto& born = static_cast<TDateField&>(*ds.FieldByName("BORN"));
+  const QList<QLocale> locales{QLocale(QLocale::English, QLocale::UnitedStates),
+                               QLocale(QLocale::German, QLocale::Germany),
+                               QLocale(QLocale::French, QLocale::France),
+                               QLocale(QLocale::Russian, QLocale::Russia)};
+  const QStringList formats{QString(), "dd.MM.yyyy", "d MMM yyyy", "dddd, d MMMM yyyy",
+                            "'Day' d 'of' M, ''yy", "yyyyMMdd", "ddd MMM d yy"};
+  const QList<QDate> dates{QDate(2024, 2, 29), QDate(1999, 12, 31), QDate(2001, 1, 1),
+                           QDate(987, 7, 4), QDate(1900, 11, 9)};
+  for (const QLocale& locale : locales) {
+    LocaleScope scope(locale);
+    for (const QString& format : formats) {
+      born.SetDisplayFormat(format);
+      const QString pattern =
+          !format.isEmpty() ? format : QLocale().dateFormat(QLocale::ShortFormat);
+      for (const QDate& date : dates) {
+        born.SetValue(date);
+        QString expected = QLocale().toString(date, pattern);
+        if (format.isEmpty() && !pattern.contains(QLatin1String("yyyy")))
+          expected = QLocale().toString(date, QString(pattern).replace("yy", "yyyy"));
+        EXPECT_EQ(born.DisplayText(), expected)
+            << locale.name().toStdString() << " '" << pattern.toStdString() << "'";
+      }
+    }
+  }
+}
+
+// Float texts are Qt's own fixed-point texts (no group separators) in every locale, with
+// fixed decimals and shortest, for values that round, tiny and huge values and negatives.
+TEST(FieldLocale, FloatTextsAreQtsOwnInEveryLocale) {
+  VectorDataSet ds;
+  ds.AddRow({1, QString("x"), 1.0, QDate(2024, 3, 1), false, QVariant()});
+  ds.Open();
+  ds.Edit();
+  auto& price = static_cast<TFloatField&>(*ds.FieldByName("PRICE"));
+  const QList<QLocale> locales{QLocale(QLocale::English, QLocale::UnitedStates),
+                               QLocale(QLocale::German, QLocale::Germany),
+                               QLocale(QLocale::French, QLocale::France),
+                               QLocale(QLocale::Russian, QLocale::Russia),
+                               QLocale(QLocale::Arabic, QLocale::Egypt)};
+  const std::vector<double> values{0.0,   1.005,  -2.5,     0.5,  9.995, 99.5, 1234.5678,
+                                   1e-7,  0.3,    -0.4,     0.125, 2.675, 5e-324, -1e20,
+                                   0.1 + 0.2, 999999.99999, 123456789012.345};
+  for (const QLocale& locale : locales) {
+    LocaleScope scope(locale);
+    QLocale numbers;
+    numbers.setNumberOptions(QLocale::OmitGroupSeparator);
+    for (int decimals : {-1, 0, 2, 4}) {
+      price.SetDecimals(decimals);
+      for (double value : values) {
+        price.SetAsFloat(value);
+        QString expected;
+        if (decimals >= 0) {
+          expected = numbers.toString(value, 'f', decimals);
+        } else {
+          char buffer[64];
+          std::snprintf(buffer, sizeof buffer, "%.*g", price.Precision(), value);
+          expected =
+              numbers.toString(std::strtod(buffer, nullptr), 'f', QLocale::FloatingPointShortest);
+        }
+        EXPECT_EQ(price.DisplayText(), expected)
+            << locale.name().toStdString() << " " << value << " decimals " << decimals;
+      }
+    }
+  }
+}
+
 }  // namespace fendral::test
