@@ -653,7 +653,9 @@ TGetResult TTolvernDataSet::GetRecord(TRecordBuffer& buffer, TGetMode mode, bool
   }
   if (result == TTVTableCore::FetchResult::Ok) {
     const char* bookmark = reinterpret_cast<const char*>(Data(buffer) + core_.BookmarkOffset());
-    buffer.Bookmark = QByteArray(bookmark, kBookmarkSize);
+    // The buffer keeps its bookmark's storage from record to record.
+    if (buffer.Bookmark.size() != kBookmarkSize) buffer.Bookmark.resize(kBookmarkSize);
+    std::memcpy(buffer.Bookmark.data(), bookmark, kBookmarkSize);
     return grOK;
   }
   if (mode == gmCurrent) {
@@ -743,6 +745,12 @@ bool TTolvernDataSet::GetFieldData(const TField& field, const TRecordBuffer& buf
   value = core.Value(Data(buffer), *def);
   if (def->kind == TTVFieldKind::Memo || def->kind == TTVFieldKind::Blob) return value.toBool();
   return value.isValid();
+}
+
+bool TTolvernDataSet::GetFieldStored(const TField& field, const TRecordBuffer& buffer,
+                                     TStoredValue& stored) const {
+  const TTVFieldDef* def = DefOf(field);
+  return def && core_.IsOpen() && core_.Stored(Data(buffer), *def, stored);
 }
 
 void TTolvernDataSet::SetFieldData(const TField& field, TRecordBuffer& buffer,

@@ -237,6 +237,8 @@ class TTolvernDataSet : public TDataSet {
   void InternalLast() override;
   void InternalGotoBookmark(const TBookmark& bookmark) override;
   void InternalSetToRecord(TRecordBuffer& buffer) override;
+  bool GetFieldStored(const TField& field, const TRecordBuffer& buffer,
+                      TStoredValue& stored) const override;
   bool GetFieldData(const TField& field, const TRecordBuffer& buffer,
                     QVariant& value) const override;
   void SetFieldData(const TField& field, TRecordBuffer& buffer, const QVariant& value) override;

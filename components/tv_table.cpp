@@ -177,10 +177,13 @@ int32_t TTVTableCore::RecNoOf(const uint8_t* info) {
 }
 
 void TTVTableCore::FormatBookmark(int32_t recno, char* out) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%10d", recno);
-  std::memcpy(out, text, 10);
+  // The record number right-aligned in ten characters, as "%10d" writes it; record
+  // numbers are positive, anything else leaves the bookmark blank (no record).
+  std::memset(out, ' ', 10);
   out[10] = '\0';
+  if (recno <= 0) return;
+  uint32_t n = static_cast<uint32_t>(recno);
+  for (int i = 9; i >= 0 && n > 0; --i, n /= 10) out[i] = static_cast<char>('0' + n % 10);
 }
 
 bool TTVTableCore::ParseBookmark(const char* bookmark, int32_t& recno) {
@@ -281,6 +284,43 @@ QVariant TTVTableCore::Value(const uint8_t* buffer, const TTVFieldDef& def) {
     }
   }
   return {};
+}
+
+bool TTVTableCore::Stored(const uint8_t* buffer, const TTVFieldDef& def,
+                          TStoredValue& stored) const {
+  const auto index = static_cast<size_t>(def.fieldNo - 1);
+  if (index >= table_->Fields().size()) return false;
+  const DbfFieldInfo& f = table_->Fields()[index];
+  const char* at = reinterpret_cast<const char*>(buffer) + f.offset;
+  const auto width = static_cast<size_t>(f.length);
+  switch (def.kind) {
+    case TTVFieldKind::String: {
+      size_t end = width;
+      while (end > 0 && at[end - 1] == ' ') --end;
+      stored.text = end == 0 ? QString() : codePage_->Decode(at, end);
+      return true;
+    }
+    case TTVFieldKind::SmallInt:
+    case TTVFieldKind::Integer:
+    case TTVFieldKind::Float:
+    case TTVFieldKind::Date:
+      if (table_->IsBinaryField(f)) return false;
+      stored.digits = Trimmed(at, width);
+      return !stored.digits.empty();
+    case TTVFieldKind::Boolean:
+      if (width < 1 || at[0] == '\0') return false;
+      if (tolvern::LogicalTrueChars.find(at[0]) != std::string::npos) {
+        stored.digits = "T";
+        return true;
+      }
+      if (tolvern::LogicalFalseChars.find(at[0]) != std::string::npos) {
+        stored.digits = "F";
+        return true;
+      }
+      return false;
+    default:
+      return false;
+  }
 }
 
 void TTVTableCore::SetValue(uint8_t* buffer, const TTVFieldDef& def, const QVariant& value) {

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "fields.h"
 #include "tv_codepage.h"
 #include "tv_dbfobject.h"
 
@@ -106,6 +107,10 @@ class TTVTableCore {
   // --- field data ------------------------------------------------------------------
   // The field's value in `buffer`; an invalid QVariant when it has none.
   QVariant Value(const uint8_t* buffer, const TTVFieldDef& field);
+  // The field's value in its stored form (see TStoredValue): the digits of a number or date
+  // held as text (blanks trimmed), "T"/"F" for a logical, the decoded text of a string.
+  // False for other fields, binary numbers and values that are blank or not readable.
+  bool Stored(const uint8_t* buffer, const TTVFieldDef& field, TStoredValue& stored) const;
   // Stores `value` (invalid/null: no value) into `buffer`, or refuses it.
   void SetValue(uint8_t* buffer, const TTVFieldDef& field, const QVariant& value);
   // The memo's bytes: the pending text of the edit when there is one, else the file's.

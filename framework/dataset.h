@@ -38,6 +38,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "db_error.h"
@@ -302,6 +303,14 @@ class TDataSet {
   // GetFieldData answers false for "no value" (and may leave `value` unset).
   virtual bool GetFieldData(const TField& field, const TRecordBuffer& buffer,
                             QVariant& value) const = 0;
+  // A data field's value in `buffer` in the form the dataset stores it, for fields that
+  // make their display text straight from that form instead of from a QVariant (see
+  // TStoredValue). False (the default), or a form the field cannot use, sends the field to
+  // GetFieldData.
+  virtual bool GetFieldStored(const TField& /*field*/, const TRecordBuffer& /*buffer*/,
+                              TStoredValue& /*stored*/) const {
+    return false;
+  }
   // `value` is already of the field's type (invalid = no value). The base has checked the
   // state and the read-only flag and run OnValidate; it notifies the change afterwards.
   virtual void SetFieldData(const TField& field, TRecordBuffer& buffer, const QVariant& value) = 0;

@@ -3,6 +3,7 @@
 #include <QIODevice>
 #include <QLocale>
 #include <QStringList>
+#include <QVarLengthArray>
 #include <array>
 #include <charconv>
 #include <string>
@@ -48,6 +49,30 @@ const TNumberLocale& NumberLocaleData() {
 
 QLocale NumberLocale() { return NumberLocaleData().locale; }
 
+// `digits` (ASCII digits, "." and "-") in the number locale, which writes 0-9.
+QString LocaleNumberText(const TNumberLocale& numbers, std::string_view digits) {
+  const auto size = static_cast<qsizetype>(digits.size());
+  if (numbers.point.size() == 1 && numbers.minus.size() == 1) {
+    QString text(size, Qt::Uninitialized);
+    QChar* out = text.data();
+    const QChar point = numbers.point.at(0);
+    const QChar minus = numbers.minus.at(0);
+    for (const char c : digits) *out++ = c == '.' ? point : c == '-' ? minus : QChar(QLatin1Char(c));
+    return text;
+  }
+  QString text;
+  text.reserve(size + 2);
+  for (const char c : digits) {
+    if (c == '.')
+      text += numbers.point;
+    else if (c == '-')
+      text += numbers.minus;
+    else
+      text += QLatin1Char(c);
+  }
+  return text;
+}
+
 // Fixed-point text of `number` with `decimals` digits after the point (the shortest exact
 // text when negative), as QLocale writes it in the number locale.
 QString FixedText(double number, int decimals) {
@@ -85,17 +110,33 @@ QString FixedText(double number, int decimals) {
       }
     }
   }
-  QString text;
-  text.reserve(static_cast<qsizetype>(digits.size()) + 2);
-  for (const char* p = digits.data(); p < digits.data() + digits.size(); ++p) {
-    if (*p == '.')
-      text += numbers.point;
-    else if (*p == '-')
-      text += numbers.minus;
-    else
-      text += QLatin1Char(*p);
+  return LocaleNumberText(numbers, digits);
+}
+
+// A decimal number in canonical form: an optional "-", integer digits without a leading
+// zero (a lone "0" aside), then, when `decimals` > 0, a "." and exactly that many digits.
+// Such text is what fixed-point formatting of its value with `decimals` writes, so it can be
+// shown as it stands. A negative zero is not canonical.
+bool IsCanonicalNumber(std::string_view digits, int decimals) {
+  size_t at = 0;
+  const bool negative = !digits.empty() && digits[0] == '-';
+  if (negative) ++at;
+  const size_t intStart = at;
+  while (at < digits.size() && digits[at] >= '0' && digits[at] <= '9') ++at;
+  const size_t intDigits = at - intStart;
+  if (intDigits == 0 || (intDigits > 1 && digits[intStart] == '0')) return false;
+  bool nonZero = digits[intStart] != '0';
+  if (decimals > 0) {
+    if (at >= digits.size() || digits[at] != '.') return false;
+    ++at;
+    const size_t fracStart = at;
+    while (at < digits.size() && digits[at] >= '0' && digits[at] <= '9') {
+      nonZero |= digits[at] != '0';
+      ++at;
+    }
+    if (at - fracStart != static_cast<size_t>(decimals)) return false;
   }
-  return text;
+  return at == digits.size() && (nonZero || !negative);
 }
 
 // The locale's short date format with a four-digit year, so that no century is lost.
@@ -384,6 +425,13 @@ void TField::SetAsDateTime(const QDateTime& value) {
 }
 
 QString TField::DisplayText() const {
+  if (fieldKind_ == fkData && dataSet_) {
+    const TRecordBuffer* buffer = dataSet_->ActiveBuffer();
+    TStoredValue stored;
+    QString text;
+    if (buffer && dataSet_->GetFieldStored(*this, *buffer, stored) && FormatStored(stored, text))
+      return text;
+  }
   if (IsBlob()) return IsNull() ? QString() : FormatText(QVariant(), true);
   const QVariant value = Value();
   return value.isValid() ? FormatText(value, true) : QString();
@@ -438,6 +486,12 @@ QVariant TStringField::ParseText(const QString& text) const {
                       .arg(text, DisplayLabel())
                       .arg(Size()));
   return text;
+}
+
+bool TStringField::FormatStored(TStoredValue& stored, QString& text) const {
+  if (!stored.digits.empty()) return false;
+  text = std::move(stored.text);
+  return true;
 }
 
 QVariant TStringField::Coerce(const QVariant& value) const {
@@ -498,6 +552,14 @@ QString TIntegerField::FormatText(const QVariant& value, bool) const {
   return NumberLocale().toString(value.toLongLong());
 }
 
+bool TIntegerField::FormatStored(TStoredValue& stored, QString& text) const {
+  const std::string_view digits = stored.digits;
+  const TNumberLocale& numbers = NumberLocaleData();
+  if (!numbers.plainDigits || digits.size() > 18 || !IsCanonicalNumber(digits, 0)) return false;
+  text = LocaleNumberText(numbers, digits);
+  return true;
+}
+
 QVariant TIntegerField::ParseText(const QString& text) const {
   bool ok = false;
   const qlonglong number = NumberLocale().toLongLong(text.trimmed(), &ok);
@@ -551,6 +613,17 @@ QString TFloatField::FormatText(const QVariant& value, bool display) const {
   return FixedText(number, -1);
 }
 
+bool TFloatField::FormatStored(TStoredValue& stored, QString& text) const {
+  const std::string_view digits = stored.digits;
+  // Only a fixed number of decimals shows stored digits as they stand (and keeps every
+  // digit of a number wider than a double holds).
+  if (decimals_ < 0) return false;
+  const TNumberLocale& numbers = NumberLocaleData();
+  if (!numbers.plainDigits || !IsCanonicalNumber(digits, decimals_)) return false;
+  text = LocaleNumberText(numbers, digits);
+  return true;
+}
+
 QVariant TFloatField::ParseText(const QString& text) const {
   bool ok = false;
   const double number = NumberLocale().toDouble(text.trimmed(), &ok);
@@ -586,6 +659,16 @@ void TBooleanField::SetDisplayValues(const QString& values) {
 
 QString TBooleanField::FormatText(const QVariant& value, bool) const {
   return value.toBool() ? trueText_ : falseText_;
+}
+
+bool TBooleanField::FormatStored(TStoredValue& stored, QString& text) const {
+  if (stored.digits == "T")
+    text = trueText_;
+  else if (stored.digits == "F")
+    text = falseText_;
+  else
+    return false;
+  return true;
 }
 
 QVariant TBooleanField::ParseText(const QString& text) const {
@@ -678,35 +761,42 @@ class TDateField::Pattern {
 
   QString Format(const QDate& date) const {
     if (!date.isValid()) return QString();
-    if (!known_ || date.year() < 1 || date.year() > 9999) return locale_.toString(date, format_);
-    QString text;
-    text.reserve(format_.size() + 8);
+    int y, m, d;
+    date.getDate(&y, &m, &d);
+    return Format(y, m, d);
+  }
+
+  // A valid date's text; the day of the week is worked out only for a pattern that names it.
+  QString Format(int y, int m, int d) const {
+    if (!known_ || y < 1 || y > 9999) return locale_.toString(QDate(y, m, d), format_);
+    QVarLengthArray<QChar, 64> text;
+    auto append = [&text](const QString& part) { text.append(part.constData(), part.size()); };
     for (const Part& part : parts_) {
       switch (part.kind) {
         case Kind::kText:
-          text += part.text;
+          append(part.text);
           break;
         case Kind::kDay:
-          AppendNumber(text, date.day(), part.width);
+          AppendNumber(text, d, part.width);
           break;
         case Kind::kDayName:
-          text += days_[part.width == 4 ? 1 : 0][date.dayOfWeek() - 1];
+          append(days_[part.width == 4 ? 1 : 0][QDate(y, m, d).dayOfWeek() - 1]);
           break;
         case Kind::kMonth:
-          AppendNumber(text, date.month(), part.width);
+          AppendNumber(text, m, part.width);
           break;
         case Kind::kMonthName:
-          text += months_[part.width == 4 ? 1 : 0][date.month() - 1];
+          append(months_[part.width == 4 ? 1 : 0][m - 1]);
           break;
         case Kind::kYear:
           if (part.width == 2)
-            AppendNumber(text, date.year() % 100, 2);
+            AppendNumber(text, y % 100, 2);
           else
-            AppendNumber(text, date.year(), 4);
+            AppendNumber(text, y, 4);
           break;
       }
     }
-    return text;
+    return QString(text.constData(), text.size());
   }
 
  private:
@@ -717,10 +807,16 @@ class TDateField::Pattern {
     QString text;
   };
 
-  static void AppendNumber(QString& text, int value, int width) {
-    const QString digits = QString::number(value);
-    for (qsizetype i = digits.size(); i < width; ++i) text += QLatin1Char('0');
-    text += digits;
+  // `value` (0..9999) in decimal digits, zero-padded to `width`.
+  static void AppendNumber(QVarLengthArray<QChar, 64>& text, int value, int width) {
+    char16_t digits[8];
+    int n = 0;
+    do {
+      digits[n++] = static_cast<char16_t>(u'0' + value % 10);
+      value /= 10;
+    } while (value > 0 && n < 8);
+    for (int i = n; i < width; ++i) text.append(QLatin1Char('0'));
+    while (n > 0) text.append(QChar(digits[--n]));
   }
 
   // Splits the pattern as QDate's formatting reads it: runs of d, M and y, text between
@@ -790,15 +886,33 @@ class TDateField::Pattern {
   std::array<std::array<QString, 7>, 2> days_;
 };
 
-QString TDateField::DateText(const QDate& date) const {
+const TDateField::Pattern& TDateField::CurrentPattern() const {
   const QLocale locale;
   if (!pattern_ || !pattern_->Fits(displayFormat_, locale))
     pattern_ = std::make_shared<const Pattern>(displayFormat_, locale);
-  return pattern_->Format(date);
+  return *pattern_;
 }
+
+QString TDateField::DateText(const QDate& date) const { return CurrentPattern().Format(date); }
 
 QString TDateField::FormatText(const QVariant& value, bool) const {
   return DateText(value.toDate());
+}
+
+bool TDateField::FormatStored(TStoredValue& stored, QString& text) const {
+  const std::string_view digits = stored.digits;
+  if (DataType() != ftDate || digits.size() != 8) return false;
+  for (const char c : digits)
+    if (c < '0' || c > '9') return false;
+  auto number = [&digits](size_t from, size_t count) {
+    int value = 0;
+    for (size_t i = from; i < from + count; ++i) value = value * 10 + (digits[i] - '0');
+    return value;
+  };
+  const int y = number(0, 4), m = number(4, 2), d = number(6, 2);
+  if (!QDate::isValid(y, m, d)) return false;
+  text = CurrentPattern().Format(y, m, d);
+  return true;
 }
 
 QVariant TDateField::ParseText(const QString& text) const {

@@ -21,6 +21,7 @@
 #include <Qt>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace fendral {
@@ -78,6 +79,15 @@ class TFieldDefs {
 };
 
 using TFieldNotifyEvent = std::function<void(TField&)>;
+
+// A value as a dataset that keeps its records as text stores it (TDataSet::GetFieldStored):
+// `digits` for a number (decimal digits, an optional "-", at most one "."), a date
+// ("yyyymmdd") or a logical ("T" or "F"); `text` for a string ("" when blank). `digits` may
+// point into the record buffer.
+struct TStoredValue {
+  std::string_view digits;
+  QString text;
+};
 
 std::unique_ptr<TField> CreateField(const TFieldDef& def);
 
@@ -163,6 +173,9 @@ class TField {
  protected:
   // Text forms of a non-null value. `display` chooses the grid form over the edit form.
   virtual QString FormatText(const QVariant& value, bool display) const;
+  // The display text made straight from the dataset's stored form of the value; false when
+  // this field cannot show that form as it stands.
+  virtual bool FormatStored(TStoredValue& /*stored*/, QString& /*text*/) const { return false; }
   // Parses user text into a value of the field's type; throws EDatabaseError naming the
   // field when the text is not one. Never called with empty text.
   virtual QVariant ParseText(const QString& text) const;
@@ -201,6 +214,7 @@ class TStringField : public TField {
   TStringField(const QString& fieldName, int size);
   // Text longer than Size is refused with EDatabaseError (nothing is cut silently).
  protected:
+  bool FormatStored(TStoredValue& stored, QString& text) const override;
   QVariant Coerce(const QVariant& value) const override;
   QVariant ParseText(const QString& text) const override;
 };
@@ -217,6 +231,7 @@ class TIntegerField : public TField {
 
  protected:
   QString FormatText(const QVariant& value, bool display) const override;
+  bool FormatStored(TStoredValue& stored, QString& text) const override;
   QVariant ParseText(const QString& text) const override;
   QVariant Coerce(const QVariant& value) const override;
 
@@ -248,6 +263,7 @@ class TFloatField : public TField {
 
  protected:
   QString FormatText(const QVariant& value, bool display) const override;
+  bool FormatStored(TStoredValue& stored, QString& text) const override;
   QVariant ParseText(const QString& text) const override;
   QVariant Coerce(const QVariant& value) const override;
 
@@ -266,6 +282,7 @@ class TBooleanField : public TField {
 
  protected:
   QString FormatText(const QVariant& value, bool display) const override;
+  bool FormatStored(TStoredValue& stored, QString& text) const override;
   QVariant ParseText(const QString& text) const override;
   QVariant Coerce(const QVariant& value) const override;
 
@@ -287,6 +304,7 @@ class TDateField : public TField {
  protected:
   TDateField(const QString& fieldName, TFieldType type);
   QString FormatText(const QVariant& value, bool display) const override;
+  bool FormatStored(TStoredValue& stored, QString& text) const override;
   QVariant ParseText(const QString& text) const override;
   QVariant Coerce(const QVariant& value) const override;
   // The date part's text in the display format (the locale's short format by default).
@@ -298,6 +316,7 @@ class TDateField : public TField {
   // The display format compiled with the locale's names, made on first use and again when
   // the format or the default locale changes.
   mutable std::shared_ptr<const Pattern> pattern_;
+  const Pattern& CurrentPattern() const;
 };
 
 // Date and time of day (local time, millisecond resolution).

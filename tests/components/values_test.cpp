@@ -5,11 +5,13 @@
 #include <QDate>
 #include <QDateTime>
 #include <QJsonArray>
+#include <QLocale>
 #include <cmath>
 #include <map>
 #include <vector>
 
 #include "component_test_util.h"
+#include "dataset_support.h"
 #include "kx6_eror.h"
 #include "tv_table.h"
 
@@ -155,6 +157,82 @@ TEST(FieldValues, EveryFixtureFieldEqualsTheCommandLineDump) {
   }
   EXPECT_GT(tables, 100);
   EXPECT_GT(values, 10000);
+}
+
+// A dataset whose fields always format their values: the reference for the texts made
+// straight from the stored form.
+class ValueTextDataSet : public TTolvernDataSet {
+ protected:
+  bool GetFieldStored(const TField&, const TRecordBuffer&, TStoredValue&) const override {
+    return false;
+  }
+};
+
+// Digits a double cannot carry (more than 15 significant): only there may the two differ.
+bool WiderThanADouble(const QString& text) {
+  int digits = 0;
+  bool leading = true;
+  for (const QChar c : text) {
+    if (!c.isDigit()) continue;
+    if (leading && c == QLatin1Char('0')) continue;
+    leading = false;
+    ++digits;
+  }
+  return digits > 15;
+}
+
+// A field's display text, or the error reading it gave (a damaged memo file).
+QString TextOrError(TTolvernDataSet& ds, int field) {
+  try {
+    return ds.FieldDisplayText(*ds.Field(field));
+  } catch (const std::exception& e) {
+    return QStringLiteral("error: ") + QString::fromUtf8(e.what());
+  }
+}
+
+TEST(FieldValues, DisplayTextsFromTheStoredFormEqualTheValuesTexts) {
+  REQUIRE_SHARED();
+  const QLocale saved;
+  int tables = 0;
+  int texts = 0;
+  // A locale with a decimal comma and day names in its short format exercises the locale
+  // parts of both paths.
+  for (const QLocale& locale : {QLocale(QLocale::C), QLocale(QLocale::German, QLocale::Germany)}) {
+    QLocale::setDefault(locale);
+    for (const auto& path : test::FixtureFiles(".dbf")) {
+      SCOPED_TRACE(path.string());
+      TTolvernDataSet stored;
+      ValueTextDataSet valued;
+      try {
+        for (TTolvernDataSet* ds : {static_cast<TTolvernDataSet*>(&stored),
+                                    static_cast<TTolvernDataSet*>(&valued)}) {
+          ds->SetReadOnly(true);
+          ds->SetUseDeleted(true);
+          test::OpenTable(*ds, path.string());
+        }
+      } catch (const std::exception&) {
+        continue;  // tables the engine refuses
+      }
+      ASSERT_EQ(stored.FieldCount(), valued.FieldCount());
+      stored.First();
+      for (valued.First(); !valued.Eof(); valued.Next(), stored.Next()) {
+        ASSERT_FALSE(stored.Eof());
+        for (int i = 0; i < valued.FieldCount(); ++i) {
+          const QString want = TextOrError(valued, i);
+          const QString have = TextOrError(stored, i);
+          if (have != want && WiderThanADouble(have)) continue;
+          EXPECT_EQ(have, want) << valued.Field(i)->FieldName().toStdString() << " record "
+                                << valued.RecNo();
+          ++texts;
+        }
+      }
+      EXPECT_TRUE(stored.Eof());
+      ++tables;
+    }
+  }
+  QLocale::setDefault(saved);
+  EXPECT_GT(tables, 200);
+  EXPECT_GT(texts, 20000);
 }
 
 }  // namespace

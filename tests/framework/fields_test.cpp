@@ -5,6 +5,8 @@
 #include <QLocale>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <string>
 
 #include "vector_dataset.h"
 
@@ -350,4 +352,67 @@ TEST(FieldLocale, FloatTextsAreQtsOwnInEveryLocale) {
   }
 }
 
+}  // namespace fendral::test
+
+namespace fendral::test {
+namespace {
+
+// A dataset that also hands its fields a stored form of chosen values (by field number).
+class StoredFormDataSet : public VectorDataSet {
+ public:
+  std::map<int, std::string> digits;
+  std::map<int, QString> texts;
+
+ protected:
+  bool GetFieldStored(const TField& field, const TRecordBuffer&,
+                      TStoredValue& stored) const override {
+    if (const auto d = digits.find(field.FieldNo()); d != digits.end()) {
+      stored.digits = d->second;
+      return true;
+    }
+    if (const auto t = texts.find(field.FieldNo()); t != texts.end()) {
+      stored.text = t->second;
+      return true;
+    }
+    return false;
+  }
+};
+
+TEST(FieldStoredForm, CanonicalDigitsAreShownAsStoredAndAnythingElseGoesThroughTheValue) {
+  LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
+  StoredFormDataSet ds;
+  ds.AddRow({12, QString("name"), 1.5, QDate(2024, 2, 29), true, QVariant()});
+  ds.Open();
+  auto& price = static_cast<TFloatField&>(*ds.FieldByName("PRICE"));
+  auto& born = static_cast<TDateField&>(*ds.FieldByName("BORN"));
+  price.SetDecimals(2);
+  born.SetDisplayFormat(QStringLiteral("dddd, dd.MM.yy"));
+  const auto shown = [&ds](const char* field, const std::string& stored) {
+    ds.digits[ds.FieldByName(field)->FieldNo()] = stored;
+    const QString text = ds.FieldByName(field)->DisplayText();
+    ds.digits.clear();
+    return text;
+  };
+  // Digits a double cannot carry are kept.
+  EXPECT_EQ(shown("PRICE", "-12345678901234567890.12"), "-12345678901234567890,12");
+  EXPECT_EQ(shown("PRICE", "0.05"), "0,05");
+  // Not in the form fixed decimals write: the value (1.5) is formatted instead.
+  for (const char* odd : {"1.5", "1.500", "01.50", ".50", "+1.50", "-0.00", "1e2", "1,50", "1.5x"})
+    EXPECT_EQ(shown("PRICE", odd), "1,50") << odd;
+  price.SetDecimals(-1);
+  EXPECT_EQ(shown("PRICE", "7.00"), "1,5");  // no fixed decimals: always the value
+  EXPECT_EQ(shown("ID", "-42"), "-42");
+  for (const char* odd : {"042", "4.2", "-0", "1234567890123456789"})
+    EXPECT_EQ(shown("ID", odd), "12") << odd;
+  EXPECT_EQ(shown("BORN", "20240301"), "Freitag, 01.03.24");
+  for (const char* odd : {"20230229", "2024031", "2024-3-1", "00000000"})
+    EXPECT_EQ(shown("BORN", odd), "Donnerstag, 29.02.24") << odd;
+  EXPECT_EQ(shown("OK", "F"), "False");
+  EXPECT_EQ(shown("OK", "?"), "True");
+  ds.texts[ds.FieldByName("NAME")->FieldNo()] = QStringLiteral("stored");
+  EXPECT_EQ(ds.FieldByName("NAME")->DisplayText(), "stored");
+  EXPECT_EQ(ds.FieldByName("NAME")->Value().toString(), "name");  // values never use it
+}
+
+}  // namespace
 }  // namespace fendral::test
