@@ -700,6 +700,12 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
 }
 
+void TMainWindow::changeEvent(QEvent* event) {
+  // The system's locale changed: fields show numbers and dates in it from now on.
+  if (event->type() == QEvent::LocaleChange) DefaultLocaleChanged();
+  QMainWindow::changeEvent(event);
+}
+
 void TMainWindow::dragEnterEvent(QDragEnterEvent* event) {
   if (!busy_ && event->mimeData()->hasUrls() && event->mimeData()->urls().first().isLocalFile())
     event->acceptProposedAction();

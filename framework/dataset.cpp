@@ -403,8 +403,12 @@ void TDataSet::InitRecord(TRecordBuffer& buffer) {
 }
 
 void TDataSet::CalculateFields(TRecordBuffer& buffer) {
+  if (calcFieldCount_ == 0) {
+    buffer.CalcValues.clear();
+    return;
+  }
   buffer.CalcValues.assign(static_cast<size_t>(calcFieldCount_), QVariant());
-  if (calcFieldCount_ == 0 || !OnCalcFields) return;
+  if (!OnCalcFields) return;
   const TDataSetState saved = state_;
   TRecordBuffer* savedBuffer = stateBuffer_;
   ScopeExit restore([&] {
@@ -961,6 +965,8 @@ void TDataSet::DataEvent(TDataEvent event, const void* info) {
       return;
     }
   }
+  if (dataSources_.empty()) return;
+  // A copy: a notified source may add or remove sources.
   for (TDataSource* source : std::vector<TDataSource*>(dataSources_))
     source->NotifyDataEvent(event, info);
 }

@@ -4,11 +4,14 @@
 #include <QLocale>
 #include <QStringList>
 #include <QVarLengthArray>
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <charconv>
 #include <string>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "dataset.h"
@@ -27,22 +30,25 @@ struct TNumberLocale {
   bool plainDigits = false;  // writes 0-9 (so fixed-point text can be made without Qt)
 };
 
+// Counts DefaultLocaleChanged calls: what fields made from the default locale remember.
+std::atomic<unsigned> localeGeneration{1};
+
+unsigned LocaleGeneration() { return localeGeneration.load(std::memory_order_relaxed); }
+
 // The user's locale for numbers: no group separators shown, none accepted (so "1,5" is
-// never read as 15 in a locale whose decimal separator is "."). Made again only when the
-// default locale changes: setting the options copies the locale's data.
+// never read as 15 in a locale whose decimal separator is "."). Made on first use and
+// again after DefaultLocaleChanged.
 const TNumberLocale& NumberLocaleData() {
-  thread_local QLocale base = QLocale::c();
   thread_local TNumberLocale numbers;
-  thread_local bool made = false;
-  const QLocale current;
-  if (!made || !(current == base)) {
-    base = current;
+  thread_local unsigned made = 0;
+  if (made != LocaleGeneration()) {
+    made = LocaleGeneration();
+    const QLocale current;
     numbers.locale = current;
     numbers.locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
     numbers.point = current.decimalPoint();
     numbers.minus = current.negativeSign();
     numbers.plainDigits = current.zeroDigit() == QLatin1String("0");
-    made = true;
   }
   return numbers;
 }
@@ -156,6 +162,8 @@ QDate PivotTwoDigitYear(const QDate& date, const QString& format) {
 }
 
 }  // namespace
+
+void DefaultLocaleChanged() { localeGeneration.fetch_add(1, std::memory_order_relaxed); }
 
 // ---------------------------------------------------------------- TFieldDefs
 
@@ -741,8 +749,8 @@ QDate ParseDate(const QString& text, const QString& displayFormat) {
 // text are known; any other pattern letter leaves the work to QLocale.
 class TDateField::Pattern {
  public:
-  Pattern(const QString& displayFormat, const QLocale& locale)
-      : displayFormat_(displayFormat), locale_(locale) {
+  Pattern(const QString& displayFormat, const QLocale& locale, unsigned generation)
+      : displayFormat_(displayFormat), locale_(locale), generation_(generation) {
     format_ = DateFormatOf(displayFormat);
     for (int m = 1; m <= 12; ++m) {
       months_[0][m - 1] = locale.monthName(m, QLocale::ShortFormat);
@@ -755,8 +763,8 @@ class TDateField::Pattern {
     Compile();
   }
 
-  bool Fits(const QString& displayFormat, const QLocale& locale) const {
-    return displayFormat == displayFormat_ && locale == locale_;
+  bool Fits(const QString& displayFormat, unsigned generation) const {
+    return generation == generation_ && displayFormat == displayFormat_;
   }
 
   QString Format(const QDate& date) const {
@@ -769,24 +777,25 @@ class TDateField::Pattern {
   // A valid date's text; the day of the week is worked out only for a pattern that names it.
   QString Format(int y, int m, int d) const {
     if (!known_ || y < 1 || y > 9999) return locale_.toString(QDate(y, m, d), format_);
-    QVarLengthArray<QChar, 64> text;
-    auto append = [&text](const QString& part) { text.append(part.constData(), part.size()); };
+    // Written into a stack buffer and copied once; a text that does not fit (long names)
+    // grows the buffer.
+    QVarLengthArray<char16_t, 64> text;
     for (const Part& part : parts_) {
       switch (part.kind) {
         case Kind::kText:
-          append(part.text);
+          Append(text, part.text);
           break;
         case Kind::kDay:
           AppendNumber(text, d, part.width);
           break;
         case Kind::kDayName:
-          append(days_[part.width == 4 ? 1 : 0][QDate(y, m, d).dayOfWeek() - 1]);
+          Append(text, days_[part.width == 4 ? 1 : 0][QDate(y, m, d).dayOfWeek() - 1]);
           break;
         case Kind::kMonth:
           AppendNumber(text, m, part.width);
           break;
         case Kind::kMonthName:
-          append(months_[part.width == 4 ? 1 : 0][m - 1]);
+          Append(text, months_[part.width == 4 ? 1 : 0][m - 1]);
           break;
         case Kind::kYear:
           if (part.width == 2)
@@ -796,7 +805,7 @@ class TDateField::Pattern {
           break;
       }
     }
-    return QString(text.constData(), text.size());
+    return QString(reinterpret_cast<const QChar*>(text.constData()), text.size());
   }
 
  private:
@@ -806,17 +815,22 @@ class TDateField::Pattern {
     int width = 0;
     QString text;
   };
+  using Buffer = QVarLengthArray<char16_t, 64>;
+
+  static void Append(Buffer& text, const QString& part) {
+    const qsizetype at = text.size();
+    text.resize(at + part.size());
+    std::memcpy(text.data() + at, part.utf16(), static_cast<size_t>(part.size()) * 2);
+  }
 
   // `value` (0..9999) in decimal digits, zero-padded to `width`.
-  static void AppendNumber(QVarLengthArray<QChar, 64>& text, int value, int width) {
-    char16_t digits[8];
-    int n = 0;
-    do {
-      digits[n++] = static_cast<char16_t>(u'0' + value % 10);
-      value /= 10;
-    } while (value > 0 && n < 8);
-    for (int i = n; i < width; ++i) text.append(QLatin1Char('0'));
-    while (n > 0) text.append(QChar(digits[--n]));
+  static void AppendNumber(Buffer& text, int value, int width) {
+    const int digits = value >= 1000 ? 4 : value >= 100 ? 3 : value >= 10 ? 2 : 1;
+    const int n = std::max(digits, width);
+    const qsizetype at = text.size();
+    text.resize(at + n);
+    char16_t* out = text.data() + at + n;
+    for (int i = 0; i < n; ++i, value /= 10) *--out = static_cast<char16_t>(u'0' + value % 10);
   }
 
   // Splits the pattern as QDate's formatting reads it: runs of d, M and y, text between
@@ -879,6 +893,7 @@ class TDateField::Pattern {
 
   QString displayFormat_;
   QLocale locale_;
+  unsigned generation_;
   QString format_;
   bool known_ = true;
   std::vector<Part> parts_;
@@ -887,9 +902,9 @@ class TDateField::Pattern {
 };
 
 const TDateField::Pattern& TDateField::CurrentPattern() const {
-  const QLocale locale;
-  if (!pattern_ || !pattern_->Fits(displayFormat_, locale))
-    pattern_ = std::make_shared<const Pattern>(displayFormat_, locale);
+  const unsigned generation = LocaleGeneration();
+  if (!pattern_ || !pattern_->Fits(displayFormat_, generation))
+    pattern_ = std::make_shared<const Pattern>(displayFormat_, QLocale(), generation);
   return *pattern_;
 }
 

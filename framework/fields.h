@@ -10,8 +10,9 @@
 //
 // Text conversion: DisplayText is what a grid shows, EditText what an editor starts with;
 // SetAsString/SetEditText parse text typed by the user. Numbers and dates are shown and parsed
-// in the user's locale (QLocale(), no group separators); text that is not a value of the
-// field's type is refused with an EDatabaseError naming the field, and nothing is written.
+// in the user's locale (QLocale(), no group separators; see DefaultLocaleChanged); text that
+// is not a value of the field's type is refused with an EDatabaseError naming the field, and
+// nothing is written.
 #pragma once
 
 #include <QDate>
@@ -90,6 +91,12 @@ struct TStoredValue {
 };
 
 std::unique_ptr<TField> CreateField(const TFieldDef& def);
+
+// Fields show and parse numbers and dates in the default QLocale as it was when they first
+// needed it: asking Qt for the default locale costs more than formatting a value, so they
+// ask again only after this call. Call it after QLocale::setDefault (the main window calls
+// it when the system's locale changes).
+void DefaultLocaleChanged();
 
 // Base of all field classes. Created by the dataset from its field definitions (default
 // fields) or by the program before opening (persistent and calculated fields, see
@@ -193,6 +200,12 @@ class TField {
  private:
   friend class TDataSet;
   friend std::unique_ptr<TField> CreateField(const TFieldDef& def);
+
+// Fields show and parse numbers and dates in the default QLocale as it was when they first
+// needed it: asking Qt for the default locale costs more than formatting a value, so they
+// ask again only after this call. Call it after QLocale::setDefault (the main window calls
+// it when the system's locale changes).
+void DefaultLocaleChanged();
   TDataSet* dataSet_ = nullptr;
   QString fieldName_;
   TFieldType dataType_;
@@ -366,6 +379,12 @@ class TMemoField : public TBlobField {
 // Creates the field class that fits `type` (TField for unknown types is never made: raises
 // EDatabaseError "Field type not supported").
 std::unique_ptr<TField> CreateField(const TFieldDef& def);
+
+// Fields show and parse numbers and dates in the default QLocale as it was when they first
+// needed it: asking Qt for the default locale costs more than formatting a value, so they
+// ask again only after this call. Call it after QLocale::setDefault (the main window calls
+// it when the system's locale changes).
+void DefaultLocaleChanged();
 
 // The readable name of a type for messages ("integer", "date", ...).
 QString FieldTypeName(TFieldType type);

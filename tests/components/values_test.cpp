@@ -199,6 +199,7 @@ TEST(FieldValues, DisplayTextsFromTheStoredFormEqualTheValuesTexts) {
   // parts of both paths.
   for (const QLocale& locale : {QLocale(QLocale::C), QLocale(QLocale::German, QLocale::Germany)}) {
     QLocale::setDefault(locale);
+    DefaultLocaleChanged();
     for (const auto& path : test::FixtureFiles(".dbf")) {
       SCOPED_TRACE(path.string());
       TTolvernDataSet stored;
@@ -231,6 +232,7 @@ TEST(FieldValues, DisplayTextsFromTheStoredFormEqualTheValuesTexts) {
     }
   }
   QLocale::setDefault(saved);
+  DefaultLocaleChanged();
   EXPECT_GT(tables, 200);
   EXPECT_GT(texts, 20000);
 }

@@ -16,8 +16,14 @@ namespace {
 // Sets the default locale for one test and restores it afterwards.
 class LocaleScope {
  public:
-  explicit LocaleScope(const QLocale& locale) : saved_(QLocale()) { QLocale::setDefault(locale); }
-  ~LocaleScope() { QLocale::setDefault(saved_); }
+  explicit LocaleScope(const QLocale& locale) : saved_(QLocale()) {
+    QLocale::setDefault(locale);
+    DefaultLocaleChanged();
+  }
+  ~LocaleScope() {
+    QLocale::setDefault(saved_);
+    DefaultLocaleChanged();
+  }
 
  private:
   QLocale saved_;
