@@ -766,6 +766,7 @@ void TTolvernDataSet::SetFieldData(const TField& field, TRecordBuffer& buffer,
 }
 
 QString TTolvernDataSet::FieldDisplayText(const TField& field) {
+  if (field.DataType() != ftMemo) return field.DisplayText();
   const TTVFieldDef* def = DefOf(field);
   if (def && def->kind == TTVFieldKind::Memo && field.FieldKind() == fkData) {
     const TRecordBuffer* buffer = ActiveBuffer();

@@ -44,6 +44,21 @@ class ScopedRecordImage {
   std::vector<uint8_t> saved_;
 };
 
+// The length of `at` without its trailing blanks, looked at eight bytes at a time (text
+// fields are mostly blank at their end).
+size_t LengthWithoutTrailingBlanks(const char* at, size_t width) {
+  constexpr uint64_t kBlanks = 0x2020202020202020ULL;
+  size_t end = width;
+  while (end >= 8) {
+    uint64_t word;
+    std::memcpy(&word, at + end - 8, 8);
+    if (word != kBlanks) break;
+    end -= 8;
+  }
+  while (end > 0 && at[end - 1] == ' ') --end;
+  return end;
+}
+
 std::string_view Trimmed(const char* at, size_t width) {
   size_t begin = 0;
   size_t end = width;
@@ -222,8 +237,7 @@ QVariant TTVTableCore::Value(const uint8_t* buffer, const TTVFieldDef& def) {
   tolvern::ByteReader bytes(at, width);
   switch (def.kind) {
     case TTVFieldKind::String: {
-      size_t end = width;
-      while (end > 0 && at[end - 1] == ' ') --end;
+      const size_t end = LengthWithoutTrailingBlanks(at, width);
       if (end == 0) return {};
       return codePage_->Decode(at, end);
     }
@@ -295,8 +309,7 @@ bool TTVTableCore::Stored(const uint8_t* buffer, const TTVFieldDef& def,
   const auto width = static_cast<size_t>(f.length);
   switch (def.kind) {
     case TTVFieldKind::String: {
-      size_t end = width;
-      while (end > 0 && at[end - 1] == ' ') --end;
+      const size_t end = LengthWithoutTrailingBlanks(at, width);
       stored.text = end == 0 ? QString() : codePage_->Decode(at, end);
       return true;
     }

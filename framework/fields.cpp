@@ -3,7 +3,6 @@
 #include <QIODevice>
 #include <QLocale>
 #include <QStringList>
-#include <QVarLengthArray>
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -777,35 +776,51 @@ class TDateField::Pattern {
   // A valid date's text; the day of the week is worked out only for a pattern that names it.
   QString Format(int y, int m, int d) const {
     if (!known_ || y < 1 || y > 9999) return locale_.toString(QDate(y, m, d), format_);
-    // Written into a stack buffer and copied once; a text that does not fit (long names)
-    // grows the buffer.
-    QVarLengthArray<char16_t, 64> text;
-    for (const Part& part : parts_) {
+    const QString* names[8] = {};  // the name each part writes, when it writes one
+    int widths[8] = {};            // the digits each number part writes
+    const size_t count = parts_.size();
+    if (count > 8) return locale_.toString(QDate(y, m, d), format_);
+    qsizetype length = 0;
+    for (size_t i = 0; i < count; ++i) {
+      const Part& part = parts_[i];
       switch (part.kind) {
         case Kind::kText:
-          Append(text, part.text);
+          names[i] = &part.text;
           break;
         case Kind::kDay:
-          AppendNumber(text, d, part.width);
+          widths[i] = std::max(Digits(d), part.width);
           break;
         case Kind::kDayName:
-          Append(text, days_[part.width == 4 ? 1 : 0][QDate(y, m, d).dayOfWeek() - 1]);
+          names[i] = &days_[part.width == 4 ? 1 : 0][QDate(y, m, d).dayOfWeek() - 1];
           break;
         case Kind::kMonth:
-          AppendNumber(text, m, part.width);
+          widths[i] = std::max(Digits(m), part.width);
           break;
         case Kind::kMonthName:
-          Append(text, months_[part.width == 4 ? 1 : 0][m - 1]);
+          names[i] = &months_[part.width == 4 ? 1 : 0][m - 1];
           break;
         case Kind::kYear:
-          if (part.width == 2)
-            AppendNumber(text, y % 100, 2);
-          else
-            AppendNumber(text, y, 4);
+          widths[i] = part.width == 2 ? 2 : 4;
           break;
       }
+      length += names[i] ? names[i]->size() : widths[i];
     }
-    return QString(reinterpret_cast<const QChar*>(text.constData()), text.size());
+    // One allocation, written in place.
+    QString text(length, Qt::Uninitialized);
+    QChar* out = text.data();
+    for (size_t i = 0; i < count; ++i) {
+      if (names[i]) {
+        std::memcpy(out, names[i]->constData(), static_cast<size_t>(names[i]->size()) * 2);
+        out += names[i]->size();
+        continue;
+      }
+      const Kind kind = parts_[i].kind;
+      int value = kind == Kind::kDay ? d : kind == Kind::kMonth ? m : y;
+      if (kind == Kind::kYear && widths[i] == 2) value %= 100;
+      for (int w = widths[i]; w > 0; --w, value /= 10) out[w - 1] = QChar(u'0' + value % 10);
+      out += widths[i];
+    }
+    return text;
   }
 
  private:
@@ -815,23 +830,8 @@ class TDateField::Pattern {
     int width = 0;
     QString text;
   };
-  using Buffer = QVarLengthArray<char16_t, 64>;
 
-  static void Append(Buffer& text, const QString& part) {
-    const qsizetype at = text.size();
-    text.resize(at + part.size());
-    std::memcpy(text.data() + at, part.utf16(), static_cast<size_t>(part.size()) * 2);
-  }
-
-  // `value` (0..9999) in decimal digits, zero-padded to `width`.
-  static void AppendNumber(Buffer& text, int value, int width) {
-    const int digits = value >= 1000 ? 4 : value >= 100 ? 3 : value >= 10 ? 2 : 1;
-    const int n = std::max(digits, width);
-    const qsizetype at = text.size();
-    text.resize(at + n);
-    char16_t* out = text.data() + at + n;
-    for (int i = 0; i < n; ++i, value /= 10) *--out = static_cast<char16_t>(u'0' + value % 10);
-  }
+  static int Digits(int value) { return value >= 1000 ? 4 : value >= 100 ? 3 : value >= 10 ? 2 : 1; }
 
   // Splits the pattern as QDate's formatting reads it: runs of d, M and y, text between
   // single quotes ('' is a quote), and everything else as it stands.
