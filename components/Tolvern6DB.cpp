@@ -72,109 +72,6 @@ TFieldType DataTypeOf(TTVFieldKind kind) {
 
 }  // namespace
 
-// The display forms of the row reader, in the user's locale: numbers with its decimal
-// point, dates in its short format. Built once per reader; formatting needs no QLocale.
-class TTVRowReader::Format {
- public:
-  explicit Format(const QLocale& locale) : point_(locale.decimalPoint()) {
-    // The short date pattern as parts: a literal or one of d, dd, M, MM, yy, yyyy.
-    const QString pattern = locale.dateFormat(QLocale::ShortFormat);
-    for (qsizetype i = 0; i < pattern.size();) {
-      const QChar c = pattern[i];
-      qsizetype n = 1;
-      while (i + n < pattern.size() && pattern[i + n] == c) ++n;
-      if (c == QLatin1Char('d') && n <= 2) {
-        parts_.push_back({n == 1 ? 'd' : 'D', {}});
-      } else if (c == QLatin1Char('M') && n <= 2) {
-        parts_.push_back({n == 1 ? 'm' : 'M', {}});
-      } else if (c == QLatin1Char('y')) {
-        parts_.push_back({n <= 2 ? 'y' : 'Y', {}});
-      } else if (c == QLatin1Char('\'')) {
-        const qsizetype end = pattern.indexOf(QLatin1Char('\''), i + 1);
-        const qsizetype stop = end < 0 ? pattern.size() : end + 1;
-        parts_.push_back({0, pattern.mid(i + 1, stop - i - 2)});
-        n = stop - i;
-      } else {
-        parts_.push_back({0, pattern.mid(i, n)});
-      }
-      i += n;
-    }
-  }
-
-  QString Text(const TTVFieldDef& def, const QVariant& value) const {
-    if (!value.isValid()) return {};
-    switch (def.kind) {
-      case TTVFieldKind::String:
-        return value.toString();
-      case TTVFieldKind::SmallInt:
-      case TTVFieldKind::Integer:
-        return QString::number(value.toLongLong());
-      case TTVFieldKind::Float: {
-        QString text = def.decimals >= 0 ? QString::number(value.toDouble(), 'f', def.decimals)
-                                         : QString::number(value.toDouble(), 'g', 15);
-        if (point_ != QStringLiteral(".")) text.replace(QLatin1Char('.'), point_);
-        return text;
-      }
-      case TTVFieldKind::Date:
-        return DateText(value.toDate());
-      case TTVFieldKind::DateTime: {
-        const QDateTime stamp = value.toDateTime();
-        return DateText(stamp.date()) + QLatin1Char(' ') +
-               stamp.time().toString(QStringLiteral("HH:mm:ss"));
-      }
-      case TTVFieldKind::Boolean:
-        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-      case TTVFieldKind::Memo:
-      case TTVFieldKind::Blob:
-        return {};
-    }
-    return {};
-  }
-
- private:
-  struct Part {
-    char kind;  // 0 literal, d/D day, m/M month, y/Y year (short/long)
-    QString literal;
-  };
-  static void Digits(QString& out, int value, int width) {
-    const QString digits = QString::number(value);
-    for (qsizetype i = digits.size(); i < width; ++i) out += QLatin1Char('0');
-    out += digits;
-  }
-  QString DateText(const QDate& date) const {
-    QString out;
-    out.reserve(12);
-    for (const Part& part : parts_) {
-      switch (part.kind) {
-        case 'd':
-          Digits(out, date.day(), 1);
-          break;
-        case 'D':
-          Digits(out, date.day(), 2);
-          break;
-        case 'm':
-          Digits(out, date.month(), 1);
-          break;
-        case 'M':
-          Digits(out, date.month(), 2);
-          break;
-        case 'y':
-          Digits(out, date.year() % 100, 2);
-          break;
-        case 'Y':
-          Digits(out, date.year(), 4);
-          break;
-        default:
-          out += part.literal;
-      }
-    }
-    return out;
-  }
-
-  QString point_;
-  std::vector<Part> parts_;
-};
-
 // ---------------------------------------------------------------------------------------
 // Buffers and the master link
 
@@ -206,19 +103,13 @@ class TTolvernDataSet::MasterLink : public TDataLink {
 // ---------------------------------------------------------------------------------------
 // Row reader
 
-TTVRowReader::TTVRowReader(TTolvernDataSet& dataSet)
-    : dataSet_(&dataSet), format_(std::make_unique<Format>(QLocale())) {
-  for (int i = 0; i < dataSet.FieldCount(); ++i)
-    if (const TTVFieldDef* def = dataSet.DefOf(*dataSet.Field(i));
-        def && dataSet.Field(i)->FieldKind() == fkData)
-      defs_.push_back(*def);
+TTVRowReader::TTVRowReader(TTolvernDataSet& dataSet) : dataSet_(&dataSet) {
   TTVTableCore::OpenOptions options;
   options.readOnly = true;
   options.readAhead = true;
   options.useDeleted = true;
   core_.Open(Path8(dataSet.openedPath_), options);
   core_.SetCodePage(dataSet.CodePageInUse());
-  buffer_.resize(static_cast<size_t>(core_.BufferSize()));
   dataSet.readers_.push_back(this);
 }
 
@@ -231,6 +122,7 @@ TTVRowReader::~TTVRowReader() {
 
 void TTVRowReader::Close() {
   core_.Close();
+  rowBuffer_.reset();
   Forget();
 }
 
@@ -381,19 +273,23 @@ int TTVRowReader::RowOf(const TBookmark& bookmark) {
 
 QStringList TTVRowReader::Texts(int32_t recno) {
   QStringList texts;
-  if (!core_.IsOpen() || recno < 1) return texts;
-  if (core_.Fetch(recno, buffer_.data()) != TTVTableCore::FetchResult::Ok) return texts;
-  for (const TTVFieldDef& def : defs_) {
-    if (def.kind == TTVFieldKind::Memo) {
+  if (!core_.IsOpen() || !dataSet_ || !dataSet_->Active() || recno < 1) return texts;
+  if (!rowBuffer_) rowBuffer_ = dataSet_->NewRecordBuffer();
+  if (core_.Fetch(recno, TTolvernDataSet::Data(*rowBuffer_)) != TTVTableCore::FetchResult::Ok)
+    return texts;
+  // The fields' own texts, so that a row reads as the grid shows it.
+  TTolvernDataSet& ds = *dataSet_;
+  ds.ReadFieldsFrom(*rowBuffer_, [&] {
+    for (int i = 0; i < ds.FieldCount(); ++i) {
+      const TField& field = *ds.Field(i);
+      if (field.FieldKind() != fkData) continue;
       try {
-        texts << core_.MemoDisplay(buffer_.data(), def);
+        texts << ds.FieldDisplayText(field);
       } catch (const std::exception&) {
-        texts << QString();
+        texts << QString();  // a memo the memo file cannot give
       }
-    } else {
-      texts << format_->Text(def, core_.Value(buffer_.data(), def));
     }
-  }
+  });
   return texts;
 }
 

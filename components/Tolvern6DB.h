@@ -73,7 +73,6 @@ class TTVRowReader : public TRowReader {
 
  private:
   friend class TTolvernDataSet;
-  class Format;
   explicit TTVRowReader(TTolvernDataSet& dataSet);
   void Close();
   // Learns the record numbers of the order unless rows map to records directly.
@@ -87,9 +86,7 @@ class TTVRowReader : public TRowReader {
 
   TTolvernDataSet* dataSet_;
   TTVTableCore core_;
-  std::vector<TTVFieldDef> defs_;
-  std::vector<uint8_t> buffer_;
-  std::unique_ptr<Format> format_;
+  std::unique_ptr<TRecordBuffer> rowBuffer_;  // the dataset's layout, for Texts
   bool direct_ = true;  // row i is record i + 1
   bool learnt_ = false;
   bool placed_ = false;  // rows_ already reflect the latest write

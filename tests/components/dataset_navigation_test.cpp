@@ -242,6 +242,11 @@ TEST(DatasetRowReader, ReadsTheOrdersRowsWithoutMovingTheCurrentRecord) {
   const QStringList row1 = texts->Texts(1);
   EXPECT_EQ(row1.size(), ds.FieldCount());
   EXPECT_FALSE(row1.last().contains(QLatin1Char('\n')));
+  // A row reads as the fields show the record.
+  const QStringList here = texts->Texts(ds.RecNo());
+  ASSERT_EQ(here.size(), ds.FieldCount());
+  for (int i = 0; i < ds.FieldCount(); ++i)
+    EXPECT_EQ(here[i], ds.FieldDisplayText(*ds.Field(i))) << i;
   // Closed with the dataset.
   ds.Close();
   EXPECT_EQ(reader->RowCount(), 0);
