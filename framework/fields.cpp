@@ -62,7 +62,8 @@ QString LocaleNumberText(const TNumberLocale& numbers, std::string_view digits) 
     QChar* out = text.data();
     const QChar point = numbers.point.at(0);
     const QChar minus = numbers.minus.at(0);
-    for (const char c : digits) *out++ = c == '.' ? point : c == '-' ? minus : QChar(QLatin1Char(c));
+    for (const char c : digits)
+      *out++ = c == '.' ? point : c == '-' ? minus : QChar(QLatin1Char(c));
     return text;
   }
   QString text;
@@ -831,7 +832,9 @@ class TDateField::Pattern {
     QString text;
   };
 
-  static int Digits(int value) { return value >= 1000 ? 4 : value >= 100 ? 3 : value >= 10 ? 2 : 1; }
+  static int Digits(int value) {
+    return value >= 1000 ? 4 : value >= 100 ? 3 : value >= 10 ? 2 : 1;
+  }
 
   // Splits the pattern as QDate's formatting reads it: runs of d, M and y, text between
   // single quotes ('' is a quote), and everything else as it stands.
