@@ -7,37 +7,18 @@
 # the memory of a dataset that only opened the table.
 #
 # usage: bench/dataset.sh [BUILD_DIR] [RECORDS]
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build/release"}
-records=${2:-1000000}
-shared=${FENDRAL_SHARED_DIR:-"$root/../shared"}
+. "$(dirname "$0")/lib.sh"
 bench="$build/bench/dataset_bench"
-cli="$build/cli/fendral-cli"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-[ -x "$bench" ] || { echo "build dataset_bench first ($bench)"; exit 1; }
-
-/usr/bin/python3 "$shared/peers/gen_big.py" "$work/big.dbf" --records "$records" 2>/dev/null
+need "$bench" "$cli"
+big_table
 "$cli" index "$work/big.dbf" "$work/name.ntx" --key NAME >/dev/null
-echo "table: $records records, $(stat -c %s "$work/big.dbf") bytes"
 
-measure() {  # label, command...
+measure() {  # label, command...: prints the best of three, leaves $best (CPU seconds)
   label=$1
   shift
-  best=""
-  for _ in 1 2 3; do
-    /usr/bin/time -f "%e %M %U %S" -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
-      cat "$work/err"
-      exit 1
-    }
-    read -r wall kb user sys <"$work/time"
-    # CPU time (user + system): the steady figure on a machine shared with other work.
-    secs=$(echo "$user + $sys" | bc)
-    if [ -z "$best" ] || [ "$(echo "$secs < $best" | bc)" = 1 ]; then best=$secs; bestwall=$wall; fi
-    peak=$kb
-  done
-  printf '%-34s best cpu %6ss (wall %6ss)   peak memory %7s KB\n' "$label" "$best" "$bestwall" "$peak"
+  best_of_three "$@"
+  best=$cpu
+  printf '%-34s best cpu %6ss (wall %6ss)   peak memory %7s KB\n' "$label" "$cpu" "$wall" "$peak"
 }
 
 measure "fendral-cli dump" "$cli" dump "$work/big.dbf"

@@ -7,38 +7,18 @@
 # memory of the table open in index order beside that of an empty grid window.
 #
 # usage: bench/grid.sh [BUILD_DIR] [RECORDS]
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build/release"}
-records=${2:-1000000}
-shared=${FENDRAL_SHARED_DIR:-"$root/../shared"}
+. "$(dirname "$0")/lib.sh"
 bench="$build/bench/grid_bench"
-cli="$build/cli/fendral-cli"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-[ -x "$bench" ] || { echo "build grid_bench first ($bench)"; exit 1; }
-
-/usr/bin/python3 "$shared/peers/gen_big.py" "$work/big.dbf" --records "$records" 2>/dev/null
+need "$bench" "$cli"
+big_table
 "$cli" index "$work/big.dbf" "$work/name.ntx" --key NAME >/dev/null
-echo "table: $records records, $(stat -c %s "$work/big.dbf") bytes"
 
 tool() {  # label, command...: best of three, CPU (user + system) and wall milliseconds
   label=$1
   shift
-  best=""
-  for _ in 1 2 3; do
-    /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
-      cat "$work/err"
-      exit 1
-    }
-    read -r wall user sys <"$work/time"
-    cpu=$(echo "($user + $sys) * 1000" | bc)
-    if [ -z "$best" ] || [ "$(echo "$cpu < $best" | bc)" = 1 ]; then
-      best=$cpu
-      bestwall=$(echo "$wall * 1000" | bc)
-    fi
-  done
-  printf '%-28s wall %8s ms   cpu %8s ms\n' "$label" "$bestwall" "$best"
+  best_of_three "$@"
+  best=$(ms "$cpu")
+  printf '%-28s wall %8s ms   cpu %8s ms\n' "$label" "$(ms "$wall")" "$best"
 }
 
 tool "fendral-cli keys (NTX)" "$cli" keys "$work/big.dbf" "$work/name.ntx"

@@ -3,19 +3,11 @@
 # sequential read() of the same file, measured in the same run.
 #
 # usage: bench/handler.sh [BUILD_DIR] [RECORDS]
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build/release"}
-records=${2:-1000000}
-shared=${FENDRAL_SHARED_DIR:-"$root/../shared"}
+. "$(dirname "$0")/lib.sh"
 bench="$build/bench/handler_bench"
-cli="$build/cli/fendral-cli"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-[ -x "$bench" ] || { echo "build handler_bench first ($bench)"; exit 1; }
-
-/usr/bin/python3 "$shared/peers/gen_big.py" "$work/big.dbf" --records "$records" 2>/dev/null
-cc -O2 -o "$work/raw_scan" "$shared/peers/raw_scan.c"
+need "$bench" "$cli"
+big_table
+raw_scan
 "$cli" index "$work/big.dbf" "$work/name.ntx" --key NAME >/dev/null
 
 # The raw read is fast: time ten runs with a nanosecond clock and take the mean.

@@ -10,39 +10,19 @@
 # to a temporary file beside the index.
 #
 # usage: bench/index_build.sh [BUILD_DIR] [RECORDS] [LARGE_RECORDS]
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build/release"}
-records=${2:-1000000}
+. "$(dirname "$0")/lib.sh"
 large=${3:-3000000}
-shared=${FENDRAL_SHARED_DIR:-"$root/../shared"}
-cli="$build/cli/fendral-cli"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+need "$cli"
+raw_scan
+big_table
 
-[ -x "$cli" ] || { echo "build fendral-cli first ($cli)"; exit 1; }
-cc -O2 -o "$work/raw_scan" "$shared/peers/raw_scan.c"
-/usr/bin/python3 "$shared/peers/gen_big.py" "$work/big.dbf" --records "$records" 2>/dev/null
-echo "table: $records records, $(stat -c %s "$work/big.dbf") bytes"
-
-measure() {  # label, command... (sets $best and $cpu); each run writes a fresh index
+measure() {  # label, command...: best of three, each run writing a fresh index
   label=$1
   shift
-  best=""
-  peak=0
-  for _ in 1 2 3; do
-    rm -f "$work/out.ntx" "$work/out.ndx"
-    /usr/bin/time -f "%e %M %U %S" -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
-      cat "$work/err"
-      exit 1
-    }
-    read -r secs kb user sys <"$work/time"
-    if [ -z "$best" ] || [ "$(echo "$secs < $best" | bc)" = 1 ]; then
-      best=$secs
-      cpu=$(echo "$user + $sys" | bc)
-    fi
-    if [ "$kb" -gt "$peak" ]; then peak=$kb; fi
-  done
+  before_run='rm -f "$work/out.ntx" "$work/out.ndx"'
+  best_of_three "$@"
+  before_run=""
+  best=$min_wall
   printf '%-30s best %6ss (cpu %5ss)   peak memory %7s KB' "$label" "$best" "$cpu" "$peak"
 }
 
@@ -52,16 +32,7 @@ ratio() {  # wall and cpu seconds as multiples of the raw read
 }
 
 # The raw read is too fast for /usr/bin/time's hundredths: the best of ten, timed here.
-raw=$(/usr/bin/python3 - "$work/raw_scan" "$work/big.dbf" <<'PY'
-import subprocess, sys, time
-best = None
-for _ in range(10):
-    t = time.perf_counter()
-    subprocess.run([sys.argv[1], sys.argv[2]], check=True, stdout=subprocess.DEVNULL)
-    best = min(best or 1e9, time.perf_counter() - t)
-print("%.4f" % best)
-PY
-)
+raw=$(raw_read_seconds)
 printf '%-30s best %6ss\n' "raw read() of the table" "$raw"
 
 measure "NTX build on NAME" "$cli" index "$work/big.dbf" "$work/out.ntx" --key NAME

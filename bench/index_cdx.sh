@@ -7,19 +7,10 @@
 # resident size.
 #
 # usage: bench/index_cdx.sh [BUILD_DIR] [RECORDS]
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build/release"}
-records=${2:-1000000}
-shared=${FENDRAL_SHARED_DIR:-"$root/../shared"}
-cli="$build/cli/fendral-cli"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-[ -x "$cli" ] || { echo "build fendral-cli first ($cli)"; exit 1; }
-/usr/bin/python3 "$shared/peers/gen_big.py" "$work/big.dbf" --records "$records" 2>/dev/null
-cc -O2 -o "$work/raw_scan" "$shared/peers/raw_scan.c"
-echo "table: $records records, $(stat -c %s "$work/big.dbf") bytes"
+. "$(dirname "$0")/lib.sh"
+need "$cli"
+big_table
+raw_scan
 
 best=""
 peak=""

@@ -8,33 +8,16 @@
 # as a multiple of the raw read.
 #
 # usage: bench/index_mdx.sh [BUILD_DIR] [RECORDS]
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build/release"}
-records=${2:-1000000}
-shared=${FENDRAL_SHARED_DIR:-"$root/../shared"}
-cli="$build/cli/fendral-cli"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/lib.sh"
+need "$cli"
+raw_scan
+big_table
 
-[ -x "$cli" ] || { echo "build fendral-cli first ($cli)"; exit 1; }
-cc -O2 -o "$work/raw_scan" "$shared/peers/raw_scan.c"
-/usr/bin/python3 "$shared/peers/gen_big.py" "$work/big.dbf" --records "$records" 2>/dev/null
-echo "table: $records records, $(stat -c %s "$work/big.dbf") bytes"
-
-measure() {  # label, command... (sets $best and $peak)
+measure() {  # label, command...: the best wall-clock time of three (leaves $best, $peak)
   label=$1
   shift
-  best=""
-  for _ in 1 2 3; do
-    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
-      cat "$work/err"
-      exit 1
-    }
-    read -r secs kb <"$work/time"
-    if [ -z "$best" ] || [ "$(echo "$secs < $best" | bc)" = 1 ]; then best=$secs; fi
-    peak=$kb
-  done
+  best_of_three "$@"
+  best=$min_wall
   printf '%-36s best %6ss   peak memory %7s KB' "$label" "$best" "$peak"
 }
 
@@ -47,16 +30,7 @@ ratio() {  # seconds -> " (N x raw read)"
 }
 
 # The raw read is too fast for /usr/bin/time's hundredths: take the best of ten.
-raw=$(/usr/bin/python3 - "$work/raw_scan" "$work/big.dbf" <<'EOF'
-import subprocess, sys, time
-best = None
-for _ in range(10):
-    t = time.perf_counter()
-    subprocess.run([sys.argv[1], sys.argv[2]], check=True, stdout=subprocess.DEVNULL)
-    best = min(best or 1e9, time.perf_counter() - t)
-print("%.4f" % best)
-EOF
-)
+raw=$(raw_read_seconds)
 printf '%-36s best %6ss\n' "raw read() of the table" "$raw"
 
 # The three tags of one new file; each run starts without the file.

@@ -6,34 +6,12 @@
 # command raised the process's peak memory above that of the open window.
 #
 # usage: bench/replace.sh [BUILD_DIR] [RECORDS]
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build/release"}
-records=${2:-1000000}
-shared=${FENDRAL_SHARED_DIR:-"$root/../shared"}
+. "$(dirname "$0")/lib.sh"
 bench="$build/bench/replace_bench"
-cli="$build/cli/fendral-cli"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-[ -x "$bench" ] || { echo "build replace_bench first ($bench)"; exit 1; }
+need "$bench" "$cli"
+big_table
 
-/usr/bin/python3 "$shared/peers/gen_big.py" "$work/big.dbf" --records "$records" 2>/dev/null
-echo "table: $records records, $(stat -c %s "$work/big.dbf") bytes"
-
-best=""
-for _ in 1 2 3; do
-  rm -f "$work/copy.dbf"
-  /usr/bin/time -f "%e %U %S" -o "$work/time" "$cli" copy "$work/big.dbf" "$work/copy.dbf" \
-    >/dev/null
-  read -r wall user sys <"$work/time"
-  cpu=$(echo "($user + $sys) * 1000" | bc)
-  if [ -z "$best" ] || [ "$(echo "$cpu < $best" | bc)" = 1 ]; then
-    best=$cpu
-    bestwall=$(echo "$wall * 1000" | bc)
-  fi
-done
-copy=$best
-printf '%-24s wall %8s ms   cpu %8s ms\n' "fendral-cli copy" "$bestwall" "$copy"
+copy_baseline
 
 for step in modify convert; do
   : >"$work/$step.runs"

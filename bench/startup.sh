@@ -4,18 +4,10 @@
 # each and their difference (target: under 150 ms).
 #
 # usage: bench/startup.sh [BUILD_DIR] [RECORDS]
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-"$root/build/release"}
-records=${2:-1000000}
-shared=${FENDRAL_SHARED_DIR:-"$root/../shared"}
-cli="$build/cli/fendral-cli"
+. "$(dirname "$0")/lib.sh"
 bench="$build/bench/startup_bench"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-[ -x "$bench" ] && [ -x "$cli" ] || { echo "build startup_bench and fendral-cli first"; exit 1; }
-
-/usr/bin/python3 "$shared/peers/gen_big.py" "$work/big.dbf" --records "$records" 2>/dev/null
+need "$bench" "$cli"
+big_table
 fields=$("$cli" info "$work/big.dbf" | python3 -c 'import json,sys; print(" ".join(f["name"] for f in json.load(sys.stdin)["fields"][:3]))')
 set -- $fields
 for field in "$@"; do

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
+#include <QTest>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,28 @@ inline std::vector<QJsonObject> JsonLines(const std::string& text) {
   for (const QByteArray& line : QByteArray::fromStdString(text).split('\n'))
     if (!line.trimmed().isEmpty()) lines.push_back(QJsonDocument::fromJson(line).object());
   return lines;
+}
+
+inline bool LogSays(const std::string& log, const char* word) {
+  return fs::exists(log) && ReadText(log).find(word) != std::string::npos;
+}
+
+// Starts the legacy program holding `table` open, shared, for two seconds (its log goes to
+// `log`); true once it says the table is open. The event loop runs while waiting.
+inline bool HoldWithLegacy(const std::string& table, const std::string& log) {
+  // Built by appending: GCC 12 warns (wrongly) about a literal prepended to a temporary.
+  std::string command = "(";
+  command += Quote((SharedDir() / "peers/bin/hb-legacy").string());
+  command += " hold " + Quote(table) + " DBFCDX 2 shared; echo exit) >" + Quote(log) + " 2>&1 &";
+  if (RunCommand(command) != 0) return false;
+  for (int i = 0; i < 200 && !LogSays(log, "open") && !LogSays(log, "exit"); ++i)
+    QTest::qWait(50);
+  return LogSays(log, "open");
+}
+
+// Waits (up to ten seconds, the event loop running) until the legacy program has let go.
+inline void AwaitLegacyExit(const std::string& log) {
+  for (int i = 0; i < 200 && !LogSays(log, "exit"); ++i) QTest::qWait(50);
 }
 
 // fendral-cli with `args`; its exit status, its standard output in `out`.

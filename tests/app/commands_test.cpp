@@ -161,14 +161,7 @@ TEST_F(Commands, PackWhileAnotherProgramHasTheTableOpenChangesNothingAndStaysOpe
   std::string out;
   ASSERT_EQ(Cli("delete " + Quote(path) + " 2", &out), 0) << out;
   const std::string log = dir.File("hold.log");
-  ASSERT_EQ(RunCommand("(" + Quote((SharedDir() / "peers/bin/hb-legacy").string()) + " hold " +
-                       Quote(path) + " DBFCDX 2 shared; echo exit) >" + Quote(log) + " 2>&1 &"),
-            0);
-  const auto logSays = [&](const char* word) {
-    return fs::exists(log) && ReadText(log).find(word) != std::string::npos;
-  };
-  for (int i = 0; i < 200 && !logSays("open") && !logSays("exit"); ++i) QTest::qWait(50);
-  ASSERT_TRUE(logSays("open")) << ReadText(log);
+  ASSERT_TRUE(HoldWithLegacy(path, log)) << ReadText(log);
 
   window->Start({QString::fromStdString(path)});
   dialogs.confirms.push_back(true);
@@ -180,7 +173,7 @@ TEST_F(Commands, PackWhileAnotherProgramHasTheTableOpenChangesNothingAndStaysOpe
   EXPECT_FALSE(Table().Exclusive());
   EXPECT_FALSE(window->Busy());
   EXPECT_EQ(Table().RecordCount(), 60);
-  for (int i = 0; i < 200 && !logSays("exit"); ++i) QTest::qWait(50);
+  AwaitLegacyExit(log);
 }
 
 using Rename = Commands;

@@ -29,16 +29,20 @@ int PeerCheck(const std::string& expected, const std::string& table) {
   return rc;
 }
 
-// `expected` with a field `name` = "" added to every record, written to `out`.
-void AddBlankField(const std::string& expected, const std::string& out, const std::string& name) {
+// Writes `expected` changed by `edit` (Python lines working on the loaded peer expectation
+// `e`) to `out`.
+void EditExpected(const std::string& expected, const std::string& out, const std::string& edit) {
   WriteText(out + ".py",
             "import json,sys\n"
-            "e=json.load(open(sys.argv[1],encoding='utf-8'))\n"
-            "for r in e['records']: r['fields'][sys.argv[3]]=''\n"
-            "json.dump(e,open(sys.argv[2],'w',encoding='utf-8'))\n");
-  ASSERT_EQ(RunCommand("/usr/bin/python3 '" + out + ".py' '" + expected + "' '" + out + "' '" +
-                       name + "'"),
-            0);
+            "e=json.load(open(sys.argv[1],encoding='utf-8'))\n" +
+                edit +
+                "json.dump(e,open(sys.argv[2],'w',encoding='utf-8'))\n");
+  ASSERT_EQ(RunCommand("/usr/bin/python3 '" + out + ".py' '" + expected + "' '" + out + "'"), 0);
+}
+
+// `expected` with a field `name` = "" added to every record, written to `out`.
+void AddBlankField(const std::string& expected, const std::string& out, const std::string& name) {
+  EditExpected(expected, out, "for r in e['records']: r['fields']['" + name + "']=''\n");
 }
 
 TEST_F(Replace, ModifyKeepsEveryRecordWhateverFilterAndOrderTheTableIsShownIn) {
@@ -151,15 +155,9 @@ TEST_F(Replace, ModifyMovingAndRemovingFieldsPutsEveryValueInItsOwnField) {
     EXPECT_EQ(names, (std::vector<std::string>{"NOTE", "NAME", "CITY", "AMOUNT", "BORN", "FLAG"}));
     EXPECT_EQ(t.Fields()[2].length, 30);
   }
-  WriteText(dir.File("drop.py"),
-            "import json,sys\n"
-            "e=json.load(open(sys.argv[1],encoding='utf-8'))\n"
-            "for r in e['records']:\n"
-            "  del r['fields']['QTY']; del r['fields']['RATE']\n"
-            "json.dump(e,open(sys.argv[2],'w',encoding='utf-8'))\n");
-  ASSERT_EQ(RunCommand("/usr/bin/python3 '" + dir.File("drop.py") + "' '" +
-                       source.File("fox_memo.expected.json") + "' '" + dir.File("new.json") + "'"),
-            0);
+  EditExpected(source.File("fox_memo.expected.json"), dir.File("new.json"),
+               "for r in e['records']:\n"
+               "  del r['fields']['QTY']; del r['fields']['RATE']\n");
   EXPECT_EQ(PeerCheck(dir.File("new.json"), table), 0);
 }
 
@@ -230,14 +228,8 @@ TEST_F(Replace, ConvertThereAndBackGivesTheSameBytesAndTheDosBoxFollows) {
   EXPECT_FALSE(Table().TranslateASCII());
   EXPECT_EQ(ReadBytes(table)[29], 0xC9) << "the mark of code page 1251";
   EXPECT_NE(RecordBytes(table), before);
-  WriteText(dir.File("ansi.py"),
-            "import json,sys\n"
-            "e=json.load(open(sys.argv[1],encoding='utf-8'))\n"
-            "e['codepage']='cp1251'\n"
-            "json.dump(e,open(sys.argv[2],'w',encoding='utf-8'))\n");
-  ASSERT_EQ(RunCommand("/usr/bin/python3 '" + dir.File("ansi.py") + "' '" +
-                       source.File("db3_memo.expected.json") + "' '" + dir.File("ansi.json") + "'"),
-            0);
+  EditExpected(source.File("db3_memo.expected.json"), dir.File("ansi.json"),
+               "e['codepage']='cp1251'\n");
   EXPECT_EQ(PeerCheck(dir.File("ansi.json"), table), 0) << "the same text in code page 1251";
 
   window->ConvertAnsiToDos();

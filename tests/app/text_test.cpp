@@ -247,14 +247,7 @@ TEST_F(TextExchange, ImportAppendsBesideAProgramThatHasTheTableOpen) {
   REQUIRE_SHARED();
   const std::string path = Sample();
   const std::string log = dir.File("hold.log");
-  ASSERT_EQ(RunCommand("(" + Quote((SharedDir() / "peers/bin/hb-legacy").string()) + " hold " +
-                       Quote(path) + " DBFCDX 2 shared; echo exit) >" + Quote(log) + " 2>&1 &"),
-            0);
-  const auto logSays = [&](const char* word) {
-    return fs::exists(log) && ReadText(log).find(word) != std::string::npos;
-  };
-  for (int i = 0; i < 200 && !logSays("open") && !logSays("exit"); ++i) QTest::qWait(50);
-  ASSERT_TRUE(logSays("open")) << ReadText(log);
+  ASSERT_TRUE(HoldWithLegacy(path, log)) << ReadText(log);
 
   window->Start({QString::fromStdString(path)});
   WriteText(dir.Path() / "more.txt", "10;ten\n11;eleven\n");
@@ -262,7 +255,7 @@ TEST_F(TextExchange, ImportAppendsBesideAProgramThatHasTheTableOpen) {
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_FALSE(Table().Exclusive());
   EXPECT_EQ(Table().RecordCount(), 5);
-  for (int i = 0; i < 200 && !logSays("exit"); ++i) QTest::qWait(50);
+  AwaitLegacyExit(log);
   window->CloseDbf();
   EXPECT_EQ(Values(path).size(), 5u);
   ExpectIndexCurrent(path, dir.File("people.cdx"));
