@@ -182,8 +182,6 @@ void TMainWindow::RenameBase() {
     if (QFileInfo::exists(target) && !SameFile(target, path))
       throw std::runtime_error(tr("File %1 already exists").arg(target).toStdString());
     TCommandScope scope(*this);
-    // Nothing may open the table beside the rename (the grid reads through its own).
-    scope.HoldControls(*hTable1);
     const QStringList indexFiles = hTable1->IndexFiles();
     QString reopen = path;
     TAtExit open([&] { OpenTable(reopen); });

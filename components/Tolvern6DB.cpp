@@ -1369,6 +1369,9 @@ void TTolvernDataSet::RenameTable(const QString& newPathName) {
   const bool exclusive = exclusive_;
   const bool filtered = Filtered();
   const QString oldBase = QFileInfo(tableName_).completeBaseName();
+  // The table opens only for the rename: controls must not see it open, or a grid's row
+  // reader would hold a second handle on the file being renamed.
+  DisableControls();
   ScopeExit restore([&] {
     internalOperation_ = false;
     try {
@@ -1377,6 +1380,7 @@ void TTolvernDataSet::RenameTable(const QString& newPathName) {
     }
     exclusive_ = exclusive;
     TDataSet::SetFiltered(filtered);
+    EnableControls();
   });
   exclusive_ = true;
   TDataSet::SetFiltered(false);

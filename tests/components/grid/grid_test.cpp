@@ -164,6 +164,22 @@ TEST_F(GridOnClip, CellsAreTheDataSetsTextsInEveryOrderAndFilter) {
   EXPECT_TRUE(errors.empty());
 }
 
+TEST_F(GridOnClip, ATableShownInAGridCanBeRenamedOnceClosed) {
+  Open();
+  ASSERT_GT(grid.Model().rowCount(), 0);
+  ds.Close();
+  const std::string renamed = dir.File("renamed.dbf");
+  ds.RenameTable(QString::fromStdString(renamed));
+  EXPECT_TRUE(fs::exists(renamed));
+  EXPECT_FALSE(fs::exists(table));
+  EXPECT_FALSE(ds.Active());
+  EXPECT_EQ(grid.Model().rowCount(), 0);
+  // The grid shows the table again under its new name.
+  ds.SetTableName(QStringLiteral("renamed.dbf"));
+  ds.Open();
+  EXPECT_EQ(grid.Model().rowCount(), ds.RecordCount());
+}
+
 TEST_F(GridOnClip, MemoColumnShowsTheFirstLineOfTheMemo) {
   Open();
   const std::vector<QJsonObject> peer = PeerRecords(table);
