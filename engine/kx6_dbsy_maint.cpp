@@ -402,7 +402,8 @@ void KXO_dBHandler::CopyTable(const std::string& newFileName) {
           copy.StoreFieldText(copy.Fields()[static_cast<size_t>(f - 1)], "");
           continue;
         }
-        const int32_t newBlock = dest->MemoWrite(data.data(), data.size(), 0);
+        const int32_t newBlock =
+            dest->MemoWrite(data.data(), data.size(), 0, source->LastBlockType());
         copy.PutNumber(f, newBlock);
       }
     }

@@ -1017,7 +1017,12 @@ bool KXO_dBaseFld::WriteMemo(int32_t f, std::span<const uint8_t> data) {
   const DbfFieldInfo* field = FieldAt(f);
   int32_t block = MemoBlock(*field);
   if (block < 0) block = 0;  // an unreadable reference is replaced, not reused
-  const int32_t written = memo->MemoWrite(data.data(), data.size(), block);
+  // FoxPro files mark a general field's memo as an object and a picture field's as a
+  // picture, as FoxPro itself writes them.
+  const uint32_t type = field->type == 'G'   ? KXobjMemo::kObjectBlock
+                        : field->type == 'P' ? KXobjMemo::kPictureBlock
+                                             : KXobjMemo::kTextBlock;
+  const int32_t written = memo->MemoWrite(data.data(), data.size(), block, type);
   // 0 for a non-empty text means the memo file did not take it: keep the old reference.
   if (written == 0 && !data.empty()) return false;
   if (written == 0 && !IsBinaryField(*field)) {

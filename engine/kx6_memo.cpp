@@ -212,6 +212,7 @@ int32_t KXobjMemo::MemoDataLength(int32_t block) {
 
 std::vector<uint8_t> KXobjMemo::MemoRead(int32_t block, size_t maxSize) {
   std::vector<uint8_t> data;
+  lastBlockType_ = kTextBlock;
   if (maxSize == 0) return data;
   currentBlock_ = block;
   blockCount_ = 0;
@@ -240,6 +241,7 @@ std::vector<uint8_t> KXobjMemo::MemoRead(int32_t block, size_t maxSize) {
 
   const int64_t length = MeasureMemo(block, true, nullptr);
   if (length < 0) return data;
+  lastBlockType_ = HeaderBlockType();
   const int64_t size =
       std::min<int64_t>(length, static_cast<int64_t>(std::min<uint64_t>(maxSize, INT64_MAX)));
   blockCount_ = CeilDiv(size + headerSize, blockSize_);
@@ -261,8 +263,10 @@ int64_t KXobjMemo::TailLength(int64_t used) const {
   return std::max<int64_t>(0, blockCount_ * blockSize_ - used);
 }
 
-int32_t KXobjMemo::MemoWrite(const uint8_t* data, size_t size, int32_t block) {
+int32_t KXobjMemo::MemoWrite(const uint8_t* data, size_t size, int32_t block,
+                             uint32_t blockType) {
   if (size == 0 && block == 0) return 0;
+  writeBlockType_ = blockType;
   if (block < 0) block = 0;  // a damaged field: there is no memo to reuse
   if (size > kMaxMemoLength || (size > 0 && data == nullptr)) {
     CheckError(ErrInvalidAccess, SubWriteAt);
@@ -576,6 +580,8 @@ bool KXobjFXMemo20::MemoLength(int64_t& total) {
   return true;
 }
 
+uint32_t KXobjFXMemo20::HeaderBlockType() const { return ByteReader(header_).U32BE(0); }
+
 void KXobjFXMemo20::FillEndMark(uint8_t*, size_t) {}
 
 int64_t KXobjFXMemo20::TailLength(int64_t used) const { return PadToBlock(used, blockSize_); }
@@ -588,7 +594,7 @@ bool KXobjFXMemo20::AllocateBlocks(int64_t length) {
   blockCount_ = n;
   header_.fill(0);
   ByteWriter out(header_);
-  out.U32BE(0, 1);
+  out.U32BE(0, writeBlockType_);
   out.U32BE(4, static_cast<uint32_t>(length));
   return true;
 }

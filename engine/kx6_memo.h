@@ -55,10 +55,19 @@ class KXobjMemo : public KXO_DiskFile {
   // for a damaged memo (reported as for MemoDataLength). Sets the current block and the
   // block count that a following MemoWrite of the same memo uses for in-place reuse.
   std::vector<uint8_t> MemoRead(int32_t block, size_t maxSize = SIZE_MAX);
+  // FoxPro files mark each memo with a block type: a picture, text, or an object (the
+  // memos of general fields). Files of other formats have text only.
+  static constexpr uint32_t kPictureBlock = 0;
+  static constexpr uint32_t kTextBlock = 1;
+  static constexpr uint32_t kObjectBlock = 2;
+  // The block type of the memo MemoRead read last (kTextBlock in files without types), so
+  // that a copy of the memo keeps it.
+  uint32_t LastBlockType() const { return lastBlockType_; }
   // Writes `data` as the memo that is now at `block` (0 = none), in place when it fits,
   // and answers the memo's block; 0 for an empty memo without a block, and 0 when the
-  // memo lock could not be had (nothing written).
-  int32_t MemoWrite(const uint8_t* data, size_t size, int32_t block);
+  // memo lock could not be had (nothing written). FoxPro files mark it with `blockType`.
+  int32_t MemoWrite(const uint8_t* data, size_t size, int32_t block,
+                    uint32_t blockType = kTextBlock);
   int32_t MemoBlockSize() const { return blockSize_; }
 
   // The lock offsets of the table's protocol (Default, DB4Lock, ClipLock, FoxLock);
@@ -107,6 +116,8 @@ class KXobjMemo : public KXO_DiskFile {
   // The total length (data + block header) from the block header in the header
   // buffer; false when the header is not recognised.
   virtual bool MemoLength(int64_t& total);
+  // The block type in the block header just read (files with block headers).
+  virtual uint32_t HeaderBlockType() const { return kTextBlock; }
   // The bytes written in front of a memo's data (0 for dBase III, 8 otherwise).
   virtual int BlockHeaderSize() const { return 0; }
   // The pad written after a memo whose block header and data take `used` bytes.
@@ -150,6 +161,8 @@ class KXobjMemo : public KXO_DiskFile {
   uint8_t version_;
   int32_t currentBlock_ = 0;
   int64_t blockCount_ = 0;
+  uint32_t lastBlockType_ = kTextBlock;   // of the memo read last
+  uint32_t writeBlockType_ = kTextBlock;  // of the memo being written
   int32_t blockSize_ = 512;
   std::array<uint8_t, kMemoHeaderSize> header_{};
   int protocol_ = 0;
@@ -202,6 +215,7 @@ class KXobjFXMemo20 : public KXobjMemo {
   bool AllocateBlocks(int64_t length) override;
   void FillEndMark(uint8_t* pad, size_t size) override;
   bool MemoLength(int64_t& total) override;
+  uint32_t HeaderBlockType() const override;
   int BlockHeaderSize() const override { return kMemoBlockHeaderSize; }
   int64_t TailLength(int64_t used) const override;
   int64_t FirstDataBlock() const override;

@@ -318,8 +318,10 @@ class RecordCopier {
           std::string data = ReadMemo(old, *from);
           if (c.TextMemo()) Transcode(data, recno, to.name);
           int32_t block = 0;
+          // The copy keeps the memo's block type (a general field's object stays one).
           if (memo && !data.empty())
-            block = memo->MemoWrite(reinterpret_cast<const uint8_t*>(data.data()), data.size(), 0);
+            block = memo->MemoWrite(reinterpret_cast<const uint8_t*>(data.data()), data.size(), 0,
+                                    SourceBlockType());
           if (memo && !data.empty() && block <= 0)
             Fail(101, memo->FileName() + ": the memo of record " + std::to_string(recno) +
                           " could not be written");
@@ -354,6 +356,11 @@ class RecordCopier {
     std::snprintf(hex, sizeof hex, "0x%02X", static_cast<uint8_t>(text[static_cast<size_t>(bad)]));
     Fail(ErrNoCounterpart, "record " + std::to_string(recno) + ", field " + field + ": character " +
                                hex + " has no counterpart in " + transcoder_->To());
+  }
+
+  // The block type of the memo ReadMemo read last.
+  uint32_t SourceBlockType() const {
+    return sourceMemo_ ? sourceMemo_->LastBlockType() : KXobjMemo::kTextBlock;
   }
 
   std::string ReadMemo(const uint8_t* old, const DbfFieldInfo& from) {

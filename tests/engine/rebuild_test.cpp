@@ -433,3 +433,63 @@ TEST(Rebuild, ConvertTranscodesThereAndBackAndRefusesMissingCharacters) {
 
 }  // namespace
 }  // namespace tolvern
+
+namespace tolvern {
+namespace {
+
+// The block type of the memo of field `name` in each record; -1 for a record without one.
+std::vector<int64_t> BlockTypes(const std::string& table, const char* name) {
+  KXO_dBaseFld t(table, false, false);
+  const int32_t f = t.FieldNumber(name);
+  KXobjMemo* memo = t.OpenMemo();
+  std::vector<int64_t> types;
+  for (int32_t r = 1; r <= t.RecordCount(); ++r) {
+    t.GetRecord(r);
+    const auto block = static_cast<int32_t>(t.GetNumber(f));
+    if (block <= 0 || !memo || memo->MemoRead(block).empty()) {
+      types.push_back(-1);
+      continue;
+    }
+    types.push_back(memo->LastBlockType());
+  }
+  return types;
+}
+
+TEST(Rebuild, MemosKeepTheirBlockTypesAndGeneralFieldsHoldObjects) {
+  REQUIRE_SHARED();
+  TempDir dir;
+  const fs::path from = SharedDir() / "fixtures" / "php-xbase" / "foxpro";
+  fs::copy_file(from / "Foxpro2.dbf", dir.Path() / "fox2.dbf");
+  fs::copy_file(from / "Foxpro2.fpt", dir.Path() / "fox2.fpt");
+  const std::string table = dir.File("fox2.dbf");
+  {
+    // A general field's memo written here is an object, as FoxPro marks it.
+    KXO_dBaseFld t(table, true, false);
+    t.GetRecord(2);
+    const std::vector<uint8_t> object{0x00, 0x01, 0xFF, 0x1A, 'o', 'l', 'e'};
+    ASSERT_TRUE(t.WriteMemo(t.FieldNumber("GENERAL"), object));
+    t.PutRecord(2);
+  }
+  const std::vector<int64_t> general = BlockTypes(table, "GENERAL");
+  const std::vector<int64_t> bio = BlockTypes(table, "BIO");
+  ASSERT_EQ(general.size(), 3u);
+  EXPECT_EQ(general[1], KXobjMemo::kObjectBlock);
+  EXPECT_EQ(general[0], KXobjMemo::kTextBlock) << "as the other program wrote it";
+  for (const int64_t type : bio) EXPECT_TRUE(type == KXobjMemo::kTextBlock || type == -1);
+  // Copies and rebuilds keep every memo's type.
+  {
+    KXO_dBHandler t(table, false, false);
+    t.CopyTable(dir.File("copy.dbf"));
+  }
+  EXPECT_EQ(BlockTypes(dir.File("copy.dbf"), "GENERAL"), general);
+  EXPECT_EQ(BlockTypes(dir.File("copy.dbf"), "BIO"), bio);
+  {
+    KXO_dBHandler t(table, true, false);
+    RebuildTable(t, SameFieldsPlan(t));
+  }
+  EXPECT_EQ(BlockTypes(table, "GENERAL"), general);
+  EXPECT_EQ(BlockTypes(table, "BIO"), bio);
+}
+
+}  // namespace
+}  // namespace tolvern
