@@ -104,6 +104,8 @@ void TDataSetModel::RowsChanged() {
     endResetModel();
   } else if (rowCount() > 0 && !columns_.empty()) {
     emit dataChanged(index(0, 0), index(rowCount() - 1, static_cast<int>(columns_.size()) - 1));
+    // Row titles may name other records now (a new order): the header reads them again.
+    emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
   }
   CurrentChanged();
 }

@@ -2,6 +2,7 @@
 // orders, the keys of the table, and what reaches the files.
 #include <QHeaderView>
 #include <QMenuBar>
+#include <QSignalSpy>
 #include <QTimer>
 
 #include "app_test_util.h"
@@ -69,8 +70,15 @@ TEST_F(Browse, ChoosingATagOrdersTheGridAsTheIndexAndReddensItsColumn) {
   const int cityEntry = tags->findText(QStringLiteral("CITY"));
   ASSERT_GT(cityEntry, 0);
   Table().SetRecNo(7);
+  // The row titles change with the order: the header is told to read them again.
+  QSignalSpy titles(&Grid(), &QAbstractItemModel::headerDataChanged);
   tags->setCurrentIndex(cityEntry);
   Page().ChooseTag(cityEntry);
+  bool allTitles = false;
+  for (const QList<QVariant>& signal : titles)
+    allTitles |= signal[0].value<Qt::Orientation>() == Qt::Vertical && signal[1].toInt() == 0 &&
+                 signal[2].toInt() == RowsShown(Grid()) - 1;
+  EXPECT_TRUE(allTitles) << titles.size() << " header signals";
   EXPECT_EQ(Table().IndexName(), QStringLiteral("CITY"));
   // The current record stays current, on its row of the new order.
   EXPECT_EQ(Table().RecNo(), 7);
@@ -78,8 +86,13 @@ TEST_F(Browse, ChoosingATagOrdersTheGridAsTheIndexAndReddensItsColumn) {
   EXPECT_EQ(window->StatusText(0), QStringLiteral("Records: 7/60"));
   const std::vector<int> expected = KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY");
   ASSERT_EQ(static_cast<int>(expected.size()), RowsShown(Grid()));
-  for (int row = 0; row < RowsShown(Grid()); ++row)
+  for (int row = 0; row < RowsShown(Grid()); ++row) {
     EXPECT_EQ(Page().grid->RecordOfRow(row), expected[static_cast<size_t>(row)]) << row;
+    // Each row is titled with its record number.
+    EXPECT_EQ(Grid().headerData(row, Qt::Vertical, Qt::DisplayRole).toInt(),
+              expected[static_cast<size_t>(row)])
+        << row;
+  }
   const int cityColumn = Column(QStringLiteral("CITY"));
   EXPECT_EQ(Grid().headerData(cityColumn, Qt::Horizontal, Qt::BackgroundRole).value<QColor>(),
             QColor(Qt::red));
