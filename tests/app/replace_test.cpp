@@ -12,43 +12,15 @@ namespace {
 
 using Replace = WindowTest;
 
-std::string Peers() { return (SharedDir() / "peers").string(); }
-
-bool MakePeerTable(const TempDir& dir, const std::string& only, int seed) {
-  return RunCommand("/usr/bin/python3 '" + Peers() + "/make_tables.py' '" + dir.Path().string() +
-                    "' --seed " + std::to_string(seed) + " --records 40 --only " + only +
-                    " >/dev/null 2>&1") == 0;
-}
-
-int PeerCheck(const std::string& expected, const std::string& table) {
-  std::string out;
-  const int rc = RunCommand(
-      "/usr/bin/python3 '" + Peers() + "/check_table.py' '" + expected + "' '" + table + "' 2>&1",
-      &out);
-  if (rc != 0) std::cerr << out;
-  return rc;
-}
-
-// Writes `expected` changed by `edit` (Python lines working on the loaded peer expectation
-// `e`) to `out`.
-void EditExpected(const std::string& expected, const std::string& out, const std::string& edit) {
-  WriteText(out + ".py",
-            "import json,sys\n"
-            "e=json.load(open(sys.argv[1],encoding='utf-8'))\n" +
-                edit +
-                "json.dump(e,open(sys.argv[2],'w',encoding='utf-8'))\n");
-  ASSERT_EQ(RunCommand("/usr/bin/python3 '" + out + ".py' '" + expected + "' '" + out + "'"), 0);
-}
-
 // `expected` with a field `name` = "" added to every record, written to `out`.
 void AddBlankField(const std::string& expected, const std::string& out, const std::string& name) {
-  EditExpected(expected, out, "for r in e['records']: r['fields']['" + name + "']=''\n");
+  ASSERT_TRUE(EditExpected(expected, out, "for r in e['records']: r['fields']['" + name + "']=''\n"));
 }
 
 TEST_F(Replace, ModifyKeepsEveryRecordWhateverFilterAndOrderTheTableIsShownIn) {
   REQUIRE_SHARED();
   TempDir source;
-  ASSERT_TRUE(MakePeerTable(source, "fox_memo", 21));
+  ASSERT_TRUE(MakePeerTables(source, 21, 40, "fox_memo"));
   {
     tolvern::KXO_dBHandler t(source.File("fox_memo.dbf"), true, false);
     t.IndexOn(source.File("fox_memo.cdx"), "NAME", 0, true, "", "NAME");
@@ -128,7 +100,7 @@ void MoveRow(TMemTable& rows, const QString& name, int to) {
 TEST_F(Replace, ModifyMovingAndRemovingFieldsPutsEveryValueInItsOwnField) {
   REQUIRE_SHARED();
   TempDir source;
-  ASSERT_TRUE(MakePeerTable(source, "fox_memo", 24));
+  ASSERT_TRUE(MakePeerTables(source, 24, 40, "fox_memo"));
   const std::string table = Open(source.File("fox_memo.dbf"));
   TMemTable& rows = window->StructureTable();
   // NOTE goes first, QTY and RATE go, CITY is widened.
@@ -155,16 +127,16 @@ TEST_F(Replace, ModifyMovingAndRemovingFieldsPutsEveryValueInItsOwnField) {
     EXPECT_EQ(names, (std::vector<std::string>{"NOTE", "NAME", "CITY", "AMOUNT", "BORN", "FLAG"}));
     EXPECT_EQ(t.Fields()[2].length, 30);
   }
-  EditExpected(source.File("fox_memo.expected.json"), dir.File("new.json"),
-               "for r in e['records']:\n"
-               "  del r['fields']['QTY']; del r['fields']['RATE']\n");
+  ASSERT_TRUE(EditExpected(source.File("fox_memo.expected.json"), dir.File("new.json"),
+                           "for r in e['records']:\n"
+                           "  del r['fields']['QTY']; del r['fields']['RATE']\n"));
   EXPECT_EQ(PeerCheck(dir.File("new.json"), table), 0);
 }
 
 TEST_F(Replace, ValuesThatNoLongerFitAreAskedAboutAndNoLeavesTheTable) {
   REQUIRE_SHARED();
   TempDir source;
-  ASSERT_TRUE(MakePeerTable(source, "fox_memo", 22));
+  ASSERT_TRUE(MakePeerTables(source, 22, 40, "fox_memo"));
   const std::string table = Open(source.File("fox_memo.dbf"));
   const auto before = ReadBytes(table);
   TMemTable& rows = window->StructureTable();
@@ -215,7 +187,7 @@ std::vector<std::string> RecordBytes(const std::string& table) {
 TEST_F(Replace, ConvertThereAndBackGivesTheSameBytesAndTheDosBoxFollows) {
   REQUIRE_SHARED();
   TempDir source;
-  ASSERT_TRUE(MakePeerTable(source, "db3_memo", 12));
+  ASSERT_TRUE(MakePeerTables(source, 12, 40, "db3_memo"));
   const std::string table = Open(source.File("db3_memo.dbf"));
   const auto before = RecordBytes(table);
   const uint8_t mark = ReadBytes(table)[29];
@@ -228,8 +200,8 @@ TEST_F(Replace, ConvertThereAndBackGivesTheSameBytesAndTheDosBoxFollows) {
   EXPECT_FALSE(Table().TranslateASCII());
   EXPECT_EQ(ReadBytes(table)[29], 0xC9) << "the mark of code page 1251";
   EXPECT_NE(RecordBytes(table), before);
-  EditExpected(source.File("db3_memo.expected.json"), dir.File("ansi.json"),
-               "e['codepage']='cp1251'\n");
+  ASSERT_TRUE(EditExpected(source.File("db3_memo.expected.json"), dir.File("ansi.json"),
+                           "e['codepage']='cp1251'\n"));
   EXPECT_EQ(PeerCheck(dir.File("ansi.json"), table), 0) << "the same text in code page 1251";
 
   window->ConvertAnsiToDos();
@@ -245,7 +217,7 @@ TEST_F(Replace, ATableAnotherProgramHasOpenIsNotReplacedAndStaysShown) {
   REQUIRE_SHARED();
   if (RunCommand("command -v flock >/dev/null") != 0) GTEST_SKIP() << "flock(1) not installed";
   TempDir source;
-  ASSERT_TRUE(MakePeerTable(source, "fox_memo", 23));
+  ASSERT_TRUE(MakePeerTables(source, 23, 40, "fox_memo"));
   const std::string table = Open(source.File("fox_memo.dbf"));
   const auto before = ReadBytes(table);
   // Another program holds the table open (its share lock) until the marker file goes.
@@ -269,7 +241,7 @@ TEST_F(Replace, ATableAnotherProgramHasOpenIsNotReplacedAndStaysShown) {
 TEST_F(Replace, VisualFoxProTablesAreRefusedUnchanged) {
   REQUIRE_SHARED();
   TempDir source;
-  ASSERT_TRUE(MakePeerTable(source, "vfp", 5));
+  ASSERT_TRUE(MakePeerTables(source, 5, 40, "vfp"));
   const std::string table = Open(source.File("vfp.dbf"));
   const auto before = ReadBytes(table);
   window->ConvertDosToAnsi();

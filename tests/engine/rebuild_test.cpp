@@ -21,44 +21,22 @@
 namespace tolvern {
 namespace {
 
+using fendral::test::MakePeerTables;
+using fendral::test::PeerCheck;
 using fendral::test::ReadBytes;
 using fendral::test::RunCommand;
 using fendral::test::SharedDir;
 using fendral::test::TempDir;
 namespace fs = std::filesystem;
 
-std::string Peers() { return (SharedDir() / "peers").string(); }
-
-bool MakePeerTables(const TempDir& dir, int records) {
-  return RunCommand("/usr/bin/python3 '" + Peers() + "/make_tables.py' '" + dir.Path().string() +
-                    "' --seed 7 --records " + std::to_string(records) + " >/dev/null 2>&1") == 0;
-}
-
-// Exit status of the peer check of `table` against `expected` (0: equal).
-int PeerCheck(const std::string& expected, const std::string& table) {
-  std::string out;
-  const int rc = RunCommand(
-      "/usr/bin/python3 '" + Peers() + "/check_table.py' '" + expected + "' '" + table + "' 2>&1",
-      &out);
-  if (rc != 0) std::cerr << out;
-  return rc;
-}
-
-// Writes `expected` with every record given field `name` = `value` (and the code page
-// `codepage` when not empty) to `out`.
+// `expected` with every record given field `name` = `value` (and the code page `codepage`
+// when not empty), written to `out`.
 void DeriveExpected(const std::string& expected, const std::string& out, const std::string& name,
                     const std::string& value, const std::string& codepage = "") {
-  const std::string script =
-      "import json,sys\n"
-      "e=json.load(open(sys.argv[1],encoding='utf-8'))\n"
-      "for r in e['records']:\n"
-      "  if sys.argv[3]: r['fields'][sys.argv[3]]=sys.argv[4]\n"
-      "if sys.argv[5]: e['codepage']=sys.argv[5]\n"
-      "json.dump(e,open(sys.argv[2],'w',encoding='utf-8'))\n";
-  fendral::test::WriteText(out + ".py", script);
-  ASSERT_EQ(RunCommand("/usr/bin/python3 '" + out + ".py' '" + expected + "' '" + out + "' '" +
-                       name + "' '" + value + "' '" + codepage + "'"),
-            0);
+  std::string edit;
+  if (!name.empty()) edit += "for r in e['records']: r['fields']['" + name + "']='" + value + "'\n";
+  if (!codepage.empty()) edit += "e['codepage']='" + codepage + "'\n";
+  ASSERT_TRUE(fendral::test::EditExpected(expected, out, edit));
 }
 
 std::string Field(KXO_dBaseFld& t, const std::string& name) { return t.GetFieldByName(name); }
@@ -95,7 +73,7 @@ void MakeTable(const std::string& path, const std::vector<TkxRebuildField>& fiel
 TEST(Rebuild, SameFieldsKeepEveryRecordMemoVersionAndMarkWhateverTheTableShows) {
   REQUIRE_SHARED();
   TempDir dir;
-  ASSERT_TRUE(MakePeerTables(dir, 60));
+  ASSERT_TRUE(MakePeerTables(dir, 7, 60));
   for (const char* name :
        {"db3_memo", "db3_plain", "clipper", "db4_memo", "fox_memo", "fox_memo64"}) {
     SCOPED_TRACE(name);
@@ -122,7 +100,7 @@ TEST(Rebuild, SameFieldsKeepEveryRecordMemoVersionAndMarkWhateverTheTableShows) 
 TEST(Rebuild, EveryNewFieldTakesTheValueOfItsOrigin) {
   REQUIRE_SHARED();
   TempDir dir;
-  ASSERT_TRUE(MakePeerTables(dir, 40));
+  ASSERT_TRUE(MakePeerTables(dir, 7, 40));
   const std::string table = dir.File("fox_memo.dbf");
   std::vector<std::vector<std::string>> old;
   std::vector<bool> oldDeleted;
@@ -252,7 +230,7 @@ TEST(Rebuild, NarrowedFieldsAreNamedBeforeAnythingChanges) {
 TEST(Rebuild, VisualTablesAreRefusedBeforeAnythingChanges) {
   REQUIRE_SHARED();
   TempDir dir;
-  ASSERT_TRUE(MakePeerTables(dir, 10));
+  ASSERT_TRUE(MakePeerTables(dir, 7, 10));
   const std::string table = dir.File("vfp.dbf");
   const auto before = ReadBytes(table);
   {
@@ -267,7 +245,7 @@ TEST(Rebuild, VisualTablesAreRefusedBeforeAnythingChanges) {
 std::vector<std::string> PeerKeys(const std::string& index, const std::string& table,
                                   const std::string& tag) {
   std::string out;
-  RunCommand("perl '" + Peers() + "/dump_table.pl' --index '" + index + "'" +
+  RunCommand("perl '" + (SharedDir() / "peers").string() + "/dump_table.pl' --index '" + index + "'" +
                  (tag.empty() ? "" : " --tag " + tag) + " --type char '" + table + "' 2>&1",
              &out);
   std::vector<std::string> lines;
@@ -285,7 +263,7 @@ std::vector<std::string> PeerKeys(const std::string& index, const std::string& t
 TEST(Rebuild, IndexFilesDescribeTheNewTableAndBrokenTagsGo) {
   REQUIRE_SHARED();
   TempDir dir;
-  ASSERT_TRUE(MakePeerTables(dir, 50));
+  ASSERT_TRUE(MakePeerTables(dir, 7, 50));
   const std::string table = dir.File("fox_memo.dbf");
   {
     KXO_dBHandler t(table, true, false);
@@ -334,7 +312,7 @@ TEST(Rebuild, IndexFilesDescribeTheNewTableAndBrokenTagsGo) {
 TEST(Rebuild, AProductionMdxIsRebuiltUnderItsOwnName) {
   REQUIRE_SHARED();
   TempDir dir;
-  ASSERT_TRUE(MakePeerTables(dir, 30));
+  ASSERT_TRUE(MakePeerTables(dir, 7, 30));
   const std::string table = dir.File("db4_memo.dbf");
   {
     KXO_dBHandler t(table, true, false);

@@ -96,4 +96,35 @@ int RunCommand(const std::string& command, std::string* output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+namespace {
+std::string PeersDir() { return (SharedDir() / "peers").string(); }
+}  // namespace
+
+bool MakePeerTables(const TempDir& dir, int seed, int records, const std::string& only) {
+  return RunCommand("/usr/bin/python3 '" + PeersDir() + "/make_tables.py' '" +
+                    dir.Path().string() + "' --seed " + std::to_string(seed) + " --records " +
+                    std::to_string(records) + (only.empty() ? "" : " --only " + only) +
+                    " >/dev/null 2>&1") == 0;
+}
+
+int PeerCheck(const std::string& expected, const std::string& table, std::string* report) {
+  std::string out;
+  const int rc = RunCommand("/usr/bin/python3 '" + PeersDir() + "/check_table.py' '" + expected +
+                                "' '" + table + "' 2>&1",
+                            &out);
+  if (report)
+    *report = out;
+  else if (rc != 0)
+    std::fputs(out.c_str(), stderr);
+  return rc;
+}
+
+bool EditExpected(const std::string& expected, const std::string& out, const std::string& edit) {
+  WriteText(out + ".py",
+            "import json,sys\n"
+            "e=json.load(open(sys.argv[1],encoding='utf-8'))\n" +
+                edit + "json.dump(e,open(sys.argv[2],'w',encoding='utf-8'))\n");
+  return RunCommand("/usr/bin/python3 '" + out + ".py' '" + expected + "' '" + out + "'") == 0;
+}
+
 }  // namespace fendral::test

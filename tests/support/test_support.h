@@ -52,4 +52,17 @@ void WriteText(const fs::path& file, const std::string& text);
 // standard output.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
+// --- The peers' scripts (../shared/peers)
+// Writes the peers' generated tables (and their .expected.json) into `dir`: all kinds, or
+// only `only`. False when the script failed.
+bool MakePeerTables(const TempDir& dir, int seed, int records, const std::string& only = "");
+// Exit status of the peers' check of `table` against the expectation `expected` (0: they
+// read it as expected). Their report goes to `report` when given, else to standard error
+// when they differ.
+int PeerCheck(const std::string& expected, const std::string& table,
+              std::string* report = nullptr);
+// Writes `expected` changed by `edit` (Python lines working on the loaded expectation `e`)
+// to `out`; false when Python failed.
+bool EditExpected(const std::string& expected, const std::string& out, const std::string& edit);
+
 }  // namespace fendral::test
