@@ -185,8 +185,10 @@ class TkxUDFChr : public TkxUserDefFunction {
   bool Execute(TkxExpFunction& node, TkxExpValue& value) override {
     const double code = std::trunc(NeedNumber(node, 0));
     if (!(code >= 0 && code <= 255)) RaiseValueInvalid("Byte");
-    // Code 0 is the terminator of the text it would make: the empty string.
-    value.SetText(code == 0 ? std::string() : std::string(1, static_cast<char>(code)));
+    // Code 0 is the terminator of the text it would make: the empty string. Codes above
+    // 127 go through unsigned char: a double converts only to a type that holds its value.
+    const auto byte = static_cast<unsigned char>(code);
+    value.SetText(byte == 0 ? std::string() : std::string(1, static_cast<char>(byte)));
     return true;
   }
 };

@@ -212,6 +212,55 @@ TEST_F(ExprFunctions, EveryBuiltInComputesItsExamplesAndBoundaries) {
   for (const Case& c : kCases) EXPECT_EQ(Evaluate(c.expression), c.expected) << c.expression;
 }
 
+TEST_F(ExprFunctions, ChrGivesEveryByteAbove127) {
+  for (int code = 128; code <= 255; ++code) {
+    const std::string n = std::to_string(code);
+    EXPECT_EQ(Evaluate("CHR(" + n + ")"), "C:" + std::string(1, static_cast<char>(code))) << n;
+    EXPECT_EQ(Evaluate("ASC(CHR(" + n + ".7))"), "N:" + n);
+  }
+  EXPECT_EQ(Evaluate("CHR(150, 2) + 'x'"), "C:\x96x");  // extra arguments are ignored
+}
+
+// Counts and widths beyond any text, negative, infinite or not a number are clamped
+// before they become integers: the results are those of the nearest sensible count.
+TEST_F(ExprFunctions, CountsOutsideEveryRangeAreClamped) {
+  const std::vector<Case> cases = {
+      {"CHR(1E300)", "error: A Byte value is required but invalid"},
+      {"CHR(1/0)", "error: A Byte value is required but invalid"},
+      {"CHR(-1/0)", "error: A Byte value is required but invalid"},
+      {"CHR(0/0)", "error: A Byte value is required but invalid"},
+      {"SUBSTR('abc', 1E300)", "C:"},
+      {"SUBSTR('abc', -1E300)", "C:"},
+      {"SUBSTR('abc', 0/0)", "C:"},
+      {"SUBSTR('abc', 2, 1E300)", "C:bc"},
+      {"SUBSTR('abc', 2, -1/0)", "C:"},
+      {"SUBSTR('abc', 2, 0/0)", "C:"},
+      {"LEFT('abc', 1E300)", "C:abc"},
+      {"LEFT('abc', 1/0)", "C:abc"},
+      {"LEFT('abc', 0/0)", "C:"},
+      {"RIGHT('abc', 1/0)", "C:abc"},
+      {"RIGHT('abc', -1E300)", "C:"},
+      {"RIGHT('abc', 0/0)", "C:"},
+      {"SPACE(-1/0)", "C:"},
+      {"SPACE(0/0)", "C:"},
+      {"SPACE(1/0)", "error: A length value is required but invalid"},
+      {"PADL('ab', -1E300)", "C:"},
+      {"PADR('ab', 0/0)", "C:"},
+      {"PADC('ab', 1E300)", "error: A length value is required but invalid"},
+      {"STR(5, 1E300)", "error: A length value is required but invalid"},
+      {"STR(5, -1/0)", "C:"},
+      {"STR(5, 0/0)", "C:"},
+      {"STR(5, 4, 1E300)", "C:****"},
+      {"STR(5, 4, -1E300)", "C:   5"},
+      {"STR(5, 4, 0/0)", "C:   5"},
+      {"AT('a', 'banana', 0/0)", "N:0"},
+      {"CEILING(1E300)", "N:1e+300"},
+      {"FLOOR(-1E300)", "N:-1e+300"},
+      {"DTOS(1E300 + {01/01/2000})", "C:"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Evaluate(c.expression), c.expected) << c.expression;
+}
+
 TEST_F(ExprFunctions, RegistryHoldsTheThirtyOneBuiltInsInOrder) {
   const std::vector<std::string> names = {
       "ALLTRIM", "ASC",   "AT",      "CEILING", "CHR",  "CTOD",  "DATE",  "DESCEND",
