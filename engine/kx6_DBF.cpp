@@ -3,6 +3,7 @@
 #include <sys/time.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 
 #include "kx6_bytes.h"
@@ -51,6 +52,26 @@ LocalNow Now() {
 bool IsAcceptedVersion(uint8_t version) {
   return version == kVersionPlain || version == kVersionVisual || version == kVersionDb3Memo ||
          version == kVersionDb4Memo || version == kVersionFoxMemo;
+}
+
+const char* UnsupportedTableKind(uint8_t version) {
+  switch (version) {
+    case 0x02:
+      return "dBase II table";
+    case 0x04:
+    case 0x8C:
+      return "dBase 7 table";
+    case 0x31:
+    case 0x32:
+      return "Visual FoxPro table with autoincrement or varchar fields";
+    case 0x43:
+    case 0xCB:
+      return "dBase IV SQL table";
+    case 0x63:
+      return "dBase IV SQL system table";
+    default:
+      return nullptr;
+  }
 }
 
 KXO_dBaseDBF::KXO_dBaseDBF(const std::string& name, bool readWrite, bool shared)
@@ -103,7 +124,16 @@ void KXO_dBaseDBF::OpenAndCheck() {
 
   ByteReader head(header_.data(), header_.size());
   version_ = head.U8(0);
-  if (!IsAcceptedVersion(version_)) HeaderInvalid();
+  if (!IsAcceptedVersion(version_)) {
+    if (const char* kind = UnsupportedTableKind(version_)) {
+      char text[96];
+      std::snprintf(text, sizeof text, "%s (version 0x%02X) is not supported", kind, version_);
+      const std::string detail = FileName() + ": " + text;
+      FileError(ErrTableKind, SubTableOpen, detail.c_str());
+      throw ETolvernError(EngineErrorMessage(ErrTableKind, SubTableOpen, detail.c_str()));
+    }
+    HeaderInvalid();
+  }
   workingVersion_ = version_;
   headerLength_ = head.U16LE(8);
   recordLength_ = head.U16LE(10);

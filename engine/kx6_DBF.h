@@ -78,6 +78,9 @@ inline constexpr uint8_t kVersionDb3Memo = 0x83;
 inline constexpr uint8_t kVersionDb4Memo = 0x8B;
 inline constexpr uint8_t kVersionFoxMemo = 0xF5;
 bool IsAcceptedVersion(uint8_t version);
+// What a version byte that IsAcceptedVersion refuses names, when it names a known kind of
+// table ("dBase 7 table"); nullptr for bytes that name nothing known.
+const char* UnsupportedTableKind(uint8_t version);
 
 inline constexpr int kDbfHeaderSize = 32;
 inline constexpr int kLanguageMarkOffset = 29;  // the header byte naming the code page

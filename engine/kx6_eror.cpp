@@ -12,7 +12,7 @@ struct ErrorEntry {
   const char* text;
 };
 
-constexpr std::array<ErrorEntry, 29> kErrorTable{{
+constexpr std::array<ErrorEntry, 30> kErrorTable{{
     {2, "File not found"},
     {3, "Path not found"},
     {4, "Too many open files"},
@@ -42,6 +42,7 @@ constexpr std::array<ErrorEntry, 29> kErrorTable{{
     {1020, "Character not in target code page"},
     {1021, "Table cannot be replaced"},
     {1022, "Unfinished table replacement"},
+    {1023, "Table kind not supported"},
 }};
 
 // A table text joined with its separator is held to this many characters.

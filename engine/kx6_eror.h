@@ -73,6 +73,7 @@ inline constexpr int32_t ErrNumberTooLarge = 1011;
 inline constexpr int32_t ErrNoCounterpart = 1020;    // a character the target code page lacks
 inline constexpr int32_t ErrCannotReplace = 1021;    // a table replacement refused
 inline constexpr int32_t ErrReplaceUnfinished = 1022;  // a journal that could not be finished
+inline constexpr int32_t ErrTableKind = 1023;  // a table of a kind the engine does not read
 
 using ErrorProcType = void (*)(int32_t code, int32_t subCode, const char* info);
 

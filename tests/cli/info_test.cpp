@@ -26,7 +26,7 @@ TEST(CliInfo, AgreesWithIndependentReaderOnEveryFixture) {
 
 TEST(CliInfo, ReportsEngineErrorsOnOneLineWithExitCode1) {
   fendral::test::TempDir dir;
-  fendral::test::WriteBytes(dir.Path() / "bad.dbf", std::vector<uint8_t>(40, 0x04));
+  fendral::test::WriteBytes(dir.Path() / "bad.dbf", std::vector<uint8_t>(40, 0x01));
   std::string output;
   const int status =
       RunCommand(Quote(FENDRAL_CLI) + " info " + Quote(dir.File("bad.dbf")) + " 2>&1", &output);

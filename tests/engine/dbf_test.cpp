@@ -93,14 +93,42 @@ TEST_F(DbfTest, RecordCountComesFromTheFileSize) {
   EXPECT_EQ(table.Fields()[1].offset, 7);
 }
 
-TEST_F(DbfTest, UnknownVersionsAreRefusedWithHeaderInvalid) {
-  for (uint8_t version : {0x04, 0x31, 0xFB, 0x02, 0x8C}) {
+TEST_F(DbfTest, KnownKindsThatCannotBeReadAreNamedOthersRefusedAsInvalid) {
+  const std::vector<std::pair<uint8_t, std::string>> named = {
+      {0x31, "Visual FoxPro table with autoincrement or varchar fields (version 0x31)"},
+      {0x32, "Visual FoxPro table with autoincrement or varchar fields (version 0x32)"},
+      {0x04, "dBase 7 table (version 0x04)"},
+      {0x8C, "dBase 7 table (version 0x8C)"},
+      {0x02, "dBase II table (version 0x02)"},
+      {0xCB, "dBase IV SQL table (version 0xCB)"},
+  };
+  for (const auto& [version, kind] : named) {
+    auto bytes = MakeTable(0x03, kNameAge, {"A  1"});
+    bytes[0] = version;
+    const std::string path = Write(bytes);
+    EXPECT_EQ(ErrorOf([&] { KXO_dBaseDBF t(path, false, false); }),
+              "Table kind not supported - " + path + ": " + kind + " is not supported");
+  }
+  for (uint8_t version : {0xFB, 0x01, 0x0A, 0xFF}) {
     auto bytes = MakeTable(0x03, kNameAge, {"A  1"});
     bytes[0] = version;
     const std::string path = Write(bytes);
     EXPECT_EQ(ErrorOf([&] { KXO_dBaseDBF t(path, false, false); }),
               "dBase DBF file header invalid - " + path)
         << int(version);
+  }
+}
+
+TEST_F(DbfTest, VisualFoxProSampleTablesAreRefusedByWhatTheyAre) {
+  REQUIRE_SHARED();
+  for (const char* name : {"vfpx-samples/Northwind/products.dbf", "infused-dbf/dbase_32.dbf"}) {
+    const std::filesystem::path path = fendral::test::SharedDir() / "fixtures" / name;
+    ASSERT_TRUE(std::filesystem::exists(path)) << path;
+    const std::string error = ErrorOf([&] { KXO_dBaseDBF t(path.string(), false, false); });
+    EXPECT_NE(error.find(": Visual FoxPro table with autoincrement or varchar fields (version 0x3"),
+              std::string::npos)
+        << error;
+    EXPECT_NE(error.find(") is not supported"), std::string::npos) << error;
   }
 }
 
@@ -320,7 +348,8 @@ TEST_F(DbfTest, SharedTableSeesRecordsAppendedByAnotherWriter) {
 }
 
 // Every table among the fixtures opens with the record count its size gives and reads
-// to its end, or is refused as a table whose header is invalid.
+// to its end, or is refused as a table whose header is invalid or of a kind named as not
+// supported.
 TEST(DbfFixtures, EveryFixtureOpensOrIsRefusedAsInvalid) {
   REQUIRE_SHARED();
   int opened = 0;
@@ -337,6 +366,7 @@ TEST(DbfFixtures, EveryFixtureOpensOrIsRefusedAsInvalid) {
     } catch (const ETolvernError& e) {
       const std::string message = e.what();
       const bool expected = message.rfind("dBase DBF file header invalid - ", 0) == 0 ||
+                            message.rfind("Table kind not supported - ", 0) == 0 ||
                             std::filesystem::file_size(path) < 32;
       EXPECT_TRUE(expected) << message;
     }
