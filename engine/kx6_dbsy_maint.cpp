@@ -395,15 +395,14 @@ void KXO_dBHandler::CopyTable(const std::string& newFileName) {
         try {
           data = source->MemoRead(block);
         } catch (const ETolvernError&) {
-          data.clear();  // a damaged memo is not carried over
-        }
-        if (data.empty()) {
+          // A damaged memo is not carried over.
           copy.PutNumber(f, 0);
           copy.StoreFieldText(copy.Fields()[static_cast<size_t>(f - 1)], "");
           continue;
         }
+        // An empty memo stays one: the copy points to an empty memo, not to none.
         const int32_t newBlock =
-            dest->MemoWrite(data.data(), data.size(), 0, source->LastBlockType());
+            dest->MemoWriteNew(data.data(), data.size(), source->LastBlockType());
         copy.PutNumber(f, newBlock);
       }
     }

@@ -266,6 +266,15 @@ int64_t KXobjMemo::TailLength(int64_t used) const {
 int32_t KXobjMemo::MemoWrite(const uint8_t* data, size_t size, int32_t block,
                              uint32_t blockType) {
   if (size == 0 && block == 0) return 0;
+  return WriteMemoAt(data, size, block, blockType);
+}
+
+int32_t KXobjMemo::MemoWriteNew(const uint8_t* data, size_t size, uint32_t blockType) {
+  return WriteMemoAt(data, size, 0, blockType);
+}
+
+int32_t KXobjMemo::WriteMemoAt(const uint8_t* data, size_t size, int32_t block,
+                               uint32_t blockType) {
   writeBlockType_ = blockType;
   if (block < 0) block = 0;  // a damaged field: there is no memo to reuse
   if (size > kMaxMemoLength || (size > 0 && data == nullptr)) {

@@ -68,6 +68,10 @@ class KXobjMemo : public KXO_DiskFile {
   // memo lock could not be had (nothing written). FoxPro files mark it with `blockType`.
   int32_t MemoWrite(const uint8_t* data, size_t size, int32_t block,
                     uint32_t blockType = kTextBlock);
+  // Writes `data` as a new memo and answers its block, even for an empty memo (a block
+  // that holds a memo of length 0): copies keep an empty memo apart from no memo. 0 when
+  // the memo lock could not be had.
+  int32_t MemoWriteNew(const uint8_t* data, size_t size, uint32_t blockType = kTextBlock);
   int32_t MemoBlockSize() const { return blockSize_; }
 
   // The lock offsets of the table's protocol (Default, DB4Lock, ClipLock, FoxLock);
@@ -105,6 +109,8 @@ class KXobjMemo : public KXO_DiskFile {
   uint32_t FileLockLength() const { return fileLockLength_; }
 
  protected:
+  // MemoWrite without its rule that an empty memo needs no block.
+  int32_t WriteMemoAt(const uint8_t* data, size_t size, int32_t block, uint32_t blockType);
   // Chooses the block(s) for a memo of `length` data bytes, sets the current block and
   // the block count and builds the block header in the header buffer. False (after a
   // report) when the file is too damaged to place it.

@@ -315,14 +315,16 @@ class RecordCopier {
           break;
         }
         case FieldCopy::Kind::kMemo: {
-          std::string data = ReadMemo(old, *from);
+          bool exists = false;
+          std::string data = ReadMemo(old, *from, &exists);
           if (c.TextMemo()) Transcode(data, recno, to.name);
           int32_t block = 0;
-          // The copy keeps the memo's block type (a general field's object stays one).
-          if (memo && !data.empty())
-            block = memo->MemoWrite(reinterpret_cast<const uint8_t*>(data.data()), data.size(), 0,
-                                    SourceBlockType());
-          if (memo && !data.empty() && block <= 0)
+          // The copy keeps the memo's block type (a general field's object stays one), and
+          // an empty memo stays an empty memo.
+          if (memo && exists)
+            block = memo->MemoWriteNew(reinterpret_cast<const uint8_t*>(data.data()), data.size(),
+                                       SourceBlockType());
+          if (memo && exists && block <= 0)
             Fail(101, memo->FileName() + ": the memo of record " + std::to_string(recno) +
                           " could not be written");
           PutMemoBlock(block, to, record);
@@ -363,7 +365,10 @@ class RecordCopier {
     return sourceMemo_ ? sourceMemo_->LastBlockType() : KXobjMemo::kTextBlock;
   }
 
-  std::string ReadMemo(const uint8_t* old, const DbfFieldInfo& from) {
+  // The memo's bytes; `exists` (when given) tells whether there was a readable memo,
+  // which may be empty.
+  std::string ReadMemo(const uint8_t* old, const DbfFieldInfo& from, bool* exists = nullptr) {
+    if (exists) *exists = false;
     if (!sourceMemo_) return {};
     const int32_t block = MemoBlockOf(old, from);
     if (block <= 0) return {};
@@ -371,8 +376,9 @@ class RecordCopier {
     try {
       data = sourceMemo_->MemoRead(block);
     } catch (const ETolvernError&) {
-      data.clear();  // a damaged memo has nothing to carry over
+      return {};  // a damaged memo has nothing to carry over
     }
+    if (exists) *exists = true;
     return std::string(data.begin(), data.end());
   }
 
