@@ -449,6 +449,7 @@ void TTolvernDataSet::InternalOpen() {
   options.userId = userId_;
   core_.Open(Path8(path), options);
   openedPath_ = path;
+  exactCountValue_ = -1;
   try {
     // A table that names its code page opens in it.
     bool oem = false;
@@ -605,11 +606,44 @@ int TTolvernDataSet::GetRecordCount() const {
     t.RefreshHeader();
     return t.RecordCount();
   }
+  if (exactCountValue_ >= 0) return exactCountValue_;
   const int32_t start = t.CurrentRecord();
   int count = 0;
   for (t.GetRecord(PosTop); !t.Eof(); t.GetRecord(PosNext)) ++count;
+  ++countingPasses_;
   if (start > 0 && start <= t.RecordCount()) self->GotoRecord(start);
+  exactCountValue_ = count;
   return count;
+}
+
+void TTolvernDataSet::SetExactCount(bool on) {
+  exactCount_ = on;
+  exactCountValue_ = -1;
+}
+
+bool TTolvernDataSet::ShowsRecord(int32_t recno) {
+  DBFObject& t = core_.Table();
+  if (recno < 1 || recno > t.RecordCount()) return false;
+  GotoRecord(recno);
+  t.GetRecord(PosPrior);
+  const bool first = t.Bof() || t.Eof();
+  t.GetRecord(first ? PosTop : PosNext);
+  const bool shown = !t.Eof() && !t.Bof() && t.CurrentRecord() == recno;
+  GotoRecord(recno);
+  return shown;
+}
+
+TTolvernDataSet::CountMark TTolvernDataSet::MarkCount(int32_t recno) {
+  CountMark mark;
+  if (!exactCount_ || exactCountValue_ < 0) return mark;
+  mark.count = exactCountValue_;
+  mark.shown = recno > 0 && ShowsRecord(recno);
+  return mark;
+}
+
+void TTolvernDataSet::KeepCount(const CountMark& mark, int32_t recno) {
+  if (mark.count < 0 || !exactCount_) return;
+  exactCountValue_ = mark.count - (mark.shown ? 1 : 0) + (ShowsRecord(recno) ? 1 : 0);
 }
 
 int TTolvernDataSet::GetRecNo() const {
@@ -690,15 +724,19 @@ void TTolvernDataSet::InternalPost() {
   TRecordBuffer* buffer = ActiveBuffer();
   if (!buffer) DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
   int32_t recno;
+  CountMark mark;
   if (State() == dsEdit) {
     recno = core_.HoldsRecordLock() ? core_.LockedRecord() : core_.RecNo(Data(*buffer));
+    mark = MarkCount(recno);
     core_.Post(Data(*buffer), recno);
   } else {
+    mark = MarkCount(0);
     recno = core_.Post(Data(*buffer), 0);
   }
   core_.ReleaseRecordLock();
   GotoRecord(recno);
   RecordWrittenToReaders(recno);
+  KeepCount(mark, recno);
 }
 
 void TTolvernDataSet::InternalCancel() {
@@ -711,6 +749,7 @@ void TTolvernDataSet::InternalDelete() {
   if (!buffer) DatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
   const int32_t recno = core_.RecNo(Data(*buffer));
   DBFObject& t = core_.Table();
+  const CountMark mark = MarkCount(recno);
   {
     ScopeExit restore([&] { t.SetShowDeleted(useDeleted_); });
     t.SetShowDeleted(true);
@@ -727,6 +766,7 @@ void TTolvernDataSet::InternalDelete() {
   core_.ReleaseRecordLock();
   GotoRecord(recno);
   RecordWrittenToReaders(recno);
+  KeepCount(mark, recno);
   t.GetRecord(PosSame);
   if (t.Eof()) t.GetRecord(PosPrior);
 }
@@ -745,6 +785,7 @@ void TTolvernDataSet::RecallRecord() {
   if (BeforeDelete) BeforeDelete(*this);
   if (BeforeScroll) BeforeScroll(*this);
   DBFObject& t = core_.Table();
+  const CountMark mark = MarkCount(recno);
   {
     ScopeExit restore([&] { t.SetShowDeleted(useDeleted_); });
     t.SetShowDeleted(true);
@@ -757,6 +798,7 @@ void TTolvernDataSet::RecallRecord() {
     }
   }
   RecordsChanged();
+  KeepCount(mark, recno);
   GotoRecord(recno);
   Resync(0);
   if (AfterDelete) AfterDelete(*this);
@@ -1250,6 +1292,7 @@ int TTolvernDataSet::TagForField(const QString& fieldName) const {
 // Maintenance
 
 void TTolvernDataSet::RecordsChanged() {
+  exactCountValue_ = -1;
   for (TTVRowReader* reader : readers_) {
     reader->Forget();
     reader->Invalidate();
@@ -1262,6 +1305,8 @@ void TTolvernDataSet::RecordWrittenToReaders(int32_t recno) {
 }
 
 void TTolvernDataSet::CloseRowReaders() {
+  // Whatever closes the readers (a close, a pack, long work) may change the records.
+  exactCountValue_ = -1;
   for (TTVRowReader* reader : readers_) reader->Close();
 }
 
@@ -1307,6 +1352,7 @@ void TTolvernDataSet::Zap() {
 void TTolvernDataSet::Reindex() {
   CheckActive();
   CheckBrowseMode();
+  exactCountValue_ = -1;
   core_.Table().ReindexAll();
   First();
 }

@@ -104,7 +104,12 @@ class TTolvernDataSet : public TDataSet {
   const QString& DatabaseName() const { return databaseName_; }
   void SetDatabaseName(const QString& name);
   bool ExactCount() const { return exactCount_; }
-  void SetExactCount(bool on) { exactCount_ = on; }
+  // With the exact count on, RecordCount walks the records once and then keeps the count
+  // current through this dataset's own writes; a change of order, filter, range or
+  // deleted-record setting, and a refresh, count again at the next RecordCount.
+  void SetExactCount(bool on);
+  // How many times RecordCount has walked the records to count them.
+  int CountingPasses() const { return countingPasses_; }
   bool Exclusive() const { return exclusive_; }
   void SetExclusive(bool on);
   const QString& Filter() const { return filter_; }
@@ -281,6 +286,17 @@ class TTolvernDataSet : public TDataSet {
                      bool partial);
   std::string Encode(const QString& text, const QString& what) const;
   void RunBusy(int state, const std::function<void()>& work);
+  // The exact count kept across a write: MarkCount before it (recno 0 for an append) learns
+  // whether the walk passes the record, KeepCount after it moves the count by the change.
+  struct CountMark {
+    int count = -1;  // the count before the write; -1 when none is kept
+    bool shown = false;
+  };
+  CountMark MarkCount(int32_t recno);
+  void KeepCount(const CountMark& mark, int32_t recno);
+  // Whether the handler's walk (order, range, filter, hidden deleted records) passes record
+  // `recno`: stepping back from it and forward again lands on it. Leaves the handler on it.
+  bool ShowsRecord(int32_t recno);
 
   TTVTableCore core_;
   std::vector<TTVFieldDef> defs_;  // parallel to FieldDefs()
@@ -300,6 +316,8 @@ class TTolvernDataSet : public TDataSet {
   std::string tableAnsiPage_;
   uint32_t userId_ = 0;
   bool exactCount_ = false;
+  mutable int exactCountValue_ = -1;  // -1: to be counted at the next RecordCount
+  mutable int countingPasses_ = 0;
   bool exclusive_ = false;
   bool readOnly_ = false;
   bool translateASCII_ = true;
