@@ -1,13 +1,16 @@
 #include "cli_values.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include "cli_common.h"
 #include "kx6_Date.h"
 #include "kx6_eror.h"
 #include "kx6_glbl.h"
+#include "kx6_memo.h"
 #include "kx6_tool.h"
 
 namespace fendral::cli {
@@ -37,7 +40,239 @@ bool AllDigits(const std::string& s) {
   return true;
 }
 
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+[[noreturn]] void Refuse(const std::string& field, const std::string& shown,
+                         const std::string& why) {
+  throw std::runtime_error("Field '" + field + "' cannot hold \"" + shown + "\": " + why);
+}
+
+// Runs an engine store; a refusal (false or the engine's error) becomes `field`'s message.
+template <typename Put>
+void EngineStore(const std::string& field, const std::string& shown, Put&& put) {
+  std::string reason;
+  bool ok = false;
+  try {
+    ok = put();
+  } catch (const std::exception& e) {
+    reason = OneLine(e.what());
+  }
+  if (!ok) Refuse(field, shown, reason.empty() ? "the field cannot take it" : reason);
+}
+
+// Decimal notation: [+-]digits[.digits][e[+-]digits], with digits on one side of the point.
+bool IsDecimalText(const std::string& s) {
+  size_t i = 0;
+  auto digits = [&] {
+    const size_t from = i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+    return i - from;
+  };
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  size_t mantissa = digits();
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    if (digits() == 0) return false;
+  }
+  return i == s.size();
+}
+
+enum class DateText { kDate, kNotADate, kNoSuchDate };
+
+// The storage form yyyymmdd of "YYYY-MM-DD" or "YYYYMMDD" when that date exists.
+DateText ParseDate(const std::string& text, std::string& digits) {
+  if (text.size() == 10 && text[4] == '-' && text[7] == '-') {
+    digits = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
+  } else if (text.size() == 8) {
+    digits = text;
+  } else {
+    return DateText::kNotADate;
+  }
+  if (!AllDigits(digits)) return DateText::kNotADate;
+  const int year = std::stoi(digits.substr(0, 4));
+  const int month = std::stoi(digits.substr(4, 2));
+  const int day = std::stoi(digits.substr(6, 2));
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > 31) return DateText::kNoSuchDate;
+  const auto& dates = tolvern::GlobalDateConverter();
+  const int32_t number = dates.EncodeDay(year, month, day);
+  int y = 0, m = 0, d = 0;
+  if (number > 0) dates.DecodeDay(number, y, m, d);
+  if (number <= 0 || y != year || m != month || d != day) return DateText::kNoSuchDate;
+  return DateText::kDate;
+}
+
+constexpr const char* kDateForms = "not a date (YYYY-MM-DD or YYYYMMDD)";
+constexpr const char* kNoSuchDate = "there is no such date";
+constexpr const char* kLogicalForms = "a logical is T, F, Y, N or ?";
+
+// 'T', 'F' or '?' for the one-letter logicals (any case, also between dots: ".T."); 0 for
+// other text.
+char LogicalOf(std::string text) {
+  if (text.size() == 3 && text.front() == '.' && text.back() == '.') text = text.substr(1, 1);
+  if (text.size() != 1) return 0;
+  switch (std::toupper(static_cast<unsigned char>(text[0]))) {
+    case 'T':
+    case 'Y':
+      return 'T';
+    case 'F':
+    case 'N':
+      return 'F';
+    case '?':
+      return '?';
+    default:
+      return 0;
+  }
+}
+
+void StoreLogical(tolvern::KXO_dBaseFld& table, const DbfFieldInfo& field, char logical) {
+  if (logical == '?') {
+    table.PutField(field.number, "?");
+  } else {
+    table.PutLogical(field.number, logical == 'T');
+  }
+}
+
+std::string TooLong(const DbfFieldInfo& field) {
+  return "longer than the field's " + std::to_string(field.length) + " characters";
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Values as typed
+
+MemoUpdate::MemoUpdate(tolvern::KXO_dBaseFld& table, const TextCodec& codec)
+    : table_(table), codec_(codec) {}
+
+void MemoUpdate::Set(int field, std::string bytes) {
+  for (auto& [number, text] : pending_) {
+    if (number == field) {
+      text = std::move(bytes);
+      return;
+    }
+  }
+  pending_.emplace_back(field, std::move(bytes));
+}
+
+void MemoUpdate::Clear() {
+  pending_.clear();
+  replaced_.clear();
+}
+
+void MemoUpdate::WriteNew() {
+  replaced_.clear();
+  for (const auto& [number, bytes] : pending_) {
+    const DbfFieldInfo& field = table_.Fields().at(static_cast<size_t>(number - 1));
+    const std::string name = codec_.ToUtf8(field.name);
+    if (!table_.MemoFor(number))
+      throw std::runtime_error("Field '" + name + "': the table has no memo file");
+    int32_t old = 0;
+    try {
+      const double block = table_.GetNumber(number);
+      if (block > 0 && block <= std::numeric_limits<int32_t>::max())
+        old = static_cast<int32_t>(block);
+    } catch (const std::exception&) {
+      old = 0;  // an unreadable reference is replaced, never freed
+    }
+    // No block to reuse: the record on disk keeps its memo until the record is written.
+    if (table_.IsBinaryField(field)) {
+      table_.PutNumber(number, 0.0);
+    } else {
+      table_.PutField(number, std::string());
+    }
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    if (!table_.WriteMemo(number, std::span<const uint8_t>(data, bytes.size())))
+      throw std::runtime_error("Field '" + name + "': the memo could not be written");
+    if (old > 0) replaced_.emplace_back(number, old);
+  }
+  pending_.clear();
+}
+
+void MemoUpdate::FreeReplaced() {
+  for (const auto& [number, block] : replaced_) {
+    try {
+      if (tolvern::KXobjMemo* memo = table_.MemoFor(number)) memo->FreeMemo(block);
+    } catch (const std::exception&) {
+      // Blocks that stay allocated lose nothing.
+    }
+  }
+  replaced_.clear();
+}
+
+void PutEnteredValue(tolvern::KXO_dBaseFld& table, const DbfFieldInfo& field,
+                     const std::string& bytes, const std::string& shown, MemoUpdate& memos,
+                     const TextCodec& codec) {
+  const std::string name = codec.ToUtf8(field.name);
+  auto refuse = [&](const std::string& why) { Refuse(name, shown, why); };
+  const bool visual = table.Version() == tolvern::kVersionVisual;
+  const bool binary = table.IsBinaryField(field);
+  const std::string entry = tolvern::Trim(bytes);
+
+  if (IsMemoField(field, visual)) {
+    if (IsBlobField(field, visual)) refuse("the field holds binary data (import it as base64)");
+    memos.Set(field.number, bytes);
+    return;
+  }
+  if (field.type == 'N' || field.type == 'F' ||
+      (binary && (field.type == 'I' || field.type == 'B' || field.type == 'Y'))) {
+    if (entry.empty()) {
+      if (binary) {
+        EngineStore(name, shown, [&] { return table.PutNumber(field.number, 0.0); });
+      } else {
+        table.PutField(field.number, std::string());
+      }
+      return;
+    }
+    if (!IsDecimalText(entry)) refuse("not a number");
+    EngineStore(name, shown, [&] { return table.PutNumberText(field.number, entry); });
+    return;
+  }
+  if (binary) {
+    EngineStore(name, shown, [&] { return table.PutFieldText(field.number, bytes); });
+    return;
+  }
+  switch (field.type) {
+    case 'D': {
+      std::string digits;
+      if (!entry.empty()) {
+        const DateText parsed = ParseDate(entry, digits);
+        if (parsed == DateText::kNotADate) refuse(kDateForms);
+        if (parsed == DateText::kNoSuchDate) refuse(kNoSuchDate);
+      }
+      table.PutField(field.number, digits);
+      return;
+    }
+    case 'L': {
+      if (entry.empty()) {
+        table.PutField(field.number, std::string());
+        return;
+      }
+      const char logical = LogicalOf(entry);
+      if (!logical) refuse(kLogicalForms);
+      StoreLogical(table, field, logical);
+      return;
+    }
+    case 'C':
+      if (bytes.size() > static_cast<size_t>(field.length)) refuse(TooLong(field));
+      table.PutField(field.number, bytes);
+      return;
+    default:
+      if (bytes.size() > static_cast<size_t>(field.length)) refuse(TooLong(field));
+      EngineStore(name, shown, [&] { return table.PutFieldText(field.number, bytes); });
+      return;
+  }
+}
 
 // ---------------------------------------------------------------------------------------
 // Dump
@@ -144,7 +379,10 @@ void RecordWriter::AppendValue(std::string& out, const DbfFieldInfo& field, bool
 // Import
 
 RecordReader::RecordReader(tolvern::KXO_dBaseFld& table, const TextCodec& codec)
-    : table_(table), codec_(codec), visual_(table.Version() == tolvern::kVersionVisual) {}
+    : table_(table),
+      codec_(codec),
+      visual_(table.Version() == tolvern::kVersionVisual),
+      memos_(table, codec) {}
 
 void RecordReader::Fill(const JsonValue& line) {
   if (line.kind != JsonValue::Kind::Object) throw std::runtime_error("a JSON object expected");
@@ -153,7 +391,7 @@ void RecordReader::Fill(const JsonValue& line) {
   for (const auto& f : table_.Fields()) {
     if ((f.type == 'N' || f.type == 'F') && !table_.IsBinaryField(f)) table_.StoreFieldText(f, "");
   }
-  pendingMemos_.clear();
+  memos_.Clear();
   const JsonValue* fields = line.Member("fields");
   if (!fields) return;
   if (fields->kind != JsonValue::Kind::Object)
@@ -172,7 +410,11 @@ void RecordReader::Fill(const JsonValue& line) {
 void RecordReader::Put(const DbfFieldInfo& field, const JsonValue& value) {
   using Kind = JsonValue::Kind;
   const std::string name = codec_.ToUtf8(field.name);
-  auto fail = [&](const std::string& why) { throw std::runtime_error("field " + name + ": " + why); };
+  const std::string shown = value.kind == Kind::Bool     ? (value.boolean ? "true" : "false")
+                            : value.kind == Kind::Array  ? "[...]"
+                            : value.kind == Kind::Object ? "{...}"
+                                                         : value.text;
+  auto fail = [&](const std::string& why) { Refuse(name, shown, why); };
   auto text = [&]() {
     if (value.kind != Kind::String) fail("a string expected");
     std::string bytes;
@@ -189,7 +431,7 @@ void RecordReader::Put(const DbfFieldInfo& field, const JsonValue& value) {
     } else {
       bytes = text();
     }
-    pendingMemos_.emplace_back(field.number, std::move(bytes));
+    memos_.Set(field.number, std::move(bytes));
     return;
   }
   const bool binary = table_.IsBinaryField(field);
@@ -210,26 +452,32 @@ void RecordReader::Put(const DbfFieldInfo& field, const JsonValue& value) {
   if (field.type == 'N' || field.type == 'F' ||
       (binary && (field.type == 'I' || field.type == 'B' || field.type == 'Y'))) {
     if (value.kind != Kind::Number) fail("a number expected");
-    if (!table_.PutNumberText(field.number, value.text)) fail("not a number the field can take");
+    EngineStore(name, shown, [&] { return table_.PutNumberText(field.number, value.text); });
     return;
   }
   switch (field.type) {
     case 'D': {
       const std::string t = value.kind == Kind::String ? value.text : "";
-      if (t.size() != 10 || t[4] != '-' || t[7] != '-' ||
-          !AllDigits(t.substr(0, 4) + t.substr(5, 2) + t.substr(8, 2)))
-        fail("a date YYYY-MM-DD expected");
-      table_.PutField(field.number, t.substr(0, 4) + t.substr(5, 2) + t.substr(8, 2));
+      std::string digits;
+      if (t.size() != 10) fail("a date YYYY-MM-DD expected");
+      const DateText parsed = ParseDate(t, digits);
+      if (parsed == DateText::kNotADate) fail("a date YYYY-MM-DD expected");
+      if (parsed == DateText::kNoSuchDate) fail(kNoSuchDate);
+      table_.PutField(field.number, digits);
       return;
     }
     case 'L':
-      if (value.kind != Kind::Bool) fail("true, false or null expected");
-      table_.PutLogical(field.number, value.boolean);
+      if (value.kind == Kind::Bool) {
+        table_.PutLogical(field.number, value.boolean);
+      } else if (const char logical = value.kind == Kind::String ? LogicalOf(value.text) : 0) {
+        StoreLogical(table_, field, logical);
+      } else {
+        fail("true, false, null or one of T, F, Y, N, ? expected");
+      }
       return;
     default: {
       const std::string bytes = text();
-      if (static_cast<int>(bytes.size()) > field.length)
-        fail("text longer than the field (" + std::to_string(field.length) + ")");
+      if (static_cast<int>(bytes.size()) > field.length) fail(TooLong(field));
       // Text of other types is stored as it came, left to right.
       if (field.type == 'C')
         table_.PutField(field.number, bytes);
@@ -240,16 +488,7 @@ void RecordReader::Put(const DbfFieldInfo& field, const JsonValue& value) {
   }
 }
 
-void RecordReader::WriteMemos() {
-  for (const auto& [number, bytes] : pendingMemos_) {
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-    if (!table_.WriteMemo(number, std::span<const uint8_t>(data, bytes.size()))) {
-      throw std::runtime_error("field " + codec_.ToUtf8(table_.FieldName(number)) +
-                               ": the memo could not be written");
-    }
-  }
-  pendingMemos_.clear();
-}
+void RecordReader::WriteMemos() { memos_.WriteNew(); }
 
 // ---------------------------------------------------------------------------------------
 

@@ -32,6 +32,38 @@ class RecordWriter {
   tolvern::TkxFieldValue value_;   // reused for every field
 };
 
+// The memos of one record write, as the window's dataset writes them: each new text goes
+// into new blocks before the record is written (the record on disk keeps its memos until
+// then), and the blocks it replaces go back to the memo file after the record is written.
+class MemoUpdate {
+ public:
+  MemoUpdate(tolvern::KXO_dBaseFld& table, const TextCodec& codec);
+  void Set(int field, std::string bytes);
+  void Clear();
+  // Writes the pending memos into new blocks and stores their block numbers in the record
+  // buffer (an empty text leaves the field without memo). Throws std::runtime_error naming
+  // the field when the memo file does not take one.
+  void WriteNew();
+  // Frees the blocks of the memos that the record written since WriteNew no longer names.
+  void FreeReplaced();
+
+ private:
+  tolvern::KXO_dBaseFld& table_;
+  const TextCodec& codec_;
+  std::vector<std::pair<int, std::string>> pending_;
+  std::vector<std::pair<int, int32_t>> replaced_;  // field, old block
+};
+
+// Stores `bytes` (a value as typed, in the table's code page; `shown` is how the user wrote
+// it) into `field` of the record buffer, as the window stores what the user types: text up
+// to the field's width, a number that fits the field, a date that exists (YYYY-MM-DD or
+// YYYYMMDD), a logical T, F, Y, N or ?, a memo's text (kept in `memos`); an empty value
+// blanks the field. Anything else throws std::runtime_error naming the field and the value,
+// before the field changes.
+void PutEnteredValue(tolvern::KXO_dBaseFld& table, const tolvern::DbfFieldInfo& field,
+                     const std::string& bytes, const std::string& shown, MemoUpdate& memos,
+                     const TextCodec& codec);
+
 // Stores dump values into the record buffer of `table`.
 class RecordReader {
  public:
@@ -49,7 +81,7 @@ class RecordReader {
   tolvern::KXO_dBaseFld& table_;
   const TextCodec& codec_;
   bool visual_;
-  std::vector<std::pair<int, std::string>> pendingMemos_;
+  MemoUpdate memos_;
 };
 
 // Base64 without line breaks.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli_common.h"
+#include "cli_values.h"
 #include "kx6_dbsy.h"
 #include "kx6_glbl.h"
 #include "kx6_indx.h"
@@ -179,6 +180,8 @@ int CmdReplace(const Arguments& args) {
   ReadRecord(*table, recno);
   RecordLock lock(*table);
   table->GetRecord(recno);  // the record as it is now that it is locked
+  // Every value is checked into the record buffer first; a refusal writes nothing.
+  MemoUpdate memos(*table, codec);
   for (size_t i = 2; i < args.positional.size(); ++i) {
     const std::string& assignment = args.positional[i];
     const size_t eq = assignment.find('=');
@@ -189,9 +192,11 @@ int CmdReplace(const Arguments& args) {
       throw UsageError{"text that the table's code page cannot hold: " + assignment};
     const tolvern::DbfFieldInfo* field = table->FindField(name);
     if (!field) return 1;
-    if (!table->PutFieldText(field->number, value)) return 1;
+    PutEnteredValue(*table, *field, value, assignment.substr(eq + 1), memos, codec);
   }
+  memos.WriteNew();
   table->PutRecord(recno);
+  memos.FreeReplaced();
   table->FlushFile();
   return 0;
 }
