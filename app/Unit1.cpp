@@ -671,8 +671,6 @@ QString TMainWindow::StatusText(int panel) const {
       return stampPanel_->text();
     case 2:
       return lockPanel_->text();
-    case 3:
-      return codePagePanel_->text();
     default:
       return statusBar()->currentMessage();
   }
@@ -791,8 +789,8 @@ bool TMainWindow::MayClose() {
       if (!dynamic_cast<const EAbort*>(&error)) ShowError(error);
       int32_t recno = 0;
       try {
-        recno = hTable1->State() == dsInsert ? hTable1->Handler()->RecordCount() + 1
-                                             : hTable1->RecNo();
+        recno =
+            hTable1->State() == dsInsert ? hTable1->Handler()->RecordCount() + 1 : hTable1->RecNo();
       } catch (const std::exception&) {
       }
       if (!dialogs_->ConfirmDefaultNo(tr("Fendral"),

@@ -103,6 +103,8 @@ class TMainWindow : public QMainWindow {
   TStructurePage* StructurePage() const { return structurePage_; }
   QTabWidget* Pages() const { return pages_; }
   QString StatusText(int panel) const;
+  // The status bar's panel of the code page in use ("CP866"; empty while no table is open).
+  QString CodePageShown() const { return codePagePanel_->text(); }
   QProgressBar* Gauge() const { return gauge_; }
   QMenu* DatabaseMenu() const { return databaseMenu_; }
   QAction* CloseAction() const { return closeAction_; }

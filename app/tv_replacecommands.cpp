@@ -272,8 +272,8 @@ void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
     cancellableWork_ = false;
     if (kind != TReplaceKind::kModify) {
       converted = true;
-      RememberPreviousOemPage(path, kind == TReplaceKind::kDosToAnsi ? plan.fromCodePage
-                                                                      : std::string());
+      RememberPreviousOemPage(path,
+                              kind == TReplaceKind::kDosToAnsi ? plan.fromCodePage : std::string());
     }
     if (!report.droppedTags.empty()) {
       QString list;

@@ -10,7 +10,8 @@ namespace fendral::test {
 namespace {
 
 const QString kNewListQuestion = QStringLiteral("Fendral|Discard the new table's field list?");
-const QString kChangedListQuestion = QStringLiteral("Fendral|Discard the changes to the field list?");
+const QString kChangedListQuestion =
+    QStringLiteral("Fendral|Discard the changes to the field list?");
 
 class Closing : public WindowTest {
  protected:
@@ -104,8 +105,9 @@ TEST_F(Closing, AChangedFieldListOfTheOpenTableIsConfirmedAndAnUndoneOneIsNot) {
   // Changed back: the list is the table's again.
   Rows().First();
   Rows().Edit();
-  Rows().FieldByName(QStringLiteral("Len"))->SetAsInteger(
-      window->Table1().Handler()->Fields()[0].length);
+  Rows()
+      .FieldByName(QStringLiteral("Len"))
+      ->SetAsInteger(window->Table1().Handler()->Fields()[0].length);
   Rows().Post();
   EXPECT_TRUE(TryClose());
   EXPECT_EQ(dialogs.asked.count(kChangedListQuestion), 1);

@@ -21,10 +21,10 @@ class CodePages : public WindowTest {
               0)
         << out;
     WriteText(dir.Path() / "in.jsonl", "{\"fields\": {\"ID\": 1, \"NAME\": \"" + name + "\"}}\n");
-    EXPECT_EQ(Cli("import " + Quote(path) + " " + Quote(dir.File("in.jsonl")) + " --encoding " +
-                      encoding,
-                  &out),
-              0)
+    EXPECT_EQ(
+        Cli("import " + Quote(path) + " " + Quote(dir.File("in.jsonl")) + " --encoding " + encoding,
+            &out),
+        0)
         << out;
     return path;
   }
@@ -65,7 +65,7 @@ TEST_F(CodePages, EachTableOpensInItsOwnPageAndEditsAreStoredInIt) {
   OpenInWindow(cyrillic);
   EXPECT_EQ(Shown(), QStringLiteral("Привет"));
   EXPECT_FALSE(Page().dosBox->isChecked());
-  EXPECT_EQ(window->StatusText(3), QStringLiteral("CP1251"));
+  EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP1251"));
   EditName(QStringLiteral("Ёжик"));
 
   // Nothing of the table before carries over: the unmarked table is in the DOS page.
@@ -73,24 +73,24 @@ TEST_F(CodePages, EachTableOpensInItsOwnPageAndEditsAreStoredInIt) {
   EXPECT_EQ(Shown(), QStringLiteral("Привет"));
   EXPECT_TRUE(Page().dosBox->isChecked());
   EXPECT_TRUE(Table().TranslateASCII());
-  EXPECT_EQ(window->StatusText(3), QStringLiteral("CP866"));
+  EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP866"));
   EditName(QStringLiteral("Ёлка"));
 
   OpenInWindow(western);
   EXPECT_EQ(Shown(), QStringLiteral("Grüße"));
   EXPECT_FALSE(Page().dosBox->isChecked());
-  EXPECT_EQ(window->StatusText(3), QStringLiteral("CP1252"));
+  EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP1252"));
   EditName(QStringLiteral("Straße"));
 
   // The panel follows the box, and a switched box does not outlive the table.
   Page().dosBox->click();
-  EXPECT_EQ(window->StatusText(3), QStringLiteral("CP866"));
+  EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP866"));
   OpenInWindow(cyrillic);
   EXPECT_FALSE(Page().dosBox->isChecked());
-  EXPECT_EQ(window->StatusText(3), QStringLiteral("CP1251"));
+  EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP1251"));
   EXPECT_EQ(Shown(), QStringLiteral("Ёжик"));
   window->CloseDbf();
-  EXPECT_TRUE(window->StatusText(3).isEmpty());
+  EXPECT_TRUE(window->CodePageShown().isEmpty());
 
   EXPECT_EQ(PeerName(cyrillic, ""), QStringLiteral("Ёжик"));
   EXPECT_EQ(PeerName(unmarked, "cp866"), QStringLiteral("Ёлка"));
@@ -106,7 +106,8 @@ TEST_F(CodePages, ConvertsWorkBetweenTheTablesOwnPairAndRefuseATableAlreadyThere
   EXPECT_EQ(Shown(), QStringLiteral("Łódź"));
   window->ConvertAnsiToDos();
   ASSERT_EQ(dialogs.messages.size(), 1);
-  EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("already"))) << dialogs.messages[0].toStdString();
+  EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("already")))
+      << dialogs.messages[0].toStdString();
   EXPECT_EQ(ReadBytes(polish)[29], 0x64) << "not converted";
 
   dialogs.messages.clear();
@@ -114,7 +115,7 @@ TEST_F(CodePages, ConvertsWorkBetweenTheTablesOwnPairAndRefuseATableAlreadyThere
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(ReadBytes(polish)[29], 0xC8) << "the mark of code page 1250";
   EXPECT_EQ(PeerName(polish, ""), QStringLiteral("Łódź"));
-  EXPECT_EQ(window->StatusText(3), QStringLiteral("CP1250"));
+  EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP1250"));
   EXPECT_FALSE(Page().dosBox->isChecked());
   EXPECT_EQ(Shown(), QStringLiteral("Łódź"));
 
@@ -128,7 +129,7 @@ TEST_F(CodePages, ConvertsWorkBetweenTheTablesOwnPairAndRefuseATableAlreadyThere
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(ReadBytes(polish)[29], 0x64) << "the mark of code page 852";
   EXPECT_EQ(PeerName(polish, ""), QStringLiteral("Łódź"));
-  EXPECT_EQ(window->StatusText(3), QStringLiteral("CP852"));
+  EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP852"));
   EXPECT_TRUE(Page().dosBox->isChecked());
 
   // A Windows table this program never converted goes to the configured DOS page.
@@ -137,7 +138,7 @@ TEST_F(CodePages, ConvertsWorkBetweenTheTablesOwnPairAndRefuseATableAlreadyThere
   window->ConvertAnsiToDos();
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(PeerName(cyrillic, ""), QStringLiteral("Привет"));
-  EXPECT_EQ(window->StatusText(3), QStringLiteral("CP866"));
+  EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP866"));
   EXPECT_EQ(Shown(), QStringLiteral("Привет"));
 }
 

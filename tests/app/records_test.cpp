@@ -71,7 +71,8 @@ TEST_F(Records, TheTagLabelAndTheOpenDialogsFilterSayWhatTheyOffer) {
   EXPECT_EQ(Page().tagLabel->text(), QStringLiteral("Available Index Tag"));
   window->OpenDbf();  // cancelled
   ASSERT_FALSE(dialogs.asked.isEmpty());
-  EXPECT_TRUE(dialogs.asked.last().contains(QStringLiteral("|xBase tables ("))) << dialogs.asked.last().toStdString();
+  EXPECT_TRUE(dialogs.asked.last().contains(QStringLiteral("|xBase tables (")))
+      << dialogs.asked.last().toStdString();
 }
 
 // Every fixture table the engine opens and the window shows can be pictured.
@@ -95,7 +96,8 @@ TEST(ScreenshotsOfFixtures, EveryTableTheWindowOpensIsPictured) {
     window.Start({QString::fromStdString(path)});
     if (!window.Table1().Active()) continue;  // the window said why; nothing to picture
     bool ok = false;
-    EXPECT_NO_THROW(ok = WriteScreenshots(window, dialogs, QString::fromStdString(out.Path().string())));
+    EXPECT_NO_THROW(
+        ok = WriteScreenshots(window, dialogs, QString::fromStdString(out.Path().string())));
     EXPECT_TRUE(ok);
     ++pictured;
   }
