@@ -2,6 +2,7 @@
 // asks before a changed field list or running work is dropped, and posts a record edit
 // first (asking when it cannot be posted).
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTimer>
 
 #include "app_test_util.h"
@@ -159,6 +160,23 @@ TEST_F(Closing, ClosingDuringLongWorkAsksAndClosesWhenTheWorkHasEnded) {
   for (int i = 0; i < 50 && window->isVisible(); ++i) QTest::qWait(20);
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY").size(), 60u);
+
+  // A search changes no file: it stops at once, without an error, and the window goes.
+  window->show();
+  window->Start({QString::fromStdString(path)});
+  Table().SetRecNo(5);
+  QTimer::singleShot(0, window.get(), [&] {
+    dialogs.confirms.push_back(true);
+    window->close();
+  });
+  dialogs.inputs = {QStringLiteral("no such text anywhere")};
+  dialogs.messages.clear();
+  window->Find();
+  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+  EXPECT_EQ(Table().RecNo(), 5);
+  EXPECT_TRUE(window->statusBar()->currentMessage().isEmpty()) << "stopped before its end";
+  for (int i = 0; i < 50 && window->isVisible(); ++i) QTest::qWait(20);
+  EXPECT_FALSE(window->isVisible());
 }
 
 }  // namespace
