@@ -783,7 +783,11 @@ bool TMainWindow::MayClose() {
     // A cell being typed in is written into the record first.
     if (browsePage_->grid->Editing()) browsePage_->grid->setFocus();
     try {
-      hTable1->Post();
+      // A new record nothing was typed into is no work: it is not added.
+      if (hTable1->State() == dsInsert && !hTable1->Modified())
+        hTable1->Cancel();
+      else
+        hTable1->Post();
       browsePage_->grid->Reload();
     } catch (const std::exception& error) {
       if (!dynamic_cast<const EAbort*>(&error)) ShowError(error);

@@ -124,6 +124,13 @@ TEST_F(Closing, ARecordEditIsPostedBeforeTheWindowGoesOrDroppedOnlyWhenTheUserSa
             QStringLiteral("Tallinn"));
   EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join('\n').toStdString();
 
+  // A new record nothing was typed into is not added.
+  window->show();
+  window->Start({QString::fromStdString(path)});
+  Table().Append();
+  EXPECT_TRUE(TryClose());
+  EXPECT_EQ(Dump(path).size(), 60u);
+
   // An edit that cannot be posted: the user is told why and asked.
   window->show();
   window->Start({QString::fromStdString(path)});
