@@ -88,7 +88,6 @@ tolvern::TkxMemoKind MemoKindOf(int typeButton) {
   }
 }
 
-// A field name in the table's bytes (names are ASCII as a rule).
 // The DOS page each table converted to ANSI came from, by the table's path: an ANSI -> DOS
 // convert returns the table to it.
 const QString kPreviousOemPages = QStringLiteral("codepages/previousOem");
@@ -107,6 +106,7 @@ void RememberPreviousOemPage(const QString& path, const std::string& page) {
   settings.setValue(kPreviousOemPages, pages);
 }
 
+// A field name in the table's bytes (names are ASCII as a rule).
 std::string FieldNameBytes(const QString& name, const std::string& codePage) {
   std::string bytes;
   if (tolvern::platform::FromUtf8(name.toStdString(), codePage, bytes)) return bytes;

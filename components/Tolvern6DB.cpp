@@ -742,7 +742,7 @@ void TTolvernDataSet::CopyRecord() {
   std::vector<const tolvern::DbfFieldInfo*> copied;
   std::vector<std::pair<int, QByteArray>> memos;
   for (const tolvern::DbfFieldInfo& f : t.Fields()) {
-    if (f.type == '+') continue;
+    if (f.type == '+') continue;  // the source's own number
     const bool memoType = f.type == 'M' || f.type == 'G' || f.type == 'P' || f.type == 'W' ||
                           (f.type == 'B' && t.Version() != tolvern::kVersionVisual);
     if (!memoType) {

@@ -175,7 +175,7 @@ class TTolvernDataSet : public TDataSet {
   bool IsDeleted() const;
   // Appends a new record holding the current record's values and leaves it in insert
   // state. Memos are copied when the record is posted (a cancel leaves no memo block);
-  // an autoincrement field gets the new record's own value.
+  // an autoincrement field ("+") stays blank, its number being the source record's own.
   void CopyRecord();
   // The record number (0 when none) and the delete mark of a row buffer: the active one or
   // one a grid's row reader filled.
