@@ -334,6 +334,7 @@ void TMainWindow::SetBusy(bool busy) {
   // The close the user asked for during the work follows once the command is over.
   if (!busy && closeAfterWork_) {
     QTimer::singleShot(0, this, [this] {
+      if (busy_ || !closeAfterWork_) return;  // more work of the command began: its end
       closeAfterWork_ = false;
       close();
     });
