@@ -17,10 +17,13 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 
 #include "kx6_memo.h"
 #include "tv_about.h"
 #include "tv_apptext.h"
+#include "tv_codepage.h"
+#include "tv_commandscope.h"
 
 namespace fendral {
 
@@ -78,6 +81,10 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
   about_ = new TAboutBox(this);
   about_->hide();
 
+  fieldWatch_ = std::make_unique<TDataSource>(tMemo.get());
+  fieldWatch_->OnDataChange = [this](TDataSource&, TField* field) {
+    if (field && !fillingFieldList_) fieldListEdited_ = true;
+  };
   ConfigureObjects();
   BuildMenus();
   BuildStatusBar();
@@ -173,6 +180,8 @@ void TMainWindow::ConfigureObjects() {
     browsePage_->grid->Reload();
   };
   navigator->OnFindClick = [this](TDataSet&) { Find(); };
+  navigator->OnCopyClick = [this](TDataSet&) { CopyRecord(); };
+  browsePage_->OnDosChanged = [this] { ShowCodePage(); };
 }
 
 void TMainWindow::BuildMenus() {
@@ -220,6 +229,7 @@ void TMainWindow::BuildMenus() {
   keyItem(tr("Goto Record"), QStringLiteral("F5"), [this] { GotoRecord(); });
   keyItem(tr("Edit / Post"), QStringLiteral("F2"), [this] { EditOrPost(); });
   keyItem(tr("Delete / Recall"), QStringLiteral("F8"), [this] { ToggleDeleteMark(); });
+  keyItem(tr("Copy record"), QStringLiteral("Ctrl+Insert"), [this] { CopyRecord(); });
   keyItem(tr("Dos"), QStringLiteral("Shift+F8"), [this] {
     if (!busy_) browsePage_->ToggleDos();
   });
@@ -235,6 +245,9 @@ void TMainWindow::BuildStatusBar() {
   stampPanel_->setObjectName(QStringLiteral("StampPanel"));
   lockPanel_ = new QLabel(this);
   lockPanel_->setObjectName(QStringLiteral("LockPanel"));
+  codePagePanel_ = new QLabel(this);
+  codePagePanel_->setObjectName(QStringLiteral("CodePagePanel"));
+  codePagePanel_->setToolTip(tr("Code page of the table's text"));
   gauge_ = new QProgressBar(this);
   gauge_->setObjectName(QStringLiteral("Gauge"));
   gauge_->setMaximumWidth(160);
@@ -244,6 +257,7 @@ void TMainWindow::BuildStatusBar() {
   gauge_->setTextVisible(false);
   statusBar()->addWidget(recordPanel_);
   statusBar()->addWidget(stampPanel_, 1);
+  statusBar()->addPermanentWidget(codePagePanel_);
   statusBar()->addPermanentWidget(lockPanel_);
   statusBar()->addPermanentWidget(gauge_);
 }
@@ -306,6 +320,9 @@ void TMainWindow::Status(int32_t stat1, int32_t stat2, int32_t stat3) {
     lastEventPump_ = now;
     QApplication::processEvents();
   }
+  // The user chose to close meanwhile: work that leaves the files as they were when it
+  // stops ends here (never at a stop report, which scopes send while unwinding).
+  if (closeAfterWork_ && cancellableWork_ && stat1 != 0) throw EAbort();
 }
 
 void TMainWindow::SetBusy(bool busy) {
@@ -314,6 +331,14 @@ void TMainWindow::SetBusy(bool busy) {
   // Nothing that touches the table may run while it works.
   pages_->setEnabled(!busy);
   menuBar()->setEnabled(!busy);
+  // The close the user asked for during the work follows once the command is over.
+  if (!busy && closeAfterWork_) {
+    QTimer::singleShot(0, this, [this] {
+      if (busy_ || !closeAfterWork_) return;  // more work of the command began: its end
+      closeAfterWork_ = false;
+      close();
+    });
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -330,6 +355,7 @@ void TMainWindow::OpenTable(const QString& path) {
   hTable1->SetTableName(info.fileName());
   hTable1->SetReadAhead(true);
   hTable1->Open();
+  ShowCodePage();
   ShowHeaderStamp();
   recordPanel_->setText(tr("Records: 1/") + QString::number(hTable1->RecordCount()));
   FillStructureTable();
@@ -366,6 +392,8 @@ void TMainWindow::ShowHeaderStamp() {
 }
 
 void TMainWindow::FillStructureTable() {
+  fillingFieldList_ = true;
+  TAtExit filled([this] { fillingFieldList_ = false; });
   tMemo->EmptyTable();
   QString memoField;
   for (int i = 0; i < hTable1->FieldCount(); ++i) {
@@ -390,6 +418,7 @@ void TMainWindow::FillStructureTable() {
   }
   // The last memo field is the one the memo panel shows.
   browsePage_->ShowMemo(memoField);
+  RememberFieldList();
 }
 
 void TMainWindow::OpenIndexFilesNamedLikeTable() {
@@ -431,13 +460,17 @@ void TMainWindow::CloseTable() {
     table->SetIndexList(QString(), QString());
     table->Close();
   }
+  fillingFieldList_ = true;
   tMemo->EmptyTable();
+  fillingFieldList_ = false;
+  RememberFieldList();
   browsePage_->ClearTags();
   reindexAction_->setEnabled(false);
   structurePage_->reindexButton->setEnabled(false);
   recordPanel_->clear();
   stampPanel_->clear();
   lockPanel_->clear();
+  codePagePanel_->clear();
   structurePage_->allIndexFiles->setChecked(false);
   structurePage_->ClearIndexLists();
   pages_->setVisible(false);
@@ -450,6 +483,8 @@ void TMainWindow::CloseTable() {
 
 void TMainWindow::PrepareNewTable(const QString& path, int seededLength) {
   CloseTable();
+  fillingFieldList_ = true;
+  TAtExit seeded([this] { fillingFieldList_ = false; });
   tMemo->EmptyTable();
   pages_->setCurrentWidget(structurePage_);
   stampPanel_->setText(path);
@@ -462,6 +497,7 @@ void TMainWindow::PrepareNewTable(const QString& path, int seededLength) {
   tMemo->FieldByName(QStringLiteral("DBF Type"))->SetAsString(QStringLiteral("N"));
   tMemo->FieldByName(QStringLiteral("Len"))->SetAsInteger(seededLength);
   tMemo->FieldByName(QStringLiteral("Dec"))->SetAsInteger(0);
+  RememberFieldList();
   databaseMenu_->setEnabled(true);
   structurePage_->ClearIndexLists();
   pages_->setVisible(true);
@@ -513,13 +549,17 @@ bool TMainWindow::Search(int32_t fromRecord) {
   DBFObject* handler = hTable1->Handler();
   handler->SearchOptions = 1;  // ignoring case
   bool found = false;
+  // A search changes no file: closing the window may stop it.
+  cancellableWork_ = true;
   try {
     found = hTable1->SearchText(lastSearch_, fieldNo, 0, recNo);
   } catch (...) {
     handler->SearchOptions = 0;
+    cancellableWork_ = false;
     throw;
   }
   handler->SearchOptions = 0;
+  cancellableWork_ = false;
   if (!found || fieldNo < 1) {
     statusBar()->showMessage(tr("\"%1\" not found").arg(lastSearch_), 8000);
     return false;
@@ -579,6 +619,16 @@ void TMainWindow::EditOrPost() {
     } else {
       hTable1->Edit();
     }
+  });
+}
+
+void TMainWindow::CopyRecord() {
+  if (busy_ || !hTable1->Active()) return;
+  Run([&] {
+    // A cell being typed in is written into the record first.
+    if (browsePage_->grid->Editing()) browsePage_->grid->setFocus();
+    hTable1->CopyRecord();
+    if (pages_->currentWidget() == browsePage_) browsePage_->grid->setFocus();
   });
 }
 
@@ -657,6 +707,13 @@ bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
     Find();
     return true;
   }
+  if (key == Qt::Key_Insert && mods == Qt::ControlModifier) {
+    // Copies the record while the grid has the focus; a cell editor keeps the key.
+    TBrowseGrid* grid = browsePage_->grid;
+    if ((receiver != grid && !grid->isAncestorOf(receiver)) || grid->Editing()) return false;
+    CopyRecord();
+    return true;
+  }
   if (!Alone(event)) return false;
   switch (key) {
     case Qt::Key_F5:
@@ -674,6 +731,8 @@ bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
       ToggleDeleteMark();
       return true;
     case Qt::Key_Escape: {
+      if (pages_->isVisible() && pages_->currentWidget() == structurePage_)
+        return EscapeOnStructurePage(receiver);
       // Esc cancels whatever is open, innermost first: a cell editor (the grid's own
       // handling), a text being typed elsewhere (focus back to the grid, text kept), the
       // record's edit; only with nothing open does it close the window.
@@ -692,12 +751,107 @@ bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
   }
 }
 
+bool TMainWindow::EscapeOnStructurePage(QWidget* receiver) {
+  // In the field grid the grid itself answers: its cell editor reverts the cell, then the
+  // grid cancels the row's edit or insert.
+  TDBGrid* fields = structurePage_->fieldGrid;
+  if (receiver == fields || fields->isAncestorOf(receiver)) return false;
+  // Elsewhere on the page Esc cancels the row being added or edited, and nothing more.
+  if (!busy_ && (tMemo->State() == dsEdit || tMemo->State() == dsInsert))
+    Run([&] { tMemo->Cancel(); });
+  return true;
+}
+
 void TMainWindow::closeEvent(QCloseEvent* event) {
   if (busy_) {
+    // The work cannot end under the user's feet: it stops where that leaves every file as
+    // it was (or runs to its end) and the window closes afterwards.
+    event->ignore();
+    if (!closeAfterWork_ &&
+        dialogs_->ConfirmDefaultNo(tr("Fendral"), tr("Cancel the work in progress and close?")))
+      closeAfterWork_ = true;
+    return;
+  }
+  if (!MayClose()) {
     event->ignore();
     return;
   }
   QMainWindow::closeEvent(event);
+}
+
+bool TMainWindow::MayClose() {
+  if (hTable1->Active() && (hTable1->State() == dsEdit || hTable1->State() == dsInsert)) {
+    // A cell being typed in is written into the record first.
+    if (browsePage_->grid->Editing()) browsePage_->grid->setFocus();
+    try {
+      // A new record nothing was typed into is no work: it is not added.
+      if (hTable1->State() == dsInsert && !hTable1->Modified())
+        hTable1->Cancel();
+      else
+        hTable1->Post();
+      browsePage_->grid->Reload();
+    } catch (const std::exception& error) {
+      if (!dynamic_cast<const EAbort*>(&error)) ShowError(error);
+      int32_t recno = 0;
+      try {
+        recno =
+            hTable1->State() == dsInsert ? hTable1->Handler()->RecordCount() + 1 : hTable1->RecNo();
+      } catch (const std::exception&) {
+      }
+      if (!dialogs_->ConfirmDefaultNo(tr("Fendral"),
+                                      tr("Discard the changes to record %1?").arg(recno)))
+        return false;
+      Run([&] { hTable1->Cancel(); });
+    }
+  }
+  if (FieldListChanged()) {
+    const QString question = hTable1->Active() ? tr("Discard the changes to the field list?")
+                                               : tr("Discard the new table's field list?");
+    if (!dialogs_->ConfirmDefaultNo(tr("Fendral"), question)) return false;
+  }
+  return true;
+}
+
+QStringList TMainWindow::FieldListLines() {
+  QStringList lines;
+  if (!tMemo->Active()) return lines;
+  auto line = [this] {
+    QStringList cells;
+    for (const char* column : {"Field", "Name", "DBF Type", "Len", "Dec", "Origin"})
+      cells << tMemo->FieldByName(QLatin1String(column))->AsString();
+    return cells.join(QLatin1Char(';'));
+  };
+  // A row being typed cannot be left to read the others: it stands for itself.
+  if (tMemo->State() == dsEdit || tMemo->State() == dsInsert) return {line()};
+  const TBookmark current = tMemo->GetBookmark();
+  tMemo->DisableControls();
+  TAtExit restore([&] {
+    if (!current.isEmpty()) tMemo->GotoBookmark(current);
+    tMemo->EnableControls();
+  });
+  for (tMemo->First(); !tMemo->Eof(); tMemo->Next()) lines << line();
+  return lines;
+}
+
+void TMainWindow::RememberFieldList() {
+  fieldListShown_ = FieldListLines();
+  fieldListEdited_ = false;
+}
+
+bool TMainWindow::FieldListChanged() {
+  if (!tMemo->Active()) return false;
+  // A row being added or edited: changed when anything was set since the list was shown.
+  if (tMemo->State() == dsEdit || tMemo->State() == dsInsert) return fieldListEdited_;
+  return FieldListLines() != fieldListShown_;
+}
+
+void TMainWindow::ShowCodePage() {
+  if (!hTable1->Active()) {
+    codePagePanel_->clear();
+    return;
+  }
+  browsePage_->dosBox->setChecked(hTable1->TranslateASCII());
+  codePagePanel_->setText(QString::fromStdString(hTable1->CodePageInUse()));
 }
 
 void TMainWindow::changeEvent(QEvent* event) {

@@ -9,7 +9,11 @@
 //
 // Keys the window handles before its controls (see KeyPressed): F2 edit/post, F3 and
 // Shift+F7 find next, F5 go to record, F7 and Ctrl+F find, F8 toggle the delete mark,
-// Shift+F8 switch "Dos", F9 switch pages, Esc cancel/close.
+// Shift+F8 switch "Dos", F9 switch pages, Ctrl+Insert copy the record (in the grid), Esc
+// cancel/close (on the structure page: cancel only).
+//
+// Closing never loses work unasked: a record edit is posted first (or the user is asked
+// before it is dropped), a changed field list and long work are confirmed.
 #pragma once
 
 #include <QAction>
@@ -59,6 +63,9 @@ class TMainWindow : public QMainWindow {
   void GotoRecord();
   void ToggleDeleteMark();
   void EditOrPost();
+  // Appends a new record holding the current record's values and leaves it in insert
+  // state (the navigator's "Copy record", Ctrl+Insert in the grid).
+  void CopyRecord();
   void Escape();
   void SwitchPage();
   void ShowAbout();
@@ -96,6 +103,8 @@ class TMainWindow : public QMainWindow {
   TStructurePage* StructurePage() const { return structurePage_; }
   QTabWidget* Pages() const { return pages_; }
   QString StatusText(int panel) const;
+  // The status bar's panel of the code page in use ("CP866"; empty while no table is open).
+  QString CodePageShown() const { return codePagePanel_->text(); }
   QProgressBar* Gauge() const { return gauge_; }
   QMenu* DatabaseMenu() const { return databaseMenu_; }
   QAction* CloseAction() const { return closeAction_; }
@@ -119,6 +128,21 @@ class TMainWindow : public QMainWindow {
   void Run(const std::function<void()>& command);
   void ShowError(const std::exception& error);
   bool KeyPressed(QKeyEvent* event, QWidget* receiver);
+  // Esc while the structure page shows: the cell, then the row; never the window.
+  bool EscapeOnStructurePage(QWidget* receiver);
+  // The window may close: a record edit is posted (or, asked, dropped), a changed field
+  // list is confirmed. False when the user keeps the window.
+  bool MayClose();
+  // The structure table's rows as text, one line a row (the cursor is kept).
+  QStringList FieldListLines();
+  // What the structure table holds now counts as unchanged.
+  void RememberFieldList();
+  bool FieldListChanged();
+  // The code page in use: the "Dos" box and the status panel.
+  void ShowCodePage();
+  // The pair a convert works between for the open table; false, with `refusal` set, when
+  // the table is already in the target kind of page or has no counterpart.
+  bool ConvertPair(bool toAnsi, std::string& from, std::string& to, QString& refusal);
   void Status(int32_t stat1, int32_t stat2, int32_t stat3);
   void SetBusy(bool busy);
   void ShowRecordPosition();
@@ -206,6 +230,8 @@ class TMainWindow : public QMainWindow {
   QLabel* recordPanel_;
   QLabel* stampPanel_;
   QLabel* lockPanel_;
+  QLabel* codePagePanel_;
+  std::unique_ptr<TDataSource> fieldWatch_;  // tells user changes of the field list
   QProgressBar* gauge_;
 
   QString tableDirectory_;
@@ -213,6 +239,11 @@ class TMainWindow : public QMainWindow {
   bool version3_ = false;
   bool deletedBefore_ = false;
   bool busy_ = false;
+  bool cancellableWork_ = false;  // the running work leaves every file as it was if stopped
+  bool closeAfterWork_ = false;   // the user chose to close while work ran
+  QStringList fieldListShown_;    // the field list as filled or seeded
+  bool fieldListEdited_ = false;  // a field of the list was set since
+  bool fillingFieldList_ = false;
   qint64 lastEventPump_ = 0;
 };
 

@@ -1,31 +1,12 @@
 // fendral-screenshots TABLE OUTDIR: opens TABLE in the main window (offscreen works) and
-// writes PNG pictures of what the window shows: the browse page in natural order, in the
-// first index order (its column title red), with the filter panel open and a filter built
-// by a title click switched on, the structure page with the table open (its first index
-// file chosen, the tag editor showing its first tag), and the structure page while a new
-// table is being defined ("New DBF" in a scratch directory). Exit code 0 when every picture
-// was written.
+// writes PNG pictures of what the window shows (see tv_screenshots.h). Exit code 0 when
+// every picture was written.
 #include <QApplication>
-#include <QDir>
-#include <QListWidget>
-#include <QPixmap>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <cstdio>
 
-#include "Unit1.h"
-
-namespace {
-
-bool Save(fendral::TMainWindow& window, const QString& file) {
-  QApplication::processEvents();
-  const bool ok = window.grab().save(file);
-  std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write",
-               file.toLocal8Bit().constData());
-  return ok;
-}
-
-}  // namespace
+#include "tv_screenshots.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -41,8 +22,6 @@ int main(int argc, char** argv) {
   QApplication::setOrganizationName(QStringLiteral("Fendral"));
   QApplication::setApplicationName(QStringLiteral("Fendral"));
 
-  const QString outDir = QString::fromLocal8Bit(argv[2]);
-  QDir().mkpath(outDir);
   fendral::TScriptedDialogs dialogs;
   fendral::TMainWindow window(&dialogs);
   window.resize(1100, 560);
@@ -53,59 +32,5 @@ int main(int argc, char** argv) {
                  dialogs.messages.join(QLatin1Char(' ')).toLocal8Bit().constData());
     return 1;
   }
-  bool ok = Save(window, outDir + QStringLiteral("/browse-natural.png"));
-
-  fendral::TBrowsePage* page = window.BrowsePage();
-  if (page->tagSelector->count() > 1) {
-    page->tagSelector->setCurrentIndex(1);
-    page->ChooseTag(1);
-    ok = Save(window, outDir + QStringLiteral("/browse-ordered.png")) && ok;
-    page->tagSelector->setCurrentIndex(0);
-    page->ChooseTag(0);
-  }
-
-  // The filter panel with a term a title click wrote (the third record's value of the
-  // second column), switched on.
-  page->filterPanelBox->setChecked(true);
-  if (window.Table1().FieldCount() > 1 && window.Table1().RecordCount() >= 3) {
-    window.Table1().SetRecNo(3);
-    page->AddFilterTerm(window.Table1().Field(2)->FieldName());
-    page->filterOnBox->click();
-  }
-  ok = Save(window, outDir + QStringLiteral("/browse-filter.png")) && ok;
-  if (page->filterOnBox->isChecked()) page->filterOnBox->click();
-  page->filterPanelBox->setChecked(false);
-
-  window.Pages()->setCurrentWidget(window.StructurePage());
-  fendral::TStructurePage* structure = window.StructurePage();
-  if (structure->indexFileList->count() > 0) {
-    QListWidgetItem* file = structure->indexFileList->item(0);
-    structure->indexFileList->setCurrentItem(file);
-    emit structure->indexFileList->itemClicked(file);
-    if (structure->tagList->count() > 0) {
-      QListWidgetItem* tag = structure->tagList->item(0);
-      structure->tagList->setCurrentItem(tag);  // the tag editor follows the list
-    }
-  }
-  ok = Save(window, outDir + QStringLiteral("/structure.png")) && ok;
-
-  // A new table with three fields being defined.
-  QTemporaryDir scratch;
-  dialogs.files.push_back(scratch.filePath(QStringLiteral("newtable.dbf")));
-  window.NewDbf();
-  fendral::TMemTable& fields = window.StructureTable();
-  const char* const rows[][4] = {
-      {"NAME", "C", "30", "0"}, {"PRICE", "N", "12", "2"}, {"NOTES", "M", "10", "0"}};
-  bool first = true;
-  for (const auto& row : rows) {
-    if (!first) fields.Append();
-    first = false;
-    fields.FieldByName(QStringLiteral("Name"))->SetAsString(QLatin1String(row[0]));
-    fields.FieldByName(QStringLiteral("DBF Type"))->SetAsString(QLatin1String(row[1]));
-    fields.FieldByName(QStringLiteral("Len"))->SetAsString(QLatin1String(row[2]));
-    fields.FieldByName(QStringLiteral("Dec"))->SetAsString(QLatin1String(row[3]));
-    fields.Post();
-  }
-  ok = Save(window, outDir + QStringLiteral("/structure-new.png")) && ok;
-  return ok ? 0 : 1;
+  return fendral::WriteScreenshots(window, dialogs, QString::fromLocal8Bit(argv[2])) ? 0 : 1;
 }

@@ -15,7 +15,7 @@ QString TableFileFilter() {
       if (mask & (1 << i)) ext[i] = ext[i].toUpper();
     patterns << QStringLiteral("*.") + ext;
   }
-  return QObject::tr("xBase fields") + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+  return QObject::tr("xBase tables") + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
          QLatin1Char(')');
 }
 

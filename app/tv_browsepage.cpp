@@ -31,7 +31,7 @@ TBrowsePage::TBrowsePage(QWidget* parent) : QWidget(parent) {
   exactCountBox = makeBox(tr("Exact count"), tr("Exact count ON or OFF"), false);
   filterPanelBox = makeBox(tr("Filter"), tr("Visible filter panel"), false);
   filterPanelBox->setObjectName(QStringLiteral("FilterPanelBox"));
-  tagLabel = new QLabel(tr("Aviable Index Tag"), this);
+  tagLabel = new QLabel(tr("Available Index Tag"), this);
   tagSelector = new QComboBox(this);
   tagSelector->setObjectName(QStringLiteral("TagSelector"));
   tagSelector->setMinimumContentsLength(12);
@@ -89,6 +89,8 @@ TBrowsePage::TBrowsePage(QWidget* parent) : QWidget(parent) {
       table_->SetTranslateASCII(on);
       RefreshTable();
     });
+    // The box and the code-page panel show the decoding in use, also when it stayed.
+    if (OnDosChanged) OnDosChanged();
   });
   connect(exactCountBox, &QCheckBox::clicked, this, [this](bool on) {
     Guard([&] {

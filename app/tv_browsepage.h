@@ -48,6 +48,8 @@ class TBrowsePage : public QWidget {
 
   std::function<void(const std::exception&)> OnError;
   std::function<void(const QString&)> OnStatusText;
+  // "Dos" was clicked: the decoding in use may have changed.
+  std::function<void()> OnDosChanged;
 
   TTolvernNavigator* navigator;
   TBrowseGrid* grid;

@@ -3,9 +3,11 @@
 // through its replacement journal, so it is never half replaced.
 #include <QApplication>
 #include <QFileInfo>
+#include <QSettings>
 
 #include "Unit1.h"
 #include "tv_apptext.h"
+#include "tv_codepage.h"
 #include "kx6_cpage.h"
 #include "kx6_rebuild.h"
 #include "platform/pf_text.h"
@@ -86,6 +88,24 @@ tolvern::TkxMemoKind MemoKindOf(int typeButton) {
   }
 }
 
+// The DOS page each table converted to ANSI came from, by the table's path: an ANSI -> DOS
+// convert returns the table to it.
+const QString kPreviousOemPages = QStringLiteral("codepages/previousOem");
+
+QString PreviousOemPage(const QString& path) {
+  return QSettings().value(kPreviousOemPages).toMap().value(path).toString();
+}
+
+void RememberPreviousOemPage(const QString& path, const std::string& page) {
+  QSettings settings;
+  QVariantMap pages = settings.value(kPreviousOemPages).toMap();
+  if (page.empty())
+    pages.remove(path);
+  else
+    pages.insert(path, QString::fromStdString(page));
+  settings.setValue(kPreviousOemPages, pages);
+}
+
 // A field name in the table's bytes (names are ASCII as a rule).
 std::string FieldNameBytes(const QString& name, const std::string& codePage) {
   std::string bytes;
@@ -98,6 +118,40 @@ std::string FieldNameBytes(const QString& name, const std::string& codePage) {
 void TMainWindow::ModifyDbf() { ReplaceTableFiles(TReplaceKind::kModify); }
 void TMainWindow::ConvertDosToAnsi() { ReplaceTableFiles(TReplaceKind::kDosToAnsi); }
 void TMainWindow::ConvertAnsiToDos() { ReplaceTableFiles(TReplaceKind::kAnsiToDos); }
+
+bool TMainWindow::ConvertPair(bool toAnsi, std::string& from, std::string& to, QString& refusal) {
+  bool oem = true;
+  const std::string marked = CodePageForLanguageMark(hTable1->Handler()->CodePageMark(), &oem);
+  if (marked.empty()) {
+    // A table that names no code page converts between the configured pair.
+    from = toAnsi ? hTable1->OemCodePage() : hTable1->AnsiCodePage();
+    to = toAnsi ? hTable1->AnsiCodePage() : hTable1->OemCodePage();
+    return true;
+  }
+  if (toAnsi != oem) {
+    refusal = (toAnsi ? tr("The table is already in the Windows (ANSI) code page %1; it was not "
+                           "converted.")
+                      : tr("The table is already in the DOS (OEM) code page %1; it was not "
+                           "converted."))
+                  .arg(QString::fromStdString(marked));
+    return false;
+  }
+  from = marked;
+  if (toAnsi) {
+    to = AnsiCounterpartOf(marked);
+    if (to.empty()) {
+      refusal = tr("No Windows (ANSI) code page is known for the DOS code page %1; the table was "
+                   "not converted.")
+                    .arg(QString::fromStdString(marked));
+      return false;
+    }
+    return true;
+  }
+  // Back to the DOS page the table came from, when this program converted it.
+  const QString previous = PreviousOemPage(QFileInfo(hTable1->TableFilePath()).absoluteFilePath());
+  to = previous.isEmpty() ? hTable1->OemCodePage() : previous.toStdString();
+  return true;
+}
 
 char TMainWindow::StoredTypeFor(char letter, int origin) const {
   // The structure page shows a few stored types under the letter of their kind (F as N,
@@ -143,10 +197,14 @@ void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
       plan.memoKindForPlainTable = MemoKindOf(structurePage_->TypeButtonChecked());
       plan.memoBlockSize = structurePage_->blockSizeBox->text().trimmed().toInt();
     } else {
+      // Between the table's own pair; a table already in the target kind of page stays.
       const bool toAnsi = kind == TReplaceKind::kDosToAnsi;
+      QString refusal;
       plan = tolvern::SameFieldsPlan(*hTable1->Handler());
-      plan.fromCodePage = toAnsi ? hTable1->OemCodePage() : hTable1->AnsiCodePage();
-      plan.toCodePage = toAnsi ? hTable1->AnsiCodePage() : hTable1->OemCodePage();
+      if (!ConvertPair(toAnsi, plan.fromCodePage, plan.toCodePage, refusal)) {
+        dialogs_->Message(caption, refusal);
+        return;
+      }
       plan.languageMark = tolvern::LanguageMarkFor(plan.toCodePage, *hTable1->Handler());
     }
 
@@ -170,11 +228,16 @@ void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
       ~RestoreStatus() { table.OnStatus = report; }
     } restoreStatus{*hTable1, status};
 
-    TExclusiveTable exclusive(*hTable1, [this, path, kind] {
-      if (kind != TReplaceKind::kModify)
-        hTable1->SetTranslateASCII(kind == TReplaceKind::kAnsiToDos);
+    bool converted = false;
+    TExclusiveTable exclusive(*hTable1, [this, path, kind, &converted] {
       OpenTable(path);
-      browsePage_->dosBox->setChecked(hTable1->TranslateASCII());
+      // The open chose the page by the new mark; a table left without one (no mark names
+      // its new page) shows the kind of page it was converted to.
+      if (converted && hTable1->Active() &&
+          CodePageForLanguageMark(hTable1->Handler()->CodePageMark()).empty()) {
+        hTable1->SetTranslateASCII(kind == TReplaceKind::kAnsiToDos);
+        ShowCodePage();
+      }
     });
     tolvern::KXO_dBHandler& handler = *hTable1->Handler();
 
@@ -198,7 +261,20 @@ void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
       }
     }
 
+    // Closing the window may stop the rebuild: until the replacement is committed the
+    // table stays as it was.
+    cancellableWork_ = true;
+    struct EndCancellable {
+      bool& flag;
+      ~EndCancellable() { flag = false; }
+    } endCancellable{cancellableWork_};
     const tolvern::TkxRebuildReport report = tolvern::RebuildTable(handler, plan);
+    cancellableWork_ = false;
+    if (kind != TReplaceKind::kModify) {
+      converted = true;
+      RememberPreviousOemPage(path,
+                              kind == TReplaceKind::kDosToAnsi ? plan.fromCodePage : std::string());
+    }
     if (!report.droppedTags.empty()) {
       QString list;
       for (const auto& tag : report.droppedTags) list += QString::fromStdString(tag) + "\n";

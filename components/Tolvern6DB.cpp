@@ -451,15 +451,14 @@ void TTolvernDataSet::InternalOpen() {
   openedPath_ = path;
   exactCountValue_ = -1;
   try {
-    // A table that names its code page opens in it.
-    bool oem = false;
+    // Every open starts afresh: a table that names its code page opens in it, any other
+    // in the OEM page; nothing carries over from the table open before.
+    bool oem = true;
     const std::string page = CodePageForLanguageMark(core_.Table().CodePageMark(), &oem);
     tableOemPage_.clear();
     tableAnsiPage_.clear();
-    if (!page.empty()) {
-      translateASCII_ = oem;
-      (oem ? tableOemPage_ : tableAnsiPage_) = page;
-    }
+    translateASCII_ = page.empty() || oem;
+    if (!page.empty()) (oem ? tableOemPage_ : tableAnsiPage_) = page;
     core_.SetCodePage(CodePageInUse());
     InstallHooks();
     // Writes keep the table's own structural index current.
@@ -769,6 +768,43 @@ void TTolvernDataSet::InternalDelete() {
   KeepCount(mark, recno);
   t.GetRecord(PosSame);
   if (t.Eof()) t.GetRecord(PosPrior);
+}
+
+void TTolvernDataSet::CopyRecord() {
+  CheckBrowseMode();
+  if (IsEmpty()) DatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+  DBFObject& t = core_.Table();
+  const size_t length = static_cast<size_t>(t.RecordLength());
+  const uint8_t* active = Data(*ActiveBuffer());
+  const std::vector<uint8_t> image(active, active + length);
+  // A memo field's block number is never shared: the copy gets its own blocks at the
+  // post, so the source's memos are read now and kept as the new record's pending memos.
+  std::vector<const tolvern::DbfFieldInfo*> copied;
+  std::vector<std::pair<int, QByteArray>> memos;
+  for (const tolvern::DbfFieldInfo& f : t.Fields()) {
+    if (f.type == '+') continue;  // the source's own number
+    const bool memoType = f.type == 'M' || f.type == 'G' || f.type == 'P' || f.type == 'W' ||
+                          (f.type == 'B' && t.Version() != tolvern::kVersionVisual);
+    if (!memoType) {
+      copied.push_back(&f);
+      continue;
+    }
+    if (!t.MemoFor(f.number)) continue;
+    const QByteArray bytes = core_.Memo(image.data(), f.number);
+    auto def = std::find_if(defs_.begin(), defs_.end(),
+                            [&](const TTVFieldDef& d) { return d.fieldNo == f.number; });
+    const bool hasMemo =
+        def != defs_.end() ? core_.Value(image.data(), *def).toBool() : !bytes.isEmpty();
+    if (hasMemo) memos.emplace_back(f.number, bytes);
+  }
+  Append();
+  uint8_t* target = Data(*ActiveBuffer());
+  for (const tolvern::DbfFieldInfo* f : copied)
+    if (f->offset >= 0 && static_cast<size_t>(f->offset + f->length) <= length)
+      std::memcpy(target + f->offset, image.data() + f->offset, static_cast<size_t>(f->length));
+  for (const auto& [fieldNo, bytes] : memos) core_.SetPendingMemo(fieldNo, bytes);
+  SetModified(true);
+  DataEvent(deRecordChange);
 }
 
 void TTolvernDataSet::RecallRecord() {

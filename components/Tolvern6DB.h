@@ -9,7 +9,8 @@
 //
 // Table text is decoded with one code page: the OEM code page while TranslateASCII is on,
 // the ANSI code page while it is off (settings of the dataset, default CP866/CP1251). A
-// table whose language mark names a code page opens in that one.
+// table whose language mark names a code page opens in that one, any other in the OEM page:
+// every open starts afresh.
 //
 // TTVBlobStream is the stream through which memo and blob fields read and write a memo of
 // the current record; what it writes reaches the memo file when the record is posted.
@@ -177,6 +178,10 @@ class TTolvernDataSet : public TDataSet {
   // on a match moves there, sets both and answers true.
   bool SearchText(const QString& text, int& fieldNo, int32_t lastRecord, int32_t& recNo);
   bool IsDeleted() const;
+  // Appends a new record holding the current record's values and leaves it in insert
+  // state. Memos are copied when the record is posted (a cancel leaves no memo block);
+  // an autoincrement field ("+") stays blank, its number being the source record's own.
+  void CopyRecord();
   // The record number (0 when none) and the delete mark of a row buffer: the active one or
   // one a grid's row reader filled.
   static int32_t RecNoOfRow(const TRecordBuffer& row);

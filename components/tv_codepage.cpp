@@ -62,4 +62,15 @@ std::string CodePageForLanguageMark(uint8_t mark, bool* oem) {
   return page;
 }
 
+std::string AnsiCounterpartOf(const std::string& oemPage) {
+  static const std::map<std::string, std::string> kCounterparts = {
+      {"CP437", "CP1252"}, {"CP850", "CP1252"}, {"CP865", "CP1252"}, {"CP861", "CP1252"},
+      {"CP852", "CP1250"}, {"CP866", "CP1251"}, {"CP737", "CP1253"}, {"CP857", "CP1254"}};
+  // Names as iconv takes them ("cp866", "IBM866") compare by the mark they would get.
+  const std::optional<uint8_t> mark = tolvern::MarkOfCodePage(oemPage);
+  const std::string name = mark ? tolvern::CodePageOfMark(*mark) : oemPage;
+  const auto it = kCounterparts.find(name);
+  return it == kCounterparts.end() ? std::string() : it->second;
+}
+
 }  // namespace fendral

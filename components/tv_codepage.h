@@ -37,4 +37,8 @@ class TTVCodePage {
 // marks this program does not know. `oem` tells whether it is a DOS (OEM) code page.
 std::string CodePageForLanguageMark(uint8_t mark, bool* oem = nullptr);
 
+// The Windows (ANSI) code page that holds the letters of DOS (OEM) code page `oemPage`
+// ("CP866" -> "CP1251", "CP437" and "CP850" -> "CP1252"); empty when none is known.
+std::string AnsiCounterpartOf(const std::string& oemPage);
+
 }  // namespace fendral

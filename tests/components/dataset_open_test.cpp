@@ -159,6 +159,17 @@ TEST(DatasetOpen, LanguageMarkChoosesTheCodePageAndTextRoundTrips) {
   test::RunCli("dump " + test::Quote(table), &dump);
   EXPECT_EQ(test::JsonLines(dump)[0].value("fields").toObject().value("NAME").toString(),
             QStringLiteral("Съешь ещё"));
+
+  // The next table starts afresh: without a mark it opens in the OEM page, whatever the
+  // table before chose or the user switched to.
+  ds.Close();
+  const std::string plain = dir.File("plain.dbf");
+  test::RunCli("create " + test::Quote(plain) + " --type dbase3 NAME:C:10", &dump);
+  ASSERT_EQ(test::ReadBytes(plain)[29], 0);
+  ds.SetTranslateASCII(false);
+  test::OpenTable(ds, plain);
+  EXPECT_TRUE(ds.TranslateASCII());
+  EXPECT_EQ(ds.CodePageInUse(), "CP866");
 }
 
 TEST(DatasetOpen, FieldMappingAndPostedValues) {

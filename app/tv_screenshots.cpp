@@ -1,0 +1,85 @@
+#include "tv_screenshots.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QListWidget>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+
+namespace fendral {
+
+namespace {
+
+bool Save(TMainWindow& window, const QString& file) {
+  QApplication::processEvents();
+  const bool ok = window.grab().save(file);
+  std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write",
+               file.toLocal8Bit().constData());
+  return ok;
+}
+
+}  // namespace
+
+bool WriteScreenshots(TMainWindow& window, TScriptedDialogs& dialogs, const QString& outDir) {
+  QDir().mkpath(outDir);
+  bool ok = Save(window, outDir + QStringLiteral("/browse-natural.png"));
+
+  TBrowsePage* page = window.BrowsePage();
+  if (page->tagSelector->count() > 1) {
+    page->tagSelector->setCurrentIndex(1);
+    page->ChooseTag(1);
+    ok = Save(window, outDir + QStringLiteral("/browse-ordered.png")) && ok;
+    page->tagSelector->setCurrentIndex(0);
+    page->ChooseTag(0);
+  }
+
+  // The filter panel with a term a title click wrote (the third record's value of the
+  // second column, or of the only one), switched on.
+  page->filterPanelBox->setChecked(true);
+  TTolvernDataSet& table = window.Table1();
+  if (table.FieldCount() > 0 && table.RecordCount() >= 3) {
+    table.SetRecNo(3);
+    page->AddFilterTerm(table.Field(std::min(table.FieldCount() - 1, 1))->FieldName());
+    page->filterOnBox->click();
+  }
+  ok = Save(window, outDir + QStringLiteral("/browse-filter.png")) && ok;
+  if (page->filterOnBox->isChecked()) page->filterOnBox->click();
+  page->filterPanelBox->setChecked(false);
+
+  window.Pages()->setCurrentWidget(window.StructurePage());
+  TStructurePage* structure = window.StructurePage();
+  if (structure->indexFileList->count() > 0) {
+    QListWidgetItem* file = structure->indexFileList->item(0);
+    structure->indexFileList->setCurrentItem(file);
+    emit structure->indexFileList->itemClicked(file);
+    if (structure->tagList->count() > 0) {
+      QListWidgetItem* tag = structure->tagList->item(0);
+      structure->tagList->setCurrentItem(tag);  // the tag editor follows the list
+    }
+  }
+  ok = Save(window, outDir + QStringLiteral("/structure.png")) && ok;
+
+  // A new table with three fields being defined.
+  QTemporaryDir scratch;
+  dialogs.files.push_back(scratch.filePath(QStringLiteral("newtable.dbf")));
+  window.NewDbf();
+  TMemTable& fields = window.StructureTable();
+  const char* const rows[][4] = {
+      {"NAME", "C", "30", "0"}, {"PRICE", "N", "12", "2"}, {"NOTES", "M", "10", "0"}};
+  bool first = true;
+  for (const auto& row : rows) {
+    if (!first) fields.Append();
+    first = false;
+    fields.FieldByName(QStringLiteral("Name"))->SetAsString(QLatin1String(row[0]));
+    fields.FieldByName(QStringLiteral("DBF Type"))->SetAsString(QLatin1String(row[1]));
+    fields.FieldByName(QStringLiteral("Len"))->SetAsString(QLatin1String(row[2]));
+    fields.FieldByName(QStringLiteral("Dec"))->SetAsString(QLatin1String(row[3]));
+    fields.Post();
+  }
+  ok = Save(window, outDir + QStringLiteral("/structure-new.png")) && ok;
+  return ok;
+}
+
+}  // namespace fendral

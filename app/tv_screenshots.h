@@ -1,0 +1,19 @@
+// Pictures of what the main window shows, written as PNG files: the browse page in natural
+// order, in the first index order (its column title red), with the filter panel open and
+// a filter built by a title click switched on, the structure page with the table open
+// (its first index file chosen, the tag editor showing its first tag), and the structure
+// page while a new table is being defined ("New DBF" in a scratch directory).
+#pragma once
+
+#include <QString>
+
+#include "Unit1.h"
+
+namespace fendral {
+
+// Writes the pictures of the table `window` has open into `outDir`; `dialogs` must be the
+// window's own. False when a picture could not be written (each is named on stdout or
+// stderr). Any table the window shows can be pictured, whatever its fields.
+bool WriteScreenshots(TMainWindow& window, TScriptedDialogs& dialogs, const QString& outDir);
+
+}  // namespace fendral
