@@ -143,6 +143,9 @@ class TMainWindow : public QMainWindow {
   bool ValidateStructure();
   void SelectStructureCell(const QString& column);
   bool OpenTableHasWideCharFields();
+  // The table field the current structure row came from, while the page modifies an open
+  // table; nullptr for a row added since.
+  const tolvern::DbfFieldInfo* StoredFieldOfRow();
   QStringList StructureFieldLines();
   void FillCreateComponent(TCreateTolvernDataSet& creator);
   void CreateDbf();
@@ -164,8 +167,6 @@ class TMainWindow : public QMainWindow {
   // Rebuilds the open table's files (modify from the structure table, or a convert) with
   // the table open exclusively throughout, then runs the open-table procedure on it.
   void ReplaceTableFiles(TReplaceKind kind);
-  // The stored type a structure row stands for (see tv_replacecommands.cpp).
-  char StoredTypeFor(char letter, int origin) const;
 
   // Table command helpers (tv_tablecommands.cpp, tv_textcommands.cpp)
   class TCommandScope;  // tv_commandscope.h

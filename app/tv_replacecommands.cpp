@@ -99,21 +99,6 @@ void TMainWindow::ModifyDbf() { ReplaceTableFiles(TReplaceKind::kModify); }
 void TMainWindow::ConvertDosToAnsi() { ReplaceTableFiles(TReplaceKind::kDosToAnsi); }
 void TMainWindow::ConvertAnsiToDos() { ReplaceTableFiles(TReplaceKind::kAnsiToDos); }
 
-char TMainWindow::StoredTypeFor(char letter, int origin) const {
-  // The structure page shows a few stored types under the letter of their kind (F as N,
-  // G as B); a row that still shows the letter its field was given keeps the stored type.
-  const auto& stored = hTable1->Handler()->Fields();
-  if (origin < 1 || origin > static_cast<int>(stored.size())) return letter;
-  const char type = stored[static_cast<size_t>(origin - 1)].type;
-  for (int i = 0; i < hTable1->FieldCount(); ++i) {
-    TField* field = hTable1->Field(i);
-    const TTVFieldDef* def = hTable1->DefOf(*field);
-    if (def && def->fieldNo == origin)
-      return StructureTypeLetter(field->DataType()) == QChar(letter) ? type : letter;
-  }
-  return letter;
-}
-
 void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
   if (busy_ || !hTable1->Active()) return;
   const QString caption = kind == TReplaceKind::kModify      ? tr("Modify DBF")
@@ -136,7 +121,7 @@ void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
         plan.fields.push_back(
             {FieldNameBytes(tMemo->FieldByName(QStringLiteral("Name"))->AsString().trimmed(),
                             hTable1->CodePageInUse()),
-             StoredTypeFor(type.isEmpty() ? 'C' : type.at(0).toUpper().toLatin1(), origin),
+             type.isEmpty() ? 'C' : type.at(0).toUpper().toLatin1(),
              tMemo->FieldByName(QStringLiteral("Len"))->AsInteger(),
              tMemo->FieldByName(QStringLiteral("Dec"))->AsInteger(), origin});
       }

@@ -252,7 +252,20 @@ bool TMainWindow::ValidateStructure() {
     const QString type = tMemo->FieldByName(kType)->AsString().trimmed().toUpper();
     TField* len = tMemo->FieldByName(kLen);
     TField* dec = tMemo->FieldByName(kDec);
-    if (type == QLatin1String("N") && (len->AsInteger() < 1 || len->AsInteger() > kMaxNumberWidth))
+    // A row that still holds the type, width and decimals of the table field it came from
+    // is carried as it is; a field of a type the page cannot edit must stay so.
+    const tolvern::DbfFieldInfo* stored = StoredFieldOfRow();
+    const bool unchanged = stored && type == QString(QChar(stored->type)) &&
+                           len->AsInteger() == stored->length && !dec->IsNull() &&
+                           dec->AsInteger() == stored->decimals;
+    if (stored && !unchanged && !TStructurePage::EditableType(QString(QChar(stored->type)))) {
+      const QString why =
+          tr("a field of type %1 keeps its type, width and decimals").arg(QChar(stored->type));
+      if (type != QString(QChar(stored->type))) return refuse(kType, why);
+      return refuse(len->AsInteger() != stored->length ? kLen : kDec, why);
+    }
+    if (!unchanged && type == QLatin1String("N") &&
+        (len->AsInteger() < 1 || len->AsInteger() > kMaxNumberWidth))
       return refuse(kLen, tr("a number is 1 to %1 characters wide").arg(kMaxNumberWidth));
     for (const QString& column : {kName, kType, kLen, kDec})
       if (tMemo->FieldByName(column)->AsString().trimmed().isEmpty())
@@ -264,12 +277,13 @@ bool TMainWindow::ValidateStructure() {
     if (names.contains(name.left(10).toUpper()))
       return refuse(kName, tr("the name %1 is there already").arg(name.left(10).toUpper()));
     names.insert(name.left(10).toUpper());
-    if (type.size() != 1 || !QStringLiteral("NCDLMB").contains(type))
+    if (!unchanged && !TStructurePage::EditableType(type))
       return refuse(kType, tr("unknown type \"%1\"").arg(type));
-    if (type == QLatin1String("C") && (len->AsInteger() < 1 || len->AsInteger() > maxChar))
+    if (!unchanged && type == QLatin1String("C") &&
+        (len->AsInteger() < 1 || len->AsInteger() > maxChar))
       return refuse(
           kLen, tr("a character field of this table type is 1 to %1 characters wide").arg(maxChar));
-    if (type == QLatin1String("N") &&
+    if (!unchanged && type == QLatin1String("N") &&
         (dec->AsInteger() < 0 || (dec->AsInteger() > 0 && dec->AsInteger() > len->AsInteger() - 2)))
       return refuse(kDec, tr("a number of width %1 has 0 to %2 decimals")
                               .arg(len->AsInteger())
@@ -277,6 +291,17 @@ bool TMainWindow::ValidateStructure() {
     tMemo->Next();
   }
   return true;
+}
+
+const tolvern::DbfFieldInfo* TMainWindow::StoredFieldOfRow() {
+  if (!hTable1->Active() || structurePage_->createButton->text() != tr("Modify DBF"))
+    return nullptr;
+  TField* origin = tMemo->FieldByName(QStringLiteral("Origin"));
+  const auto& fields = hTable1->Handler()->Fields();
+  if (origin->IsNull() || origin->AsInteger() < 1 ||
+      origin->AsInteger() > static_cast<int>(fields.size()))
+    return nullptr;
+  return &fields[static_cast<size_t>(origin->AsInteger() - 1)];
 }
 
 bool TMainWindow::OpenTableHasWideCharFields() {

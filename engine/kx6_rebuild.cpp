@@ -455,6 +455,27 @@ class SequentialRead {
   bool ahead_;
 };
 
+// A field carried with its type, width and decimals keeps the descriptor bytes after them
+// that the builder leaves zero (18-30: flags, an autoincrement field's next value and
+// step, and what other programs keep there). Byte 31, dBase IV's production-tag mark,
+// follows the rebuilt tags instead.
+void CarryDescriptorBytes(KXO_dBHandler& table, const TkxRebuildField& field,
+                          DbfDescriptor& descriptor) {
+  constexpr int kFirst = 18;
+  constexpr int kLast = 30;
+  const auto& old = table.Fields();
+  if (field.origin < 1 || static_cast<size_t>(field.origin) > old.size()) return;
+  const DbfFieldInfo& from = old[static_cast<size_t>(field.origin - 1)];
+  const char type = static_cast<char>(std::toupper(static_cast<unsigned char>(field.type)));
+  if (from.type != type || from.length != field.length || from.decimals != field.decimals) return;
+  std::array<uint8_t, kLast - kFirst + 1> bytes{};
+  const int64_t at = int64_t{kDescriptorSize} * from.number + kFirst;
+  if (table.ReadAt(at, bytes.data(), static_cast<int64_t>(bytes.size())) !=
+      static_cast<int64_t>(bytes.size()))
+    return;
+  std::copy(bytes.begin(), bytes.end(), descriptor.begin() + kFirst);
+}
+
 void RefuseVisual(const KXO_dBHandler& table) {
   if (table.Version() == kVersionVisual)
     Fail(ErrCannotReplace, table.FileName() + ": tables of version 0x30 cannot be rebuilt");
@@ -604,9 +625,11 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
   builder->SetLanguageMark(plan.languageMark >= 0 ? static_cast<uint8_t>(plan.languageMark)
                                                   : table.CodePageMark());
   builder->SetWriteEnabled(false);
+  builder->SetAcceptStoredTypes(true);
   for (const auto& f : plan.fields) {
-    if (builder->AddField(f.name, f.type, f.length, f.decimals) < 0)
-      Fail(ErrFieldType, f.name + ": the field cannot be created");
+    const int index = builder->AddField(f.name, f.type, f.length, f.decimals);
+    if (index < 0) Fail(ErrFieldType, f.name + ": the field cannot be created");
+    CarryDescriptorBytes(table, f, *builder->At(index));
   }
   builder->SetWriteEnabled(true);
   builder->WriteTable();

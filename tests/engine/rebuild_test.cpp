@@ -471,3 +471,94 @@ TEST(Rebuild, MemosKeepTheirBlockTypesAndGeneralFieldsHoldObjects) {
 
 }  // namespace
 }  // namespace tolvern
+
+namespace tolvern {
+namespace {
+
+// Fields of types a new table is not made with (autoincrement with its counter in the
+// descriptor, currency, date-time) are carried as the table stores them, and a picture
+// field's memo is copied like any other memo.
+TEST(Rebuild, FieldsOfEveryStoredTypeAreCarriedWithTheirDescriptorBytes) {
+  REQUIRE_SHARED();
+  for (const char* name : {"minigui-mgm/basic/DO_REPORT/country.dbf", "dbd-xbase/types.dbf"}) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const std::string path = dir.File("t.dbf");
+    fs::copy_file(SharedDir() / "fixtures" / name, path);
+    const std::vector<uint8_t> before = ReadBytes(path);
+    std::vector<std::string> records;
+    {
+      KXO_dBHandler t(path, true, false);
+      for (int32_t j = 1; j <= t.RecordCount(); ++j) {
+        t.KXO_dBaseFld::GetRecord(j);
+        records.emplace_back(reinterpret_cast<const char*>(t.Buffer()),
+                             static_cast<size_t>(t.RecordLength()));
+      }
+      RebuildTable(t, SameFieldsPlan(t));
+    }
+    const std::vector<uint8_t> after = ReadBytes(path);
+    KXO_dBHandler t(path, false, false);
+    ASSERT_EQ(t.RecordCount(), static_cast<int32_t>(records.size()));
+    for (int32_t j = 1; j <= t.RecordCount(); ++j) {
+      t.KXO_dBaseFld::GetRecord(j);
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(t.Buffer()),
+                            static_cast<size_t>(t.RecordLength())),
+                records[static_cast<size_t>(j - 1)]);
+    }
+    // Every descriptor's name, type, width, decimals and the bytes after them but for
+    // byte 31 (12-15, a field offset some programs keep, are rewritten as 0).
+    for (size_t i = 1; i <= t.Fields().size(); ++i) {
+      const auto at = static_cast<long>(32 * i);
+      EXPECT_TRUE(std::equal(before.begin() + at, before.begin() + at + 12, after.begin() + at))
+          << "descriptor " << i;
+      EXPECT_TRUE(
+          std::equal(before.begin() + at + 16, before.begin() + at + 31, after.begin() + at + 16))
+          << "descriptor " << i;
+    }
+  }
+
+  // A picture field beside a memo field in a FoxPro table; new tables take the usual types
+  // only.
+  TempDir dir;
+  {
+    KXO_DBFoxBuild refusing(dir.File("new.dbf"));
+    refusing.SetWriteEnabled(false);
+    EXPECT_THROW(refusing.AddField("PIC", 'P', 10, 0), ETolvernError);
+  }
+  const std::string path = dir.File("pic.dbf");
+  {
+    KXO_DBFoxBuild b(path);
+    ASSERT_GE(b.AddField("NOTE", 'M', 10, 0), 0);
+    b.SetAcceptStoredTypes(true);
+    ASSERT_GE(b.AddField("PIC", 'P', 10, 0), 0);
+    b.WriteTable();
+  }
+  {
+    KXO_dBHandler t(path, true, false);
+    t.BlankBuffer();
+    const std::string note = "note one";
+    const std::string picture = "picture bytes";
+    ASSERT_TRUE(t.WriteMemo(1, {reinterpret_cast<const uint8_t*>(note.data()), note.size()}));
+    const int32_t block = t.OpenMemo()->MemoWrite(reinterpret_cast<const uint8_t*>(picture.data()),
+                                                  picture.size(), 0);
+    ASSERT_GT(block, 0);
+    std::string pointer = std::to_string(block);
+    pointer.insert(0, 10 - pointer.size(), ' ');
+    std::copy(pointer.begin(), pointer.end(), t.Buffer() + t.Fields()[1].offset);
+    t.AppendRecord();
+    RebuildTable(t, SameFieldsPlan(t));
+  }
+  KXO_dBHandler t(path, false, false);
+  ASSERT_EQ(t.Fields().size(), 2u);
+  EXPECT_EQ(t.Fields()[1].type, 'P');
+  t.KXO_dBaseFld::GetRecord(1);
+  std::vector<uint8_t> memo;
+  ASSERT_TRUE(t.ReadMemo(1, memo));
+  EXPECT_EQ(std::string(memo.begin(), memo.end()), "note one");
+  const std::string pointer(reinterpret_cast<const char*>(t.Buffer()) + t.Fields()[1].offset, 10);
+  memo = t.OpenMemo()->MemoRead(std::stoi(pointer));
+  EXPECT_EQ(std::string(memo.begin(), memo.end()), "picture bytes");
+}
+
+}  // namespace
+}  // namespace tolvern
