@@ -335,16 +335,11 @@ void TMainWindow::OpenTable(const QString& path) {
   recordPanel_->setText(tr("Records: 1/") + QString::number(hTable1->RecordCount()));
   FillStructureTable();
   const uint8_t version = hTable1->Handler()->Version();
-  if (version == 0x03 || version == 0x83)
-    structurePage_->SetTypeButton(TStructurePage::kDBaseIII);
-  else if (version == 0x8B)
-    structurePage_->SetTypeButton(TStructurePage::kDBaseIV);
-  else if (version == 0xF5)
-    structurePage_->SetTypeButton(TStructurePage::kFoxPro);
   version3_ = version == 0x30;
   databaseMenu_->setEnabled(true);
   OpenIndexFilesNamedLikeTable();
   ApplyLockProtocol();
+  ShowOpenTableType();
   closeAction_->setEnabled(true);
   pages_->setVisible(true);
   structurePage_->createButton->setText(tr("Modify DBF"));

@@ -146,6 +146,10 @@ class TMainWindow : public QMainWindow {
   // The table field the current structure row came from, while the page modifies an open
   // table; nullptr for a row added since.
   const tolvern::DbfFieldInfo* StoredFieldOfRow();
+  // Sets the "DBF Type" choice from what the open table is (its files and their formats).
+  void ShowOpenTableType();
+  // Whether "Modify DBF" may go on under the chosen "DBF Type"; says why not when not.
+  bool TableTypeChoiceAllowed();
   QStringList StructureFieldLines();
   void FillCreateComponent(TCreateTolvernDataSet& creator);
   void CreateDbf();
@@ -212,6 +216,7 @@ class TMainWindow : public QMainWindow {
   QString tableDirectory_;
   QString lastSearch_;
   bool version3_ = false;
+  int openTableType_ = -1;  // the "DBF Type" position the open table has
   bool deletedBefore_ = false;
   bool busy_ = false;
   qint64 lastEventPump_ = 0;

@@ -222,9 +222,9 @@ void TMainWindow::CreateOrModify() {
   bool valid = false;
   Run([&] { valid = ValidateStructure(); });
   if (!valid) return;
-  if (structurePage_->createButton->text() == tr("Modify DBF"))
-    ModifyDbf();
-  else
+  if (structurePage_->createButton->text() == tr("Modify DBF")) {
+    if (TableTypeChoiceAllowed()) ModifyDbf();
+  } else
     Run([&] { CreateDbf(); });
 }
 
@@ -302,6 +302,54 @@ const tolvern::DbfFieldInfo* TMainWindow::StoredFieldOfRow() {
       origin->AsInteger() > static_cast<int>(fields.size()))
     return nullptr;
   return &fields[static_cast<size_t>(origin->AsInteger() - 1)];
+}
+
+void TMainWindow::ShowOpenTableType() {
+  // What is open decides, as it decides the lock protocol: NTX -> Clipper, CDX or an FPT
+  // memo file -> FoxPro, MDX or a dBase IV table -> dBase IV, otherwise dBase III. So a
+  // "Modify DBF" with the choice untouched keeps the table's kind.
+  TStructurePage::TypeButton type = TStructurePage::kDBaseIII;
+  switch (static_cast<tolvern::TkxLokProtocol>(hTable1->Handler()->ChooseLockProtocol())) {
+    case tolvern::TkxLokProtocol::ClipLock:
+      type = TStructurePage::kClipper;
+      break;
+    case tolvern::TkxLokProtocol::FoxLock:
+      type = TStructurePage::kFoxPro;
+      break;
+    case tolvern::TkxLokProtocol::DB4Lock:
+      type = TStructurePage::kDBaseIV;
+      break;
+    default:
+      break;
+  }
+  openTableType_ = type;
+  structurePage_->SetTypeButton(type);
+}
+
+bool TMainWindow::TableTypeChoiceAllowed() {
+  const int chosen = structurePage_->TypeButtonChecked();
+  if (openTableType_ < 0 || chosen == openTableType_) return true;
+  // Another kind of table means another memo file kind (dBase III and Clipper share one)
+  // and other index formats. A table with neither has nothing to convert: a memo file it
+  // gets now is made of the chosen kind.
+  auto memoKind = [](int type) { return type == TStructurePage::kClipper ? 1 : type; };
+  tolvern::KXO_dBHandler& handler = *hTable1->Handler();
+  const bool memo = handler.HasMemo() && memoKind(chosen) != memoKind(openTableType_);
+  bool indexes = false;
+  for (int slot = 1; slot <= tolvern::KXO_dBHandler::kMaxIndexFiles; ++slot)
+    indexes = indexes || handler.IndexFile(slot) != nullptr;
+  if (!memo && !indexes) return true;
+  const QString from = structurePage_->typeGroup->button(openTableType_)->text();
+  const QString to = structurePage_->typeGroup->button(chosen)->text();
+  const QString files = memo && indexes ? tr("memo file and index files")
+                        : memo          ? tr("memo file")
+                                        : tr("index files");
+  dialogs_->Message(tr("Modify DBF"),
+                    tr("Converting a %1 table to %2 is not supported yet: its %3 would have to "
+                       "be converted too. Choose \"%1\" under \"DBF Type\" to modify the "
+                       "table as it is. The table was not changed.")
+                        .arg(from, to, files));
+  return false;
 }
 
 bool TMainWindow::OpenTableHasWideCharFields() {

@@ -166,5 +166,68 @@ TEST_F(ModifyTest, AFieldOfAnotherTypeMovesAndRenamesButKeepsItsTypeAndWidth) {
   EXPECT_EQ(DescriptorTail(table, 5), tail);
 }
 
+// The "DBF Type" choice follows what is open, so that "Modify DBF" with the choice
+// untouched keeps the table's kind; another choice that would need the memo file or the
+// index files converted is refused before anything is written.
+TEST_F(ModifyTest, TheTypeChoiceFollowsWhatIsOpenAndAnotherChoiceNeverConvertsSilently) {
+  REQUIRE_SHARED();
+  const fs::path country = FixturesDir() / "minigui-mgm/basic/DO_REPORT/country.dbf";
+  struct Case {
+    const char* index;  // an index file made beside the table, or none
+    int type;
+  };
+  const Case cases[] = {{nullptr, TStructurePage::kDBaseIII},
+                        {"ntx", TStructurePage::kClipper},
+                        {"ndx", TStructurePage::kDBaseIII},
+                        {"cdx", TStructurePage::kFoxPro},
+                        {"mdx", TStructurePage::kDBaseIV}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.index ? c.index : "no index");
+    TempDir source;
+    const std::string stem = std::string("t_") + (c.index ? c.index : "none");
+    const std::string table = source.File(stem + ".dbf");
+    fs::copy_file(country, table);
+    if (c.index) {
+      tolvern::KXO_dBHandler t(table, true, false);
+      t.IndexOn(source.File(stem + "." + c.index), "NAME", 0, true, "", "NAME");
+    }
+    window->StructurePage()->SetTypeButton(
+        c.type == TStructurePage::kFoxPro ? TStructurePage::kClipper : TStructurePage::kFoxPro);
+    Open(table);
+    ASSERT_TRUE(Table().Active()) << dialogs.messages.join('\n').toStdString();
+    EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), c.type);
+  }
+  for (const char* name :
+       {"infused-dbf/dbase_8b.dbf", "php-xbase/foxpro/Foxpro2.dbf", "infused-dbf/dbase_83.dbf"}) {
+    SCOPED_TRACE(name);
+    Open(FixturesDir() / name);
+    ASSERT_TRUE(Table().Active()) << dialogs.messages.join('\n').toStdString();
+    const int expected =
+        std::string(name).find("8b") != std::string::npos       ? TStructurePage::kDBaseIV
+        : std::string(name).find("Foxpro") != std::string::npos ? TStructurePage::kFoxPro
+                                                                : TStructurePage::kDBaseIII;
+    EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), expected);
+  }
+
+  // A dBase III table with memos: FoxPro would need its memo file converted.
+  const std::string table = Open(FixturesDir() / "infused-dbf/dbase_83.dbf");
+  const auto before = ReadBytes(table);
+  window->StructurePage()->SetTypeButton(TStructurePage::kFoxPro);
+  window->CreateOrModify();
+  ASSERT_EQ(dialogs.messages.size(), 1);
+  EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("not supported yet")))
+      << dialogs.messages[0].toStdString();
+  EXPECT_EQ(ReadBytes(table), before);
+  EXPECT_TRUE(Table().Active());
+  // Clipper keeps the same memo file kind: with no index file open nothing needs converting.
+  dialogs.messages.clear();
+  const uint64_t inode = Inode(table);
+  window->StructurePage()->SetTypeButton(TStructurePage::kClipper);
+  window->CreateOrModify();
+  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+  EXPECT_NE(Inode(table), inode);
+  EXPECT_EQ(ReadBytes(table)[0], 0x83);
+}
+
 }  // namespace
 }  // namespace fendral::test
