@@ -31,6 +31,10 @@ class QFile;
 class QKeyEvent;
 class QMimeData;
 
+namespace tolvern {
+struct TkxRebuildPlan;
+}
+
 namespace fendral {
 
 class TAboutBox;
@@ -148,8 +152,10 @@ class TMainWindow : public QMainWindow {
   const tolvern::DbfFieldInfo* StoredFieldOfRow();
   // Sets the "DBF Type" choice from what the open table is (its files and their formats).
   void ShowOpenTableType();
-  // Whether "Modify DBF" may go on under the chosen "DBF Type"; says why not when not.
-  bool TableTypeChoiceAllowed();
+  // When the chosen "DBF Type" differs from the open table's, asks whether to convert the
+  // table (naming its version byte, memo file and index files and the tags that are lost)
+  // and sets `plan` to do it; false when the user declines or the kind cannot hold a field.
+  bool PlanTableTypeConversion(tolvern::TkxRebuildPlan& plan);
   QStringList StructureFieldLines();
   void FillCreateComponent(TCreateTolvernDataSet& creator);
   void CreateDbf();

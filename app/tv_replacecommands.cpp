@@ -127,6 +127,7 @@ void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
       }
       plan.memoKindForPlainTable = MemoKindOf(structurePage_->TypeButtonChecked());
       plan.memoBlockSize = structurePage_->blockSizeBox->text().trimmed().toInt();
+      if (!PlanTableTypeConversion(plan)) return;
     } else {
       const bool toAnsi = kind == TReplaceKind::kDosToAnsi;
       plan = tolvern::SameFieldsPlan(*hTable1->Handler());

@@ -13,6 +13,8 @@
 #include <stdexcept>
 
 #include "Unit1.h"
+#include "kx6_memo.h"
+#include "kx6_rebuild.h"
 
 namespace fendral {
 
@@ -222,9 +224,9 @@ void TMainWindow::CreateOrModify() {
   bool valid = false;
   Run([&] { valid = ValidateStructure(); });
   if (!valid) return;
-  if (structurePage_->createButton->text() == tr("Modify DBF")) {
-    if (TableTypeChoiceAllowed()) ModifyDbf();
-  } else
+  if (structurePage_->createButton->text() == tr("Modify DBF"))
+    ModifyDbf();
+  else
     Run([&] { CreateDbf(); });
 }
 
@@ -326,30 +328,73 @@ void TMainWindow::ShowOpenTableType() {
   structurePage_->SetTypeButton(type);
 }
 
-bool TMainWindow::TableTypeChoiceAllowed() {
+bool TMainWindow::PlanTableTypeConversion(tolvern::TkxRebuildPlan& plan) {
   const int chosen = structurePage_->TypeButtonChecked();
   if (openTableType_ < 0 || chosen == openTableType_) return true;
-  // Another kind of table means another memo file kind (dBase III and Clipper share one)
-  // and other index formats. A table with neither has nothing to convert: a memo file it
-  // gets now is made of the chosen kind.
-  auto memoKind = [](int type) { return type == TStructurePage::kClipper ? 1 : type; };
-  tolvern::KXO_dBHandler& handler = *hTable1->Handler();
-  const bool memo = handler.HasMemo() && memoKind(chosen) != memoKind(openTableType_);
-  bool indexes = false;
-  for (int slot = 1; slot <= tolvern::KXO_dBHandler::kMaxIndexFiles; ++slot)
-    indexes = indexes || handler.IndexFile(slot) != nullptr;
-  if (!memo && !indexes) return true;
+  using tolvern::TkxIndexFormat;
+  using tolvern::TkxMemoKind;
   const QString from = structurePage_->typeGroup->button(openTableType_)->text();
   const QString to = structurePage_->typeGroup->button(chosen)->text();
-  const QString files = memo && indexes ? tr("memo file and index files")
-                        : memo          ? tr("memo file")
-                                        : tr("index files");
-  dialogs_->Message(tr("Modify DBF"),
-                    tr("Converting a %1 table to %2 is not supported yet: its %3 would have to "
-                       "be converted too. Choose \"%1\" under \"DBF Type\" to modify the "
-                       "table as it is. The table was not changed.")
-                        .arg(from, to, files));
-  return false;
+  // What each kind of table holds: its field types, memo file and index format.
+  struct Kind {
+    const char* types;
+    TkxMemoKind memo;
+    TkxIndexFormat index;
+  };
+  static const Kind kinds[] = {{"CNDLM", TkxMemoKind::kDBase3, TkxIndexFormat::kNtx},
+                               {"CNDLM", TkxMemoKind::kDBase3, TkxIndexFormat::kNdx},
+                               {"CNDLMFBG", TkxMemoKind::kDBase4, TkxIndexFormat::kMdx},
+                               {"CNDLMFGP", TkxMemoKind::kFoxPro, TkxIndexFormat::kCdx}};
+  const Kind& kind = kinds[chosen];
+  bool memoFields = false;
+  for (const tolvern::TkxRebuildField& field : plan.fields) {
+    memoFields = memoFields || std::string("MBGP").find(field.type) != std::string::npos;
+    if (std::string(kind.types).find(field.type) == std::string::npos) {
+      dialogs_->Message(tr("Modify DBF"),
+                        tr("A %1 table cannot hold the field %2 of type %3. The table was not "
+                           "changed.")
+                            .arg(to, QString::fromStdString(field.name), QChar(field.type)));
+      return false;
+    }
+  }
+  tolvern::KXO_dBHandler& handler = *hTable1->Handler();
+  const uint8_t newVersion = tolvern::VersionOfMemoKind(kind.memo, memoFields);
+  QString question = tr("Convert the table from %1 to %2?\n\nVersion byte: 0x%3 -> 0x%4\n")
+                         .arg(from, to)
+                         .arg(handler.Version(), 2, 16, QLatin1Char('0'))
+                         .arg(newVersion, 2, 16, QLatin1Char('0'));
+  const QString stem = QFileInfo(hTable1->TableName()).completeBaseName();
+  const bool upper = QFileInfo(hTable1->TableName()).suffix() ==
+                     QFileInfo(hTable1->TableName()).suffix().toUpper();
+  QString memoName = stem + (kind.memo == TkxMemoKind::kFoxPro ? ".fpt" : ".dbt");
+  if (upper) memoName = stem + QFileInfo(memoName).suffix().prepend('.').toUpper();
+  const QString memoKind = kind.memo == TkxMemoKind::kFoxPro   ? tr("FoxPro")
+                           : kind.memo == TkxMemoKind::kDBase4 ? tr("dBase IV")
+                                                               : tr("dBase III");
+  if (memoFields) {
+    const QString old =
+        handler.HasMemo() && handler.OpenMemo()
+            ? QFileInfo(QString::fromStdString(handler.Memo()->FileName())).fileName()
+            : tr("none");
+    question += tr("Memo file: %1 -> %2 (%3; every memo is moved)\n").arg(old, memoName, memoKind);
+  }
+  for (const tolvern::TkxIndexConversion& c : tolvern::IndexConversions(handler, kind.index)) {
+    QStringList targets;
+    for (const std::string& path : c.to)
+      targets << QFileInfo(QString::fromStdString(path)).fileName();
+    question += tr("Index file: %1 -> %2\n")
+                    .arg(QFileInfo(QString::fromStdString(c.from)).fileName(),
+                         targets.isEmpty() ? tr("none") : targets.join(QStringLiteral(", ")));
+  }
+  const auto losses = tolvern::ConversionLosses(handler, kind.index);
+  if (!losses.empty()) {
+    question += tr("\nThese tags cannot be held and are dropped:\n");
+    for (const std::string& loss : losses) question += QString::fromStdString(loss) + "\n";
+  }
+  if (!dialogs_->Confirm(tr("Modify DBF"), question)) return false;
+  plan.memoKind = kind.memo;
+  plan.indexFormat = kind.index;
+  return true;
 }
 
 bool TMainWindow::OpenTableHasWideCharFields() {

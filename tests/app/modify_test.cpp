@@ -209,24 +209,50 @@ TEST_F(ModifyTest, TheTypeChoiceFollowsWhatIsOpenAndAnotherChoiceNeverConvertsSi
     EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), expected);
   }
 
-  // A dBase III table with memos: FoxPro would need its memo file converted.
-  const std::string table = Open(FixturesDir() / "infused-dbf/dbase_83.dbf");
+  // A dBase III table with memos and an NDX file, converted to FoxPro after a question
+  // that names the version byte, the memo file and the index file; declined first.
+  TempDir source;
+  ASSERT_TRUE(MakePeerTables(source, 41, 30, "db3_memo"));
+  {
+    tolvern::KXO_dBHandler t(source.File("db3_memo.dbf"), true, false);
+    t.IndexOn(source.File("db3_memo.ndx"), "", 0, true, "", "NAME");
+  }
+  const std::string table = Open(source.File("db3_memo.dbf"));
+  EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), TStructurePage::kDBaseIII);
   const auto before = ReadBytes(table);
+  window->StructurePage()->SetTypeButton(TStructurePage::kFoxPro);
+  window->CreateOrModify();  // no scripted answer: declined
+  ASSERT_EQ(dialogs.asked.size(), 1);
+  for (const char* part :
+       {"0x83 -> 0xf5", "db3_memo.dbt -> db3_memo.fpt", "db3_memo.ndx -> db3_memo.cdx"})
+    EXPECT_TRUE(dialogs.asked[0].contains(QLatin1String(part))) << part << "\n"
+                                                                << dialogs.asked[0].toStdString();
+  EXPECT_EQ(ReadBytes(table), before);
+  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+
+  dialogs.confirms.push_back(true);
+  window->StructurePage()->SetTypeButton(TStructurePage::kFoxPro);
+  window->CreateOrModify();
+  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+  ASSERT_TRUE(Table().Active());
+  EXPECT_EQ(ReadBytes(table)[0], 0xF5);
+  EXPECT_TRUE(fs::exists(dir.File("db3_memo.fpt")));
+  EXPECT_FALSE(fs::exists(dir.File("db3_memo.dbt")));
+  EXPECT_TRUE(fs::exists(dir.File("db3_memo.cdx")));
+  EXPECT_FALSE(fs::exists(dir.File("db3_memo.ndx")));
+  EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), TStructurePage::kFoxPro)
+      << "the open shows what the table now is";
+  EXPECT_EQ(PeerCheck(source.File("db3_memo.expected.json"), table), 0);
+
+  // A kind that cannot hold a field is refused before anything is written.
+  const std::string other = Open(country);
+  const auto otherBytes = ReadBytes(other);
   window->StructurePage()->SetTypeButton(TStructurePage::kFoxPro);
   window->CreateOrModify();
   ASSERT_EQ(dialogs.messages.size(), 1);
-  EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("not supported yet")))
+  EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("cannot hold the field CODE")))
       << dialogs.messages[0].toStdString();
-  EXPECT_EQ(ReadBytes(table), before);
-  EXPECT_TRUE(Table().Active());
-  // Clipper keeps the same memo file kind: with no index file open nothing needs converting.
-  dialogs.messages.clear();
-  const uint64_t inode = Inode(table);
-  window->StructurePage()->SetTypeButton(TStructurePage::kClipper);
-  window->CreateOrModify();
-  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
-  EXPECT_NE(Inode(table), inode);
-  EXPECT_EQ(ReadBytes(table)[0], 0x83);
+  EXPECT_EQ(ReadBytes(other), otherBytes);
 }
 
 }  // namespace

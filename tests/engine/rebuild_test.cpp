@@ -562,3 +562,115 @@ TEST(Rebuild, FieldsOfEveryStoredTypeAreCarriedWithTheirDescriptorBytes) {
 
 }  // namespace
 }  // namespace tolvern
+
+namespace tolvern {
+namespace {
+
+bool Exists(const TempDir& dir, const std::string& name) { return fs::exists(dir.File(name)); }
+
+std::vector<std::string> TagNames(const std::string& table, const std::string& index) {
+  KXO_dBHandler t(table, false, false);
+  t.OpenIndexFile(index);
+  std::vector<std::string> names;
+  for (int slot = 1; slot <= KXO_dBHandler::kMaxIndexFiles; ++slot)
+    if (KXobjIndexFile* file = t.IndexFile(slot))
+      for (int i = 0; i < file->TagCount(); ++i) names.push_back(file->TagAt(i)->TagName());
+  return names;
+}
+
+// dBase III with memos -> FoxPro -> dBase IV -> Clipper: the version byte, the memo file
+// and the index files follow each step, and the peers read every record and memo.
+TEST(Rebuild, ConvertingCarriesMemosAndIndexTagsIntoTheOtherKind) {
+  REQUIRE_SHARED();
+  TempDir dir;
+  ASSERT_TRUE(MakePeerTables(dir, 31, 40, "db3_memo"));
+  const std::string table = dir.File("db3_memo.dbf");
+  const std::string expected = dir.File("db3_memo.expected.json");
+  {
+    KXO_dBHandler t(table, true, false);
+    t.IndexOn(dir.File("db3_memo.ndx"), "", 0, true, "", "NAME");
+  }
+  struct Step {
+    TkxMemoKind memo;
+    TkxIndexFormat format;
+    uint8_t version;
+    const char* memoFile;
+    const char* indexFile;
+  };
+  const Step steps[] = {
+      {TkxMemoKind::kFoxPro, TkxIndexFormat::kCdx, 0xF5, "db3_memo.fpt", "db3_memo.cdx"},
+      {TkxMemoKind::kDBase4, TkxIndexFormat::kMdx, 0x8B, "db3_memo.dbt", "db3_memo.mdx"},
+      {TkxMemoKind::kDBase3, TkxIndexFormat::kNtx, 0x83, "db3_memo.dbt", "DB3_MEMO.ntx"},
+  };
+  std::string previousIndex = "db3_memo.ndx";
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.indexFile);
+    {
+      KXO_dBHandler t(table, true, false);
+      t.OpenIndexFile(dir.File(previousIndex));
+      TkxRebuildPlan plan = SameFieldsPlan(t);
+      plan.memoKind = step.memo;
+      plan.indexFormat = step.format;
+      EXPECT_TRUE(ConversionLosses(t, step.format).empty());
+      const auto conversions = IndexConversions(t, step.format);
+      ASSERT_EQ(conversions.size(), 1u);
+      ASSERT_EQ(conversions[0].to.size(), 1u);
+      EXPECT_EQ(fs::path(conversions[0].to[0]).filename(), step.indexFile);
+      const TkxRebuildReport report = RebuildTable(t, plan);
+      EXPECT_TRUE(report.droppedTags.empty());
+    }
+    EXPECT_TRUE(LeftoversGone(table));
+    EXPECT_EQ(ReadBytes(table)[0], step.version);
+    EXPECT_TRUE(Exists(dir, step.memoFile));
+    EXPECT_FALSE(step.memo != TkxMemoKind::kFoxPro && Exists(dir, "db3_memo.fpt"));
+    EXPECT_FALSE(step.memo == TkxMemoKind::kFoxPro && Exists(dir, "db3_memo.dbt"));
+    EXPECT_FALSE(Exists(dir, previousIndex)) << "the old index file goes";
+    ASSERT_TRUE(Exists(dir, step.indexFile));
+    EXPECT_EQ(PeerCheck(expected, table), 0) << "every record and memo, read by the peers";
+    // The tag is whole: as many keys as records, in NAME order.
+    {
+      KXO_dBHandler t(table, false, false);
+      t.OpenIndexFile(dir.File(step.indexFile));
+      ASSERT_EQ(TagNames(table, dir.File(step.indexFile)).size(), 1u);
+      t.SelectOrder(TagNames(table, dir.File(step.indexFile))[0], false);
+      std::vector<std::string> keys;
+      for (t.GetRecord(PosTop); !t.Eof(); t.GetRecord(PosNext)) keys.push_back(Field(t, "NAME"));
+      EXPECT_EQ(keys.size(), 40u);
+      EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+    }
+    previousIndex = step.indexFile;
+  }
+}
+
+// An NDX file holds neither a FOR condition nor a descending order: such tags are named
+// before anything is written and dropped by the conversion; the others get a file each,
+// named after the tag.
+TEST(Rebuild, TagsAnNdxFileCannotHoldAreNamedAndDropped) {
+  REQUIRE_SHARED();
+  TempDir dir;
+  ASSERT_TRUE(MakePeerTables(dir, 32, 30, "fox_memo"));
+  const std::string table = dir.File("fox_memo.dbf");
+  {
+    KXO_dBHandler t(table, true, false);
+    t.IndexOn(dir.File("fox_memo.cdx"), "NAME", 0, true, "", "NAME");
+    t.IndexOn(dir.File("fox_memo.cdx"), "BIG", 0, true, "QTY > 10", "NAME");
+    t.IndexOn(dir.File("fox_memo.cdx"), "DOWN", 1, true, "", "CITY");
+  }
+  KXO_dBHandler t(table, true, false);
+  t.OpenIndexFile(dir.File("fox_memo.cdx"));
+  const auto losses = ConversionLosses(t, TkxIndexFormat::kNdx);
+  ASSERT_EQ(losses.size(), 2u);
+  EXPECT_NE(losses[0].find("BIG"), std::string::npos);
+  EXPECT_NE(losses[1].find("DOWN"), std::string::npos);
+  TkxRebuildPlan plan = SameFieldsPlan(t);
+  plan.indexFormat = TkxIndexFormat::kNdx;
+  const TkxRebuildReport report = RebuildTable(t, plan);
+  EXPECT_EQ(report.droppedTags.size(), 2u);
+  EXPECT_TRUE(Exists(dir, "NAME.ndx"));
+  EXPECT_FALSE(Exists(dir, "BIG.ndx"));
+  EXPECT_FALSE(Exists(dir, "fox_memo.cdx"));
+  EXPECT_EQ(ReadBytes(table)[28] & 0x01, 0) << "no production index any more";
+}
+
+}  // namespace
+}  // namespace tolvern
