@@ -359,10 +359,11 @@ bool TMainWindow::PlanTableTypeConversion(tolvern::TkxRebuildPlan& plan) {
   }
   tolvern::KXO_dBHandler& handler = *hTable1->Handler();
   const uint8_t newVersion = tolvern::VersionOfMemoKind(kind.memo, memoFields);
-  QString question = tr("Convert the table from %1 to %2?\n\nVersion byte: 0x%3 -> 0x%4\n")
-                         .arg(from, to)
-                         .arg(handler.Version(), 2, 16, QLatin1Char('0'))
-                         .arg(newVersion, 2, 16, QLatin1Char('0'));
+  QString question =
+      tr("Convert the table from %1 to %2?\n\nVersion byte: 0x%3 -> 0x%4\n")
+          .arg(from, to)
+          .arg(QString::number(handler.Version(), 16).toUpper().rightJustified(2, '0'),
+               QString::number(newVersion, 16).toUpper().rightJustified(2, '0'));
   const QString stem = QFileInfo(hTable1->TableName()).completeBaseName();
   const bool upper = QFileInfo(hTable1->TableName()).suffix() ==
                      QFileInfo(hTable1->TableName()).suffix().toUpper();

@@ -224,7 +224,7 @@ TEST_F(ModifyTest, TheTypeChoiceFollowsWhatIsOpenAndAnotherChoiceNeverConvertsSi
   window->CreateOrModify();  // no scripted answer: declined
   ASSERT_EQ(dialogs.asked.size(), 1);
   for (const char* part :
-       {"0x83 -> 0xf5", "db3_memo.dbt -> db3_memo.fpt", "db3_memo.ndx -> db3_memo.cdx"})
+       {"0x83 -> 0xF5", "db3_memo.dbt -> db3_memo.fpt", "db3_memo.ndx -> db3_memo.cdx"})
     EXPECT_TRUE(dialogs.asked[0].contains(QLatin1String(part))) << part << "\n"
                                                                 << dialogs.asked[0].toStdString();
   EXPECT_EQ(ReadBytes(table), before);
@@ -243,6 +243,22 @@ TEST_F(ModifyTest, TheTypeChoiceFollowsWhatIsOpenAndAnotherChoiceNeverConvertsSi
   EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), TStructurePage::kFoxPro)
       << "the open shows what the table now is";
   EXPECT_EQ(PeerCheck(source.File("db3_memo.expected.json"), table), 0);
+
+  // On to dBase IV: the memos move into a dBase IV memo file, the CDX becomes an MDX.
+  dialogs.confirms.push_back(true);
+  window->StructurePage()->SetTypeButton(TStructurePage::kDBaseIV);
+  window->CreateOrModify();
+  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+  ASSERT_TRUE(Table().Active());
+  EXPECT_EQ(ReadBytes(table)[0], 0x8B);
+  EXPECT_TRUE(fs::exists(dir.File("db3_memo.dbt")));
+  EXPECT_FALSE(fs::exists(dir.File("db3_memo.fpt")));
+  EXPECT_TRUE(fs::exists(dir.File("db3_memo.mdx")));
+  EXPECT_FALSE(fs::exists(dir.File("db3_memo.cdx")));
+  EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), TStructurePage::kDBaseIV);
+  EXPECT_EQ(PeerCheck(source.File("db3_memo.expected.json"), table), 0);
+  EXPECT_EQ(Table().RecordCount(), 30);
+  EXPECT_EQ(Table().GetTagCount(), 1) << "the MDX is the table's production index";
 
   // A kind that cannot hold a field is refused before anything is written.
   const std::string other = Open(country);

@@ -638,6 +638,9 @@ TEST(Rebuild, ConvertingCarriesMemosAndIndexTagsIntoTheOtherKind) {
       EXPECT_EQ(keys.size(), 40u);
       EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
     }
+    // Perl XBase walks the converted index too.
+    const std::string tag = step.format == TkxIndexFormat::kNtx ? "" : "DB3_MEMO";
+    EXPECT_EQ(PeerKeys(dir.File(step.indexFile), table, tag).size(), 40u);
     previousIndex = step.indexFile;
   }
 }
