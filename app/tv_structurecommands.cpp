@@ -378,6 +378,9 @@ bool TMainWindow::PlanTableTypeConversion(tolvern::TkxRebuildPlan& plan) {
             ? QFileInfo(QString::fromStdString(handler.Memo()->FileName())).fileName()
             : tr("none");
     question += tr("Memo file: %1 -> %2 (%3; every memo is moved)\n").arg(old, memoName, memoKind);
+  } else if (handler.HasMemo() && handler.OpenMemo()) {
+    question += tr("Memo file: %1 -> none (no memo field is left)\n")
+                    .arg(QFileInfo(QString::fromStdString(handler.Memo()->FileName())).fileName());
   }
   for (const tolvern::TkxIndexConversion& c : tolvern::IndexConversions(handler, kind.index)) {
     QStringList targets;
