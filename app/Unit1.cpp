@@ -360,16 +360,11 @@ void TMainWindow::OpenTable(const QString& path) {
   recordPanel_->setText(tr("Records: 1/") + QString::number(hTable1->RecordCount()));
   FillStructureTable();
   const uint8_t version = hTable1->Handler()->Version();
-  if (version == 0x03 || version == 0x83)
-    structurePage_->SetTypeButton(TStructurePage::kDBaseIII);
-  else if (version == 0x8B)
-    structurePage_->SetTypeButton(TStructurePage::kDBaseIV);
-  else if (version == 0xF5)
-    structurePage_->SetTypeButton(TStructurePage::kFoxPro);
   version3_ = version == 0x30;
   databaseMenu_->setEnabled(true);
   OpenIndexFilesNamedLikeTable();
   ApplyLockProtocol();
+  ShowOpenTableType();
   closeAction_->setEnabled(true);
   pages_->setVisible(true);
   structurePage_->createButton->setText(tr("Modify DBF"));
@@ -395,28 +390,25 @@ void TMainWindow::FillStructureTable() {
   fillingFieldList_ = true;
   TAtExit filled([this] { fillingFieldList_ = false; });
   tMemo->EmptyTable();
+  // Every field of the table, with the letter, width and decimals it is stored with, and
+  // the field it came from (1-based); rows added later have none.
+  const auto names = TTVCodePage::Get(hTable1->CodePageInUse());
+  for (const tolvern::DbfFieldInfo& descriptor : hTable1->Handler()->Fields()) {
+    tMemo->Append();
+    tMemo->FieldByName(QStringLiteral("Field"))->SetAsInteger(descriptor.number);
+    tMemo->FieldByName(QStringLiteral("Name"))->SetAsString(names->Decode(descriptor.name));
+    tMemo->FieldByName(QStringLiteral("DBF Type"))->SetAsString(QString(QChar(descriptor.type)));
+    tMemo->FieldByName(QStringLiteral("Len"))->SetAsInteger(descriptor.length);
+    tMemo->FieldByName(QStringLiteral("Dec"))->SetAsInteger(descriptor.decimals);
+    tMemo->FieldByName(QStringLiteral("Origin"))->SetAsInteger(descriptor.number);
+    tMemo->Post();
+  }
+  // The last memo field is the one the memo panel shows.
   QString memoField;
   for (int i = 0; i < hTable1->FieldCount(); ++i) {
     TField* field = hTable1->Field(i);
-    if (field->FieldKind() != fkData) continue;
-    const TTVFieldDef* def = hTable1->DefOf(*field);
-    const auto& all = hTable1->Handler()->Fields();
-    const tolvern::DbfFieldInfo* descriptor =
-        def && def->fieldNo >= 1 && static_cast<size_t>(def->fieldNo) <= all.size()
-            ? &all[static_cast<size_t>(def->fieldNo - 1)]
-            : nullptr;
-    tMemo->Append();
-    tMemo->FieldByName(QStringLiteral("Field"))->SetAsInteger(i + 1);
-    tMemo->FieldByName(QStringLiteral("Name"))->SetAsString(field->FieldName());
-    tMemo->FieldByName(QStringLiteral("DBF Type"))->SetAsString(StructureTypeLetter(field->DataType()));
-    tMemo->FieldByName(QStringLiteral("Len"))->SetAsInteger(descriptor ? descriptor->length : 0);
-    tMemo->FieldByName(QStringLiteral("Dec"))->SetAsInteger(descriptor ? descriptor->decimals : 0);
-    // The table field a row came from (1-based); rows added later have none.
-    if (def) tMemo->FieldByName(QStringLiteral("Origin"))->SetAsInteger(def->fieldNo);
-    tMemo->Post();
-    if (field->DataType() == ftMemo) memoField = field->FieldName();
+    if (field->FieldKind() == fkData && field->DataType() == ftMemo) memoField = field->FieldName();
   }
-  // The last memo field is the one the memo panel shows.
   browsePage_->ShowMemo(memoField);
   RememberFieldList();
 }

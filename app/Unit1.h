@@ -35,6 +35,10 @@ class QFile;
 class QKeyEvent;
 class QMimeData;
 
+namespace tolvern {
+struct TkxRebuildPlan;
+}
+
 namespace fendral {
 
 class TAboutBox;
@@ -167,6 +171,15 @@ class TMainWindow : public QMainWindow {
   bool ValidateStructure();
   void SelectStructureCell(const QString& column);
   bool OpenTableHasWideCharFields();
+  // The table field the current structure row came from, while the page modifies an open
+  // table; nullptr for a row added since.
+  const tolvern::DbfFieldInfo* StoredFieldOfRow();
+  // Sets the "DBF Type" choice from what the open table is (its files and their formats).
+  void ShowOpenTableType();
+  // When the chosen "DBF Type" differs from the open table's, asks whether to convert the
+  // table (naming its version byte, memo file and index files and the tags that are lost)
+  // and sets `plan` to do it; false when the user declines or the kind cannot hold a field.
+  bool PlanTableTypeConversion(tolvern::TkxRebuildPlan& plan);
   QStringList StructureFieldLines();
   void FillCreateComponent(TCreateTolvernDataSet& creator);
   void CreateDbf();
@@ -188,8 +201,6 @@ class TMainWindow : public QMainWindow {
   // Rebuilds the open table's files (modify from the structure table, or a convert) with
   // the table open exclusively throughout, then runs the open-table procedure on it.
   void ReplaceTableFiles(TReplaceKind kind);
-  // The stored type a structure row stands for (see tv_replacecommands.cpp).
-  char StoredTypeFor(char letter, int origin) const;
 
   // Table command helpers (tv_tablecommands.cpp, tv_textcommands.cpp)
   class TCommandScope;  // tv_commandscope.h
@@ -237,6 +248,7 @@ class TMainWindow : public QMainWindow {
   QString tableDirectory_;
   QString lastSearch_;
   bool version3_ = false;
+  int openTableType_ = -1;  // the "DBF Type" position the open table has
   bool deletedBefore_ = false;
   bool busy_ = false;
   bool cancellableWork_ = false;  // the running work leaves every file as it was if stopped

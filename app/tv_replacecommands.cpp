@@ -153,21 +153,6 @@ bool TMainWindow::ConvertPair(bool toAnsi, std::string& from, std::string& to, Q
   return true;
 }
 
-char TMainWindow::StoredTypeFor(char letter, int origin) const {
-  // The structure page shows a few stored types under the letter of their kind (F as N,
-  // G as B); a row that still shows the letter its field was given keeps the stored type.
-  const auto& stored = hTable1->Handler()->Fields();
-  if (origin < 1 || origin > static_cast<int>(stored.size())) return letter;
-  const char type = stored[static_cast<size_t>(origin - 1)].type;
-  for (int i = 0; i < hTable1->FieldCount(); ++i) {
-    TField* field = hTable1->Field(i);
-    const TTVFieldDef* def = hTable1->DefOf(*field);
-    if (def && def->fieldNo == origin)
-      return StructureTypeLetter(field->DataType()) == QChar(letter) ? type : letter;
-  }
-  return letter;
-}
-
 void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
   if (busy_ || !hTable1->Active()) return;
   const QString caption = kind == TReplaceKind::kModify      ? tr("Modify DBF")
@@ -190,12 +175,13 @@ void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
         plan.fields.push_back(
             {FieldNameBytes(tMemo->FieldByName(QStringLiteral("Name"))->AsString().trimmed(),
                             hTable1->CodePageInUse()),
-             StoredTypeFor(type.isEmpty() ? 'C' : type.at(0).toUpper().toLatin1(), origin),
+             type.isEmpty() ? 'C' : type.at(0).toUpper().toLatin1(),
              tMemo->FieldByName(QStringLiteral("Len"))->AsInteger(),
              tMemo->FieldByName(QStringLiteral("Dec"))->AsInteger(), origin});
       }
       plan.memoKindForPlainTable = MemoKindOf(structurePage_->TypeButtonChecked());
       plan.memoBlockSize = structurePage_->blockSizeBox->text().trimmed().toInt();
+      if (!PlanTableTypeConversion(plan)) return;
     } else {
       // Between the table's own pair; a table already in the target kind of page stays.
       const bool toAnsi = kind == TReplaceKind::kDosToAnsi;

@@ -13,6 +13,8 @@
 #include <stdexcept>
 
 #include "Unit1.h"
+#include "kx6_memo.h"
+#include "kx6_rebuild.h"
 
 namespace fendral {
 
@@ -252,7 +254,20 @@ bool TMainWindow::ValidateStructure() {
     const QString type = tMemo->FieldByName(kType)->AsString().trimmed().toUpper();
     TField* len = tMemo->FieldByName(kLen);
     TField* dec = tMemo->FieldByName(kDec);
-    if (type == QLatin1String("N") && (len->AsInteger() < 1 || len->AsInteger() > kMaxNumberWidth))
+    // A row that still holds the type, width and decimals of the table field it came from
+    // is carried as it is; a field of a type the page cannot edit must stay so.
+    const tolvern::DbfFieldInfo* stored = StoredFieldOfRow();
+    const bool unchanged = stored && type == QString(QChar(stored->type)) &&
+                           len->AsInteger() == stored->length && !dec->IsNull() &&
+                           dec->AsInteger() == stored->decimals;
+    if (stored && !unchanged && !TStructurePage::EditableType(QString(QChar(stored->type)))) {
+      const QString why =
+          tr("a field of type %1 keeps its type, width and decimals").arg(QChar(stored->type));
+      if (type != QString(QChar(stored->type))) return refuse(kType, why);
+      return refuse(len->AsInteger() != stored->length ? kLen : kDec, why);
+    }
+    if (!unchanged && type == QLatin1String("N") &&
+        (len->AsInteger() < 1 || len->AsInteger() > kMaxNumberWidth))
       return refuse(kLen, tr("a number is 1 to %1 characters wide").arg(kMaxNumberWidth));
     for (const QString& column : {kName, kType, kLen, kDec})
       if (tMemo->FieldByName(column)->AsString().trimmed().isEmpty())
@@ -264,18 +279,125 @@ bool TMainWindow::ValidateStructure() {
     if (names.contains(name.left(10).toUpper()))
       return refuse(kName, tr("the name %1 is there already").arg(name.left(10).toUpper()));
     names.insert(name.left(10).toUpper());
-    if (type.size() != 1 || !QStringLiteral("NCDLMB").contains(type))
+    if (!unchanged && !TStructurePage::EditableType(type))
       return refuse(kType, tr("unknown type \"%1\"").arg(type));
-    if (type == QLatin1String("C") && (len->AsInteger() < 1 || len->AsInteger() > maxChar))
+    if (!unchanged && type == QLatin1String("C") &&
+        (len->AsInteger() < 1 || len->AsInteger() > maxChar))
       return refuse(
           kLen, tr("a character field of this table type is 1 to %1 characters wide").arg(maxChar));
-    if (type == QLatin1String("N") &&
+    if (!unchanged && type == QLatin1String("N") &&
         (dec->AsInteger() < 0 || (dec->AsInteger() > 0 && dec->AsInteger() > len->AsInteger() - 2)))
       return refuse(kDec, tr("a number of width %1 has 0 to %2 decimals")
                               .arg(len->AsInteger())
                               .arg(std::max(0, len->AsInteger() - 2)));
     tMemo->Next();
   }
+  return true;
+}
+
+const tolvern::DbfFieldInfo* TMainWindow::StoredFieldOfRow() {
+  if (!hTable1->Active() || structurePage_->createButton->text() != tr("Modify DBF"))
+    return nullptr;
+  TField* origin = tMemo->FieldByName(QStringLiteral("Origin"));
+  const auto& fields = hTable1->Handler()->Fields();
+  if (origin->IsNull() || origin->AsInteger() < 1 ||
+      origin->AsInteger() > static_cast<int>(fields.size()))
+    return nullptr;
+  return &fields[static_cast<size_t>(origin->AsInteger() - 1)];
+}
+
+void TMainWindow::ShowOpenTableType() {
+  // What is open decides, as it decides the lock protocol: NTX -> Clipper, CDX or an FPT
+  // memo file -> FoxPro, MDX or a dBase IV table -> dBase IV, otherwise dBase III. So a
+  // "Modify DBF" with the choice untouched keeps the table's kind.
+  TStructurePage::TypeButton type = TStructurePage::kDBaseIII;
+  switch (static_cast<tolvern::TkxLokProtocol>(hTable1->Handler()->ChooseLockProtocol())) {
+    case tolvern::TkxLokProtocol::ClipLock:
+      type = TStructurePage::kClipper;
+      break;
+    case tolvern::TkxLokProtocol::FoxLock:
+      type = TStructurePage::kFoxPro;
+      break;
+    case tolvern::TkxLokProtocol::DB4Lock:
+      type = TStructurePage::kDBaseIV;
+      break;
+    default:
+      break;
+  }
+  openTableType_ = type;
+  structurePage_->SetTypeButton(type);
+}
+
+bool TMainWindow::PlanTableTypeConversion(tolvern::TkxRebuildPlan& plan) {
+  const int chosen = structurePage_->TypeButtonChecked();
+  if (openTableType_ < 0 || chosen == openTableType_) return true;
+  using tolvern::TkxIndexFormat;
+  using tolvern::TkxMemoKind;
+  const QString from = structurePage_->typeGroup->button(openTableType_)->text();
+  const QString to = structurePage_->typeGroup->button(chosen)->text();
+  // What each kind of table holds: its field types, memo file and index format.
+  struct Kind {
+    const char* types;
+    TkxMemoKind memo;
+    TkxIndexFormat index;
+  };
+  static const Kind kinds[] = {{"CNDLM", TkxMemoKind::kDBase3, TkxIndexFormat::kNtx},
+                               {"CNDLM", TkxMemoKind::kDBase3, TkxIndexFormat::kNdx},
+                               {"CNDLMFBG", TkxMemoKind::kDBase4, TkxIndexFormat::kMdx},
+                               {"CNDLMFGP", TkxMemoKind::kFoxPro, TkxIndexFormat::kCdx}};
+  const Kind& kind = kinds[chosen];
+  bool memoFields = false;
+  for (const tolvern::TkxRebuildField& field : plan.fields) {
+    memoFields = memoFields || std::string("MBGP").find(field.type) != std::string::npos;
+    if (std::string(kind.types).find(field.type) == std::string::npos) {
+      dialogs_->Message(tr("Modify DBF"),
+                        tr("A %1 table cannot hold the field %2 of type %3. The table was not "
+                           "changed.")
+                            .arg(to, QString::fromStdString(field.name), QChar(field.type)));
+      return false;
+    }
+  }
+  tolvern::KXO_dBHandler& handler = *hTable1->Handler();
+  const uint8_t newVersion = tolvern::VersionOfMemoKind(kind.memo, memoFields);
+  QString question =
+      tr("Convert the table from %1 to %2?\n\nVersion byte: 0x%3 -> 0x%4\n")
+          .arg(from, to)
+          .arg(QString::number(handler.Version(), 16).toUpper().rightJustified(2, '0'),
+               QString::number(newVersion, 16).toUpper().rightJustified(2, '0'));
+  const QString stem = QFileInfo(hTable1->TableName()).completeBaseName();
+  const bool upper = QFileInfo(hTable1->TableName()).suffix() ==
+                     QFileInfo(hTable1->TableName()).suffix().toUpper();
+  QString memoName = stem + (kind.memo == TkxMemoKind::kFoxPro ? ".fpt" : ".dbt");
+  if (upper) memoName = stem + QFileInfo(memoName).suffix().prepend('.').toUpper();
+  const QString memoKind = kind.memo == TkxMemoKind::kFoxPro   ? tr("FoxPro")
+                           : kind.memo == TkxMemoKind::kDBase4 ? tr("dBase IV")
+                                                               : tr("dBase III");
+  if (memoFields) {
+    const QString old =
+        handler.HasMemo() && handler.OpenMemo()
+            ? QFileInfo(QString::fromStdString(handler.Memo()->FileName())).fileName()
+            : tr("none");
+    question += tr("Memo file: %1 -> %2 (%3; every memo is moved)\n").arg(old, memoName, memoKind);
+  } else if (handler.HasMemo() && handler.OpenMemo()) {
+    question += tr("Memo file: %1 -> none (no memo field is left)\n")
+                    .arg(QFileInfo(QString::fromStdString(handler.Memo()->FileName())).fileName());
+  }
+  for (const tolvern::TkxIndexConversion& c : tolvern::IndexConversions(handler, kind.index)) {
+    QStringList targets;
+    for (const std::string& path : c.to)
+      targets << QFileInfo(QString::fromStdString(path)).fileName();
+    question += tr("Index file: %1 -> %2\n")
+                    .arg(QFileInfo(QString::fromStdString(c.from)).fileName(),
+                         targets.isEmpty() ? tr("none") : targets.join(QStringLiteral(", ")));
+  }
+  const auto losses = tolvern::ConversionLosses(handler, kind.index);
+  if (!losses.empty()) {
+    question += tr("\nThese tags cannot be held and are dropped:\n");
+    for (const std::string& loss : losses) question += QString::fromStdString(loss) + "\n";
+  }
+  if (!dialogs_->Confirm(tr("Modify DBF"), question)) return false;
+  plan.memoKind = kind.memo;
+  plan.indexFormat = kind.index;
   return true;
 }
 

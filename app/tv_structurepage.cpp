@@ -22,6 +22,14 @@ namespace {
 const char* const kIndexExtensions[] = {"cdx", "mdx", "ndx", "ntx"};
 constexpr int kPathRole = Qt::UserRole;
 
+constexpr int kTypeColumn = 2;
+
+// Whether the row of `index` holds a field of a type the pick list does not offer.
+bool FixedRow(const QModelIndex& index) {
+  const QString letter = index.sibling(index.row(), kTypeColumn).data(Qt::EditRole).toString();
+  return !letter.trimmed().isEmpty() && !TStructurePage::EditableType(letter);
+}
+
 // The "DBF Type" cell offers the field types by name; the cell keeps the letter.
 class TypePickDelegate : public QStyledItemDelegate {
  public:
@@ -33,7 +41,8 @@ class TypePickDelegate : public QStyledItemDelegate {
   }
 
   QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
-                        const QModelIndex&) const override {
+                        const QModelIndex& index) const override {
+    if (FixedRow(index)) return nullptr;
     auto* box = new QComboBox(parent);
     box->setAccessibleName(QStringLiteral("DBF Type"));
     box->addItems(Choices());
@@ -55,6 +64,18 @@ class TypePickDelegate : public QStyledItemDelegate {
   }
 };
 
+// The width and decimals of a field whose type cannot be edited here stay as they are.
+class FixedSizeDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    if (FixedRow(index)) return nullptr;
+    return QStyledItemDelegate::createEditor(parent, option, index);
+  }
+};
+
 QPushButton* Button(const QString& text, const QString& accessibleName, QWidget* parent) {
   auto* button = new QPushButton(text, parent);
   button->setAccessibleName(accessibleName);
@@ -73,7 +94,9 @@ TStructurePage::TStructurePage(QWidget* parent) : QWidget(parent) {
   fieldGrid->setObjectName(QStringLiteral("FieldGrid"));
   fieldGrid->setAccessibleName(tr("Fields"));
   fieldGrid->verticalHeader()->hide();
-  fieldGrid->setItemDelegateForColumn(2, new TypePickDelegate(fieldGrid));
+  fieldGrid->setItemDelegateForColumn(kTypeColumn, new TypePickDelegate(fieldGrid));
+  fieldGrid->setItemDelegateForColumn(kTypeColumn + 1, new FixedSizeDelegate(fieldGrid));
+  fieldGrid->setItemDelegateForColumn(kTypeColumn + 2, new FixedSizeDelegate(fieldGrid));
   fieldsColumn->addWidget(fieldGrid, 1);
   auto* moveRow = new QHBoxLayout;
   upButton = Button(tr("Up"), tr("Move field up"), this);
@@ -213,6 +236,14 @@ TStructurePage::TStructurePage(QWidget* parent) : QWidget(parent) {
   layout->addLayout(indexColumn, 3);
 
   EnableTagEditor(false);
+}
+
+bool TStructurePage::EditableType(const QString& letter) {
+  const QString type = letter.trimmed().toUpper();
+  if (type.size() != 1) return false;
+  for (const QString& choice : TypePickDelegate::Choices())
+    if (choice.startsWith(type)) return true;
+  return false;
 }
 
 void TStructurePage::SetFields(TDataSource* fields) {

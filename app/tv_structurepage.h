@@ -29,6 +29,11 @@ class TStructurePage : public QWidget {
 
   explicit TStructurePage(QWidget* parent = nullptr);
 
+  // Whether a field of type `letter` can be given another type, width or decimals here
+  // (the types of the "DBF Type" pick list). A field of another type is shown with its
+  // own letter and can be moved, renamed or removed, but keeps its type and width.
+  static bool EditableType(const QString& letter);
+
   // Binds the field grid to the structure table's data source.
   void SetFields(TDataSource* fields);
 

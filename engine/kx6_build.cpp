@@ -153,8 +153,15 @@ int KXO_DBFBuild::AddField(const std::string& name, char type, int length, int d
       decimalsByte = decimals;
       break;
     default:
-      Refuse(ErrFieldType, DescribeField(stored, type, length, decimals));
-      return -1;
+      if (!storedTypes_ || type < '!' || type > '~' || length < 1 || length > 255 || decimals < 0 ||
+          decimals > 255) {
+        Refuse(ErrFieldType, DescribeField(stored, type, length, decimals));
+        return -1;
+      }
+      width = lengthByte = length;
+      decimalsByte = decimals;
+      memoField = type == 'P';
+      break;
   }
   if (recordLength_ + width > kMaxRecordLength) {
     Refuse(ErrFieldType,

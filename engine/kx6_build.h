@@ -60,6 +60,11 @@ class KXO_DBFBuild : public TkxCollection<DbfDescriptor> {
   // The language mark (header byte 29) the table is written with; 0 (none) by default.
   uint8_t LanguageMark() const { return languageMark_; }
   void SetLanguageMark(uint8_t mark) { languageMark_ = mark; }
+  // With stored types on, AddField also takes a field of another type as a table already
+  // stores it (a table being rebuilt): any printable letter, its width 1-255 and its
+  // decimals as given; P counts as a memo field. Off by default, so new tables hold only
+  // the types above.
+  void SetAcceptStoredTypes(bool on) { storedTypes_ = on; }
   bool WriteEnabled() const { return writeEnabled_; }
   void SetWriteEnabled(bool on) { writeEnabled_ = on; }
   // The table file object once WriteTable succeeded; nullptr before.
@@ -100,6 +105,7 @@ class KXO_DBFBuild : public TkxCollection<DbfDescriptor> {
   int32_t recordLength_ = 1;
   std::string memoName_;
   bool writeEnabled_ = true;
+  bool storedTypes_ = false;
   bool refused_ = false;
   bool attempted_ = false;
   bool writeFailed_ = false;

@@ -461,6 +461,27 @@ class SequentialRead {
   bool ahead_;
 };
 
+// A field carried with its type, width and decimals keeps the descriptor bytes after them
+// that the builder leaves zero (18-30: flags, an autoincrement field's next value and
+// step, and what other programs keep there). Byte 31, dBase IV's production-tag mark,
+// follows the rebuilt tags instead.
+void CarryDescriptorBytes(KXO_dBHandler& table, const TkxRebuildField& field,
+                          DbfDescriptor& descriptor) {
+  constexpr int kFirst = 18;
+  constexpr int kLast = 30;
+  const auto& old = table.Fields();
+  if (field.origin < 1 || static_cast<size_t>(field.origin) > old.size()) return;
+  const DbfFieldInfo& from = old[static_cast<size_t>(field.origin - 1)];
+  const char type = static_cast<char>(std::toupper(static_cast<unsigned char>(field.type)));
+  if (from.type != type || from.length != field.length || from.decimals != field.decimals) return;
+  std::array<uint8_t, kLast - kFirst + 1> bytes{};
+  const int64_t at = int64_t{kDescriptorSize} * from.number + kFirst;
+  if (table.ReadAt(at, bytes.data(), static_cast<int64_t>(bytes.size())) !=
+      static_cast<int64_t>(bytes.size()))
+    return;
+  std::copy(bytes.begin(), bytes.end(), descriptor.begin() + kFirst);
+}
+
 void RefuseVisual(const KXO_dBHandler& table) {
   if (table.Version() == kVersionVisual)
     Fail(ErrCannotReplace, table.FileName() + ": tables of version 0x30 cannot be rebuilt");
@@ -472,6 +493,7 @@ std::unique_ptr<KXO_DBFBuild> MakeBuilder(const KXO_dBHandler& table, const TkxR
   if (table.Version() == kVersionDb3Memo) kind = TkxMemoKind::kDBase3;
   if (table.Version() == kVersionDb4Memo) kind = TkxMemoKind::kDBase4;
   if (table.Version() == kVersionFoxMemo) kind = TkxMemoKind::kFoxPro;
+  if (plan.memoKind) kind = *plan.memoKind;
   switch (kind) {
     case TkxMemoKind::kDBase3:
       return std::make_unique<KXO_DBFBuild>(path);
@@ -482,7 +504,7 @@ std::unique_ptr<KXO_DBFBuild> MakeBuilder(const KXO_dBHandler& table, const TkxR
   }
   auto fox = std::make_unique<KXO_DBFoxBuild>(path);
   int size = plan.memoBlockSize > 0 ? plan.memoBlockSize : 64;
-  if (table.Memo()) size = table.Memo()->MemoBlockSize();
+  if (table.Memo() && table.Version() == kVersionFoxMemo) size = table.Memo()->MemoBlockSize();
   fox->SetMemoBlockSize(static_cast<uint16_t>(std::clamp(size, 1, 65535)));
   return fox;
 }
@@ -538,7 +560,81 @@ bool IsProductionName(const std::string& indexPath, const std::string& tablePath
              UpperCase(NameWithoutExtension(platform::FileNameOf(tablePath)));
 }
 
+std::string FormatExtension(TkxIndexFormat format, const std::string& like) {
+  const std::string old = platform::ExtensionOf(like);
+  const bool lower = !old.empty() && old != UpperCase(old);
+  std::string ext = format == TkxIndexFormat::kNtx   ? ".NTX"
+                    : format == TkxIndexFormat::kCdx ? ".CDX"
+                    : format == TkxIndexFormat::kMdx ? ".MDX"
+                                                     : ".NDX";
+  if (lower)
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](char c) {
+      return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    });
+  return ext;
+}
+
+// Why `format` cannot hold `tag`; empty when it can.
+std::string LossOf(const IndexDefinition::Tag& tag, TkxIndexFormat format) {
+  if (format != TkxIndexFormat::kNdx) return {};
+  if (!tag.forExpr.empty()) return "an NDX file holds no FOR condition";
+  if (!tag.ascending) return "an NDX file holds no descending order";
+  return {};
+}
+
+// The file `tag` of `def` goes to when its file is rebuilt in `format`.
+std::string ConvertedPath(const IndexDefinition& def, const IndexDefinition::Tag& tag,
+                          TkxIndexFormat format) {
+  const std::string home = platform::DirectoryOf(def.path);
+  const std::string stem =
+      IsMultiTagFormat(format) ? NameWithoutExtension(platform::FileNameOf(def.path)) : tag.name;
+  return home + "/" + stem + FormatExtension(format, def.path);
+}
+
 }  // namespace
+
+uint8_t VersionOfMemoKind(TkxMemoKind kind, bool withMemo) {
+  if (!withMemo) return kVersionPlain;
+  switch (kind) {
+    case TkxMemoKind::kDBase3:
+      return kVersionDb3Memo;
+    case TkxMemoKind::kDBase4:
+      return kVersionDb4Memo;
+    case TkxMemoKind::kFoxPro:
+      break;
+  }
+  return kVersionFoxMemo;
+}
+
+std::vector<TkxIndexConversion> IndexConversions(const KXO_dBHandler& table,
+                                                 TkxIndexFormat format) {
+  std::vector<TkxIndexConversion> out;
+  for (const IndexDefinition& def : OpenIndexDefinitions(table)) {
+    if (def.format == format) continue;
+    TkxIndexConversion conversion{def.path, {}};
+    for (const auto& tag : def.tags) {
+      if (!LossOf(tag, format).empty()) continue;
+      const std::string to = ConvertedPath(def, tag, format);
+      if (std::find(conversion.to.begin(), conversion.to.end(), to) == conversion.to.end())
+        conversion.to.push_back(to);
+    }
+    out.push_back(std::move(conversion));
+  }
+  return out;
+}
+
+std::vector<std::string> ConversionLosses(const KXO_dBHandler& table, TkxIndexFormat format) {
+  std::vector<std::string> out;
+  for (const IndexDefinition& def : OpenIndexDefinitions(table)) {
+    if (def.format == format) continue;
+    for (const auto& tag : def.tags) {
+      const std::string why = LossOf(tag, format);
+      if (!why.empty())
+        out.push_back(platform::FileNameOf(def.path) + ": " + tag.name + " (" + why + ")");
+    }
+  }
+  return out;
+}
 
 uint8_t LanguageMarkFor(const std::string& codePage, const KXO_dBaseDBF& table) {
   const std::optional<uint8_t> preferred = MarkOfCodePage(codePage);
@@ -600,6 +696,16 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
   const std::vector<IndexDefinition> indexes = OpenIndexDefinitions(table);
   const bool hadProduction = table.ProductionIndexFlag();
   const std::string oldMemo = table.HasMemo() && table.OpenMemo() ? table.Memo()->FileName() : "";
+  if (plan.indexFormat && !IsMultiTagFormat(*plan.indexFormat)) {
+    // Files named after tags must not replace files the table does not own.
+    for (const TkxIndexConversion& c : IndexConversions(table, *plan.indexFormat))
+      for (const std::string& to : c.to) {
+        const bool own = std::any_of(indexes.begin(), indexes.end(),
+                                     [&](const IndexDefinition& d) { return d.path == to; });
+        if (!own && platform::FileExists(to))
+          Fail(ErrCannotReplace, to + ": the index file would replace a file of that name");
+      }
+  }
 
   TkxReplaceJournal journal(tablePath);
   const std::string staging = journal.StagingFor(directory);
@@ -610,9 +716,11 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
   builder->SetLanguageMark(plan.languageMark >= 0 ? static_cast<uint8_t>(plan.languageMark)
                                                   : table.CodePageMark());
   builder->SetWriteEnabled(false);
+  builder->SetAcceptStoredTypes(true);
   for (const auto& f : plan.fields) {
-    if (builder->AddField(f.name, f.type, f.length, f.decimals) < 0)
-      Fail(ErrFieldType, f.name + ": the field cannot be created");
+    const int index = builder->AddField(f.name, f.type, f.length, f.decimals);
+    if (index < 0) Fail(ErrFieldType, f.name + ": the field cannot be created");
+    CarryDescriptorBytes(table, f, *builder->At(index));
   }
   builder->SetWriteEnabled(true);
   builder->WriteTable();
@@ -662,29 +770,45 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
   {
     KXO_dBHandler rebuilt(stagedTable, true, false);
     for (const IndexDefinition& def : indexes) {
+      const bool convert = plan.indexFormat && *plan.indexFormat != def.format;
       const std::string home = platform::DirectoryOf(def.path);
       const std::string stage = home == directory ? staging : journal.StagingFor(home);
-      const std::string staged = stage + "/" + platform::FileNameOf(def.path);
-      int built = 0;
+      std::vector<std::string> made;  // the files built, where they go
       for (const auto& tag : def.tags) {
-        const int sortOption = tag.general ? (tag.ascending ? 7 : 8) : (tag.ascending ? 0 : 1);
+        const std::string lost = convert ? LossOf(tag, *plan.indexFormat) : "";
+        if (!lost.empty()) {
+          report.droppedTags.push_back(platform::FileNameOf(def.path) + ": " + tag.name + " (" +
+                                       lost + ")");
+          continue;
+        }
+        const std::string to = convert ? ConvertedPath(def, tag, *plan.indexFormat) : def.path;
+        const std::string staged = stage + "/" + platform::FileNameOf(to);
+        // Only CDX files keep the GENERAL collation; elsewhere the tag sorts by bytes.
+        const bool general = tag.general && IndexFormatOf(to) == TkxIndexFormat::kCdx;
+        const int sortOption = general ? (tag.ascending ? 7 : 8) : (tag.ascending ? 0 : 1);
         try {
           rebuilt.IndexOn(staged, tag.name, sortOption, !tag.unique, tag.forExpr, tag.key);
-          ++built;
+          if (std::find(made.begin(), made.end(), to) == made.end()) made.push_back(to);
         } catch (const std::exception& e) {
           report.droppedTags.push_back(platform::FileNameOf(def.path) + ": " + tag.name + " (" +
                                        e.what() + ")");
-          if (!IsMultiTagFormat(def.format)) platform::RemoveFile(staged);
+          if (!IsMultiTagFormat(IndexFormatOf(to))) platform::RemoveFile(staged);
         }
       }
       rebuilt.CloseAllIndexes();
       ReplaceFileStep();
-      if (built > 0 && platform::FileExists(staged)) {
-        moves.emplace_back(staged, def.path);
-        if (IsProductionName(def.path, tablePath)) productionKept = true;
-      } else {
+      bool kept = false;
+      for (const std::string& to : made) {
+        const std::string staged = stage + "/" + platform::FileNameOf(to);
+        if (!platform::FileExists(staged)) continue;
+        moves.emplace_back(staged, to);
+        kept = kept || to == def.path;
+        if (IsProductionName(to, tablePath)) productionKept = true;
+      }
+      if (made.empty()) report.droppedFiles.push_back(def.path);
+      if (!kept) {
+        const std::string staged = stage + "/" + platform::FileNameOf(def.path);
         platform::RemoveFile(staged);
-        report.droppedFiles.push_back(def.path);
         moves.emplace_back(def.path, staged);  // the old file goes
       }
     }
@@ -694,9 +818,15 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
   ReplaceFileStep();
 
   // The memo file keeps its name; one no longer needed goes.
+  // A memo file of another kind with another extension takes the new name; the old goes.
+  const bool memoRenamed =
+      newHasMemo && !oldMemo.empty() &&
+      UpperCase(platform::ExtensionOf(oldMemo)) != UpperCase(platform::ExtensionOf(stagedMemo));
+  if (memoRenamed) journal.AddMove(oldMemo, staging + "/" + platform::FileNameOf(oldMemo));
   if (newHasMemo) {
-    std::string finalMemo =
-        oldMemo.empty() ? directory + "/" + platform::FileNameOf(stagedMemo) : oldMemo;
+    std::string finalMemo = oldMemo.empty() || memoRenamed
+                                ? directory + "/" + platform::FileNameOf(stagedMemo)
+                                : oldMemo;
     const std::string wanted = staging + "/" + platform::FileNameOf(finalMemo);
     if (wanted != stagedMemo) {
       if (platform::RenameFile(stagedMemo, wanted) != 0) Fail(ErrCannotReplace, stagedMemo);

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,31 @@ struct TkxRebuildPlan {
   // Values that do not fit their new field: false refuses the rebuild; true cuts
   // character text to the width and leaves other fields blank.
   bool acceptMisfits = false;
+  // Conversion to another kind of table. With `memoKind`, the new table's memo file is of
+  // this kind (and its version byte follows), named with the kind's extension; memos are
+  // copied into it and the old memo file goes. With `indexFormat`, every open index file
+  // of another format is rebuilt in this one: a multi-tag file under the old file's name
+  // with the new extension, keeping its tags; for a single-tag format one file per tag,
+  // named after the tag, beside the old file. Tags the format cannot hold
+  // (ConversionLosses) are dropped and named in the report.
+  std::optional<TkxMemoKind> memoKind;
+  std::optional<TkxIndexFormat> indexFormat;
 };
+
+// The version byte of a table of memo kind `kind`, with or without a memo file.
+uint8_t VersionOfMemoKind(TkxMemoKind kind, bool withMemo);
+
+// The index files of `table` rebuilt in `format`: for each open file of another format,
+// its path and the paths it becomes.
+struct TkxIndexConversion {
+  std::string from;
+  std::vector<std::string> to;
+};
+std::vector<TkxIndexConversion> IndexConversions(const KXO_dBHandler& table, TkxIndexFormat format);
+
+// The tags of the open index files that `format` cannot hold, as "file: tag (reason)": a
+// FOR condition or a descending order in NDX files.
+std::vector<std::string> ConversionLosses(const KXO_dBHandler& table, TkxIndexFormat format);
 
 // A value that does not fit its new field.
 struct TkxMisfit {

@@ -471,3 +471,209 @@ TEST(Rebuild, MemosKeepTheirBlockTypesAndGeneralFieldsHoldObjects) {
 
 }  // namespace
 }  // namespace tolvern
+
+namespace tolvern {
+namespace {
+
+// Fields of types a new table is not made with (autoincrement with its counter in the
+// descriptor, currency, date-time) are carried as the table stores them, and a picture
+// field's memo is copied like any other memo.
+TEST(Rebuild, FieldsOfEveryStoredTypeAreCarriedWithTheirDescriptorBytes) {
+  REQUIRE_SHARED();
+  for (const char* name : {"minigui-mgm/basic/DO_REPORT/country.dbf", "dbd-xbase/types.dbf"}) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const std::string path = dir.File("t.dbf");
+    fs::copy_file(SharedDir() / "fixtures" / name, path);
+    const std::vector<uint8_t> before = ReadBytes(path);
+    std::vector<std::string> records;
+    {
+      KXO_dBHandler t(path, true, false);
+      for (int32_t j = 1; j <= t.RecordCount(); ++j) {
+        t.KXO_dBaseFld::GetRecord(j);
+        records.emplace_back(reinterpret_cast<const char*>(t.Buffer()),
+                             static_cast<size_t>(t.RecordLength()));
+      }
+      RebuildTable(t, SameFieldsPlan(t));
+    }
+    const std::vector<uint8_t> after = ReadBytes(path);
+    KXO_dBHandler t(path, false, false);
+    ASSERT_EQ(t.RecordCount(), static_cast<int32_t>(records.size()));
+    for (int32_t j = 1; j <= t.RecordCount(); ++j) {
+      t.KXO_dBaseFld::GetRecord(j);
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(t.Buffer()),
+                            static_cast<size_t>(t.RecordLength())),
+                records[static_cast<size_t>(j - 1)]);
+    }
+    // Every descriptor's name, type, width, decimals and the bytes after them but for
+    // byte 31 (12-15, a field offset some programs keep, are rewritten as 0).
+    for (size_t i = 1; i <= t.Fields().size(); ++i) {
+      const auto at = static_cast<long>(32 * i);
+      EXPECT_TRUE(std::equal(before.begin() + at, before.begin() + at + 12, after.begin() + at))
+          << "descriptor " << i;
+      EXPECT_TRUE(
+          std::equal(before.begin() + at + 16, before.begin() + at + 31, after.begin() + at + 16))
+          << "descriptor " << i;
+    }
+  }
+
+  // A picture field beside a memo field in a FoxPro table; new tables take the usual types
+  // only.
+  TempDir dir;
+  {
+    KXO_DBFoxBuild refusing(dir.File("new.dbf"));
+    refusing.SetWriteEnabled(false);
+    EXPECT_THROW(refusing.AddField("PIC", 'P', 10, 0), ETolvernError);
+  }
+  const std::string path = dir.File("pic.dbf");
+  {
+    KXO_DBFoxBuild b(path);
+    ASSERT_GE(b.AddField("NOTE", 'M', 10, 0), 0);
+    b.SetAcceptStoredTypes(true);
+    ASSERT_GE(b.AddField("PIC", 'P', 10, 0), 0);
+    b.WriteTable();
+  }
+  {
+    KXO_dBHandler t(path, true, false);
+    t.BlankBuffer();
+    const std::string note = "note one";
+    const std::string picture = "picture bytes";
+    ASSERT_TRUE(t.WriteMemo(1, {reinterpret_cast<const uint8_t*>(note.data()), note.size()}));
+    const int32_t block = t.OpenMemo()->MemoWrite(reinterpret_cast<const uint8_t*>(picture.data()),
+                                                  picture.size(), 0);
+    ASSERT_GT(block, 0);
+    std::string pointer = std::to_string(block);
+    pointer.insert(0, 10 - pointer.size(), ' ');
+    std::copy(pointer.begin(), pointer.end(), t.Buffer() + t.Fields()[1].offset);
+    t.AppendRecord();
+    RebuildTable(t, SameFieldsPlan(t));
+  }
+  KXO_dBHandler t(path, false, false);
+  ASSERT_EQ(t.Fields().size(), 2u);
+  EXPECT_EQ(t.Fields()[1].type, 'P');
+  t.KXO_dBaseFld::GetRecord(1);
+  std::vector<uint8_t> memo;
+  ASSERT_TRUE(t.ReadMemo(1, memo));
+  EXPECT_EQ(std::string(memo.begin(), memo.end()), "note one");
+  const std::string pointer(reinterpret_cast<const char*>(t.Buffer()) + t.Fields()[1].offset, 10);
+  memo = t.OpenMemo()->MemoRead(std::stoi(pointer));
+  EXPECT_EQ(std::string(memo.begin(), memo.end()), "picture bytes");
+}
+
+}  // namespace
+}  // namespace tolvern
+
+namespace tolvern {
+namespace {
+
+bool Exists(const TempDir& dir, const std::string& name) { return fs::exists(dir.File(name)); }
+
+std::vector<std::string> TagNames(const std::string& table, const std::string& index) {
+  KXO_dBHandler t(table, false, false);
+  t.OpenIndexFile(index);
+  std::vector<std::string> names;
+  for (int slot = 1; slot <= KXO_dBHandler::kMaxIndexFiles; ++slot)
+    if (KXobjIndexFile* file = t.IndexFile(slot))
+      for (int i = 0; i < file->TagCount(); ++i) names.push_back(file->TagAt(i)->TagName());
+  return names;
+}
+
+// dBase III with memos -> FoxPro -> dBase IV -> Clipper: the version byte, the memo file
+// and the index files follow each step, and the peers read every record and memo.
+TEST(Rebuild, ConvertingCarriesMemosAndIndexTagsIntoTheOtherKind) {
+  REQUIRE_SHARED();
+  TempDir dir;
+  ASSERT_TRUE(MakePeerTables(dir, 31, 40, "db3_memo"));
+  const std::string table = dir.File("db3_memo.dbf");
+  const std::string expected = dir.File("db3_memo.expected.json");
+  {
+    KXO_dBHandler t(table, true, false);
+    t.IndexOn(dir.File("db3_memo.ndx"), "", 0, true, "", "NAME");
+  }
+  struct Step {
+    TkxMemoKind memo;
+    TkxIndexFormat format;
+    uint8_t version;
+    const char* memoFile;
+    const char* indexFile;
+  };
+  const Step steps[] = {
+      {TkxMemoKind::kFoxPro, TkxIndexFormat::kCdx, 0xF5, "db3_memo.fpt", "db3_memo.cdx"},
+      {TkxMemoKind::kDBase4, TkxIndexFormat::kMdx, 0x8B, "db3_memo.dbt", "db3_memo.mdx"},
+      {TkxMemoKind::kDBase3, TkxIndexFormat::kNtx, 0x83, "db3_memo.dbt", "DB3_MEMO.ntx"},
+  };
+  std::string previousIndex = "db3_memo.ndx";
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.indexFile);
+    {
+      KXO_dBHandler t(table, true, false);
+      t.OpenIndexFile(dir.File(previousIndex));
+      TkxRebuildPlan plan = SameFieldsPlan(t);
+      plan.memoKind = step.memo;
+      plan.indexFormat = step.format;
+      EXPECT_TRUE(ConversionLosses(t, step.format).empty());
+      const auto conversions = IndexConversions(t, step.format);
+      ASSERT_EQ(conversions.size(), 1u);
+      ASSERT_EQ(conversions[0].to.size(), 1u);
+      EXPECT_EQ(fs::path(conversions[0].to[0]).filename(), step.indexFile);
+      const TkxRebuildReport report = RebuildTable(t, plan);
+      EXPECT_TRUE(report.droppedTags.empty());
+    }
+    EXPECT_TRUE(LeftoversGone(table));
+    EXPECT_EQ(ReadBytes(table)[0], step.version);
+    EXPECT_TRUE(Exists(dir, step.memoFile));
+    EXPECT_FALSE(step.memo != TkxMemoKind::kFoxPro && Exists(dir, "db3_memo.fpt"));
+    EXPECT_FALSE(step.memo == TkxMemoKind::kFoxPro && Exists(dir, "db3_memo.dbt"));
+    EXPECT_FALSE(Exists(dir, previousIndex)) << "the old index file goes";
+    ASSERT_TRUE(Exists(dir, step.indexFile));
+    EXPECT_EQ(PeerCheck(expected, table), 0) << "every record and memo, read by the peers";
+    // The tag is whole: as many keys as records, in NAME order.
+    {
+      KXO_dBHandler t(table, false, false);
+      t.OpenIndexFile(dir.File(step.indexFile));
+      ASSERT_EQ(TagNames(table, dir.File(step.indexFile)).size(), 1u);
+      t.SelectOrder(TagNames(table, dir.File(step.indexFile))[0], false);
+      std::vector<std::string> keys;
+      for (t.GetRecord(PosTop); !t.Eof(); t.GetRecord(PosNext)) keys.push_back(Field(t, "NAME"));
+      EXPECT_EQ(keys.size(), 40u);
+      EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+    }
+    // Perl XBase walks the converted index too.
+    const std::string tag = step.format == TkxIndexFormat::kNtx ? "" : "DB3_MEMO";
+    EXPECT_EQ(PeerKeys(dir.File(step.indexFile), table, tag).size(), 40u);
+    previousIndex = step.indexFile;
+  }
+}
+
+// An NDX file holds neither a FOR condition nor a descending order: such tags are named
+// before anything is written and dropped by the conversion; the others get a file each,
+// named after the tag.
+TEST(Rebuild, TagsAnNdxFileCannotHoldAreNamedAndDropped) {
+  REQUIRE_SHARED();
+  TempDir dir;
+  ASSERT_TRUE(MakePeerTables(dir, 32, 30, "fox_memo"));
+  const std::string table = dir.File("fox_memo.dbf");
+  {
+    KXO_dBHandler t(table, true, false);
+    t.IndexOn(dir.File("fox_memo.cdx"), "NAME", 0, true, "", "NAME");
+    t.IndexOn(dir.File("fox_memo.cdx"), "BIG", 0, true, "QTY > 10", "NAME");
+    t.IndexOn(dir.File("fox_memo.cdx"), "DOWN", 1, true, "", "CITY");
+  }
+  KXO_dBHandler t(table, true, false);
+  t.OpenIndexFile(dir.File("fox_memo.cdx"));
+  const auto losses = ConversionLosses(t, TkxIndexFormat::kNdx);
+  ASSERT_EQ(losses.size(), 2u);
+  EXPECT_NE(losses[0].find("BIG"), std::string::npos);
+  EXPECT_NE(losses[1].find("DOWN"), std::string::npos);
+  TkxRebuildPlan plan = SameFieldsPlan(t);
+  plan.indexFormat = TkxIndexFormat::kNdx;
+  const TkxRebuildReport report = RebuildTable(t, plan);
+  EXPECT_EQ(report.droppedTags.size(), 2u);
+  EXPECT_TRUE(Exists(dir, "NAME.ndx"));
+  EXPECT_FALSE(Exists(dir, "BIG.ndx"));
+  EXPECT_FALSE(Exists(dir, "fox_memo.cdx"));
+  EXPECT_EQ(ReadBytes(table)[28] & 0x01, 0) << "no production index any more";
+}
+
+}  // namespace
+}  // namespace tolvern
