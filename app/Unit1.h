@@ -47,6 +47,7 @@ class TMainWindow : public QMainWindow {
   void Start(const QStringList& arguments);
 
   // --- The procedures other commands reuse
+  // Opens `path`; when the table cannot be opened, everything is closed again.
   void OpenTable(const QString& path);
   void CloseTable();
 
@@ -123,8 +124,16 @@ class TMainWindow : public QMainWindow {
   void SetBusy(bool busy);
   void ShowRecordPosition();
   void ShowHeaderStamp();
+  void OpenTableFiles(const QString& path);
   void FillStructureTable();
   void OpenIndexFilesNamedLikeTable();
+  // Says once, in one message, which index files the table now works without and why;
+  // marks them in the index-file list and the tag selector.
+  void ReportDamagedIndexes();
+  void MarkDamagedIndexes();
+  // After an index file was found damaged while the table is open: the grid and the
+  // order follow, and the user is told.
+  void AfterIndexDamage();
   void ApplyLockProtocol();
   void ShowMemoBlockSize();
   void PrepareNewTable(const QString& path, int seededLength);
@@ -214,6 +223,8 @@ class TMainWindow : public QMainWindow {
   bool deletedBefore_ = false;
   bool busy_ = false;
   qint64 lastEventPump_ = 0;
+  QStringList reportedDamage_;  // damaged index files the user was told of
+  bool damageReportPending_ = false;
 };
 
 }  // namespace fendral

@@ -3,11 +3,15 @@
 // first index order (its column title red), with the filter panel open and a filter built
 // by a title click switched on, the structure page with the table open (its first index
 // file chosen, the tag editor showing its first tag), and the structure page while a new
-// table is being defined ("New DBF" in a scratch directory). Exit code 0 when every picture
-// was written.
+// table is being defined ("New DBF" in a scratch directory), and a copy of the table opened
+// past a damaged index (its production CDX cut short, or else a garbage NTX named like it)
+// with the message the window shows over it. Exit code 0 when every picture was written.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPixmap>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -20,6 +24,48 @@ namespace {
 bool Save(fendral::TMainWindow& window, const QString& file) {
   QApplication::processEvents();
   const bool ok = window.grab().save(file);
+  std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write",
+               file.toLocal8Bit().constData());
+  return ok;
+}
+
+// Copies the files named like `table` into `dir` and damages an index of the copy: the
+// production CDX loses its last page, or a garbage NTX named like the table is written.
+// Answers the copy's path.
+QString DamagedCopy(const QString& table, const QString& dir) {
+  const QFileInfo info(table);
+  const QDir from = info.absoluteDir();
+  QString cdx;
+  for (const QFileInfo& file : from.entryInfoList(QDir::Files)) {
+    if (file.completeBaseName().compare(info.completeBaseName(), Qt::CaseInsensitive) != 0)
+      continue;
+    QFile::copy(file.absoluteFilePath(), dir + QLatin1Char('/') + file.fileName());
+    if (file.suffix().compare(QLatin1String("cdx"), Qt::CaseInsensitive) == 0)
+      cdx = dir + QLatin1Char('/') + file.fileName();
+  }
+  if (!cdx.isEmpty() && QFileInfo(cdx).size() > 1024) {
+    QFile(cdx).resize(QFileInfo(cdx).size() - 512);
+  } else {
+    QFile ntx(dir + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".ntx"));
+    if (ntx.open(QIODevice::WriteOnly)) ntx.write(QByteArray(3000, '\xa5'));
+  }
+  return dir + QLatin1Char('/') + info.fileName();
+}
+
+// The window with the last message it gave drawn over it, as the user meets it.
+bool SaveWithMessage(fendral::TMainWindow& window, const QString& message, const QString& file) {
+  QApplication::processEvents();
+  QPixmap picture = window.grab();
+  if (!message.isEmpty()) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Fendral"), message,
+                    QMessageBox::Ok);
+    box.adjustSize();
+    const QPixmap shown = box.grab();
+    QPainter painter(&picture);
+    painter.drawPixmap((picture.width() - shown.width()) / 2,
+                       (picture.height() - shown.height()) / 2, shown);
+  }
+  const bool ok = picture.save(file);
   std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write",
                file.toLocal8Bit().constData());
   return ok;
@@ -107,5 +153,17 @@ int main(int argc, char** argv) {
     fields.Post();
   }
   ok = Save(window, outDir + QStringLiteral("/structure-new.png")) && ok;
+
+  // The table opened past a damaged index: the records, the marked file, the message.
+  QTemporaryDir damagedDir;
+  dialogs.messages.clear();
+  window.Pages()->setCurrentWidget(window.BrowsePage());
+  window.Start({DamagedCopy(QString::fromLocal8Bit(argv[1]), damagedDir.path())});
+  // The tag selector shows the damaged file's entry.
+  const int last = page->tagSelector->count() - 1;
+  if (last > 0) page->tagSelector->setCurrentIndex(last);
+  ok = SaveWithMessage(window, dialogs.messages.value(0),
+                       outDir + QStringLiteral("/browse-damaged-index.png")) &&
+       window.Table1().Active() && ok;
   return ok ? 0 : 1;
 }

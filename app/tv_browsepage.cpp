@@ -1,6 +1,7 @@
 #include "tv_browsepage.h"
 
 #include <QHBoxLayout>
+#include <QStandardItemModel>
 #include <QVBoxLayout>
 
 #include "tv_apptext.h"
@@ -137,6 +138,18 @@ void TBrowsePage::FillTags() {
   }
   tagSelector->addItem(QString());
   for (int n = 1; n <= count; ++n) tagSelector->addItem(table_->GetTagName(n));
+  tagLabel->setEnabled(true);
+  tagSelector->setEnabled(true);
+}
+
+void TBrowsePage::MarkDamagedFiles(const QStringList& fileNames) {
+  if (fileNames.isEmpty()) return;
+  if (tagSelector->count() == 0) tagSelector->addItem(QString());
+  auto* model = qobject_cast<QStandardItemModel*>(tagSelector->model());
+  for (const QString& name : fileNames) {
+    tagSelector->addItem(tr("%1 (damaged)").arg(name));
+    if (model) model->item(tagSelector->count() - 1)->setEnabled(false);
+  }
   tagLabel->setEnabled(true);
   tagSelector->setEnabled(true);
 }

@@ -340,6 +340,7 @@ void TMainWindow::ApplyIndexMask() {
     return;
   }
   structurePage_->ListIndexFiles(tableDirectory_, hTable1->TableName());
+  MarkDamagedIndexes();
 }
 
 void TMainWindow::ChooseIndexFile(const QString& path) {
@@ -372,6 +373,7 @@ void TMainWindow::ChooseIndexFile(const QString& path) {
   page->deleteFileButton->setEnabled(true);
   page->newTagButton->setEnabled(true);
   page->deleteTagButton->setEnabled(true);
+  MarkDamagedIndexes();
 }
 
 void TMainWindow::ChooseStructureTag(int row) {
