@@ -59,8 +59,10 @@ bool SaveWithMessage(fendral::TMainWindow& window, const QString& message, const
   if (!message.isEmpty()) {
     QMessageBox box(QMessageBox::Information, QStringLiteral("Fendral"), message,
                     QMessageBox::Ok);
-    box.adjustSize();
+    box.show();  // laid out as it is shown
+    QApplication::processEvents();
     const QPixmap shown = box.grab();
+    box.hide();
     QPainter painter(&picture);
     painter.drawPixmap((picture.width() - shown.width()) / 2,
                        (picture.height() - shown.height()) / 2, shown);

@@ -36,6 +36,7 @@ TBrowsePage::TBrowsePage(QWidget* parent) : QWidget(parent) {
   tagSelector = new QComboBox(this);
   tagSelector->setObjectName(QStringLiteral("TagSelector"));
   tagSelector->setMinimumContentsLength(12);
+  tagSelector->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   tagLabel->setBuddy(tagSelector);
   top->addWidget(tagLabel);
   top->addWidget(tagSelector);
