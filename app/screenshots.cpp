@@ -57,8 +57,7 @@ bool SaveWithMessage(fendral::TMainWindow& window, const QString& message, const
   QApplication::processEvents();
   QPixmap picture = window.grab();
   if (!message.isEmpty()) {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Fendral"), message,
-                    QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Fendral"), message, QMessageBox::Ok);
     box.show();  // laid out as it is shown
     QApplication::processEvents();
     const QPixmap shown = box.grab();

@@ -215,6 +215,7 @@ bool KXO_dBHandler::CatchIndexDamage(KXobjIndexFile* file, const std::function<v
     work();
   } catch (const ETolvernError& e) {
     if (lastFileError_ != kErrIndexDamaged || !file) throw;
+    lastFileError_ = 0;  // handled: an enclosing caller must not take it for its own
     CloseDamaged(file, e.what());
     return true;
   }

@@ -102,8 +102,7 @@ TEST_F(DamagedIndex, AProductionCdxCutShortIsNamedAndReindexRebuildsIt) {
 TEST_F(DamagedIndex, AnMdxWhoseRootLiesPastTheEndIsNamedAndMarked) {
   const std::string table = CopySample();
   const fs::path mdx = dir.Path() / "sample.mdx";
-  ASSERT_EQ(Cli("index " + Quote(table) + " " + Quote(mdx.string()) + " --tag CITY --key CITY"),
-            0);
+  ASSERT_EQ(Cli("index " + Quote(table) + " " + Quote(mdx.string()) + " --tag CITY --key CITY"), 0);
   fs::resize_file(mdx, fs::file_size(mdx) - 512);
   Start(table);
   ExpectTableShown();

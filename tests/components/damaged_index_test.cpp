@@ -68,8 +68,7 @@ class DamagedAtOpen : public ::testing::TestWithParam<DamageCase> {
       return {};
     }
     const std::string mdx = dir.File("sample.mdx");
-    test::RunCli("index " + test::Quote(table) + " " + test::Quote(mdx) +
-                 " --tag CITY --key CITY");
+    test::RunCli("index " + test::Quote(table) + " " + test::Quote(mdx) + " --tag CITY --key CITY");
     CutShort(mdx, 512);
     return {QString::fromStdString(mdx)};
   }
@@ -194,8 +193,8 @@ TEST(DamagedReindex, RebuildsFilesWhoseTagDefinitionsCanBeReadAndKeepsListingThe
   test::WriteText(dir.File("sample.ntx"), std::string(3000, '\xa5'));
   TTolvernDataSet ds;
   ds.SetUseDeleted(true);
-  test::OpenTable(ds, table, {QString::fromStdString(mdx),
-                              QString::fromStdString(dir.File("sample.ntx"))});
+  test::OpenTable(ds, table,
+                  {QString::fromStdString(mdx), QString::fromStdString(dir.File("sample.ntx"))});
   ASSERT_EQ(ds.DamagedIndexes().size(), 3u);
   ds.Reindex();
   const std::vector<TTVDamagedIndex> left = ds.DamagedIndexes();
@@ -208,9 +207,9 @@ TEST(DamagedReindex, RebuildsFilesWhoseTagDefinitionsCanBeReadAndKeepsListingThe
   EXPECT_EQ(test::WalkForward(ds).size(), 60u);
   ds.Close();
   std::string out;
-  test::RunCli("keys " + test::Quote(table) + " " + test::Quote(dir.File("sample.cdx")) +
-                   " --tag JOINED",
-               &out);
+  test::RunCli(
+      "keys " + test::Quote(table) + " " + test::Quote(dir.File("sample.cdx")) + " --tag JOINED",
+      &out);
   EXPECT_EQ(test::JsonLines(out).size(), 60u);
   out.clear();
   test::RunCli("keys " + test::Quote(table) + " " + test::Quote(mdx) + " --tag CITY", &out);
