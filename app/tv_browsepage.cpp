@@ -8,6 +8,10 @@
 
 namespace fendral {
 
+namespace {
+constexpr int kDamagedRole = Qt::UserRole + 1;  // an entry that names a damaged index file
+}  // namespace
+
 TBrowsePage::TBrowsePage(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("BrowsePage"));
   auto* layout = new QVBoxLayout(this);
@@ -144,11 +148,15 @@ void TBrowsePage::FillTags() {
 }
 
 void TBrowsePage::MarkDamagedFiles(const QStringList& fileNames) {
+  // The entries of an earlier call go first.
+  for (int i = tagSelector->count() - 1; i >= 0; --i)
+    if (tagSelector->itemData(i, kDamagedRole).toBool()) tagSelector->removeItem(i);
   if (fileNames.isEmpty()) return;
   if (tagSelector->count() == 0) tagSelector->addItem(QString());
   auto* model = qobject_cast<QStandardItemModel*>(tagSelector->model());
   for (const QString& name : fileNames) {
     tagSelector->addItem(tr("%1 (damaged)").arg(name));
+    tagSelector->setItemData(tagSelector->count() - 1, true, kDamagedRole);
     if (model) model->item(tagSelector->count() - 1)->setEnabled(false);
   }
   tagLabel->setEnabled(true);

@@ -57,6 +57,11 @@ TEST_F(DamagedIndex, AGarbageNtxNamedLikeTheTableIsNamedAndMarkedWhileTheRecords
   EXPECT_TRUE(tags.contains(QStringLiteral("NAME")));
   ASSERT_TRUE(tags.contains(QStringLiteral("sample.ntx (damaged)")));
   EXPECT_TRUE(window->StructurePage()->reindexButton->isEnabled());
+  // Listing the index files again marks the file once.
+  window->StructurePage()->allIndexFiles->setChecked(true);
+  window->StructurePage()->allIndexFiles->setChecked(false);
+  EXPECT_EQ(TagSelectorTexts().count(QStringLiteral("sample.ntx (damaged)")), 1);
+  EXPECT_TRUE(IndexListTexts().contains(QStringLiteral("sample.ntx (damaged)")));
 
   // Reindex rebuilds what it can and names the file it could not rebuild.
   window->Reindex();
