@@ -216,7 +216,8 @@ bool KXO_dBHandler::CatchIndexDamage(KXobjIndexFile* file, const std::function<v
   } catch (const ETolvernError& e) {
     if (lastFileError_ != kErrIndexDamaged || !file) throw;
     lastFileError_ = 0;  // handled: an enclosing caller must not take it for its own
-    CloseDamaged(file, e.what());
+    lastDamage_ = e.what();
+    CloseDamaged(file, lastDamage_);
     return true;
   }
   return false;
@@ -413,9 +414,12 @@ void KXO_dBHandler::GetRecord(int32_t position) {
     ReadPositioned(position);
     return;
   }
-  // An order whose file proves damaged is left; the read goes on in natural order.
-  if (CatchIndexDamage(currentOrder_->File(), [&] { ReadPositioned(position); }))
-    ReadPositioned(position);
+  // An order whose file proves damaged is left. A read from an end (or of the current
+  // record) goes on in natural order; a step raises the damage, as the walk it belongs to
+  // cannot go on in the order it began in.
+  if (!CatchIndexDamage(currentOrder_->File(), [&] { ReadPositioned(position); })) return;
+  if (position == PosNext || position == PosPrior) throw ETolvernError(lastDamage_);
+  ReadPositioned(position);
 }
 
 void KXO_dBHandler::ReadPositioned(int32_t position) {
@@ -465,7 +469,9 @@ void KXO_dBHandler::SkipRecords(int32_t count) {
     SkipInOrder(count);
     return;
   }
-  if (CatchIndexDamage(currentOrder_->File(), [&] { SkipInOrder(count); })) SkipInOrder(count);
+  if (!CatchIndexDamage(currentOrder_->File(), [&] { SkipInOrder(count); })) return;
+  if (count != 0) throw ETolvernError(lastDamage_);
+  SkipInOrder(count);
 }
 
 void KXO_dBHandler::SkipInOrder(int32_t count) {
@@ -550,7 +556,11 @@ bool KXO_dBHandler::FindKeyInOrder(const std::string& key) {
     while (!Eof() && ((IsDeleted() && !ShowDeleted()) || !AcceptRecord())) {
       GetRecord(PosNext);
     }
-    if (!Eof()) {
+    if (!currentOrder_) {
+      // The order's file proved damaged on the way: nothing is found.
+      GetRecord(PosBottom);
+      SetEofBof(true, Bof());
+    } else if (!Eof()) {
       KXobjIndexKeyData built(256);
       bool wasBuilt = false;
       if (currentOrder_->KeyBuild(built, wasBuilt)) {

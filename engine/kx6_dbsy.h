@@ -214,6 +214,7 @@ class KXO_dBHandler : public KXO_dBaseFld {
   int newTagCollation_ = 1;  // collation of CDX tags made by IndexOn: 1 machine, 2 general
   std::vector<TkxDamagedIndex> damaged_;
   int32_t lastFileError_ = 0;  // the code of the last error reported through FileError
+  std::string lastDamage_;     // the message of the last damage CatchIndexDamage handled
 };
 
 }  // namespace tolvern
