@@ -427,6 +427,8 @@ void TTolvernDataSet::InstallHooks() {
   t.OnStatus = [this](int32_t a, int32_t b, int32_t c) {
     if (OnStatus && !internalOperation_) OnStatus(a, b, c);
   };
+  // A damaged index file is closed and the table goes on without it; the user is told.
+  t.SetIndexDamageTolerated(true);
   t.OnIndexDamaged = [this](const tolvern::TkxDamagedIndex&) {
     // The order may have been a tag of the closed file.
     if (core_.IsOpen() && !core_.Table().CurrentOrder()) indexName_.clear();

@@ -214,7 +214,7 @@ bool KXO_dBHandler::CatchIndexDamage(KXobjIndexFile* file, const std::function<v
   try {
     work();
   } catch (const ETolvernError& e) {
-    if (lastFileError_ != kErrIndexDamaged || !file) throw;
+    if (lastFileError_ != kErrIndexDamaged || !file || !tolerateDamage_) throw;
     lastFileError_ = 0;  // handled: an enclosing caller must not take it for its own
     lastDamage_ = e.what();
     CloseDamaged(file, lastDamage_);

@@ -146,10 +146,16 @@ class KXO_dBHandler : public KXO_dBaseFld {
   const std::vector<TkxDamagedIndex>& DamagedIndexes() const { return damaged_; }
   // Told once for every file that joins DamagedIndexes.
   virtual void IndexDamaged(const TkxDamagedIndex& /*damaged*/) {}
+  // Whether a file found damaged while open is closed and the work goes on without it
+  // (see CatchIndexDamage). Off by default: the engine's error passes through, as a
+  // caller that cannot tell the user (a script) must fail rather than go on silently.
+  void SetIndexDamageTolerated(bool on) { tolerateDamage_ = on; }
+  bool IndexDamageTolerated() const { return tolerateDamage_; }
   // Runs `work`, which uses index file `file`. When the work finds the file damaged (the
-  // engine error kErrIndexDamaged), the file is closed without writing anything more to
-  // it and listed; when the current order was one of its tags, natural order is selected
-  // (the position is kept). Answers true then; other errors pass through.
+  // engine error kErrIndexDamaged) and damage is tolerated, the file is closed without
+  // writing anything more to it and listed; when the current order was one of its tags,
+  // natural order is selected (the position is kept). Answers true then; other errors
+  // pass through.
   bool CatchIndexDamage(KXobjIndexFile* file, const std::function<void()>& work);
   void FileError(int32_t code, int32_t subCode, const char* info) override;
 
@@ -215,6 +221,7 @@ class KXO_dBHandler : public KXO_dBaseFld {
   std::vector<TkxDamagedIndex> damaged_;
   int32_t lastFileError_ = 0;  // the code of the last error reported through FileError
   std::string lastDamage_;     // the message of the last damage CatchIndexDamage handled
+  bool tolerateDamage_ = false;
 };
 
 }  // namespace tolvern

@@ -70,6 +70,7 @@ TEST(HandlerDamagedIndex, AWalkThatMeetsADamagedPageStopsWithTheDamageAndNatural
   TempDir dir;
   const std::string ntx = MakeIndexedTable(dir, 400);
   KXO_dBHandler t(dir.File("t.dbf"), true, false);
+  t.SetIndexDamageTolerated(true);
   ASSERT_EQ(t.OpenIndexFile(ntx), 0);
   t.SelectOrder("NAMES", false);
   ASSERT_NE(t.CurrentOrder(), nullptr);
@@ -105,6 +106,7 @@ TEST(HandlerDamagedIndex, ASeekInANamedTagOfADamagedFileFindsNothingAndClosesThe
   TempDir dir;
   const std::string ntx = MakeIndexedTable(dir, 400);
   KXO_dBHandler t(dir.File("t.dbf"), true, false);
+  t.SetIndexDamageTolerated(true);
   ASSERT_EQ(t.OpenIndexFile(ntx), 0);
   DamageEveryPage(ntx);
   EXPECT_EQ(t.FindKeyInTag("NAMES", "N1000"), -1);
@@ -122,6 +124,7 @@ TEST(HandlerDamagedIndex, AWriteThatMeetsADamagedPageCompletesAndTheFileIsNotWri
   TempDir dir;
   const std::string ntx = MakeIndexedTable(dir, 400);
   KXO_dBHandler t(dir.File("t.dbf"), true, false);
+  t.SetIndexDamageTolerated(true);
   ASSERT_EQ(t.OpenIndexFile(ntx), 0);
   DamageEveryPage(ntx);
   const std::string damaged = fendral::test::ReadText(ntx);
@@ -135,6 +138,18 @@ TEST(HandlerDamagedIndex, AWriteThatMeetsADamagedPageCompletesAndTheFileIsNotWri
   t.PutFieldByName("NAME", "AGAIN");
   t.AppendRecord();
   EXPECT_TRUE(fendral::test::ReadText(ntx).substr(1024) == damaged.substr(1024));
+}
+
+TEST(HandlerDamagedIndex, WithoutToleranceTheDamageReachesTheCallerAsBefore) {
+  TempDir dir;
+  const std::string ntx = MakeIndexedTable(dir, 400);
+  KXO_dBHandler t(dir.File("t.dbf"), true, false);
+  ASSERT_EQ(t.OpenIndexFile(ntx), 0);
+  DamageEveryPage(ntx);
+  EXPECT_THROW(t.SelectOrder("NAMES", false), ETolvernError);
+  EXPECT_THROW(t.FindKeyInTag("NAMES", "N1000"), ETolvernError);
+  EXPECT_EQ(t.IndexFileCount(), 1);
+  EXPECT_TRUE(t.DamagedIndexes().empty());
 }
 
 }  // namespace
