@@ -140,6 +140,15 @@ void TMainWindow::ConfigureObjects() {
   hTable1->SetUseDeleted(true);
   hTable2->SetUseDeleted(false);
   hTable1->OnStatus = [this](int32_t a, int32_t b, int32_t c) { Status(a, b, c); };
+  hTable1->OnIndexDamaged = [this](TTolvernDataSet&) {
+    // Told in the middle of the dataset's work: the window follows once it has ended.
+    if (damageReportPending_) return;
+    damageReportPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+      damageReportPending_ = false;
+      Run([&] { AfterIndexDamage(); });
+    });
+  };
 
   chDataSet1->SetDBFTable(hTable1.get());
   chDataSet1->SetDBFType(TkxDBFTypes::FoxPro2);
@@ -347,6 +356,20 @@ void TMainWindow::SetBusy(bool busy) {
 void TMainWindow::OpenTable(const QString& path) {
   TWaitCursor wait;
   CloseTable();
+  try {
+    OpenTableFiles(path);
+  } catch (...) {
+    // Nothing is left half-open: no command may act on a table that is not shown.
+    try {
+      CloseTable();
+    } catch (...) {
+    }
+    throw;
+  }
+  ReportDamagedIndexes();
+}
+
+void TMainWindow::OpenTableFiles(const QString& path) {
   const QFileInfo info(path);
   tableDirectory_ = info.path().isEmpty() ? QDir::currentPath() : info.absolutePath();
   if (!tableDirectory_.endsWith(QLatin1Char('/'))) tableDirectory_ += QLatin1Char('/');
@@ -423,6 +446,57 @@ void TMainWindow::OpenIndexFilesNamedLikeTable() {
     structurePage_->reindexButton->setEnabled(true);
   }
   structurePage_->tagList->clear();
+  MarkDamagedIndexes();
+}
+
+void TMainWindow::MarkDamagedIndexes() {
+  QStringList paths, reasons, names;
+  for (const TTVDamagedIndex& damaged : hTable1->DamagedIndexes()) {
+    paths << damaged.path;
+    reasons << damaged.reason;
+    names << QFileInfo(damaged.path).fileName();
+  }
+  structurePage_->MarkDamagedFiles(paths, reasons);
+  browsePage_->MarkDamagedFiles(names);
+  if (!paths.isEmpty()) {
+    // Reindex is how a damaged file is mended.
+    reindexAction_->setEnabled(true);
+    structurePage_->reindexButton->setEnabled(true);
+  }
+}
+
+void TMainWindow::ReportDamagedIndexes() {
+  if (!hTable1->Active()) return;
+  QStringList lines;
+  for (const TTVDamagedIndex& damaged : hTable1->DamagedIndexes()) {
+    if (reportedDamage_.contains(damaged.path)) continue;
+    reportedDamage_ << damaged.path;
+    lines << tr("The index file %1 cannot be read: %2").arg(damaged.path, damaged.reason);
+  }
+  if (lines.isEmpty()) return;
+  lines << (lines.size() == 1
+                ? tr("The table is used without it; the file will not be kept current until "
+                     "it is rebuilt (Reindex).")
+                : tr("The table is used without them; these files will not be kept current "
+                     "until they are rebuilt (Reindex)."));
+  dialogs_->Message(tr("Fendral"), lines.join(QLatin1Char('\n')));
+}
+
+void TMainWindow::AfterIndexDamage() {
+  if (!hTable1->Active()) return;
+  if (busy_) {
+    // Long work is running: it is told once the work has ended.
+    QTimer::singleShot(100, this, [this] { Run([&] { AfterIndexDamage(); }); });
+    return;
+  }
+  // The order may have been a tag of the closed file: the rows follow natural order.
+  if (hTable1->State() == dsBrowse && hTable1->GetCurrentTagName().isEmpty())
+    hTable1->SetIndexName(QString());
+  browsePage_->FillTags();
+  browsePage_->grid->SetMarkedTitle(hTable1->GetCurrentTagName());
+  MarkDamagedIndexes();
+  browsePage_->grid->Reload();
+  ReportDamagedIndexes();
 }
 
 void TMainWindow::ApplyLockProtocol() {
@@ -446,6 +520,7 @@ void TMainWindow::ShowMemoBlockSize() {
 
 void TMainWindow::CloseTable() {
   version3_ = false;
+  reportedDamage_.clear();
   databaseMenu_->setEnabled(false);
   for (TTolvernDataSet* table : {hTable1.get(), hTable2.get()}) {
     if (!table->Active()) continue;
@@ -531,7 +606,19 @@ void TMainWindow::Reindex() {
   Run([&] {
     TWaitCursor wait;
     hTable1->Reindex();
+    // Damaged files that were rebuilt are open again; the others are named.
+    const std::vector<TTVDamagedIndex> left = hTable1->DamagedIndexes();
+    reportedDamage_.clear();
+    for (const TTVDamagedIndex& damaged : left) reportedDamage_ << damaged.path;
+    browsePage_->FillTags();
+    MarkDamagedIndexes();
     browsePage_->grid->Reload();
+    if (!left.empty()) {
+      QStringList lines{tr("These index files could not be rebuilt:")};
+      for (const TTVDamagedIndex& damaged : left)
+        lines << tr("%1: %2").arg(damaged.path, damaged.reason);
+      dialogs_->Message(tr("Fendral"), lines.join(QLatin1Char('\n')));
+    }
   });
 }
 

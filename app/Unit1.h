@@ -55,6 +55,7 @@ class TMainWindow : public QMainWindow {
   void Start(const QStringList& arguments);
 
   // --- The procedures other commands reuse
+  // Opens `path`; when the table cannot be opened, everything is closed again.
   void OpenTable(const QString& path);
   void CloseTable();
 
@@ -151,8 +152,16 @@ class TMainWindow : public QMainWindow {
   void SetBusy(bool busy);
   void ShowRecordPosition();
   void ShowHeaderStamp();
+  void OpenTableFiles(const QString& path);
   void FillStructureTable();
   void OpenIndexFilesNamedLikeTable();
+  // Says once, in one message, which index files the table now works without and why;
+  // marks them in the index-file list and the tag selector.
+  void ReportDamagedIndexes();
+  void MarkDamagedIndexes();
+  // After an index file was found damaged while the table is open: the grid and the
+  // order follow, and the user is told.
+  void AfterIndexDamage();
   void ApplyLockProtocol();
   void ShowMemoBlockSize();
   void PrepareNewTable(const QString& path, int seededLength);
@@ -257,6 +266,8 @@ class TMainWindow : public QMainWindow {
   bool fieldListEdited_ = false;  // a field of the list was set since
   bool fillingFieldList_ = false;
   qint64 lastEventPump_ = 0;
+  QStringList reportedDamage_;  // damaged index files the user was told of
+  bool damageReportPending_ = false;
 };
 
 }  // namespace fendral

@@ -1,12 +1,66 @@
 // fendral-screenshots TABLE OUTDIR: opens TABLE in the main window (offscreen works) and
-// writes PNG pictures of what the window shows (see tv_screenshots.h). Exit code 0 when
-// every picture was written.
+// writes PNG pictures of what the window shows (see tv_screenshots.h), then a copy of the
+// table opened past a damaged index (its production CDX cut short, or else a garbage NTX
+// named like it) with the message the window shows over it. Exit code 0 when every picture
+// was written.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <cstdio>
 
 #include "tv_screenshots.h"
+
+namespace {
+
+// Copies the files named like `table` into `dir` and damages an index of the copy: the
+// production CDX loses its last page, or a garbage NTX named like the table is written.
+// Answers the copy's path.
+QString DamagedCopy(const QString& table, const QString& dir) {
+  const QFileInfo info(table);
+  const QDir from = info.absoluteDir();
+  QString cdx;
+  for (const QFileInfo& file : from.entryInfoList(QDir::Files)) {
+    if (file.completeBaseName().compare(info.completeBaseName(), Qt::CaseInsensitive) != 0)
+      continue;
+    QFile::copy(file.absoluteFilePath(), dir + QLatin1Char('/') + file.fileName());
+    if (file.suffix().compare(QLatin1String("cdx"), Qt::CaseInsensitive) == 0)
+      cdx = dir + QLatin1Char('/') + file.fileName();
+  }
+  if (!cdx.isEmpty() && QFileInfo(cdx).size() > 1024) {
+    QFile(cdx).resize(QFileInfo(cdx).size() - 512);
+  } else {
+    QFile ntx(dir + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".ntx"));
+    if (ntx.open(QIODevice::WriteOnly)) ntx.write(QByteArray(3000, '\xa5'));
+  }
+  return dir + QLatin1Char('/') + info.fileName();
+}
+
+// The window with the last message it gave drawn over it, as the user meets it.
+bool SaveWithMessage(fendral::TMainWindow& window, const QString& message, const QString& file) {
+  QApplication::processEvents();
+  QPixmap picture = window.grab();
+  if (!message.isEmpty()) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Fendral"), message, QMessageBox::Ok);
+    box.show();  // laid out as it is shown
+    QApplication::processEvents();
+    const QPixmap shown = box.grab();
+    box.hide();
+    QPainter painter(&picture);
+    painter.drawPixmap((picture.width() - shown.width()) / 2,
+                       (picture.height() - shown.height()) / 2, shown);
+  }
+  const bool ok = picture.save(file);
+  std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write",
+               file.toLocal8Bit().constData());
+  return ok;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -32,5 +86,20 @@ int main(int argc, char** argv) {
                  dialogs.messages.join(QLatin1Char(' ')).toLocal8Bit().constData());
     return 1;
   }
-  return fendral::WriteScreenshots(window, dialogs, QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+  const QString outDir = QString::fromLocal8Bit(argv[2]);
+  bool ok = fendral::WriteScreenshots(window, dialogs, outDir);
+
+  // The table opened past a damaged index: the records, the marked file, the message.
+  QTemporaryDir damagedDir;
+  dialogs.messages.clear();
+  window.Pages()->setCurrentWidget(window.BrowsePage());
+  window.Start({DamagedCopy(QString::fromLocal8Bit(argv[1]), damagedDir.path())});
+  // The tag selector shows the damaged file's entry.
+  fendral::TBrowsePage* page = window.BrowsePage();
+  const int last = page->tagSelector->count() - 1;
+  if (last > 0) page->tagSelector->setCurrentIndex(last);
+  ok = SaveWithMessage(window, dialogs.messages.value(0),
+                       outDir + QStringLiteral("/browse-damaged-index.png")) &&
+       window.Table1().Active() && ok;
+  return ok ? 0 : 1;
 }

@@ -1,11 +1,16 @@
 #include "tv_browsepage.h"
 
 #include <QHBoxLayout>
+#include <QStandardItemModel>
 #include <QVBoxLayout>
 
 #include "tv_apptext.h"
 
 namespace fendral {
+
+namespace {
+constexpr int kDamagedRole = Qt::UserRole + 1;  // an entry that names a damaged index file
+}  // namespace
 
 TBrowsePage::TBrowsePage(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("BrowsePage"));
@@ -35,6 +40,7 @@ TBrowsePage::TBrowsePage(QWidget* parent) : QWidget(parent) {
   tagSelector = new QComboBox(this);
   tagSelector->setObjectName(QStringLiteral("TagSelector"));
   tagSelector->setMinimumContentsLength(12);
+  tagSelector->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   tagLabel->setBuddy(tagSelector);
   top->addWidget(tagLabel);
   top->addWidget(tagSelector);
@@ -139,6 +145,22 @@ void TBrowsePage::FillTags() {
   }
   tagSelector->addItem(QString());
   for (int n = 1; n <= count; ++n) tagSelector->addItem(table_->GetTagName(n));
+  tagLabel->setEnabled(true);
+  tagSelector->setEnabled(true);
+}
+
+void TBrowsePage::MarkDamagedFiles(const QStringList& fileNames) {
+  // The entries of an earlier call go first.
+  for (int i = tagSelector->count() - 1; i >= 0; --i)
+    if (tagSelector->itemData(i, kDamagedRole).toBool()) tagSelector->removeItem(i);
+  if (fileNames.isEmpty()) return;
+  if (tagSelector->count() == 0) tagSelector->addItem(QString());
+  auto* model = qobject_cast<QStandardItemModel*>(tagSelector->model());
+  for (const QString& name : fileNames) {
+    tagSelector->addItem(tr("%1 (damaged)").arg(name));
+    tagSelector->setItemData(tagSelector->count() - 1, true, kDamagedRole);
+    if (model) model->item(tagSelector->count() - 1)->setEnabled(false);
+  }
   tagLabel->setEnabled(true);
   tagSelector->setEnabled(true);
 }

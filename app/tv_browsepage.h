@@ -34,6 +34,8 @@ class TBrowsePage : public QWidget {
   // index files; enabled only when there are tags.
   void FillTags();
   void ClearTags();
+  // Adds an entry that cannot be chosen for each of `fileNames`: "NAME (damaged)".
+  void MarkDamagedFiles(const QStringList& fileNames);
   // Binds the memo panel to `fieldName` and shows it (empty: hides it).
   void ShowMemo(const QString& fieldName);
   // Applies a tag chosen in the selector and reddens the title of its column.

@@ -462,6 +462,7 @@ void TMainWindow::ApplyIndexMask() {
     return;
   }
   structurePage_->ListIndexFiles(tableDirectory_, hTable1->TableName());
+  MarkDamagedIndexes();
 }
 
 void TMainWindow::ChooseIndexFile(const QString& path) {
@@ -494,6 +495,7 @@ void TMainWindow::ChooseIndexFile(const QString& path) {
   page->deleteFileButton->setEnabled(true);
   page->newTagButton->setEnabled(true);
   page->deleteTagButton->setEnabled(true);
+  MarkDamagedIndexes();
 }
 
 void TMainWindow::ChooseStructureTag(int row) {

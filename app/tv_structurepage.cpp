@@ -306,6 +306,18 @@ QString TStructurePage::ChosenIndexFile() const {
   return item ? item->data(kPathRole).toString() : QString();
 }
 
+void TStructurePage::MarkDamagedFiles(const QStringList& paths, const QStringList& reasons) {
+  for (int row = 0; row < indexFileList->count(); ++row) {
+    QListWidgetItem* item = indexFileList->item(row);
+    const QFileInfo file(item->data(kPathRole).toString());
+    int damaged = -1;
+    for (int i = 0; i < paths.size() && damaged < 0; ++i)
+      if (QFileInfo(paths[i]).absoluteFilePath() == file.absoluteFilePath()) damaged = i;
+    item->setText(damaged < 0 ? file.fileName() : tr("%1 (damaged)").arg(file.fileName()));
+    item->setToolTip(damaged < 0 ? QString() : reasons.value(damaged));
+  }
+}
+
 void TStructurePage::ClearIndexLists() {
   indexFileList->clear();
   tagList->clear();

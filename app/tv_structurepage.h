@@ -47,6 +47,9 @@ class TStructurePage : public QWidget {
   QStringList ListIndexFiles(const QString& directory, const QString& tableName);
   // Full path of the file chosen in the index-file list; empty when none is chosen.
   QString ChosenIndexFile() const;
+  // Marks the listed files among `paths` (full paths) "(damaged)", with `reasons` (one a
+  // path) as their tips; unmarks the others.
+  void MarkDamagedFiles(const QStringList& paths, const QStringList& reasons);
   void ClearIndexLists();
   void SetTypeButton(TypeButton button);
   int TypeButtonChecked() const { return typeGroup->checkedId(); }

@@ -202,14 +202,21 @@ void TTVRowReader::LearnRows() {
     tolvern::KXobjIndexTag& tag = *mine.CurrentOrder();
     walked = true;
     size_t entries = 0;
-    for (int32_t recno = tag.Goto(tolvern::PosTop); !tag.Eof();
-         recno = tag.Goto(tolvern::PosNext)) {
-      if (++entries > limit || recno < 1) {
-        walked = false;
-        rows_.clear();
-        break;
+    // A damaged file is closed on the way (the dataset is told): natural order follows.
+    const bool damaged = mine.CatchIndexDamage(tag.File(), [&] {
+      for (int32_t recno = tag.Goto(tolvern::PosTop); !tag.Eof();
+           recno = tag.Goto(tolvern::PosNext)) {
+        if (++entries > limit || recno < 1) {
+          walked = false;
+          rows_.clear();
+          break;
+        }
+        if (mine.FilterPasses(recno)) rows_.push_back(recno);
       }
-      if (mine.FilterPasses(recno)) rows_.push_back(recno);
+    });
+    if (damaged) {
+      walked = false;
+      rows_.clear();
     }
   } else if (byEntries) {
     walked = true;
@@ -420,6 +427,13 @@ void TTolvernDataSet::InstallHooks() {
   t.OnStatus = [this](int32_t a, int32_t b, int32_t c) {
     if (OnStatus && !internalOperation_) OnStatus(a, b, c);
   };
+  // A damaged index file is closed and the table goes on without it; the user is told.
+  t.SetIndexDamageTolerated(true);
+  t.OnIndexDamaged = [this](const tolvern::TkxDamagedIndex&) {
+    // The order may have been a tag of the closed file.
+    if (core_.IsOpen() && !core_.Table().CurrentOrder()) indexName_.clear();
+    if (OnIndexDamaged && !internalOperation_ && Active()) OnIndexDamaged(*this);
+  };
   t.OnFormula = [this](const std::string& who, const std::string& st, std::span<uint8_t> result,
                        char& type, bool& changed) {
     if (!OnFormula || internalOperation_) return -1;
@@ -462,7 +476,7 @@ void TTolvernDataSet::InternalOpen() {
     core_.SetCodePage(CodePageInUse());
     InstallHooks();
     // Writes keep the table's own structural index current.
-    core_.Table().OpenProductionIndex();
+    OpenProductionIndex();
     firstPending_ = true;
     lastPending_ = false;
     OpenIndexFilesOfList(true);
@@ -925,12 +939,32 @@ void TTolvernDataSet::OpenIndexFile(const QString& fileName) {
   OpenOneIndex(fileName, false);
 }
 
+void TTolvernDataSet::OpenProductionIndex() {
+  const std::string path = core_.Table().ProductionIndexPath();
+  if (!path.empty()) core_.Table().OpenIndexFileOrMark(path);
+}
+
+std::vector<TTVDamagedIndex> TTolvernDataSet::DamagedIndexes() const {
+  std::vector<TTVDamagedIndex> list;
+  if (!core_.IsOpen()) return list;
+  for (const tolvern::TkxDamagedIndex& damaged : core_.TablePtr()->DamagedIndexes()) {
+    const QString path = FromPath8(damaged.path);
+    // A file deleted since is no longer the table's.
+    if (QFileInfo(path).isFile()) list.push_back({path, QString::fromLocal8Bit(damaged.reason)});
+  }
+  return list;
+}
+
 void TTolvernDataSet::OpenOneIndex(const QString& fileName, bool acceptOpen) {
   const QString path = CompleteIndexFile(GetTableDirectory(), fileName);
   if (!QFileInfo(path).isFile()) DatabaseError(QStringLiteral("Cannot find file %1").arg(path));
   int result;
   try {
-    result = core_.Table().OpenIndexFile(Path8(path));
+    // The files the table opens with: one that cannot be read is listed as damaged and
+    // the table goes on without it.
+    result = acceptOpen ? core_.Table().OpenIndexFileOrMark(Path8(path))
+                        : core_.Table().OpenIndexFile(Path8(path));
+    if (result == tolvern::kErrIndexDamaged && acceptOpen) return;
   } catch (const std::exception& e) {
     DatabaseError(
         QStringLiteral("Error getting %1: %2").arg(path, QString::fromLocal8Bit(e.what())));
@@ -980,7 +1014,7 @@ void TTolvernDataSet::SetIndexFiles(const QStringList& files) {
   DBFObject& t = core_.Table();
   const int32_t recno = GetRecNo();
   t.CloseAllIndexes();
-  t.OpenProductionIndex();
+  OpenProductionIndex();
   if (files.isEmpty()) indexName_.clear();
   OpenIndexFilesOfList(true);
   if (!indexName_.isEmpty() && !t.TagByName(Path8(indexName_))) indexName_.clear();
@@ -1017,7 +1051,8 @@ void TTolvernDataSet::SetIndexName(const QString& tagName) {
   CheckBrowseMode();
   const int32_t recno = GetRecNo();
   SelectOrder(tagName, false);
-  indexName_ = tagName;
+  // A tag whose file proved damaged leaves natural order.
+  indexName_ = core_.Table().CurrentOrder() ? tagName : QString();
   if (recno > 0) GotoRecord(recno);
   ApplyMasterRange();
   // Both Resync and First tell the links once that the rows changed; a second notice
@@ -1403,7 +1438,7 @@ int TTolvernDataSet::IndexOn(const QString& indexFileName, const QString& tagNam
     // The build closes every index file of the table; they are opened again whatever
     // happens, so that later writes keep them current.
     ScopeExit reopen([&] {
-      t.OpenProductionIndex();
+      OpenProductionIndex();
       try {
         OpenIndexFilesOfList(true);
         if (QFileInfo(path).isFile()) OpenOneIndex(path, true);

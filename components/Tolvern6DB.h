@@ -50,6 +50,12 @@ using TkxFormulaMake = std::function<void(const std::string& who, const std::str
 // Progress reports: start (-1, kind, total), step (kind, position, 0), stop (0, ..., 0).
 using TkxStatusReport = std::function<void(int32_t stat1, int32_t stat2, int32_t stat3)>;
 
+// An index file the open table works without: its full path and the engine's message.
+struct TTVDamagedIndex {
+  QString path;
+  QString reason;
+};
+
 // The grid's reader of a table dataset: its own read-only table object on the same file
 // (reading ahead), in the dataset's order with what the dataset hides left out. In
 // natural order with nothing hidden, row i is record i + 1; otherwise the record numbers
@@ -148,6 +154,19 @@ class TTolvernDataSet : public TDataSet {
   // --- Own events
   TkxFormulaMake OnFormula;
   TkxStatusReport OnStatus;
+  // Raised when an index file is found damaged while the table is open (at a walk, a seek
+  // or a write; not during Open). The file is closed by then and listed by
+  // DamagedIndexes; the handler may be in the middle of an operation, so the event must
+  // not use the dataset.
+  std::function<void(TTolvernDataSet&)> OnIndexDamaged;
+
+  // --- Damaged index files
+  // The index files the open table works without because they could not be read (at
+  // open, or when one was found damaged later). A damaged file among the table's index
+  // files does not stop the open: the table opens without it. Each is closed and is not
+  // kept current until it is rebuilt (Reindex rebuilds those whose tag definitions can
+  // still be read). Empty while closed.
+  std::vector<TTVDamagedIndex> DamagedIndexes() const;
 
   // --- Resolution
   // The directory DatabaseName stands for (with a trailing "/", or empty).
@@ -273,6 +292,8 @@ class TTolvernDataSet : public TDataSet {
   void GotoRecord(int32_t recno);
   void OpenIndexFilesOfList(bool acceptOpen);
   void OpenOneIndex(const QString& fileName, bool acceptOpen);
+  // Opens the production index, or lists it as damaged.
+  void OpenProductionIndex();
   void SelectOrder(const QString& tagName, bool keepPosition);
   void ApplyMasterRange();
   void MasterChanged();

@@ -22,11 +22,16 @@ class DBFObject : public tolvern::KXO_dBHandler {
   // command, function, result buffer, type, changed; answers 0 when handled.
   std::function<int(const std::string&, const std::string&, std::span<uint8_t>, char&, bool&)>
       OnFormula;
+  // Told of every index file that is found damaged and closed (see IndexDamaged).
+  std::function<void(const tolvern::TkxDamagedIndex&)> OnIndexDamaged;
 
   bool AcceptRecord() override { return !OnAccept || OnAccept(); }
   void StatusUpdate(int32_t stat1, int32_t stat2, int32_t stat3) override;
   int FormulaRequest(const std::string& command, const std::string& function,
                      std::span<uint8_t> result, char& type, bool& changed) override;
+  void IndexDamaged(const tolvern::TkxDamagedIndex& damaged) override {
+    if (OnIndexDamaged) OnIndexDamaged(damaged);
+  }
 
   // Takes the lock of record `n` (the one region lock of the table object). False when
   // another program holds it.

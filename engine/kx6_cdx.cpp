@@ -251,7 +251,9 @@ void KXobjCDXTag::TagLoad() {
     return;
   }
   const int64_t size = cdx_->Disk() ? cdx_->Disk()->FileSize() : 0;
-  if (header_.root == 0 || header_.root % kPage != 0 || int64_t{header_.root} + kPage > size) {
+  const bool rootFits =
+      header_.root != 0 && header_.root % kPage == 0 && int64_t{header_.root} + kPage <= size;
+  if (!rootFits && (directory_ || !IndexDefinitionsOpen::Active())) {
     loadError_ = "the root page " + std::to_string(header_.root) + " of tag " + TagName() +
                  " lies outside the file";
     return;

@@ -127,15 +127,98 @@ int KXO_dBHandler::OpenIndexFile(const std::string& fileName) {
   return 0;
 }
 
-bool KXO_dBHandler::OpenProductionIndex() {
+std::string KXO_dBHandler::ProductionIndexPath() const {
   for (const char* ext : {".cdx", ".mdx"}) {
     const std::string name =
         platform::ReplaceExtension(FileName(), platform::MatchExtensionCase(
                                                    platform::ExtensionOf(FileName()), ext));
     if (auto found =
             platform::FindCompanion(platform::DirectoryOf(name), platform::FileNameOf(name))) {
-      return OpenIndexFile(*found) == 0;
+      return *found;
     }
+  }
+  return {};
+}
+
+bool KXO_dBHandler::OpenProductionIndex() {
+  const std::string path = ProductionIndexPath();
+  return !path.empty() && OpenIndexFile(path) == 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Damaged index files
+
+void KXO_dBHandler::FileError(int32_t code, int32_t subCode, const char* info) {
+  lastFileError_ = code;
+  KXO_dBaseFld::FileError(code, subCode, info);
+}
+
+void KXO_dBHandler::MarkDamaged(const std::string& path, const std::string& reason) {
+  const std::string canonical = platform::CanonicalPath(path);
+  for (TkxDamagedIndex& known : damaged_) {
+    if (platform::CanonicalPath(known.path) == canonical) {
+      known.reason = reason;
+      return;
+    }
+  }
+  damaged_.push_back({path, reason});
+  IndexDamaged(damaged_.back());
+}
+
+int KXO_dBHandler::OpenIndexFileOrMark(const std::string& fileName) {
+  const std::string path = IndexPath(fileName);
+  if (!platform::FileExists(path)) return OpenIndexFile(path);
+  int result = kErrIndexDamaged;
+  std::string reason;
+  try {
+    result = OpenIndexFile(path);
+    if (result == 2) reason = path + ": the index file cannot be opened";
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    reason = e.what();
+  }
+  if (!reason.empty()) {
+    MarkDamaged(path, reason);
+    return kErrIndexDamaged;
+  }
+  if (result == 0) {
+    const std::string canonical = platform::CanonicalPath(path);
+    std::erase_if(damaged_, [&](const TkxDamagedIndex& known) {
+      return platform::CanonicalPath(known.path) == canonical;
+    });
+  }
+  return result;
+}
+
+void KXO_dBHandler::CloseDamaged(KXobjIndexFile* file, const std::string& reason) {
+  auto slot = std::find_if(indexFiles_.begin(), indexFiles_.end(),
+                           [file](const auto& held) { return held.get() == file; });
+  if (slot == indexFiles_.end()) return;
+  if (currentOrder_ && currentOrder_->File() == file) {
+    currentOrder_ = nullptr;
+    orderName_.clear();
+    SetReadAheadOn(true);
+  }
+  // Nothing held of a damaged file is written back to it.
+  for (int t = 0; t < file->TagCount(); ++t) file->TagAt(t)->ForgetPath();
+  const std::string path = file->Disk() ? file->Disk()->FileName() : file->FileName();
+  if (file->Disk()) file->IndexUnlock();
+  slot->reset();
+  FollowOpenFiles();
+  MarkDamaged(path, reason);
+}
+
+bool KXO_dBHandler::CatchIndexDamage(KXobjIndexFile* file, const std::function<void()>& work) {
+  lastFileError_ = 0;
+  try {
+    work();
+  } catch (const ETolvernError& e) {
+    if (lastFileError_ != kErrIndexDamaged || !file || !tolerateDamage_) throw;
+    lastFileError_ = 0;  // handled: an enclosing caller must not take it for its own
+    lastDamage_ = e.what();
+    CloseDamaged(file, lastDamage_);
+    return true;
   }
   return false;
 }
@@ -215,7 +298,10 @@ int KXO_dBHandler::SelectOrder(const std::string& tagName, bool keepPosition) {
     SetReadAheadOn(false);
     orderName_ = name;
     currentOrder_ = tag;
-    tag->ReadPath(keepPosition && position > 0 ? 1 : 0);
+    if (CatchIndexDamage(tag->File(),
+                         [&] { tag->ReadPath(keepPosition && position > 0 ? 1 : 0); })) {
+      slot = 0;  // the tag's file was closed: natural order
+    }
     if (keepPosition && position > 0 && position <= RecordCount()) {
       GetRecord(position);
     } else {
@@ -324,6 +410,19 @@ void KXO_dBHandler::GetRecord(int32_t position) {
     KXO_dBaseFld::GetRecord(position);
     return;
   }
+  if (!currentOrder_) {
+    ReadPositioned(position);
+    return;
+  }
+  // An order whose file proves damaged is left. A read from an end (or of the current
+  // record) goes on in natural order; a step raises the damage, as the walk it belongs to
+  // cannot go on in the order it began in.
+  if (!CatchIndexDamage(currentOrder_->File(), [&] { ReadPositioned(position); })) return;
+  if (position == PosNext || position == PosPrior) throw ETolvernError(lastDamage_);
+  ReadPositioned(position);
+}
+
+void KXO_dBHandler::ReadPositioned(int32_t position) {
   SetEofBof(false, false);
   const int32_t direction = DirectionOf(position);
   int32_t code = position;
@@ -366,6 +465,16 @@ void KXO_dBHandler::GetRecord(int32_t position) {
 }
 
 void KXO_dBHandler::SkipRecords(int32_t count) {
+  if (!currentOrder_) {
+    SkipInOrder(count);
+    return;
+  }
+  if (!CatchIndexDamage(currentOrder_->File(), [&] { SkipInOrder(count); })) return;
+  if (count != 0) throw ETolvernError(lastDamage_);
+  SkipInOrder(count);
+}
+
+void KXO_dBHandler::SkipInOrder(int32_t count) {
   if (count == 0) {
     GetRecord(PosSame);
     return;
@@ -406,6 +515,16 @@ void KXO_dBHandler::SkipRecords(int32_t count) {
 // Seeks
 
 bool KXO_dBHandler::FindKey(const std::string& key) {
+  if (!currentOrder_) return FindKeyInOrder(key);
+  bool result = false;
+  if (CatchIndexDamage(currentOrder_->File(), [&] { result = FindKeyInOrder(key); })) {
+    if (LockProtocol() == static_cast<int>(TkxLokProtocol::ClipLock)) UnlockIndexFiles();
+    return FindKeyInOrder(key);  // without an order: not found, at the end
+  }
+  return result;
+}
+
+bool KXO_dBHandler::FindKeyInOrder(const std::string& key) {
   found_ = false;
   if (RecordCount() == 0) return false;
   const bool clip = LockProtocol() == static_cast<int>(TkxLokProtocol::ClipLock);
@@ -437,7 +556,11 @@ bool KXO_dBHandler::FindKey(const std::string& key) {
     while (!Eof() && ((IsDeleted() && !ShowDeleted()) || !AcceptRecord())) {
       GetRecord(PosNext);
     }
-    if (!Eof()) {
+    if (!currentOrder_) {
+      // The order's file proved damaged on the way: nothing is found.
+      GetRecord(PosBottom);
+      SetEofBof(true, Bof());
+    } else if (!Eof()) {
       KXobjIndexKeyData built(256);
       bool wasBuilt = false;
       if (currentOrder_->KeyBuild(built, wasBuilt)) {
@@ -476,7 +599,7 @@ int32_t KXO_dBHandler::FindKeyInTag(const std::string& tagName, const std::strin
     const bool exact = ExactMatch();
     SetExactMatch(true);
     try {
-      result = tag->SeekKeep(search);
+      if (CatchIndexDamage(tag->File(), [&] { result = tag->SeekKeep(search); })) result = -1;
     } catch (...) {
       SetExactMatch(exact);
       if (clip) UnlockIndexFiles();
@@ -496,7 +619,8 @@ void KXO_dBHandler::SetRange(const std::string& lowKey, const std::string& highK
   TkxVariant high(256);
   if (!lowKey.empty()) low.SetText(lowKey);
   if (!highKey.empty()) high.SetText(highKey);
-  currentOrder_->SetRange(low, lowFlag, high, highFlag);
+  KXobjIndexTag* tag = currentOrder_;
+  CatchIndexDamage(tag->File(), [&] { tag->SetRange(low, lowFlag, high, highFlag); });
   GetRecord(PosTop);
   if (Bof()) BlankRecord();
 }
@@ -529,8 +653,9 @@ bool KXO_dBHandler::LockIndexFiles() {
       return false;
     }
     // Another process wrote the file since we read it: nothing held of it (pages, the
-    // tag headers, the file's end) may be used, let alone written back.
-    file->ForgetExternalChange();
+    // tag headers, the file's end) may be used, let alone written back. A file whose tag
+    // headers can no longer be read is closed; the write goes on without it.
+    CatchIndexDamage(file, [file] { file->ForgetExternalChange(); });
   }
   return true;
 }
@@ -603,12 +728,16 @@ bool KXO_dBHandler::RecordEvent(int event, int32_t number) {
       const bool accepted = value.type == kExpLogical && value.logical;
       filterSet_->SetBit(recno, accepted ? 1 : 0);
     }
-    for (auto& file : indexFiles_) {
-      if (!file) continue;
-      file->KeyUpdateAll(recno, append);
-      // Everything changed reaches the file while its lock is held; nothing stays
-      // behind to be written after another process changed it.
-      for (int t = 0; t < file->TagCount(); ++t) file->TagAt(t)->StoreChanges();
+    for (auto& held : indexFiles_) {
+      if (!held) continue;
+      // A file found damaged here is closed; the record stays written without it.
+      KXobjIndexFile* file = held.get();
+      CatchIndexDamage(file, [file, recno, append] {
+        file->KeyUpdateAll(recno, append);
+        // Everything changed reaches the file while its lock is held; nothing stays
+        // behind to be written after another process changed it.
+        for (int t = 0; t < file->TagCount(); ++t) file->TagAt(t)->StoreChanges();
+      });
     }
     if (currentOrder_) {
       bool eof = currentOrder_->Eof();

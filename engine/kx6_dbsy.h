@@ -7,8 +7,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "kx6_Date.h"
 #include "kx6_fld.h"
@@ -44,6 +46,13 @@ inline bool IsMultiTagFormat(TkxIndexFormat format) {
 // exists is opened so that a tag can be added; see Opened() for the outcome.
 std::unique_ptr<KXobjIndexFile> MakeIndexFileOf(KXO_dBaseFld* table, const std::string& path,
                                                 bool create, bool readWrite, bool shared);
+
+// An index file that could not be read, with the engine's message. The handler does not
+// keep it open and so does not keep it current.
+struct TkxDamagedIndex {
+  std::string path;
+  std::string reason;
+};
 
 class KXO_dBHandler : public KXO_dBaseFld {
  public:
@@ -115,6 +124,8 @@ class KXO_dBHandler : public KXO_dBaseFld {
   // Opens the production index (the CDX or MDX file named like the table) when there is
   // one; answers whether it did.
   bool OpenProductionIndex();
+  // The production index's path; empty when the table has none.
+  std::string ProductionIndexPath() const;
   int CloseIndexFile(const std::string& fileName);
   void CloseAllIndexes();
   // Selects a tag by name ("" for natural order); the slot of its file, 0 for natural.
@@ -125,6 +136,28 @@ class KXO_dBHandler : public KXO_dBaseFld {
   const std::string& CurrentOrderName() const { return orderName_; }
   KXobjIndexFile* IndexFile(int slot) const;  // slot 1..63
   int IndexFileCount() const;
+
+  // --- damaged index files ----------------------------------------------------------
+  // Like OpenIndexFile, except that a file that exists but cannot be opened or read is
+  // not opened: it is listed among DamagedIndexes (answer kErrIndexDamaged) and nothing
+  // is raised. A listed file that opens now leaves the list.
+  int OpenIndexFileOrMark(const std::string& fileName);
+  // The index files found damaged, at open or later, that are not open; in the order found.
+  const std::vector<TkxDamagedIndex>& DamagedIndexes() const { return damaged_; }
+  // Told once for every file that joins DamagedIndexes.
+  virtual void IndexDamaged(const TkxDamagedIndex& /*damaged*/) {}
+  // Whether a file found damaged while open is closed and the work goes on without it
+  // (see CatchIndexDamage). Off by default: the engine's error passes through, as a
+  // caller that cannot tell the user (a script) must fail rather than go on silently.
+  void SetIndexDamageTolerated(bool on) { tolerateDamage_ = on; }
+  bool IndexDamageTolerated() const { return tolerateDamage_; }
+  // Runs `work`, which uses index file `file`. When the work finds the file damaged (the
+  // engine error kErrIndexDamaged) and damage is tolerated, the file is closed without
+  // writing anything more to it and listed; when the current order was one of its tags,
+  // natural order is selected (the position is kept). Answers true then; other errors
+  // pass through.
+  bool CatchIndexDamage(KXobjIndexFile* file, const std::function<void()>& work);
+  void FileError(int32_t code, int32_t subCode, const char* info) override;
 
   // --- read-ahead -------------------------------------------------------------------
   void AllowReadAhead(bool allowed);
@@ -149,6 +182,15 @@ class KXO_dBHandler : public KXO_dBaseFld {
   // that name in another case is found.
   std::string IndexPath(const std::string& fileName) const;
   std::unique_ptr<KXobjIndexFile> MakeIndexFile(const std::string& path, bool create);
+  void ReadPositioned(int32_t position);
+  void SkipInOrder(int32_t count);
+  bool FindKeyInOrder(const std::string& key);
+  // Closes `file` (nothing more is written to it) and lists it as damaged.
+  void CloseDamaged(KXobjIndexFile* file, const std::string& reason);
+  void MarkDamaged(const std::string& path, const std::string& reason);
+  // Rebuilds the listed damaged files whose tag definitions can be read and keeps them
+  // open; the others stay listed.
+  void RebuildDamagedFiles();
   bool ReadThroughTag(int32_t code, int32_t direction, int32_t& target);
   bool WalkFilterSet(int32_t code, int32_t& target);
   void EvaluateFilterOnAllRecords();
@@ -176,6 +218,10 @@ class KXO_dBHandler : public KXO_dBaseFld {
   bool autoProtocol_ = true;
   bool suspendIndexUpdates_ = false;
   int newTagCollation_ = 1;  // collation of CDX tags made by IndexOn: 1 machine, 2 general
+  std::vector<TkxDamagedIndex> damaged_;
+  int32_t lastFileError_ = 0;  // the code of the last error reported through FileError
+  std::string lastDamage_;     // the message of the last damage CatchIndexDamage handled
+  bool tolerateDamage_ = false;
 };
 
 }  // namespace tolvern

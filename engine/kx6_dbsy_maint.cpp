@@ -246,8 +246,12 @@ void KXO_dBHandler::ReindexAll() {
   SetState(kStateBusy);
   SetReadAheadOn(true);
   try {
-    for (auto& file : indexFiles_)
-      if (file) file->Reindex();
+    for (auto& held : indexFiles_) {
+      if (!held) continue;
+      KXobjIndexFile* file = held.get();
+      CatchIndexDamage(file, [file] { file->Reindex(); });
+    }
+    RebuildDamagedFiles();
   } catch (...) {
     SetState(kStateNormal);
     SetReadAheadOn(ahead);
@@ -260,6 +264,40 @@ void KXO_dBHandler::ReindexAll() {
   } else {
     GetRecord(PosTop);
   }
+}
+
+void KXO_dBHandler::RebuildDamagedFiles() {
+  std::vector<TkxDamagedIndex> still;
+  for (TkxDamagedIndex& damaged : damaged_) {
+    auto slot = std::find(indexFiles_.begin(), indexFiles_.end(), nullptr);
+    std::unique_ptr<KXobjIndexFile> file;
+    if (slot != indexFiles_.end() && platform::FileExists(damaged.path)) {
+      try {
+        {
+          IndexDefinitionsOpen definitionsOnly;
+          file = MakeIndexFile(damaged.path, false);
+        }
+        if (file && file->Opened() && file->TagCount() > 0) {
+          file->LockProtocolSet(LockProtocol());
+          file->Reindex();
+        } else {
+          file.reset();
+        }
+      } catch (const std::bad_alloc&) {
+        throw;
+      } catch (const std::exception& e) {
+        damaged.reason = e.what();
+        file.reset();
+      }
+    }
+    if (file) {
+      *slot = std::move(file);
+    } else {
+      still.push_back(damaged);
+    }
+  }
+  damaged_ = std::move(still);
+  FollowOpenFiles();
 }
 
 // ---------------------------------------------------------------------------------------

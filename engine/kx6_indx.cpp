@@ -1026,6 +1026,14 @@ bool KXobjIndexFile::IndexLock() {
 
 bool KXobjIndexFile::IndexUnlock() { return disk_ ? disk_->UnlockRegion() : true; }
 
+namespace {
+thread_local int definitionsOpenDepth = 0;
+}  // namespace
+
+IndexDefinitionsOpen::IndexDefinitionsOpen() { ++definitionsOpenDepth; }
+IndexDefinitionsOpen::~IndexDefinitionsOpen() { --definitionsOpenDepth; }
+bool IndexDefinitionsOpen::Active() { return definitionsOpenDepth > 0; }
+
 void KXobjIndexFile::ForgetExternalChange() {
   if (!ExternalChange()) return;
   for (auto& tag : tags_) {

@@ -495,6 +495,18 @@ class WholeFileLock {
   bool locked_ = false;
 };
 
+// While one lives on a thread, index files opened there are read for their tag
+// definitions only: a tag whose root page lies outside the file is accepted, so that the
+// file can be rebuilt from those definitions. Such a file must be rebuilt before a walk.
+class IndexDefinitionsOpen {
+ public:
+  IndexDefinitionsOpen();
+  ~IndexDefinitionsOpen();
+  IndexDefinitionsOpen(const IndexDefinitionsOpen&) = delete;
+  IndexDefinitionsOpen& operator=(const IndexDefinitionsOpen&) = delete;
+  static bool Active();
+};
+
 // Collects a builder's page writes into large transfers for a scope.
 class WriteBatch {
  public:

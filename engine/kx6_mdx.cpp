@@ -97,7 +97,10 @@ void KXobjMDXTag::TagLoad() {
   const std::vector<uint8_t> page = ReadPage(headerBlock_, "the tag header");
   std::string problem;
   mdx_->PageCount();
-  if (!MdxTagHeader::Parse(page, mdx_->RegionBlocks(), mdx_->NextFreePage(), header_, problem))
+  // Read for a rebuild, a root page past the end does not matter.
+  const int64_t fileBlocks =
+      IndexDefinitionsOpen::Active() ? int64_t{INT32_MAX} : int64_t{mdx_->NextFreePage()};
+  if (!MdxTagHeader::Parse(page, mdx_->RegionBlocks(), fileBlocks, header_, problem))
     Damaged("tag " + TagName() + ": " + problem);
   SetKeyType(header_.keyType == 'F' ? 'N' : header_.keyType);
   SetKeyLength(header_.keyLength);

@@ -535,13 +535,14 @@ TEST_F(StructureTest, TheIndexMaskListsFilesNamedLikeTheTableOrAllIgnoringCase) 
   fs::rename(dir.Path() / "sample.cdx", dir.Path() / "Sample.Cdx");
   window->Start({QString::fromStdString(path)});
   ASSERT_TRUE(Table().Active()) << dialogs.messages.join('\n').toStdString();
-  // Empty files are not indexes the table could open; the list shows names only.
-  EXPECT_EQ(Listed(Structure().indexFileList), QStringList({"Sample.Cdx", "SAMPLE.NTX"}));
+  // An empty file is not an index the table can open: it is listed as damaged.
+  const QStringList likeTable{"Sample.Cdx", "SAMPLE.NTX (damaged)"};
+  EXPECT_EQ(Listed(Structure().indexFileList), likeTable);
   Structure().allIndexFiles->setChecked(true);
   EXPECT_EQ(Listed(Structure().indexFileList),
-            QStringList({"other.ndx", "Sample.Cdx", "SAMPLE.NTX"}));
+            QStringList({"other.ndx", "Sample.Cdx", "SAMPLE.NTX (damaged)"}));
   Structure().allIndexFiles->setChecked(false);
-  EXPECT_EQ(Listed(Structure().indexFileList), QStringList({"Sample.Cdx", "SAMPLE.NTX"}));
+  EXPECT_EQ(Listed(Structure().indexFileList), likeTable);
 }
 
 TEST_F(StructureTest, ChoosingAFileListsItsTagsAndATagFillsTheEditor) {
