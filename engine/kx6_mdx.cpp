@@ -554,6 +554,7 @@ void KXobjMDXFile::Compact() {
   for (const Page& page : pages) {
     if (!PageRead(page.block, bytes.data(), static_cast<int32_t>(pageBytes)))
       Fail(kErrIndexDamaged, "block " + std::to_string(page.block) + " cannot be read");
+    const std::vector<uint8_t> read = bytes;
     ByteWriter out(bytes);
     const ByteReader in(bytes);
     if (page.header) {
@@ -570,7 +571,9 @@ void KXobjMDXFile::Compact() {
         out.I32LE(at, moved(in.I32LE(at)));
       }
     }
-    PageWrite(moved(page.block), bytes.data(), static_cast<int32_t>(pageBytes));
+    // Pages before the first gap stay as they are unless they point past it.
+    if (moved(page.block) != page.block || bytes != read)
+      PageWrite(moved(page.block), bytes.data(), static_cast<int32_t>(pageBytes));
   }
   Disk()->TruncateAt(int64_t{next} * kMdxBlockSize);
   SetNextFreePage(next);
