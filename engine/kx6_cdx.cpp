@@ -851,7 +851,8 @@ bool KXobjCDXFile::CollectPages(const KXobjCDXTag& tag, std::vector<bool>& seen,
     pages.push_back(static_cast<int32_t>(page));
     return true;
   };
-  const std::string name = tag.IsDirectory() ? std::string("the tag directory") : "tag " + tag.TagName();
+  const std::string name =
+      tag.IsDirectory() ? std::string("the tag directory") : "tag " + tag.TagName();
   if (!take(tag.HeaderOffset(), "the header of " + name) ||
       !take(int64_t{tag.HeaderOffset()} + kPage, "the header of " + name))
     return false;
@@ -882,7 +883,8 @@ bool KXobjCDXFile::CollectPages(const KXobjCDXTag& tag, std::vector<bool>& seen,
     }
     const ByteReader in(bytes.data(), bytes.size());
     for (int64_t i = 0; i < head.count; ++i)
-      pending.emplace_back(in.U32BE(static_cast<size_t>(12 + i * entry + keyLength + 4)), depth + 1);
+      pending.emplace_back(in.U32BE(static_cast<size_t>(12 + i * entry + keyLength + 4)),
+                           depth + 1);
   }
   return true;
 }
@@ -973,7 +975,8 @@ void KXobjCDXFile::GiveBack(std::vector<int32_t> pages) {
   std::array<uint8_t, kPage> bytes{};
   for (auto it = pages.rbegin(); it != pages.rend(); ++it) {
     ByteWriter(bytes.data(), bytes.size()).U32LE(0, next);
-    if (!PageWrite(*it, bytes.data(), kPage)) Fail(kErrIndexDamaged, PageText(*it) + " cannot be written");
+    if (!PageWrite(*it, bytes.data(), kPage))
+      Fail(kErrIndexDamaged, PageText(*it) + " cannot be written");
     next = static_cast<uint32_t>(*it);
   }
   if (freeDamaged_) freePages_.clear();

@@ -567,7 +567,8 @@ void KXobjMDXFile::Compact() {
         Fail(kErrIndexDamaged, "block " + std::to_string(page.block) + ": " + problem);
       out.I32LE(4, moved(in.I32LE(4)));
       for (int e = 0; info.branch && e < info.entryCount; ++e) {
-        const size_t at = size_t{kMdxPageHeaderSize} + static_cast<size_t>(e) * static_cast<size_t>(entry);
+        const size_t at =
+            size_t{kMdxPageHeaderSize} + static_cast<size_t>(e) * static_cast<size_t>(entry);
         out.I32LE(at, moved(in.I32LE(at)));
       }
     }

@@ -16,8 +16,8 @@
 namespace fendral::test {
 namespace {
 
-const char* const kFoxTags[] = {"NAME",  "AMOUNT", "QTY",    "BORN",   "NMBORN", "CITYU",
-                                "AMTD",  "NAMED",  "ACTFOR", "ACTIVE", "CITYAM"};
+const char* const kFoxTags[] = {"NAME", "AMOUNT", "QTY",    "BORN",   "NMBORN", "CITYU",
+                                "AMTD", "NAMED",  "ACTFOR", "ACTIVE", "CITYAM"};
 
 fs::path Legacy(const std::string& program) { return SharedDir() / "peers" / "bin" / program; }
 
@@ -38,12 +38,12 @@ uint32_t FreeListHead(const std::string& cdx) {
 // hb-verify --check of `tag`; empty when it passes, else its report.
 std::string LegacyCheck(const TempDir& dir, const std::string& tag) {
   std::string out;
-  const int status = RunCommand(Quote(Legacy("hb-verify").string()) + " " +
-                                    Quote(dir.File("fox.dbf")) + " " + Quote(dir.File("fox.cdx")) +
-                                    " " + tag + " --check 2>&1",
-                                &out);
+  const int status =
+      RunCommand(Quote(Legacy("hb-verify").string()) + " " + Quote(dir.File("fox.dbf")) + " " +
+                     Quote(dir.File("fox.cdx")) + " " + tag + " --check 2>&1",
+                 &out);
   return status == 0 && out.find("check: ok") != std::string::npos ? std::string()
-                                                                    : tag + ": " + out;
+                                                                   : tag + ": " + out;
 }
 
 void ExpectEveryTagPassesTheLegacyCheck(const TempDir& dir, const std::vector<std::string>& more) {
@@ -52,11 +52,11 @@ void ExpectEveryTagPassesTheLegacyCheck(const TempDir& dir, const std::vector<st
   for (const std::string& tag : tags) EXPECT_EQ(LegacyCheck(dir, tag), "");
 }
 
-#define REQUIRE_LEGACY()                                                                  \
-  do {                                                                                    \
-    REQUIRE_SHARED();                                                                     \
-    if (!fs::exists(Legacy("hb-legacy")) || !fs::exists(Legacy("hb-verify")))             \
-      GTEST_SKIP() << "the legacy program is not there";                                  \
+#define REQUIRE_LEGACY()                                                      \
+  do {                                                                        \
+    REQUIRE_SHARED();                                                         \
+    if (!fs::exists(Legacy("hb-legacy")) || !fs::exists(Legacy("hb-verify"))) \
+      GTEST_SKIP() << "the legacy program is not there";                      \
   } while (0)
 
 TEST(CliIndexSpace, TenReCreationsOfATagGrowTheFileByOneTagAtMost) {
@@ -85,9 +85,9 @@ TEST(CliIndexSpace, TenReCreationsOfATagGrowTheFileByOneTagAtMost) {
             0)
       << out;
   ExpectEveryTagPassesTheLegacyCheck(dir, {"CITYX"});
-  ASSERT_EQ(RunCli("keys " + Quote(dir.File("fox.dbf")) + " " + Quote(cdx) + " --tag CITYX", &out,
-                   &err),
-            0)
+  ASSERT_EQ(
+      RunCli("keys " + Quote(dir.File("fox.dbf")) + " " + Quote(cdx) + " --tag CITYX", &out, &err),
+      0)
       << err;
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 500);
 }

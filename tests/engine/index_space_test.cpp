@@ -67,8 +67,8 @@ void Append(KeptTable& table, std::mt19937& rng, int count) {
 std::string MakeTable(const TempDir& dir, const std::string& file, bool dbase4, int records) {
   const std::string path = dir.File(file);
   {
-    std::unique_ptr<KXO_DBFBuild> builder = dbase4 ? std::make_unique<KXO_DB4Build>(path)
-                                                   : std::make_unique<KXO_DBFBuild>(path);
+    std::unique_ptr<KXO_DBFBuild> builder =
+        dbase4 ? std::make_unique<KXO_DB4Build>(path) : std::make_unique<KXO_DBFBuild>(path);
     builder->AddField("NAME", 'C', 20, 0);
     builder->AddField("CITY", 'C', 12, 0);
     builder->AddField("AMOUNT", 'N', 10, 2);
@@ -104,8 +104,8 @@ std::vector<uint32_t> CdxFreeList(const Bytes& file) {
   const ByteReader in(file.data(), file.size());
   std::vector<uint32_t> pages;
   std::set<uint32_t> seen;
-  for (uint32_t page = in.U32LE(4); page != 0 && page + 512 <= file.size() && seen.insert(page).second;
-       page = in.U32LE(page))
+  for (uint32_t page = in.U32LE(4);
+       page != 0 && page + 512 <= file.size() && seen.insert(page).second; page = in.U32LE(page))
     pages.push_back(page);
   return pages;
 }
@@ -258,8 +258,7 @@ TEST(CdxSpace, ADamagedFreeListIsNeverFollowed) {
       std::mt19937 rng(11);
       Append(table, rng, 150);
       file.TagAdd("CITY", "CITY", "", true, false);
-      const bool listSound = CdxFreeList(ReadBytes(index)).size() ==
-                             file.FreePages().size();
+      const bool listSound = CdxFreeList(ReadBytes(index)).size() == file.FreePages().size();
       ExpectPagesOwnedOnce(index, file, listSound);
       ExpectTagsWalk(file, 550);
       ++completed;
@@ -286,7 +285,8 @@ TEST(MdxSpace, ReplacedAndDeletedTagsLeaveNoDeadPages) {
     const auto before = fs::file_size(index);
     file.TagAdd("CITY", "CITY", "", true, false);
     const auto first = fs::file_size(index);
-    for (int i = 0; i < 9; ++i) file.TagAdd("CITY", i % 2 ? "CITY" : "UPPER(CITY)", "", true, false);
+    for (int i = 0; i < 9; ++i)
+      file.TagAdd("CITY", i % 2 ? "CITY" : "UPPER(CITY)", "", true, false);
     EXPECT_LE(fs::file_size(index), first + (first - before));
     ExpectTagsWalk(file, 3000);
 
@@ -324,7 +324,8 @@ TEST(MdxSpace, ReplacedAndDeletedTagsLeaveNoDeadPages) {
          at = out.find("\"recno\":", at + 1))
       theirs.push_back(std::stoi(out.substr(at + 8)));
     std::vector<int32_t> ours;
-    for (int32_t recno = tag.Goto(PosTop); recno > 0; recno = tag.Goto(PosNext)) ours.push_back(recno);
+    for (int32_t recno = tag.Goto(PosTop); recno > 0; recno = tag.Goto(PosNext))
+      ours.push_back(recno);
     tag.FreePath();
     if (tag.KeyType() == 'C') {
       EXPECT_EQ(theirs, ours) << tag.TagName();
