@@ -788,7 +788,8 @@ int32_t KXobjCDXFile::PageCount() {
 
 int32_t KXobjCDXFile::PageNew() {
   if (NextFreePage() < 0) PageCount();
-  if (directory_ && !loading_ && Disk()->ReadWrite() && !FreePages().empty()) {
+  if (directory_ && !loading_ && Disk()->ReadWrite()) ReadFreeList();
+  if (directory_ && !loading_ && Disk()->ReadWrite() && !freePages_.empty()) {
     const int32_t page = freePages_.back();
     freePages_.pop_back();
     WriteFreeHead(freePages_.empty() ? 0 : static_cast<uint32_t>(freePages_.back()));
@@ -898,9 +899,16 @@ bool KXobjCDXFile::MarkUsedPages(std::vector<bool>& seen, std::string& why) {
 }
 
 const std::vector<int32_t>& KXobjCDXFile::FreePages() {
+  ReadFreeList();
+  freeView_.assign(freePages_.rbegin(), freePages_.rend());
+  return freeView_;
+}
+
+void KXobjCDXFile::ReadFreeList() {
   if (!directory_) {
-    freeView_.clear();
-    return freeView_;
+    freePages_.clear();
+    freeKnown_ = false;
+    return;
   }
   if (!freeKnown_ || directory_->FreeList() != freeHead_) {
     freeKnown_ = true;
@@ -929,8 +937,6 @@ const std::vector<int32_t>& KXobjCDXFile::FreePages() {
     if (freeDamaged_) freePages_.clear();
     std::reverse(freePages_.begin(), freePages_.end());
   }
-  freeView_.assign(freePages_.rbegin(), freePages_.rend());
-  return freeView_;
 }
 
 void KXobjCDXFile::WriteFreeHead(uint32_t page) {
@@ -955,7 +961,7 @@ std::vector<int32_t> KXobjCDXFile::PagesOf(const KXobjCDXTag& tag) {
 
 void KXobjCDXFile::GiveBack(std::vector<int32_t> pages) {
   if (pages.empty() || !directory_) return;
-  FreePages();
+  ReadFreeList();
   const int32_t end = NextFreePage() >= 0 ? NextFreePage() : PageCount();
   std::vector<bool> used(static_cast<size_t>(end / kPage), false);
   std::string why;

@@ -196,6 +196,8 @@ class KXobjCDXFile : public KXobjIndexFile {
   // Marks every page the directory and the listed tags reach; false when one cannot be
   // walked.
   bool MarkUsedPages(std::vector<bool>& seen, std::string& why);
+  // Reads and checks the free list unless what was read is still its state.
+  void ReadFreeList();
   // Writes the first free page into the directory header.
   void WriteFreeHead(uint32_t page);
   // The pages of a tag that is about to go, or none when they cannot all be told.
