@@ -84,6 +84,9 @@ class KXobjMDXTag : public KXobjIndexTag {
   // Follows a compaction: the header now lies at `headerBlock`, and `moved` gives every
   // block's new number (0 for a block that is gone).
   void Moved(int32_t headerBlock, const std::function<int32_t(int32_t)>& moved);
+  // Puts the path back on `key` (a key the tag held as its current one); no path when the
+  // key is gone.
+  void Resume(const KXobjIndexKeyData& key);
 
  private:
   void Build();

@@ -16,6 +16,7 @@
 #include "kx6_build.h"
 #include "kx6_bytes.h"
 #include "kx6_cdx.h"
+#include "kx6_dbsy.h"
 #include "kx6_eror.h"
 #include "kx6_fld.h"
 #include "kx6_mdx.h"
@@ -332,6 +333,35 @@ TEST(MdxSpace, ReplacedAndDeletedTagsLeaveNoDeadPages) {
     } else {
       EXPECT_EQ(theirs.size(), ours.size()) << tag.TagName();
     }
+  }
+}
+
+// Deleting a tag while the table is walked in another order of the same file: the walk
+// goes on from the record it was on, although the pages of that order moved.
+TEST(IndexSpace, AWalkInOneOrderGoesOnAfterAnotherTagIsDeleted) {
+  for (const char* index : {"t.cdx", "t.mdx"}) {
+    SCOPED_TRACE(index);
+    TempDir dir;
+    const std::string path = MakeTable(dir, "t.dbf", true, 2000);
+    std::vector<int32_t> whole;
+    {
+      KXO_dBHandler t(path, true, false);
+      t.IndexOn(index, "AMOUNT", 0, true, "", "AMOUNT");
+      t.IndexOn(index, "NAME", 0, true, "", "NAME");
+      t.IndexOn(index, "CITY", 0, true, "", "CITY");
+    }
+    KXO_dBHandler t(path, true, false);
+    ASSERT_EQ(t.OpenIndexFile(index), 0);
+    t.SelectOrder("NAME", false);
+    for (t.GetRecord(PosTop); !t.Eof(); t.GetRecord(PosNext)) whole.push_back(t.CurrentRecord());
+    ASSERT_EQ(whole.size(), 2000u);
+    std::vector<int32_t> walked;
+    t.GetRecord(PosTop);
+    for (int i = 0; i < 700 && !t.Eof(); ++i, t.GetRecord(PosNext))
+      walked.push_back(t.CurrentRecord());
+    ASSERT_EQ(t.DeleteTag(index, "AMOUNT"), 0);
+    for (; !t.Eof(); t.GetRecord(PosNext)) walked.push_back(t.CurrentRecord());
+    EXPECT_EQ(walked, whole);
   }
 }
 
