@@ -90,6 +90,13 @@ TEST(CliIndexSpace, TenReCreationsOfATagGrowTheFileByOneTagAtMost) {
       0)
       << err;
   EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 500);
+  // Perl XBase reads the tag in the pages it took over, as this program does.
+  std::string theirs;
+  ASSERT_EQ(RunCommand("perl " + Quote((SharedDir() / "peers" / "dump_table.pl").string()) +
+                           " --index " + Quote(cdx) + " --tag CITYX " + Quote(dir.File("fox.dbf")),
+                       &theirs),
+            0);
+  EXPECT_EQ(std::count(theirs.begin(), theirs.end(), '\n'), 500);
 }
 
 TEST(CliIndexSpace, TheLegacyProgramTakesThePagesAReplacedTagGaveBack) {
