@@ -206,7 +206,7 @@ TEST(CdxSpace, ReplacedAndDeletedTagsGiveTheirPagesToTheWritersThatFollow) {
 // and every tag stays whole.
 TEST(CdxSpace, ADamagedFreeListIsNeverFollowed) {
   TempDir dir;
-  const std::string path = MakeTable(dir, "t.dbf", false, 400);
+  const std::string path = MakeTable(dir, "t.dbf", false, 200);
   const std::string index = dir.File("t.cdx");
   Bytes sound;
   uint32_t root = 0;
@@ -257,11 +257,11 @@ TEST(CdxSpace, ADamagedFreeListIsNeverFollowed) {
       KXobjCDXFile file(&table, index, false, false, true, false);
       table.indexes.push_back(&file);
       std::mt19937 rng(11);
-      Append(table, rng, 150);
+      Append(table, rng, 60);
       file.TagAdd("CITY", "CITY", "", true, false);
       const bool listSound = CdxFreeList(ReadBytes(index)).size() == file.FreePages().size();
       ExpectPagesOwnedOnce(index, file, listSound);
-      ExpectTagsWalk(file, 550);
+      ExpectTagsWalk(file, 260);
       ++completed;
     } catch (const ETolvernError&) {
       // Refusing is fine; a crash, a hang or a page used twice is not.
