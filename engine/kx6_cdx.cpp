@@ -317,10 +317,12 @@ void KXobjCDXTag::TagStore() {
     if (!StoreCdxHeader(header_, out))
       cdx_->Fail(kErrCdxTagRefused, "the expressions of tag " + TagName() + " are too long");
   } else {
-    // A header another program wrote: only the root and the change counter move.
+    // A header another program wrote: only the root, the free list and the change counter
+    // move.
     header_.root = static_cast<uint32_t>(CachedRootPage());
     ByteWriter w(header_.image.data(), header_.image.size());
     w.U32LE(0, header_.root);
+    w.U32LE(4, header_.freeList);
     w.U32BE(8, header_.changeCounter);
     out = header_.image;
   }
@@ -788,9 +790,44 @@ int32_t KXobjCDXFile::PageCount() {
 
 int32_t KXobjCDXFile::PageNew() {
   if (NextFreePage() < 0) PageCount();
+  if (directory_ && !loading_ && Disk()->ReadWrite()) ReadFreeList();
+  if (directory_ && !loading_ && Disk()->ReadWrite() && !freePages_.empty()) {
+    const int32_t page = freePages_.back();
+    freePages_.pop_back();
+    WriteFreeHead(freePages_.empty() ? 0 : static_cast<uint32_t>(freePages_.back()));
+    return page;
+  }
   const int32_t page = NextFreePage();
   if (page > INT32_MAX - 2 * kPage) Fail(kErrIndexDamaged, "the index file is full");
   SetNextFreePage(page + kPage);
+  return page;
+}
+
+int32_t KXobjCDXFile::PageNewPair() {
+  if (NextFreePage() < 0) PageCount();
+  if (directory_ && !loading_ && Disk()->ReadWrite()) {
+    const std::vector<int32_t>& chain = FreePages();
+    for (size_t i = 0; i + 1 < chain.size(); ++i) {
+      if (chain[i + 1] != chain[i] + kPage) continue;
+      const int32_t page = chain[i];
+      const uint32_t after = i + 2 < chain.size() ? static_cast<uint32_t>(chain[i + 2]) : 0;
+      if (i == 0) {
+        WriteFreeHead(after);
+      } else {
+        std::array<uint8_t, 4> bytes{};
+        ByteWriter(bytes.data(), bytes.size()).U32LE(0, after);
+        if (!PageWrite(chain[i - 1], bytes.data(), 4))
+          Fail(kErrIndexDamaged, PageText(chain[i - 1]) + " cannot be written");
+      }
+      // freePages_ holds the chain last page first.
+      const auto at = freePages_.end() - static_cast<std::ptrdiff_t>(i) - 2;
+      freePages_.erase(at, at + 2);
+      return page;
+    }
+  }
+  const int32_t page = NextFreePage();
+  if (page > INT32_MAX - 3 * kPage) Fail(kErrIndexDamaged, "the index file is full");
+  SetNextFreePage(page + 2 * kPage);
   return page;
 }
 
@@ -798,6 +835,161 @@ bool KXobjCDXFile::ValidNodePage(int32_t page) {
   if (page < kFirstNodePage || page % kPage != 0) return false;
   if (NextFreePage() < 0) PageCount();
   return int64_t{page} + kPage <= NextFreePage();
+}
+
+// --- free pages --------------------------------------------------------------------------
+
+bool KXobjCDXFile::CollectPages(const KXobjCDXTag& tag, std::vector<bool>& seen,
+                                std::vector<int32_t>& pages, std::string& why) {
+  const auto take = [&](int64_t page, const std::string& what) {
+    if (page < 0 || page % kPage != 0 || page / kPage >= static_cast<int64_t>(seen.size())) {
+      why = what + " " + PageText(page) + " lies outside the file";
+      return false;
+    }
+    if (seen[static_cast<size_t>(page / kPage)]) {
+      why = what + " " + PageText(page) + " is used twice";
+      return false;
+    }
+    seen[static_cast<size_t>(page / kPage)] = true;
+    pages.push_back(static_cast<int32_t>(page));
+    return true;
+  };
+  const std::string name =
+      tag.IsDirectory() ? std::string("the tag directory") : "tag " + tag.TagName();
+  if (!take(tag.HeaderOffset(), "the header of " + name) ||
+      !take(int64_t{tag.HeaderOffset()} + kPage, "the header of " + name))
+    return false;
+  const int32_t keyLength = tag.Header().keyLength;
+  const int64_t entry = int64_t{keyLength} + 8;
+  std::vector<std::pair<int64_t, int>> pending{{tag.Header().root, 0}};
+  std::array<uint8_t, kPage> bytes{};
+  while (!pending.empty()) {
+    const auto [page, depth] = pending.back();
+    pending.pop_back();
+    if (page < kFirstNodePage || !take(page, "a page of " + name)) {
+      if (why.empty()) why = PageText(page) + " of " + name + " lies in the directory header";
+      return false;
+    }
+    if (depth > kMaxTreeDepth) {
+      why = "the tree of " + name + " is deeper than " + std::to_string(kMaxTreeDepth);
+      return false;
+    }
+    if (!PageRead(static_cast<int32_t>(page), bytes.data(), kPage)) {
+      why = PageText(page) + " of " + name + " cannot be read";
+      return false;
+    }
+    const CdxPageHead head = ReadCdxPageHead(bytes);
+    if (head.IsLeaf()) continue;
+    if (keyLength < 1 || int64_t{head.count} * entry > kCdxBranchArea) {
+      why = "the branch " + PageText(page) + " of " + name + " holds more keys than fit";
+      return false;
+    }
+    const ByteReader in(bytes.data(), bytes.size());
+    for (int64_t i = 0; i < head.count; ++i)
+      pending.emplace_back(in.U32BE(static_cast<size_t>(12 + i * entry + keyLength + 4)),
+                           depth + 1);
+  }
+  return true;
+}
+
+bool KXobjCDXFile::MarkUsedPages(std::vector<bool>& seen, std::string& why) {
+  std::vector<int32_t> pages;
+  if (!CollectPages(*directory_, seen, pages, why)) return false;
+  for (int i = 0; i < TagCount(); ++i)
+    if (!CollectPages(*static_cast<KXobjCDXTag*>(TagAt(i)), seen, pages, why)) return false;
+  return true;
+}
+
+const std::vector<int32_t>& KXobjCDXFile::FreePages() {
+  ReadFreeList();
+  freeView_.assign(freePages_.rbegin(), freePages_.rend());
+  return freeView_;
+}
+
+void KXobjCDXFile::ReadFreeList() {
+  if (!directory_) {
+    freePages_.clear();
+    freeKnown_ = false;
+    return;
+  }
+  if (!freeKnown_ || directory_->FreeList() != freeHead_) {
+    freeKnown_ = true;
+    freeDamaged_ = false;
+    freeHead_ = directory_->FreeList();
+    freePages_.clear();
+    const int32_t end = NextFreePage() >= 0 ? NextFreePage() : PageCount();
+    std::vector<bool> seen(static_cast<size_t>(end / kPage), false);
+    std::string why;
+    // Only a list that reaches no page the directory or a tag uses is ever handed out.
+    const bool walked = freeHead_ == 0 || freeHead_ == kCdxNoPage || MarkUsedPages(seen, why);
+    uint32_t page = walked ? freeHead_ : 0;
+    while (page != 0 && page != kCdxNoPage) {
+      const size_t index = page / kPage;
+      std::array<uint8_t, 4> next{};
+      if (page % kPage != 0 || page < kFirstNodePage || index >= seen.size() || seen[index] ||
+          !PageRead(static_cast<int32_t>(page), next.data(), 4)) {
+        freeDamaged_ = true;
+        break;
+      }
+      seen[index] = true;
+      freePages_.push_back(static_cast<int32_t>(page));
+      page = ByteReader(next.data(), next.size()).U32LE(0);
+    }
+    if (!walked) freeDamaged_ = true;
+    if (freeDamaged_) freePages_.clear();
+    std::reverse(freePages_.begin(), freePages_.end());
+  }
+}
+
+void KXobjCDXFile::WriteFreeHead(uint32_t page) {
+  std::array<uint8_t, 4> bytes{};
+  ByteWriter(bytes.data(), bytes.size()).U32LE(0, page);
+  if (!PageWrite(4, bytes.data(), 4)) Fail(kErrIndexDamaged, "the header cannot be written");
+  directory_->SetFreeList(page);
+  freeHead_ = page;
+  freeDamaged_ = false;
+}
+
+std::vector<int32_t> KXobjCDXFile::PagesOf(const KXobjCDXTag& tag) {
+  std::vector<int32_t> pages;
+  const int32_t end = NextFreePage() >= 0 ? NextFreePage() : PageCount();
+  std::vector<bool> seen(static_cast<size_t>(end / kPage), false);
+  std::string why;
+  // Pages that cannot all be told stay where they are: dead space is harmless, a page
+  // handed out twice is not.
+  if (!CollectPages(tag, seen, pages, why)) pages.clear();
+  return pages;
+}
+
+void KXobjCDXFile::GiveBack(std::vector<int32_t> pages) {
+  if (pages.empty() || !directory_) return;
+  ReadFreeList();
+  const int32_t end = NextFreePage() >= 0 ? NextFreePage() : PageCount();
+  std::vector<bool> used(static_cast<size_t>(end / kPage), false);
+  std::string why;
+  if (!MarkUsedPages(used, why)) return;
+  for (int32_t page : freePages_) used[static_cast<size_t>(page / kPage)] = true;
+  std::sort(pages.begin(), pages.end());
+  pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+  std::erase_if(pages, [&](int32_t page) {
+    return page < kFirstNodePage || page % kPage != 0 ||
+           static_cast<size_t>(page / kPage) >= used.size() ||
+           used[static_cast<size_t>(page / kPage)];
+  });
+  if (pages.empty()) return;
+  // Ascending, so that pages taken again come in file order; the list that was there
+  // follows unless it was damaged.
+  uint32_t next = freeDamaged_ || freePages_.empty() ? 0 : static_cast<uint32_t>(freePages_.back());
+  std::array<uint8_t, kPage> bytes{};
+  for (auto it = pages.rbegin(); it != pages.rend(); ++it) {
+    ByteWriter(bytes.data(), bytes.size()).U32LE(0, next);
+    if (!PageWrite(*it, bytes.data(), kPage))
+      Fail(kErrIndexDamaged, PageText(*it) + " cannot be written");
+    next = static_cast<uint32_t>(*it);
+  }
+  if (freeDamaged_) freePages_.clear();
+  for (auto it = pages.rbegin(); it != pages.rend(); ++it) freePages_.push_back(*it);
+  WriteFreeHead(next);
 }
 
 KXobjCDXTag* KXobjCDXFile::FindTag(const std::string& upperName) const {
@@ -841,8 +1033,11 @@ int KXobjCDXFile::TagAdd(const std::string& name, const std::string& keyExpr,
   const std::string tagName = UpperCase(Trim(name));
   CheckDefinition(tagName, keyExpr, forExpr);
   if (KXobjCDXTag* replaced = FindTag(tagName)) {
+    replaced->FreePath();
+    std::vector<int32_t> pages = PagesOf(*replaced);
     RemoveDirectoryEntry(replaced->TagName(), replaced->HeaderOffset());
     FreeTag(replaced);
+    GiveBack(std::move(pages));
   }
   return AddNewTag(tagName, Trim(keyExpr), Trim(forExpr), ascending, unique, newTagCollation_,
                    false);
@@ -851,8 +1046,7 @@ int KXobjCDXFile::TagAdd(const std::string& name, const std::string& keyExpr,
 int KXobjCDXFile::AddNewTag(const std::string& name, const std::string& keyExpr,
                             const std::string& forExpr, bool ascending, bool unique,
                             CdxCollation collation, bool candidate) {
-  const int32_t header = PageNew();
-  PageNew();
+  const int32_t header = PageNewPair();
   auto tag = std::make_unique<KXobjCDXTag>(this, header, name, true);
   tag->SetCollation(collation);
   tag->SetCandidate(candidate && unique);
@@ -900,9 +1094,15 @@ int KXobjCDXFile::TagDelete(const std::string& name) {
   KXobjCDXTag* found = FindTag(UpperCase(Trim(name)));
   if (!found) return 0;
   CheckWritable();
+  found->FreePath();
+  std::vector<int32_t> pages = PagesOf(*found);
   RemoveDirectoryEntry(found->TagName(), found->HeaderOffset());
   FreeTag(found);
-  if (TagCount() == 0) Reindex();
+  if (TagCount() == 0) {
+    Reindex();
+  } else {
+    GiveBack(std::move(pages));
+  }
   return 1;
 }
 
@@ -974,6 +1174,7 @@ bool KXobjCDXFile::ExternalChange() {
   directory_->TagLoad();
   if (!directory_->LoadError().empty()) Fail(kErrIndexDamaged, directory_->LoadError());
   SetNextFreePage(-1);
+  freeKnown_ = false;
   return true;
 }
 

@@ -80,6 +80,9 @@ class KXobjCDXTag : public KXobjIndexTag {
   const CdxHeader& Header() const { return header_; }
   uint32_t ChangeCounter() const { return header_.changeCounter; }
   void SetChangeCounter(uint32_t counter) { header_.changeCounter = counter; }
+  // The first page of the file's free list (the directory's header holds it; 0: none).
+  uint32_t FreeList() const { return header_.freeList; }
+  void SetFreeList(uint32_t page) { header_.freeList = page; }
   CdxKeyForm KeyForm() const;
 
  private:
@@ -128,15 +131,20 @@ class KXobjCDXFile : public KXobjIndexFile {
                bool readWrite, bool shared);
   ~KXobjCDXFile() override;
 
-  // Adds a tag, replacing one of the same name (whose pages stay behind as dead space
-  // until Reindex). The name (at most 10 characters) and both expressions are checked
+  // Adds a tag, replacing one of the same name (whose pages go onto the free list). The
+  // name (at most 10 characters) and both expressions are checked
   // before anything is written: a refusal raises error 5117, an expression error passes
   // through. Answers 1.
   int TagAdd(const std::string& name, const std::string& keyExpr, const std::string& forExpr,
              bool ascending, bool unique) override;
-  // Removes a tag; 1 when it existed, else 0. Removing the last tag leaves the empty file.
+  // Removes a tag; 1 when it existed, else 0. Its pages go onto the free list; removing
+  // the last tag leaves the empty file.
   int TagDelete(const std::string& name) override;
+  // A page from the free list when it holds one, else a new page at the end of the file.
   int32_t PageNew() override;
+  // Two pages that follow each other (a tag header): a pair from the free list when it
+  // holds one, else two new pages at the end of the file.
+  int32_t PageNewPair();
   int32_t PageCount() override;
   // Rebuilds the file from the tag definitions: directory at 0, its root at 1,024, then
   // each tag's header and pages. Refused when a tag cannot be maintained.
@@ -152,6 +160,16 @@ class KXobjCDXFile : public KXobjIndexFile {
   CdxCollation NewTagCollation() const { return newTagCollation_; }
   void SetNewTagCollation(CdxCollation collation) { newTagCollation_ = collation; }
   uint32_t ChangeCounter() const { return directory_ ? directory_->ChangeCounter() : 0; }
+
+  // The free list as other programs keep it: the directory header's second word names the
+  // first free page, each free page is zero but for the offset of the next one in its first
+  // word, and 0 ends the list. The pages on it, first first; empty when the list is damaged
+  // (a page outside the file, a loop, a page some tag still uses), which is then ignored and
+  // replaced by the next pages given back.
+  const std::vector<int32_t>& FreePages();
+  // Puts pages that no tag uses any more onto the free list. Pages that the directory, a
+  // tag or the list itself still reaches are left alone.
+  void GiveBack(std::vector<int32_t> pages);
 
   // Reports `what` with `code` (sub-code SubIndexTag) and raises it.
   [[noreturn]] void Fail(int32_t code, const std::string& what);
@@ -170,10 +188,31 @@ class KXobjCDXFile : public KXobjIndexFile {
   // Compiles and evaluates the definition once; raises when it cannot be built.
   void CheckDefinition(const std::string& name, const std::string& keyExpr,
                        const std::string& forExpr);
+  // Adds to `pages` the header pages and every tree page of `tag`, marking them in `seen`
+  // (one flag per page of the file). False, with `why`, when the tree leaves the file,
+  // loops or shares a page already seen.
+  bool CollectPages(const KXobjCDXTag& tag, std::vector<bool>& seen, std::vector<int32_t>& pages,
+                    std::string& why);
+  // Marks every page the directory and the listed tags reach; false when one cannot be
+  // walked.
+  bool MarkUsedPages(std::vector<bool>& seen, std::string& why);
+  // Reads and checks the free list unless what was read is still its state.
+  void ReadFreeList();
+  // Writes the first free page into the directory header.
+  void WriteFreeHead(uint32_t page);
+  // The pages of a tag that is about to go, or none when they cannot all be told.
+  std::vector<int32_t> PagesOf(const KXobjCDXTag& tag);
 
   std::unique_ptr<KXobjCDXTag> directory_;
   CdxCollation newTagCollation_ = CdxCollation::Machine;
   bool loading_ = false;
+  // The free list as last read, last page first (PageNew takes from the back), and the
+  // head it was read from: a different head on disk means it is read again.
+  std::vector<int32_t> freePages_;
+  std::vector<int32_t> freeView_;
+  uint32_t freeHead_ = 0;
+  bool freeKnown_ = false;
+  bool freeDamaged_ = false;
 };
 
 // The CDX member of the sorter family: keys come back in ascending order (a descending

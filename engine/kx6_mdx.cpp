@@ -13,6 +13,9 @@ namespace tolvern {
 
 namespace {
 
+// The header's free list: the first free block and the number of free blocks.
+constexpr std::ptrdiff_t kMdxFreeListOffset = 36;
+
 std::string BaseName(const std::string& path) {
   std::string name = platform::FileNameOf(path);
   const size_t dot = name.rfind('.');
@@ -249,6 +252,19 @@ int32_t KXobjMDXTag::TakeNewPage(int32_t block) {
   return previous;
 }
 
+void KXobjMDXTag::Moved(int32_t headerBlock, const std::function<int32_t(int32_t)>& moved) {
+  headerBlock_ = headerBlock;
+  header_.rootBlock = moved(header_.rootBlock);
+  header_.firstPage = moved(header_.firstPage);
+  header_.lastPage = moved(header_.lastPage);
+  SetRootPage(header_.rootBlock);
+}
+
+void KXobjMDXTag::Resume(const KXobjIndexKeyData& key) {
+  ReadPath(2);
+  if (!FindEntry(key, key.Reference())) FreePath();
+}
+
 void KXobjMDXTag::PutEntry(std::vector<uint8_t>& page, int index, int32_t reference,
                            const KXobjIndexKeyData* key) const {
   const size_t at = kMdxPageHeaderSize + static_cast<size_t>(index) * header_.entryLength;
@@ -466,8 +482,11 @@ int KXobjMDXFile::TagAdd(const std::string& name, const std::string& keyExpr,
   if (!tag->Define(Trim(keyExpr), Trim(forExpr), ascending, unique, problem))
     Fail(kErrTagRefused, "tag " + tagName + ": " + problem);
 
-  // The replaced tag's pages stay behind as dead space.
-  if (replaced) FreeTag(replaced);
+  // The replaced tag's pages are squeezed out before the new tag takes pages at the end.
+  if (replaced) {
+    FreeTag(replaced);
+    Compact();
+  }
   KXobjMDXTag* added = tag.get();
   added->WriteNew();
   int at = 0;
@@ -475,6 +494,120 @@ int KXobjMDXFile::TagAdd(const std::string& name, const std::string& keyExpr,
   InsertTag(at, std::move(tag));
   WriteTagTable();
   return 1;
+}
+
+void KXobjMDXFile::Compact() {
+  if (!Disk() || !Disk()->ReadWrite()) return;
+  WholeFileLock lock(Disk());
+  // Where each tag's walk stood: it goes on from there after its pages moved.
+  std::vector<std::unique_ptr<KXobjIndexKeyData>> places;
+  for (int i = 0; i < TagCount(); ++i) {
+    KXobjIndexTag* tag = TagAt(i);
+    const bool placed = tag->RootNode() && !tag->Bof() && !tag->Eof() && tag->CurrentRecord() > 0;
+    places.push_back(placed ? tag->CurrentKey().Clone() : nullptr);
+    tag->FreePath();
+  }
+  // Gaps are squeezed out unless some tree cannot be walked completely.
+  [&] {
+    const int32_t units = PageUnits();
+    const int32_t region = RegionBlocks();
+    const int32_t end = PageCount();
+    const size_t pageBytes = static_cast<size_t>(PageBytes());
+    struct Page {
+      int32_t block;
+      KXobjMDXTag* tag;  // the tag whose header or tree holds it
+      bool header;
+    };
+    std::vector<Page> pages;
+    std::vector<bool> used(static_cast<size_t>(std::max(end, 0)), false);
+    const auto take = [&](int32_t block) {
+      if (block < region || int64_t{block} + units > end) return false;
+      for (int32_t k = 0; k < units; ++k) {
+        if (used[static_cast<size_t>(block + k)]) return false;
+        used[static_cast<size_t>(block + k)] = true;
+      }
+      return true;
+    };
+    std::vector<uint8_t> bytes(pageBytes);
+    for (int i = 0; i < TagCount(); ++i) {
+      auto* tag = static_cast<KXobjMDXTag*>(TagAt(i));
+      if (!take(tag->HeaderBlock())) return;
+      pages.push_back({tag->HeaderBlock(), tag, true});
+      std::vector<std::pair<int32_t, int>> pending{{tag->RootPage(), 0}};
+      while (!pending.empty()) {
+        const auto [block, depth] = pending.back();
+        pending.pop_back();
+        MdxPageInfo info;
+        std::string problem;
+        if (depth > kMaxTreeDepth || !take(block) ||
+            !PageRead(block, bytes.data(), static_cast<int32_t>(pageBytes)) ||
+            !MdxReadPageInfo(bytes, tag->Header().entryLength, info, problem))
+          return;
+        pages.push_back({block, tag, false});
+        if (!info.branch) continue;
+        const ByteReader in(bytes);
+        for (int e = 0; e < info.entryCount; ++e)
+          pending.emplace_back(
+              in.I32LE(size_t{kMdxPageHeaderSize} +
+                       static_cast<size_t>(e) * static_cast<size_t>(tag->Header().entryLength)),
+              depth + 1);
+      }
+    }
+    std::sort(pages.begin(), pages.end(),
+              [](const Page& a, const Page& b) { return a.block < b.block; });
+    std::vector<int32_t> target(used.size(), 0);
+    int32_t next = region;
+    for (const Page& page : pages) {
+      target[static_cast<size_t>(page.block)] = next;
+      next += units;
+    }
+    if (next == end) return;
+    const auto moved = [&target](int32_t block) {
+      return block >= 0 && static_cast<size_t>(block) < target.size()
+                 ? target[static_cast<size_t>(block)]
+                 : 0;
+    };
+    // In increasing order a page only ever moves over pages that have moved already.
+    for (const Page& page : pages) {
+      if (!PageRead(page.block, bytes.data(), static_cast<int32_t>(pageBytes)))
+        Fail(kErrIndexDamaged, "block " + std::to_string(page.block) + " cannot be read");
+      const std::vector<uint8_t> read = bytes;
+      ByteWriter out(bytes);
+      const ByteReader in(bytes);
+      if (page.header) {
+        for (size_t at : {size_t{0}, size_t{248}, size_t{252}}) out.I32LE(at, moved(in.I32LE(at)));
+      } else {
+        MdxPageInfo info;
+        std::string problem;
+        const int32_t entry = page.tag->Header().entryLength;
+        if (!MdxReadPageInfo(bytes, entry, info, problem))
+          Fail(kErrIndexDamaged, "block " + std::to_string(page.block) + ": " + problem);
+        out.I32LE(4, moved(in.I32LE(4)));
+        for (int e = 0; info.branch && e < info.entryCount; ++e) {
+          const size_t at =
+              size_t{kMdxPageHeaderSize} + static_cast<size_t>(e) * static_cast<size_t>(entry);
+          out.I32LE(at, moved(in.I32LE(at)));
+        }
+      }
+      // Pages before the first gap stay as they are unless they point past it.
+      if (moved(page.block) != page.block || bytes != read)
+        PageWrite(moved(page.block), bytes.data(), static_cast<int32_t>(pageBytes));
+    }
+    Disk()->TruncateAt(int64_t{next} * kMdxBlockSize);
+    SetNextFreePage(next);
+    unwritten_.clear();
+    // The pages another program listed as free are gone or hold moved pages now.
+    std::fill(region_.Bytes().begin() + kMdxFreeListOffset,
+              region_.Bytes().begin() + kMdxFreeListOffset + 8, uint8_t{0});
+    for (int i = 0; i < TagCount(); ++i) {
+      auto* tag = static_cast<KXobjMDXTag*>(TagAt(i));
+      tag->Moved(moved(tag->HeaderBlock()), moved);
+    }
+    WriteTagTable();
+  }();
+  for (int i = 0; i < TagCount(); ++i)
+    if (places[static_cast<size_t>(i)])
+      static_cast<KXobjMDXTag*>(TagAt(i))->Resume(*places[static_cast<size_t>(i)]);
 }
 
 int KXobjMDXFile::TagDelete(const std::string& name) {
@@ -488,6 +621,7 @@ int KXobjMDXFile::TagDelete(const std::string& name) {
   if (TagCount() == 0) {
     Reindex();
   } else {
+    Compact();
     WriteTagTable();
   }
   return 1;

@@ -9,11 +9,12 @@
 // back as it was read. A damaged file (sizes that do not fit, pages outside the file, a
 // tree that loops) gives the engine error kErrIndexDamaged, never a read outside the file.
 //
-// Pages are never reused: a replaced or deleted tag leaves its pages behind until Reindex
-// rebuilds the file.
+// A replaced or deleted tag gives its pages back by compaction: the pages that follow the
+// ones no tag reaches move down, the file is cut and the header's free list is cleared.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -80,6 +81,12 @@ class KXobjMDXTag : public KXobjIndexTag {
   // Notes a page newly given to the tag; answers the word its second field gets (the page
   // the tag was given before it).
   int32_t TakeNewPage(int32_t block);
+  // Follows a compaction: the header now lies at `headerBlock`, and `moved` gives every
+  // block's new number (0 for a block that is gone).
+  void Moved(int32_t headerBlock, const std::function<int32_t(int32_t)>& moved);
+  // Puts the path back on `key` (a key the tag held as its current one); no path when the
+  // key is gone.
+  void Resume(const KXobjIndexKeyData& key);
 
  private:
   void Build();
@@ -150,6 +157,11 @@ class KXobjMDXFile : public KXobjIndexFile {
   void WriteTagTable();
   void WriteRegion();
   void CheckWritable();
+  // Squeezes out the pages no tag reaches, under the whole-file lock: every page the tags
+  // use keeps its order and moves down over the gaps, the pointers to it follow, the file
+  // is cut after the last one and the header's free list (left by other programs) is
+  // cleared. A file whose trees cannot all be walked is left as it is.
+  void Compact();
 
   MdxHeaderRegion region_;
   bool regionChanged_ = false;
