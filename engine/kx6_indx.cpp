@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "kx6_cnst.h"
 #include "kx6_fld.h"
@@ -665,9 +666,25 @@ int32_t KXobjIndexTag::Finish() {
   return current_.Reference();
 }
 
+bool KXobjIndexTag::MoveStaysInLeaf(int32_t code) const {
+  if (!root_ || stale_) return false;
+  if (reverseWalk_) code = code == PosNext ? PosPrior : (code == PosPrior ? PosNext : code);
+  const KXobjIndexKey* leaf = Leaf();
+  if (!leaf || !leaf->IsLeaf()) return false;
+  const int at = leaf->current_;
+  if (code == PosNext) return at >= 0 && at + 1 < leaf->Count();
+  if (code == PosPrior) return at > 0 && at < leaf->Count();
+  return false;
+}
+
 int32_t KXobjIndexTag::Goto(int32_t code) {
-  ReadStep step(*this);
-  if (!step.Active()) return GotoOnce(code);
+  KXO_DiskFile* disk = file_->Disk();
+  if (readDepth_ > 0 || inUpdate_ || !disk || !disk->Shared()) return GotoOnce(code);
+  // A move inside the leaf held reads no page: the leaf is a whole page as it was read
+  // under the lock, a consistent if perhaps older picture. Only a step that reads pages
+  // takes the lock and looks for another program's changes.
+  std::optional<ReadStep> step;
+  if (!MoveStaysInLeaf(code)) step.emplace(*this);
   const bool move = code == PosNext || code == PosPrior;
   if (code == PosTop || code == PosBottom) StartRun();
   if (move && runCode_ != 0 && code != runCode_) {
@@ -680,7 +697,10 @@ int32_t KXobjIndexTag::Goto(int32_t code) {
     if (!bof_ && !eof_) MarkSeenInRun(current_.Reference());
   }
   int32_t recno = GotoOnce(code);
-  while (move && runChanged_ && recno > 0 && SeenInRun(recno)) recno = GotoOnce(code);
+  while (move && runChanged_ && recno > 0 && SeenInRun(recno)) {
+    if (!step && !MoveStaysInLeaf(code)) step.emplace(*this);
+    recno = GotoOnce(code);
+  }
   MarkSeenInRun(recno);
   return recno;
 }

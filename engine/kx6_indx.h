@@ -351,6 +351,8 @@ class KXobjIndexTag {
   void MarkSeenInRun(int32_t recno);
   // Goto without a reader step of its own.
   int32_t GotoOnce(int32_t code);
+  // Whether a PosNext or PosPrior stays in the leaf the path holds (reads no page).
+  bool MoveStaysInLeaf(int32_t code) const;
 
   // --- path and search ---
   int Depth(const KXobjIndexKey* node) const;
