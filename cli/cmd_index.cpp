@@ -60,6 +60,23 @@ std::unique_ptr<tolvern::KXobjIndexFile> OpenIndex(tolvern::KXO_dBaseFld& table,
   return file;
 }
 
+// The lock protocol of the programs that share the index file: --lock-protocol, or the one
+// the table handler would choose with this file open.
+int ProtocolFor(const Arguments& args, const std::string& path) {
+  const int given = LockProtocolOption(args);
+  if (given != tolvern::kLockProtocolAuto) return given;
+  switch (FormatOf(path)) {
+    case TkxIndexFormat::kNtx:
+      return static_cast<int>(tolvern::TkxLokProtocol::ClipLock);
+    case TkxIndexFormat::kCdx:
+      return static_cast<int>(tolvern::TkxLokProtocol::FoxLock);
+    case TkxIndexFormat::kMdx:
+      return static_cast<int>(tolvern::TkxLokProtocol::DB4Lock);
+    default:
+      return static_cast<int>(tolvern::TkxLokProtocol::Default);
+  }
+}
+
 tolvern::KXobjIndexTag* PickTag(const tolvern::KXobjIndexFile& file, const Arguments& args) {
   tolvern::KXobjIndexTag* tag = nullptr;
   if (auto name = args.Option("--tag")) {
@@ -200,6 +217,8 @@ int CmdKeys(const Arguments& args) {
   table.SetLockProtocol(LockProtocolOption(args));
   const TextCodec codec(TableEncoding(args, table.CodePageMark()));
   auto file = OpenIndex(table, args.positional[1], false);
+  // Its reads take the read lock of the programs that write it.
+  file->LockProtocolSet(ProtocolFor(args, args.positional[1]));
   tolvern::KXobjIndexTag* tag = PickTag(*file, args);
 
   const std::vector<std::string> seeks = args.Options("--seek");

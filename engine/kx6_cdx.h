@@ -153,6 +153,9 @@ class KXobjCDXFile : public KXobjIndexFile {
   bool KeyUpdateAll(int32_t recno, bool append) override;
   // For a shared file: whether the change counter on disk differs from the one last seen.
   bool ExternalChange() override;
+  // The directory's root, free list and change counter: every writer counts its changes.
+  int32_t MarkerBytes() const override { return 12; }
+  bool MarkerCountsChanges() const override { return true; }
   bool ValidNodePage(int32_t page) override;
 
   KXobjCDXTag* Directory() const { return directory_.get(); }

@@ -437,12 +437,17 @@ void KXO_dBHandler::ReadPositioned(int32_t position) {
     }
     if (!moved) break;
     if (target > 0) {
+      // Another program may have appended the record since the count was read.
+      if (target > RecordCount()) RefreshHeader();
       if (target > RecordCount()) {
-        KXO_dBaseFld::GetRecord(0);  // refreshes the count of a shared table
-        if (target > RecordCount()) {
+        // The order holds a record the table file does not hold (yet): a move passes it.
+        if (direction == 0 || position > 0) {
           BlankRecord();
           break;
         }
+        code = direction;
+        if (++guard < 0) break;
+        continue;
       }
       KXO_dBaseFld::GetRecord(target);
     } else {

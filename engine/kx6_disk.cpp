@@ -304,6 +304,12 @@ bool KXO_DiskFile::LockRegion(uint32_t offset, uint32_t length) {
   if (lockCount_ > 0) {
     if (offset == lockOffset_ && length == lockLength_) {
       lastError_ = 0;
+      if (lockReading_ && handle_) {
+        // Held for reading only: a writer needs the system's write lock.
+        lastError_ = handle_->file.Lock(offset, length, handle_->writable);
+        if (lastError_ != 0) return false;
+        lockReading_ = false;
+      }
       ++lockCount_;
     } else {
       lastError_ = ErrLocked;
@@ -317,8 +323,34 @@ bool KXO_DiskFile::LockRegion(uint32_t offset, uint32_t length) {
   lockOffset_ = offset;
   lockLength_ = length;
   lastError_ = handle_->file.Lock(offset, length, handle_->writable);
-  if (lastError_ == 0) lockCount_ = 1;
+  if (lastError_ == 0) {
+    lockCount_ = 1;
+    lockReading_ = false;
+  }
   return lastError_ == 0;
+}
+
+bool KXO_DiskFile::LockRegionShared(uint32_t offset, uint32_t length) {
+  lastError_ = 0;
+  if (!shared_ || lockCount_ > 0) {
+    if (lockCount_ == 0) {
+      lockOffset_ = offset;
+      lockLength_ = length;
+    }
+    ++lockCount_;
+    return true;
+  }
+  if (!handle_) {
+    lastError_ = 103;
+    return false;
+  }
+  lastError_ = handle_->file.Lock(offset, length, false);
+  if (lastError_ != 0) return false;
+  lockOffset_ = offset;
+  lockLength_ = length;
+  lockCount_ = 1;
+  lockReading_ = true;
+  return true;
 }
 
 void KXO_DiskFile::ReleaseRegionAtSystem() {

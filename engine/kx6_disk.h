@@ -138,6 +138,11 @@ class KXO_DiskFile {
   // Takes the nested region lock, retrying every MemoLockWaitStep milliseconds for
   // about MemoLockWaitTotal milliseconds (also for an extra region when `extra`).
   bool LockRegionWaiting(uint32_t offset, uint32_t length, bool extra = false);
+  // Takes the region lock for reading: a read lock at the system, which other readers
+  // may hold at the same time and a writer of the region cannot. While this object holds
+  // any region lock it only nests in it. Released by UnlockRegion; a write lock asked of
+  // the same region while it is held for reading is taken at the system then.
+  bool LockRegionShared(uint32_t offset, uint32_t length);
   virtual void WriteAt(int64_t position, const void* buffer, int64_t count);
 
   // Does nothing for code 0; otherwise stores it and reports it with the file name.
@@ -178,6 +183,7 @@ class KXO_DiskFile {
   int32_t lockCount_ = 0;
   uint32_t lockOffset_ = 0;
   uint32_t lockLength_ = 0;
+  bool lockReading_ = false;  // the held region is a read lock at the system
   std::vector<std::pair<uint32_t, uint32_t>> extraRegions_;
   bool dirty_ = false;
   bool closed_ = true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "kx6_cnst.h"
 #include "kx6_fld.h"
@@ -263,19 +264,22 @@ int KXobjIndexTag::Depth(const KXobjIndexKey* node) const {
 
 void KXobjIndexTag::LoadRoot() {
   root_.reset();
+  stale_ = false;
+  held_.reset();
   rootPage_ = RootPage();
   if (!file_->ValidNodePage(rootPage_) && !inUpdate_ && file_->Disk() &&
       file_->Disk()->Shared()) {
-    // Read without the index lock while another program was writing the file: the tag
-    // header may be newer than the file's end that was read. Read both again under the lock.
-    file_->IndexLock();
+    // The tag header may be newer than the file's end that was read. Read both again
+    // under the lock.
+    const bool locked = file_->ReadLock();
     try {
       file_->ForgetExternalChange();
+      file_->SetNextFreePage(-1);
     } catch (...) {
-      file_->IndexUnlock();
+      if (locked) file_->ReadUnlock();
       throw;
     }
-    file_->IndexUnlock();
+    if (locked) file_->ReadUnlock();
     rootPage_ = RootPage();
   }
   if (!file_->ValidNodePage(rootPage_))
@@ -448,6 +452,8 @@ bool KXobjIndexTag::PathReread() {
 }
 
 void KXobjIndexTag::ReadPath(int mode) {
+  ReadStep step(*this);
+  StartRun();
   FreePath();
   LoadRoot();
   if (mode == 2) return;
@@ -490,8 +496,99 @@ void KXobjIndexTag::StoreChanges() {
 }
 
 void KXobjIndexTag::ForgetPath() {
+  HoldPosition();
   root_.reset();
   headerChanged_ = false;
+}
+
+// --- readers of a shared file --------------------------------------------------------------
+
+KXobjIndexTag::ReadStep::ReadStep(KXobjIndexTag& tag) : tag_(tag) {
+  if (tag_.readDepth_++ > 0 || tag_.inUpdate_) return;
+  KXO_DiskFile* disk = tag_.file_->Disk();
+  if (!disk || !disk->Shared()) return;
+  active_ = true;
+  try {
+    locked_ = tag_.file_->ReadLock();
+    tag_.NoticeChange();
+  } catch (...) {
+    if (locked_) tag_.file_->ReadUnlock();
+    --tag_.readDepth_;
+    throw;
+  }
+}
+
+KXobjIndexTag::ReadStep::~ReadStep() {
+  if (locked_) tag_.file_->ReadUnlock();
+  --tag_.readDepth_;
+}
+
+void KXobjIndexTag::NoticeChange() {
+  std::string marker = file_->ReadMarker();
+  bool changed = marker != marker_;
+  marker_ = std::move(marker);
+  if (!changed && root_ && !file_->MarkerCountsChanges()) changed = !LeafMatchesFile();
+  if (!changed) return;
+  runChanged_ = true;
+  // Pages may lie beyond the end that was known.
+  file_->SetNextFreePage(-1);
+  if (!root_) return;
+  HoldPosition();
+  stale_ = true;
+}
+
+bool KXobjIndexTag::LeafMatchesFile() {
+  const KXobjIndexKey* leaf = Leaf();
+  if (!leaf || !leaf->IsLeaf() || leaf->page_ <= 0) return true;
+  if (!file_->ValidNodePage(leaf->page_)) return false;
+  const KXobjIndexKey fresh(this, leaf->parent_, leaf->page_);
+  if (fresh.Count() != leaf->Count()) return false;
+  for (int i = 0; i < leaf->Count(); ++i) {
+    const KXobjIndexKeyData& a = leaf->At(i);
+    const KXobjIndexKeyData& b = fresh.At(i);
+    if (a.Reference() != b.Reference() || a.KeyRecNo() != b.KeyRecNo() ||
+        a.VariantType() != b.VariantType() || a.Length() != b.Length() ||
+        (a.Length() > 0 && std::memcmp(a.Data(), b.Data(), static_cast<size_t>(a.Length())) != 0))
+      return false;
+  }
+  return true;
+}
+
+void KXobjIndexTag::HoldPosition() {
+  const KXobjIndexKey* leaf = Leaf();
+  if (!leaf || !leaf->IsLeaf() || leaf->current_ < 0 || leaf->current_ >= leaf->Count()) return;
+  held_ = leaf->At(leaf->current_).Clone();
+  stale_ = true;
+}
+
+void KXobjIndexTag::StartRun() {
+  if (runSeen_.Max() >= 0) runSeen_.ClearAll();
+  runCode_ = 0;
+  runChanged_ = false;
+}
+
+bool KXobjIndexTag::SeenInRun(int32_t recno) const { return runSeen_.TestBit(recno); }
+
+void KXobjIndexTag::MarkSeenInRun(int32_t recno) {
+  // Record numbers far beyond the table's end (a damaged entry) are not worth a page.
+  const KXO_dBaseFld* table = Table();
+  const int64_t bound = int64_t{table ? table->RecordCount() : 0} + (int64_t{1} << 20);
+  if (recno > 0 && recno <= bound) runSeen_.SetBit(recno, TkxHugeSet::kSet);
+}
+
+int KXobjIndexTag::Resync() {
+  const std::unique_ptr<KXobjIndexKeyData> held = std::move(held_);
+  LoadRoot();
+  const int32_t recno = held->Reference();
+  if (file_->KeysByRecNo()) {
+    const int result = SearchPage(recno, *held, -1);
+    if (result == 0) PositionQuery();
+    return result;
+  }
+  if (FindEntry(*held, recno)) return 0;
+  // Gone: equal keys keep the order they were added in, so its place among them is not
+  // known; the path goes past them.
+  return SearchPage(kSearchAfterEqual, *held, -1) > 0 ? 1 : -1;
 }
 
 void KXobjIndexTag::CommitPath() {
@@ -569,8 +666,52 @@ int32_t KXobjIndexTag::Finish() {
   return current_.Reference();
 }
 
+bool KXobjIndexTag::MoveStaysInLeaf(int32_t code) const {
+  if (!root_ || stale_) return false;
+  if (reverseWalk_) code = code == PosNext ? PosPrior : (code == PosPrior ? PosNext : code);
+  const KXobjIndexKey* leaf = Leaf();
+  if (!leaf || !leaf->IsLeaf()) return false;
+  const int at = leaf->current_;
+  if (code == PosNext) return at >= 0 && at + 1 < leaf->Count();
+  if (code == PosPrior) return at > 0 && at < leaf->Count();
+  return false;
+}
+
 int32_t KXobjIndexTag::Goto(int32_t code) {
+  KXO_DiskFile* disk = file_->Disk();
+  if (readDepth_ > 0 || inUpdate_ || !disk || !disk->Shared()) return GotoOnce(code);
+  // A move inside the leaf held reads no page: the leaf is a whole page as it was read
+  // under the lock, a consistent if perhaps older picture. Only a step that reads pages
+  // takes the lock and looks for another program's changes.
+  std::optional<ReadStep> step;
+  if (!MoveStaysInLeaf(code)) step.emplace(*this);
+  const bool move = code == PosNext || code == PosPrior;
+  if (code == PosTop || code == PosBottom) StartRun();
+  if (move && runCode_ != 0 && code != runCode_) {
+    // A turn starts a run of its own: the records on the way back are met once more.
+    if (runSeen_.Max() >= 0) runSeen_.ClearAll();
+  }
+  if (move) {
+    runCode_ = code;
+    // The record the walk stands on (after a seek, say) has been met.
+    if (!bof_ && !eof_) MarkSeenInRun(current_.Reference());
+  }
+  int32_t recno = GotoOnce(code);
+  while (move && runChanged_ && recno > 0 && SeenInRun(recno)) {
+    if (!step && !MoveStaysInLeaf(code)) step.emplace(*this);
+    recno = GotoOnce(code);
+  }
+  MarkSeenInRun(recno);
+  return recno;
+}
+
+int32_t KXobjIndexTag::GotoOnce(int32_t code) {
   current_.SetReference(0);
+  // Another program changed the file since the path was read: a move starts again from
+  // the entry the path stood on (or the place where it was), read afresh.
+  int resync = 0;
+  if (stale_ && held_ && !inUpdate_ && (code == PosNext || code == PosPrior || code == PosSame))
+    resync = Resync();
   if (!root_ && !inUpdate_) LoadRoot();
   if (!root_) return 0;
   if (reverseWalk_) {
@@ -586,7 +727,7 @@ int32_t KXobjIndexTag::Goto(int32_t code) {
   bof_ = eof_ = false;
   switch (code) {
     case PosSame: {
-      const bool found = PathReread() && PositionQuery();
+      const bool found = resync == 0 ? PathReread() && PositionQuery() : resync < 0 && PositionQuery();
       bof_ = eof_ = !found;
       ApplyRange();
       break;
@@ -632,14 +773,16 @@ int32_t KXobjIndexTag::Goto(int32_t code) {
       break;
     }
     case PosPrior:
-      if (PathPrior())
+      // Nothing followed the place of the entry: the last one is its prior.
+      if (resync > 0 ? PathLast() : PathPrior())
         PositionQuery();
       else
         bof_ = true;
       ApplyRange();
       break;
     case PosNext:
-      if (PathNext())
+      // The entry is gone and the path stands on the one after its place already.
+      if (resync < 0 || (resync == 0 && PathNext()))
         PositionQuery();
       else
         eof_ = true;
@@ -652,6 +795,8 @@ int32_t KXobjIndexTag::Goto(int32_t code) {
 }
 
 int32_t KXobjIndexTag::Seek(const KXobjIndexKeyData& key) {
+  ReadStep step(*this);
+  if (step.Active()) StartRun();
   if (KXO_dBaseFld* table = Table()) file_->SetExactSeek(table->ExactMatch());
   current_.SetReference(0);
   if (!inUpdate_ || !root_) ReadPath(2);
@@ -708,6 +853,10 @@ int32_t KXobjIndexTag::SeekReversed(const KXobjIndexKeyData& search, int prefix)
 }
 
 int32_t KXobjIndexTag::SeekKeep(const KXobjIndexKeyData& key) {
+  // The kept path stays as fresh or as stale as it was.
+  ReadStep step(*this);
+  const bool savedStale = stale_;
+  std::unique_ptr<KXobjIndexKeyData> savedHeld = std::move(held_);
   std::unique_ptr<KXobjIndexKey> savedRoot = std::move(root_);
   const KXobjIndexKeyData savedCurrent = current_;
   const bool savedBof = bof_, savedEof = eof_;
@@ -719,6 +868,8 @@ int32_t KXobjIndexTag::SeekKeep(const KXobjIndexKeyData& key) {
     current_ = savedCurrent;
     bof_ = savedBof;
     eof_ = savedEof;
+    stale_ = savedStale;
+    held_ = std::move(savedHeld);
     throw;
   }
   FreePath();
@@ -726,6 +877,8 @@ int32_t KXobjIndexTag::SeekKeep(const KXobjIndexKeyData& key) {
   current_ = savedCurrent;
   bof_ = savedBof;
   eof_ = savedEof;
+  stale_ = savedStale;
+  held_ = std::move(savedHeld);
   return result;
 }
 
@@ -756,6 +909,8 @@ void KXobjIndexTag::SyncToRecord(int32_t recno) {
   if (root_ && current_.Reference() == recno && !bof_ && !eof_) return;
   KXO_dBaseFld* table = Table();
   if (!table || !keyHandler_) return;
+  ReadStep step(*this);
+  StartRun();
   FreePath();
   LoadRoot();
   KXobjIndexKeyData key(256);
@@ -1033,6 +1188,42 @@ thread_local int definitionsOpenDepth = 0;
 IndexDefinitionsOpen::IndexDefinitionsOpen() { ++definitionsOpenDepth; }
 IndexDefinitionsOpen::~IndexDefinitionsOpen() { --definitionsOpenDepth; }
 bool IndexDefinitionsOpen::Active() { return definitionsOpenDepth > 0; }
+
+bool KXobjIndexFile::ReadLock() {
+  if (!disk_ || !disk_->Shared()) return false;
+  const uint32_t step = std::max<uint32_t>(1, MemoLockWaitStep);
+  const uint32_t attempts = std::max<uint32_t>(1, MemoLockWaitTotal / step);
+  for (uint32_t i = 0;; ++i) {
+    if (disk_->LockRegionShared(lockOffset_, lockLength_)) return true;
+    if (disk_->LastError() != ErrLocked || i + 1 >= attempts) break;
+    platform::SleepMs(step);
+  }
+  const std::string info =
+      FormatMessage(kMsgLockError, {std::to_string(disk_->LastError()), fileName_});
+  FileError(ErrLocked, SubIndexTag, info.c_str());
+  throw ETolvernError(info);
+}
+
+void KXobjIndexFile::ReadUnlock() {
+  if (disk_) disk_->UnlockRegion();
+}
+
+std::string KXobjIndexFile::ReadMarker() {
+  if (!disk_) return {};
+  if (!batch_.empty()) FlushBatch();
+  std::string marker(static_cast<size_t>(std::max<int32_t>(0, MarkerBytes())), '\0');
+  const int64_t got = disk_->ReadAt(0, marker.data(), static_cast<int64_t>(marker.size()));
+  marker.resize(static_cast<size_t>(std::max<int64_t>(0, got)));
+  if (!MarkerCountsChanges()) {
+    const int64_t size = disk_->FileSize();
+    marker.append(reinterpret_cast<const char*>(&size), sizeof size);
+  }
+  return marker;
+}
+
+int32_t KXobjIndexFile::MarkerBytes() const { return 64; }
+
+bool KXobjIndexFile::MarkerCountsChanges() const { return false; }
 
 void KXobjIndexFile::ForgetExternalChange() {
   if (!ExternalChange()) return;

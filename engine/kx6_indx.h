@@ -220,7 +220,8 @@ class KXobjIndexTag {
   // Writes changed pages and the header (when changed) and keeps the path.
   void StoreChanges();
   // Forgets the path without writing anything: for a file another process changed, where
-  // what is held may no longer be written back.
+  // what is held may no longer be written back. The next move starts from the entry the
+  // path stood on, read again from the file.
   void ForgetPath();
   // Keeps the tag current after the table wrote record `recno` (appended or rewritten).
   bool KeyUpdate(int32_t recno, bool append);
@@ -313,6 +314,46 @@ class KXobjIndexTag {
  private:
   friend class KXobjIndexKey;
 
+  // One step of a reader (a move, a seek, a path rebuild) on a shared file: it holds the
+  // file's read lock while the step reads pages, and notices whether another program
+  // changed the file since the previous step. Steps nest; only the outermost acts.
+  class ReadStep {
+   public:
+    explicit ReadStep(KXobjIndexTag& tag);
+    ~ReadStep();
+    ReadStep(const ReadStep&) = delete;
+    ReadStep& operator=(const ReadStep&) = delete;
+    // Whether this step guards the reads (the outermost step on a shared file).
+    bool Active() const { return active_; }
+
+   private:
+    KXobjIndexTag& tag_;
+    bool active_ = false;
+    bool locked_ = false;
+  };
+  // Compares the file's marker (and, for formats whose marker does not count every
+  // change, the leaf the path stands on) with what the path was read from; on a change
+  // the path is marked stale and its position kept.
+  void NoticeChange();
+  // True when the leaf of the path holds what its page in the file holds now.
+  bool LeafMatchesFile();
+  // Keeps the entry the path stands on, for a move after the path was dropped.
+  void HoldPosition();
+  // Reads the path again from the root and stands on the held entry: 0 when it is still
+  // there, -1 when it is gone and the path stands on the entry after its place, 1 when
+  // nothing follows its place.
+  int Resync();
+  // A run: the moves of a walk in one direction since it started at an end, a seek or a
+  // rebuilt path. A record that another program's rewrite moved ahead of the walk is met
+  // again in it; the run passes it the second time.
+  void StartRun();
+  bool SeenInRun(int32_t recno) const;
+  void MarkSeenInRun(int32_t recno);
+  // Goto without a reader step of its own.
+  int32_t GotoOnce(int32_t code);
+  // Whether a PosNext or PosPrior stays in the leaf the path holds (reads no page).
+  bool MoveStaysInLeaf(int32_t code) const;
+
   // --- path and search ---
   int Depth(const KXobjIndexKey* node) const;
   KXobjIndexKey* Descend(KXobjIndexKey* node);
@@ -369,6 +410,15 @@ class KXobjIndexTag {
   std::unique_ptr<TkxExpHandler> keyHandler_;
   std::unique_ptr<TkxExpHandler> forHandler_;
   std::string readOnlyReason_;
+
+  // Reader steps on a shared file (see ReadStep).
+  int readDepth_ = 0;
+  std::string marker_;  // the file's marker as the last step saw it
+  bool stale_ = false;  // the file changed since the path was read
+  std::unique_ptr<KXobjIndexKeyData> held_;  // the entry a stale or dropped path stood on
+  TkxHugeSet runSeen_;    // records met in the run
+  int32_t runCode_ = 0;   // PosNext or PosPrior: the run's direction; 0 before its first move
+  bool runChanged_ = false;  // another program changed the file during the run
 };
 
 // One open index file.
@@ -419,6 +469,20 @@ class KXobjIndexFile {
   // Lock of %s") through the error procedure and raises it.
   bool IndexLock();
   bool IndexUnlock();
+  // Takes the same region as a read lock for one step of a reader (the lock the other
+  // programs of the protocol take to read), retrying like IndexLock; nested in any lock
+  // this file already holds. Answers false, taking nothing, for an unshared file.
+  bool ReadLock();
+  void ReadUnlock();
+  // What tells a reader that the file changed since its previous step: the first
+  // MarkerBytes() bytes of the file and, unless they count every change, its size.
+  std::string ReadMarker();
+  // Leading bytes of the file that make up the marker: where the format keeps its root,
+  // its end or its change counter. Base: 64.
+  virtual int32_t MarkerBytes() const;
+  // Whether the marker changes with every change of the file (a change counter that the
+  // other programs keep). Base: false; a reader then also compares its leaf page.
+  virtual bool MarkerCountsChanges() const;
   // Call with the index lock held. When another process wrote the file since it was read,
   // drops everything held of it (pages, tag headers, the file's end) unwritten and reads the
   // tag headers again.

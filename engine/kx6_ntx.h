@@ -94,6 +94,9 @@ class KXobjNTXFile : public KXobjIndexFile {
   // Counts the write in the header's update counter, then updates the keys.
   bool KeyUpdateAll(int32_t recno, bool append) override;
   bool ExternalChange() override;
+  // The signature, the update counter and the root: every writer counts its changes.
+  int32_t MarkerBytes() const override { return 8; }
+  bool MarkerCountsChanges() const override { return true; }
   void Zap() override;
   bool ValidNodePage(int32_t offset) override;
 

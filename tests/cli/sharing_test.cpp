@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -68,15 +69,20 @@ std::string ImportLines(int count) {
 class Background {
  public:
   explicit Background(std::string command)
-      : thread_([this, command] { status_ = RunCommand(command + " >/dev/null 2>&1"); }) {}
+      : thread_([this, command] {
+          status_ = RunCommand(command + " >/dev/null 2>&1");
+          done_ = true;
+        }) {}
   int Wait() {
     if (thread_.joinable()) thread_.join();
     return status_;
   }
+  bool Done() const { return done_; }
   ~Background() { Wait(); }
 
  private:
   int status_ = -1;
+  std::atomic<bool> done_{false};
   std::thread thread_;
 };
 
@@ -381,6 +387,101 @@ TEST(SharingWithLegacy, RewritesWhileTheOtherAppendsOnAClipperTable) {
 TEST(SharingWithLegacy, RewritesWhileTheOtherAppendsOnAFoxProTable) {
   REQUIRE_LEGACY();
   RewriteWhileTheOtherAppends(kFox, kChanges);
+}
+
+// --- Reading while the other program writes ------------------------------------------------
+
+// The text of the JSON string that follows `name` in `line` (escapes kept as they are).
+std::string JsonText(const std::string& line, const std::string& name) {
+  const std::string head = "\"" + name + "\": \"";
+  size_t at = line.find(head);
+  if (at == std::string::npos) return {};
+  at += head.size();
+  std::string text;
+  for (; at < line.size() && line[at] != '"'; ++at) {
+    if (line[at] == '\\' && at + 1 < line.size()) text += line[at++];
+    text += line[at];
+  }
+  return text;
+}
+
+// One walk's output (keys or dump): it lists each record at most once, and the values
+// of `field` come in ascending byte order (names the other program gives by rewriting,
+// "R" + n, are left out of the order when `skipRewritten`: a record read after its index
+// entry may already carry its new name).
+void ExpectSoundWalk(const std::string& out, const std::string& field, bool skipRewritten) {
+  std::map<long, std::string> seen;
+  std::string previous;
+  size_t at = 0;
+  int line = 0;
+  while (at < out.size()) {
+    const size_t end = out.find('\n', at);
+    const std::string text = out.substr(at, end - at);
+    at = end == std::string::npos ? out.size() : end + 1;
+    ++line;
+    const size_t r = text.find("\"recno\": ");
+    ASSERT_NE(r, std::string::npos) << "line " << line << ": " << text;
+    const long recno = std::stol(text.substr(r + 9));
+    const auto [first, fresh] = seen.emplace(recno, text);
+    ASSERT_TRUE(fresh) << "record " << recno << " listed twice, line " << line << ":\n"
+                       << first->second << "\n"
+                       << text;
+    const std::string value = JsonText(text, field);
+    if (skipRewritten && value.rfind("R", 0) == 0) continue;
+    ASSERT_LE(previous, value) << "line " << line << " out of order";
+    previous = value;
+  }
+}
+
+// `keys` and `dump` in index order, one after the other, while the other program appends
+// and rewrites records of the same table: every walk ends, lists each record at most once
+// and in order. The walks go on until both writers are done and `minWalks` walks were
+// made; afterwards a walk lists every record once.
+void WalkWhileTheOtherWrites(const LegacyCase& c, const std::string& indexName,
+                             const std::string& tag, int appends, int rewrites, int minWalks) {
+  TempDir dir;
+  CopyFixtures(dir, c.files);
+  const std::string table = dir.File(c.table);
+  std::vector<std::string> indexes;
+  for (const auto& index : c.indexes) indexes.push_back(dir.File(index));
+  const std::string index = dir.File(indexName);
+  const std::string tagArg = tag.empty() ? "" : " --tag " + tag;
+  const std::string keys = "keys " + Quote(table) + " " + Quote(index) + tagArg;
+  const std::string dump = "dump " + Quote(table) + " --index " + Quote(index) + tagArg;
+
+  Background appender(Legacy("append", table, c.rdd, appends, "H", indexes));
+  Background rewriter(Legacy("replace", table, c.rdd, rewrites, "R", indexes));
+  int walks = 0, duringWrites = 0;
+  while (walks < minWalks || !appender.Done() || !rewriter.Done()) {
+    const bool writing = !appender.Done() || !rewriter.Done();
+    std::string out, err;
+    const bool keysWalk = walks % 2 == 0;
+    ASSERT_EQ(RunCli(keysWalk ? keys : dump, &out, &err), 0) << "walk " << walks << ": " << err;
+    SCOPED_TRACE("walk " + std::to_string(walks) + (keysWalk ? " (keys)" : " (dump)"));
+    ExpectSoundWalk(out, keysWalk ? "key" : "NAME", !keysWalk);
+    if (testing::Test::HasFailure()) return;
+    ++walks;
+    if (writing) ++duringWrites;
+    ASSERT_LT(walks, 20 * minWalks) << "the other program does not finish";
+  }
+  EXPECT_EQ(appender.Wait(), 0);
+  EXPECT_EQ(rewriter.Wait(), 0);
+  EXPECT_GE(duringWrites, minWalks / 5) << "too few walks met the other program's writes";
+
+  std::string out, err;
+  ASSERT_EQ(RunCli(keys, &out, &err), 0) << err;
+  ExpectSoundWalk(out, "key", false);
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), kFixtureRecords + appends);
+}
+
+TEST(SharingWithLegacy, WalksOfACdxOrderMeetNoHalfWrittenPage) {
+  REQUIRE_LEGACY();
+  WalkWhileTheOtherWrites(kFox, "fox.cdx", "NAME", 900, 300, 100);
+}
+
+TEST(SharingWithLegacy, WalksOfAnNtxOrderMeetNoHalfWrittenPage) {
+  REQUIRE_LEGACY();
+  WalkWhileTheOtherWrites(kClipOne, "clip_name.ntx", "", 1500, 500, 100);
 }
 
 // --- Two Fendral processes ------------------------------------------------------------------

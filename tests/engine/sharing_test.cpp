@@ -11,6 +11,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -517,6 +519,69 @@ TEST(ShareModes, ReadersNeverKeepEachOtherOut) {
   OtherProgramHolds writer(path, true);
   ASSERT_TRUE(writer.Held());
   EXPECT_THROW(KXO_dBHandler(path, false, false), ETolvernError);
+}
+
+// --- Reading while another writer changes the index ------------------------------------------
+
+struct WalkCase {
+  const char* name;
+  char kind;
+  const char* indexFile;
+  const char* tag;
+};
+
+// A walk in index order through one handler while another (sharing the files, as another
+// program would) appends records into the part ahead of it, splitting its pages, and
+// rewrites records it has passed so that their keys move ahead of it. The walk still ends,
+// lists each record at most once, and lists every record that kept its key throughout.
+TEST(SharedReads, AWalkFollowsChangesMadeBetweenItsSteps) {
+  for (const WalkCase& c :
+       {WalkCase{"ntx", '3', "t.ntx", ""}, WalkCase{"ndx", '3', "t.ndx", ""},
+        WalkCase{"cdx", 'F', "t.cdx", "NAME"}, WalkCase{"mdx", '4', "t.mdx", "NAME"}}) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    constexpr int kRows = 300;
+    const std::string path = MakeTable(dir, "t.dbf", kRows, c.kind);
+    const std::string index = dir.File(c.indexFile);
+    AddIndex(path, index, *c.tag ? c.tag : "T");
+    const std::string tag = *c.tag ? c.tag : "T";
+
+    KXO_dBHandler writer(path, true, true);
+    ASSERT_EQ(writer.OpenIndexFile(index), 0);
+    KXO_dBHandler reader(path, true, true);
+    ASSERT_EQ(reader.OpenIndexFile(index), 0);
+    reader.SelectOrder(tag, false);
+
+    std::map<int32_t, int> listed;
+    std::set<int32_t> moved;
+    int steps = 0;
+    for (reader.GetRecord(PosTop); !reader.Eof(); reader.GetRecord(PosNext)) {
+      ++listed[reader.CurrentRecord()];
+      ASSERT_LT(++steps, 10 * kRows) << "the walk does not end";
+      if (steps % 40 != 0) continue;
+      // Between two steps: records land ahead of the walk, and the record just listed and
+      // one listed before move ahead of it.
+      for (int i = 0; i < 60; ++i) {
+        writer.BlankRecord();
+        writer.PutFieldByName(
+            "NAME", std::string("N").append(std::to_string(100 + steps / 2 + i % 50)).append("X"));
+        writer.AppendRecord();
+      }
+      for (int32_t recno : {reader.CurrentRecord(), listed.begin()->first}) {
+        if (moved.count(recno)) continue;
+        writer.GetRecord(recno);
+        writer.PutFieldByName("NAME", std::string("Z").append(std::to_string(recno)));
+        writer.PutRecord(recno);
+        moved.insert(recno);
+      }
+    }
+    for (const auto& [recno, times] : listed) EXPECT_EQ(times, 1) << "record " << recno;
+    for (int32_t recno = 1; recno <= kRows; ++recno) {
+      if (!moved.count(recno)) {
+        EXPECT_EQ(listed.count(recno), 1u) << "record " << recno;
+      }
+    }
+  }
 }
 
 }  // namespace
