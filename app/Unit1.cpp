@@ -353,11 +353,11 @@ void TMainWindow::SetBusy(bool busy) {
 // ---------------------------------------------------------------------------------------
 // Open-table and close-table procedures
 
-void TMainWindow::OpenTable(const QString& path) {
+void TMainWindow::OpenTable(const QString& path, const QStringList& moreIndexFiles) {
   TWaitCursor wait;
   CloseTable();
   try {
-    OpenTableFiles(path);
+    OpenTableFiles(path, moreIndexFiles);
   } catch (...) {
     // Nothing is left half-open: no command may act on a table that is not shown.
     try {
@@ -369,7 +369,7 @@ void TMainWindow::OpenTable(const QString& path) {
   ReportDamagedIndexes();
 }
 
-void TMainWindow::OpenTableFiles(const QString& path) {
+void TMainWindow::OpenTableFiles(const QString& path, const QStringList& moreIndexFiles) {
   const QFileInfo info(path);
   tableDirectory_ = info.path().isEmpty() ? QDir::currentPath() : info.absolutePath();
   if (!tableDirectory_.endsWith(QLatin1Char('/'))) tableDirectory_ += QLatin1Char('/');
@@ -385,7 +385,7 @@ void TMainWindow::OpenTableFiles(const QString& path) {
   const uint8_t version = hTable1->Handler()->Version();
   version3_ = version == 0x30;
   databaseMenu_->setEnabled(true);
-  OpenIndexFilesNamedLikeTable();
+  OpenIndexFilesNamedLikeTable(moreIndexFiles);
   ApplyLockProtocol();
   ShowOpenTableType();
   closeAction_->setEnabled(true);
@@ -436,9 +436,15 @@ void TMainWindow::FillStructureTable() {
   RememberFieldList();
 }
 
-void TMainWindow::OpenIndexFilesNamedLikeTable() {
+void TMainWindow::OpenIndexFilesNamedLikeTable(const QStringList& moreIndexFiles) {
   structurePage_->indexFileList->clear();
-  const QStringList files = structurePage_->ListIndexFiles(tableDirectory_, hTable1->TableName());
+  QStringList files = structurePage_->ListIndexFiles(tableDirectory_, hTable1->TableName());
+  for (const QString& file : moreIndexFiles) {
+    const QString path = QFileInfo(file).absoluteFilePath();
+    if (files.contains(path) || !QFileInfo(path).isFile()) continue;
+    structurePage_->AddIndexFileItem(path);
+    files << path;
+  }
   if (!files.isEmpty()) {
     hTable1->SetIndexFiles(files);
     browsePage_->FillTags();

@@ -56,7 +56,9 @@ class TMainWindow : public QMainWindow {
 
   // --- The procedures other commands reuse
   // Opens `path`; when the table cannot be opened, everything is closed again.
-  void OpenTable(const QString& path);
+  // Opens the table at `path` with its index files named like it, and also the files of
+  // `moreIndexFiles` (the tag files a conversion made under other names).
+  void OpenTable(const QString& path, const QStringList& moreIndexFiles = {});
   void CloseTable();
 
   // --- Commands (each shows its errors in a message box)
@@ -152,9 +154,9 @@ class TMainWindow : public QMainWindow {
   void SetBusy(bool busy);
   void ShowRecordPosition();
   void ShowHeaderStamp();
-  void OpenTableFiles(const QString& path);
+  void OpenTableFiles(const QString& path, const QStringList& moreIndexFiles);
   void FillStructureTable();
-  void OpenIndexFilesNamedLikeTable();
+  void OpenIndexFilesNamedLikeTable(const QStringList& moreIndexFiles = {});
   // Says once, in one message, which index files the table now works without and why;
   // marks them in the index-file list and the tag selector.
   void ReportDamagedIndexes();

@@ -214,9 +214,15 @@ void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
       ~RestoreStatus() { table.OnStatus = report; }
     } restoreStatus{*hTable1, status};
 
+    // A conversion to a one-tag format makes one file per tag, named after the tag: the
+    // reopened table keeps them open, so that they stay current.
+    QStringList tagFiles;
+    if (plan.indexFormat && !tolvern::IsMultiTagFormat(*plan.indexFormat))
+      for (const auto& conversion : tolvern::IndexConversions(*hTable1->Handler(), *plan.indexFormat))
+        for (const std::string& file : conversion.to) tagFiles << QString::fromStdString(file);
     bool converted = false;
-    TExclusiveTable exclusive(*hTable1, [this, path, kind, &converted] {
-      OpenTable(path);
+    TExclusiveTable exclusive(*hTable1, [this, path, kind, &converted, &tagFiles] {
+      OpenTable(path, tagFiles);
       // The open chose the page by the new mark; a table left without one (no mark names
       // its new page) shows the kind of page it was converted to.
       if (converted && hTable1->Active() &&

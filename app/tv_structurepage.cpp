@@ -301,6 +301,11 @@ QStringList TStructurePage::ListIndexFiles(const QString& directory, const QStri
   return paths;
 }
 
+void TStructurePage::AddIndexFileItem(const QString& path) {
+  auto* item = new QListWidgetItem(QFileInfo(path).fileName(), indexFileList);
+  item->setData(kPathRole, path);
+}
+
 QString TStructurePage::ChosenIndexFile() const {
   const QListWidgetItem* item = indexFileList->currentItem();
   return item ? item->data(kPathRole).toString() : QString();

@@ -45,6 +45,8 @@ class TStructurePage : public QWidget {
   // Fills the index-file list with the files of `directory` that the current mask (by
   // "All Index file" and `tableName`) lets through; answers their full paths.
   QStringList ListIndexFiles(const QString& directory, const QString& tableName);
+  // Adds `path` to the index-file list (a file the mask does not take in).
+  void AddIndexFileItem(const QString& path);
   // Full path of the file chosen in the index-file list; empty when none is chosen.
   QString ChosenIndexFile() const;
   // Marks the listed files among `paths` (full paths) "(damaged)", with `reasons` (one a

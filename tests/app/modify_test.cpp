@@ -260,6 +260,22 @@ TEST_F(ModifyTest, TheTypeChoiceFollowsWhatIsOpenAndAnotherChoiceNeverConvertsSi
   EXPECT_EQ(Table().RecordCount(), 30);
   EXPECT_EQ(Table().GetTagCount(), 1) << "the MDX is the table's production index";
 
+  // On to Clipper: one NTX per tag, named after the tag; the reopened table keeps every
+  // one of them open (and so current), and the choice shows what the table now is.
+  Table().IndexOn(QString::fromStdString(dir.File("db3_memo.mdx")), QStringLiteral("UPNAME"), 0,
+                  true, QString(), QStringLiteral("UPPER(NAME)"));
+  ASSERT_EQ(Table().GetTagCount(), 2);
+  dialogs.confirms.push_back(true);
+  window->StructurePage()->SetTypeButton(TStructurePage::kClipper);
+  window->CreateOrModify();
+  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+  ASSERT_TRUE(Table().Active());
+  EXPECT_FALSE(fs::exists(dir.File("db3_memo.mdx")));
+  EXPECT_EQ(Table().GetTagCount(), 2) << "the tag files stay open";
+  EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), TStructurePage::kClipper);
+  EXPECT_EQ(window->StructurePage()->indexFileList->count(), 2);
+  EXPECT_EQ(PeerCheck(source.File("db3_memo.expected.json"), table), 0);
+
   // A kind that cannot hold a field is refused before anything is written.
   const std::string other = Open(country);
   const auto otherBytes = ReadBytes(other);
