@@ -29,11 +29,15 @@ bool Arguments::Flag(const std::string& name) const {
 }
 
 Arguments ParseArguments(const std::vector<std::string>& args,
-                         const std::vector<std::string>& valued) {
+                         const std::vector<std::string>& valued,
+                         const std::vector<std::string>& flags) {
   Arguments out;
+  bool optionsEnd = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+    if (!optionsEnd && a == "--") {
+      optionsEnd = true;
+    } else if (!optionsEnd && a.size() > 2 && a.compare(0, 2, "--") == 0) {
       std::string name = a;
       std::optional<std::string> value;
       if (auto eq = a.find('='); eq != std::string::npos) {
@@ -43,6 +47,10 @@ Arguments ParseArguments(const std::vector<std::string>& args,
       bool takesValue = false;
       for (const auto& v : valued)
         if (v == name) takesValue = true;
+      bool isFlag = false;
+      for (const auto& f : flags)
+        if (f == name) isFlag = true;
+      if (!takesValue && !isFlag) throw UsageError{"unknown option " + name};
       if (takesValue) {
         if (!value) {
           if (i + 1 >= args.size()) throw UsageError{"option " + name + " needs a value"};

@@ -25,9 +25,11 @@ struct Arguments {
   bool Flag(const std::string& name) const;
 };
 
-// Splits argv; `valued` lists the options that take a value.
+// Splits argv; `valued` lists the options that take a value, `flags` those that take none.
+// Any other option is a usage error naming it; after "--" every argument is positional.
 Arguments ParseArguments(const std::vector<std::string>& args,
-                         const std::vector<std::string>& valued);
+                         const std::vector<std::string>& valued,
+                         const std::vector<std::string>& flags);
 
 // A JSON string literal of UTF-8 text.
 std::string JsonString(const std::string& utf8);

@@ -1,5 +1,6 @@
 // fendral-cli: the table engine from the command line, for scripts and tests.
-// Exit codes: 0 success, 1 engine error (message on standard error), 64 usage error.
+// Exit codes: 0 success, 1 engine error (message on standard error), 2 dump met damaged
+// values, 3 search found nothing, 64 usage error.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -7,50 +8,143 @@
 #include <vector>
 
 #include "cli_common.h"
+#include "fendral_version.h"
 #include "kx6_eror.h"
 
 namespace {
 
+// One option of a command: `argument` names its value, empty for a flag.
+struct OptionHelp {
+  const char* name;
+  const char* argument;
+  const char* text;
+};
+
+const OptionHelp kEncoding{"--encoding", "NAME",
+                           "code page of the table's text (an iconv name); default: the "
+                           "table's language mark, else CP437"};
+const OptionHelp kLockProtocol{"--lock-protocol", "auto|default|dbase4|clipper|foxpro",
+                               "byte-range locks taken to share the table (default auto)"};
+const OptionHelp kIndex{"--index", "FILE",
+                        "also open this index file (NDX, NTX, CDX, MDX); repeatable"};
+const OptionHelp kTag{"--tag", "NAME", "the order (tag) to use"};
+const OptionHelp kFilter{"--filter", "EXPR", "only the records for which EXPR is true"};
+const OptionHelp kHideDeleted{"--hide-deleted", "", "leave out the records marked deleted"};
+
 struct Command {
   const char* name;
   fendral::cli::CommandFn run;
-  std::vector<std::string> valuedOptions;
+  const char* synopsis;  // the arguments after the command's name
+  const char* summary;
+  std::vector<OptionHelp> options;
 };
 
 const std::vector<Command>& Commands() {
+  using namespace fendral::cli;
   static const std::vector<Command> commands = {
-      {"info", &fendral::cli::CmdInfo, {"--encoding", "--lock-protocol"}},
+      {"info", &CmdInfo, "TABLE", "Print the table's header facts as one JSON object.",
+       {kEncoding, kLockProtocol}},
       {"dump",
-       &fendral::cli::CmdDump,
-       {"--encoding", "--index", "--tag", "--filter", "--lock-protocol"}},
-      {"eval", &fendral::cli::CmdEval, {"--encoding", "--lock-protocol"}},
-      {"create", &fendral::cli::CmdCreate, {"--type", "--block-size", "--codepage"}},
+       &CmdDump,
+       "TABLE",
+       "Print every record as a JSON line (exit 2: damaged values).",
+       {kEncoding, kIndex, kTag, kFilter, kHideDeleted, kLockProtocol}},
+      {"eval", &CmdEval, "TABLE EXPR",
+       "Print the value of the xBase expression EXPR for every record.",
+       {kEncoding, kLockProtocol}},
+      {"create",
+       &CmdCreate,
+       "TABLE --type TYPE NAME:TYPE:LEN[:DEC]...",
+       "Create an empty table with the given fields.",
+       {{"--type", "dbase3|dbase4|foxpro|clipper", "the table's format (required)"},
+        {"--block-size", "N", "the memo file's block size"},
+        {"--codepage", "MARK|NAME",
+         "language mark to write: a byte in hexadecimal (0x03) or a code page (CP1252)"}}},
       {"index",
-       &fendral::cli::CmdIndex,
-       {"--tag", "--key", "--for", "--encoding", "--lock-protocol"}},
-      {"keys", &fendral::cli::CmdKeys, {"--tag", "--seek", "--encoding", "--lock-protocol"}},
-      {"tags", &fendral::cli::CmdTags, {"--encoding", "--lock-protocol"}},
-      {"import", &fendral::cli::CmdImport, {"--encoding", "--index", "--lock-protocol"}},
-      {"pack", &fendral::cli::CmdPack, {"--index", "--lock-protocol"}},
-      {"zap", &fendral::cli::CmdZap, {"--index", "--lock-protocol"}},
-      {"reindex", &fendral::cli::CmdReindex, {"--index", "--lock-protocol"}},
-      {"copy", &fendral::cli::CmdCopy, {"--index", "--tag", "--filter", "--lock-protocol"}},
-      {"copy-structure", &fendral::cli::CmdCopyStructure, {"--lock-protocol"}},
-      {"rename", &fendral::cli::CmdRename, {"--index", "--lock-protocol"}},
+       &CmdIndex,
+       "TABLE INDEXFILE --key EXPR",
+       "Build an index file, or a CDX or MDX tag, on a key expression.",
+       {kTag,
+        {"--key", "EXPR", "the key expression (required)"},
+        {"--for", "EXPR", "index only the records for which EXPR is true"},
+        {"--unique", "", "keep one key of each value"},
+        {"--descending", "", "order the keys from the highest down"},
+        kEncoding,
+        kLockProtocol}},
+      {"keys",
+       &CmdKeys,
+       "TABLE INDEXFILE",
+       "Print an order's keys and record numbers, or look values up.",
+       {kTag,
+        {"--seek", "VALUE", "look VALUE up instead of listing the keys; repeatable"},
+        kEncoding,
+        kLockProtocol}},
+      {"tags", &CmdTags, "TABLE INDEXFILE", "Print the tags of an index file, one JSON line each.",
+       {kEncoding, kLockProtocol}},
+      {"import", &CmdImport, "TABLE FILE.jsonl",
+       "Append the records of FILE.jsonl, in the format of dump.",
+       {kEncoding, kIndex, kLockProtocol}},
+      {"pack", &CmdPack, "TABLE",
+       "Remove the records marked deleted (needs the table to itself).",
+       {kIndex, kLockProtocol}},
+      {"zap", &CmdZap, "TABLE", "Remove every record (needs the table to itself).",
+       {kIndex, kLockProtocol}},
+      {"reindex", &CmdReindex, "TABLE INDEXFILE...",
+       "Rebuild the named index files (needs the table to itself).", {kIndex, kLockProtocol}},
+      {"copy", &CmdCopy, "TABLE NEWTABLE",
+       "Copy the records, in order and filtered, to a new table.",
+       {kIndex, kTag, kFilter, kHideDeleted, kLockProtocol}},
+      {"copy-structure", &CmdCopyStructure, "TABLE NEWTABLE",
+       "Create an empty table with the fields of TABLE.", {kLockProtocol}},
+      {"rename", &CmdRename, "TABLE NEWNAME",
+       "Rename the table, its memo and production index (alone).",
+       {kIndex, kLockProtocol}},
       {"search",
-       &fendral::cli::CmdSearch,
-       {"--field", "--options", "--encoding", "--index", "--tag", "--lock-protocol"}},
-      {"delete", &fendral::cli::CmdDelete, {"--index", "--lock-protocol"}},
-      {"recall", &fendral::cli::CmdRecall, {"--index", "--lock-protocol"}},
-      {"replace", &fendral::cli::CmdReplace, {"--index", "--encoding", "--lock-protocol"}},
+       &CmdSearch,
+       "TABLE TEXT",
+       "Print the first record holding TEXT (exit 3: none does).",
+       {{"--field", "N", "search field N only (default 0: every field)"},
+        {"--options", "BITS",
+         "sum of 1 ignore case, 2 whole value, 4 wildcards * and ?, 16 keep the order, "
+         "32 from the value's start"},
+        kEncoding,
+        kIndex,
+        kTag,
+        kHideDeleted,
+        kLockProtocol}},
+      {"delete", &CmdDelete, "TABLE RECNO...", "Mark the records deleted.",
+       {kIndex, kLockProtocol}},
+      {"recall", &CmdRecall, "TABLE RECNO...", "Remove the deletion mark of the records.",
+       {kIndex, kLockProtocol}},
+      {"replace", &CmdReplace, "TABLE RECNO FIELD=VALUE...",
+       "Write values into the fields of a record.", {kIndex, kEncoding, kLockProtocol}},
   };
   return commands;
 }
 
-void Usage() {
-  std::fprintf(stderr, "usage: fendral-cli COMMAND ARGS...\ncommands:");
-  for (const auto& c : Commands()) std::fprintf(stderr, " %s", c.name);
-  std::fprintf(stderr, "\n");
+bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+
+void PrintUsage(std::FILE* out) {
+  std::fprintf(out,
+               "usage: fendral-cli COMMAND ARGS... [OPTIONS]\n"
+               "       fendral-cli COMMAND --help\n"
+               "       fendral-cli --help | --version\n\n"
+               "The table engine of Fendral from the command line. Commands:\n");
+  for (const auto& c : Commands()) std::fprintf(out, "  %-15s %s\n", c.name, c.summary);
+  std::fprintf(out,
+               "\nExit status: 0 success; 1 an error (the engine's message on standard "
+               "error);\n2 dump met damaged values; 3 search found nothing;\n64 a command "
+               "line it cannot run.\n");
+}
+
+void PrintCommandHelp(const Command& c) {
+  std::printf("usage: fendral-cli %s %s [OPTIONS]\n\n%s\n", c.name, c.synopsis, c.summary);
+  if (!c.options.empty()) std::printf("\nOptions:\n");
+  for (const auto& o : c.options) {
+    std::string head = o.name;
+    if (*o.argument) head += std::string(" ") + o.argument;
+    std::printf("  %s\n      %s\n", head.c_str(), o.text);
+  }
 }
 
 // Engine messages may carry a carriage return; keep the report on one line.
@@ -60,27 +154,50 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+int RunCommand(const Command& command, const std::vector<std::string>& rest) {
+  for (const auto& arg : rest) {
+    if (arg == "--") break;
+    if (IsHelp(arg)) {
+      PrintCommandHelp(command);
+      return 0;
+    }
+  }
+  std::vector<std::string> valued, flags;
+  for (const auto& o : command.options) (*o.argument ? valued : flags).push_back(o.name);
+  try {
+    return command.run(fendral::cli::ParseArguments(rest, valued, flags));
+  } catch (const fendral::cli::UsageError& e) {
+    std::fprintf(stderr, "fendral-cli %s: %s\n", command.name, e.message.c_str());
+    return 64;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", OneLine(e.what()).c_str());
+    return 1;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    Usage();
+    PrintUsage(stderr);
     return 64;
   }
   const std::string name = argv[1];
-  for (const auto& command : Commands()) {
-    if (name != command.name) continue;
-    try {
-      std::vector<std::string> rest(argv + 2, argv + argc);
-      return command.run(fendral::cli::ParseArguments(rest, command.valuedOptions));
-    } catch (const fendral::cli::UsageError& e) {
-      std::fprintf(stderr, "fendral-cli %s: %s\n", name.c_str(), e.message.c_str());
-      return 64;
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "%s\n", OneLine(e.what()).c_str());
-      return 1;
-    }
+  if (IsHelp(name)) {
+    PrintUsage(stdout);
+    return 0;
   }
-  Usage();
+  if (name == "--version") {
+    std::printf("fendral-cli %s\n", FENDRAL_VERSION);
+    return 0;
+  }
+  for (const auto& command : Commands()) {
+    if (name == command.name) return RunCommand(command, {argv + 2, argv + argc});
+  }
+  if (name.size() > 1 && name[0] == '-')
+    std::fprintf(stderr, "fendral-cli: unknown option %s\n", name.c_str());
+  else
+    std::fprintf(stderr, "fendral-cli: unknown command %s\n", name.c_str());
+  PrintUsage(stderr);
   return 64;
 }
