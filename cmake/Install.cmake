@@ -51,7 +51,7 @@ if(FENDRAL_BUILD_APP)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME fendral.xml)
   install(DIRECTORY ${FENDRAL_ICON_DIR} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 endif()
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/fendral)
 
 # cpack -G DEB: the package's dependencies come from dpkg-shlibdeps (dpkg-dev); the
 # desktop, icon and MIME caches are refreshed by the triggers of their Debian packages.
