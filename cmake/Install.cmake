@@ -67,6 +67,9 @@ set(CPACK_PACKAGE_CONTACT "Fendral developers <fendral@localhost>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What the libraries do not name: the caches' owners, and the Wayland and other platforms.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "hicolor-icon-theme, shared-mime-info, desktop-file-utils, qt6-qpa-plugins")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
