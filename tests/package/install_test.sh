@@ -63,6 +63,15 @@ done
 # The installed programs run, without a display.
 check test "$("$prefix/bin/fendral-cli" --version)" = "$("$prefix/bin/fendral" --version | sed 's/^fendral /fendral-cli /')"
 check "$prefix/bin/fendral" --help >/dev/null
+# An option neither the window nor Qt knows is refused, naming it.
+status=0
+message=$(QT_QPA_PLATFORM=offscreen "$prefix/bin/fendral" --no-such-option 2>&1 >/dev/null) ||
+  status=$?
+check test "$status" = 64
+case "$message" in
+  *"fendral: unknown option --no-such-option"*) ;;
+  *) echo "install_test: FAILED: the unknown option is not named: $message"; fail=1 ;;
+esac
 info=$("$prefix/bin/fendral-cli" info "$source/samples/sample.dbf")
 check test -n "$info"
 exit $fail
