@@ -21,8 +21,8 @@ QImage Draw(int size) {
   p.fillPath(outline, QColor(0xfa, 0xfa, 0xf5));
   p.save();
   p.setClipPath(outline);
-  p.fillRect(QRectF(4, 6, 56, 13), QColor(0x2f, 0x5f, 0x9e));    // header row
-  p.fillRect(QRectF(4, 33, 56, 8), QColor(0xf3, 0xc6, 0x3f));    // current record
+  p.fillRect(QRectF(4, 6, 56, 13), QColor(0x2f, 0x5f, 0x9e));  // header row
+  p.fillRect(QRectF(4, 33, 56, 8), QColor(0xf3, 0xc6, 0x3f));  // current record
   p.setPen(QPen(QColor(0x9a, 0xa8, 0xb8), 1.6));
   for (int y : {25, 33, 41, 49}) p.drawLine(QPointF(4, y), QPointF(60, y));
   for (int x : {22, 40}) p.drawLine(QPointF(x, 19), QPointF(x, 58));

@@ -25,9 +25,9 @@ class MimeMagic : public ::testing::Test {
     fs::create_directories(dir_->File("home"));
     fs::copy_file(FENDRAL_MIME_XML, data / "mime" / "packages" / "fendral.xml");
     std::string output;
-    compiled_ = RunCommand("update-mime-database '" + (data / "mime").string() + "' 2>&1",
-                           &output) == 0 &&
-                fs::exists(data / "mime" / "mime.cache");
+    compiled_ =
+        RunCommand("update-mime-database '" + (data / "mime").string() + "' 2>&1", &output) == 0 &&
+        fs::exists(data / "mime" / "mime.cache");
     if (!compiled_) std::fprintf(stderr, "update-mime-database failed: %s\n", output.c_str());
     // Only this database and Qt's built-in one: the system's files play no part.
     setenv("XDG_DATA_DIRS", data.c_str(), 1);
