@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
   if (!TableArguments(QApplication::arguments(), tables)) return 64;
   QApplication::setApplicationName(QStringLiteral("Fendral"));
   QApplication::setOrganizationName(QStringLiteral("Fendral"));
+  QApplication::setApplicationVersion(QStringLiteral(FENDRAL_VERSION));
   // Dates typed and shown by the engine (filters, keys) follow the user's locale.
   tolvern::platform::SetShortDateFormat(
       fendral::EngineDateFormat(QLocale().dateFormat(QLocale::ShortFormat)));

@@ -27,7 +27,8 @@ install(FILES ${CMAKE_BINARY_DIR}/man/fendral-cli.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 if(FENDRAL_BUILD_APP)
-  target_link_libraries(fendral PRIVATE fendral_version)
+  # The window (and its About box) shows the same version.
+  target_link_libraries(fendral_app PUBLIC fendral_version)
 
   # The icon at every hicolor size, drawn at build time from one source.
   add_executable(fendral_make_icon ${FENDRAL_DATA_DIR}/make_icon.cpp)
