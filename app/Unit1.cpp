@@ -159,11 +159,16 @@ void TMainWindow::ConfigureObjects() {
   chDataSet2->SetAutoOverwrite(false);
   chDataSet2->SetDialogs(dialogs_);
 
-  for (const char* def : {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0",
-                          "Origin;4;0;0"})
+  for (const char* def :
+       {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0", "Origin;4;0;0"})
     tMemo->FieldDefs().AddFromText(QLatin1String(def));
   tMemo->SetIndexFieldName(QStringLiteral("Field"));
   tMemo->Open();
+  // The grid's column titles are in the user's language; the field names stay as they are.
+  for (const auto& [name, label] : {std::pair{"Field", tr("Field")}, std::pair{"Name", tr("Name")},
+                                    std::pair{"DBF Type", tr("DBF Type")},
+                                    std::pair{"Len", tr("Len")}, std::pair{"Dec", tr("Dec")}})
+    tMemo->FieldByName(QLatin1String(name))->SetDisplayLabel(label);
   structurePage_->SetFields(dsMemo.get());
 
   ds1->OnDataChange = [this](TDataSource&, TField*) { ShowRecordPosition(); };
