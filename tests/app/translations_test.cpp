@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProcess>
@@ -18,6 +19,7 @@
 #include <QXmlStreamReader>
 
 #include "Unit1.h"
+#include "app_test_util.h"
 #include "tv_about.h"
 #include "tv_translations.h"
 
@@ -217,6 +219,29 @@ TEST(Translations, TheWindowIsShownInTheLocalesLanguage) {
   EXPECT_FALSE(InstallTranslations(QLocale(QStringLiteral("en_US"))));
   TMainWindow window;
   EXPECT_EQ(window.menuBar()->actions().value(0)->text(), QStringLiteral("&File"));
+}
+
+// The screenshot program renders in the locale it is given, and refuses one it has no
+// translation for rather than writing English pictures under that name.
+TEST(Translations, TheScreenshotProgramRendersInTheGivenLocale) {
+  test::TempDir out;
+  test::TempDir tables;
+  const std::string path = test::CopyTableFiles(test::SampleTable(), tables.Path());
+  std::string log;
+  ASSERT_EQ(test::RunCommand(std::string(FENDRAL_SCREENSHOTS) + " --locale ru '" + path + "' '" +
+                                 out.Path().string() + "' 2>&1",
+                             &log),
+            0)
+      << log;
+  for (const char* name : {"browse-natural.png", "structure.png", "menus.png", "about.png"}) {
+    const QImage image(QString::fromStdString((out.Path() / name).string()));
+    EXPECT_FALSE(image.isNull()) << name;
+  }
+  EXPECT_NE(test::RunCommand(std::string(FENDRAL_SCREENSHOTS) + " --locale tlh '" + path + "' '" +
+                                 out.Path().string() + "' 2>&1",
+                             &log),
+            0);
+  EXPECT_NE(log.find("no translation for tlh"), std::string::npos) << log;
 }
 
 TEST(About, ShowsVersionLicenceEngineAndTheSettingsFile) {
