@@ -159,8 +159,8 @@ void TMainWindow::ConfigureObjects() {
   chDataSet2->SetAutoOverwrite(false);
   chDataSet2->SetDialogs(dialogs_);
 
-  for (const char* def :
-       {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0", "Origin;4;0;0"})
+  for (const char* def : {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0",
+                          "Origin;4;0;0"})
     tMemo->FieldDefs().AddFromText(QLatin1String(def));
   tMemo->SetIndexFieldName(QStringLiteral("Field"));
   tMemo->Open();

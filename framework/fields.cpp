@@ -85,7 +85,8 @@ QString LocaleNumberText(const TNumberLocale& numbers, std::string_view digits) 
 QString FixedText(double number, int decimals) {
   const TNumberLocale& numbers = NumberLocaleData();
   const int qtDecimals = decimals < 0 ? QLocale::FloatingPointShortest : decimals;
-  if (!numbers.plainDigits || !std::isfinite(number) || std::fabs(number) >= 1e21 || decimals > 100)
+  if (!numbers.plainDigits || !std::isfinite(number) || std::fabs(number) >= 1e21 ||
+      decimals > 100)
     return numbers.locale.toString(number, 'f', qtDecimals);
   // Thirty digits more than wanted are exact enough to see which side of a half the value
   // lies (a double's next neighbour is nearer than that); a half rounds away from zero,
@@ -93,8 +94,8 @@ QString FixedText(double number, int decimals) {
   char buffer[256];
   const std::to_chars_result result =
       decimals < 0 ? std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::fixed)
-                   : std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::fixed,
-                                   decimals + 30);
+                   : std::to_chars(buffer, buffer + sizeof buffer, number,
+                                   std::chars_format::fixed, decimals + 30);
   if (result.ec != std::errc()) return numbers.locale.toString(number, 'f', qtDecimals);
   std::string digits(buffer, result.ptr);
   if (decimals >= 0) {
@@ -627,8 +628,8 @@ QString TFloatField::FormatText(const QVariant& value, bool display) const {
   if (display && precision_ > 0 && precision_ < 17 && std::isfinite(number)) {
     // Rounded to the field's significant digits first.
     char buffer[64];
-    const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, number,
-                                                      std::chars_format::general, precision_);
+    const std::to_chars_result result = std::to_chars(
+        buffer, buffer + sizeof buffer, number, std::chars_format::general, precision_);
     if (result.ec == std::errc()) std::from_chars(buffer, result.ptr, number);
   }
   return FixedText(number, -1);
@@ -976,8 +977,8 @@ TDateTimeField::TDateTimeField(const QString& fieldName) : TDateField(fieldName,
 
 QString TDateTimeField::FormatText(const QVariant& value, bool) const {
   const QDateTime dt = value.toDateTime();
-  QString text =
-      DateText(dt.date()) + QLatin1Char(' ') + dt.time().toString(QStringLiteral("HH:mm:ss"));
+  QString text = DateText(dt.date()) + QLatin1Char(' ') +
+                 dt.time().toString(QStringLiteral("HH:mm:ss"));
   if (dt.time().msec() != 0) text += dt.time().toString(QStringLiteral(".zzz"));
   return text;
 }
