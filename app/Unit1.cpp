@@ -164,6 +164,11 @@ void TMainWindow::ConfigureObjects() {
     tMemo->FieldDefs().AddFromText(QLatin1String(def));
   tMemo->SetIndexFieldName(QStringLiteral("Field"));
   tMemo->Open();
+  // The grid's column titles are in the user's language; the field names stay as they are.
+  for (const auto& [name, label] : {std::pair{"Field", tr("Field")}, std::pair{"Name", tr("Name")},
+                                    std::pair{"DBF Type", tr("DBF Type")},
+                                    std::pair{"Len", tr("Len")}, std::pair{"Dec", tr("Dec")}})
+    tMemo->FieldByName(QLatin1String(name))->SetDisplayLabel(label);
   structurePage_->SetFields(dsMemo.get());
 
   ds1->OnDataChange = [this](TDataSource&, TField*) { ShowRecordPosition(); };

@@ -7,6 +7,7 @@
 #include "fendral_version.h"
 #include "platform/pf_misc.h"
 #include "tv_apptext.h"
+#include "tv_translations.h"
 
 namespace {
 
@@ -60,6 +61,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Fendral"));
   QApplication::setOrganizationName(QStringLiteral("Fendral"));
   QApplication::setApplicationVersion(QStringLiteral(FENDRAL_VERSION));
+  // Menus, messages and Qt's own buttons in the user's language (LANGUAGE, LC_ALL, LANG).
+  fendral::InstallTranslations(QLocale());
   // Dates typed and shown by the engine (filters, keys) follow the user's locale.
   tolvern::platform::SetShortDateFormat(
       fendral::EngineDateFormat(QLocale().dateFormat(QLocale::ShortFormat)));

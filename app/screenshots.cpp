@@ -1,8 +1,9 @@
-// fendral-screenshots TABLE OUTDIR: opens TABLE in the main window (offscreen works) and
-// writes PNG pictures of what the window shows (see tv_screenshots.h), then a copy of the
-// table opened past a damaged index (its production CDX cut short, or else a garbage NTX
-// named like it) with the message the window shows over it. Exit code 0 when every picture
-// was written.
+// fendral-screenshots [--locale NAME] TABLE OUTDIR: opens TABLE in the main window (offscreen
+// works) and writes PNG pictures of what the window shows (see tv_screenshots.h), then a copy of
+// the table opened past a damaged index (its production CDX cut short, or else a garbage NTX named
+// like it) with the message the window shows over it. Exit code 0 when every picture was written.
+// With --locale (for example "ru" or "de_DE") the window shows that locale's translation; without
+// it the pictures are in English, whatever the machine's locale.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <cstdio>
 
 #include "tv_screenshots.h"
+#include "tv_translations.h"
 
 namespace {
 
@@ -64,9 +66,23 @@ bool SaveWithMessage(fendral::TMainWindow& window, const QString& message, const
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: fendral-screenshots TABLE OUTDIR\n");
+  QStringList args = QApplication::arguments().mid(1);
+  QString localeName;
+  if (args.size() >= 2 && args[0] == QLatin1String("--locale")) {
+    localeName = args[1];
+    args = args.mid(2);
+  }
+  if (args.size() < 2) {
+    std::fprintf(stderr, "usage: fendral-screenshots [--locale NAME] TABLE OUTDIR\n");
     return 64;
+  }
+  if (!localeName.isEmpty()) {
+    const QLocale locale(localeName);
+    QLocale::setDefault(locale);
+    if (!fendral::InstallTranslations(locale) && locale.language() != QLocale::English) {
+      std::fprintf(stderr, "no translation for %s\n", localeName.toLocal8Bit().constData());
+      return 1;
+    }
   }
   // Pictures never depend on (or change) the user's remembered settings.
   QTemporaryDir settingsDir;
@@ -80,20 +96,20 @@ int main(int argc, char** argv) {
   fendral::TMainWindow window(&dialogs);
   window.resize(1100, 560);
   window.show();
-  window.Start({QString::fromLocal8Bit(argv[1])});
+  window.Start({args[0]});
   if (!window.Table1().Active()) {
-    std::fprintf(stderr, "cannot open %s: %s\n", argv[1],
+    std::fprintf(stderr, "cannot open %s: %s\n", args[0].toLocal8Bit().constData(),
                  dialogs.messages.join(QLatin1Char(' ')).toLocal8Bit().constData());
     return 1;
   }
-  const QString outDir = QString::fromLocal8Bit(argv[2]);
+  const QString outDir = args[1];
   bool ok = fendral::WriteScreenshots(window, dialogs, outDir);
 
   // The table opened past a damaged index: the records, the marked file, the message.
   QTemporaryDir damagedDir;
   dialogs.messages.clear();
   window.Pages()->setCurrentWidget(window.BrowsePage());
-  window.Start({DamagedCopy(QString::fromLocal8Bit(argv[1]), damagedDir.path())});
+  window.Start({DamagedCopy(args[0], damagedDir.path())});
   // The tag selector shows the damaged file's entry.
   fendral::TBrowsePage* page = window.BrowsePage();
   const int last = page->tagSelector->count() - 1;

@@ -1,4 +1,5 @@
-// The About window: the program's name and version, closed with "Ok".
+// The About window: the program's name, version and licence, the table engine and the file
+// the settings are kept in; closed with "Ok".
 #pragma once
 
 #include <QDialog>

@@ -3,18 +3,23 @@
 #include <QApplication>
 #include <QDir>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 
+#include "tv_about.h"
+
 namespace fendral {
 
 namespace {
 
-bool Save(TMainWindow& window, const QString& file) {
+bool Save(QWidget& widget, const QString& file) {
   QApplication::processEvents();
-  const bool ok = window.grab().save(file);
+  const bool ok = widget.grab().save(file);
   std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write",
                file.toLocal8Bit().constData());
   return ok;
@@ -79,6 +84,37 @@ bool WriteScreenshots(TMainWindow& window, TScriptedDialogs& dialogs, const QStr
     fields.Post();
   }
   ok = Save(window, outDir + QStringLiteral("/structure-new.png")) && ok;
+
+  // The menus side by side, each as it drops down, and the About box.
+  QList<QPixmap> menus;
+  for (QAction* action : window.menuBar()->actions())
+    if (QMenu* menu = action->menu()) {
+      menu->adjustSize();
+      menus << menu->grab();
+    }
+  int width = 0, height = 0;
+  for (const QPixmap& menu : menus) {
+    width += menu.width() + 8;
+    height = std::max(height, menu.height());
+  }
+  QPixmap strip(std::max(width, 1), std::max(height, 1));
+  strip.fill(Qt::white);
+  QPainter painter(&strip);
+  int x = 0;
+  for (const QPixmap& menu : menus) {
+    painter.drawPixmap(x, 0, menu);
+    x += menu.width() + 8;
+  }
+  painter.end();
+  const QString menusFile = outDir + QStringLiteral("/menus.png");
+  const bool menusOk = !menus.isEmpty() && strip.save(menusFile);
+  std::fprintf(menusOk ? stdout : stderr, "%s %s\n", menusOk ? "wrote" : "cannot write",
+               menusFile.toLocal8Bit().constData());
+  ok = menusOk && ok;
+  if (auto* about = window.findChild<TAboutBox*>()) {
+    about->adjustSize();
+    ok = Save(*about, outDir + QStringLiteral("/about.png")) && ok;
+  }
   return ok;
 }
 

@@ -2,7 +2,8 @@
 // order, in the first index order (its column title red), with the filter panel open and
 // a filter built by a title click switched on, the structure page with the table open
 // (its first index file chosen, the tag editor showing its first tag), and the structure
-// page while a new table is being defined ("New DBF" in a scratch directory).
+// page while a new table is being defined ("New DBF" in a scratch directory), the menus as
+// they drop down (menus.png) and the About box (about.png).
 #pragma once
 
 #include <QString>

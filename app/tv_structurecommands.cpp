@@ -37,10 +37,6 @@ constexpr int kMaxNumberWidth = 20;
 constexpr int kMaxWideCharWidth = 65535;
 constexpr int kMaxCharWidth = 254;
 
-const QString kIndexFilter = QStringLiteral(
-    "FoxPro 2.x Index (*.CDX *.cdx);;dBase IV Index (*.MDX *.mdx);;"
-    "dBase III Index (*.NDX *.ndx);;Clipper Index (*.NTX *.ntx)");
-
 // Shows the busy cursor for the life of the scope.
 class TBusyCursor {
  public:
@@ -514,7 +510,10 @@ void TMainWindow::NewIndexFile() {
   const QString table = hTable1->TableName();
   const QString stem = table.left(
       table.indexOf(QLatin1Char('.')) < 0 ? table.size() : table.indexOf(QLatin1Char('.')));
-  QString path = dialogs_->SaveFile(tr("New index file"), tableDirectory_ + stem, kIndexFilter);
+  QString path =
+      dialogs_->SaveFile(tr("New index file"), tableDirectory_ + stem,
+                         tr("FoxPro 2.x Index (*.CDX *.cdx);;dBase IV Index (*.MDX *.mdx);;"
+                            "dBase III Index (*.NDX *.ndx);;Clipper Index (*.NTX *.ntx)"));
   if (path.isEmpty()) return;
   QFileInfo info(path);
   if (info.suffix().isEmpty()) {

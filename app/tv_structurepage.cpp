@@ -1,6 +1,7 @@
 #include "tv_structurepage.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -36,8 +37,18 @@ class TypePickDelegate : public QStyledItemDelegate {
   using QStyledItemDelegate::QStyledItemDelegate;
 
   static QStringList Choices() {
-    return {QStringLiteral("N Number"),  QStringLiteral("C Character"), QStringLiteral("D Date"),
-            QStringLiteral("L Boolean"), QStringLiteral("M Memo"),      QStringLiteral("B Binary")};
+    // Each translation keeps the type's letter first: the cell takes the letter.
+    static const char* const kChoices[] = {
+        QT_TRANSLATE_NOOP("fendral::TStructurePage", "N Number"),
+        QT_TRANSLATE_NOOP("fendral::TStructurePage", "C Character"),
+        QT_TRANSLATE_NOOP("fendral::TStructurePage", "D Date"),
+        QT_TRANSLATE_NOOP("fendral::TStructurePage", "L Boolean"),
+        QT_TRANSLATE_NOOP("fendral::TStructurePage", "M Memo"),
+        QT_TRANSLATE_NOOP("fendral::TStructurePage", "B Binary")};
+    QStringList choices;
+    for (const char* choice : kChoices)
+      choices << QCoreApplication::translate("fendral::TStructurePage", choice);
+    return choices;
   }
 
   QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,

@@ -1,5 +1,6 @@
 #include "Tolvern6DB.h"
 
+#include <QCoreApplication>
 #include <QDate>
 #include <QDateTime>
 #include <QFile>
@@ -409,8 +410,9 @@ QString TTolvernDataSet::TableFilePath() const {
 // Opening and closing
 
 void TTolvernDataSet::CheckActive() const {
-  if (busy_ == 1) DatabaseError(QStringLiteral("Table is busy building an index"));
-  if (busy_ == 2) DatabaseError(QStringLiteral("Table is busy copying"));
+  if (busy_ == 1)
+    DatabaseError(QCoreApplication::translate("Tolvern", "Table is busy building an index"));
+  if (busy_ == 2) DatabaseError(QCoreApplication::translate("Tolvern", "Table is busy copying"));
   TDataSet::CheckActive();
 }
 
@@ -451,9 +453,11 @@ void TTolvernDataSet::InstallHooks() {
 }
 
 void TTolvernDataSet::InternalOpen() {
-  if (tableName_.isEmpty()) DatabaseError(QStringLiteral("Table name missing"));
+  if (tableName_.isEmpty())
+    DatabaseError(QCoreApplication::translate("Tolvern", "Table name missing"));
   const QString path = TableFilePath();
-  if (!QFileInfo(path).isFile()) DatabaseError(QStringLiteral("Cannot find file %1").arg(path));
+  if (!QFileInfo(path).isFile())
+    DatabaseError(QCoreApplication::translate("Tolvern", "Cannot find file %1").arg(path));
   TTVTableCore::OpenOptions options;
   options.readOnly = readOnly_;
   options.exclusive = exclusive_;
@@ -503,9 +507,11 @@ void TTolvernDataSet::InternalInitFieldDefs() {
   TTVTableCore temporary;
   TTVTableCore* core = &core_;
   if (!core_.IsOpen()) {
-    if (tableName_.isEmpty()) DatabaseError(QStringLiteral("Table name missing"));
+    if (tableName_.isEmpty())
+      DatabaseError(QCoreApplication::translate("Tolvern", "Table name missing"));
     const QString path = TableFilePath();
-    if (!QFileInfo(path).isFile()) DatabaseError(QStringLiteral("Cannot find file %1").arg(path));
+    if (!QFileInfo(path).isFile())
+      DatabaseError(QCoreApplication::translate("Tolvern", "Cannot find file %1").arg(path));
     TTVTableCore::OpenOptions options;
     options.readOnly = true;
     temporary.Open(Path8(path), options);
@@ -569,7 +575,8 @@ TGetResult TTolvernDataSet::GetRecord(TRecordBuffer& buffer, TGetMode mode, bool
     return grOK;
   }
   if (mode == gmCurrent) {
-    if (doCheck) DatabaseError(QStringLiteral("Record request beyond range of table"));
+    if (doCheck)
+      DatabaseError(QCoreApplication::translate("Tolvern", "Record request beyond range of table"));
     return grError;
   }
   return result == TTVTableCore::FetchResult::Eof ? grEOF : grBOF;
@@ -607,7 +614,8 @@ void TTolvernDataSet::InternalGotoBookmark(const TBookmark& bookmark) {
   QByteArray text = bookmark;
   text.append('\0');
   if (bookmark.size() > kBookmarkSize || !TTVTableCore::ParseBookmark(text.constData(), recno))
-    DatabaseError(QStringLiteral("Bookmark is invalid for table ") + tableName_);
+    DatabaseError(QCoreApplication::translate("Tolvern", "Bookmark is invalid for table ") +
+                  tableName_);
   GotoRecord(recno);
 }
 
@@ -699,11 +707,14 @@ bool TTolvernDataSet::GetFieldStored(const TField& field, const TRecordBuffer& b
 void TTolvernDataSet::SetFieldData(const TField& field, TRecordBuffer& buffer,
                                    const QVariant& value) {
   const TTVFieldDef* def = DefOf(field);
-  if (!def) DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field.FieldName()));
+  if (!def)
+    DatabaseError(QCoreApplication::translate("Tolvern", "Field '%1' cannot be modified")
+                      .arg(field.FieldName()));
   if (State() == dsSetKey && core_.IsOpen() && core_.Table().FieldCount() > 0 &&
       TagForField(def->name) == 0) {
     DatabaseError(
-        QStringLiteral("Field '%1' is not indexed and cannot be modified").arg(field.FieldName()));
+        QCoreApplication::translate("Tolvern", "Field '%1' is not indexed and cannot be modified")
+            .arg(field.FieldName()));
   }
   core_.SetValue(Data(buffer), *def, value);
 }
@@ -724,7 +735,9 @@ QString TTolvernDataSet::FieldDisplayText(const TField& field) {
 
 void TTolvernDataSet::InternalEdit() {
   TRecordBuffer* buffer = ActiveBuffer();
-  if (!buffer) DatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+  if (!buffer)
+    DatabaseError(QCoreApplication::translate("Tolvern",
+                                              "Cannot perform this operation on an empty dataset"));
   const int32_t recno = core_.RecNo(Data(*buffer));
   core_.DiscardPending();
   core_.LockForEdit(recno, Data(*buffer));
@@ -733,9 +746,11 @@ void TTolvernDataSet::InternalEdit() {
 }
 
 void TTolvernDataSet::InternalPost() {
-  if (readOnly_) DatabaseError(QStringLiteral("Cannot modify a read-only dataset"));
+  if (readOnly_)
+    DatabaseError(QCoreApplication::translate("Tolvern", "Cannot modify a read-only dataset"));
   TRecordBuffer* buffer = ActiveBuffer();
-  if (!buffer) DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
+  if (!buffer)
+    DatabaseError(QCoreApplication::translate("Tolvern", "Dataset not in edit or insert mode"));
   int32_t recno;
   CountMark mark;
   if (State() == dsEdit) {
@@ -759,7 +774,9 @@ void TTolvernDataSet::InternalCancel() {
 
 void TTolvernDataSet::InternalDelete() {
   TRecordBuffer* buffer = ActiveBuffer();
-  if (!buffer) DatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+  if (!buffer)
+    DatabaseError(QCoreApplication::translate("Tolvern",
+                                              "Cannot perform this operation on an empty dataset"));
   const int32_t recno = core_.RecNo(Data(*buffer));
   DBFObject& t = core_.Table();
   const CountMark mark = MarkCount(recno);
@@ -771,7 +788,7 @@ void TTolvernDataSet::InternalDelete() {
     } catch (const EDatabaseError&) {
       throw;
     } catch (const std::exception&) {
-      DatabaseError(QStringLiteral("Cannot delete the record"));
+      DatabaseError(QCoreApplication::translate("Tolvern", "Cannot delete the record"));
     }
   }
   // A deleted record ends its edit.
@@ -786,7 +803,9 @@ void TTolvernDataSet::InternalDelete() {
 
 void TTolvernDataSet::CopyRecord() {
   CheckBrowseMode();
-  if (IsEmpty()) DatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+  if (IsEmpty())
+    DatabaseError(QCoreApplication::translate("Tolvern",
+                                              "Cannot perform this operation on an empty dataset"));
   DBFObject& t = core_.Table();
   const size_t length = static_cast<size_t>(t.RecordLength());
   const uint8_t* active = Data(*ActiveBuffer());
@@ -827,7 +846,9 @@ void TTolvernDataSet::RecallRecord() {
     Cancel();
     return;
   }
-  if (IsEmpty()) DatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+  if (IsEmpty())
+    DatabaseError(QCoreApplication::translate("Tolvern",
+                                              "Cannot perform this operation on an empty dataset"));
   // Recalling ends an edit of the record as deleting does: its changes are dropped.
   if (State() == dsEdit) Cancel();
   CheckBrowseMode();
@@ -844,7 +865,7 @@ void TTolvernDataSet::RecallRecord() {
     } catch (const EDatabaseError&) {
       throw;
     } catch (const std::exception&) {
-      DatabaseError(QStringLiteral("Cannot recall the record"));
+      DatabaseError(QCoreApplication::translate("Tolvern", "Cannot recall the record"));
     }
   }
   RecordsChanged();
@@ -957,7 +978,8 @@ std::vector<TTVDamagedIndex> TTolvernDataSet::DamagedIndexes() const {
 
 void TTolvernDataSet::OpenOneIndex(const QString& fileName, bool acceptOpen) {
   const QString path = CompleteIndexFile(GetTableDirectory(), fileName);
-  if (!QFileInfo(path).isFile()) DatabaseError(QStringLiteral("Cannot find file %1").arg(path));
+  if (!QFileInfo(path).isFile())
+    DatabaseError(QCoreApplication::translate("Tolvern", "Cannot find file %1").arg(path));
   int result;
   try {
     // The files the table opens with: one that cannot be read is listed as damaged and
@@ -966,12 +988,13 @@ void TTolvernDataSet::OpenOneIndex(const QString& fileName, bool acceptOpen) {
                         : core_.Table().OpenIndexFile(Path8(path));
     if (result == tolvern::kErrIndexDamaged && acceptOpen) return;
   } catch (const std::exception& e) {
-    DatabaseError(
-        QStringLiteral("Error getting %1: %2").arg(path, QString::fromLocal8Bit(e.what())));
+    DatabaseError(QCoreApplication::translate("Tolvern", "Error getting %1: %2")
+                      .arg(path, QString::fromLocal8Bit(e.what())));
   }
   if (result == 0 || (result == -1 && acceptOpen)) return;
-  if (result == -1) DatabaseError(QStringLiteral("Index file %1 already open").arg(path));
-  DatabaseError(QStringLiteral("Error getting %1").arg(path));
+  if (result == -1)
+    DatabaseError(QCoreApplication::translate("Tolvern", "Index file %1 already open").arg(path));
+  DatabaseError(QCoreApplication::translate("Tolvern", "Error getting %1").arg(path));
 }
 
 void TTolvernDataSet::CloseIndexFile(const QString& fileName) {
@@ -1112,7 +1135,8 @@ TDataSource* TTolvernDataSet::MasterSource() const {
 void TTolvernDataSet::SetMasterSource(TDataSource* source) {
   // A source that leads back to this dataset would make every move a loop.
   for (TDataSource* s = source; s && s->DataSet();) {
-    if (s->DataSet() == this) DatabaseError(QStringLiteral("Circular datalinks are not allowed"));
+    if (s->DataSet() == this)
+      DatabaseError(QCoreApplication::translate("Tolvern", "Circular datalinks are not allowed"));
     auto* detail = dynamic_cast<TTolvernDataSet*>(s->DataSet());
     s = detail ? detail->MasterSource() : nullptr;
   }
@@ -1504,7 +1528,8 @@ void TTolvernDataSet::RenameTable(const QString& newPathName) {
   internalOperation_ = true;
   Open();
   if (!core_.Table().RenameTo(Path8(newPathName)))
-    DatabaseError(QStringLiteral("Cannot rename the table to %1").arg(newPathName));
+    DatabaseError(
+        QCoreApplication::translate("Tolvern", "Cannot rename the table to %1").arg(newPathName));
   QStringList files = indexFiles_;
   for (QString& entry : files) {
     const QFileInfo info(entry);
@@ -1573,12 +1598,15 @@ void TTolvernDataSet::StoreMemo(TField& field, const QByteArray& bytes) {
 
 TTVBlobStream::TTVBlobStream(TField& field, TBlobStreamMode mode)
     : field_(field), dataSet_(dynamic_cast<TTolvernDataSet*>(field.DataSet())) {
-  if (!dataSet_) DatabaseError(QStringLiteral("Field '%1' has no table").arg(field.FieldName()));
+  if (!dataSet_)
+    DatabaseError(
+        QCoreApplication::translate("Tolvern", "Field '%1' has no table").arg(field.FieldName()));
   if (mode != bmRead) {
     if (field.ReadOnly())
-      DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field.DisplayLabel()));
+      DatabaseError(QCoreApplication::translate("Tolvern", "Field '%1' cannot be modified")
+                        .arg(field.DisplayLabel()));
     if (dataSet_->State() != dsEdit && dataSet_->State() != dsInsert)
-      DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
+      DatabaseError(QCoreApplication::translate("Tolvern", "Dataset not in edit or insert mode"));
   }
   if (mode == bmWrite) {
     modified_ = true;
@@ -1638,16 +1666,19 @@ qint64 TTVBlobStream::writeData(const char* data, qint64 maxSize) {
 TCreateTolvernDataSet::TCreateTolvernDataSet() = default;
 
 bool TCreateTolvernDataSet::CreateTable() {
-  if (!table_) DatabaseError(QStringLiteral("A table is not assigned to this object"));
+  if (!table_)
+    DatabaseError(QCoreApplication::translate("Tolvern", "A table is not assigned to this object"));
   if (table_->Active())
-    DatabaseError(QStringLiteral("Cannot perform this operation on an open table"));
+    DatabaseError(
+        QCoreApplication::translate("Tolvern", "Cannot perform this operation on an open table"));
   const QString path = table_->TableFilePath();
   const bool exists = QFileInfo::exists(path);
   if (exists && !autoOverwrite_) {
     TNoDialogs none;
     IDialogs& dialogs = dialogs_ ? *dialogs_ : static_cast<IDialogs&>(none);
-    if (!dialogs.Confirm(QStringLiteral("Warning"),
-                         QStringLiteral("Table exists.  Do you want to overwrite?")))
+    if (!dialogs.Confirm(
+            QCoreApplication::translate("Tolvern", "Warning"),
+            QCoreApplication::translate("Tolvern", "Table exists.  Do you want to overwrite?")))
       return false;
   }
   const std::vector<TTVFieldLine> fields = ParseFieldList(createFields_);

@@ -1,5 +1,6 @@
 #include "tv_create.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,7 +44,7 @@ bool ParseFieldLine(const QString& line, TTVFieldLine& out) {
 }
 
 std::vector<TTVFieldLine> ParseFieldList(const QStringList& lines) {
-  const QString invalid = QStringLiteral("Field list is invalid");
+  const QString invalid = QCoreApplication::translate("Tolvern", "Field list is invalid");
   if (lines.isEmpty()) DatabaseError(invalid);
   std::vector<TTVFieldLine> fields;
   std::set<QString> names;
@@ -98,7 +99,8 @@ bool AddFields(tolvern::KXO_DBFBuild& builder, const std::vector<TTVFieldLine>& 
                const TTVCodePage& names) {
   for (const TTVFieldLine& field : fields) {
     std::string name;
-    if (!names.Encode(field.name, name)) DatabaseError(QStringLiteral("Field list is invalid"));
+    if (!names.Encode(field.name, name))
+      DatabaseError(QCoreApplication::translate("Tolvern", "Field list is invalid"));
     if (builder.AddField(name, field.type, field.length, field.decimals) < 0) return false;
   }
   return true;

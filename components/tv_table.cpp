@@ -1,5 +1,6 @@
 #include "tv_table.h"
 
+#include <QCoreApplication>
 #include <QDate>
 #include <QDateTime>
 #include <QTime>
@@ -175,7 +176,8 @@ std::string TTVTableCore::Encode(const QString& text, const QString& what) const
   std::string bytes;
   QChar missing;
   if (!codePage_->Encode(text, bytes, &missing)) {
-    DatabaseError(QStringLiteral("Field '%1': the character '%2' does not exist in code page %3")
+    DatabaseError(QCoreApplication::translate(
+                      "Tolvern", "Field '%1': the character '%2' does not exist in code page %3")
                       .arg(what, QString(missing), QString::fromStdString(codePage_->Name())));
   }
   return bytes;
@@ -343,14 +345,16 @@ void TTVTableCore::SetValue(uint8_t* buffer, const TTVFieldDef& def, const QVari
   const bool binary = t.IsBinaryField(f);
   ScopedRecordImage image(t, buffer);
   auto refuse = [&](const QString& what) {
-    DatabaseError(QStringLiteral("Field '%1' cannot hold %2").arg(def.name, what));
+    DatabaseError(
+        QCoreApplication::translate("Tolvern", "Field '%1' cannot hold %2").arg(def.name, what));
   };
   // Engine refusals (a number too wide) become the field's message.
   auto engine = [&](auto&& put) {
     try {
-      if (!put()) refuse(QStringLiteral("this value"));
+      if (!put()) refuse(QCoreApplication::translate("Tolvern", "this value"));
     } catch (const std::exception& e) {
-      refuse(QStringLiteral("this value (%1)").arg(QString::fromLocal8Bit(e.what()).trimmed()));
+      refuse(QCoreApplication::translate("Tolvern", "this value (%1)")
+                 .arg(QString::fromLocal8Bit(e.what()).trimmed()));
     }
   };
   switch (def.kind) {
@@ -358,7 +362,9 @@ void TTVTableCore::SetValue(uint8_t* buffer, const TTVFieldDef& def, const QVari
       const std::string bytes = Encode(none ? QString() : value.toString(), def.name);
       if (bytes.size() > static_cast<size_t>(f.length)) {
         DatabaseError(
-            QStringLiteral("Field '%1' holds at most %2 characters").arg(def.name).arg(f.length));
+            QCoreApplication::translate("Tolvern", "Field '%1' holds at most %2 characters")
+                .arg(def.name)
+                .arg(f.length));
       }
       t.PutField(f.number, bytes);
       break;
@@ -387,7 +393,7 @@ void TTVTableCore::SetValue(uint8_t* buffer, const TTVFieldDef& def, const QVari
       }
       const QDate date = value.toDate();
       if (!date.isValid() || date.year() < 1 || date.year() > 9999)
-        refuse(QStringLiteral("the date \"%1\"").arg(value.toString()));
+        refuse(QCoreApplication::translate("Tolvern", "the date \"%1\"").arg(value.toString()));
       t.PutField(f.number, date.toString(QStringLiteral("yyyyMMdd")).toStdString());
       break;
     }
@@ -423,7 +429,8 @@ void TTVTableCore::SetValue(uint8_t* buffer, const TTVFieldDef& def, const QVari
     }
     case TTVFieldKind::Memo:
     case TTVFieldKind::Blob:
-      DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(def.name));
+      DatabaseError(
+          QCoreApplication::translate("Tolvern", "Field '%1' cannot be modified").arg(def.name));
   }
   image.CopyTo(buffer);
 }
@@ -453,13 +460,13 @@ void TTVTableCore::LockForEdit(int32_t recno, uint8_t* buffer) {
   if (lockedRecord_ != recno) {
     ReleaseRecordLock();
     if (!t.LockRecordNumber(recno))
-      DatabaseError(QStringLiteral("Record is locked by another user"));
+      DatabaseError(QCoreApplication::translate("Tolvern", "Record is locked by another user"));
     lockedRecord_ = recno;
   }
   try {
     t.ReadFromFile(recno);
     if (t.Eof() || t.CurrentRecord() != recno)
-      DatabaseError(QStringLiteral("Record request beyond range of table"));
+      DatabaseError(QCoreApplication::translate("Tolvern", "Record request beyond range of table"));
   } catch (...) {
     ReleaseRecordLock();
     throw;
@@ -504,8 +511,9 @@ void TTVTableCore::ReplaceMemos(std::vector<std::pair<int, int32_t>>& oldBlocks)
     }
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
     if (!t.WriteMemo(fieldNo, std::span<const uint8_t>(data, static_cast<size_t>(bytes.size())))) {
-      DatabaseError(QStringLiteral("The memo of field '%1' could not be written")
-                        .arg(codePage_->Decode(f.name)));
+      DatabaseError(
+          QCoreApplication::translate("Tolvern", "The memo of field '%1' could not be written")
+              .arg(codePage_->Decode(f.name)));
     }
     if (old > 0) oldBlocks.emplace_back(fieldNo, old);
   }
@@ -519,7 +527,7 @@ int32_t TTVTableCore::Post(uint8_t* buffer, int32_t recno) {
   if (recno > 0) {
     t.ReadFromFile(recno);
     if (t.CurrentRecord() != recno)
-      DatabaseError(QStringLiteral("Record request beyond range of table"));
+      DatabaseError(QCoreApplication::translate("Tolvern", "Record request beyond range of table"));
   }
   std::memcpy(t.Buffer(), buffer, length);
   std::vector<std::pair<int, int32_t>> oldBlocks;
@@ -547,9 +555,10 @@ void TTVTableCore::SetDeleted(int32_t recno, bool deleted, uint8_t* buffer) {
   DBFObject& t = *table_;
   const bool ownLock = lockedRecord_ != recno;
   if (ownLock) {
-    if (lockedRecord_ > 0) DatabaseError(QStringLiteral("Record is locked by another user"));
+    if (lockedRecord_ > 0)
+      DatabaseError(QCoreApplication::translate("Tolvern", "Record is locked by another user"));
     if (!t.LockRecordNumber(recno))
-      DatabaseError(QStringLiteral("Record is locked by another user"));
+      DatabaseError(QCoreApplication::translate("Tolvern", "Record is locked by another user"));
   }
   struct Release {
     DBFObject& t;
@@ -560,7 +569,7 @@ void TTVTableCore::SetDeleted(int32_t recno, bool deleted, uint8_t* buffer) {
   } release{t, ownLock};
   t.ReadFromFile(recno);
   if (t.CurrentRecord() != recno)
-    DatabaseError(QStringLiteral("Record request beyond range of table"));
+    DatabaseError(QCoreApplication::translate("Tolvern", "Record request beyond range of table"));
   if (deleted) {
     t.DeleteRecord();
   } else {

@@ -1,6 +1,7 @@
 #include "dataset.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QHash>
 #include <algorithm>
 #include <utility>
@@ -136,12 +137,14 @@ void TDataSet::Close() {
 
 void TDataSet::CheckActive() const {
   if (state_ == dsInactive)
-    DatabaseError(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    DatabaseError(QCoreApplication::translate("Dataset",
+                                              "Cannot perform this operation on a closed dataset"));
 }
 
 void TDataSet::CheckInactive() const {
   if (state_ != dsInactive)
-    DatabaseError(QStringLiteral("Cannot perform this operation on an open dataset"));
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "Cannot perform this operation on an open dataset"));
 }
 
 TDataSetState TDataSet::SetTempState(TDataSetState state) {
@@ -201,7 +204,9 @@ void TDataSet::BindFields(bool binding) {
       if (binding) field.calcIndex_ = calcFieldCount_++;
     } else if (binding && !defaultField_[i]) {
       const int def = fieldDefs_.IndexOf(field.FieldName());
-      if (def < 0) DatabaseError(QStringLiteral("Field '%1' not found").arg(field.FieldName()));
+      if (def < 0)
+        DatabaseError(
+            QCoreApplication::translate("Dataset", "Field '%1' not found").arg(field.FieldName()));
       field.fieldNo_ = fieldDefs_[def].FieldNo;
     }
   }
@@ -209,9 +214,10 @@ void TDataSet::BindFields(bool binding) {
 
 TField& TDataSet::AddField(std::unique_ptr<TField> field) {
   CheckInactive();
-  if (!field) DatabaseError(QStringLiteral("No field to add"));
+  if (!field) DatabaseError(QCoreApplication::translate("Dataset", "No field to add"));
   if (FindField(field->FieldName()))
-    DatabaseError(QStringLiteral("Duplicate field name '%1'").arg(field->FieldName()));
+    DatabaseError(QCoreApplication::translate("Dataset", "Duplicate field name '%1'")
+                      .arg(field->FieldName()));
   field->dataSet_ = this;
   field->index_ = FieldCount();
   fields_.push_back(std::move(field));
@@ -233,7 +239,8 @@ TField* TDataSet::FindField(const QString& name) const {
 
 TField* TDataSet::FieldByName(const QString& name) const {
   TField* field = FindField(name);
-  if (!field) DatabaseError(QStringLiteral("Field '%1' not found").arg(name));
+  if (!field)
+    DatabaseError(QCoreApplication::translate("Dataset", "Field '%1' not found").arg(name));
   return field;
 }
 
@@ -251,7 +258,8 @@ TRecordBuffer* TDataSet::ActiveBuffer() const {
 
 const TRecordBuffer& TDataSet::Buffer(int index) const {
   if (index < 0 || index >= bufferedCount_)
-    DatabaseError(QStringLiteral("Record buffer %1 out of range").arg(index));
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "Record buffer %1 out of range").arg(index));
   return *buffers_[static_cast<size_t>(index)];
 }
 
@@ -272,17 +280,21 @@ void TDataSet::WriteFieldValue(TField& field, const QVariant& value) {
   const TDataSetState state = state_;
   TRecordBuffer* buffer = ActiveBuffer();
   if (state == dsInactive || state == dsBrowse || !buffer)
-    DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
+    DatabaseError(QCoreApplication::translate("Dataset", "Dataset not in edit or insert mode"));
   const bool calculated = field.FieldKind() == fkCalculated;
   if (!calculated) {
-    if (state == dsCalcFields) DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
+    if (state == dsCalcFields)
+      DatabaseError(QCoreApplication::translate("Dataset", "Dataset not in edit or insert mode"));
     if (field.ReadOnly() && state != dsSetKey && state != dsFilter)
-      DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field.DisplayLabel()));
+      DatabaseError(QCoreApplication::translate("Dataset", "Field '%1' cannot be modified")
+                        .arg(field.DisplayLabel()));
   } else if (state == dsSetKey) {
-    DatabaseError(QStringLiteral("Field '%1' is not indexed and cannot be modified")
-                      .arg(field.DisplayLabel()));
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "Field '%1' is not indexed and cannot be modified")
+            .arg(field.DisplayLabel()));
   } else if (field.calcIndex_ < 0) {
-    DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field.DisplayLabel()));
+    DatabaseError(QCoreApplication::translate("Dataset", "Field '%1' cannot be modified")
+                      .arg(field.DisplayLabel()));
   }
 
   auto store = [&](const QVariant& v) {
@@ -515,7 +527,7 @@ void TDataSet::Resync(int mode) {
   if (mode & rmExact) {
     currentRecord_ = -1;
     if (GetRecord(spare, gmCurrent, false) != grOK)
-      DatabaseError(QStringLiteral("Record not found"));
+      DatabaseError(QCoreApplication::translate("Dataset", "Record not found"));
   } else if (GetRecord(spare, gmCurrent, false) != grOK &&
              GetRecord(spare, gmNext, false) != grOK && GetRecord(spare, gmPrior, false) != grOK) {
     ClearBuffers();
@@ -691,7 +703,8 @@ void TDataSet::Edit() {
     return;
   }
   CheckBrowseMode();
-  if (!CanModify()) DatabaseError(QStringLiteral("Cannot modify a read-only dataset"));
+  if (!CanModify())
+    DatabaseError(QCoreApplication::translate("Dataset", "Cannot modify a read-only dataset"));
   DoEvent(BeforeEdit);
   UpdateCursorPos();
   RunWithErrorEvent(OnEditError, [this] {
@@ -712,7 +725,8 @@ void TDataSet::Edit() {
 
 void TDataSet::BeginInsertAppend(bool append) {
   CheckBrowseMode();
-  if (!CanModify()) DatabaseError(QStringLiteral("Cannot modify a read-only dataset"));
+  if (!CanModify())
+    DatabaseError(QCoreApplication::translate("Dataset", "Cannot modify a read-only dataset"));
   DoEvent(BeforeInsert);
   DoBeforeScroll();
   insertAnchor_.clear();
@@ -788,7 +802,7 @@ void TDataSet::AppendRecord(const std::vector<QVariant>& values) {
 
 void TDataSet::UpdateRecord() {
   if (!IsEditState(state_) && state_ != dsSetKey)
-    DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
+    DatabaseError(QCoreApplication::translate("Dataset", "Dataset not in edit or insert mode"));
   DataEvent(deUpdateRecord);
 }
 
@@ -801,14 +815,15 @@ void TDataSet::Post() {
   }
   if (!IsEditState(state_)) {
     CheckActive();
-    DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
+    DatabaseError(QCoreApplication::translate("Dataset", "Dataset not in edit or insert mode"));
   }
   UpdateRecord();
   DoEvent(BeforePost);
   for (const auto& field : fields_)
     if (field->Required() && field->FieldKind() == fkData && field->IsNull()) {
       field->FocusControl();
-      DatabaseError(QStringLiteral("Field '%1' must have a value").arg(field->DisplayLabel()));
+      DatabaseError(QCoreApplication::translate("Dataset", "Field '%1' must have a value")
+                        .arg(field->DisplayLabel()));
     }
   if (state_ == dsEdit) {
     UpdateCursorPos();
@@ -873,7 +888,8 @@ void TDataSet::Delete() {
     return;
   }
   if (bufferedCount_ == 0)
-    DatabaseError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    DatabaseError(QCoreApplication::translate("Dataset",
+                                              "Cannot perform this operation on an empty dataset"));
   DataEvent(deCheckBrowseMode);
   DoEvent(BeforeDelete);
   DoBeforeScroll();
@@ -1027,16 +1043,18 @@ bool TDataSet::ScanFor(const QString& keyFields, const QVariant& keyValues,
   std::vector<TField*> keys;
   for (const QString& name : keyFields.split(QLatin1Char(';'), Qt::SkipEmptyParts))
     keys.push_back(FieldByName(name.trimmed()));
-  if (keys.empty()) DatabaseError(QStringLiteral("No key fields to search"));
+  if (keys.empty())
+    DatabaseError(QCoreApplication::translate("Dataset", "No key fields to search"));
   QVariantList values;
   if (keys.size() == 1)
     values.append(keyValues);
   else
     values = keyValues.toList();
   if (values.size() != static_cast<qsizetype>(keys.size()))
-    DatabaseError(QStringLiteral("The search has %1 key fields but %2 values")
-                      .arg(keys.size())
-                      .arg(values.size()));
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "The search has %1 key fields but %2 values")
+            .arg(keys.size())
+            .arg(values.size()));
   if (!tempBuffer_) tempBuffer_ = AllocRecordBuffer();
   TRecordBuffer& buffer = *tempBuffer_;
   TRecordBuffer* savedBuffer = stateBuffer_;
@@ -1164,7 +1182,7 @@ std::unique_ptr<QIODevice> TDataSet::CreateBlobStream(TField& field, TBlobStream
   std::function<void(const QByteArray&)> commit;
   if (mode != bmRead) {
     if (!IsEditState(state_) && state_ != dsSetKey)
-      DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
+      DatabaseError(QCoreApplication::translate("Dataset", "Dataset not in edit or insert mode"));
     commit = [this, &field](const QByteArray& written) {
       WriteFieldValue(field, written.isEmpty() ? QVariant() : QVariant(written));
     };

@@ -1,5 +1,6 @@
 #include "datasource.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 
 namespace fendral {
@@ -130,7 +131,7 @@ void TDataLink::SetActiveRecord(int row) {
   if (!active_ || !dataSet) return;
   const int index = row + firstRecord_;
   if (index < 0 || index >= std::max(1, dataSet->bufferedCount_))
-    DatabaseError(QStringLiteral("Row %1 is not buffered").arg(row));
+    DatabaseError(QCoreApplication::translate("Dataset", "Row %1 is not buffered").arg(row));
   dataSet->activeRecord_ = index;
 }
 

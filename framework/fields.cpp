@@ -1,5 +1,6 @@
 #include "fields.h"
 
+#include <QCoreApplication>
 #include <QIODevice>
 #include <QLocale>
 #include <QStringList>
@@ -7,11 +8,11 @@
 #include <array>
 #include <atomic>
 #include <charconv>
-#include <string>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include "dataset.h"
 #include "db_error.h"
@@ -168,7 +169,8 @@ void DefaultLocaleChanged() { localeGeneration.fetch_add(1, std::memory_order_re
 // ---------------------------------------------------------------- TFieldDefs
 
 TFieldDef& TFieldDefs::Add(const QString& name, TFieldType type, int size, bool required) {
-  if (IndexOf(name) >= 0) DatabaseError(QStringLiteral("Duplicate field name '%1'").arg(name));
+  if (IndexOf(name) >= 0)
+    DatabaseError(QCoreApplication::translate("Dataset", "Duplicate field name '%1'").arg(name));
   TFieldDef def;
   def.Name = name;
   def.DataType = type;
@@ -192,7 +194,8 @@ TFieldDef& TFieldDefs::AddFromText(const QString& text) {
       typeOk && !FieldTypeName(static_cast<TFieldType>(type)).isEmpty() && type != ftUnknown;
   if (parts.size() < 3 || parts.size() > 4 || parts[0].trimmed().isEmpty() || !knownType ||
       !sizeOk || size < 0 || !requiredOk)
-    DatabaseError(QStringLiteral("Invalid field definition '%1'").arg(text));
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "Invalid field definition '%1'").arg(text));
   return Add(parts[0].trimmed(), static_cast<TFieldType>(type), size, required != 0);
 }
 
@@ -205,25 +208,25 @@ int TFieldDefs::IndexOf(const QString& name) const {
 QString FieldTypeName(TFieldType type) {
   switch (type) {
     case ftString:
-      return QStringLiteral("string");
+      return QStringLiteral(QT_TRANSLATE_NOOP("Dataset", "string"));
     case ftSmallint:
-      return QStringLiteral("small integer");
+      return QStringLiteral(QT_TRANSLATE_NOOP("Dataset", "small integer"));
     case ftInteger:
-      return QStringLiteral("integer");
+      return QStringLiteral(QT_TRANSLATE_NOOP("Dataset", "integer"));
     case ftWord:
-      return QStringLiteral("word");
+      return QStringLiteral(QT_TRANSLATE_NOOP("Dataset", "word"));
     case ftBoolean:
-      return QStringLiteral("boolean");
+      return QStringLiteral(QT_TRANSLATE_NOOP("Dataset", "boolean"));
     case ftFloat:
-      return QStringLiteral("floating point");
+      return QStringLiteral(QT_TRANSLATE_NOOP("Dataset", "floating point"));
     case ftDate:
-      return QStringLiteral("date");
+      return QStringLiteral(QT_TRANSLATE_NOOP("Dataset", "date"));
     case ftDateTime:
-      return QStringLiteral("date and time");
+      return QStringLiteral(QT_TRANSLATE_NOOP("Dataset", "date and time"));
     case ftBlob:
-      return QStringLiteral("binary");
+      return QStringLiteral(QT_TRANSLATE_NOOP("Dataset", "binary"));
     case ftMemo:
-      return QStringLiteral("memo");
+      return QStringLiteral(QT_TRANSLATE_NOOP("Dataset", "memo"));
     case ftUnknown:
       break;
   }
@@ -270,7 +273,8 @@ std::unique_ptr<TField> CreateField(const TFieldDef& def) {
       break;
   }
   if (!field)
-    DatabaseError(QStringLiteral("Field type not supported for field '%1'").arg(def.Name));
+    DatabaseError(QCoreApplication::translate("Dataset", "Field type not supported for field '%1'")
+                      .arg(def.Name));
   field->SetRequired(def.Required);
   field->fieldNo_ = def.FieldNo;
   return field;
@@ -285,7 +289,8 @@ TField::~TField() = default;
 
 void TField::SetFieldKind(TFieldKind kind) {
   if (dataSet_ && dataSet_->Active())
-    DatabaseError(QStringLiteral("Cannot perform this operation on an open dataset"));
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "Cannot perform this operation on an open dataset"));
   fieldKind_ = kind;
 }
 
@@ -351,7 +356,9 @@ QVariant TField::GetData() const {
 }
 
 void TField::SetData(const QVariant& value) {
-  if (!dataSet_) DatabaseError(QStringLiteral("Field '%1' has no dataset").arg(fieldName_));
+  if (!dataSet_)
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "Field '%1' has no dataset").arg(fieldName_));
   // Blob values always travel through the dataset's blob stream.
   if (IsBlob() && fieldKind_ == fkData)
     static_cast<TBlobField*>(this)->SetAsBytes(value.toByteArray());
@@ -360,7 +367,9 @@ void TField::SetData(const QVariant& value) {
 }
 
 void TField::StoreData(const QVariant& value) {
-  if (!dataSet_) DatabaseError(QStringLiteral("Field '%1' has no dataset").arg(fieldName_));
+  if (!dataSet_)
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "Field '%1' has no dataset").arg(fieldName_));
   dataSet_->WriteFieldValue(*this, value);
 }
 
@@ -479,8 +488,10 @@ QVariant TField::Coerce(const QVariant& value) const {
 }
 
 void TField::ConvertError(const QString& text, const QString& typeName) const {
-  DatabaseError(QStringLiteral("'%1' is not a valid %2 value for field '%3'")
-                    .arg(text, typeName, DisplayLabel()));
+  DatabaseError(
+      QCoreApplication::translate("Dataset", "'%1' is not a valid %2 value for field '%3'")
+          .arg(text, QCoreApplication::translate("Dataset", typeName.toUtf8().constData()),
+               DisplayLabel()));
 }
 
 // ---------------------------------------------------------------- TStringField
@@ -490,7 +501,8 @@ TStringField::TStringField(const QString& fieldName, int size)
 
 QVariant TStringField::ParseText(const QString& text) const {
   if (Size() > 0 && text.size() > Size())
-    DatabaseError(QStringLiteral("'%1' is too long for field '%2' (at most %3 characters)")
+    DatabaseError(QCoreApplication::translate(
+                      "Dataset", "'%1' is too long for field '%2' (at most %3 characters)")
                       .arg(text, DisplayLabel())
                       .arg(Size()));
   return text;
@@ -573,11 +585,13 @@ QVariant TIntegerField::ParseText(const QString& text) const {
   const qlonglong number = NumberLocale().toLongLong(text.trimmed(), &ok);
   if (!ok) ConvertError(text, QStringLiteral("integer"));
   if (number < minValue_ || number > maxValue_)
-    DatabaseError(QStringLiteral("%1 is not a valid value for field '%2'. The allowed range is "
-                                 "%3 to %4")
-                      .arg(text.trimmed(), DisplayLabel())
-                      .arg(minValue_)
-                      .arg(maxValue_));
+    DatabaseError(
+        QCoreApplication::translate("Dataset",
+                                    "%1 is not a valid value for field '%2'. The allowed range is "
+                                    "%3 to %4")
+            .arg(text.trimmed(), DisplayLabel())
+            .arg(minValue_)
+            .arg(maxValue_));
   return QVariant(static_cast<int>(number));
 }
 
@@ -659,7 +673,8 @@ void TBooleanField::SetDisplayValues(const QString& values) {
   const QStringList parts = values.split(QLatin1Char(';'));
   if (parts.size() != 2 || (parts[0].isEmpty() && parts[1].isEmpty()))
     DatabaseError(
-        QStringLiteral("Invalid display values '%1' for field '%2'").arg(values, DisplayLabel()));
+        QCoreApplication::translate("Dataset", "Invalid display values '%1' for field '%2'")
+            .arg(values, DisplayLabel()));
   displayValues_ = values;
   trueText_ = parts[0];
   falseText_ = parts[1];
@@ -936,8 +951,8 @@ bool TDateField::FormatStored(TStoredValue& stored, QString& text) const {
 QVariant TDateField::ParseText(const QString& text) const {
   const QDate date = ParseDate(text, displayFormat_);
   if (!date.isValid())
-    DatabaseError(
-        QStringLiteral("'%1' is not a valid date for field '%2'").arg(text, DisplayLabel()));
+    DatabaseError(QCoreApplication::translate("Dataset", "'%1' is not a valid date for field '%2'")
+                      .arg(text, DisplayLabel()));
   return date;
 }
 
@@ -987,8 +1002,9 @@ QVariant TDateTimeField::ParseText(const QString& text) const {
     }
   }
   if (!date.isValid() || !time.isValid())
-    DatabaseError(QStringLiteral("'%1' is not a valid date and time for field '%2'")
-                      .arg(text, DisplayLabel()));
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "'%1' is not a valid date and time for field '%2'")
+            .arg(text, DisplayLabel()));
   return QDateTime(date, time);
 }
 
@@ -1020,15 +1036,20 @@ QByteArray TBlobField::AsBytes() const {
 }
 
 void TBlobField::SetAsBytes(const QByteArray& bytes) {
-  if (!DataSet()) DatabaseError(QStringLiteral("Field '%1' has no dataset").arg(FieldName()));
+  if (!DataSet())
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "Field '%1' has no dataset").arg(FieldName()));
   if (Calculated()) {
     StoreData(bytes.isEmpty() ? QVariant() : QVariant(bytes));
     return;
   }
   auto stream = DataSet()->CreateBlobStream(*this, bmWrite);
-  if (!stream) DatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(DisplayLabel()));
+  if (!stream)
+    DatabaseError(QCoreApplication::translate("Dataset", "Field '%1' cannot be modified")
+                      .arg(DisplayLabel()));
   if (!bytes.isEmpty() && stream->write(bytes) != bytes.size())
-    DatabaseError(QStringLiteral("Cannot write field '%1'").arg(DisplayLabel()));
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "Cannot write field '%1'").arg(DisplayLabel()));
   stream->close();
 }
 
@@ -1063,7 +1084,9 @@ QString TMemoField::Text() const {
 }
 
 void TMemoField::SetText(const QString& text) {
-  if (!DataSet()) DatabaseError(QStringLiteral("Field '%1' has no dataset").arg(FieldName()));
+  if (!DataSet())
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "Field '%1' has no dataset").arg(FieldName()));
   SetAsBytes(DataSet()->TextToBlob(*this, text));
 }
 

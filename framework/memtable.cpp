@@ -1,5 +1,6 @@
 #include "memtable.h"
 
+#include <QCoreApplication>
 #include <QtEndian>
 #include <algorithm>
 
@@ -46,9 +47,11 @@ TMemTable::~TMemTable() { Close(); }
 
 void TMemTable::InternalOpen() {
   if (FieldDefs().Count() == 0)
-    DatabaseError(QStringLiteral("The in-memory table has no field definitions"));
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "The in-memory table has no field definitions"));
   if (!indexFieldName_.isEmpty() && FieldDefs().IndexOf(indexFieldName_) < 0)
-    DatabaseError(QStringLiteral("Field '%1' not found").arg(indexFieldName_));
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "Field '%1' not found").arg(indexFieldName_));
   rows_.clear();
   cursor_ = -1;
   open_ = true;
@@ -84,7 +87,7 @@ TGetResult TMemTable::GetRecord(TRecordBuffer& buffer, TGetMode mode, bool doChe
         break;
       case gmCurrent:
         if (cursor_ < 0 || cursor_ >= count) {
-          if (doCheck) DatabaseError(QStringLiteral("Record not found"));
+          if (doCheck) DatabaseError(QCoreApplication::translate("Dataset", "Record not found"));
           return grError;
         }
         break;
@@ -94,7 +97,7 @@ TGetResult TMemTable::GetRecord(TRecordBuffer& buffer, TGetMode mode, bool doChe
     buffer.Bookmark = BookmarkOf(row.id);
     if (FilterAccepts(buffer)) return grOK;
     if (mode == gmCurrent) {
-      if (doCheck) DatabaseError(QStringLiteral("Record not found"));
+      if (doCheck) DatabaseError(QCoreApplication::translate("Dataset", "Record not found"));
       return grError;
     }
   }
@@ -103,7 +106,7 @@ TGetResult TMemTable::GetRecord(TRecordBuffer& buffer, TGetMode mode, bool doChe
 void TMemTable::InternalGotoBookmark(const TBookmark& bookmark) {
   quint64 id = 0;
   const int row = IdOf(bookmark, id) ? FindRow(id) : -1;
-  if (row < 0) DatabaseError(QStringLiteral("Record not found"));
+  if (row < 0) DatabaseError(QCoreApplication::translate("Dataset", "Record not found"));
   cursor_ = row;
 }
 
@@ -120,7 +123,8 @@ void TMemTable::SetFieldData(const TField& field, TRecordBuffer& buffer, const Q
   auto& values = AsMem(buffer).values;
   const auto index = static_cast<size_t>(field.FieldNo() - 1);
   if (field.FieldNo() < 1 || index >= values.size())
-    DatabaseError(QStringLiteral("Field '%1' not found").arg(field.FieldName()));
+    DatabaseError(
+        QCoreApplication::translate("Dataset", "Field '%1' not found").arg(field.FieldName()));
   values[index] = value;
 }
 
@@ -147,13 +151,14 @@ int TMemTable::FindRow(quint64 id) const {
 
 void TMemTable::InternalPost() {
   TRecordBuffer* buffer = ActiveBuffer();
-  if (!buffer) DatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
+  if (!buffer)
+    DatabaseError(QCoreApplication::translate("Dataset", "Dataset not in edit or insert mode"));
   const std::vector<QVariant>& values = AsMem(*buffer).values;
   const int column = KeyColumn();
   if (State() == dsEdit) {
     quint64 id = 0;
     const int at = IdOf(buffer->Bookmark, id) ? FindRow(id) : -1;
-    if (at < 0) DatabaseError(QStringLiteral("Record not found"));
+    if (at < 0) DatabaseError(QCoreApplication::translate("Dataset", "Record not found"));
     Row& row = rows_[static_cast<size_t>(at)];
     const bool keyChanged = column >= 0 && CompareKeys(row.values[static_cast<size_t>(column)],
                                                        values[static_cast<size_t>(column)]) != 0;
@@ -183,7 +188,7 @@ void TMemTable::InternalPost() {
 
 void TMemTable::InternalDelete() {
   if (cursor_ < 0 || cursor_ >= static_cast<int>(rows_.size()))
-    DatabaseError(QStringLiteral("Record not found"));
+    DatabaseError(QCoreApplication::translate("Dataset", "Record not found"));
   rows_.erase(rows_.begin() + cursor_);
   if (cursor_ >= static_cast<int>(rows_.size())) cursor_ = static_cast<int>(rows_.size()) - 1;
 }
@@ -198,7 +203,7 @@ int TMemTable::GetRecNo() const {
 
 void TMemTable::SetRecNoHook(int recNo) {
   if (recNo < 1 || recNo > static_cast<int>(rows_.size()))
-    DatabaseError(QStringLiteral("Record %1 not found").arg(recNo));
+    DatabaseError(QCoreApplication::translate("Dataset", "Record %1 not found").arg(recNo));
   cursor_ = recNo - 1;
 }
 
@@ -229,7 +234,7 @@ void TMemTable::SetIndexFieldName(const QString& name) {
     return;
   }
   if (!name.isEmpty() && FieldDefs().IndexOf(name) < 0)
-    DatabaseError(QStringLiteral("Field '%1' not found").arg(name));
+    DatabaseError(QCoreApplication::translate("Dataset", "Field '%1' not found").arg(name));
   CheckBrowseMode();
   indexFieldName_ = name;
   SortRows();
