@@ -666,7 +666,9 @@ QVariant TFloatField::Coerce(const QVariant& value) const {
 // ---------------------------------------------------------------- TBooleanField
 
 TBooleanField::TBooleanField(const QString& fieldName) : TField(fieldName, ftBoolean) {
-  SetDisplayValues(QStringLiteral("True;False"));
+  // The words a logical value is shown with, in the user's language ("yes;no" form);
+  // text typed back is read in these words and in English.
+  SetDisplayValues(QCoreApplication::translate("Dataset", "True;False"));
 }
 
 void TBooleanField::SetDisplayValues(const QString& values) {

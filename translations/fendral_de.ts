@@ -4,6 +4,10 @@
 <context>
     <name>Dataset</name>
     <message>
+        <source>True;False</source>
+        <translation>Wahr;Falsch</translation>
+    </message>
+    <message>
         <source>Cannot perform this operation on a closed dataset</source>
         <translation>Dieser Vorgang ist bei einer geschlossenen Datenmenge nicht möglich</translation>
     </message>

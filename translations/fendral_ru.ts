@@ -4,6 +4,10 @@
 <context>
     <name>Dataset</name>
     <message>
+        <source>True;False</source>
+        <translation>Да;Нет</translation>
+    </message>
+    <message>
         <source>Cannot perform this operation on a closed dataset</source>
         <translation>Операция невозможна: набор данных закрыт</translation>
     </message>

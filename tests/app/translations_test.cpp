@@ -20,6 +20,7 @@
 
 #include "Unit1.h"
 #include "app_test_util.h"
+#include "fields.h"
 #include "tv_about.h"
 #include "tv_translations.h"
 
@@ -208,6 +209,9 @@ TEST(Translations, TheWindowIsShownInTheLocalesLanguage) {
     for (QAction* action : window.menuBar()->actions()) menus << action->text();
     EXPECT_TRUE(menus.contains(QStringLiteral("&Файл"))) << menus.join(' ').toStdString();
     EXPECT_TRUE(menus.contains(QStringLiteral("О программе..."))) << menus.join(' ').toStdString();
+    // Logical values are shown in the user's words, and read back in them and in English.
+    TBooleanField logical(QStringLiteral("ACTIVE"));
+    EXPECT_EQ(logical.DisplayValues(), QStringLiteral("Да;Нет"));
   }
   {
     TranslatorGuard guard;
