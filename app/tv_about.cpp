@@ -8,7 +8,7 @@
 #include "fendral_version.h"
 
 #ifndef FENDRAL_LICENSE
-#define FENDRAL_LICENSE "not yet chosen"
+#define FENDRAL_LICENSE ""
 #endif
 
 namespace fendral {
@@ -22,7 +22,9 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
                               .append(QStringLiteral("<br><br>"))
                               .append(tr("Version %1").arg(QStringLiteral(FENDRAL_VERSION)))
                               .append(QStringLiteral("<br>"))
-                              .append(tr("Licence: %1").arg(QStringLiteral(FENDRAL_LICENSE))),
+                              .append(QStringLiteral(FENDRAL_LICENSE).isEmpty()
+                                          ? tr("Licence: not chosen yet")
+                                          : tr("Licence: %1").arg(QStringLiteral(FENDRAL_LICENSE))),
                           this);
   text->setObjectName(QStringLiteral("AboutText"));
   text->setTextFormat(Qt::RichText);

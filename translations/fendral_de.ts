@@ -5,7 +5,7 @@
     <name>Dataset</name>
     <message>
         <source>True;False</source>
-        <translation>Wahr;Falsch</translation>
+        <translation>Ja;Nein</translation>
     </message>
     <message>
         <source>Cannot perform this operation on a closed dataset</source>
@@ -371,6 +371,10 @@
     <message>
         <source>Version %1</source>
         <translation>Version %1</translation>
+    </message>
+    <message>
+        <source>Licence: not chosen yet</source>
+        <translation>Lizenz: noch nicht gewählt</translation>
     </message>
     <message>
         <source>Licence: %1</source>

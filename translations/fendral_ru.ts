@@ -373,6 +373,10 @@
         <translation>Версия %1</translation>
     </message>
     <message>
+        <source>Licence: not chosen yet</source>
+        <translation>Лицензия: пока не выбрана</translation>
+    </message>
+    <message>
         <source>Licence: %1</source>
         <translation>Лицензия: %1</translation>
     </message>
