@@ -18,6 +18,8 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
+#include <algorithm>
+#include <cstdint>
 
 #include "kx6_memo.h"
 #include "tv_about.h"
@@ -308,6 +310,58 @@ void TMainWindow::Run(const std::function<void()>& command) {
   }
   // A report that never reached its end must not leave the window refusing commands.
   if (busy_) Status(0, 0, 0);
+}
+
+namespace {
+
+// Moves the gauge; never stops the work.
+class TGaugeProgress final : public tolvern::TkxProgress {
+ public:
+  explicit TGaugeProgress(QProgressBar& gauge) : gauge_(gauge) {}
+  void Start(int32_t, int64_t total) override {
+    gauge_.setMaximum(static_cast<int>(std::clamp<int64_t>(total, 1, INT32_MAX)));
+    gauge_.setValue(0);
+  }
+  bool Step(int64_t done) override {
+    gauge_.setValue(static_cast<int>(std::clamp<int64_t>(done, 0, gauge_.maximum())));
+    return true;
+  }
+  void Finish() override {
+    gauge_.setMaximum(1);
+    gauge_.setValue(0);
+  }
+
+ private:
+  QProgressBar& gauge_;
+};
+
+}  // namespace
+
+void TMainWindow::RunCommand(std::unique_ptr<TCommand> command) {
+  Run([&] {
+    if (!command->Prepare(*dialogs_)) return;
+    std::exception_ptr error;
+    {
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+      SetBusy(true);
+      TGaugeProgress progress(*gauge_);
+      try {
+        command->Execute(progress);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      SetBusy(false);
+      QApplication::restoreOverrideCursor();
+    }
+    const TCommandOutcome outcome = command->Finish(*dialogs_, error);
+    if (!outcome.message.isEmpty()) dialogs_->Message(tr("Fendral"), outcome.message);
+    if (error) {
+      try {
+        std::rethrow_exception(error);
+      } catch (const tolvern::ETolvernCancelled&) {
+      }
+    }
+  });
 }
 
 void TMainWindow::ShowError(const std::exception& error) {

@@ -29,6 +29,7 @@
 #include "memtable.h"
 #include "tv_appdialogs.h"
 #include "tv_browsepage.h"
+#include "tv_command.h"
 #include "tv_structurepage.h"
 
 class QFile;
@@ -60,6 +61,10 @@ class TMainWindow : public QMainWindow {
   // `moreIndexFiles` (the tag files a conversion made under other names).
   void OpenTable(const QString& path, const QStringList& moreIndexFiles = {});
   void CloseTable();
+
+  // Runs `command`: Prepare here, Execute while the window shows its progress, then
+  // Finish here. Errors reach the user in a message box; a cancel is no error.
+  void RunCommand(std::unique_ptr<TCommand> command);
 
   // --- Commands (each shows its errors in a message box)
   void OpenDbf();

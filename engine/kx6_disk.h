@@ -11,6 +11,8 @@
 // program holds in a conflicting mode is refused with error 32 ("in use").
 #pragma once
 
+#include "kx6_progress.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -66,11 +68,6 @@ class TkxCollection {
 // of work, its total), progress (the kind of work, how far) and the stop (StatusStop).
 inline constexpr int32_t StatusStart = -1;
 inline constexpr int32_t StatusStop = 0;
-inline constexpr int32_t kStatusIndexRead = 1;
-inline constexpr int32_t kStatusIndexWrite = 2;
-inline constexpr int32_t kStatusCopy = 6;
-inline constexpr int32_t kStatusPack = 11;
-inline constexpr int32_t kStatusSearch = 21;
 
 class KXO_DiskFile;
 
