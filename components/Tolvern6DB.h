@@ -30,6 +30,7 @@
 
 #include "dataset.h"
 #include "datasource.h"
+#include "kx6_progress.h"
 #include "rowreader.h"
 #include "tv_create.h"
 #include "tv_dialogs.h"
@@ -150,6 +151,12 @@ class TTolvernDataSet : public TDataSet {
   void SetCodePages(const std::string& oem, const std::string& ansi);
   // The code page the table's text is decoded with now.
   std::string CodePageInUse() const;
+
+  // The progress the table's long work (index builds, pack, copy, rebuild, search) reports
+  // to and is stopped through (it then throws tolvern::ETolvernCancelled); null: none. Not
+  // owned; the caller keeps it alive while it is set.
+  void SetProgress(tolvern::TkxProgress* progress) { progress_ = progress; }
+  tolvern::TkxProgress* Progress() const { return progress_; }
 
   // --- Own events
   TkxFormulaMake OnFormula;
@@ -280,6 +287,7 @@ class TTolvernDataSet : public TDataSet {
   bool GetCanModify() const override { return !readOnly_; }
 
  private:
+  tolvern::TkxProgress* progress_ = nullptr;
   friend class TTVRowReader;
   class MasterLink;
   struct Buffer;
