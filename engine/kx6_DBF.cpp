@@ -1,16 +1,14 @@
 #include "kx6_DBF.h"
 
-#include <sys/time.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include "kx6_bytes.h"
 #include "kx6_glbl.h"
 #include "kx6_journal.h"
 #include "kx6_memo.h"
 #include "kx6_tool.h"
+#include "platform/pf_misc.h"
 #include "platform/pf_path.h"
 
 namespace tolvern {
@@ -31,20 +29,6 @@ std::string TableFileName(const std::string& name) {
     return *found;
   }
   return withExt;
-}
-
-struct LocalNow {
-  int year, month, day, hour, minute, second, millisecond;
-};
-
-LocalNow Now() {
-  timeval tv{};
-  gettimeofday(&tv, nullptr);
-  std::tm tm{};
-  time_t secs = tv.tv_sec;
-  localtime_r(&secs, &tm);
-  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-          static_cast<int>(tv.tv_usec / 1000)};
 }
 
 }  // namespace
@@ -274,7 +258,7 @@ void KXO_dBaseDBF::WriteHeader() {
       if (held) table->UnlockAppend();
     }
   } release{this, tookLock};
-  const LocalNow now = Now();
+  const platform::LocalTime now = platform::LocalNow();
   const uint32_t stamp = static_cast<uint32_t>(
       ((now.hour * 64 + now.minute) * 64 + now.second) * 1024 + now.millisecond);
   ByteWriter head(header_.data(), header_.size());

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <ctime>
 #include <functional>
 #include <limits>
 
@@ -229,10 +228,8 @@ void TkxDBFDate::DecodeDay(int32_t day, int& year, int& month, int& dayOfMonth) 
 }
 
 int32_t TkxDBFDate::Today() const {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return EncodeDay(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  const platform::LocalTime now = platform::LocalNow();
+  return EncodeDay(now.year, now.month, now.day);
 }
 
 std::string TkxDBFDate::StorageForm(int32_t day) const {

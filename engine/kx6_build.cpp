@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 #include <exception>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "kx6_glbl.h"
 #include "kx6_tool.h"
 #include "platform/pf_file.h"
+#include "platform/pf_misc.h"
 #include "platform/pf_path.h"
 
 namespace tolvern {
@@ -241,15 +241,13 @@ void KXO_DBFBuild::WriteDBFHeader() {
   std::vector<uint8_t> bytes(headerLength + 1, 0);
   ByteWriter out(bytes.data(), bytes.size());
 
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const platform::LocalTime now = platform::LocalNow();
   header_.fill(0);
   ByteWriter head(header_.data(), header_.size());
   head.U8(0, hasMemo_ ? versionWithMemo_ : versionNoMemo_);
-  head.U8(1, static_cast<uint8_t>((local.tm_year + 1900) % 100));
-  head.U8(2, static_cast<uint8_t>(local.tm_mon + 1));
-  head.U8(3, static_cast<uint8_t>(local.tm_mday));
+  head.U8(1, static_cast<uint8_t>(now.year % 100));
+  head.U8(2, static_cast<uint8_t>(now.month));
+  head.U8(3, static_cast<uint8_t>(now.day));
   head.U32LE(4, 0);
   head.U16LE(8, static_cast<uint16_t>(headerLength));
   head.U16LE(10, static_cast<uint16_t>(recordLength_));

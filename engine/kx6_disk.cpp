@@ -1,8 +1,5 @@
 #include "kx6_disk.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -61,6 +58,16 @@ KXO_DiskFile* KXobjFileColl::FindByName(const std::string& name,
   return nullptr;
 }
 
+std::optional<KXobjFileColl::Attachment> KXobjFileColl::FindOpenHandle(
+    const std::string& name, const KXO_DiskFile* except) const {
+  platform::RecursiveLock guard(mutex_);
+  for (const KXO_DiskFile* file : files_) {
+    if (file != except && file->FileName() == name && file->handle_)
+      return Attachment{file->handle_, file->shared_, file->lockCount_ > 0};
+  }
+  return std::nullopt;
+}
+
 void KXobjFileColl::ReleaseAllLocks() {
   platform::RecursiveLock guard(mutex_);
   for (KXO_DiskFile* file : files_) {
@@ -103,10 +110,12 @@ void KXO_DiskFile::CheckError(int32_t code, int32_t subCode) {
 }
 
 void KXO_DiskFile::AttachOrOpenHandle() {
-  if (KXO_DiskFile* other = OpenFileList().FindByName(fileName_, this);
-      other && other->handle_) {
-    shared_ = other->shared_;
-    handle_ = other->handle_;
+  // The other object may close on another thread meanwhile: what is needed of it is taken
+  // under the list's mutex, and the handle stays alive through the shared pointer.
+  if (std::optional<KXobjFileColl::Attachment> other =
+          OpenFileList().FindOpenHandle(fileName_, this)) {
+    shared_ = other->shared;
+    handle_ = std::move(other->handle);
     if (readWrite_ && !handle_->writable) {
       // The shared handle was opened for reading only. Replace its description by a
       // writable one in place (same descriptor number), unless a lock is held on it:
@@ -115,14 +124,13 @@ void KXO_DiskFile::AttachOrOpenHandle() {
       platform::RecursiveLock guard(handle_->mutex);
       platform::OsFile upgraded;
       int32_t err = upgraded.Open(fileName_, true);
-      if (err == 0 && other->lockCount_ > 0) err = ErrAccessDenied;
+      if (err == 0 && other->locked) err = ErrAccessDenied;
       if (err == 0) {
         handle_->file.Unshare();
         err = upgraded.ShareLock(!shared_);
         if (err != 0) handle_->file.ShareLock(false);
       }
-      if (err == 0 && ::dup2(upgraded.Fd(), handle_->file.Fd()) < 0)
-        err = platform::SystemErrorCode(errno);
+      if (err == 0) err = handle_->file.ReplaceDescriptionWith(upgraded);
       if (err == 0) handle_->writable = true;
       lastError_ = err;
       if (err != 0) handle_.reset();

@@ -13,8 +13,10 @@
 
 #include "kx6_progress.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -71,11 +73,13 @@ inline constexpr int32_t StatusStop = 0;
 
 class KXO_DiskFile;
 
-// The open handle that every object naming one file shares.
+// The open handle that every object naming one file shares. Objects on different threads
+// may share it: every transfer runs under `mutex`, and `writable` may turn true (a writer
+// attaching to a reader's handle) while another thread reads it.
 struct SharedHandle {
   platform::OsFile file;
   platform::RecursiveMutex mutex;
-  bool writable = false;
+  std::atomic<bool> writable{false};
 };
 
 // The list of open disk files. It does not own them. Every operation runs under the
@@ -86,8 +90,19 @@ class KXobjFileColl {
   void Remove(KXO_DiskFile* file);
   int IndexOf(const KXO_DiskFile* file) const;
   int Count() const;
-  // Another listed object with this canonical name, or nullptr.
+  // Another listed object with this canonical name, or nullptr. The answer may only be
+  // compared: another thread may close and free that object at any time.
   KXO_DiskFile* FindByName(const std::string& name, const KXO_DiskFile* except) const;
+  // The open handle of another listed object with this canonical name, taken under the
+  // list's mutex (a listed object keeps its handle until it has left the list), with that
+  // object's sharing mode and whether it holds a region lock. Nothing when none is open.
+  struct Attachment {
+    std::shared_ptr<SharedHandle> handle;
+    bool shared = false;
+    bool locked = false;
+  };
+  std::optional<Attachment> FindOpenHandle(const std::string& name,
+                                           const KXO_DiskFile* except) const;
   // Releases at the operating system every region lock that a listed file holds.
   void ReleaseAllLocks();
 
@@ -177,7 +192,9 @@ class KXO_DiskFile {
   bool shared_;
   bool readWrite_;
   int64_t lastCount_ = 0;
-  int32_t lockCount_ = 0;
+  // Written by the owner's thread only; atomic because an object attaching to the same
+  // handle from another thread asks whether a lock is held.
+  std::atomic<int32_t> lockCount_{0};
   uint32_t lockOffset_ = 0;
   uint32_t lockLength_ = 0;
   bool lockReading_ = false;  // the held region is a read lock at the system

@@ -53,7 +53,7 @@ constexpr size_t kTableTextCap = 43;
 ERunError::ERunError(int number)
     : std::runtime_error("Runtime error " + std::to_string(number)), number_(number) {}
 
-ErrorProcType EngineErrorProc = &DefaultErrorProc;
+constinit TkxErrorProcVar EngineErrorProc{&DefaultErrorProc};
 
 const char* EngineErrorText(int32_t code) {
   for (const auto& entry : kErrorTable) {

@@ -2,6 +2,7 @@
 // triple (code, sub-code, detail text) into an exception.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -77,9 +78,31 @@ inline constexpr int32_t ErrTableKind = 1023;  // a table of a kind the engine d
 
 using ErrorProcType = void (*)(int32_t code, int32_t subCode, const char* info);
 
+// Holds the error procedure: called like the procedure, assigned a new one and read back
+// like a procedure pointer. Installing and calling may happen on different threads (the
+// procedure itself must then be safe to run on any thread).
+class TkxErrorProcVar {
+ public:
+  explicit constexpr TkxErrorProcVar(ErrorProcType proc) : proc_(proc) {}
+  TkxErrorProcVar(const TkxErrorProcVar&) = delete;
+  TkxErrorProcVar& operator=(const TkxErrorProcVar&) = delete;
+
+  TkxErrorProcVar& operator=(ErrorProcType proc) {
+    proc_.store(proc, std::memory_order_release);
+    return *this;
+  }
+  operator ErrorProcType() const { return proc_.load(std::memory_order_acquire); }
+  void operator()(int32_t code, int32_t subCode, const char* info) const {
+    proc_.load(std::memory_order_acquire)(code, subCode, info);
+  }
+
+ private:
+  std::atomic<ErrorProcType> proc_;
+};
+
 // The process-wide error procedure; DefaultErrorProc unless an application installs
-// its own. Set it before tables are opened.
-extern ErrorProcType EngineErrorProc;
+// its own. One for every thread: install it before tables are opened.
+extern TkxErrorProcVar EngineErrorProc;
 
 // Always throws: ERunError for a negative sub-code other than SubCodeNone, otherwise
 // ETolvernError with the message of EngineErrorMessage.

@@ -1,12 +1,11 @@
 #include "kx6_journal.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
+#include <atomic>
 #include <sstream>
 
 #include "kx6_eror.h"
 #include "platform/pf_file.h"
+#include "platform/pf_misc.h"
 #include "platform/pf_path.h"
 
 namespace tolvern {
@@ -15,16 +14,9 @@ namespace {
 
 constexpr const char* kMagic = "FENDRAL-REPLACE 1";
 
-long& StepCount() {
-  static long count = 0;
-  return count;
-}
-
-// Read at every step, so that a child process started for a test sees its own value.
-long StopAfter() {
-  const char* text = std::getenv("FENDRAL_STOP_AFTER_FILE_OPS");
-  return text ? std::strtol(text, nullptr, 10) : 0L;
-}
+// Counted only while the fault-injection hook is set; atomic because replacements may
+// run on any thread.
+std::atomic<long> stepCount{0};
 
 [[noreturn]] void Fail(int32_t code, const std::string& what) {
   RaiseEngineError(code, SubCodeNone, what);
@@ -162,12 +154,13 @@ std::string ReplaceStagingDirectory(const std::string& directory, const std::str
   return directory + "/." + platform::FileNameOf(tablePath) + "-new";
 }
 
-void ReplaceStepsBegin() { StepCount() = 0; }
+void ReplaceStepsBegin() { stepCount.store(0, std::memory_order_relaxed); }
 
 void ReplaceFileStep() {
-  const long limit = StopAfter();
+  const long limit = platform::StopAfterFileOps();
   if (limit <= 0) return;
-  if (++StepCount() >= limit) ::_exit(kReplaceStopExitCode);
+  if (stepCount.fetch_add(1, std::memory_order_relaxed) + 1 >= limit)
+    platform::ExitAtOnce(kReplaceStopExitCode);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -26,9 +26,11 @@ std::string ReplaceJournalPath(const std::string& tablePath);
 // The staging directory that the replacement of `tablePath` uses in `directory`.
 std::string ReplaceStagingDirectory(const std::string& directory, const std::string& tablePath);
 
-// The test hook: with FENDRAL_STOP_AFTER_FILE_OPS=N in the environment, the process ends
-// at once (exit code kReplaceStopExitCode, nothing flushed or unwound) after the Nth file
-// operation of a replacement. ReplaceStepsBegin starts the count of a replacement.
+// The test hook: with the platform's fault-injection count N set (platform::
+// StopAfterFileOps, from FENDRAL_STOP_AFTER_FILE_OPS=N in the environment or set by a
+// test), the process ends at once (exit code kReplaceStopExitCode, nothing flushed or
+// unwound) after the Nth file operation of a replacement. ReplaceStepsBegin starts the
+// count of a replacement.
 inline constexpr int kReplaceStopExitCode = 86;
 void ReplaceStepsBegin();
 void ReplaceFileStep();

@@ -255,6 +255,16 @@ int32_t OsFile::Unshare() {
   return ::flock(fd_, LOCK_UN) == 0 ? 0 : SystemErrorCode(errno, false);
 }
 
+int32_t OsFile::ReplaceDescriptionWith(const OsFile& other) {
+  if (fd_ < 0 || other.fd_ < 0) return kNotOpen;
+  int rc;
+  do {
+    rc = ::dup3(other.fd_, fd_, O_CLOEXEC);
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0 && errno == EINVAL) return 0;  // the same descriptor: nothing to replace
+  return rc < 0 ? SystemErrorCode(errno, false) : 0;
+}
+
 bool FileExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);

@@ -73,6 +73,12 @@ class OsFile {
   int32_t ShareLock(bool exclusive);
   int32_t Unshare();
 
+  // Makes this object's descriptor refer to `other`'s open file description, keeping the
+  // descriptor's number (so whoever holds the number sees the new description); the old
+  // description is let go, with the locks it held. `other` stays open. Answers 0, or 103
+  // when either is not open, or the system error.
+  int32_t ReplaceDescriptionWith(const OsFile& other);
+
  private:
   int fd_ = -1;
 };

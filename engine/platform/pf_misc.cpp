@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -69,5 +72,49 @@ std::string ConfigDirectory() {
   const std::filesystem::path cwd = std::filesystem::current_path(ec);
   return ec ? std::string(".") : cwd.string();
 }
+
+namespace {
+
+LocalTime SystemNow() {
+  timeval tv{};
+  ::gettimeofday(&tv, nullptr);
+  std::tm tm{};
+  const time_t seconds = tv.tv_sec;
+  ::localtime_r(&seconds, &tm);
+  return {tm.tm_year + 1900, tm.tm_mon + 1,  tm.tm_mday, tm.tm_hour,
+          tm.tm_min,         tm.tm_sec,      static_cast<int>(tv.tv_usec / 1000)};
+}
+
+std::atomic<ClockSource> clockSource{&SystemNow};
+
+// -1 until the environment was read (or a test set the value).
+std::atomic<long> stopAfterFileOps{-1};
+
+}  // namespace
+
+LocalTime LocalNow() { return clockSource.load(std::memory_order_acquire)(); }
+
+void SetClockSource(ClockSource source) {
+  clockSource.store(source ? source : &SystemNow, std::memory_order_release);
+}
+
+long StopAfterFileOps() {
+  long value = stopAfterFileOps.load(std::memory_order_relaxed);
+  if (value >= 0) return value;
+  // Two threads asking first both read the same environment: either store is right.
+  const char* text = std::getenv("FENDRAL_STOP_AFTER_FILE_OPS");
+  value = text ? std::strtol(text, nullptr, 10) : 0L;
+  if (value < 0) value = 0;
+  long unread = -1;
+  if (!stopAfterFileOps.compare_exchange_strong(unread, value, std::memory_order_relaxed))
+    return unread;  // a test set it meanwhile
+  return value;
+}
+
+void SetStopAfterFileOps(long count) {
+  stopAfterFileOps.store(count < 0 ? 0 : count, std::memory_order_relaxed);
+}
+
+void ExitAtOnce(int code) { ::_exit(code); }
 
 }  // namespace tolvern::platform

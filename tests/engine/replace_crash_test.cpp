@@ -16,6 +16,7 @@
 #include "kx6_journal.h"
 #include "kx6_rebuild.h"
 #include "platform/pf_file.h"
+#include "platform/pf_misc.h"
 #include "test_support.h"
 
 namespace tolvern {
@@ -64,7 +65,8 @@ void CopyFiles(const fs::path& from, const fs::path& to) {
 bool RunStopped(int step, const std::function<void()>& replace) {
   const pid_t pid = fork();
   if (pid == 0) {
-    setenv("FENDRAL_STOP_AFTER_FILE_OPS", std::to_string(step).c_str(), 1);
+    // The parent may have read the hook already: the forked child sets it directly.
+    platform::SetStopAfterFileOps(step);
     try {
       replace();
     } catch (...) {

@@ -180,6 +180,29 @@ TEST(PlatformFileTransfer, DescriptorsAreCloseOnExec) {
   EXPECT_NE(::fcntl(file.Fd(), F_GETFD) & FD_CLOEXEC, 0);
 }
 
+TEST(PlatformFileTransfer, ReplacedDescriptionKeepsTheNumberAndTakesTheNewMode) {
+  TempDir dir;
+  WriteBytes(dir.File("t.dat"), {1, 2, 3});
+  OsFile reader;
+  ASSERT_EQ(reader.Open(dir.File("t.dat"), false), 0);
+  const int number = reader.Fd();
+  size_t done = 0;
+  const uint8_t byte = 9;
+  EXPECT_NE(reader.WriteAt(0, &byte, 1, done), 0) << "opened for reading only";
+  OsFile writer;
+  ASSERT_EQ(writer.Open(dir.File("t.dat"), true), 0);
+  ASSERT_EQ(reader.ReplaceDescriptionWith(writer), 0);
+  EXPECT_EQ(reader.Fd(), number);
+  EXPECT_NE(::fcntl(reader.Fd(), F_GETFD) & FD_CLOEXEC, 0);
+  ASSERT_EQ(reader.WriteAt(0, &byte, 1, done), 0);
+  EXPECT_EQ(done, 1u);
+  EXPECT_EQ(ReadBytes(dir.File("t.dat")), (std::vector<uint8_t>{9, 2, 3}));
+  EXPECT_EQ(reader.ReplaceDescriptionWith(reader), 0) << "itself: nothing to replace";
+  OsFile closed;
+  EXPECT_EQ(reader.ReplaceDescriptionWith(closed), 103);
+  EXPECT_EQ(closed.ReplaceDescriptionWith(reader), 103);
+}
+
 // ---------------------------------------------------------------------------------------
 // Error numbers
 

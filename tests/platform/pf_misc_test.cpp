@@ -3,6 +3,7 @@
 #include "platform/pf_misc.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -62,6 +63,61 @@ TEST(PlatformMiscDateFormat, SettingIsSeenByEveryThread) {
   std::thread([&seen] { seen = ShortDateFormat(); }).join();
   EXPECT_EQ(seen, "YYYY-MM-DD");
   SetShortDateFormat(saved);
+}
+
+// ---------------------------------------------------------------------------------------
+// Local clock
+
+LocalTime FixedClock() { return {1999, 12, 31, 23, 59, 58, 999}; }
+
+TEST(PlatformMiscClock, InstalledClockIsReadOnEveryThreadUntilRemoved) {
+  SetClockSource(&FixedClock);
+  LocalTime seen;
+  std::thread([&seen] { seen = LocalNow(); }).join();
+  SetClockSource(nullptr);
+  EXPECT_EQ(seen.year, 1999);
+  EXPECT_EQ(seen.month, 12);
+  EXPECT_EQ(seen.day, 31);
+  EXPECT_EQ(seen.millisecond, 999);
+  const LocalTime now = LocalNow();
+  EXPECT_GE(now.year, 2024);
+  EXPECT_TRUE(now.month >= 1 && now.month <= 12 && now.day >= 1 && now.day <= 31);
+  EXPECT_TRUE(now.millisecond >= 0 && now.millisecond < 1000);
+}
+
+// ---------------------------------------------------------------------------------------
+// Fault-injection hook
+
+// Run as a child process of the next test, with the hook in its environment.
+TEST(PlatformMiscFaultHook, ChildReadsTheEnvironmentOnce) {
+  if (!std::getenv("FENDRAL_FAULT_HOOK_CHILD")) GTEST_SKIP() << "runs as a child process";
+  EXPECT_EQ(StopAfterFileOps(), 7);
+  ::setenv("FENDRAL_STOP_AFTER_FILE_OPS", "9", 1);
+  EXPECT_EQ(StopAfterFileOps(), 7) << "the environment is read once per process";
+  SetStopAfterFileOps(3);
+  EXPECT_EQ(StopAfterFileOps(), 3);
+}
+
+TEST(PlatformMiscFaultHook, ChildProcessReceivesItThroughItsEnvironment) {
+  std::string out;
+  const int status = fendral::test::RunCommand(
+      "FENDRAL_FAULT_HOOK_CHILD=1 FENDRAL_STOP_AFTER_FILE_OPS=7 /proc/" +
+          std::to_string(::getpid()) +
+          "/exe --gtest_filter=PlatformMiscFaultHook.ChildReadsTheEnvironmentOnce 2>&1",
+      &out);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+}
+
+TEST(PlatformMiscFaultHook, SetDirectlyAndNeverNegative) {
+  const long saved = StopAfterFileOps();
+  SetStopAfterFileOps(12);
+  long seen = 0;
+  std::thread([&seen] { seen = StopAfterFileOps(); }).join();
+  EXPECT_EQ(seen, 12);
+  SetStopAfterFileOps(-5);
+  EXPECT_EQ(StopAfterFileOps(), 0);
+  SetStopAfterFileOps(saved);
 }
 
 // ---------------------------------------------------------------------------------------
