@@ -16,6 +16,7 @@
 #include "kx6_glbl.h"
 #include "kx6_idxfile.h"
 #include "kx6_indx.h"
+#include "tv_log.h"
 #include "tv_resolve.h"
 
 namespace fendral {
@@ -258,6 +259,7 @@ bool TTVRowReader::ReadRow(int row, TRecordBuffer& buffer) {
   try {
     if (core_.Fetch(recno, data) != TTVTableCore::FetchResult::Ok) return false;
   } catch (const std::exception&) {
+    LogSwallowed("reading a row of the table");
     return false;
   }
   buffer.Bookmark =
@@ -294,6 +296,7 @@ QStringList TTVRowReader::Texts(int32_t recno) {
       try {
         texts << ds.FieldDisplayText(field);
       } catch (const std::exception&) {
+        LogSwallowed("reading a field for a copy of the record");
         texts << QString();  // a memo the memo file cannot give
       }
     }
@@ -310,6 +313,7 @@ TTolvernDataSet::~TTolvernDataSet() {
   try {
     Close();
   } catch (...) {
+    LogSwallowed("closing the table dataset");
   }
   CloseRowReaders();
   for (TTVRowReader* reader : readers_) reader->dataSet_ = nullptr;
@@ -565,6 +569,7 @@ TGetResult TTolvernDataSet::GetRecord(TRecordBuffer& buffer, TGetMode mode, bool
     if (code > 0 && core_.Table().CurrentOrder()) core_.Table().CurrentOrder()->SyncToRecord(code);
   } catch (const std::exception&) {
     if (doCheck) throw;
+    LogSwallowed("fetching a record");
     return grError;
   }
   if (result == TTVTableCore::FetchResult::Ok) {
@@ -1048,6 +1053,7 @@ void TTolvernDataSet::SetIndexFiles(const QStringList& files) {
     try {
       Resync(0);
     } catch (const std::exception&) {
+      LogSwallowed("showing the records again after the order changed");
     }
   }
   DataEvent(deDataSetChange);
@@ -1085,6 +1091,7 @@ void TTolvernDataSet::SetIndexName(const QString& tagName) {
     try {
       Resync(0);
     } catch (const std::exception&) {
+      LogSwallowed("showing the records again");
       told = false;
     }
   } else {
@@ -1424,6 +1431,7 @@ void TTolvernDataSet::RunBusy(int state, const std::function<void()>& work) {
     work();
   }
   First();
+  DataEvent(deRecordsReplaced);
 }
 
 void TTolvernDataSet::Pack() {
@@ -1433,6 +1441,7 @@ void TTolvernDataSet::Pack() {
   core_.Table().AllowReadAhead(false);
   core_.Table().Pack();
   First();
+  DataEvent(deRecordsReplaced);
 }
 
 void TTolvernDataSet::Zap() {
@@ -1441,7 +1450,7 @@ void TTolvernDataSet::Zap() {
   CloseRowReaders();
   core_.Table().Zap();
   First();
-  DataEvent(deDataSetChange);
+  DataEvent(deRecordsReplaced);
 }
 
 void TTolvernDataSet::Reindex() {
@@ -1450,6 +1459,7 @@ void TTolvernDataSet::Reindex() {
   exactCountValue_ = -1;
   core_.Table().ReindexAll();
   First();
+  DataEvent(deRecordsReplaced);
 }
 
 int TTolvernDataSet::IndexOn(const QString& indexFileName, const QString& tagName, int sortOption,
@@ -1457,25 +1467,80 @@ int TTolvernDataSet::IndexOn(const QString& indexFileName, const QString& tagNam
                              const QString& keyExpression) {
   int result = 0;
   const QString path = CompleteIndexFile(GetTableDirectory(), indexFileName);
+  QStringList lost;
   RunBusy(1, [&] {
     DBFObject& t = core_.Table();
     // The build closes every index file of the table; they are opened again whatever
-    // happens, so that later writes keep them current.
-    ScopeExit reopen([&] {
-      OpenProductionIndex();
+    // happens, so that later writes keep them current. One that does not open again is
+    // no longer kept current: the caller must learn which.
+    std::vector<std::string> wanted;
+    for (int slot = 1; slot <= DBFObject::kMaxIndexFiles; ++slot)
+      if (tolvern::KXobjIndexFile* file = t.IndexFile(slot); file && file->Disk())
+        wanted.push_back(file->Disk()->FileName());
+    auto reopen = [&] {
+      const auto isOpen = [&t](const std::string& name) {
+        for (int slot = 1; slot <= DBFObject::kMaxIndexFiles; ++slot)
+          if (tolvern::KXobjIndexFile* file = t.IndexFile(slot); file && file->SameFile(name))
+            return true;
+        return false;
+      };
       try {
-        OpenIndexFilesOfList(true);
-        if (QFileInfo(path).isFile()) OpenOneIndex(path, true);
+        OpenProductionIndex();
       } catch (const std::exception&) {
+        LogSwallowed("opening the production index again after an index build");
+      }
+      for (const QString& name : indexFiles_) {
+        try {
+          OpenOneIndex(name, true);
+        } catch (const std::exception&) {
+          LogSwallowed("opening an index file again after an index build");
+        }
+      }
+      if (QFileInfo(path).isFile()) wanted.push_back(Path8(QFileInfo(path).absoluteFilePath()));
+      // The new file, and files opened by name rather than through the list.
+      for (const std::string& name : wanted) {
+        if (isOpen(name)) continue;
+        try {
+          OpenOneIndex(FromPath8(name), true);
+        } catch (const std::exception&) {
+          LogSwallowed("opening an index file again after an index build");
+        }
+      }
+      QStringList notOpen;
+      for (const std::string& name : wanted) {
+        const QString shown = FromPath8(name);
+        if (!isOpen(name) && !notOpen.contains(shown)) notOpen << shown;
       }
       if (!indexName_.isEmpty() && !t.TagByName(Encode(indexName_, QStringLiteral("tag"))))
         indexName_.clear();
       SelectOrder(indexName_, true);
-    });
-    result = t.IndexOn(Path8(path), Encode(tagName, QStringLiteral("tag")), sortOption, duplicates,
-                       Encode(forExpression, QStringLiteral("FOR")),
-                       Encode(keyExpression, QStringLiteral("key")));
+      return notOpen;
+    };
+    try {
+      result = t.IndexOn(Path8(path), Encode(tagName, QStringLiteral("tag")), sortOption,
+                         duplicates, Encode(forExpression, QStringLiteral("FOR")),
+                         Encode(keyExpression, QStringLiteral("key")));
+    } catch (...) {
+      // The build's own error (or its cancel) is what the caller sees; files that did not
+      // open again are at least written down.
+      try {
+        for (const QString& file : reopen())
+          qCWarning(lcFendral, "index file not open again after a failed index build: %s",
+                    qUtf8Printable(file));
+      } catch (...) {
+        LogSwallowed("opening the index files again after a failed index build");
+      }
+      throw;
+    }
+    lost = reopen();
   });
+  // Reported once the dataset is browsing again: it stays usable without those files.
+  if (!lost.isEmpty())
+    DatabaseError(QCoreApplication::translate(
+                      "Tolvern",
+                      "These index files could not be opened again and are no longer kept "
+                      "current: %1")
+                      .arg(lost.join(QStringLiteral(", "))));
   return result;
 }
 
@@ -1518,6 +1583,7 @@ void TTolvernDataSet::RenameTable(const QString& newPathName) {
     try {
       Close();
     } catch (...) {
+      LogSwallowed("closing the table after renaming it");
     }
     exclusive_ = exclusive;
     TDataSet::SetFiltered(filtered);
@@ -1623,6 +1689,7 @@ TTVBlobStream::~TTVBlobStream() {
     Commit();
   } catch (...) {
     // Nothing may escape a destructor; the memo stays as it was.
+    LogSwallowed("writing a memo when its stream closed");
   }
 }
 

@@ -182,6 +182,10 @@ class TTolvernDataSet : public TDataSet {
   QString TableFilePath() const;
 
   // --- Maintenance and index operations
+  // Pack, Zap, Reindex, IndexOn and CopyTable close the row readers and, once the dataset
+  // browses again, tell the links deRecordsReplaced (a grid model makes a new reader).
+  // IndexOn raises EDatabaseError naming the index files that did not open again after
+  // the build (they are no longer kept current); the dataset is browsing then.
   void Pack();
   void Zap();
   void Reindex();

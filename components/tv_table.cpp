@@ -13,6 +13,7 @@
 #include "kx6_bytes.h"
 #include "kx6_glbl.h"
 #include "kx6_memo.h"
+#include "tv_log.h"
 
 namespace fendral {
 
@@ -164,6 +165,7 @@ void TTVTableCore::Close() {
     ReleaseRecordLock();
   } catch (...) {
     // The handler releases every lock of its file when it goes.
+    LogSwallowed("releasing the record lock");
   }
   pending_.clear();
   lockedRecord_ = 0;
@@ -500,6 +502,7 @@ void TTVTableCore::ReplaceMemos(std::vector<std::pair<int, int32_t>>& oldBlocks)
       if (block > 0 && block <= std::numeric_limits<int32_t>::max())
         old = static_cast<int32_t>(block);
     } catch (const std::exception&) {
+      LogSwallowed("reading a memo reference");
       old = 0;  // an unreadable reference is replaced, never freed
     }
     // The new text goes into new blocks: the record on disk keeps its memo until the
@@ -543,6 +546,7 @@ int32_t TTVTableCore::Post(uint8_t* buffer, int32_t recno) {
       if (tolvern::KXobjMemo* memo = t.MemoFor(fieldNo)) memo->FreeMemo(block);
     } catch (const std::exception&) {
       // Blocks that stay allocated lose nothing.
+      LogSwallowed("freeing the old blocks of a memo");
     }
   }
   pending_.clear();

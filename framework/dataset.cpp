@@ -8,6 +8,7 @@
 
 #include "datasource.h"
 #include "rowreader.h"
+#include "tv_log.h"
 
 namespace fendral {
 
@@ -127,6 +128,7 @@ void TDataSet::Close() {
     try {
       if (IsEditState(state_)) InternalCancel();
     } catch (...) {
+      LogSwallowed("cancelling an edit while closing");
     }
   }
   SetState(dsInactive);
@@ -834,6 +836,7 @@ void TDataSet::Post() {
     try {
       InternalGotoBookmark(insertAnchor_);
     } catch (const std::exception&) {
+      LogSwallowed("going back to where a record was being inserted");
       insertAnchor_.clear();
     }
   }
@@ -870,6 +873,7 @@ void TDataSet::Cancel() {
         placed = true;
       } catch (const std::exception&) {
         // The record is gone meanwhile: fall back to the end.
+        LogSwallowed("placing a new record");
       }
     }
     if (!placed) InternalLast();
@@ -955,6 +959,7 @@ void TDataSet::DisableControls() {
   if (disableCount_ == 0) {
     disabledState_ = state_;
     pendingChange_ = false;
+    pendingReplaced_ = false;
   }
   ++disableCount_;
 }
@@ -963,9 +968,12 @@ void TDataSet::EnableControls() {
   if (disableCount_ == 0) return;
   if (--disableCount_ > 0) return;
   if (disabledState_ != state_) DataEvent(deUpdateState);
-  if (state_ != dsInactive && (pendingChange_ || disabledState_ != state_))
+  if (state_ != dsInactive && pendingReplaced_)
+    DataEvent(deRecordsReplaced);
+  else if (state_ != dsInactive && (pendingChange_ || disabledState_ != state_))
     DataEvent(deDataSetChange);
   pendingChange_ = false;
+  pendingReplaced_ = false;
 }
 
 void TDataSet::DataEvent(TDataEvent event, const void* info) {
@@ -978,8 +986,11 @@ void TDataSet::DataEvent(TDataEvent event, const void* info) {
     const bool passes = event == deUpdateRecord || (event == deUpdateState && state_ == dsInactive);
     if (!passes) {
       if (event != deCheckBrowseMode && event != deFocusControl) pendingChange_ = true;
+      if (event == deRecordsReplaced) pendingReplaced_ = true;
       return;
     }
+    // The links saw the dataset close: a reopen before EnableControls must be told.
+    if (event == deUpdateState) disabledState_ = dsInactive;
   }
   if (dataSources_.empty()) return;
   // A copy: a notified source may add or remove sources.
@@ -1120,6 +1131,7 @@ class TCursorRowReader : public TRowReader {
     try {
       dataSet_.InternalGotoBookmark(marks_[static_cast<size_t>(row)]);
     } catch (const EDatabaseError&) {
+      LogSwallowed("reading a row");
       return false;  // the record went away; the next Invalidate forgets it
     }
     if (dataSet_.GetRecord(buffer, gmCurrent, false) != grOK) return false;

@@ -89,6 +89,11 @@ enum TDataEvent {
   deUpdateState,      // the state changed
   deCheckBrowseMode,  // the dataset is about to leave its position
   deFocusControl,     // info: the TField whose control should take the focus
+  // The records were rewritten as a whole while the dataset stayed open (packed, emptied,
+  // ordered by a new or rebuilt index): row readers made before are closed; links that
+  // keep one make it again. Sent once the dataset is browsing its new records; while
+  // controls are disabled it waits for EnableControls.
+  deRecordsReplaced,
 };
 
 // A bookmark identifies a record of the dataset; its bytes are the concrete dataset's
@@ -406,6 +411,7 @@ class TDataSet {
   bool filtered_ = false;
   bool autoCalcFields_ = true;
   bool pendingChange_ = false;  // something changed while controls were disabled
+  bool pendingReplaced_ = false;  // deRecordsReplaced waits for EnableControls
   TDataSetState disabledState_ = dsInactive;
   int disableCount_ = 0;
   int bufferCount_ = 0;

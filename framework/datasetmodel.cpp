@@ -1,5 +1,7 @@
 #include "datasetmodel.h"
 
+#include "tv_log.h"
+
 namespace fendral {
 
 namespace {
@@ -11,6 +13,7 @@ QString MemoFirstLine(const TMemoField& memo) {
   try {
     text = memo.Text();
   } catch (const std::exception&) {
+    LogSwallowed("showing a memo in the grid");
     return QString();
   }
   qsizetype end = 0;
@@ -29,6 +32,8 @@ class TDataSetModel::Link : public TDataLink {
   void ActiveChanged() override { model_.Rebuild(); }
   void LayoutChanged() override { model_.Rebuild(); }
   void DataSetChanged() override { model_.RowsChanged(); }
+  // The old reader was closed with the records it read: a new one, and the rows afresh.
+  void RecordsReplaced() override { model_.Rebuild(); }
   void DataSetScrolled(int) override { model_.CurrentChanged(); }
   void RecordChanged(TField*) override { model_.CurrentChanged(); }
   void EditingChanged() override { model_.CurrentChanged(); }
@@ -191,7 +196,11 @@ bool TDataSetModel::GotoRow(int row) {
 }
 
 void TDataSetModel::ReportError(const std::exception& error) const {
-  if (OnError) OnError(error);
+  if (OnError) {
+    OnError(error);
+  } else {
+    qCWarning(lcFendral, "grid: %s", error.what());
+  }
 }
 
 const TRecordBuffer* TDataSetModel::RowBuffer(int row) const {
@@ -261,6 +270,7 @@ QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
         try {
           dataSet->ReadFieldsFrom(*buffer, [&] { result = CellData(*buffer, field, role); });
         } catch (const std::exception&) {
+          LogSwallowed("showing a cell");
           result = QVariant();
         }
       }

@@ -91,6 +91,7 @@ void TDataSource::NotifyDataEvent(TDataEvent event, const void* info) {
     case deDataSetChange:
     case deDataSetScroll:
     case deLayoutChange:
+    case deRecordsReplaced:
       if (OnDataChange) OnDataChange(*this, nullptr);
       break;
     case deUpdateRecord:
@@ -243,6 +244,10 @@ void TDataLink::DataEvent(TDataEvent event, const void* info) {
     case deLayoutChange:
       UpdateRange(0);
       LayoutChanged();
+      break;
+    case deRecordsReplaced:
+      UpdateRange(0);
+      RecordsReplaced();
       break;
     case deDataSetScroll: {
       const int shift = info ? *static_cast<const int*>(info) : 0;

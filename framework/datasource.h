@@ -104,6 +104,8 @@ class TDataLink {
   virtual void DataSetChanged() { RecordChanged(nullptr); }
   virtual void DataSetScrolled(int /*distance*/) { DataSetChanged(); }
   virtual void LayoutChanged() { DataSetChanged(); }
+  // The records were rewritten as a whole (deRecordsReplaced).
+  virtual void RecordsReplaced() { DataSetChanged(); }
   virtual void RecordChanged(TField* /*field*/) {}
   virtual void EditingChanged() {}
   virtual void FocusControl(TField* /*field*/) {}

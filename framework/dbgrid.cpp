@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QStyledItemDelegate>
 
+#include "tv_log.h"
+
 namespace fendral {
 
 namespace {
@@ -135,7 +137,11 @@ void TDBGrid::keyPressEvent(QKeyEvent* event) {
     try {
       dataSet->Cancel();
     } catch (const std::exception& error) {
-      if (OnError) OnError(error);
+      if (OnError) {
+        OnError(error);
+      } else {
+        LogSwallowed("cancelling the edit");
+      }
     }
     event->accept();
     return;

@@ -2,6 +2,8 @@
 
 #include <QKeyEvent>
 
+#include "tv_log.h"
+
 namespace fendral {
 
 TDBMemo::TDBMemo(QWidget* parent) : QPlainTextEdit(parent) {
@@ -105,7 +107,11 @@ void TDBMemo::focusOutEvent(QFocusEvent* event) {
 }
 
 void TDBMemo::ReportError(const std::exception& error) {
-  if (OnError) OnError(error);
+  if (OnError) {
+    OnError(error);
+  } else {
+    qCWarning(lcFendral, "memo view: %s", error.what());
+  }
 }
 
 }  // namespace fendral

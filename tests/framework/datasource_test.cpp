@@ -37,6 +37,57 @@ TEST(DataLink, FollowsOpenCloseAndTheSourcesSwitches) {
   EXPECT_EQ(link.log, (Log{"inactive"}));
 }
 
+TEST(DataLink, HearsRecordsReplacedOnceControlsAreEnabledAgain) {
+  VectorDataSet ds;
+  ds.Fill(3);
+  TDataSource source(&ds);
+  RecordingLink link;
+  link.SetDataSource(&source);
+  int dataChanges = 0;
+  source.OnDataChange = [&](TDataSource&, TField* field) { dataChanges += field == nullptr; };
+  ds.Open();
+  link.Clear();
+  dataChanges = 0;
+  ds.DataEvent(deRecordsReplaced);
+  EXPECT_EQ(link.log, (Log{"replaced"}));
+  EXPECT_EQ(dataChanges, 1);
+
+  link.Clear();
+  ds.DisableControls();
+  ds.DataEvent(deRecordsReplaced);
+  ds.DataEvent(deDataSetChange);
+  EXPECT_TRUE(link.log.empty());
+  ds.EnableControls();
+  EXPECT_EQ(link.log, (Log{"replaced"})) << "one announcement, instead of the plain change";
+
+  link.Clear();
+  ds.DisableControls();
+  ds.DataEvent(deDataSetChange);
+  ds.EnableControls();
+  EXPECT_EQ(link.log, (Log{"changed"})) << "nothing replaced since the last enable";
+}
+
+TEST(DataLink, CloseAndReopenBehindDisabledControlsLeavesTheLinkActive) {
+  VectorDataSet ds;
+  ds.Fill(3);
+  TDataSource source(&ds);
+  RecordingLink link;
+  link.SetDataSource(&source);
+  ds.Open();
+  link.Clear();
+  ds.DisableControls();
+  ds.Close();
+  EXPECT_FALSE(link.Active()) << "a link learns at once that its dataset closed";
+  ds.Open();
+  ds.EnableControls();
+  EXPECT_TRUE(link.Active());
+  EXPECT_EQ(source.State(), dsBrowse);
+  ASSERT_FALSE(link.log.empty());
+  EXPECT_EQ(link.log.front(), "inactive");
+  EXPECT_EQ(link.log.back(), "changed");
+  EXPECT_EQ(link.RowIds(), (std::vector<int>{1}));
+}
+
 TEST(DataLink, HearsEditingRecordAndScrollChanges) {
   VectorDataSet ds;
   ds.Fill(10);

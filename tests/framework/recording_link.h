@@ -33,6 +33,7 @@ class RecordingLink : public TDataLink {
     log.push_back("scrolled " + std::to_string(distance));
   }
   void LayoutChanged() override { log.push_back("layout"); }
+  void RecordsReplaced() override { log.push_back("replaced"); }
   void RecordChanged(TField* field) override {
     log.push_back("record " + (field ? field->FieldName().toStdString() : std::string("-")));
   }
