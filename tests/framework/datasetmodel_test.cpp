@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "db_error.h"
 #include "vector_dataset.h"
 
 namespace fendral::test {
@@ -178,6 +179,47 @@ TEST_F(ModelTest, PaintingDuringDisabledControlsReadsNothing) {
   EXPECT_EQ(Id(), 50);
   EXPECT_EQ(Cell(30, "NAME"), "R31");
   EXPECT_EQ(model.CurrentRow(), 49);
+}
+
+// A dataset whose row reader cannot be made.
+class NoReaderDataSet : public VectorDataSet {
+ public:
+  std::unique_ptr<TRowReader> CreateRowReader() override {
+    throw EDatabaseError("no rows today");
+  }
+};
+
+std::vector<std::string> loggedWarnings;
+void KeepWarnings(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtWarningMsg && context.category && std::string(context.category) == "fendral")
+    loggedWarnings.push_back(text.toStdString());
+}
+
+TEST(ModelErrors, AreLoggedWhenNobodyShowsThem) {
+  NoReaderDataSet ds;
+  ds.Fill(3);
+  ds.Open();
+  TDataSource source(&ds);
+  loggedWarnings.clear();
+  const QtMessageHandler previous = qInstallMessageHandler(&KeepWarnings);
+  {
+    TDataSetModel model;
+    model.SetDataSource(&source);
+    EXPECT_EQ(model.rowCount(), 0);
+  }
+  const size_t logged = loggedWarnings.size();
+  std::vector<std::string> shown;
+  {
+    TDataSetModel model;
+    model.OnError = [&](const std::exception& e) { shown.push_back(e.what()); };
+    model.SetDataSource(&source);
+  }
+  qInstallMessageHandler(previous);
+  ASSERT_GE(logged, 1u);
+  EXPECT_NE(loggedWarnings[0].find("no rows today"), std::string::npos) << loggedWarnings[0];
+  EXPECT_EQ(loggedWarnings.size(), logged) << "an error shown to the user is not logged too";
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.front(), "no rows today");
 }
 
 }  // namespace
