@@ -11,8 +11,6 @@
 // program holds in a conflicting mode is refused with error 32 ("in use").
 #pragma once
 
-#include "kx6_progress.h"
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -22,6 +20,7 @@
 #include <vector>
 
 #include "kx6_eror.h"
+#include "kx6_progress.h"
 #include "platform/pf_file.h"
 #include "platform/pf_sync.h"
 

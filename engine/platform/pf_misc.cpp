@@ -81,8 +81,13 @@ LocalTime SystemNow() {
   std::tm tm{};
   const time_t seconds = tv.tv_sec;
   ::localtime_r(&seconds, &tm);
-  return {tm.tm_year + 1900, tm.tm_mon + 1,  tm.tm_mday, tm.tm_hour,
-          tm.tm_min,         tm.tm_sec,      static_cast<int>(tv.tv_usec / 1000)};
+  return {tm.tm_year + 1900,
+          tm.tm_mon + 1,
+          tm.tm_mday,
+          tm.tm_hour,
+          tm.tm_min,
+          tm.tm_sec,
+          static_cast<int>(tv.tv_usec / 1000)};
 }
 
 std::atomic<ClockSource> clockSource{&SystemNow};

@@ -43,8 +43,8 @@ std::string MakeTable(const TempDir& dir, const std::string& file, int records) 
     char name[16];
     std::snprintf(name, sizeof name, "\x8f%06d", records - i);  // CP866 capital Pe
     t.PutFieldByName("NAME", name);
-    t.PutFieldByName("BORN", "2020" + std::string(i % 12 < 9 ? "0" : "") +
-                                 std::to_string(i % 12 + 1) + "15");
+    t.PutFieldByName(
+        "BORN", "2020" + std::string(i % 12 < 9 ? "0" : "") + std::to_string(i % 12 + 1) + "15");
     t.AppendRecord();
   }
   return path;
@@ -64,8 +64,8 @@ Reading Work(const std::string& table, const std::string& index) {
   KXO_dBHandler t(table, true, false);
   for (t.GetRecord(PosTop); !t.Eof(); t.GetRecord(PosNext)) {
     r.names.push_back(platform::OemToAnsi(t.GetFieldByName("NAME")));
-    r.dates.push_back(
-        GlobalDateConverter().DisplayForm(GlobalDateConverter().TextToDay(t.GetFieldByName("BORN"))));
+    r.dates.push_back(GlobalDateConverter().DisplayForm(
+        GlobalDateConverter().TextToDay(t.GetFieldByName("BORN"))));
   }
   t.IndexOn(index, "", 0, true, "", "NAME");
   if (t.OpenIndexList(index, "") != 0 || !t.TagByNumber(1)) return r;
@@ -91,7 +91,8 @@ TEST_F(EngineThreads, TwoThreadsOnTheirOwnTablesReadWhatOneThreadReads) {
   const Reading aloneA = Work(a, dir.File("alone_a.ntx"));
   const Reading aloneB = Work(b, dir.File("alone_b.ntx"));
   ASSERT_EQ(aloneA.names.size(), static_cast<size_t>(kRecords));
-  EXPECT_EQ(aloneA.names.front(), "\xcf" "003000     ") << "CP866 0x8F is CP1251 0xCF";
+  EXPECT_EQ(aloneA.names.front(), std::string("\xcf") + "003000     ")
+      << "CP866 0x8F is CP1251 0xCF";
   EXPECT_EQ(aloneA.dates.front(), "15.01.2020");
   ASSERT_EQ(aloneA.ordered.size(), static_cast<size_t>(kRecords));
   EXPECT_EQ(aloneA.ordered.front(), kRecords);

@@ -184,9 +184,7 @@ TEST_F(ModelTest, PaintingDuringDisabledControlsReadsNothing) {
 // A dataset whose row reader cannot be made.
 class NoReaderDataSet : public VectorDataSet {
  public:
-  std::unique_ptr<TRowReader> CreateRowReader() override {
-    throw EDatabaseError("no rows today");
-  }
+  std::unique_ptr<TRowReader> CreateRowReader() override { throw EDatabaseError("no rows today"); }
 };
 
 std::vector<std::string> loggedWarnings;
