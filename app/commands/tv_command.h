@@ -16,6 +16,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <exception>
+#include <optional>
 
 #include "kx6_progress.h"
 
@@ -31,6 +32,15 @@ struct TCommandOutcome {
   QStringList filesMade;      // files the command created
   QStringList skipped;        // what it left out, each with the reason
   QString message;            // what the user is told afterwards (empty: nothing)
+
+  // What the window does with the browsed table afterwards (also after an error):
+  bool closed = false;          // the table is gone: the close-table procedure
+  QString reopen;               // the open-table procedure on this path (empty: none)
+  QStringList reopenIndexFiles;  // index files opened with it besides those named like it
+  std::optional<bool> translateASCII;  // the "Dos" choice after the reopen (none: as opened)
+  bool tagsChanged = false;     // the index files were rebuilt: tag lists and marks follow
+  bool refresh = false;         // the records or the order changed: the views read again
+  bool toFirst = false;         // the table's position was used up: back to the first record
 };
 
 class TCommand {
