@@ -57,6 +57,12 @@ class TCommand {
   virtual TCommandOutcome Finish(TAppDialogs& dialogs, std::exception_ptr error) = 0;
 };
 
+// True when `error` (what Execute threw) is the user's cancel.
+bool IsCancel(const std::exception_ptr& error);
+// The outcome's start for a command whose Execute ended with `error` (null: it ran to its
+// end): `done` or `cancelled` set.
+TCommandOutcome OutcomeAfter(const std::exception_ptr& error);
+
 // Prepare, Execute and Finish in a row on this thread. An error of Execute other than a
 // cancel is thrown again after Finish; a cancel gives an outcome with `cancelled` set.
 TCommandOutcome RunCommandNow(TCommand& command, TAppDialogs& dialogs,

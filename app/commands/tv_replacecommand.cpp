@@ -57,17 +57,6 @@ std::string FieldNameBytes(const QString& name, const std::string& codePage) {
   return name.toLatin1().toStdString();
 }
 
-bool WasCancelled(const std::exception_ptr& error) {
-  if (!error) return false;
-  try {
-    std::rethrow_exception(error);
-  } catch (const tolvern::ETolvernCancelled&) {
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
 }  // namespace
 
 TReplaceCommand::TReplaceCommand(TTolvernDataSet& table, TDataSet& fields, TModifyChoice choice)
@@ -265,9 +254,7 @@ void TReplaceCommand::Execute(tolvern::TkxProgress& progress) {
 }
 
 TCommandOutcome TReplaceCommand::Finish(TAppDialogs& dialogs, std::exception_ptr error) {
-  TCommandOutcome outcome;
-  outcome.done = !error;
-  outcome.cancelled = WasCancelled(error);
+  TCommandOutcome outcome = OutcomeAfter(error);
   outcome.records = records_;
   outcome.reopen = path_;
   outcome.reopenIndexFiles = tagFiles_;

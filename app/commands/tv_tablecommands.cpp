@@ -40,25 +40,6 @@ QString TablePath(const TTolvernDataSet& table) {
   return QFileInfo(table.TableFilePath()).absoluteFilePath();
 }
 
-// The error a command's Execute ended with was the user's cancel.
-bool WasCancelled(const std::exception_ptr& error) {
-  if (!error) return false;
-  try {
-    std::rethrow_exception(error);
-  } catch (const tolvern::ETolvernCancelled&) {
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
-TCommandOutcome Ended(const std::exception_ptr& error) {
-  TCommandOutcome outcome;
-  outcome.done = !error;
-  outcome.cancelled = WasCancelled(error);
-  return outcome;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -116,7 +97,7 @@ void TReindexCommand::Execute(tolvern::TkxProgress& progress) {
 }
 
 TCommandOutcome TReindexCommand::Finish(TAppDialogs&, std::exception_ptr error) {
-  TCommandOutcome outcome = Ended(error);
+  TCommandOutcome outcome = OutcomeAfter(error);
   outcome.tagsChanged = true;
   outcome.refresh = true;
   if (!table_.Active()) return outcome;
@@ -157,7 +138,7 @@ void TPackCommand::Execute(tolvern::TkxProgress& progress) {
 }
 
 TCommandOutcome TPackCommand::Finish(TAppDialogs&, std::exception_ptr error) {
-  TCommandOutcome outcome = Ended(error);
+  TCommandOutcome outcome = OutcomeAfter(error);
   outcome.records = kept_;
   outcome.reopen = path_;
   return outcome;
@@ -179,7 +160,7 @@ void TZapCommand::Execute(tolvern::TkxProgress& progress) {
 }
 
 TCommandOutcome TZapCommand::Finish(TAppDialogs&, std::exception_ptr error) {
-  TCommandOutcome outcome = Ended(error);
+  TCommandOutcome outcome = OutcomeAfter(error);
   outcome.reopen = path_;
   return outcome;
 }
@@ -213,7 +194,7 @@ void TRenameCommand::Execute(tolvern::TkxProgress&) {
 }
 
 TCommandOutcome TRenameCommand::Finish(TAppDialogs&, std::exception_ptr error) {
-  TCommandOutcome outcome = Ended(error);
+  TCommandOutcome outcome = OutcomeAfter(error);
   outcome.reopen = renamed_ ? target_ : path_;
   if (renamed_) outcome.filesMade << target_;
   return outcome;
@@ -232,7 +213,7 @@ bool TDeleteBaseCommand::Prepare(TAppDialogs& dialogs) {
 void TDeleteBaseCommand::Execute(tolvern::TkxProgress&) { DeleteTableFiles(table_); }
 
 TCommandOutcome TDeleteBaseCommand::Finish(TAppDialogs&, std::exception_ptr error) {
-  TCommandOutcome outcome = Ended(error);
+  TCommandOutcome outcome = OutcomeAfter(error);
   outcome.closed = !table_.Active();
   return outcome;
 }
@@ -321,7 +302,7 @@ void TCopyTableCommand::RecreateIndexes(tolvern::TkxProgress& progress) {
 }
 
 TCommandOutcome TCopyTableCommand::Finish(TAppDialogs&, std::exception_ptr error) {
-  TCommandOutcome outcome = Ended(error);
+  TCommandOutcome outcome = OutcomeAfter(error);
   outcome.records = records_;
   outcome.filesMade = made_;
   outcome.refresh = true;

@@ -130,24 +130,6 @@ void PutText(DBFObject& table, const tolvern::DbfFieldInfo& field, const QByteAr
   }
 }
 
-bool WasCancelled(const std::exception_ptr& error) {
-  if (!error) return false;
-  try {
-    std::rethrow_exception(error);
-  } catch (const tolvern::ETolvernCancelled&) {
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
-TCommandOutcome Ended(const std::exception_ptr& error) {
-  TCommandOutcome outcome;
-  outcome.done = !error;
-  outcome.cancelled = WasCancelled(error);
-  return outcome;
-}
-
 // Takes line `lineNo`'s `values` into a blank record in the handler's buffer (memo texts
 // into `memos`); an error names the line and the field.
 void TakeLine(DBFObject& table, const std::vector<tolvern::DbfFieldInfo>& fields,
@@ -230,7 +212,7 @@ void TExportTextCommand::Execute(tolvern::TkxProgress& progress) {
 }
 
 TCommandOutcome TExportTextCommand::Finish(TAppDialogs& dialogs, std::exception_ptr error) {
-  TCommandOutcome outcome = Ended(error);
+  TCommandOutcome outcome = OutcomeAfter(error);
   outcome.toFirst = true;  // the page goes back to its first record
   if (error) return outcome;
   outcome.records = written_;
@@ -316,7 +298,7 @@ void TImportTextCommand::Execute(tolvern::TkxProgress& progress) {
 }
 
 TCommandOutcome TImportTextCommand::Finish(TAppDialogs&, std::exception_ptr error) {
-  TCommandOutcome outcome = Ended(error);
+  TCommandOutcome outcome = OutcomeAfter(error);
   outcome.records = appended_;
   outcome.reopen = tablePath_;
   if (outcome.cancelled)
@@ -380,7 +362,7 @@ void TStructureTextCommand::Execute(tolvern::TkxProgress& progress) {
 }
 
 TCommandOutcome TStructureTextCommand::Finish(TAppDialogs&, std::exception_ptr error) {
-  TCommandOutcome outcome = Ended(error);
+  TCommandOutcome outcome = OutcomeAfter(error);
   if (!error) outcome.filesMade << path_;
   return outcome;
 }
