@@ -15,6 +15,7 @@
 #include "Unit1.h"
 #include "kx6_memo.h"
 #include "kx6_rebuild.h"
+#include "tv_resolve.h"
 
 namespace fendral {
 
@@ -52,13 +53,6 @@ bool ValidFieldName(const QString& name) {
   static const QRegularExpression pattern(
       QStringLiteral("^[A-Za-z_\\x{80}-\\x{FFFF}][A-Za-z0-9_\\x{80}-\\x{FFFF}]*$"));
   return pattern.match(name).hasMatch();
-}
-
-bool SameFile(const QString& a, const QString& b) {
-  const QFileInfo left(a);
-  const QFileInfo right(b);
-  if (left.exists() && right.exists()) return left.canonicalFilePath() == right.canonicalFilePath();
-  return left.absoluteFilePath() == right.absoluteFilePath();
 }
 
 }  // namespace

@@ -192,6 +192,24 @@ inline std::map<std::string, std::vector<uint8_t>> FolderBytes(const fs::path& d
   return files;
 }
 
+// The files that differ between two readings of a folder: "name changed", "name is gone",
+// "name was left behind"; empty when every file is byte for byte as it was.
+inline std::vector<std::string> Differences(
+    const std::map<std::string, std::vector<uint8_t>>& before,
+    const std::map<std::string, std::vector<uint8_t>>& after) {
+  std::vector<std::string> found;
+  for (const auto& [name, bytes] : before) {
+    const auto it = after.find(name);
+    if (it == after.end())
+      found.push_back(name + " is gone");
+    else if (it->second != bytes)
+      found.push_back(name + " changed");
+  }
+  for (const auto& entry : after)
+    if (!before.count(entry.first)) found.push_back(entry.first + " was left behind");
+  return found;
+}
+
 // Commands run without a window on a copy of the sample table (memo file and production
 // CDX) in a scratch folder, through `table` as the window would hold it; `other` is the
 // second dataset of the copies.
@@ -274,15 +292,7 @@ class CommandTest : public ::testing::Test {
       EXPECT_EQ(stopping.steps, stopAt);
       EXPECT_EQ(static_cast<int>(stopping.kinds.size()), stopping.finishes);
       CloseAll();
-      const auto after = FolderBytes(dir->Path());
-      EXPECT_EQ(after.size(), before.size());
-      for (const auto& [name, bytes] : before) {
-        const auto found = after.find(name);
-        ASSERT_NE(found, after.end()) << name << " is gone";
-        EXPECT_TRUE(found->second == bytes) << name << " changed";
-      }
-      for (const auto& [name, bytes] : after)
-        EXPECT_TRUE(before.count(name)) << name << " was left behind";
+      EXPECT_EQ(Differences(before, FolderBytes(dir->Path())), std::vector<std::string>{});
     }
   }
 
