@@ -26,21 +26,21 @@ class TAppDialogs;
 
 // What a command did.
 struct TCommandOutcome {
-  bool done = false;          // the work ran to its end
-  bool cancelled = false;     // the user stopped it
-  int64_t records = 0;        // records written, appended, copied or kept
-  QStringList filesMade;      // files the command created
-  QStringList skipped;        // what it left out, each with the reason
-  QString message;            // what the user is told afterwards (empty: nothing)
+  bool done = false;       // the work ran to its end
+  bool cancelled = false;  // the user stopped it
+  int64_t records = 0;     // records written, appended, copied or kept
+  QStringList filesMade;   // files the command created
+  QStringList skipped;     // what it left out, each with the reason
+  QString message;         // what the user is told afterwards (empty: nothing)
 
   // What the window does with the browsed table afterwards (also after an error):
-  bool closed = false;          // the table is gone: the close-table procedure
-  QString reopen;               // the open-table procedure on this path (empty: none)
-  QStringList reopenIndexFiles;  // index files opened with it besides those named like it
+  bool closed = false;                 // the table is gone: the close-table procedure
+  QString reopen;                      // the open-table procedure on this path (empty: none)
+  QStringList reopenIndexFiles;        // index files opened with it besides those named like it
   std::optional<bool> translateASCII;  // the "Dos" choice after the reopen (none: as opened)
-  bool tagsChanged = false;     // the index files were rebuilt: tag lists and marks follow
-  bool refresh = false;         // the records or the order changed: the views read again
-  bool toFirst = false;         // the table's position was used up: back to the first record
+  bool tagsChanged = false;            // the index files were rebuilt: tag lists and marks follow
+  bool refresh = false;                // the records or the order changed: the views read again
+  bool toFirst = false;                // the table's position was used up: back to the first record
 };
 
 class TCommand {

@@ -17,8 +17,6 @@ namespace fendral {
 
 namespace {
 
-using Text = TWindowText;
-
 constexpr int kMisfitsShown = 10;
 
 tolvern::TkxMemoKind MemoKindOf(int typePosition) {
@@ -62,22 +60,22 @@ std::string FieldNameBytes(const QString& name, const std::string& codePage) {
 TReplaceCommand::TReplaceCommand(TTolvernDataSet& table, TDataSet& fields, TModifyChoice choice)
     : table_(table), fields_(&fields), kind_(kModify), choice_(std::move(choice)) {}
 
-TReplaceCommand::TReplaceCommand(TTolvernDataSet& table, TKind kind)
-    : table_(table), kind_(kind) {}
+TReplaceCommand::TReplaceCommand(TTolvernDataSet& table, TKind kind) : table_(table), kind_(kind) {}
 
 TReplaceCommand::~TReplaceCommand() = default;
 
 QString TReplaceCommand::Title() const {
-  return kind_ == kModify      ? Text::tr("Modify DBF")
-         : kind_ == kDosToAnsi ? Text::tr("Convert DOS -> ANSII")
-                               : Text::tr("Convert ANSII -> DOS");
+  return kind_ == kModify      ? TWindowText::tr("Modify DBF")
+         : kind_ == kDosToAnsi ? TWindowText::tr("Convert DOS -> ANSII")
+                               : TWindowText::tr("Convert ANSII -> DOS");
 }
 
 bool TReplaceCommand::Prepare(TAppDialogs& dialogs) {
   if (!table_.Active()) return false;
   if (table_.Handler()->Version() == tolvern::kVersionVisual) {
-    dialogs.Message(Title(), Text::tr("Tables of version 0x30 (Visual FoxPro) cannot be rebuilt; "
-                                      "the table was not changed."));
+    dialogs.Message(Title(),
+                    TWindowText::tr("Tables of version 0x30 (Visual FoxPro) cannot be rebuilt; "
+                                    "the table was not changed."));
     return false;
   }
   table_.CheckBrowseMode();
@@ -117,14 +115,15 @@ bool TReplaceCommand::PlanFields(TAppDialogs& dialogs) {
   if (misfits.empty()) return true;
   QString list;
   for (size_t i = 0; i < misfits.size() && i < static_cast<size_t>(kMisfitsShown); ++i)
-    list += Text::tr("record %1, field %2\n")
+    list += TWindowText::tr("record %1, field %2\n")
                 .arg(misfits[i].record)
                 .arg(QString::fromStdString(misfits[i].field));
-  if (misfits.size() > static_cast<size_t>(kMisfitsShown)) list += Text::tr("and more\n");
-  if (!dialogs.Confirm(Title(), Text::tr("These values do not fit their new fields:\n%1\nText is "
-                                         "cut to the new width, other values are left blank. "
-                                         "Modify the table?")
-                                    .arg(list)))
+  if (misfits.size() > static_cast<size_t>(kMisfitsShown)) list += TWindowText::tr("and more\n");
+  if (!dialogs.Confirm(Title(),
+                       TWindowText::tr("These values do not fit their new fields:\n%1\nText is "
+                                       "cut to the new width, other values are left blank. "
+                                       "Modify the table?")
+                           .arg(list)))
     return false;
   plan_->acceptMisfits = true;
   return true;
@@ -152,17 +151,18 @@ bool TReplaceCommand::PlanTypeConversion(TAppDialogs& dialogs) {
   for (const tolvern::TkxRebuildField& field : plan_->fields) {
     memoFields = memoFields || std::string("MBGP").find(field.type) != std::string::npos;
     if (std::string(kind.types).find(field.type) == std::string::npos) {
-      dialogs.Message(Text::tr("Modify DBF"),
-                      Text::tr("A %1 table cannot hold the field %2 of type %3. The table was "
-                               "not changed.")
-                          .arg(to, QString::fromStdString(field.name), QChar(field.type)));
+      dialogs.Message(
+          TWindowText::tr("Modify DBF"),
+          TWindowText::tr("A %1 table cannot hold the field %2 of type %3. The table was "
+                          "not changed.")
+              .arg(to, QString::fromStdString(field.name), QChar(field.type)));
       return false;
     }
   }
   tolvern::KXO_dBHandler& handler = *table_.Handler();
   const uint8_t newVersion = tolvern::VersionOfMemoKind(kind.memo, memoFields);
   QString question =
-      Text::tr("Convert the table from %1 to %2?\n\nVersion byte: 0x%3 -> 0x%4\n")
+      TWindowText::tr("Convert the table from %1 to %2?\n\nVersion byte: 0x%3 -> 0x%4\n")
           .arg(from, to)
           .arg(QString::number(handler.Version(), 16).toUpper().rightJustified(2, '0'),
                QString::number(newVersion, 16).toUpper().rightJustified(2, '0'));
@@ -171,32 +171,33 @@ bool TReplaceCommand::PlanTypeConversion(TAppDialogs& dialogs) {
   const bool upper = QFileInfo(tableName).suffix() == QFileInfo(tableName).suffix().toUpper();
   QString memoName = stem + (kind.memo == TkxMemoKind::kFoxPro ? ".fpt" : ".dbt");
   if (upper) memoName = stem + QFileInfo(memoName).suffix().prepend('.').toUpper();
-  const QString memoKind = kind.memo == TkxMemoKind::kFoxPro   ? Text::tr("FoxPro")
-                           : kind.memo == TkxMemoKind::kDBase4 ? Text::tr("dBase IV")
-                                                               : Text::tr("dBase III");
+  const QString memoKind = kind.memo == TkxMemoKind::kFoxPro   ? TWindowText::tr("FoxPro")
+                           : kind.memo == TkxMemoKind::kDBase4 ? TWindowText::tr("dBase IV")
+                                                               : TWindowText::tr("dBase III");
   if (memoFields) {
     const QString old = handler.HasMemo() && handler.OpenMemo()
                             ? QFileInfo(FromPath8(handler.Memo()->FileName())).fileName()
-                            : Text::tr("none");
-    question +=
-        Text::tr("Memo file: %1 -> %2 (%3; every memo is moved)\n").arg(old, memoName, memoKind);
+                            : TWindowText::tr("none");
+    question += TWindowText::tr("Memo file: %1 -> %2 (%3; every memo is moved)\n")
+                    .arg(old, memoName, memoKind);
   } else if (handler.HasMemo() && handler.OpenMemo()) {
-    question += Text::tr("Memo file: %1 -> none (no memo field is left)\n")
+    question += TWindowText::tr("Memo file: %1 -> none (no memo field is left)\n")
                     .arg(QFileInfo(FromPath8(handler.Memo()->FileName())).fileName());
   }
   for (const tolvern::TkxIndexConversion& c : tolvern::IndexConversions(handler, kind.index)) {
     QStringList targets;
     for (const std::string& path : c.to) targets << QFileInfo(FromPath8(path)).fileName();
-    question += Text::tr("Index file: %1 -> %2\n")
-                    .arg(QFileInfo(FromPath8(c.from)).fileName(),
-                         targets.isEmpty() ? Text::tr("none") : targets.join(QStringLiteral(", ")));
+    question +=
+        TWindowText::tr("Index file: %1 -> %2\n")
+            .arg(QFileInfo(FromPath8(c.from)).fileName(),
+                 targets.isEmpty() ? TWindowText::tr("none") : targets.join(QStringLiteral(", ")));
   }
   const auto losses = tolvern::ConversionLosses(handler, kind.index);
   if (!losses.empty()) {
-    question += Text::tr("\nThese tags cannot be held and are dropped:\n");
+    question += TWindowText::tr("\nThese tags cannot be held and are dropped:\n");
     for (const std::string& loss : losses) question += QString::fromStdString(loss) + "\n";
   }
-  if (!dialogs.Confirm(Text::tr("Modify DBF"), question)) return false;
+  if (!dialogs.Confirm(TWindowText::tr("Modify DBF"), question)) return false;
   plan_->memoKind = kind.memo;
   plan_->indexFormat = kind.index;
   return true;
@@ -216,20 +217,22 @@ bool TReplaceCommand::PlanConvert(TAppDialogs& dialogs) {
     to = toAnsi ? table_.AnsiCodePage() : table_.OemCodePage();
   } else if (toAnsi != oem) {
     dialogs.Message(
-        Title(), (toAnsi ? Text::tr("The table is already in the Windows (ANSI) code page %1; it "
-                                    "was not converted.")
-                         : Text::tr("The table is already in the DOS (OEM) code page %1; it was "
-                                    "not converted."))
-                     .arg(QString::fromStdString(marked)));
+        Title(),
+        (toAnsi ? TWindowText::tr("The table is already in the Windows (ANSI) code page %1; it "
+                                  "was not converted.")
+                : TWindowText::tr("The table is already in the DOS (OEM) code page %1; it was "
+                                  "not converted."))
+            .arg(QString::fromStdString(marked)));
     return false;
   } else {
     from = marked;
     if (toAnsi) {
       to = AnsiCounterpartOf(marked);
       if (to.empty()) {
-        dialogs.Message(Title(), Text::tr("No Windows (ANSI) code page is known for the DOS code "
-                                          "page %1; the table was not converted.")
-                                     .arg(QString::fromStdString(marked)));
+        dialogs.Message(Title(),
+                        TWindowText::tr("No Windows (ANSI) code page is known for the DOS code "
+                                        "page %1; the table was not converted.")
+                            .arg(QString::fromStdString(marked)));
         return false;
       }
     } else {
@@ -264,8 +267,8 @@ TCommandOutcome TReplaceCommand::Finish(TAppDialogs& dialogs, std::exception_ptr
   if (replaced_ && kind_ != kModify && plan_->languageMark == 0)
     outcome.translateASCII = kind_ == kAnsiToDos;
   if (!dropped_.isEmpty())
-    dialogs.Message(Title(), Text::tr("These index tags no longer fit the table and were "
-                                      "removed:\n%1")
+    dialogs.Message(Title(), TWindowText::tr("These index tags no longer fit the table and were "
+                                             "removed:\n%1")
                                  .arg(dropped_.join(QLatin1Char('\n')) + QLatin1Char('\n')));
   return outcome;
 }

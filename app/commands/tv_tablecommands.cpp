@@ -17,8 +17,6 @@ namespace fendral {
 
 namespace {
 
-using Text = TWindowText;
-
 constexpr int32_t kCountReadAhead = 256 * 1024;
 
 // The records of the table file `path` that carry the delete mark, counted on a reader of
@@ -81,13 +79,13 @@ void DeleteTableFiles(TTolvernDataSet& table) {
     if (!QFile::remove(path)) failed << path;
   }
   if (!failed.isEmpty())
-    throw EAppError(Text::tr("Cannot delete %1").arg(failed.join(QStringLiteral(", "))));
+    throw EAppError(TWindowText::tr("Cannot delete %1").arg(failed.join(QStringLiteral(", "))));
 }
 
 // ---------------------------------------------------------------------------------------
 // Reindex
 
-QString TReindexCommand::Title() const { return Text::tr("Reindex"); }
+QString TReindexCommand::Title() const { return TWindowText::tr("Reindex"); }
 
 bool TReindexCommand::Prepare(TAppDialogs&) { return table_.Active(); }
 
@@ -104,9 +102,9 @@ TCommandOutcome TReindexCommand::Finish(TAppDialogs&, std::exception_ptr error) 
   // Damaged files that were rebuilt are open again; the others are named.
   const std::vector<TTVDamagedIndex> left = table_.DamagedIndexes();
   if (!error && !left.empty()) {
-    QStringList lines{Text::tr("These index files could not be rebuilt:")};
+    QStringList lines{TWindowText::tr("These index files could not be rebuilt:")};
     for (const TTVDamagedIndex& damaged : left) {
-      lines << Text::tr("%1: %2").arg(damaged.path, damaged.reason);
+      lines << TWindowText::tr("%1: %2").arg(damaged.path, damaged.reason);
       outcome.skipped << damaged.path;
     }
     outcome.message = lines.join(QLatin1Char('\n'));
@@ -117,7 +115,7 @@ TCommandOutcome TReindexCommand::Finish(TAppDialogs&, std::exception_ptr error) 
 // ---------------------------------------------------------------------------------------
 // Pack and zap
 
-QString TPackCommand::Title() const { return Text::tr("Pack"); }
+QString TPackCommand::Title() const { return TWindowText::tr("Pack"); }
 
 bool TPackCommand::Prepare(TAppDialogs& dialogs) {
   if (!table_.Active()) return false;
@@ -125,8 +123,9 @@ bool TPackCommand::Prepare(TAppDialogs& dialogs) {
   const int32_t deleted = CountDeletedRecords(path_);
   return deleted == 0 ||
          dialogs.ConfirmDefaultNo(
-             Text::tr("Pack"),
-             Text::tr("Pack removes %n deleted record(s) for good. Continue?", nullptr, deleted));
+             TWindowText::tr("Pack"),
+             TWindowText::tr("Pack removes %n deleted record(s) for good. Continue?", nullptr,
+                             deleted));
 }
 
 void TPackCommand::Execute(tolvern::TkxProgress& progress) {
@@ -144,13 +143,14 @@ TCommandOutcome TPackCommand::Finish(TAppDialogs&, std::exception_ptr error) {
   return outcome;
 }
 
-QString TZapCommand::Title() const { return Text::tr("Zap"); }
+QString TZapCommand::Title() const { return TWindowText::tr("Zap"); }
 
 bool TZapCommand::Prepare(TAppDialogs& dialogs) {
   if (!table_.Active()) return false;
   path_ = TablePath(table_);
   return dialogs.ConfirmDefaultNo(
-      Text::tr("Zap"), Text::tr("Zap removes every record of %1 for good. Continue?").arg(path_));
+      TWindowText::tr("Zap"),
+      TWindowText::tr("Zap removes every record of %1 for good. Continue?").arg(path_));
 }
 
 void TZapCommand::Execute(tolvern::TkxProgress& progress) {
@@ -168,18 +168,19 @@ TCommandOutcome TZapCommand::Finish(TAppDialogs&, std::exception_ptr error) {
 // ---------------------------------------------------------------------------------------
 // Rename and delete
 
-QString TRenameCommand::Title() const { return Text::tr("Rename"); }
+QString TRenameCommand::Title() const { return TWindowText::tr("Rename"); }
 
 bool TRenameCommand::Prepare(TAppDialogs& dialogs) {
   if (!table_.Active()) return false;
   QString answer;
-  if (!dialogs.InputText(Text::tr("New name Base"), Text::tr("File Name:"), answer)) return false;
+  if (!dialogs.InputText(TWindowText::tr("New name Base"), TWindowText::tr("File Name:"), answer))
+    return false;
   answer = answer.trimmed();
   if (answer.isEmpty()) return false;
   target_ = WithDefaultExtension(InTableDirectory(directory_, answer), QStringLiteral("dbf"));
   path_ = TablePath(table_);
   if (QFileInfo::exists(target_) && !SameFile(target_, path_))
-    throw EAppError(Text::tr("File %1 already exists").arg(target_));
+    throw EAppError(TWindowText::tr("File %1 already exists").arg(target_));
   return true;
 }
 
@@ -200,14 +201,14 @@ TCommandOutcome TRenameCommand::Finish(TAppDialogs&, std::exception_ptr error) {
   return outcome;
 }
 
-QString TDeleteBaseCommand::Title() const { return Text::tr("Delete Base"); }
+QString TDeleteBaseCommand::Title() const { return TWindowText::tr("Delete Base"); }
 
 bool TDeleteBaseCommand::Prepare(TAppDialogs& dialogs) {
   if (!table_.Active()) return false;
   path_ = TablePath(table_);
   return dialogs.ConfirmDefaultNo(
-      Text::tr("Delete Base"),
-      Text::tr("Delete %1 with its memo and index files for good?").arg(path_));
+      TWindowText::tr("Delete Base"),
+      TWindowText::tr("Delete %1 with its memo and index files for good?").arg(path_));
 }
 
 void TDeleteBaseCommand::Execute(tolvern::TkxProgress&) { DeleteTableFiles(table_); }
@@ -222,7 +223,8 @@ TCommandOutcome TDeleteBaseCommand::Finish(TAppDialogs&, std::exception_ptr erro
 // Copies
 
 QString TCopyTableCommand::Title() const {
-  return structureOnly_ ? Text::tr("Copy structure to base") : Text::tr("Copy to new name DBF");
+  return structureOnly_ ? TWindowText::tr("Copy structure to base")
+                        : TWindowText::tr("Copy to new name DBF");
 }
 
 bool TCopyTableCommand::Prepare(TAppDialogs& dialogs) {
@@ -233,10 +235,10 @@ bool TCopyTableCommand::Prepare(TAppDialogs& dialogs) {
   const QString target =
       WithDefaultExtension(InTableDirectory(directory_, answer), QStringLiteral("dbf"));
   if (SameFile(target, TablePath(table_)))
-    throw EAppError(Text::tr("A table cannot be copied onto itself"));
+    throw EAppError(TWindowText::tr("A table cannot be copied onto itself"));
   if (QFileInfo::exists(target) &&
       !dialogs.ConfirmDefaultNo(caption,
-                                Text::tr("File %1 already exists. Replace it?").arg(target)))
+                                TWindowText::tr("File %1 already exists. Replace it?").arg(target)))
     return false;
   table_.CheckBrowseMode();
   copyPath_ = target;
@@ -250,8 +252,7 @@ void TCopyTableCommand::Execute(tolvern::TkxProgress& progress) {
       table_.CopyStructure(copyPath_);
     else
       table_.CopyTable(copyPath_);
-    made_ << copyPath_
-          << FilesNamedLike(copyPath_, {QStringLiteral("fpt"), QStringLiteral("dbt")});
+    made_ << copyPath_ << FilesNamedLike(copyPath_, {QStringLiteral("fpt"), QStringLiteral("dbt")});
     records_ = tolvern::KXO_dBaseDBF(Path8(copyPath_), false, true).RecordCount();
     if (table_.GetTagCount() > 0) RecreateIndexes(progress);
   } catch (const tolvern::ETolvernCancelled&) {
@@ -272,7 +273,7 @@ void TCopyTableCommand::RecreateIndexes(tolvern::TkxProgress& progress) {
   // Index files of an earlier table under the copy's name are replaced, not added to.
   for (const QString& file : std::set<QString>(files.begin(), files.end())) {
     if (QFileInfo::exists(file) && !QFile::remove(file))
-      throw EAppError(Text::tr("Cannot delete %1").arg(file));
+      throw EAppError(TWindowText::tr("Cannot delete %1").arg(file));
     made_ << file;
   }
 
@@ -297,8 +298,8 @@ void TCopyTableCommand::RecreateIndexes(tolvern::TkxProgress& progress) {
   target_.Open();
   for (int n = 1; n <= table_.GetTagCount(); ++n)
     target_.IndexOn(files[static_cast<size_t>(n - 1)], table_.GetTagName(n),
-                    table_.GetTagAscending(n) ? 0 : 1, !table_.GetTagUnique(n),
-                    table_.GetTagFor(n), table_.GetTagKey(n));
+                    table_.GetTagAscending(n) ? 0 : 1, !table_.GetTagUnique(n), table_.GetTagFor(n),
+                    table_.GetTagKey(n));
 }
 
 TCommandOutcome TCopyTableCommand::Finish(TAppDialogs&, std::exception_ptr error) {

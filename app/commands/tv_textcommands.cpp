@@ -21,8 +21,6 @@ namespace fendral {
 
 namespace {
 
-using Text = TWindowText;
-
 constexpr int kMsPerDay = 86400000;
 // Appended records gathered before they reach a table opened unshared.
 constexpr int32_t kWriteBehindBytes = 256 * 1024;
@@ -141,8 +139,9 @@ void TakeLine(DBFObject& table, const std::vector<tolvern::DbfFieldInfo>& fields
     memos.clear();
     for (; i < fields.size(); ++i) PutText(table, fields[i], values[i], memos);
   } catch (const std::exception& error) {
-    const QString where =
-        Text::tr("Line %1, field %2: ").arg(lineNo).arg(QString::fromStdString(fields[i].name));
+    const QString where = TWindowText::tr("Line %1, field %2: ")
+                              .arg(lineNo)
+                              .arg(QString::fromStdString(fields[i].name));
     throw EAppError(where + ErrorText(error));
   }
 }
@@ -151,24 +150,25 @@ void TakeLine(DBFObject& table, const std::vector<tolvern::DbfFieldInfo>& fields
 
 bool AskSeparator(TAppDialogs& dialogs, TTolvernDataSet& table, QByteArray& separator) {
   QString answer = QStringLiteral(";");
-  if (!dialogs.InputText(Text::tr("What will be a Separator? "),
-                         Text::tr("Separator: . , ; : Tab Sps"), answer))
+  if (!dialogs.InputText(TWindowText::tr("What will be a Separator? "),
+                         TWindowText::tr("Separator: . , ; : Tab Sps"), answer))
     return false;
   const QString chosen = SeparatorOf(answer);
   if (chosen.isEmpty()) return false;
-  separator = Bytes(table.Core().Encode(chosen, Text::tr("Separator")));
+  separator = Bytes(table.Core().Encode(chosen, TWindowText::tr("Separator")));
   return true;
 }
 
 // ---------------------------------------------------------------------------------------
 // Export
 
-QString TExportTextCommand::Title() const { return Text::tr("Export base in TXT"); }
+QString TExportTextCommand::Title() const { return TWindowText::tr("Export base in TXT"); }
 
 bool TExportTextCommand::Prepare(TAppDialogs& dialogs) {
   if (!table_.Active()) return false;
   QString answer = QFileInfo(table_.TableName()).completeBaseName() + QStringLiteral(".txt");
-  if (!dialogs.InputText(Text::tr("Export name TXT file"), Text::tr("File Name:"), answer))
+  if (!dialogs.InputText(TWindowText::tr("Export name TXT file"), TWindowText::tr("File Name:"),
+                         answer))
     return false;
   answer = answer.trimmed();
   if (answer.isEmpty()) return false;
@@ -182,7 +182,7 @@ void TExportTextCommand::Execute(tolvern::TkxProgress& progress) {
   // Written beside the target and put in its place once complete.
   QSaveFile out(path_);
   if (!out.open(QIODevice::WriteOnly))
-    throw EAppError(Text::tr("Cannot create %1: %2").arg(path_, out.errorString()));
+    throw EAppError(TWindowText::tr("Cannot create %1: %2").arg(path_, out.errorString()));
   // The records the browse page shows, in its order, read by the table's own handler.
   DBFObject& table = *table_.Handler();
   const std::vector<tolvern::DbfFieldInfo>& fields = table.Fields();
@@ -196,19 +196,20 @@ void TExportTextCommand::Execute(tolvern::TkxProgress& progress) {
     if (unsafe_.isEmpty()) {
       const int at = FirstUnsafeValue(values, separator_);
       if (at >= 0)
-        unsafe_ =
-            Text::tr("Record %1, field %2 holds the separator or a line break: that line will "
-                     "not read back as it was.")
-                .arg(table.CurrentRecord())
-                .arg(QString::fromStdString(fields[static_cast<size_t>(at)].name));
+        unsafe_ = TWindowText::tr(
+                      "Record %1, field %2 holds the separator or a line break: that line will "
+                      "not read back as it was.")
+                      .arg(table.CurrentRecord())
+                      .arg(QString::fromStdString(fields[static_cast<size_t>(at)].name));
     }
     line = JoinValues(values, separator_);
     line += '\n';
     if (out.write(line) != line.size())
-      throw EAppError(Text::tr("Cannot write %1: %2").arg(path_, out.errorString()));
+      throw EAppError(TWindowText::tr("Cannot write %1: %2").arg(path_, out.errorString()));
     scope.Step(++written_);
   }
-  if (!out.commit()) throw EAppError(Text::tr("Cannot write %1: %2").arg(path_, out.errorString()));
+  if (!out.commit())
+    throw EAppError(TWindowText::tr("Cannot write %1: %2").arg(path_, out.errorString()));
 }
 
 TCommandOutcome TExportTextCommand::Finish(TAppDialogs& dialogs, std::exception_ptr error) {
@@ -227,14 +228,14 @@ TCommandOutcome TExportTextCommand::Finish(TAppDialogs& dialogs, std::exception_
 // ---------------------------------------------------------------------------------------
 // Import
 
-QString TImportTextCommand::Title() const { return Text::tr("Import base from TXT"); }
+QString TImportTextCommand::Title() const { return TWindowText::tr("Import base from TXT"); }
 
 bool TImportTextCommand::Prepare(TAppDialogs& dialogs) {
   if (!table_.Active()) return false;
   const QString chosen =
-      dialogs.OpenFile(Text::tr("Import base from TXT"), directory_,
-                       Text::tr("Text files") + QStringLiteral(" (*.txt *.TXT *.Txt);;") +
-                           Text::tr("All files") + QStringLiteral(" (*)"));
+      dialogs.OpenFile(TWindowText::tr("Import base from TXT"), directory_,
+                       TWindowText::tr("Text files") + QStringLiteral(" (*.txt *.TXT *.Txt);;") +
+                           TWindowText::tr("All files") + QStringLiteral(" (*)"));
   if (chosen.isEmpty()) return false;
   if (!AskSeparator(dialogs, table_, separator_)) return false;
   path_ = InTableDirectory(directory_, chosen);
@@ -246,7 +247,7 @@ bool TImportTextCommand::Prepare(TAppDialogs& dialogs) {
 void TImportTextCommand::Execute(tolvern::TkxProgress& progress) {
   QFile in(path_);
   if (!in.open(QIODevice::ReadOnly))
-    throw EAppError(Text::tr("Cannot open %1: %2").arg(path_, in.errorString()));
+    throw EAppError(TWindowText::tr("Cannot open %1: %2").arg(path_, in.errorString()));
   // Appending many records goes much faster with the table to itself; while another
   // program has it open, the lines are appended beside that program.
   TExclusiveTable unshared(table_, TExclusiveTable::kOrShared);
@@ -265,7 +266,7 @@ void TImportTextCommand::Execute(tolvern::TkxProgress& progress) {
     scope.Step(in.pos());
   }
   if (in.error() != QFileDevice::NoError || !in.seek(0))
-    throw EAppError(Text::tr("Cannot open %1: %2").arg(path_, in.errorString()));
+    throw EAppError(TWindowText::tr("Cannot open %1: %2").arg(path_, in.errorString()));
 
   // Whatever happens, what was appended reaches the disk with its index entries.
   ScopeExit flush([&] {
@@ -286,12 +287,16 @@ void TImportTextCommand::Execute(tolvern::TkxProgress& progress) {
     for (const auto& [f, text] : memos) {
       if (!table.WriteMemo(f, std::span(reinterpret_cast<const uint8_t*>(text.data()),
                                         static_cast<size_t>(text.size()))))
-        throw EAppError(Text::tr("Line %1, field %2: ")
+        throw EAppError(TWindowText::tr("Line %1, field %2: ")
                             .arg(lineNo)
                             .arg(QString::fromStdString(fields[static_cast<size_t>(f - 1)].name)) +
-                        Text::tr("the memo file cannot take the text"));
+                        TWindowText::tr("the memo file cannot take the text"));
     }
-    table.AppendRecord();
+    try {
+      table.AppendRecord();
+    } catch (const std::exception& error) {
+      throw EAppError(TWindowText::tr("Line %1: ").arg(lineNo) + ErrorText(error));
+    }
     ++appended_;
     scope.Step(size + in.pos());
   }
@@ -302,20 +307,21 @@ TCommandOutcome TImportTextCommand::Finish(TAppDialogs&, std::exception_ptr erro
   outcome.records = appended_;
   outcome.reopen = tablePath_;
   if (outcome.cancelled)
-    outcome.message = Text::tr("The import was cancelled; %n record(s) were appended.", nullptr,
-                               static_cast<int>(appended_));
+    outcome.message = TWindowText::tr("The import was cancelled; %n record(s) were appended.",
+                                      nullptr, static_cast<int>(appended_));
   return outcome;
 }
 
 // ---------------------------------------------------------------------------------------
 // Structure listing
 
-QString TStructureTextCommand::Title() const { return Text::tr("Copy structure to TXT"); }
+QString TStructureTextCommand::Title() const { return TWindowText::tr("Copy structure to TXT"); }
 
 bool TStructureTextCommand::Prepare(TAppDialogs& dialogs) {
   if (!table_.Active()) return false;
   QString answer = QFileInfo(table_.TableName()).completeBaseName() + QStringLiteral(".txt");
-  if (!dialogs.InputText(Text::tr("File"), Text::tr("File name:"), answer)) return false;
+  if (!dialogs.InputText(TWindowText::tr("File"), TWindowText::tr("File name:"), answer))
+    return false;
   answer = answer.trimmed();
   if (answer.isEmpty()) return false;
   path_ = InTableDirectory(directory_, answer);
@@ -358,7 +364,7 @@ void TStructureTextCommand::Execute(tolvern::TkxProgress& progress) {
   }
   QSaveFile out(path_);
   if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit())
-    throw EAppError(Text::tr("Cannot write %1: %2").arg(path_, out.errorString()));
+    throw EAppError(TWindowText::tr("Cannot write %1: %2").arg(path_, out.errorString()));
 }
 
 TCommandOutcome TStructureTextCommand::Finish(TAppDialogs&, std::exception_ptr error) {

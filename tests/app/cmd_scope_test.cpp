@@ -35,7 +35,9 @@ class Logged {
 
 TEST(ScopeExit, RunsOnEveryWayOutAndNotWhenReleased) {
   int runs = 0;
-  { ScopeExit done([&] { ++runs; }); }
+  {
+    ScopeExit done([&] { ++runs; });
+  }
   EXPECT_EQ(runs, 1);
   try {
     ScopeExit done([&] { ++runs; });
@@ -52,9 +54,7 @@ TEST(ScopeExit, RunsOnEveryWayOutAndNotWhenReleased) {
 
 TEST(ScopeExit, AFailingCleanUpIsLoggedAndTheFirstErrorIsTheOneSeen) {
   Logged log;
-  EXPECT_NO_THROW({
-    ScopeExit done([] { throw std::runtime_error("cannot close"); });
-  });
+  EXPECT_NO_THROW({ ScopeExit done([] { throw std::runtime_error("cannot close"); }); });
   ASSERT_EQ(log.lines.size(), 1);
   EXPECT_TRUE(log.lines[0].startsWith(QStringLiteral("fendral: ")));
   EXPECT_TRUE(log.lines[0].contains(QStringLiteral("cannot close")));

@@ -3,8 +3,8 @@
 // production index; their results read by the peers, their refusals, and their cancels.
 #include "command_test_util.h"
 #include "tv_apperror.h"
-#include "tv_tablecommands.h"
 #include "tv_tableaccess.h"
+#include "tv_tablecommands.h"
 
 namespace fendral::test {
 namespace {
@@ -32,8 +32,9 @@ TEST_F(TableCommands, PackAsksThenKeepsTheLiveRecordsAndLeavesTheTableToBeReopen
   TRecordingProgress none;
   EXPECT_FALSE(Run(declined, none).done);
   ASSERT_EQ(dialogs.asked.size(), 1);
-  EXPECT_EQ(dialogs.asked[0],
-            QStringLiteral("Pack|Pack removes %1 deleted record(s) for good. Continue?").arg(deleted));
+  EXPECT_EQ(
+      dialogs.asked[0],
+      QStringLiteral("Pack|Pack removes %1 deleted record(s) for good. Continue?").arg(deleted));
   EXPECT_TRUE(table->Active());
   EXPECT_EQ(Differences(before, FolderBytes(dir->Path())), std::vector<std::string>{});
 

@@ -100,8 +100,7 @@ TEST_F(TextCommands, ImportChecksTheWholeTextFirstAndAppendsOnlyThen) {
     RunCommandNow(*command, dialogs, progress);
     ADD_FAILURE() << "the bad line was taken";
   } catch (const std::exception& error) {
-    EXPECT_TRUE(ErrorText(error).startsWith(QStringLiteral("Line 6, field ID: ")))
-        << error.what();
+    EXPECT_TRUE(ErrorText(error).startsWith(QStringLiteral("Line 6, field ID: "))) << error.what();
   }
   EXPECT_EQ(command->Finish(dialogs, nullptr).records, 0);
   CloseAll();
@@ -141,7 +140,8 @@ TEST_F(TextCommands, ACancelWhileCheckingAppendsNothing) {
   const TCommandOutcome outcome = Run(*command, progress);
   EXPECT_TRUE(outcome.cancelled);
   EXPECT_EQ(outcome.records, 0);
-  EXPECT_EQ(outcome.message, QStringLiteral("The import was cancelled; 0 record(s) were appended."));
+  EXPECT_EQ(outcome.message,
+            QStringLiteral("The import was cancelled; 0 record(s) were appended."));
   CloseAll();
   EXPECT_EQ(Differences(before, FolderBytes(dir->Path())), std::vector<std::string>{});
 }
@@ -158,15 +158,15 @@ TEST_F(TextCommands, ACancelWhileAppendingStopsAfterAWholeRecordAndSaysHowMany) 
     const int appended = stopAt - 6;
     EXPECT_TRUE(outcome.cancelled);
     EXPECT_EQ(outcome.records, appended);
-    EXPECT_TRUE(outcome.message.contains(QString::number(appended))) << outcome.message.toStdString();
+    EXPECT_TRUE(outcome.message.contains(QString::number(appended)))
+        << outcome.message.toStdString();
     CloseAll();
     const std::vector<std::string> values = Values(path);
     ASSERT_EQ(values.size(), 60u + appended);
     for (int i = 1; i <= appended; ++i) {
       const QJsonObject record = Object(values[59 + i]);
       EXPECT_EQ(record.value("ID").toInt(), 1000 + i);
-      EXPECT_EQ(record.value("NOTES").toString(),
-                QStringLiteral("memo of line %1").arg(i));
+      EXPECT_EQ(record.value("NOTES").toString(), QStringLiteral("memo of line %1").arg(i));
     }
     EXPECT_EQ(PeerDump(path).size(), 60u + appended);
     ExpectIndexCurrent(path, Cdx());

@@ -49,8 +49,7 @@ inline bool HoldWithLegacy(const std::string& table, const std::string& log) {
   command += Quote((SharedDir() / "peers/bin/hb-legacy").string());
   command += " hold " + Quote(table) + " DBFCDX 2 shared; echo exit) >" + Quote(log) + " 2>&1 &";
   if (RunCommand(command) != 0) return false;
-  for (int i = 0; i < 200 && !LogSays(log, "open") && !LogSays(log, "exit"); ++i)
-    QTest::qWait(50);
+  for (int i = 0; i < 200 && !LogSays(log, "open") && !LogSays(log, "exit"); ++i) QTest::qWait(50);
   return LogSays(log, "open");
 }
 
