@@ -169,6 +169,35 @@ TEST_F(TableCommands, CopiesCarryRecordsMemosAndEveryTagAndRefuseTheTableItself)
   ExpectIndexCurrent(copied, dir->File("copy.cdx"));
 }
 
+TEST_F(TableCommands, PackAndCopyKeepAnNtxIndexCurrentForTheOtherPrograms) {
+  moreIndexFiles = {"byname.ntx"};
+  Fresh([](const std::string& table) {
+    DeleteFirstRecords(table);
+    std::string out;
+    const std::string ntx = (fs::path(table).parent_path() / "byname.ntx").string();
+    ASSERT_EQ(Cli("index " + Quote(table) + " " + Quote(ntx) + " --key 'UPPER(NAME)'", &out), 0)
+        << out;
+  });
+  ASSERT_EQ(table->IndexFiles().size(), 2);
+  const size_t live = Values(path, false).size();
+  dialogs.confirms.push_back(true);
+  TPackCommand pack(*table);
+  TRecordingProgress none;
+  EXPECT_TRUE(Run(pack, none).done);
+  EXPECT_EQ(Values(path).size(), live);
+  ExpectIndexCurrent(path, dir->File("byname.ntx"));
+  ExpectIndexCurrent(path, Cdx());
+
+  Open();
+  dialogs.files.push_back(QStringLiteral("copy.dbf"));
+  auto copy = Copy(false);
+  EXPECT_TRUE(Run(*copy, none).done);
+  const std::string copied = dir->File("copy.dbf");
+  EXPECT_EQ(PeerDump(copied).size(), live);
+  ExpectIndexCurrent(copied, dir->File("copy_byname.ntx"));  // the copy's name in front
+  ExpectIndexCurrent(copied, dir->File("copy.cdx"));
+}
+
 // These rely on the engine's loops reporting through the dataset's progress and stopping
 // cleanly when it says so.
 TEST_F(TableCommands, CancelledPacksLeaveEveryFileAsItWas) {

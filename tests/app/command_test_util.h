@@ -245,7 +245,9 @@ class CommandTest : public ::testing::Test {
   void Open() {
     table->SetDatabaseName(Directory());
     table->SetTableName(QStringLiteral("sample.dbf"));
-    table->SetIndexFiles({QString::fromStdString(dir->File("sample.cdx"))});
+    QStringList files{QString::fromStdString(dir->File("sample.cdx"))};
+    for (const std::string& name : moreIndexFiles) files << QString::fromStdString(dir->File(name));
+    table->SetIndexFiles(files);
     table->Open();
   }
   QString Directory() const { return QString::fromStdString(dir->Path().string()) + "/"; }
@@ -297,6 +299,7 @@ class CommandTest : public ::testing::Test {
 
   std::unique_ptr<TempDir> dir;
   std::string path;
+  std::vector<std::string> moreIndexFiles;  // opened with the table, in its folder
   TScriptedDialogs dialogs;
   std::unique_ptr<TTolvernDataSet> table;
   std::unique_ptr<TTolvernDataSet> other;
