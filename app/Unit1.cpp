@@ -26,6 +26,10 @@
 #include "tv_apptext.h"
 #include "tv_codepage.h"
 #include "tv_commandscope.h"
+#include "tv_log.h"
+#include "tv_replacecommand.h"
+#include "tv_tablecommands.h"
+#include "tv_textcommands.h"
 
 namespace fendral {
 
@@ -36,15 +40,6 @@ constexpr qint64 kEventPumpMs = 40;  // long work lets window events through thi
 
 // Under the application's organisation and name ("Fendral", set by main).
 QSettings Settings() { return QSettings(); }
-
-// Shows the busy cursor for the life of the scope.
-class TWaitCursor {
- public:
-  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
-  TWaitCursor(const TWaitCursor&) = delete;
-  TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
 
 // The dataset type letter of the structure table.
 bool Alone(const QKeyEvent* event) {
@@ -112,6 +107,7 @@ TMainWindow::~TMainWindow() {
   try {
     CloseTable();
   } catch (...) {
+    LogSwallowed("closing the table with the window");
   }
 }
 
@@ -133,6 +129,7 @@ void TMainWindow::ConfigureObjects() {
       table->SetCodePages(oem, ansi);
     } catch (const std::exception&) {
       // An unknown remembered pair falls back to the default one.
+      LogSwallowed("setting the remembered code-page pair");
     }
   }
   settings.setValue(QStringLiteral("codepages/oem"),
@@ -354,6 +351,7 @@ void TMainWindow::RunCommand(std::unique_ptr<TCommand> command) {
       QApplication::restoreOverrideCursor();
     }
     const TCommandOutcome outcome = command->Finish(*dialogs_, error);
+    AfterCommand(outcome, error);
     if (!outcome.message.isEmpty()) dialogs_->Message(tr("Fendral"), outcome.message);
     if (error) {
       try {
@@ -413,7 +411,7 @@ void TMainWindow::SetBusy(bool busy) {
 // Open-table and close-table procedures
 
 void TMainWindow::OpenTable(const QString& path, const QStringList& moreIndexFiles) {
-  TWaitCursor wait;
+  TBusyCursor wait;
   CloseTable();
   try {
     OpenTableFiles(path, moreIndexFiles);
@@ -422,6 +420,7 @@ void TMainWindow::OpenTable(const QString& path, const QStringList& moreIndexFil
     try {
       CloseTable();
     } catch (...) {
+      LogSwallowed("closing a table that did not open");
     }
     throw;
   }
@@ -470,7 +469,7 @@ void TMainWindow::ShowHeaderStamp() {
 
 void TMainWindow::FillStructureTable() {
   fillingFieldList_ = true;
-  TAtExit filled([this] { fillingFieldList_ = false; });
+  ScopeExit filled([this] { fillingFieldList_ = false; });
   tMemo->EmptyTable();
   // Every field of the table, with the letter, width and decimals it is stored with, and
   // the field it came from (1-based); rows added later have none.
@@ -616,7 +615,7 @@ void TMainWindow::CloseTable() {
 void TMainWindow::PrepareNewTable(const QString& path, int seededLength) {
   CloseTable();
   fillingFieldList_ = true;
-  TAtExit seeded([this] { fillingFieldList_ = false; });
+  ScopeExit seeded([this] { fillingFieldList_ = false; });
   tMemo->EmptyTable();
   pages_->setCurrentWidget(structurePage_);
   stampPanel_->setText(path);
@@ -664,27 +663,6 @@ void TMainWindow::OpenDbf() {
 void TMainWindow::CloseDbf() {
   if (busy_) return;
   Run([&] { CloseTable(); });
-}
-
-void TMainWindow::Reindex() {
-  if (busy_ || !hTable1->Active()) return;
-  Run([&] {
-    TWaitCursor wait;
-    hTable1->Reindex();
-    // Damaged files that were rebuilt are open again; the others are named.
-    const std::vector<TTVDamagedIndex> left = hTable1->DamagedIndexes();
-    reportedDamage_.clear();
-    for (const TTVDamagedIndex& damaged : left) reportedDamage_ << damaged.path;
-    browsePage_->FillTags();
-    MarkDamagedIndexes();
-    browsePage_->grid->Reload();
-    if (!left.empty()) {
-      QStringList lines{tr("These index files could not be rebuilt:")};
-      for (const TTVDamagedIndex& damaged : left)
-        lines << tr("%1: %2").arg(damaged.path, damaged.reason);
-      dialogs_->Message(tr("Fendral"), lines.join(QLatin1Char('\n')));
-    }
-  });
 }
 
 bool TMainWindow::Search(int32_t fromRecord) {
@@ -805,6 +783,7 @@ void TMainWindow::ShowRecordPosition() {
     recordPanel_->setText(tr("Records: ") + QString::number(recno) + QLatin1Char('/') +
                           QString::number(hTable1->RecordCount()));
   } catch (const std::exception&) {
+    LogSwallowed("showing the record position");
   }
 }
 
@@ -818,6 +797,76 @@ QString TMainWindow::StatusText(int panel) const {
       return lockPanel_->text();
     default:
       return statusBar()->currentMessage();
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// The "Database" menu: each item runs its command; the window shows what came of it.
+
+void TMainWindow::Reindex() { RunCommand(std::make_unique<TReindexCommand>(*hTable1)); }
+void TMainWindow::Pack() { RunCommand(std::make_unique<TPackCommand>(*hTable1)); }
+void TMainWindow::Zap() { RunCommand(std::make_unique<TZapCommand>(*hTable1)); }
+void TMainWindow::RenameBase() {
+  RunCommand(std::make_unique<TRenameCommand>(*hTable1, tableDirectory_));
+}
+void TMainWindow::DeleteBase() { RunCommand(std::make_unique<TDeleteBaseCommand>(*hTable1)); }
+void TMainWindow::CopyToNewName() {
+  RunCommand(std::make_unique<TCopyTableCommand>(*hTable1, *hTable2, tableDirectory_, false));
+}
+void TMainWindow::CopyStructureToBase() {
+  RunCommand(std::make_unique<TCopyTableCommand>(*hTable1, *hTable2, tableDirectory_, true));
+}
+void TMainWindow::ConvertDosToAnsi() {
+  RunCommand(std::make_unique<TReplaceCommand>(*hTable1, TReplaceCommand::kDosToAnsi));
+}
+void TMainWindow::ConvertAnsiToDos() {
+  RunCommand(std::make_unique<TReplaceCommand>(*hTable1, TReplaceCommand::kAnsiToDos));
+}
+void TMainWindow::ExportText() {
+  RunCommand(std::make_unique<TExportTextCommand>(*hTable1, tableDirectory_));
+}
+void TMainWindow::ImportText() {
+  RunCommand(std::make_unique<TImportTextCommand>(*hTable1, tableDirectory_));
+}
+void TMainWindow::CopyStructureToText() {
+  RunCommand(std::make_unique<TStructureTextCommand>(*hTable1, *tMemo, tableDirectory_));
+}
+
+void TMainWindow::ModifyDbf() {
+  TModifyChoice choice;
+  choice.chosenType = structurePage_->TypeButtonChecked();
+  choice.chosenName = structurePage_->typeGroup->button(choice.chosenType)->text();
+  choice.openType = openTableType_;
+  if (openTableType_ >= 0) choice.openName = structurePage_->typeGroup->button(openTableType_)->text();
+  choice.memoBlockSize = structurePage_->blockSizeBox->text().trimmed().toInt();
+  RunCommand(std::make_unique<TReplaceCommand>(*hTable1, *tMemo, choice));
+}
+
+void TMainWindow::AfterCommand(const TCommandOutcome& outcome, std::exception_ptr error) {
+  try {
+    if (outcome.closed) CloseTable();
+    if (!outcome.reopen.isEmpty()) {
+      OpenTable(outcome.reopen, outcome.reopenIndexFiles);
+      if (outcome.translateASCII && hTable1->Active()) {
+        hTable1->SetTranslateASCII(*outcome.translateASCII);
+        ShowCodePage();
+      }
+    }
+    if (!hTable1->Active()) return;
+    if (outcome.tagsChanged) {
+      // Damaged files that were rebuilt are open again; the others stay marked.
+      reportedDamage_.clear();
+      for (const TTVDamagedIndex& damaged : hTable1->DamagedIndexes())
+        reportedDamage_ << damaged.path;
+      browsePage_->FillTags();
+      MarkDamagedIndexes();
+    }
+    if (outcome.toFirst) hTable1->First();
+    if (outcome.refresh || outcome.toFirst) browsePage_->grid->Reload();
+  } catch (const std::exception& failure) {
+    // The command's own error is shown after this one.
+    if (!error) throw;
+    ShowError(failure);
   }
 }
 
@@ -969,7 +1018,7 @@ QStringList TMainWindow::FieldListLines() {
   if (tMemo->State() == dsEdit || tMemo->State() == dsInsert) return {line()};
   const TBookmark current = tMemo->GetBookmark();
   tMemo->DisableControls();
-  TAtExit restore([&] {
+  ScopeExit restore([&] {
     if (!current.isEmpty()) tMemo->GotoBookmark(current);
     tMemo->EnableControls();
   });

@@ -32,13 +32,8 @@
 #include "tv_command.h"
 #include "tv_structurepage.h"
 
-class QFile;
 class QKeyEvent;
 class QMimeData;
-
-namespace tolvern {
-struct TkxRebuildPlan;
-}
 
 namespace fendral {
 
@@ -87,12 +82,10 @@ class TMainWindow : public QMainWindow {
   // The create button: "Create DBF" writes the new table, "Modify DBF" rebuilds the open one.
   void CreateOrModify();
 
-  // --- Commands that replace the table's files (tv_replacecommands.cpp)
+  // --- The "Database" menu (each runs its command of app/commands/)
   void ModifyDbf();
   void ConvertDosToAnsi();
   void ConvertAnsiToDos();
-
-  // --- Table commands and text exchange (tv_tablecommands.cpp, tv_textcommands.cpp)
   void Pack();
   void Zap();
   void RenameBase();
@@ -152,9 +145,6 @@ class TMainWindow : public QMainWindow {
   bool FieldListChanged();
   // The code page in use: the "Dos" box and the status panel.
   void ShowCodePage();
-  // The pair a convert works between for the open table; false, with `refusal` set, when
-  // the table is already in the target kind of page or has no counterpart.
-  bool ConvertPair(bool toAnsi, std::string& from, std::string& to, QString& refusal);
   void Status(int32_t stat1, int32_t stat2, int32_t stat3);
   void SetBusy(bool busy);
   void ShowRecordPosition();
@@ -192,10 +182,6 @@ class TMainWindow : public QMainWindow {
   const tolvern::DbfFieldInfo* StoredFieldOfRow();
   // Sets the "DBF Type" choice from what the open table is (its files and their formats).
   void ShowOpenTableType();
-  // When the chosen "DBF Type" differs from the open table's, asks whether to convert the
-  // table (naming its version byte, memo file and index files and the tags that are lost)
-  // and sets `plan` to do it; false when the user declines or the kind cannot hold a field.
-  bool PlanTableTypeConversion(tolvern::TkxRebuildPlan& plan);
   QStringList StructureFieldLines();
   void FillCreateComponent(TCreateTolvernDataSet& creator);
   void CreateDbf();
@@ -212,27 +198,9 @@ class TMainWindow : public QMainWindow {
   void DeleteFieldRow();
   QString chosenIndexFile_;  // full path of the index file the tag list shows
 
-  // Replacement helpers (tv_replacecommands.cpp)
-  enum class TReplaceKind { kModify, kDosToAnsi, kAnsiToDos };
-  // Rebuilds the open table's files (modify from the structure table, or a convert) with
-  // the table open exclusively throughout, then runs the open-table procedure on it.
-  void ReplaceTableFiles(TReplaceKind kind);
-
-  // Table command helpers (tv_tablecommands.cpp, tv_textcommands.cpp)
-  class TCommandScope;  // tv_commandscope.h
-  // Deletes the table's DBF and memo file, the index file of its current order and the
-  // index files named like it; the dataset is closed afterwards.
-  void DeleteTableFiles(TTolvernDataSet& table);
-  // `answer` as a path: a relative one lies in the table directory.
-  QString InTableDirectory(const QString& answer) const;
-  // Asks for the separator of the text commands; false when the user cancelled.
-  bool AskSeparator(QByteArray& separator);
-  // Copies the table (records too unless `structureOnly`) to the path the user chooses,
-  // with every index file recreated beside the copy.
-  void CopyTableTo(bool structureOnly);
-  void RecreateIndexes(const QString& copyPath);
-  // Appends one record per line of `in` to the browsed table.
-  void AppendTextLines(QFile& in, const QByteArray& separator, TCommandScope& scope);
+  // What the window does with the table after a command: reopen, close, read again.
+  // `error`: what the command ended with (then a failure here is shown, not thrown).
+  void AfterCommand(const TCommandOutcome& outcome, std::exception_ptr error);
 
   TAppDialogs* dialogs_;
   std::unique_ptr<TAppDialogs> ownDialogs_;

@@ -15,6 +15,7 @@
 #include "Unit1.h"
 #include "kx6_memo.h"
 #include "kx6_rebuild.h"
+#include "tv_resolve.h"
 
 namespace fendral {
 
@@ -52,13 +53,6 @@ bool ValidFieldName(const QString& name) {
   static const QRegularExpression pattern(
       QStringLiteral("^[A-Za-z_\\x{80}-\\x{FFFF}][A-Za-z0-9_\\x{80}-\\x{FFFF}]*$"));
   return pattern.match(name).hasMatch();
-}
-
-bool SameFile(const QString& a, const QString& b) {
-  const QFileInfo left(a);
-  const QFileInfo right(b);
-  if (left.exists() && right.exists()) return left.canonicalFilePath() == right.canonicalFilePath();
-  return left.absoluteFilePath() == right.absoluteFilePath();
 }
 
 }  // namespace
@@ -322,79 +316,6 @@ void TMainWindow::ShowOpenTableType() {
   }
   openTableType_ = type;
   structurePage_->SetTypeButton(type);
-}
-
-bool TMainWindow::PlanTableTypeConversion(tolvern::TkxRebuildPlan& plan) {
-  const int chosen = structurePage_->TypeButtonChecked();
-  if (openTableType_ < 0 || chosen == openTableType_) return true;
-  using tolvern::TkxIndexFormat;
-  using tolvern::TkxMemoKind;
-  const QString from = structurePage_->typeGroup->button(openTableType_)->text();
-  const QString to = structurePage_->typeGroup->button(chosen)->text();
-  // What each kind of table holds: its field types, memo file and index format.
-  struct Kind {
-    const char* types;
-    TkxMemoKind memo;
-    TkxIndexFormat index;
-  };
-  static const Kind kinds[] = {{"CNDLM", TkxMemoKind::kDBase3, TkxIndexFormat::kNtx},
-                               {"CNDLM", TkxMemoKind::kDBase3, TkxIndexFormat::kNdx},
-                               {"CNDLMFBG", TkxMemoKind::kDBase4, TkxIndexFormat::kMdx},
-                               {"CNDLMFGP", TkxMemoKind::kFoxPro, TkxIndexFormat::kCdx}};
-  const Kind& kind = kinds[chosen];
-  bool memoFields = false;
-  for (const tolvern::TkxRebuildField& field : plan.fields) {
-    memoFields = memoFields || std::string("MBGP").find(field.type) != std::string::npos;
-    if (std::string(kind.types).find(field.type) == std::string::npos) {
-      dialogs_->Message(tr("Modify DBF"),
-                        tr("A %1 table cannot hold the field %2 of type %3. The table was not "
-                           "changed.")
-                            .arg(to, QString::fromStdString(field.name), QChar(field.type)));
-      return false;
-    }
-  }
-  tolvern::KXO_dBHandler& handler = *hTable1->Handler();
-  const uint8_t newVersion = tolvern::VersionOfMemoKind(kind.memo, memoFields);
-  QString question =
-      tr("Convert the table from %1 to %2?\n\nVersion byte: 0x%3 -> 0x%4\n")
-          .arg(from, to)
-          .arg(QString::number(handler.Version(), 16).toUpper().rightJustified(2, '0'),
-               QString::number(newVersion, 16).toUpper().rightJustified(2, '0'));
-  const QString stem = QFileInfo(hTable1->TableName()).completeBaseName();
-  const bool upper = QFileInfo(hTable1->TableName()).suffix() ==
-                     QFileInfo(hTable1->TableName()).suffix().toUpper();
-  QString memoName = stem + (kind.memo == TkxMemoKind::kFoxPro ? ".fpt" : ".dbt");
-  if (upper) memoName = stem + QFileInfo(memoName).suffix().prepend('.').toUpper();
-  const QString memoKind = kind.memo == TkxMemoKind::kFoxPro   ? tr("FoxPro")
-                           : kind.memo == TkxMemoKind::kDBase4 ? tr("dBase IV")
-                                                               : tr("dBase III");
-  if (memoFields) {
-    const QString old =
-        handler.HasMemo() && handler.OpenMemo()
-            ? QFileInfo(QString::fromStdString(handler.Memo()->FileName())).fileName()
-            : tr("none");
-    question += tr("Memo file: %1 -> %2 (%3; every memo is moved)\n").arg(old, memoName, memoKind);
-  } else if (handler.HasMemo() && handler.OpenMemo()) {
-    question += tr("Memo file: %1 -> none (no memo field is left)\n")
-                    .arg(QFileInfo(QString::fromStdString(handler.Memo()->FileName())).fileName());
-  }
-  for (const tolvern::TkxIndexConversion& c : tolvern::IndexConversions(handler, kind.index)) {
-    QStringList targets;
-    for (const std::string& path : c.to)
-      targets << QFileInfo(QString::fromStdString(path)).fileName();
-    question += tr("Index file: %1 -> %2\n")
-                    .arg(QFileInfo(QString::fromStdString(c.from)).fileName(),
-                         targets.isEmpty() ? tr("none") : targets.join(QStringLiteral(", ")));
-  }
-  const auto losses = tolvern::ConversionLosses(handler, kind.index);
-  if (!losses.empty()) {
-    question += tr("\nThese tags cannot be held and are dropped:\n");
-    for (const std::string& loss : losses) question += QString::fromStdString(loss) + "\n";
-  }
-  if (!dialogs_->Confirm(tr("Modify DBF"), question)) return false;
-  plan.memoKind = kind.memo;
-  plan.indexFormat = kind.index;
-  return true;
 }
 
 bool TMainWindow::OpenTableHasWideCharFields() {

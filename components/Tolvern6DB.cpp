@@ -29,11 +29,6 @@ using tolvern::PosTop;
 
 namespace {
 
-std::string Path8(const QString& path) { return QFile::encodeName(path).toStdString(); }
-QString FromPath8(const std::string& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
 // Runs `restore` when the scope ends, whatever way it ends.
 class ScopeExit {
  public:

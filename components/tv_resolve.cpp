@@ -1,6 +1,7 @@
 #include "tv_resolve.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
@@ -144,6 +145,66 @@ QStringList SplitIndexList(const QString& list) {
   }
   if (!current.isEmpty()) names << current;
   return names;
+}
+
+std::string Path8(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QString FromPath8(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+namespace {
+
+// The one spelling of `path`: the canonical path of an existing file; otherwise its
+// directory's canonical path (when the directory exists) with the file name; otherwise
+// the clean absolute path.
+QString OneSpelling(const QString& path) {
+  const QFileInfo info(path);
+  if (info.exists()) return info.canonicalFilePath();
+  const QString dir = QFileInfo(info.absolutePath()).canonicalFilePath();
+  if (!dir.isEmpty()) return QDir::cleanPath(dir + QLatin1Char('/') + info.fileName());
+  return QDir::cleanPath(info.absoluteFilePath());
+}
+
+}  // namespace
+
+bool SameFile(const QString& a, const QString& b) {
+  if (a.isEmpty() || b.isEmpty()) return false;
+  return OneSpelling(a) == OneSpelling(b);
+}
+
+QString InTableDirectory(const QString& directory, const QString& answer) {
+  if (QFileInfo(answer).isAbsolute()) return QDir::cleanPath(answer);
+  return QDir::cleanPath(WithSlash(directory) + answer);
+}
+
+QString WithDefaultExtension(const QString& path, const QString& extension) {
+  if (QFileInfo(path).fileName().contains(QLatin1Char('.'))) return path;
+  return path + QLatin1Char('.') + extension;
+}
+
+QStringList FilesNamedLike(const QString& tablePath, const QStringList& suffixes) {
+  const QFileInfo table(tablePath);
+  QStringList found;
+  const QFileInfoList entries = QDir(table.absolutePath()).entryInfoList(QDir::Files, QDir::Name);
+  for (const QFileInfo& entry : entries)
+    if (entry.completeBaseName().compare(table.completeBaseName(), Qt::CaseInsensitive) == 0 &&
+        suffixes.contains(entry.suffix(), Qt::CaseInsensitive))
+      found << entry.absoluteFilePath();
+  return found;
+}
+
+QString IndexFileForCopy(const QString& indexPath, const QString& tablePath,
+                         const QString& copyPath) {
+  const QFileInfo index(indexPath);
+  const QString tableBase = QFileInfo(tablePath).completeBaseName();
+  const QFileInfo copy(copyPath);
+  QString base = index.completeBaseName();
+  if (base.startsWith(tableBase, Qt::CaseInsensitive))
+    base = copy.completeBaseName() + base.mid(tableBase.size());
+  else
+    base = copy.completeBaseName() + QLatin1Char('_') + base;
+  return copy.absolutePath() + QLatin1Char('/') + base + QLatin1Char('.') + index.suffix();
 }
 
 }  // namespace fendral

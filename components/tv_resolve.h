@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <string>
 
 namespace fendral {
 
@@ -55,5 +56,32 @@ QString CompleteIndexFile(const QString& tableDirectory, const QString& name);
 // Splits an index list at blanks, commas and semicolons; a double quote toggles quoting
 // (quotes are dropped); empty names are skipped.
 QStringList SplitIndexList(const QString& list);
+
+// --- Paths handed to the engine and a table's companion files
+
+// `path` in the bytes the file system uses (the engine's form), and back.
+std::string Path8(const QString& path);
+QString FromPath8(const std::string& path);
+
+// True when `a` and `b` name the same file: for files that exist, their canonical paths
+// are equal (links resolved); a name of a file not there yet is compared with its
+// directory resolved, so two spellings of one new file are the same too.
+bool SameFile(const QString& a, const QString& b);
+
+// `answer` typed by the user as a path: a relative one lies in `directory`.
+QString InTableDirectory(const QString& directory, const QString& answer);
+
+// `path` with `extension` (without the dot) appended when its file name has no ".".
+QString WithDefaultExtension(const QString& path, const QString& extension);
+
+// The files of `tablePath`'s directory named like the table (before the extension) with
+// one of `suffixes`, both compared ignoring case.
+QStringList FilesNamedLike(const QString& tablePath, const QStringList& suffixes);
+
+// The name index file `indexPath` of the table `tablePath` gets for its copy at
+// `copyPath`: in the copy's directory, the table's name replaced by the copy's (a file not
+// named after the table gets the copy's name and "_" in front), the extension kept.
+QString IndexFileForCopy(const QString& indexPath, const QString& tablePath,
+                         const QString& copyPath);
 
 }  // namespace fendral

@@ -16,6 +16,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <exception>
+#include <optional>
 
 #include "kx6_progress.h"
 
@@ -25,12 +26,21 @@ class TAppDialogs;
 
 // What a command did.
 struct TCommandOutcome {
-  bool done = false;          // the work ran to its end
-  bool cancelled = false;     // the user stopped it
-  int64_t records = 0;        // records written, appended, copied or kept
-  QStringList filesMade;      // files the command created
-  QStringList skipped;        // what it left out, each with the reason
-  QString message;            // what the user is told afterwards (empty: nothing)
+  bool done = false;       // the work ran to its end
+  bool cancelled = false;  // the user stopped it
+  int64_t records = 0;     // records written, appended, copied or kept
+  QStringList filesMade;   // files the command created
+  QStringList skipped;     // what it left out, each with the reason
+  QString message;         // what the user is told afterwards (empty: nothing)
+
+  // What the window does with the browsed table afterwards (also after an error):
+  bool closed = false;                 // the table is gone: the close-table procedure
+  QString reopen;                      // the open-table procedure on this path (empty: none)
+  QStringList reopenIndexFiles;        // index files opened with it besides those named like it
+  std::optional<bool> translateASCII;  // the "Dos" choice after the reopen (none: as opened)
+  bool tagsChanged = false;            // the index files were rebuilt: tag lists and marks follow
+  bool refresh = false;                // the records or the order changed: the views read again
+  bool toFirst = false;                // the table's position was used up: back to the first record
 };
 
 class TCommand {
@@ -46,6 +56,12 @@ class TCommand {
   // cancel are shown by the caller; Finish may tell the user more through `dialogs`.
   virtual TCommandOutcome Finish(TAppDialogs& dialogs, std::exception_ptr error) = 0;
 };
+
+// True when `error` (what Execute threw) is the user's cancel.
+bool IsCancel(const std::exception_ptr& error);
+// The outcome's start for a command whose Execute ended with `error` (null: it ran to its
+// end): `done` or `cancelled` set.
+TCommandOutcome OutcomeAfter(const std::exception_ptr& error);
 
 // Prepare, Execute and Finish in a row on this thread. An error of Execute other than a
 // cancel is thrown again after Finish; a cancel gives an outcome with `cancelled` set.

@@ -7,10 +7,15 @@
 #include <QJsonObject>
 #include <QString>
 #include <QTest>
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app_test_util.h"
+#include "kx6_progress.h"
+#include "tv_command.h"
 
 namespace fendral::test {
 
@@ -44,8 +49,7 @@ inline bool HoldWithLegacy(const std::string& table, const std::string& log) {
   command += Quote((SharedDir() / "peers/bin/hb-legacy").string());
   command += " hold " + Quote(table) + " DBFCDX 2 shared; echo exit) >" + Quote(log) + " 2>&1 &";
   if (RunCommand(command) != 0) return false;
-  for (int i = 0; i < 200 && !LogSays(log, "open") && !LogSays(log, "exit"); ++i)
-    QTest::qWait(50);
+  for (int i = 0; i < 200 && !LogSays(log, "open") && !LogSays(log, "exit"); ++i) QTest::qWait(50);
   return LogSays(log, "open");
 }
 
@@ -152,5 +156,153 @@ inline void ExpectIndexCurrent(const std::string& table, const std::string& inde
     }
   }
 }
+
+// A progress that records what it is told and answers "stop" at the `stopAt`-th step
+// (1-based; 0 never stops).
+class TRecordingProgress : public tolvern::TkxProgress {
+ public:
+  explicit TRecordingProgress(int64_t stopAt = 0) : stopAt_(stopAt) {}
+  void Start(int32_t kind, int64_t total) override {
+    kinds.push_back(kind);
+    totals.push_back(total);
+  }
+  bool Step(int64_t done) override {
+    ++steps;
+    lastDone = done;
+    return stopAt_ == 0 || steps < stopAt_;
+  }
+  void Finish() override { ++finishes; }
+
+  std::vector<int32_t> kinds;
+  std::vector<int64_t> totals;
+  int64_t steps = 0;
+  int64_t lastDone = -1;
+  int finishes = 0;
+
+ private:
+  int64_t stopAt_;
+};
+
+// Every file of `dir` with its bytes.
+inline std::map<std::string, std::vector<uint8_t>> FolderBytes(const fs::path& dir) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const auto& entry : fs::directory_iterator(dir))
+    if (entry.is_regular_file()) files[entry.path().filename().string()] = ReadBytes(entry.path());
+  return files;
+}
+
+// The files that differ between two readings of a folder: "name changed", "name is gone",
+// "name was left behind"; empty when every file is byte for byte as it was.
+inline std::vector<std::string> Differences(
+    const std::map<std::string, std::vector<uint8_t>>& before,
+    const std::map<std::string, std::vector<uint8_t>>& after) {
+  std::vector<std::string> found;
+  for (const auto& [name, bytes] : before) {
+    const auto it = after.find(name);
+    if (it == after.end())
+      found.push_back(name + " is gone");
+    else if (it->second != bytes)
+      found.push_back(name + " changed");
+  }
+  for (const auto& entry : after)
+    if (!before.count(entry.first)) found.push_back(entry.first + " was left behind");
+  return found;
+}
+
+// Commands run without a window on a copy of the sample table (memo file and production
+// CDX) in a scratch folder, through `table` as the window would hold it; `other` is the
+// second dataset of the copies.
+class CommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Fresh(); }
+  void TearDown() override { CloseAll(); }
+
+  void CloseAll() {
+    for (TTolvernDataSet* t : {table.get(), other.get()})
+      if (t && t->Active()) {
+        t->SetIndexList(QString(), QString());
+        t->Close();
+      }
+  }
+  // A new scratch folder with the sample; `prepare` may change its files before the table
+  // is opened (fendral-cli on the path).
+  void Fresh(const std::function<void(const std::string&)>& prepare = {}) {
+    CloseAll();
+    dialogs.files.clear();
+    dialogs.inputs.clear();
+    dialogs.confirms.clear();
+    dialogs.asked.clear();
+    dialogs.messages.clear();
+    table = std::make_unique<TTolvernDataSet>();
+    table->SetUseDeleted(true);  // as the window shows it
+    other = std::make_unique<TTolvernDataSet>();
+    other->SetUseDeleted(false);
+    dir = std::make_unique<TempDir>();
+    path = CopyTableFiles(SampleTable(), dir->Path());
+    if (prepare) prepare(path);
+    Open();
+  }
+  void Open() {
+    table->SetDatabaseName(Directory());
+    table->SetTableName(QStringLiteral("sample.dbf"));
+    QStringList files{QString::fromStdString(dir->File("sample.cdx"))};
+    for (const std::string& name : moreIndexFiles) files << QString::fromStdString(dir->File(name));
+    table->SetIndexFiles(files);
+    table->Open();
+  }
+  QString Directory() const { return QString::fromStdString(dir->Path().string()) + "/"; }
+  std::string Cdx() const { return dir->File("sample.cdx"); }
+
+  // Runs `command` with scripted answers and `progress`; an error other than a cancel
+  // fails the test.
+  TCommandOutcome Run(TCommand& command, tolvern::TkxProgress& progress) {
+    try {
+      return RunCommandNow(command, dialogs, progress);
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << error.what();
+      return {};
+    }
+  }
+
+  // Runs the command `make` builds (with `script` filling the answers) once to count its
+  // steps, then on fresh copies stopped at the first, a middle and the last step: each
+  // stop is a cancel that leaves every file of the folder byte for byte as it was.
+  void ExpectCleanCancels(const std::function<std::unique_ptr<TCommand>()>& make,
+                          const std::function<void()>& script,
+                          const std::function<void(const std::string&)>& prepare = {}) {
+    Fresh(prepare);
+    script();
+    TRecordingProgress counting;
+    {
+      auto command = make();
+      const TCommandOutcome outcome = Run(*command, counting);
+      ASSERT_TRUE(outcome.done);
+    }
+    ASSERT_GT(counting.steps, 0) << "the work reports no progress";
+    for (const int64_t stopAt : {int64_t{1}, (counting.steps + 1) / 2, counting.steps}) {
+      SCOPED_TRACE("stopped at step " + std::to_string(stopAt) + " of " +
+                   std::to_string(counting.steps));
+      Fresh(prepare);
+      script();
+      const auto before = FolderBytes(dir->Path());
+      TRecordingProgress stopping(stopAt);
+      auto command = make();
+      const TCommandOutcome outcome = Run(*command, stopping);
+      EXPECT_TRUE(outcome.cancelled);
+      EXPECT_FALSE(outcome.done);
+      EXPECT_EQ(stopping.steps, stopAt);
+      EXPECT_EQ(static_cast<int>(stopping.kinds.size()), stopping.finishes);
+      CloseAll();
+      EXPECT_EQ(Differences(before, FolderBytes(dir->Path())), std::vector<std::string>{});
+    }
+  }
+
+  std::unique_ptr<TempDir> dir;
+  std::string path;
+  std::vector<std::string> moreIndexFiles;  // opened with the table, in its folder
+  TScriptedDialogs dialogs;
+  std::unique_ptr<TTolvernDataSet> table;
+  std::unique_ptr<TTolvernDataSet> other;
+};
 
 }  // namespace fendral::test

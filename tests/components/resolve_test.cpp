@@ -105,5 +105,56 @@ TEST(FileNames, IndexListsSplitAtSeparatorsAndKeepQuotedNames) {
   EXPECT_TRUE(SplitIndexList(QStringLiteral(" ,; ")).isEmpty());
 }
 
+TEST(FileNames, SameFileResolvesLinksAndSpellingsAlsoOfFilesNotThereYet) {
+  TempDir dir;
+  const QString d = Q(dir.Path().string());
+  test::WriteText(dir.Path() / "a.dbf", "x");
+  test::WriteText(dir.Path() / "b.dbf", "x");
+  QDir(d).mkdir(QStringLiteral("real"));
+  std::filesystem::create_directory_symlink(dir.Path() / "real", dir.Path() / "link");
+  std::filesystem::create_symlink(dir.Path() / "a.dbf", dir.Path() / "alias.dbf");
+  EXPECT_TRUE(SameFile(d + "/a.dbf", d + "/./a.dbf"));
+  EXPECT_TRUE(SameFile(d + "/a.dbf", d + "/alias.dbf"));
+  EXPECT_FALSE(SameFile(d + "/a.dbf", d + "/b.dbf"));
+  EXPECT_FALSE(SameFile(d + "/a.dbf", d + "/new.dbf"));
+  EXPECT_FALSE(SameFile(QString(), QString()));
+  // A file that is not there yet is the same under two spellings of its name, also through
+  // a linked directory (the canonical-path-only rule called these different).
+  EXPECT_TRUE(SameFile(d + "/new.dbf", d + "/sub/../new.dbf"));
+  EXPECT_TRUE(SameFile(d + "/real/new.cdx", d + "/link/new.cdx"));
+  EXPECT_FALSE(SameFile(d + "/real/new.cdx", d + "/real/other.cdx"));
+}
+
+TEST(FileNames, CompanionFilesAndTypedNames) {
+  TempDir dir;
+  const QString d = Q(dir.Path().string());
+  for (const char* name : {"Sales.DBF", "SALES.fpt", "sales.CDX", "sales.ntx", "salesx.cdx",
+                           "other.cdx", "sales.bak"})
+    test::WriteText(dir.Path() / name, "x");
+  QStringList found = FilesNamedLike(d + "/sales.dbf", {QStringLiteral("cdx"),
+                                                        QStringLiteral("NTX")});
+  found.sort();
+  EXPECT_EQ(found, (QStringList{d + "/sales.CDX", d + "/sales.ntx"}));
+  EXPECT_EQ(FilesNamedLike(d + "/Sales.DBF", {QStringLiteral("fpt")}),
+            QStringList{d + "/SALES.fpt"});
+
+  // The copy's index files: the table's name replaced, other names prefixed.
+  EXPECT_EQ(IndexFileForCopy(d + "/SALES.CDX", d + "/sales.dbf", "/t/copy.dbf"),
+            QStringLiteral("/t/copy.CDX"));
+  EXPECT_EQ(IndexFileForCopy(d + "/salesby.ntx", d + "/sales.dbf", "/t/copy.dbf"),
+            QStringLiteral("/t/copyby.ntx"));
+  EXPECT_EQ(IndexFileForCopy(d + "/names.ntx", d + "/sales.dbf", "/t/copy.dbf"),
+            QStringLiteral("/t/copy_names.ntx"));
+
+  EXPECT_EQ(InTableDirectory(d, QStringLiteral("x/../out.txt")), d + "/out.txt");
+  EXPECT_EQ(InTableDirectory(d + "/", QStringLiteral("/abs/out.txt")), QStringLiteral("/abs/out.txt"));
+  EXPECT_EQ(WithDefaultExtension(QStringLiteral("/a.b/name"), QStringLiteral("dbf")),
+            QStringLiteral("/a.b/name.dbf"));
+  EXPECT_EQ(WithDefaultExtension(QStringLiteral("/a/name.dat"), QStringLiteral("dbf")),
+            QStringLiteral("/a/name.dat"));
+  const QString odd = QString::fromUtf8("/tmp/\xd0\xb8\xd0\xbc\xd1\x8f.dbf");
+  EXPECT_EQ(FromPath8(Path8(odd)), odd);
+}
+
 }  // namespace
 }  // namespace fendral
