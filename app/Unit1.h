@@ -82,9 +82,10 @@ class TMainWindow : public QMainWindow {
   void SwitchPage();
   void ShowAbout();
 
-  // --- Structure page commands (tv_structurecommands.cpp)
+  // --- Structure page commands
   void NewDbf();
-  // The create button: "Create DBF" writes the new table, "Modify DBF" rebuilds the open one.
+  // The create button: the page's mode says whether it writes the new table or rebuilds
+  // the open one.
   void CreateOrModify();
 
   // --- Commands that replace the table's files (tv_replacecommands.cpp)
@@ -140,16 +141,9 @@ class TMainWindow : public QMainWindow {
   void Run(const std::function<void()>& command);
   void ShowError(const std::exception& error);
   bool KeyPressed(QKeyEvent* event, QWidget* receiver);
-  // Esc while the structure page shows: the cell, then the row; never the window.
-  bool EscapeOnStructurePage(QWidget* receiver);
   // The window may close: a record edit is posted (or, asked, dropped), a changed field
   // list is confirmed. False when the user keeps the window.
   bool MayClose();
-  // The structure table's rows as text, one line a row (the cursor is kept).
-  QStringList FieldListLines();
-  // What the structure table holds now counts as unchanged.
-  void RememberFieldList();
-  bool FieldListChanged();
   // The code page in use: the "Dos" box and the status panel.
   void ShowCodePage();
   // The pair a convert works between for the open table; false, with `refusal` set, when
@@ -160,8 +154,6 @@ class TMainWindow : public QMainWindow {
   void ShowRecordPosition();
   void ShowHeaderStamp();
   void OpenTableFiles(const QString& path, const QStringList& moreIndexFiles);
-  void FillStructureTable();
-  void OpenIndexFilesNamedLikeTable(const QStringList& moreIndexFiles = {});
   // Says once, in one message, which index files the table now works without and why;
   // marks them in the index-file list and the tag selector.
   void ReportDamagedIndexes();
@@ -177,40 +169,10 @@ class TMainWindow : public QMainWindow {
   void FillRecentMenu();
   void RestoreWindowPlace();
 
-  // Structure page helpers (tv_structurecommands.cpp)
+  // Structure page wiring: its requests become commands, their outcomes show.
   void ConnectStructurePage();
-  void UpdateMoveButtons();
-  void RenumberFieldRows();
-  void MoveFieldRow(int delta);
-  void FieldRowDoubleClicked();
-  // Selects the first cell the field list cannot be created with; false when it did.
-  bool ValidateStructure();
-  void SelectStructureCell(const QString& column);
-  bool OpenTableHasWideCharFields();
-  // The table field the current structure row came from, while the page modifies an open
-  // table; nullptr for a row added since.
-  const tolvern::DbfFieldInfo* StoredFieldOfRow();
-  // Sets the "DBF Type" choice from what the open table is (its files and their formats).
-  void ShowOpenTableType();
-  // When the chosen "DBF Type" differs from the open table's, asks whether to convert the
-  // table (naming its version byte, memo file and index files and the tags that are lost)
-  // and sets `plan` to do it; false when the user declines or the kind cannot hold a field.
-  bool PlanTableTypeConversion(tolvern::TkxRebuildPlan& plan);
-  QStringList StructureFieldLines();
-  void FillCreateComponent(TCreateTolvernDataSet& creator);
   void CreateDbf();
-  void ApplyIndexMask();
-  void ChooseIndexFile(const QString& path);
-  void ChooseStructureTag(int row);
-  void NewIndexFile();
-  void NewStructureTag();
-  void SaveStructureTag();
-  void CancelStructureTag();
-  void DeleteStructureTag();
-  void DeleteChosenIndexFile();
-  void AddFieldRow();
-  void DeleteFieldRow();
-  QString chosenIndexFile_;  // full path of the index file the tag list shows
+  void IndexFilesChanged();
 
   // Replacement helpers (tv_replacecommands.cpp)
   enum class TReplaceKind { kModify, kDosToAnsi, kAnsiToDos };
@@ -258,20 +220,14 @@ class TMainWindow : public QMainWindow {
   QLabel* stampPanel_;
   QLabel* lockPanel_;
   QLabel* codePagePanel_;
-  std::unique_ptr<TDataSource> fieldWatch_;  // tells user changes of the field list
   QProgressBar* gauge_;
 
   QString tableDirectory_;
   QString lastSearch_;
   bool version3_ = false;
-  int openTableType_ = -1;  // the "DBF Type" position the open table has
-  bool deletedBefore_ = false;
   bool busy_ = false;
   bool cancellableWork_ = false;  // the running work leaves every file as it was if stopped
   bool closeAfterWork_ = false;   // the user chose to close while work ran
-  QStringList fieldListShown_;    // the field list as filled or seeded
-  bool fieldListEdited_ = false;  // a field of the list was set since
-  bool fillingFieldList_ = false;
   qint64 lastEventPump_ = 0;
   QStringList reportedDamage_;  // damaged index files the user was told of
   bool damageReportPending_ = false;

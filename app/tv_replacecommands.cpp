@@ -180,8 +180,10 @@ void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
              tMemo->FieldByName(QStringLiteral("Dec"))->AsInteger(), origin});
       }
       plan.memoKindForPlainTable = MemoKindOf(structurePage_->TypeButtonChecked());
-      plan.memoBlockSize = structurePage_->blockSizeBox->text().trimmed().toInt();
-      if (!PlanTableTypeConversion(plan)) return;
+      plan.memoBlockSize = structurePage_->BlockSizeText().toInt();
+      if (!PlanTableTypeConversion(*hTable1->Handler(), hTable1->TableName(),
+                                   structurePage_->TypeChange(), *dialogs_, plan))
+        return;
     } else {
       // Between the table's own pair; a table already in the target kind of page stays.
       const bool toAnsi = kind == TReplaceKind::kDosToAnsi;

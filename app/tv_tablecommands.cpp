@@ -239,7 +239,7 @@ void TMainWindow::CopyTableTo(bool structureOnly) {
   else
     hTable1->CopyTable(target);
   if (hTable1->GetTagCount() > 0) RecreateIndexes(target);
-  browsePage_->grid->Reload();
+  browsePage_->ReloadRows();
 }
 
 void TMainWindow::RecreateIndexes(const QString& copyPath) {

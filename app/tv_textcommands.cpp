@@ -252,7 +252,7 @@ void TMainWindow::AppendTextLines(QFile& in, const QByteArray& separator, TComma
         table.SetWriteBehind(0);
         table.FlushFile();
         window.hTable1->First();
-        window.browsePage_->grid->Reload();
+        window.browsePage_->ReloadRows();
       } catch (...) {
       }
     }
