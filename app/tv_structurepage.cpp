@@ -418,7 +418,10 @@ void TStructurePage::Guard(const std::function<void()>& work) {
 
 void TStructurePage::SetMode(Mode mode) {
   mode_ = mode;
-  createButton_->setText(mode == Mode::Modify ? tr("Modify DBF") : tr("Create DBF"));
+  // The caption only shows the mode; nothing reads it back.
+  createButton_->setText(mode == Mode::Modify
+                             ? QCoreApplication::translate("fendral::TMainWindow", "Modify DBF")
+                             : tr("Create DBF"));
 }
 
 void TStructurePage::SetTypeButton(TypeButton button) {

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "tv_appdialogs.h"
+#include "tv_apperror.h"
 
 namespace fendral {
 
@@ -140,10 +141,17 @@ bool TDeleteTagCommand::Prepare(TAppDialogs&) {
 }
 
 void TDeleteTagCommand::Execute(tolvern::TkxProgress& progress) {
-  WithProgress(progress, [this] {
-    table_.DeleteTag(file_, tag_);
+  int result = 0;
+  WithProgress(progress, [&] {
+    // The tag is looked for among the open index files: the file is opened when it is not.
+    if (!OpenAmongTags(table_, file_)) table_.OpenIndexFile(file_);
+    result = table_.DeleteTag(file_, tag_);
     table_.SetIndexList(QString(), QString());
   });
+  if (result != 0)
+    throw EAppError(QCoreApplication::translate("fendral::TStructurePage",
+                                                "The tag %1 could not be deleted from %2.")
+                        .arg(tag_, QFileInfo(file_).fileName()));
 }
 
 // ---------------------------------------------------------------------------------------
