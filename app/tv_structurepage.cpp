@@ -419,9 +419,10 @@ void TStructurePage::Guard(const std::function<void()>& work) {
 void TStructurePage::SetMode(Mode mode) {
   mode_ = mode;
   // The caption only shows the mode; nothing reads it back.
-  createButton_->setText(mode == Mode::Modify
-                             ? QCoreApplication::translate("fendral::TMainWindow", "Modify DBF")
-                             : tr("Create DBF"));
+  if (mode == Mode::Create)
+    createButton_->setText(tr("Create DBF"));
+  else
+    createButton_->setText(QCoreApplication::translate("fendral::TMainWindow", "Modify DBF"));
 }
 
 void TStructurePage::SetTypeButton(TypeButton button) {
