@@ -424,13 +424,7 @@ void TMainWindow::OpenTableFiles(const QString& path, const QStringList& moreInd
   ShowHeaderStamp();
   recordPanel_->setText(tr("Records: 1/") + QString::number(hTable1->RecordCount()));
   structurePage_->ShowFields();
-  // The last memo field is the one the memo panel shows.
-  QString memoField;
-  for (int i = 0; i < hTable1->FieldCount(); ++i) {
-    TField* field = hTable1->Field(i);
-    if (field->FieldKind() == fkData && field->DataType() == ftMemo) memoField = field->FieldName();
-  }
-  browsePage_->ShowMemo(memoField);
+  browsePage_->ShowTableMemo();
   const uint8_t version = hTable1->Handler()->Version();
   version3_ = version == 0x30;
   databaseMenu_->setEnabled(true);
@@ -442,7 +436,7 @@ void TMainWindow::OpenTableFiles(const QString& path, const QStringList& moreInd
   closeAction_->setEnabled(true);
   pages_->setVisible(true);
   structurePage_->SetMode(TStructurePage::Mode::Modify);
-  ShowMemoBlockSize();
+  structurePage_->ShowTableMemoBlockSize();
   if (pages_->currentWidget() == browsePage_) browsePage_->FocusGrid();
   if (version3_) {
     browsePage_->SetNotice(tr("Visual FoxPro 3.0"));
@@ -515,12 +509,6 @@ void TMainWindow::ApplyLockProtocol() {
   hTable1->SetLockProtocol(protocol);
   hTable2->SetLockProtocol(protocol);
   lockPanel_->setText(LockProtocolName(protocol));
-}
-
-void TMainWindow::ShowMemoBlockSize() {
-  DBFObject* handler = hTable1->Handler();
-  const bool memo = handler->HasMemo() && handler->Memo();
-  structurePage_->ShowMemoBlockSize(memo, memo ? handler->Memo()->MemoBlockSize() : 0);
 }
 
 void TMainWindow::CloseTable() {

@@ -162,7 +162,6 @@ class TMainWindow : public QMainWindow {
   // order follow, and the user is told.
   void AfterIndexDamage();
   void ApplyLockProtocol();
-  void ShowMemoBlockSize();
   void PrepareNewTable(const QString& path, int seededLength);
   bool Search(int32_t fromRecord);
   void RememberTable(const QString& path);

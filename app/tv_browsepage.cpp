@@ -219,6 +219,17 @@ void TBrowsePage::ShowMemo(const QString& fieldName) {
   memoView_->setVisible(!fieldName.isEmpty());
 }
 
+void TBrowsePage::ShowTableMemo() {
+  QString memoField;
+  if (table_ && table_->Active())
+    for (int i = 0; i < table_->FieldCount(); ++i) {
+      TField* field = table_->Field(i);
+      if (field->FieldKind() == fkData && field->DataType() == ftMemo)
+        memoField = field->FieldName();
+    }
+  ShowMemo(memoField);
+}
+
 void TBrowsePage::AddFilterTerm(const QString& fieldName) {
   if (!filterPanel_->isVisible() || !table_ || !table_->Active()) return;
   Guard([&] {

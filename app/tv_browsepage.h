@@ -41,6 +41,8 @@ class TBrowsePage : public QWidget {
   void MarkDamagedFiles(const QStringList& fileNames);
   // Binds the memo panel to `fieldName` and shows it (empty: hides it).
   void ShowMemo(const QString& fieldName);
+  // Shows the table's last memo field in the memo panel (none: hides it).
+  void ShowTableMemo();
   // Applies a tag chosen in the selector and reddens the title of its column.
   void ChooseTag(int entry);
   // Switches "Dos" (as a click would).

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "kx6_memo.h"
 #include "tv_appdialogs.h"
 #include "tv_apperror.h"
 #include "tv_codepage.h"
@@ -497,6 +498,12 @@ void TStructurePage::ShowFields() {
     rows_->Post();
   }
   RememberFieldList();
+}
+
+void TStructurePage::ShowTableMemoBlockSize() {
+  DBFObject* handler = table_ && table_->Active() ? table_->Handler() : nullptr;
+  const bool memo = handler && handler->HasMemo() && handler->Memo();
+  ShowMemoBlockSize(memo, memo ? handler->Memo()->MemoBlockSize() : 0);
 }
 
 void TStructurePage::SeedNewTable(int seededLength) {

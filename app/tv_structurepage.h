@@ -74,6 +74,8 @@ class TStructurePage : public QWidget {
   TTableTypeChange TypeChange() const;
   // The memo block size box: enabled or not, and the size shown (0: left as it is).
   void ShowMemoBlockSize(bool enabled, int size);
+  // The box shows the open table's memo block size (disabled while its memo file is not open).
+  void ShowTableMemoBlockSize();
   QString BlockSizeText() const;
   // The red notice beside the create button (empty: none).
   void SetNotice(const QString& text);
