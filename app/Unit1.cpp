@@ -574,13 +574,13 @@ void TMainWindow::ConnectStructurePage() {
   });
   connect(page, &TStructurePage::deleteTagRequested, this,
           [this](const QString& file, const QString& tag) {
-            RunCommand(std::make_unique<TDeleteTagCommand>(
-                *hTable1, file, tag, [this, file](const TCommandOutcome&) {
-                  Run([&] {
-                    structurePage_->TagDeleted(file);
-                    browsePage_->ReloadRows();
-                  });
-                }));
+            RunCommand(std::make_unique<TDeleteTagCommand>(*hTable1, file, tag,
+                                                           [this, file](const TCommandOutcome&) {
+                                                             Run([&] {
+                                                               structurePage_->TagDeleted(file);
+                                                               browsePage_->ReloadRows();
+                                                             });
+                                                           }));
           });
   connect(page, &TStructurePage::deleteIndexFileRequested, this, [this](const QString& file) {
     RunCommand(
@@ -740,9 +740,7 @@ void TMainWindow::GotoRecord() {
 
 void TMainWindow::ToggleDeleteMark() {
   if (busy_ || !hTable1->Active()) return;
-  Run([&] {
-    browsePage_->ToggleDeleteMark();
-  });
+  Run([&] { browsePage_->ToggleDeleteMark(); });
 }
 
 void TMainWindow::EditOrPost() {

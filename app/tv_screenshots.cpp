@@ -1,9 +1,9 @@
 #include "tv_screenshots.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>

@@ -291,19 +291,29 @@ TStructurePage::TStructurePage(QWidget* parent)
   EnableTagEditor(false);
 
   // Tests and accessibility tools find the controls by these names.
-  const std::pair<QObject*, const char*> named[] = {
-      {typeGroup_, "TypeGroup"},         {blockSizeBox_, "BlockSizeBox"},
-      {createButton_, "CreateButton"},   {upButton_, "UpButton"},
-      {downButton_, "DownButton"},       {addFieldButton_, "AddFieldButton"},
-      {deleteFieldButton_, "DeleteFieldButton"}, {allIndexFiles_, "AllIndexFiles"},
-      {indexFileList_, "IndexFileList"}, {newFileButton_, "NewFileButton"},
-      {deleteFileButton_, "DeleteFileButton"}, {tagList_, "TagList"},
-      {newTagButton_, "NewTagButton"},   {deleteTagButton_, "DeleteTagButton"},
-      {reindexButton_, "ReindexButton"}, {indexFileBox_, "IndexFileBox"},
-      {tagBox_, "TagBox"},               {expressionBox_, "ExpressionBox"},
-      {filterBox_, "FilterBox"},         {uniqueBox_, "UniqueBox"},
-      {ascendingBox_, "AscendingBox"},   {saveButton_, "SaveButton"},
-      {cancelButton_, "CancelButton"}};
+  const std::pair<QObject*, const char*> named[] = {{typeGroup_, "TypeGroup"},
+                                                    {blockSizeBox_, "BlockSizeBox"},
+                                                    {createButton_, "CreateButton"},
+                                                    {upButton_, "UpButton"},
+                                                    {downButton_, "DownButton"},
+                                                    {addFieldButton_, "AddFieldButton"},
+                                                    {deleteFieldButton_, "DeleteFieldButton"},
+                                                    {allIndexFiles_, "AllIndexFiles"},
+                                                    {indexFileList_, "IndexFileList"},
+                                                    {newFileButton_, "NewFileButton"},
+                                                    {deleteFileButton_, "DeleteFileButton"},
+                                                    {tagList_, "TagList"},
+                                                    {newTagButton_, "NewTagButton"},
+                                                    {deleteTagButton_, "DeleteTagButton"},
+                                                    {reindexButton_, "ReindexButton"},
+                                                    {indexFileBox_, "IndexFileBox"},
+                                                    {tagBox_, "TagBox"},
+                                                    {expressionBox_, "ExpressionBox"},
+                                                    {filterBox_, "FilterBox"},
+                                                    {uniqueBox_, "UniqueBox"},
+                                                    {ascendingBox_, "AscendingBox"},
+                                                    {saveButton_, "SaveButton"},
+                                                    {cancelButton_, "CancelButton"}};
   for (const auto& [object, name] : named) object->setObjectName(QLatin1String(name));
   ConnectControls();
 }
@@ -707,10 +717,10 @@ bool TStructurePage::ValidateFields() {
                            len->AsInteger() == stored->length && !dec->IsNull() &&
                            dec->AsInteger() == stored->decimals;
     if (stored && !unchanged && !EditableType(QString(QChar(stored->type)))) {
-      const QString why = QCoreApplication::translate(
-                              "fendral::TMainWindow",
-                              "a field of type %1 keeps its type, width and decimals")
-                              .arg(QChar(stored->type));
+      const QString why =
+          QCoreApplication::translate("fendral::TMainWindow",
+                                      "a field of type %1 keeps its type, width and decimals")
+              .arg(QChar(stored->type));
       if (type != QString(QChar(stored->type))) return refuse(kType, why);
       return refuse(len->AsInteger() != stored->length ? kLen : kDec, why);
     }
@@ -721,8 +731,8 @@ bool TStructurePage::ValidateFields() {
                               .arg(kMaxNumberWidth));
     for (const QString& column : {kName, kType, kLen, kDec})
       if (rows_->FieldByName(column)->AsString().trimmed().isEmpty())
-        return refuse(column,
-                      QCoreApplication::translate("fendral::TMainWindow", "%1 is empty").arg(column));
+        return refuse(
+            column, QCoreApplication::translate("fendral::TMainWindow", "%1 is empty").arg(column));
     // Names are stored cut to 10 characters and in capitals.
     const QString name = rows_->FieldByName(kName)->AsString().trimmed();
     if (!ValidFieldName(name))
@@ -730,14 +740,14 @@ bool TStructurePage::ValidateFields() {
                                "fendral::TMainWindow",
                                "a name starts with a letter and holds letters, digits and _"));
     if (names.contains(name.left(10).toUpper()))
-      return refuse(kName, QCoreApplication::translate("fendral::TMainWindow",
-                                                       "the name %1 is there already")
-                               .arg(name.left(10).toUpper()));
+      return refuse(
+          kName, QCoreApplication::translate("fendral::TMainWindow", "the name %1 is there already")
+                     .arg(name.left(10).toUpper()));
     names.insert(name.left(10).toUpper());
     if (!unchanged && !EditableType(type))
-      return refuse(kType, QCoreApplication::translate("fendral::TMainWindow",
-                                                       "unknown type \"%1\"")
-                               .arg(type));
+      return refuse(
+          kType,
+          QCoreApplication::translate("fendral::TMainWindow", "unknown type \"%1\"").arg(type));
     if (!unchanged && type == QLatin1String("C") &&
         (len->AsInteger() < 1 || len->AsInteger() > maxChar))
       return refuse(kLen, QCoreApplication::translate(

@@ -83,10 +83,9 @@ bool TCreateTableCommand::Prepare(TAppDialogs& dialogs) {
   // The field list is checked before anything is asked or changed.
   fields_ = ParseFieldList(request_.fieldLines);
   replace_ = QFileInfo::exists(request_.path);
-  if (replace_ &&
-      !dialogs.Confirm(
-          QCoreApplication::translate("Tolvern", "Warning"),
-          QCoreApplication::translate("Tolvern", "Table exists.  Do you want to overwrite?")))
+  if (replace_ && !dialogs.Confirm(QCoreApplication::translate("Tolvern", "Warning"),
+                                   QCoreApplication::translate(
+                                       "Tolvern", "Table exists.  Do you want to overwrite?")))
     return false;
   // The table is written anew: nothing may keep the old one open meanwhile.
   if (table_.Active()) table_.Close();
@@ -162,9 +161,7 @@ TDeleteIndexFileCommand::TDeleteIndexFileCommand(TTolvernDataSet& table, QString
 
 QString TDeleteIndexFileCommand::Title() const { return PageText("Delete index file"); }
 
-bool TDeleteIndexFileCommand::Prepare(TAppDialogs&) {
-  return table_.Active() && !file_.isEmpty();
-}
+bool TDeleteIndexFileCommand::Prepare(TAppDialogs&) { return table_.Active() && !file_.isEmpty(); }
 
 void TDeleteIndexFileCommand::Execute(tolvern::TkxProgress& progress) {
   WithProgress(progress, [this] { table_.DeleteIndexFile(file_); });

@@ -39,39 +39,39 @@ bool PlanTableTypeConversion(tolvern::KXO_dBHandler& handler, const QString& tab
   for (const tolvern::TkxRebuildField& field : plan.fields) {
     memoFields = memoFields || std::string("MBGP").find(field.type) != std::string::npos;
     if (std::string(kind.types).find(field.type) == std::string::npos) {
-      dialogs.Message(caption, QCoreApplication::translate(
-                                   "fendral::TMainWindow",
-                                   "A %1 table cannot hold the field %2 of type %3. The table "
-                                   "was not changed.")
-                                   .arg(change.toName, QString::fromStdString(field.name),
-                                        QChar(field.type)));
+      dialogs.Message(
+          caption,
+          QCoreApplication::translate("fendral::TMainWindow",
+                                      "A %1 table cannot hold the field %2 of type %3. The table "
+                                      "was not changed.")
+              .arg(change.toName, QString::fromStdString(field.name), QChar(field.type)));
       return false;
     }
   }
   const uint8_t newVersion = tolvern::VersionOfMemoKind(kind.memo, memoFields);
   QString question =
-      QCoreApplication::translate("fendral::TMainWindow",
-                                  "Convert the table from %1 to %2?\n\nVersion byte: 0x%3 -> 0x%4\n")
+      QCoreApplication::translate(
+          "fendral::TMainWindow",
+          "Convert the table from %1 to %2?\n\nVersion byte: 0x%3 -> 0x%4\n")
           .arg(change.fromName, change.toName)
           .arg(QString::number(handler.Version(), 16).toUpper().rightJustified(2, '0'),
                QString::number(newVersion, 16).toUpper().rightJustified(2, '0'));
   const QString stem = QFileInfo(tableName).completeBaseName();
   const QString suffix = QFileInfo(tableName).suffix();
   QString memoName = stem + (kind.memo == TkxMemoKind::kFoxPro ? ".fpt" : ".dbt");
-  if (suffix == suffix.toUpper()) memoName = stem + QFileInfo(memoName).suffix().prepend('.').toUpper();
-  const QString memoKind =
-      kind.memo == TkxMemoKind::kFoxPro
-          ? QCoreApplication::translate("fendral::TMainWindow", "FoxPro")
-      : kind.memo == TkxMemoKind::kDBase4
-          ? QCoreApplication::translate("fendral::TMainWindow", "dBase IV")
-          : QCoreApplication::translate("fendral::TMainWindow", "dBase III");
+  if (suffix == suffix.toUpper())
+    memoName = stem + QFileInfo(memoName).suffix().prepend('.').toUpper();
+  const QString memoKind = kind.memo == TkxMemoKind::kFoxPro
+                               ? QCoreApplication::translate("fendral::TMainWindow", "FoxPro")
+                           : kind.memo == TkxMemoKind::kDBase4
+                               ? QCoreApplication::translate("fendral::TMainWindow", "dBase IV")
+                               : QCoreApplication::translate("fendral::TMainWindow", "dBase III");
   const QString none = QCoreApplication::translate("fendral::TMainWindow", "none");
   const bool oldMemo = handler.HasMemo() && handler.OpenMemo();
   if (memoFields) {
     question += QCoreApplication::translate("fendral::TMainWindow",
                                             "Memo file: %1 -> %2 (%3; every memo is moved)\n")
-                    .arg(oldMemo ? FileName(handler.Memo()->FileName()) : none, memoName,
-                         memoKind);
+                    .arg(oldMemo ? FileName(handler.Memo()->FileName()) : none, memoName, memoKind);
   } else if (oldMemo) {
     question += QCoreApplication::translate("fendral::TMainWindow",
                                             "Memo file: %1 -> none (no memo field is left)\n")
@@ -80,9 +80,9 @@ bool PlanTableTypeConversion(tolvern::KXO_dBHandler& handler, const QString& tab
   for (const tolvern::TkxIndexConversion& c : tolvern::IndexConversions(handler, kind.index)) {
     QStringList targets;
     for (const std::string& path : c.to) targets << FileName(path);
-    question += QCoreApplication::translate("fendral::TMainWindow", "Index file: %1 -> %2\n")
-                    .arg(FileName(c.from),
-                         targets.isEmpty() ? none : targets.join(QStringLiteral(", ")));
+    question +=
+        QCoreApplication::translate("fendral::TMainWindow", "Index file: %1 -> %2\n")
+            .arg(FileName(c.from), targets.isEmpty() ? none : targets.join(QStringLiteral(", ")));
   }
   const auto losses = tolvern::ConversionLosses(handler, kind.index);
   if (!losses.empty()) {

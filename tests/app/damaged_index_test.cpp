@@ -22,7 +22,8 @@ class DamagedIndex : public WindowTest {
   }
   QStringList TagSelectorTexts() {
     QStringList texts;
-    for (int i = 0; i < Control<QComboBox>(Page(), "TagSelector")->count(); ++i) texts << Control<QComboBox>(Page(), "TagSelector")->itemText(i);
+    for (int i = 0; i < Control<QComboBox>(Page(), "TagSelector")->count(); ++i)
+      texts << Control<QComboBox>(Page(), "TagSelector")->itemText(i);
     return texts;
   }
   // The table is shown with its 60 records and the commands that act on it are enabled.
@@ -129,7 +130,8 @@ TEST_F(DamagedIndex, AFileFoundDamagedAtAWalkIsClosedMarkedAndTheRowsFollowNatur
   Start(table);
   ExpectTableShown();
   EXPECT_TRUE(dialogs.messages.isEmpty());
-  const int tag = Control<QComboBox>(Page(), "TagSelector")->findText(QStringLiteral("sample"), Qt::MatchFixedString);
+  const int tag = Control<QComboBox>(Page(), "TagSelector")
+                      ->findText(QStringLiteral("sample"), Qt::MatchFixedString);
   ASSERT_GT(tag, 0);
   Control<QComboBox>(Page(), "TagSelector")->setCurrentIndex(tag);
   emit Control<QComboBox>(Page(), "TagSelector")->activated(tag);

@@ -55,7 +55,8 @@ TEST_F(StartUp, OpenDbfOnAMissingNamePreparesANewTableWithASeededRow) {
   TMemTable& rows = window->StructureTable();
   EXPECT_EQ(rows.FieldValue(QStringLiteral("Name")).toString(), QStringLiteral("NewName"));
   EXPECT_EQ(rows.FieldValue(QStringLiteral("Len")).toInt(), 8);
-  EXPECT_EQ(Control<QPushButton>(*window->StructurePage(), "CreateButton")->text(), QStringLiteral("Create DBF"));
+  EXPECT_EQ(Control<QPushButton>(*window->StructurePage(), "CreateButton")->text(),
+            QStringLiteral("Create DBF"));
 }
 
 using OpenTable = WindowTest;
@@ -88,9 +89,11 @@ TEST_F(OpenTable, TheSampleFillsPanelsStructureTableTagsAndMemoPanel) {
   EXPECT_TRUE(Control<TMemoView>(Page(), "MemoView")->isVisibleTo(window.get()));
   EXPECT_EQ(Control<TMemoView>(Page(), "MemoView")->FieldName(), QStringLiteral("NOTES"));
   EXPECT_TRUE(Control<QLineEdit>(*window->StructurePage(), "BlockSizeBox")->isEnabled());
-  EXPECT_EQ(Control<QLineEdit>(*window->StructurePage(), "BlockSizeBox")->text(), QStringLiteral("64"));
+  EXPECT_EQ(Control<QLineEdit>(*window->StructurePage(), "BlockSizeBox")->text(),
+            QStringLiteral("64"));
   EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), TStructurePage::kFoxPro);
-  EXPECT_EQ(Control<QPushButton>(*window->StructurePage(), "CreateButton")->text(), QStringLiteral("Modify DBF"));
+  EXPECT_EQ(Control<QPushButton>(*window->StructurePage(), "CreateButton")->text(),
+            QStringLiteral("Modify DBF"));
 }
 
 TEST_F(OpenTable, OpeningASecondTableClosesTheFirstAndEverythingItHadOpen) {
@@ -177,16 +180,16 @@ TEST_P(IndexedFixtures, TagsOfTheIndexFilesNamedLikeTheTableAndTheirLockProtocol
   // Every listed index file is one named like the table.
   const QString stem = QFileInfo(QString::fromStdString(path)).completeBaseName();
   for (int i = 0; i < Control<QListWidget>(*window->StructurePage(), "IndexFileList")->count(); ++i)
-    EXPECT_EQ(QFileInfo(Control<QListWidget>(*window->StructurePage(), "IndexFileList")->item(i)->text())
-                  .completeBaseName()
-                  .compare(stem, Qt::CaseInsensitive),
-              0);
+    EXPECT_EQ(
+        QFileInfo(Control<QListWidget>(*window->StructurePage(), "IndexFileList")->item(i)->text())
+            .completeBaseName()
+            .compare(stem, Qt::CaseInsensitive),
+        0);
   EXPECT_EQ(window->StatusText(2), QString::fromLatin1(f.protocol));
   if (f.versionButton != 255) {
     EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), f.versionButton);
   }
-  EXPECT_EQ(Page().Notice(),
-            f.notices ? QStringLiteral("Visual FoxPro 3.0") : QString());
+  EXPECT_EQ(Page().Notice(), f.notices ? QStringLiteral("Visual FoxPro 3.0") : QString());
   EXPECT_EQ(window->StructurePage()->Notice(),
             f.notices ? QStringLiteral("Visual FoxPro 3.0 risk operations") : QString());
   EXPECT_EQ(window->Version3(), f.notices);
@@ -204,8 +207,7 @@ TEST_F(OpenTable, VersionNoticesOnlyFor0x30AndTheTypeButtonFromTheVersion) {
   REQUIRE_SHARED();
   Open(FixturesDir() / "infused-dbf" / "dbase_30.dbf");
   EXPECT_EQ(Page().Notice(), QStringLiteral("Visual FoxPro 3.0"));
-  EXPECT_EQ(window->StructurePage()->Notice(),
-            QStringLiteral("Visual FoxPro 3.0 risk operations"));
+  EXPECT_EQ(window->StructurePage()->Notice(), QStringLiteral("Visual FoxPro 3.0 risk operations"));
   Open(FixturesDir() / "infused-dbf" / "dbase_83.dbf");
   EXPECT_TRUE(Page().Notice().isEmpty());
   EXPECT_TRUE(window->StructurePage()->Notice().isEmpty());

@@ -28,8 +28,8 @@ class TranslatorGuard {
 // The structure table as the window defines it.
 std::unique_ptr<TMemTable> StructureRows() {
   auto rows = std::make_unique<TMemTable>();
-  for (const char* def : {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0",
-                          "Origin;4;0;0"})
+  for (const char* def :
+       {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0", "Origin;4;0;0"})
     rows->FieldDefs().AddFromText(QLatin1String(def));
   rows->SetIndexFieldName(QStringLiteral("Field"));
   rows->Open();
@@ -298,8 +298,12 @@ TEST_F(StructureCommandTest, DeleteATagThenTheFile) {
   OpenTable(path);
   ASSERT_TRUE(table.Active());
   for (const char* tag : {"BYNAME", "BYCITY"}) {
-    TTagRequest request{QString::fromStdString(dir.File("two.cdx")), QLatin1String(tag),
-                        QString::fromLatin1(tag + 2), QString(), true, false,
+    TTagRequest request{QString::fromStdString(dir.File("two.cdx")),
+                        QLatin1String(tag),
+                        QString::fromLatin1(tag + 2),
+                        QString(),
+                        true,
+                        false,
                         std::string(tag) == "BYCITY"};
     TIndexOnCommand build(table, request, {});
     ASSERT_TRUE(RunCommandNow(build, dialogs, progress).done) << tag;

@@ -109,13 +109,15 @@ class StructureTest : public WindowTest {
     return names;
   }
   void ChooseFile(const QString& name) {
-    const auto found = Control<QListWidget>(Structure(), "IndexFileList")->findItems(name, Qt::MatchFixedString);
+    const auto found =
+        Control<QListWidget>(Structure(), "IndexFileList")->findItems(name, Qt::MatchFixedString);
     ASSERT_EQ(found.size(), 1) << name.toStdString();
     Control<QListWidget>(Structure(), "IndexFileList")->setCurrentItem(found.front());
     emit Control<QListWidget>(Structure(), "IndexFileList")->itemClicked(found.front());
   }
   void ChooseTag(const QString& name) {
-    const auto found = Control<QListWidget>(Structure(), "TagList")->findItems(name, Qt::MatchFixedString);
+    const auto found =
+        Control<QListWidget>(Structure(), "TagList")->findItems(name, Qt::MatchFixedString);
     ASSERT_EQ(found.size(), 1) << name.toStdString();
     Control<QListWidget>(Structure(), "TagList")->setCurrentItem(found.front());
   }
@@ -153,7 +155,8 @@ TEST_F(StructureTest, NewDbfShowsTheStructurePageWithOneSeededRow) {
   EXPECT_EQ(window->Pages()->currentWidget(), window->StructurePage());
   EXPECT_TRUE(window->Pages()->isVisible());
   EXPECT_EQ(window->StatusText(1), QString::fromStdString(path));
-  EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(), QStringLiteral("Create DBF"));
+  EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
+            QStringLiteral("Create DBF"));
   EXPECT_TRUE(window->CloseAction()->isEnabled());
   EXPECT_TRUE(window->DatabaseMenu()->isEnabled());
   EXPECT_EQ(Control<QListWidget>(Structure(), "IndexFileList")->count(), 0);
@@ -201,7 +204,8 @@ TEST_F(StructureTest, NumericWidthsOutsideOneToTwentyAreRefusedWithTheLenCellSel
     EXPECT_FALSE(fs::exists(path));
     EXPECT_EQ(SelectedColumn(), QStringLiteral("Len"));
     EXPECT_EQ(Rows().FieldByName("Name")->AsString(), QStringLiteral("AMOUNT"));
-    EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(), QStringLiteral("Create DBF"));
+    EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
+              QStringLiteral("Create DBF"));
     // The refused row goes again for the next try.
     Rows().Last();
     Rows().Delete();
@@ -211,7 +215,8 @@ TEST_F(StructureTest, NumericWidthsOutsideOneToTwentyAreRefusedWithTheLenCellSel
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   ASSERT_TRUE(fs::exists(path));
   EXPECT_EQ(Table().RecordCount(), 0);
-  EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(), QStringLiteral("Modify DBF"));
+  EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
+            QStringLiteral("Modify DBF"));
 }
 
 TEST_F(StructureTest, EmptyCellsAndWidthsTheTableTypeCannotStoreAreRefused) {
@@ -301,7 +306,8 @@ TEST_F(StructureTest, EachTableTypeIsWrittenOpenedAndReadByThePeers) {
     SCOPED_TRACE(kind.button);
     const std::string file = "kind" + std::to_string(kind.button) + ".dbf";
     const std::string path = NewTable(file);
-    ASSERT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(), QStringLiteral("Create DBF"));
+    ASSERT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
+              QStringLiteral("Create DBF"));
     ASSERT_TRUE(Control<QLineEdit>(Structure(), "BlockSizeBox")->isEnabled());
     Structure().SetTypeButton(kind.button);
     Control<QLineEdit>(Structure(), "BlockSizeBox")->setText(QStringLiteral("32"));
@@ -313,7 +319,8 @@ TEST_F(StructureTest, EachTableTypeIsWrittenOpenedAndReadByThePeers) {
     window->CreateOrModify();
     ASSERT_TRUE(Table().Active()) << dialogs.messages.join('\n').toStdString();
     // The window shows the new table as it shows any opened one.
-    EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(), QStringLiteral("Modify DBF"));
+    EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
+              QStringLiteral("Modify DBF"));
     EXPECT_TRUE(window->windowTitle().endsWith(QString::fromStdString(file)));
     EXPECT_TRUE(window->CloseAction()->isEnabled());
     EXPECT_EQ(Rows().RecordCount(), 5);
@@ -370,7 +377,8 @@ TEST_F(StructureTest, CreatingOverAnExistingTableAsksAndCancelKeepsIt) {
   window->CreateOrModify();
   EXPECT_EQ(ReadBytes(path), before);
   EXPECT_FALSE(Table().Active());
-  EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(), QStringLiteral("Create DBF"));
+  EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
+            QStringLiteral("Create DBF"));
   ASSERT_FALSE(dialogs.asked.isEmpty());
   EXPECT_TRUE(dialogs.asked.last().contains(QStringLiteral("overwrite")));
 }
@@ -549,15 +557,18 @@ TEST_F(StructureTest, ChoosingAFileListsItsTagsAndATagFillsTheEditor) {
   Open(SampleTable());
   EXPECT_FALSE(Control<QPushButton>(Structure(), "DeleteFileButton")->isEnabled());
   ChooseFile("sample.cdx");
-  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")), QStringList({"CITY", "JOINED", "NAME"}));
+  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")),
+            QStringList({"CITY", "JOINED", "NAME"}));
   EXPECT_EQ(Control<QLineEdit>(Structure(), "IndexFileBox")->text(), QStringLiteral("sample.cdx"));
   EXPECT_TRUE(Control<QPushButton>(Structure(), "DeleteFileButton")->isEnabled());
   EXPECT_TRUE(Control<QPushButton>(Structure(), "NewTagButton")->isEnabled());
   EXPECT_TRUE(Control<QPushButton>(Structure(), "DeleteTagButton")->isEnabled());
-  EXPECT_EQ(Control<QComboBox>(Page(), "TagSelector")->count(), 4) << "an empty entry and the three tags";
+  EXPECT_EQ(Control<QComboBox>(Page(), "TagSelector")->count(), 4)
+      << "an empty entry and the three tags";
   ChooseTag("NAME");
   EXPECT_EQ(Control<QLineEdit>(Structure(), "TagBox")->text(), QStringLiteral("NAME"));
-  EXPECT_EQ(Control<QLineEdit>(Structure(), "ExpressionBox")->text().toUpper(), QStringLiteral("UPPER(NAME)"));
+  EXPECT_EQ(Control<QLineEdit>(Structure(), "ExpressionBox")->text().toUpper(),
+            QStringLiteral("UPPER(NAME)"));
   EXPECT_TRUE(Control<QCheckBox>(Structure(), "AscendingBox")->isChecked());
   EXPECT_FALSE(Control<QCheckBox>(Structure(), "UniqueBox")->isChecked());
   EXPECT_FALSE(Structure().TagEditorEnabled());
@@ -584,7 +595,8 @@ TEST_F(StructureTest, SavingInNewFileModeWritesEachIndexFormat) {
     ASSERT_TRUE(fs::exists(dir.File(file)));
     EXPECT_FALSE(Structure().TagEditorEnabled());
     // A one-tag file's tag takes the file's name.
-    EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")).join(',').toUpper(), QStringLiteral("BYNAME"));
+    EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")).join(',').toUpper(),
+              QStringLiteral("BYNAME"));
     const std::vector<int> keys = KeyOrder(table, dir.File(file), "BYNAME");
     EXPECT_EQ(keys, expected);
     if (SharedDir().empty()) continue;
@@ -605,7 +617,8 @@ TEST_F(StructureTest, SavingInAddToFileModeAddsTheTagAndDelRemovesIt) {
   Control<QCheckBox>(Structure(), "AscendingBox")->setChecked(false);
   Control<QPushButton>(Structure(), "SaveButton")->click();
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
-  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")), QStringList({"BIG", "CITY", "JOINED", "NAME"}));
+  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")),
+            QStringList({"BIG", "CITY", "JOINED", "NAME"}));
 
   std::vector<std::pair<double, int>> big;
   for (const QJsonObject& record : Dump(table)) {
@@ -621,11 +634,13 @@ TEST_F(StructureTest, SavingInAddToFileModeAddsTheTagAndDelRemovesIt) {
 
   ChooseTag("BIG");
   EXPECT_FALSE(Control<QCheckBox>(Structure(), "AscendingBox")->isChecked());
-  EXPECT_EQ(Control<QLineEdit>(Structure(), "FilterBox")->text().toUpper(), QStringLiteral("AMOUNT > 1000"));
+  EXPECT_EQ(Control<QLineEdit>(Structure(), "FilterBox")->text().toUpper(),
+            QStringLiteral("AMOUNT > 1000"));
   ChooseTag("CITY");
   Control<QPushButton>(Structure(), "DeleteTagButton")->click();
   EXPECT_TRUE(dialogs.asked.isEmpty()) << "no question before deleting";
-  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")), QStringList({"BIG", "JOINED", "NAME"}));
+  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")),
+            QStringList({"BIG", "JOINED", "NAME"}));
   EXPECT_TRUE(Control<QLineEdit>(Structure(), "TagBox")->text().isEmpty());
   if (SharedDir().empty()) return;
   std::string out;
@@ -667,7 +682,8 @@ TEST_F(StructureTest, DeletingAnotherIndexFileKeepsTheFlag) {
   Control<QPushButton>(Structure(), "DeleteFileButton")->click();
   EXPECT_FALSE(fs::exists(dir.File("sample.ntx")));
   EXPECT_TRUE(fs::exists(dir.File("sample.cdx")));
-  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "IndexFileList")), QStringList({"sample.cdx"}));
+  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "IndexFileList")),
+            QStringList({"sample.cdx"}));
   for (const QString& name : Table().IndexFiles())
     EXPECT_FALSE(name.endsWith(QStringLiteral("sample.ntx"))) << "the table no longer lists it";
   EXPECT_NO_THROW(Table().SetIndexFiles(Table().IndexFiles()));
