@@ -864,8 +864,9 @@ bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
       ToggleDeleteMark();
       return true;
     case Qt::Key_Escape: {
+      // On the structure page Esc cancels the cell, then the row; never the window.
       if (pages_->isVisible() && pages_->currentWidget() == structurePage_)
-        return structurePage_->EscapePressed(receiver);
+        return busy_ || structurePage_->EscapePressed(receiver);
       // Esc cancels whatever is open, innermost first: a cell editor (the grid's own
       // handling), a text being typed elsewhere (focus back to the grid, text kept), the
       // record's edit; only with nothing open does it close the window.
