@@ -28,6 +28,7 @@
 #include "tv_commandscope.h"
 #include "tv_log.h"
 #include "tv_replacecommand.h"
+#include "tv_structurecommands.h"
 #include "tv_tablecommands.h"
 #include "tv_textcommands.h"
 
@@ -78,10 +79,6 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
   about_ = new TAboutBox(this);
   about_->hide();
 
-  fieldWatch_ = std::make_unique<TDataSource>(tMemo.get());
-  fieldWatch_->OnDataChange = [this](TDataSource&, TField* field) {
-    if (field && !fillingFieldList_) fieldListEdited_ = true;
-  };
   ConfigureObjects();
   BuildMenus();
   BuildStatusBar();
@@ -103,7 +100,7 @@ TMainWindow::~TMainWindow() {
   QSettings settings = Settings();
   settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
   browsePage_->SetTable(nullptr, nullptr);
-  structurePage_->SetFields(nullptr);
+  structurePage_->SetFieldTable(nullptr, nullptr);
   try {
     CloseTable();
   } catch (...) {
@@ -168,33 +165,21 @@ void TMainWindow::ConfigureObjects() {
                                     std::pair{"DBF Type", tr("DBF Type")},
                                     std::pair{"Len", tr("Len")}, std::pair{"Dec", tr("Dec")}})
     tMemo->FieldByName(QLatin1String(name))->SetDisplayLabel(label);
-  structurePage_->SetFields(dsMemo.get());
+  structurePage_->SetFieldTable(tMemo.get(), dsMemo.get());
+  structurePage_->SetTable(hTable1.get());
+  structurePage_->SetDialogs(dialogs_);
 
   ds1->OnDataChange = [this](TDataSource&, TField*) { ShowRecordPosition(); };
   browsePage_->SetTable(hTable1.get(), ds1.get());
-  browsePage_->OnError = [this](const std::exception& error) { ShowError(error); };
-  browsePage_->OnStatusText = [this](const QString& text) { statusBar()->showMessage(text, 8000); };
-  browsePage_->grid->setFocusPolicy(Qt::StrongFocus);
-  connect(browsePage_->grid, &TBrowseGrid::EditFailed, this,
-          [this](const QString& message) { dialogs_->Message(tr("Fendral"), message); });
-
-  TTolvernNavigator* navigator = browsePage_->navigator;
-  navigator->SetDialogs(dialogs_);
-  navigator->OnError = [this](TTolvernNavigator&, const std::exception& error) {
-    ShowError(error);
-  };
-  navigator->BeforeAction = [this](TTolvernNavigator&, TTolvernNavigateBtn button) {
-    if (button == nbDelete) deletedBefore_ = hTable1->Active() && hTable1->IsDeleted();
-  };
-  navigator->OnClick = [this](TTolvernNavigator&, TTolvernNavigateBtn button) {
-    if (button != nbDelete || !hTable1->Active()) return;
-    // The delete button toggles: a record that was marked and still is gets recalled.
-    if (deletedBefore_ && hTable1->IsDeleted()) hTable1->RecallRecord();
-    browsePage_->grid->Reload();
-  };
-  navigator->OnFindClick = [this](TDataSet&) { Find(); };
-  navigator->OnCopyClick = [this](TDataSet&) { CopyRecord(); };
-  browsePage_->OnDosChanged = [this] { ShowCodePage(); };
+  browsePage_->SetDialogs(dialogs_);
+  auto message = [this](const QString& text) { dialogs_->Message(tr("Fendral"), text); };
+  connect(browsePage_, &TBrowsePage::errorRaised, this, message);
+  connect(browsePage_->Grid(), &TBrowseGrid::EditFailed, this, message);
+  connect(browsePage_, &TBrowsePage::statusMessage, this,
+          [this](const QString& text) { statusBar()->showMessage(text, 8000); });
+  connect(browsePage_, &TBrowsePage::findRequested, this, &TMainWindow::Find);
+  connect(browsePage_, &TBrowsePage::copyRecordRequested, this, &TMainWindow::CopyRecord);
+  connect(browsePage_, &TBrowsePage::dosChanged, this, &TMainWindow::ShowCodePage);
 }
 
 void TMainWindow::BuildMenus() {
@@ -227,8 +212,6 @@ void TMainWindow::BuildMenus() {
   databaseMenu_->addAction(tr("Export base in TXT"), this, &TMainWindow::ExportText);
   databaseMenu_->addAction(tr("Import base from TXT"), this, &TMainWindow::ImportText);
   databaseMenu_->addAction(tr("Copy structure to TXT"), this, &TMainWindow::CopyStructureToText);
-  connect(structurePage_->createButton, &QPushButton::clicked, this, &TMainWindow::CreateOrModify);
-  connect(structurePage_->reindexButton, &QPushButton::clicked, this, &TMainWindow::Reindex);
 
   // Shortcut texts only: the keys themselves are handled before any control sees them.
   QMenu* records = menuBar()->addMenu(tr("&Records"));
@@ -439,21 +422,24 @@ void TMainWindow::OpenTableFiles(const QString& path, const QStringList& moreInd
   ShowCodePage();
   ShowHeaderStamp();
   recordPanel_->setText(tr("Records: 1/") + QString::number(hTable1->RecordCount()));
-  FillStructureTable();
+  structurePage_->ShowFields();
+  browsePage_->ShowTableMemo();
   const uint8_t version = hTable1->Handler()->Version();
   version3_ = version == 0x30;
   databaseMenu_->setEnabled(true);
-  OpenIndexFilesNamedLikeTable(moreIndexFiles);
+  structurePage_->OpenIndexFiles(moreIndexFiles);
+  MarkDamagedIndexes();
   ApplyLockProtocol();
-  ShowOpenTableType();
+  structurePage_->ShowOpenTableType(
+      static_cast<tolvern::TkxLokProtocol>(hTable1->Handler()->ChooseLockProtocol()));
   closeAction_->setEnabled(true);
   pages_->setVisible(true);
-  structurePage_->createButton->setText(tr("Modify DBF"));
-  ShowMemoBlockSize();
-  if (pages_->currentWidget() == browsePage_) browsePage_->grid->setFocus();
+  structurePage_->SetMode(TStructurePage::Mode::Modify);
+  structurePage_->ShowTableMemoBlockSize();
+  if (pages_->currentWidget() == browsePage_) browsePage_->FocusGrid();
   if (version3_) {
-    browsePage_->noticeLabel->setText(tr("Visual FoxPro 3.0"));
-    structurePage_->noticeLabel->setText(tr("Visual FoxPro 3.0 risk operations"));
+    browsePage_->SetNotice(tr("Visual FoxPro 3.0"));
+    structurePage_->SetNotice(tr("Visual FoxPro 3.0 risk operations"));
   }
   RememberTable(tableDirectory_ + info.fileName());
   ShowRecordPosition();
@@ -467,65 +453,16 @@ void TMainWindow::ShowHeaderStamp() {
   stampPanel_->setText(HeaderStampText(date, stamp, user));
 }
 
-void TMainWindow::FillStructureTable() {
-  fillingFieldList_ = true;
-  ScopeExit filled([this] { fillingFieldList_ = false; });
-  tMemo->EmptyTable();
-  // Every field of the table, with the letter, width and decimals it is stored with, and
-  // the field it came from (1-based); rows added later have none.
-  const auto names = TTVCodePage::Get(hTable1->CodePageInUse());
-  for (const tolvern::DbfFieldInfo& descriptor : hTable1->Handler()->Fields()) {
-    tMemo->Append();
-    tMemo->FieldByName(QStringLiteral("Field"))->SetAsInteger(descriptor.number);
-    tMemo->FieldByName(QStringLiteral("Name"))->SetAsString(names->Decode(descriptor.name));
-    tMemo->FieldByName(QStringLiteral("DBF Type"))->SetAsString(QString(QChar(descriptor.type)));
-    tMemo->FieldByName(QStringLiteral("Len"))->SetAsInteger(descriptor.length);
-    tMemo->FieldByName(QStringLiteral("Dec"))->SetAsInteger(descriptor.decimals);
-    tMemo->FieldByName(QStringLiteral("Origin"))->SetAsInteger(descriptor.number);
-    tMemo->Post();
-  }
-  // The last memo field is the one the memo panel shows.
-  QString memoField;
-  for (int i = 0; i < hTable1->FieldCount(); ++i) {
-    TField* field = hTable1->Field(i);
-    if (field->FieldKind() == fkData && field->DataType() == ftMemo) memoField = field->FieldName();
-  }
-  browsePage_->ShowMemo(memoField);
-  RememberFieldList();
-}
-
-void TMainWindow::OpenIndexFilesNamedLikeTable(const QStringList& moreIndexFiles) {
-  structurePage_->indexFileList->clear();
-  QStringList files = structurePage_->ListIndexFiles(tableDirectory_, hTable1->TableName());
-  for (const QString& file : moreIndexFiles) {
-    const QString path = QFileInfo(file).absoluteFilePath();
-    if (files.contains(path) || !QFileInfo(path).isFile()) continue;
-    structurePage_->AddIndexFileItem(path);
-    files << path;
-  }
-  if (!files.isEmpty()) {
-    hTable1->SetIndexFiles(files);
-    browsePage_->FillTags();
-    reindexAction_->setEnabled(true);
-    structurePage_->reindexButton->setEnabled(true);
-  }
-  structurePage_->tagList->clear();
-  MarkDamagedIndexes();
-}
-
 void TMainWindow::MarkDamagedIndexes() {
-  QStringList paths, reasons, names;
-  for (const TTVDamagedIndex& damaged : hTable1->DamagedIndexes()) {
-    paths << damaged.path;
-    reasons << damaged.reason;
+  QStringList names;
+  for (const TTVDamagedIndex& damaged : hTable1->DamagedIndexes())
     names << QFileInfo(damaged.path).fileName();
-  }
-  structurePage_->MarkDamagedFiles(paths, reasons);
+  structurePage_->MarkDamagedFiles();
   browsePage_->MarkDamagedFiles(names);
-  if (!paths.isEmpty()) {
+  if (!names.isEmpty()) {
     // Reindex is how a damaged file is mended.
     reindexAction_->setEnabled(true);
-    structurePage_->reindexButton->setEnabled(true);
+    structurePage_->SetReindexEnabled(true);
   }
 }
 
@@ -557,9 +494,9 @@ void TMainWindow::AfterIndexDamage() {
   if (hTable1->State() == dsBrowse && hTable1->GetCurrentTagName().isEmpty())
     hTable1->SetIndexName(QString());
   browsePage_->FillTags();
-  browsePage_->grid->SetMarkedTitle(hTable1->GetCurrentTagName());
+  browsePage_->Grid()->SetMarkedTitle(hTable1->GetCurrentTagName());
   MarkDamagedIndexes();
-  browsePage_->grid->Reload();
+  browsePage_->ReloadRows();
   ReportDamagedIndexes();
 }
 
@@ -573,15 +510,6 @@ void TMainWindow::ApplyLockProtocol() {
   lockPanel_->setText(LockProtocolName(protocol));
 }
 
-void TMainWindow::ShowMemoBlockSize() {
-  DBFObject* handler = hTable1->Handler();
-  const bool memo = handler->HasMemo() && handler->Memo();
-  structurePage_->blockSizeLabel->setEnabled(memo);
-  structurePage_->blockSizeBox->setEnabled(memo);
-  if (memo)
-    structurePage_->blockSizeBox->setText(QString::number(handler->Memo()->MemoBlockSize()));
-}
-
 void TMainWindow::CloseTable() {
   version3_ = false;
   reportedDamage_.clear();
@@ -591,22 +519,15 @@ void TMainWindow::CloseTable() {
     table->SetIndexList(QString(), QString());
     table->Close();
   }
-  fillingFieldList_ = true;
-  tMemo->EmptyTable();
-  fillingFieldList_ = false;
-  RememberFieldList();
+  structurePage_->Clear();
   browsePage_->ClearTags();
   reindexAction_->setEnabled(false);
-  structurePage_->reindexButton->setEnabled(false);
   recordPanel_->clear();
   stampPanel_->clear();
   lockPanel_->clear();
   codePagePanel_->clear();
-  structurePage_->allIndexFiles->setChecked(false);
-  structurePage_->ClearIndexLists();
   pages_->setVisible(false);
-  browsePage_->noticeLabel->clear();
-  structurePage_->noticeLabel->clear();
+  browsePage_->SetNotice(QString());
   closeAction_->setEnabled(false);
   browsePage_->ShowMemo(QString());
   setWindowTitle(tr("Fendral"));
@@ -614,28 +535,99 @@ void TMainWindow::CloseTable() {
 
 void TMainWindow::PrepareNewTable(const QString& path, int seededLength) {
   CloseTable();
-  fillingFieldList_ = true;
-  ScopeExit seeded([this] { fillingFieldList_ = false; });
-  tMemo->EmptyTable();
   pages_->setCurrentWidget(structurePage_);
   stampPanel_->setText(path);
   tableDirectory_ = QFileInfo(path).absolutePath() + QLatin1Char('/');
   hTable1->SetDatabaseName(tableDirectory_);
   hTable1->SetTableName(QFileInfo(path).fileName());
-  tMemo->Append();
-  tMemo->FieldByName(QStringLiteral("Field"))->SetAsInteger(1);
-  tMemo->FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("NewName"));
-  tMemo->FieldByName(QStringLiteral("DBF Type"))->SetAsString(QStringLiteral("N"));
-  tMemo->FieldByName(QStringLiteral("Len"))->SetAsInteger(seededLength);
-  tMemo->FieldByName(QStringLiteral("Dec"))->SetAsInteger(0);
-  RememberFieldList();
+  structurePage_->SeedNewTable(seededLength);
   databaseMenu_->setEnabled(true);
-  structurePage_->ClearIndexLists();
   pages_->setVisible(true);
-  structurePage_->createButton->setText(tr("Create DBF"));
-  structurePage_->blockSizeLabel->setEnabled(true);  // any new table may get a memo field
-  structurePage_->blockSizeBox->setEnabled(true);
   closeAction_->setEnabled(true);
+}
+
+// ---------------------------------------------------------------------------------------
+// The structure page: its requests become commands; what they did shows on the pages.
+
+void TMainWindow::ConnectStructurePage() {
+  TStructurePage* page = structurePage_;
+  connect(page, &TStructurePage::createRequested, this, &TMainWindow::CreateDbf);
+  connect(page, &TStructurePage::modifyRequested, this, &TMainWindow::ModifyDbf);
+  connect(page, &TStructurePage::reindexRequested, this, &TMainWindow::Reindex);
+  connect(page, &TStructurePage::indexFilesChanged, this, &TMainWindow::IndexFilesChanged);
+  connect(page, &TStructurePage::statusMessage, this,
+          [this](const QString& text) { statusBar()->showMessage(text, 8000); });
+  connect(page, &TStructurePage::errorRaised, this,
+          [this](const QString& text) { dialogs_->Message(tr("Fendral"), text); });
+  connect(page, &TStructurePage::saveTagRequested, this, [this](const TTagRequest& request) {
+    RunCommand(std::make_unique<TIndexOnCommand>(
+        *hTable1, request, [this, file = request.file](const TCommandOutcome& outcome) {
+          Run([&] {
+            if (outcome.done)
+              structurePage_->TagSaved(file);
+            else
+              IndexFilesChanged();
+            browsePage_->ReloadRows();
+          });
+        }));
+  });
+  connect(page, &TStructurePage::deleteTagRequested, this,
+          [this](const QString& file, const QString& tag) {
+            RunCommand(std::make_unique<TDeleteTagCommand>(*hTable1, file, tag,
+                                                           [this, file](const TCommandOutcome&) {
+                                                             Run([&] {
+                                                               structurePage_->TagDeleted(file);
+                                                               browsePage_->ReloadRows();
+                                                             });
+                                                           }));
+          });
+  connect(page, &TStructurePage::deleteIndexFileRequested, this, [this](const QString& file) {
+    RunCommand(
+        std::make_unique<TDeleteIndexFileCommand>(*hTable1, file, [this](const TCommandOutcome&) {
+          Run([&] {
+            structurePage_->IndexFileDeleted();
+            browsePage_->ReloadRows();
+          });
+        }));
+  });
+}
+
+void TMainWindow::IndexFilesChanged() {
+  browsePage_->FillTags();
+  const bool tags = hTable1->Active() && hTable1->GetTagCount() > 0;
+  reindexAction_->setEnabled(tags);
+  structurePage_->SetReindexEnabled(tags);
+  MarkDamagedIndexes();
+}
+
+void TMainWindow::NewDbf() {
+  if (busy_) return;
+  const QString start =
+      tableDirectory_.isEmpty()
+          ? Settings().value(QStringLiteral("dirs/tables"), QDir::homePath()).toString()
+          : tableDirectory_;
+  const QString path = dialogs_->SaveFile(tr("New DBF"), start, TableFileFilter());
+  if (path.isEmpty()) return;
+  Run([&] { PrepareNewTable(QFileInfo(path).absoluteFilePath(), 0); });
+}
+
+void TMainWindow::CreateOrModify() {
+  if (!busy_ && pages_->isVisible()) structurePage_->PressCreate();
+}
+
+void TMainWindow::CreateDbf() {
+  const QString path = hTable1->TableFilePath();
+  std::unique_ptr<TCommand> command;
+  Run([&] {
+    command = std::make_unique<TCreateTableCommand>(
+        *hTable1, structurePage_->NewTable(path, hTable1->CodePageInUse()),
+        [this, path](const TCommandOutcome& outcome) {
+          if (!outcome.done) return;
+          Run([&] { OpenTable(path); });
+          closeAction_->setEnabled(true);
+        });
+  });
+  if (command) RunCommand(std::move(command));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -686,10 +678,10 @@ bool TMainWindow::Search(int32_t fromRecord) {
     statusBar()->showMessage(tr("\"%1\" not found").arg(lastSearch_), 8000);
     return false;
   }
-  browsePage_->grid->Reload();
+  browsePage_->ReloadRows();
   const TFieldDefs& defs = hTable1->FieldDefs();
-  if (fieldNo <= defs.Count()) browsePage_->grid->SelectField(defs[fieldNo - 1].Name);
-  browsePage_->grid->setFocus();
+  if (fieldNo <= defs.Count()) browsePage_->Grid()->SelectField(defs[fieldNo - 1].Name);
+  browsePage_->FocusGrid();
   return true;
 }
 
@@ -726,10 +718,7 @@ void TMainWindow::GotoRecord() {
 
 void TMainWindow::ToggleDeleteMark() {
   if (busy_ || !hTable1->Active()) return;
-  Run([&] {
-    browsePage_->navigator->BtnClick(nbDelete);
-    if (browsePage_->deletedBox->isChecked()) hTable1->Next();
-  });
+  Run([&] { browsePage_->ToggleDeleteMark(); });
 }
 
 void TMainWindow::EditOrPost() {
@@ -737,7 +726,7 @@ void TMainWindow::EditOrPost() {
   Run([&] {
     if (hTable1->State() == dsEdit || hTable1->State() == dsInsert) {
       hTable1->Post();
-      browsePage_->grid->Reload();
+      browsePage_->ReloadRows();
     } else {
       hTable1->Edit();
     }
@@ -748,9 +737,9 @@ void TMainWindow::CopyRecord() {
   if (busy_ || !hTable1->Active()) return;
   Run([&] {
     // A cell being typed in is written into the record first.
-    if (browsePage_->grid->Editing()) browsePage_->grid->setFocus();
+    if (browsePage_->Grid()->Editing()) browsePage_->FocusGrid();
     hTable1->CopyRecord();
-    if (pages_->currentWidget() == browsePage_) browsePage_->grid->setFocus();
+    if (pages_->currentWidget() == browsePage_) browsePage_->FocusGrid();
   });
 }
 
@@ -759,7 +748,7 @@ void TMainWindow::Escape() {
   if (hTable1->Active() && (hTable1->State() == dsEdit || hTable1->State() == dsInsert)) {
     Run([&] {
       hTable1->Cancel();
-      browsePage_->grid->Reload();
+      browsePage_->ReloadRows();
     });
     return;
   }
@@ -833,12 +822,13 @@ void TMainWindow::CopyStructureToText() {
 }
 
 void TMainWindow::ModifyDbf() {
+  const TTableTypeChange change = structurePage_->TypeChange();
   TModifyChoice choice;
-  choice.chosenType = structurePage_->TypeButtonChecked();
-  choice.chosenName = structurePage_->typeGroup->button(choice.chosenType)->text();
-  choice.openType = openTableType_;
-  if (openTableType_ >= 0) choice.openName = structurePage_->typeGroup->button(openTableType_)->text();
-  choice.memoBlockSize = structurePage_->blockSizeBox->text().trimmed().toInt();
+  choice.chosenType = change.to;
+  choice.chosenName = change.toName;
+  choice.openType = change.from;
+  choice.openName = change.fromName;
+  choice.memoBlockSize = structurePage_->BlockSizeText().trimmed().toInt();
   RunCommand(std::make_unique<TReplaceCommand>(*hTable1, *tMemo, choice));
 }
 
@@ -862,7 +852,7 @@ void TMainWindow::AfterCommand(const TCommandOutcome& outcome, std::exception_pt
       MarkDamagedIndexes();
     }
     if (outcome.toFirst) hTable1->First();
-    if (outcome.refresh || outcome.toFirst) browsePage_->grid->Reload();
+    if (outcome.refresh || outcome.toFirst) browsePage_->ReloadRows();
   } catch (const std::exception& failure) {
     // The command's own error is shown after this one.
     if (!error) throw;
@@ -902,7 +892,7 @@ bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
   }
   if (key == Qt::Key_Insert && mods == Qt::ControlModifier) {
     // Copies the record while the grid has the focus; a cell editor keeps the key.
-    TBrowseGrid* grid = browsePage_->grid;
+    TBrowseGrid* grid = browsePage_->Grid();
     if ((receiver != grid && !grid->isAncestorOf(receiver)) || grid->Editing()) return false;
     CopyRecord();
     return true;
@@ -917,23 +907,24 @@ bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
       return true;
     case Qt::Key_F2:
       // A cell being typed in is written into the record first.
-      if (browsePage_->grid->Editing()) browsePage_->grid->setFocus();
+      if (browsePage_->Grid()->Editing()) browsePage_->FocusGrid();
       EditOrPost();
       return true;
     case Qt::Key_F8:
       ToggleDeleteMark();
       return true;
     case Qt::Key_Escape: {
+      // On the structure page Esc cancels the cell, then the row; never the window.
       if (pages_->isVisible() && pages_->currentWidget() == structurePage_)
-        return EscapeOnStructurePage(receiver);
+        return busy_ || structurePage_->EscapePressed(receiver);
       // Esc cancels whatever is open, innermost first: a cell editor (the grid's own
       // handling), a text being typed elsewhere (focus back to the grid, text kept), the
       // record's edit; only with nothing open does it close the window.
-      if (browsePage_->grid->Editing()) return false;
+      if (browsePage_->Grid()->Editing()) return false;
       auto* line = qobject_cast<QLineEdit*>(receiver);
       auto* text = qobject_cast<QPlainTextEdit*>(receiver);
       if ((line && !line->isReadOnly()) || (text && !text->isReadOnly())) {
-        browsePage_->grid->setFocus();
+        browsePage_->FocusGrid();
         return true;
       }
       Escape();
@@ -942,17 +933,6 @@ bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
     default:
       return false;
   }
-}
-
-bool TMainWindow::EscapeOnStructurePage(QWidget* receiver) {
-  // In the field grid the grid itself answers: its cell editor reverts the cell, then the
-  // grid cancels the row's edit or insert.
-  TDBGrid* fields = structurePage_->fieldGrid;
-  if (receiver == fields || fields->isAncestorOf(receiver)) return false;
-  // Elsewhere on the page Esc cancels the row being added or edited, and nothing more.
-  if (!busy_ && (tMemo->State() == dsEdit || tMemo->State() == dsInsert))
-    Run([&] { tMemo->Cancel(); });
-  return true;
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {
@@ -975,14 +955,14 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
 bool TMainWindow::MayClose() {
   if (hTable1->Active() && (hTable1->State() == dsEdit || hTable1->State() == dsInsert)) {
     // A cell being typed in is written into the record first.
-    if (browsePage_->grid->Editing()) browsePage_->grid->setFocus();
+    if (browsePage_->Grid()->Editing()) browsePage_->FocusGrid();
     try {
       // A new record nothing was typed into is no work: it is not added.
       if (hTable1->State() == dsInsert && !hTable1->Modified())
         hTable1->Cancel();
       else
         hTable1->Post();
-      browsePage_->grid->Reload();
+      browsePage_->ReloadRows();
     } catch (const std::exception& error) {
       if (!dynamic_cast<const EAbort*>(&error)) ShowError(error);
       int32_t recno = 0;
@@ -997,7 +977,7 @@ bool TMainWindow::MayClose() {
       Run([&] { hTable1->Cancel(); });
     }
   }
-  if (FieldListChanged()) {
+  if (structurePage_->FieldListChanged()) {
     const QString question = hTable1->Active() ? tr("Discard the changes to the field list?")
                                                : tr("Discard the new table's field list?");
     if (!dialogs_->ConfirmDefaultNo(tr("Fendral"), question)) return false;
@@ -1005,45 +985,12 @@ bool TMainWindow::MayClose() {
   return true;
 }
 
-QStringList TMainWindow::FieldListLines() {
-  QStringList lines;
-  if (!tMemo->Active()) return lines;
-  auto line = [this] {
-    QStringList cells;
-    for (const char* column : {"Field", "Name", "DBF Type", "Len", "Dec", "Origin"})
-      cells << tMemo->FieldByName(QLatin1String(column))->AsString();
-    return cells.join(QLatin1Char(';'));
-  };
-  // A row being typed cannot be left to read the others: it stands for itself.
-  if (tMemo->State() == dsEdit || tMemo->State() == dsInsert) return {line()};
-  const TBookmark current = tMemo->GetBookmark();
-  tMemo->DisableControls();
-  ScopeExit restore([&] {
-    if (!current.isEmpty()) tMemo->GotoBookmark(current);
-    tMemo->EnableControls();
-  });
-  for (tMemo->First(); !tMemo->Eof(); tMemo->Next()) lines << line();
-  return lines;
-}
-
-void TMainWindow::RememberFieldList() {
-  fieldListShown_ = FieldListLines();
-  fieldListEdited_ = false;
-}
-
-bool TMainWindow::FieldListChanged() {
-  if (!tMemo->Active()) return false;
-  // A row being added or edited: changed when anything was set since the list was shown.
-  if (tMemo->State() == dsEdit || tMemo->State() == dsInsert) return fieldListEdited_;
-  return FieldListLines() != fieldListShown_;
-}
-
 void TMainWindow::ShowCodePage() {
   if (!hTable1->Active()) {
     codePagePanel_->clear();
     return;
   }
-  browsePage_->dosBox->setChecked(hTable1->TranslateASCII());
+  browsePage_->ShowDos(hTable1->TranslateASCII());
   codePagePanel_->setText(QString::fromStdString(hTable1->CodePageInUse()));
 }
 

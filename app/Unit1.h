@@ -77,9 +77,10 @@ class TMainWindow : public QMainWindow {
   void SwitchPage();
   void ShowAbout();
 
-  // --- Structure page commands (tv_structurecommands.cpp)
+  // --- Structure page commands
   void NewDbf();
-  // The create button: "Create DBF" writes the new table, "Modify DBF" rebuilds the open one.
+  // The create button: the page's mode says whether it writes the new table or rebuilds
+  // the open one.
   void CreateOrModify();
 
   // --- The "Database" menu (each runs its command of app/commands/)
@@ -133,16 +134,9 @@ class TMainWindow : public QMainWindow {
   void Run(const std::function<void()>& command);
   void ShowError(const std::exception& error);
   bool KeyPressed(QKeyEvent* event, QWidget* receiver);
-  // Esc while the structure page shows: the cell, then the row; never the window.
-  bool EscapeOnStructurePage(QWidget* receiver);
   // The window may close: a record edit is posted (or, asked, dropped), a changed field
   // list is confirmed. False when the user keeps the window.
   bool MayClose();
-  // The structure table's rows as text, one line a row (the cursor is kept).
-  QStringList FieldListLines();
-  // What the structure table holds now counts as unchanged.
-  void RememberFieldList();
-  bool FieldListChanged();
   // The code page in use: the "Dos" box and the status panel.
   void ShowCodePage();
   void Status(int32_t stat1, int32_t stat2, int32_t stat3);
@@ -150,8 +144,6 @@ class TMainWindow : public QMainWindow {
   void ShowRecordPosition();
   void ShowHeaderStamp();
   void OpenTableFiles(const QString& path, const QStringList& moreIndexFiles);
-  void FillStructureTable();
-  void OpenIndexFilesNamedLikeTable(const QStringList& moreIndexFiles = {});
   // Says once, in one message, which index files the table now works without and why;
   // marks them in the index-file list and the tag selector.
   void ReportDamagedIndexes();
@@ -160,43 +152,16 @@ class TMainWindow : public QMainWindow {
   // order follow, and the user is told.
   void AfterIndexDamage();
   void ApplyLockProtocol();
-  void ShowMemoBlockSize();
   void PrepareNewTable(const QString& path, int seededLength);
   bool Search(int32_t fromRecord);
   void RememberTable(const QString& path);
   void FillRecentMenu();
   void RestoreWindowPlace();
 
-  // Structure page helpers (tv_structurecommands.cpp)
+  // Structure page wiring: its requests become commands, their outcomes show.
   void ConnectStructurePage();
-  void UpdateMoveButtons();
-  void RenumberFieldRows();
-  void MoveFieldRow(int delta);
-  void FieldRowDoubleClicked();
-  // Selects the first cell the field list cannot be created with; false when it did.
-  bool ValidateStructure();
-  void SelectStructureCell(const QString& column);
-  bool OpenTableHasWideCharFields();
-  // The table field the current structure row came from, while the page modifies an open
-  // table; nullptr for a row added since.
-  const tolvern::DbfFieldInfo* StoredFieldOfRow();
-  // Sets the "DBF Type" choice from what the open table is (its files and their formats).
-  void ShowOpenTableType();
-  QStringList StructureFieldLines();
-  void FillCreateComponent(TCreateTolvernDataSet& creator);
   void CreateDbf();
-  void ApplyIndexMask();
-  void ChooseIndexFile(const QString& path);
-  void ChooseStructureTag(int row);
-  void NewIndexFile();
-  void NewStructureTag();
-  void SaveStructureTag();
-  void CancelStructureTag();
-  void DeleteStructureTag();
-  void DeleteChosenIndexFile();
-  void AddFieldRow();
-  void DeleteFieldRow();
-  QString chosenIndexFile_;  // full path of the index file the tag list shows
+  void IndexFilesChanged();
 
   // What the window does with the table after a command: reopen, close, read again.
   // `error`: what the command ended with (then a failure here is shown, not thrown).
@@ -226,20 +191,14 @@ class TMainWindow : public QMainWindow {
   QLabel* stampPanel_;
   QLabel* lockPanel_;
   QLabel* codePagePanel_;
-  std::unique_ptr<TDataSource> fieldWatch_;  // tells user changes of the field list
   QProgressBar* gauge_;
 
   QString tableDirectory_;
   QString lastSearch_;
   bool version3_ = false;
-  int openTableType_ = -1;  // the "DBF Type" position the open table has
-  bool deletedBefore_ = false;
   bool busy_ = false;
   bool cancellableWork_ = false;  // the running work leaves every file as it was if stopped
   bool closeAfterWork_ = false;   // the user chose to close while work ran
-  QStringList fieldListShown_;    // the field list as filled or seeded
-  bool fieldListEdited_ = false;  // a field of the list was set since
-  bool fillingFieldList_ = false;
   qint64 lastEventPump_ = 0;
   QStringList reportedDamage_;  // damaged index files the user was told of
   bool damageReportPending_ = false;

@@ -5,6 +5,7 @@
 // With --locale (for example "ru" or "de_DE") the window shows that locale's translation; without
 // it the pictures are in English, whatever the machine's locale.
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -111,9 +112,10 @@ int main(int argc, char** argv) {
   window.Pages()->setCurrentWidget(window.BrowsePage());
   window.Start({DamagedCopy(args[0], damagedDir.path())});
   // The tag selector shows the damaged file's entry.
-  fendral::TBrowsePage* page = window.BrowsePage();
-  const int last = page->tagSelector->count() - 1;
-  if (last > 0) page->tagSelector->setCurrentIndex(last);
+  if (auto* tags = window.BrowsePage()->findChild<QComboBox*>(QStringLiteral("TagSelector"))) {
+    const int last = tags->count() - 1;
+    if (last > 0) tags->setCurrentIndex(last);
+  }
   ok = SaveWithMessage(window, dialogs.messages.value(0),
                        outDir + QStringLiteral("/browse-damaged-index.png")) &&
        window.Table1().Active() && ok;

@@ -18,11 +18,12 @@ TBrowsePage::TBrowsePage(QWidget* parent) : QWidget(parent) {
   layout->setContentsMargins(4, 4, 4, 4);
 
   auto* top = new QHBoxLayout;
-  navigator = new TTolvernNavigator(this);
-  navigator->SetFlat(true);
-  navigator->SetConfirmDelete(false);
-  navigator->SetAlign(alLeft);
-  top->addWidget(navigator);
+  navigator_ = new TTolvernNavigator(this);
+  navigator_->SetFlat(true);
+  navigator_->SetConfirmDelete(false);
+  navigator_->SetAlign(alLeft);
+  navigator_->setObjectName(QStringLiteral("Navigator"));
+  top->addWidget(navigator_);
   auto makeBox = [this, top](const QString& text, const QString& hint, bool checked) {
     auto* box = new QCheckBox(text, this);
     box->setToolTip(hint);
@@ -30,97 +31,129 @@ TBrowsePage::TBrowsePage(QWidget* parent) : QWidget(parent) {
     top->addWidget(box);
     return box;
   };
-  allMemoBox = makeBox(tr("All memo"), tr("Visible all memo"), false);
-  deletedBox = makeBox(tr("Deleted records"), tr("Visible Deleted Records"), true);
-  dosBox = makeBox(tr("Dos"), tr("Change code 866 <-> 1251"), true);
-  exactCountBox = makeBox(tr("Exact count"), tr("Exact count ON or OFF"), false);
-  filterPanelBox = makeBox(tr("Filter"), tr("Visible filter panel"), false);
-  filterPanelBox->setObjectName(QStringLiteral("FilterPanelBox"));
-  tagLabel = new QLabel(tr("Available Index Tag"), this);
-  tagSelector = new QComboBox(this);
-  tagSelector->setObjectName(QStringLiteral("TagSelector"));
-  tagSelector->setMinimumContentsLength(12);
-  tagSelector->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-  tagLabel->setBuddy(tagSelector);
-  top->addWidget(tagLabel);
-  top->addWidget(tagSelector);
-  noticeLabel = new QLabel(this);
-  noticeLabel->setObjectName(QStringLiteral("BrowseNotice"));
-  noticeLabel->setStyleSheet(QStringLiteral("color: red; font-weight: bold"));
-  top->addWidget(noticeLabel);
+  allMemoBox_ = makeBox(tr("All memo"), tr("Visible all memo"), false);
+  deletedBox_ = makeBox(tr("Deleted records"), tr("Visible Deleted Records"), true);
+  dosBox_ = makeBox(tr("Dos"), tr("Change code 866 <-> 1251"), true);
+  exactCountBox_ = makeBox(tr("Exact count"), tr("Exact count ON or OFF"), false);
+  filterPanelBox_ = makeBox(tr("Filter"), tr("Visible filter panel"), false);
+  filterPanelBox_->setObjectName(QStringLiteral("FilterPanelBox"));
+  allMemoBox_->setObjectName(QStringLiteral("AllMemoBox"));
+  deletedBox_->setObjectName(QStringLiteral("DeletedBox"));
+  dosBox_->setObjectName(QStringLiteral("DosBox"));
+  exactCountBox_->setObjectName(QStringLiteral("ExactCountBox"));
+  tagLabel_ = new QLabel(tr("Available Index Tag"), this);
+  tagLabel_->setObjectName(QStringLiteral("TagLabel"));
+  tagSelector_ = new QComboBox(this);
+  tagSelector_->setObjectName(QStringLiteral("TagSelector"));
+  tagSelector_->setMinimumContentsLength(12);
+  tagSelector_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  tagLabel_->setBuddy(tagSelector_);
+  top->addWidget(tagLabel_);
+  top->addWidget(tagSelector_);
+  noticeLabel_ = new QLabel(this);
+  noticeLabel_->setObjectName(QStringLiteral("BrowseNotice"));
+  noticeLabel_->setStyleSheet(QStringLiteral("color: red; font-weight: bold"));
+  top->addWidget(noticeLabel_);
   top->addStretch();
   layout->addLayout(top);
 
-  filterPanel = new QWidget(this);
-  auto* filterRow = new QHBoxLayout(filterPanel);
+  filterPanel_ = new QWidget(this);
+  auto* filterRow = new QHBoxLayout(filterPanel_);
   filterRow->setContentsMargins(0, 0, 0, 0);
-  auto* filterLabel = new QLabel(tr("Filter expression"), filterPanel);
-  filterEdit = new QLineEdit(filterPanel);
-  filterEdit->setObjectName(QStringLiteral("FilterEdit"));
-  filterEdit->setToolTip(tr("Filter expression"));
-  filterLabel->setBuddy(filterEdit);
-  filterOnBox = new QCheckBox(tr("Filter"), filterPanel);
-  filterOnBox->setObjectName(QStringLiteral("FilterOnBox"));
-  filterOnBox->setToolTip(tr("Filter ON or OFF"));
+  auto* filterLabel = new QLabel(tr("Filter expression"), filterPanel_);
+  filterEdit_ = new QLineEdit(filterPanel_);
+  filterEdit_->setObjectName(QStringLiteral("FilterEdit"));
+  filterEdit_->setToolTip(tr("Filter expression"));
+  filterLabel->setBuddy(filterEdit_);
+  filterOnBox_ = new QCheckBox(tr("Filter"), filterPanel_);
+  filterOnBox_->setObjectName(QStringLiteral("FilterOnBox"));
+  filterOnBox_->setToolTip(tr("Filter ON or OFF"));
   filterRow->addWidget(filterLabel);
-  filterRow->addWidget(filterEdit, 1);
-  filterRow->addWidget(filterOnBox);
-  filterPanel->hide();
-  layout->addWidget(filterPanel);
+  filterRow->addWidget(filterEdit_, 1);
+  filterRow->addWidget(filterOnBox_);
+  filterPanel_->hide();
+  layout->addWidget(filterPanel_);
 
-  splitter = new QSplitter(Qt::Horizontal, this);
-  grid = new TBrowseGrid(splitter);
-  memoView = new TMemoView(splitter);
-  memoView->setObjectName(QStringLiteral("MemoView"));
-  splitter->addWidget(grid);
-  splitter->addWidget(memoView);
-  splitter->setStretchFactor(0, 3);
-  splitter->setStretchFactor(1, 1);
-  memoView->hide();
-  layout->addWidget(splitter, 1);
+  splitter_ = new QSplitter(Qt::Horizontal, this);
+  grid_ = new TBrowseGrid(splitter_);
+  grid_->setFocusPolicy(Qt::StrongFocus);
+  memoView_ = new TMemoView(splitter_);
+  memoView_->setObjectName(QStringLiteral("MemoView"));
+  splitter_->addWidget(grid_);
+  splitter_->addWidget(memoView_);
+  splitter_->setStretchFactor(0, 3);
+  splitter_->setStretchFactor(1, 1);
+  memoView_->hide();
+  layout->addWidget(splitter_, 1);
 
-  connect(allMemoBox, &QCheckBox::toggled, this, [this](bool on) {
+  connect(allMemoBox_, &QCheckBox::toggled, this, [this](bool on) {
     if (on) OpenAllMemoWindows();
   });
-  connect(deletedBox, &QCheckBox::clicked, this, [this](bool on) {
+  connect(deletedBox_, &QCheckBox::clicked, this, [this](bool on) {
     Guard([&] {
       if (!table_) return;
       table_->SetUseDeleted(on);
       RefreshTable();
     });
   });
-  connect(dosBox, &QCheckBox::clicked, this, [this](bool on) {
+  connect(dosBox_, &QCheckBox::clicked, this, [this](bool on) {
     Guard([&] {
       if (!table_ || !table_->Active()) return;
       table_->SetTranslateASCII(on);
       RefreshTable();
     });
     // The box and the code-page panel show the decoding in use, also when it stayed.
-    if (OnDosChanged) OnDosChanged();
+    emit dosChanged();
   });
-  connect(exactCountBox, &QCheckBox::clicked, this, [this](bool on) {
+  connect(exactCountBox_, &QCheckBox::clicked, this, [this](bool on) {
     Guard([&] {
       if (!table_ || !table_->Active()) return;
       table_->SetExactCount(on);
       RefreshTable();
     });
   });
-  connect(filterPanelBox, &QCheckBox::toggled, filterPanel, &QWidget::setVisible);
-  connect(filterOnBox, &QCheckBox::clicked, this, &TBrowsePage::ApplyFilter);
+  connect(filterPanelBox_, &QCheckBox::toggled, filterPanel_, &QWidget::setVisible);
+  connect(filterOnBox_, &QCheckBox::clicked, this, &TBrowsePage::ApplyFilter);
   // Enter applies a changed expression while the filter is on.
-  connect(filterEdit, &QLineEdit::returnPressed, this, [this] {
-    if (filterOnBox->isChecked()) ApplyFilter(true);
+  connect(filterEdit_, &QLineEdit::returnPressed, this, [this] {
+    if (filterOnBox_->isChecked()) ApplyFilter(true);
   });
-  connect(grid, &TBrowseGrid::TitleClicked, this, &TBrowsePage::AddFilterTerm);
-  connect(tagSelector, &QComboBox::activated, this, &TBrowsePage::ChooseTag);
+  connect(grid_, &TBrowseGrid::TitleClicked, this, &TBrowsePage::AddFilterTerm);
+  connect(tagSelector_, &QComboBox::activated, this, &TBrowsePage::ChooseTag);
+  ConnectNavigator();
+}
+
+void TBrowsePage::ConnectNavigator() {
+  navigator_->OnError = [this](TTolvernNavigator&, const std::exception& error) {
+    emit errorRaised(QString::fromUtf8(error.what()));
+  };
+  navigator_->BeforeAction = [this](TTolvernNavigator&, TTolvernNavigateBtn button) {
+    if (button == nbDelete) deletedBefore_ = table_ && table_->Active() && table_->IsDeleted();
+  };
+  navigator_->OnClick = [this](TTolvernNavigator&, TTolvernNavigateBtn button) {
+    if (button != nbDelete || !table_ || !table_->Active()) return;
+    // The delete button toggles: a record that was marked and still is gets recalled.
+    if (deletedBefore_ && table_->IsDeleted()) table_->RecallRecord();
+    grid_->Reload();
+  };
+  navigator_->OnFindClick = [this](TDataSet&) { emit findRequested(); };
+  navigator_->OnCopyClick = [this](TDataSet&) { emit copyRecordRequested(); };
+}
+
+void TBrowsePage::SetDialogs(TAppDialogs* dialogs) { navigator_->SetDialogs(dialogs); }
+
+void TBrowsePage::ToggleDeleteMark() {
+  if (!table_ || !table_->Active()) return;
+  navigator_->BtnClick(nbDelete);
+  if (deletedBox_->isChecked()) table_->Next();
 }
 
 void TBrowsePage::SetTable(TTolvernDataSet* table, TDataSource* source) {
   table_ = table;
   source_ = source;
-  grid->SetTable(table, source);
-  navigator->SetDataSource(source);
-  memoView->SetDataSource(source);
+  grid_->SetTable(table, source);
+  navigator_->SetDataSource(source);
+  memoView_->SetDataSource(source);
 }
 
 void TBrowsePage::Guard(const std::function<void()>& work) {
@@ -128,7 +161,7 @@ void TBrowsePage::Guard(const std::function<void()>& work) {
     work();
   } catch (const EAbort&) {
   } catch (const std::exception& error) {
-    if (OnError) OnError(error);
+    emit errorRaised(QString::fromUtf8(error.what()));
   }
 }
 
@@ -137,57 +170,68 @@ void TBrowsePage::RefreshTable() {
 }
 
 void TBrowsePage::FillTags() {
-  tagSelector->clear();
+  tagSelector_->clear();
   const int count = table_ && table_->Active() ? table_->GetTagCount() : 0;
   if (count == 0) {
     ClearTags();
     return;
   }
-  tagSelector->addItem(QString());
-  for (int n = 1; n <= count; ++n) tagSelector->addItem(table_->GetTagName(n));
-  tagLabel->setEnabled(true);
-  tagSelector->setEnabled(true);
+  tagSelector_->addItem(QString());
+  for (int n = 1; n <= count; ++n) tagSelector_->addItem(table_->GetTagName(n));
+  tagLabel_->setEnabled(true);
+  tagSelector_->setEnabled(true);
 }
 
 void TBrowsePage::MarkDamagedFiles(const QStringList& fileNames) {
   // The entries of an earlier call go first.
-  for (int i = tagSelector->count() - 1; i >= 0; --i)
-    if (tagSelector->itemData(i, kDamagedRole).toBool()) tagSelector->removeItem(i);
+  for (int i = tagSelector_->count() - 1; i >= 0; --i)
+    if (tagSelector_->itemData(i, kDamagedRole).toBool()) tagSelector_->removeItem(i);
   if (fileNames.isEmpty()) return;
-  if (tagSelector->count() == 0) tagSelector->addItem(QString());
-  auto* model = qobject_cast<QStandardItemModel*>(tagSelector->model());
+  if (tagSelector_->count() == 0) tagSelector_->addItem(QString());
+  auto* model = qobject_cast<QStandardItemModel*>(tagSelector_->model());
   for (const QString& name : fileNames) {
-    tagSelector->addItem(tr("%1 (damaged)").arg(name));
-    tagSelector->setItemData(tagSelector->count() - 1, true, kDamagedRole);
-    if (model) model->item(tagSelector->count() - 1)->setEnabled(false);
+    tagSelector_->addItem(tr("%1 (damaged)").arg(name));
+    tagSelector_->setItemData(tagSelector_->count() - 1, true, kDamagedRole);
+    if (model) model->item(tagSelector_->count() - 1)->setEnabled(false);
   }
-  tagLabel->setEnabled(true);
-  tagSelector->setEnabled(true);
+  tagLabel_->setEnabled(true);
+  tagSelector_->setEnabled(true);
 }
 
 void TBrowsePage::ClearTags() {
-  tagSelector->clear();
-  tagLabel->setEnabled(false);
-  tagSelector->setEnabled(false);
-  grid->SetMarkedTitle(QString());
+  tagSelector_->clear();
+  tagLabel_->setEnabled(false);
+  tagSelector_->setEnabled(false);
+  grid_->SetMarkedTitle(QString());
 }
 
 void TBrowsePage::ChooseTag(int entry) {
   Guard([&] {
     if (!table_ || !table_->Active() || entry < 0) return;
-    table_->SetIndexName(entry == 0 ? QString() : tagSelector->itemText(entry));
+    table_->SetIndexName(entry == 0 ? QString() : tagSelector_->itemText(entry));
     // The title of the column named like the order's tag turns red.
-    grid->SetMarkedTitle(table_->GetCurrentTagName());
+    grid_->SetMarkedTitle(table_->GetCurrentTagName());
   });
 }
 
 void TBrowsePage::ShowMemo(const QString& fieldName) {
-  memoView->SetFieldName(fieldName);
-  memoView->setVisible(!fieldName.isEmpty());
+  memoView_->SetFieldName(fieldName);
+  memoView_->setVisible(!fieldName.isEmpty());
+}
+
+void TBrowsePage::ShowTableMemo() {
+  QString memoField;
+  if (table_ && table_->Active())
+    for (int i = 0; i < table_->FieldCount(); ++i) {
+      TField* field = table_->Field(i);
+      if (field->FieldKind() == fkData && field->DataType() == ftMemo)
+        memoField = field->FieldName();
+    }
+  ShowMemo(memoField);
 }
 
 void TBrowsePage::AddFilterTerm(const QString& fieldName) {
-  if (!filterPanel->isVisible() || !table_ || !table_->Active()) return;
+  if (!filterPanel_->isVisible() || !table_ || !table_->Active()) return;
   Guard([&] {
     TField* field = table_->FieldByName(fieldName);
     const int n = table_->FieldDefs().IndexOf(fieldName);
@@ -195,16 +239,16 @@ void TBrowsePage::AddFilterTerm(const QString& fieldName) {
     const TFilterTerm term = FilterTermFor(
         fieldName, field->DataType(), table_->IsEmpty() ? QVariant() : field->Value(), decimals);
     if (term.text.isEmpty()) {
-      if (OnStatusText) OnStatusText(term.why);
+      emit statusMessage(term.why);
       return;
     }
-    filterEdit->setText(JoinFilter(filterEdit->text(), term.text));
+    filterEdit_->setText(JoinFilter(filterEdit_->text(), term.text));
   });
 }
 
 void TBrowsePage::ApplyFilter(bool on) {
   if (!table_ || !table_->Active()) {
-    filterOnBox->setChecked(false);
+    filterOnBox_->setChecked(false);
     return;
   }
   const QString previous = table_->Filter();
@@ -212,7 +256,7 @@ void TBrowsePage::ApplyFilter(bool on) {
   try {
     table_->SetFiltered(false);
     if (on) {
-      table_->SetFilter(filterEdit->text());
+      table_->SetFilter(filterEdit_->text());
       table_->SetFiltered(true);
     }
   } catch (const EAbort&) {
@@ -226,8 +270,8 @@ void TBrowsePage::ApplyFilter(bool on) {
       if (!wasOn) table_->SetFiltered(false);
     } catch (const std::exception&) {
     }
-    filterOnBox->setChecked(table_->Filtered());
-    if (OnError) OnError(error);
+    filterOnBox_->setChecked(table_->Filtered());
+    emit errorRaised(QString::fromUtf8(error.what()));
   }
 }
 

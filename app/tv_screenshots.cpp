@@ -1,6 +1,8 @@
 #include "tv_screenshots.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QListWidget>
 #include <QMenu>
@@ -10,12 +12,22 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
+#include <string>
 
 #include "tv_about.h"
 
 namespace fendral {
 
 namespace {
+
+// A control of the window, found as a user's tools find it: by its name.
+template <class T>
+T& Control(QWidget& page, const char* name) {
+  T* control = page.findChild<T*>(QLatin1String(name));
+  if (!control) throw std::logic_error(std::string("no control ") + name);
+  return *control;
+}
 
 bool Save(QWidget& widget, const QString& file) {
   QApplication::processEvents();
@@ -32,37 +44,39 @@ bool WriteScreenshots(TMainWindow& window, TScriptedDialogs& dialogs, const QStr
   bool ok = Save(window, outDir + QStringLiteral("/browse-natural.png"));
 
   TBrowsePage* page = window.BrowsePage();
-  if (page->tagSelector->count() > 1) {
-    page->tagSelector->setCurrentIndex(1);
+  auto& tags = Control<QComboBox>(*page, "TagSelector");
+  if (tags.count() > 1) {
+    tags.setCurrentIndex(1);
     page->ChooseTag(1);
     ok = Save(window, outDir + QStringLiteral("/browse-ordered.png")) && ok;
-    page->tagSelector->setCurrentIndex(0);
+    tags.setCurrentIndex(0);
     page->ChooseTag(0);
   }
 
   // The filter panel with a term a title click wrote (the third record's value of the
   // second column, or of the only one), switched on.
-  page->filterPanelBox->setChecked(true);
+  auto& filterPanelBox = Control<QCheckBox>(*page, "FilterPanelBox");
+  auto& filterOnBox = Control<QCheckBox>(*page, "FilterOnBox");
+  filterPanelBox.setChecked(true);
   TTolvernDataSet& table = window.Table1();
   if (table.FieldCount() > 0 && table.RecordCount() >= 3) {
     table.SetRecNo(3);
     page->AddFilterTerm(table.Field(std::min(table.FieldCount() - 1, 1))->FieldName());
-    page->filterOnBox->click();
+    filterOnBox.click();
   }
   ok = Save(window, outDir + QStringLiteral("/browse-filter.png")) && ok;
-  if (page->filterOnBox->isChecked()) page->filterOnBox->click();
-  page->filterPanelBox->setChecked(false);
+  if (filterOnBox.isChecked()) filterOnBox.click();
+  filterPanelBox.setChecked(false);
 
   window.Pages()->setCurrentWidget(window.StructurePage());
   TStructurePage* structure = window.StructurePage();
-  if (structure->indexFileList->count() > 0) {
-    QListWidgetItem* file = structure->indexFileList->item(0);
-    structure->indexFileList->setCurrentItem(file);
-    emit structure->indexFileList->itemClicked(file);
-    if (structure->tagList->count() > 0) {
-      QListWidgetItem* tag = structure->tagList->item(0);
-      structure->tagList->setCurrentItem(tag);  // the tag editor follows the list
-    }
+  auto& files = Control<QListWidget>(*structure, "IndexFileList");
+  auto& tagList = Control<QListWidget>(*structure, "TagList");
+  if (files.count() > 0) {
+    QListWidgetItem* file = files.item(0);
+    files.setCurrentItem(file);
+    emit files.itemClicked(file);
+    if (tagList.count() > 0) tagList.setCurrentItem(tagList.item(0));  // the editor follows
   }
   ok = Save(window, outDir + QStringLiteral("/structure.png")) && ok;
 

@@ -12,15 +12,20 @@
 #include <QIntValidator>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 #include <algorithm>
+
+#include "tv_appdialogs.h"
+#include "tv_resolve.h"
 
 namespace fendral {
 
 namespace {
 
 const char* const kIndexExtensions[] = {"cdx", "mdx", "ndx", "ntx"};
+
 constexpr int kPathRole = Qt::UserRole;
 
 constexpr int kTypeColumn = 2;
@@ -95,34 +100,35 @@ QPushButton* Button(const QString& text, const QString& accessibleName, QWidget*
 
 }  // namespace
 
-TStructurePage::TStructurePage(QWidget* parent) : QWidget(parent) {
+TStructurePage::TStructurePage(QWidget* parent)
+    : QWidget(parent), fieldWatch_(std::make_unique<TDataSource>(nullptr)) {
   setObjectName(QStringLiteral("StructurePage"));
   auto* layout = new QHBoxLayout(this);
 
   // Left: the field list with its up and down buttons.
   auto* fieldsColumn = new QVBoxLayout;
-  fieldGrid = new TDBGrid(this);
-  fieldGrid->setObjectName(QStringLiteral("FieldGrid"));
-  fieldGrid->setAccessibleName(tr("Fields"));
-  fieldGrid->verticalHeader()->hide();
-  fieldGrid->setItemDelegateForColumn(kTypeColumn, new TypePickDelegate(fieldGrid));
-  fieldGrid->setItemDelegateForColumn(kTypeColumn + 1, new FixedSizeDelegate(fieldGrid));
-  fieldGrid->setItemDelegateForColumn(kTypeColumn + 2, new FixedSizeDelegate(fieldGrid));
-  fieldsColumn->addWidget(fieldGrid, 1);
+  fieldGrid_ = new TDBGrid(this);
+  fieldGrid_->setObjectName(QStringLiteral("FieldGrid"));
+  fieldGrid_->setAccessibleName(tr("Fields"));
+  fieldGrid_->verticalHeader()->hide();
+  fieldGrid_->setItemDelegateForColumn(kTypeColumn, new TypePickDelegate(fieldGrid_));
+  fieldGrid_->setItemDelegateForColumn(kTypeColumn + 1, new FixedSizeDelegate(fieldGrid_));
+  fieldGrid_->setItemDelegateForColumn(kTypeColumn + 2, new FixedSizeDelegate(fieldGrid_));
+  fieldsColumn->addWidget(fieldGrid_, 1);
   auto* moveRow = new QHBoxLayout;
-  upButton = Button(tr("Up"), tr("Move field up"), this);
-  downButton = Button(tr("Down"), tr("Move field down"), this);
-  upButton->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
-  downButton->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
-  upButton->setEnabled(false);
-  downButton->setEnabled(false);
-  addFieldButton = Button(tr("Add"), tr("Add field"), this);
-  deleteFieldButton = Button(tr("Delete"), tr("Delete field"), this);
-  moveRow->addWidget(upButton);
-  moveRow->addWidget(downButton);
+  upButton_ = Button(tr("Up"), tr("Move field up"), this);
+  downButton_ = Button(tr("Down"), tr("Move field down"), this);
+  upButton_->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
+  downButton_->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
+  upButton_->setEnabled(false);
+  downButton_->setEnabled(false);
+  addFieldButton_ = Button(tr("Add"), tr("Add field"), this);
+  deleteFieldButton_ = Button(tr("Delete"), tr("Delete field"), this);
+  moveRow->addWidget(upButton_);
+  moveRow->addWidget(downButton_);
   moveRow->addSpacing(12);
-  moveRow->addWidget(addFieldButton);
-  moveRow->addWidget(deleteFieldButton);
+  moveRow->addWidget(addFieldButton_);
+  moveRow->addWidget(deleteFieldButton_);
   moveRow->addStretch();
   fieldsColumn->addLayout(moveRow);
   layout->addLayout(fieldsColumn, 2);
@@ -131,123 +137,152 @@ TStructurePage::TStructurePage(QWidget* parent) : QWidget(parent) {
   auto* tableColumn = new QVBoxLayout;
   auto* typeBox = new QGroupBox(tr("DBF Type"), this);
   auto* typeLayout = new QVBoxLayout(typeBox);
-  typeGroup = new QButtonGroup(this);
+  typeGroup_ = new QButtonGroup(this);
   const QString names[] = {tr("Clipper"), tr("DBase III"), tr("DBase IV"), tr("FoxPro")};
   for (int i = 0; i < 4; ++i) {
     auto* button = new QRadioButton(names[i], typeBox);
-    typeGroup->addButton(button, i);
+    typeGroup_->addButton(button, i);
     typeLayout->addWidget(button);
   }
-  typeGroup->button(kFoxPro)->setChecked(true);
+  typeGroup_->button(kFoxPro)->setChecked(true);
   tableColumn->addWidget(typeBox);
 
   auto* blockRow = new QHBoxLayout;
-  blockSizeLabel = new QLabel(tr("FPT Block size"), this);
-  blockSizeBox = new QLineEdit(QStringLiteral("64"), this);
-  blockSizeBox->setToolTip(tr("Only FoxPro file"));
-  blockSizeBox->setValidator(new QIntValidator(1, 65535, blockSizeBox));
-  blockSizeBox->setMaximumWidth(70);
-  blockSizeLabel->setBuddy(blockSizeBox);
-  blockRow->addWidget(blockSizeLabel);
-  blockRow->addWidget(blockSizeBox);
+  blockSizeLabel_ = new QLabel(tr("FPT Block size"), this);
+  blockSizeBox_ = new QLineEdit(QStringLiteral("64"), this);
+  blockSizeBox_->setToolTip(tr("Only FoxPro file"));
+  blockSizeBox_->setValidator(new QIntValidator(1, 65535, blockSizeBox_));
+  blockSizeBox_->setMaximumWidth(70);
+  blockSizeLabel_->setBuddy(blockSizeBox_);
+  blockRow->addWidget(blockSizeLabel_);
+  blockRow->addWidget(blockSizeBox_);
   tableColumn->addLayout(blockRow);
 
-  createButton = new QPushButton(tr("Create DBF"), this);
-  tableColumn->addWidget(createButton);
-  noticeLabel = new QLabel(this);
-  noticeLabel->setObjectName(QStringLiteral("StructureNotice"));
-  noticeLabel->setStyleSheet(QStringLiteral("color: red; font-weight: bold"));
-  noticeLabel->setWordWrap(true);
-  tableColumn->addWidget(noticeLabel);
+  createButton_ = new QPushButton(tr("Create DBF"), this);
+  tableColumn->addWidget(createButton_);
+  noticeLabel_ = new QLabel(this);
+  noticeLabel_->setObjectName(QStringLiteral("StructureNotice"));
+  noticeLabel_->setStyleSheet(QStringLiteral("color: red; font-weight: bold"));
+  noticeLabel_->setWordWrap(true);
+  tableColumn->addWidget(noticeLabel_);
   tableColumn->addStretch();
   layout->addLayout(tableColumn, 0);
 
   // Right: index files, their tags and the tag editor.
   auto* indexColumn = new QGridLayout;
-  allIndexFiles = new QCheckBox(tr("All Index file"), this);
-  indexColumn->addWidget(allIndexFiles, 0, 0, 1, 2);
+  allIndexFiles_ = new QCheckBox(tr("All Index file"), this);
+  indexColumn->addWidget(allIndexFiles_, 0, 0, 1, 2);
 
   auto* filesLabel = new QLabel(tr("Index files"), this);
-  indexFileList = new QListWidget(this);
-  indexFileList->setAccessibleName(tr("Index files"));
-  filesLabel->setBuddy(indexFileList);
-  newFileButton = Button(tr("New"), tr("New index file"), this);
-  deleteFileButton = Button(tr("Del"), tr("Delete index file"), this);
-  newFileButton->setEnabled(false);
-  deleteFileButton->setEnabled(false);
+  indexFileList_ = new QListWidget(this);
+  indexFileList_->setAccessibleName(tr("Index files"));
+  filesLabel->setBuddy(indexFileList_);
+  newFileButton_ = Button(tr("New"), tr("New index file"), this);
+  deleteFileButton_ = Button(tr("Del"), tr("Delete index file"), this);
+  newFileButton_->setEnabled(false);
+  deleteFileButton_->setEnabled(false);
   auto* fileButtons = new QHBoxLayout;
-  fileButtons->addWidget(newFileButton);
-  fileButtons->addWidget(deleteFileButton);
+  fileButtons->addWidget(newFileButton_);
+  fileButtons->addWidget(deleteFileButton_);
   indexColumn->addWidget(filesLabel, 1, 0);
-  indexColumn->addWidget(indexFileList, 2, 0);
+  indexColumn->addWidget(indexFileList_, 2, 0);
   indexColumn->addLayout(fileButtons, 3, 0);
 
   auto* tagsLabel = new QLabel(tr("Index Tags"), this);
-  tagList = new QListWidget(this);
-  tagList->setAccessibleName(tr("Index Tags"));
-  tagsLabel->setBuddy(tagList);
-  newTagButton = Button(tr("New"), tr("New tag"), this);
-  deleteTagButton = Button(tr("Del"), tr("Delete tag"), this);
-  newTagButton->setEnabled(false);
-  deleteTagButton->setEnabled(false);
+  tagList_ = new QListWidget(this);
+  tagList_->setAccessibleName(tr("Index Tags"));
+  tagsLabel->setBuddy(tagList_);
+  newTagButton_ = Button(tr("New"), tr("New tag"), this);
+  deleteTagButton_ = Button(tr("Del"), tr("Delete tag"), this);
+  newTagButton_->setEnabled(false);
+  deleteTagButton_->setEnabled(false);
   auto* tagButtons = new QHBoxLayout;
-  tagButtons->addWidget(newTagButton);
-  tagButtons->addWidget(deleteTagButton);
+  tagButtons->addWidget(newTagButton_);
+  tagButtons->addWidget(deleteTagButton_);
   indexColumn->addWidget(tagsLabel, 1, 1);
-  indexColumn->addWidget(tagList, 2, 1);
+  indexColumn->addWidget(tagList_, 2, 1);
   indexColumn->addLayout(tagButtons, 3, 1);
 
   auto* editor = new QGroupBox(tr("Tag"), this);
   auto* form = new QFormLayout(editor);
-  indexFileBox = new QLineEdit(editor);
-  indexFileBox->setReadOnly(true);
+  indexFileBox_ = new QLineEdit(editor);
+  indexFileBox_->setReadOnly(true);
   auto* fileLabel = new QLabel(tr("Index File"), editor);
-  fileLabel->setBuddy(indexFileBox);
-  form->addRow(fileLabel, indexFileBox);
-  tagLabel = new QLabel(tr("Index Tag"), editor);
-  tagBox = new QLineEdit(editor);
-  tagLabel->setBuddy(tagBox);
-  form->addRow(tagLabel, tagBox);
-  expressionLabel = new QLabel(tr("Expression"), editor);
-  expressionBox = new QLineEdit(editor);
-  expressionBox->setToolTip(
+  fileLabel->setBuddy(indexFileBox_);
+  form->addRow(fileLabel, indexFileBox_);
+  tagLabel_ = new QLabel(tr("Index Tag"), editor);
+  tagBox_ = new QLineEdit(editor);
+  tagLabel_->setBuddy(tagBox_);
+  form->addRow(tagLabel_, tagBox_);
+  expressionLabel_ = new QLabel(tr("Expression"), editor);
+  expressionBox_ = new QLineEdit(editor);
+  expressionBox_->setToolTip(
       tr("Expression index. Possible functions: AllTrim, Asc, At, Ceiling, Chr, CTOD, Date, "
          "Descend, DTOC, DTOS, Empty, Floor, IIF, Int, Left, Len, Lower, LTrim, PadC, PadL, "
          "PadR, Right, RTrim, Soudex, Space, Str, StrZero, SubStr, Trim, Upper, Val."));
-  expressionLabel->setBuddy(expressionBox);
-  form->addRow(expressionLabel, expressionBox);
-  filterLabel = new QLabel(tr("Filter"), editor);
-  filterBox = new QLineEdit(editor);
-  filterLabel->setBuddy(filterBox);
-  form->addRow(filterLabel, filterBox);
-  uniqueBox = new QCheckBox(tr("Unique"), editor);
-  ascendingBox = new QCheckBox(tr("Ascending"), editor);
-  ascendingBox->setChecked(true);
+  expressionLabel_->setBuddy(expressionBox_);
+  form->addRow(expressionLabel_, expressionBox_);
+  filterLabel_ = new QLabel(tr("Filter"), editor);
+  filterBox_ = new QLineEdit(editor);
+  filterLabel_->setBuddy(filterBox_);
+  form->addRow(filterLabel_, filterBox_);
+  uniqueBox_ = new QCheckBox(tr("Unique"), editor);
+  ascendingBox_ = new QCheckBox(tr("Ascending"), editor);
+  ascendingBox_->setChecked(true);
   auto* flags = new QHBoxLayout;
-  flags->addWidget(uniqueBox);
-  flags->addWidget(ascendingBox);
+  flags->addWidget(uniqueBox_);
+  flags->addWidget(ascendingBox_);
   flags->addStretch();
   form->addRow(flags);
-  saveButton = new QPushButton(tr("Save"), editor);
-  cancelButton = new QPushButton(tr("Cancel"), editor);
+  saveButton_ = new QPushButton(tr("Save"), editor);
+  cancelButton_ = new QPushButton(tr("Cancel"), editor);
   auto* editButtons = new QHBoxLayout;
   editButtons->addStretch();
-  editButtons->addWidget(saveButton);
-  editButtons->addWidget(cancelButton);
+  editButtons->addWidget(saveButton_);
+  editButtons->addWidget(cancelButton_);
   form->addRow(editButtons);
   indexColumn->addWidget(editor, 4, 0, 1, 2);
 
-  reindexButton = new QPushButton(tr("Reindex"), this);
-  reindexButton->setEnabled(false);
+  reindexButton_ = new QPushButton(tr("Reindex"), this);
+  reindexButton_->setEnabled(false);
   auto* reindexRow = new QHBoxLayout;
-  reindexRow->addWidget(reindexButton);
+  reindexRow->addWidget(reindexButton_);
   reindexRow->addStretch();
   indexColumn->addLayout(reindexRow, 5, 0, 1, 2);
   indexColumn->setRowStretch(2, 1);
   layout->addLayout(indexColumn, 3);
 
   EnableTagEditor(false);
+
+  // Tests and accessibility tools find the controls by these names.
+  const std::pair<QObject*, const char*> named[] = {{typeGroup_, "TypeGroup"},
+                                                    {blockSizeBox_, "BlockSizeBox"},
+                                                    {createButton_, "CreateButton"},
+                                                    {upButton_, "UpButton"},
+                                                    {downButton_, "DownButton"},
+                                                    {addFieldButton_, "AddFieldButton"},
+                                                    {deleteFieldButton_, "DeleteFieldButton"},
+                                                    {allIndexFiles_, "AllIndexFiles"},
+                                                    {indexFileList_, "IndexFileList"},
+                                                    {newFileButton_, "NewFileButton"},
+                                                    {deleteFileButton_, "DeleteFileButton"},
+                                                    {tagList_, "TagList"},
+                                                    {newTagButton_, "NewTagButton"},
+                                                    {deleteTagButton_, "DeleteTagButton"},
+                                                    {reindexButton_, "ReindexButton"},
+                                                    {indexFileBox_, "IndexFileBox"},
+                                                    {tagBox_, "TagBox"},
+                                                    {expressionBox_, "ExpressionBox"},
+                                                    {filterBox_, "FilterBox"},
+                                                    {uniqueBox_, "UniqueBox"},
+                                                    {ascendingBox_, "AscendingBox"},
+                                                    {saveButton_, "SaveButton"},
+                                                    {cancelButton_, "CancelButton"}};
+  for (const auto& [object, name] : named) object->setObjectName(QLatin1String(name));
+  ConnectControls();
 }
+
+TStructurePage::~TStructurePage() = default;
 
 bool TStructurePage::EditableType(const QString& letter) {
   const QString type = letter.trimmed().toUpper();
@@ -257,22 +292,125 @@ bool TStructurePage::EditableType(const QString& letter) {
   return false;
 }
 
-void TStructurePage::SetFields(TDataSource* fields) {
-  fieldGrid->SetDataSource(fields);
-  if (!fields) return;
-  // Column widths of the field list: number, name, type letter, length, decimals; never
-  // narrower than the column's title.
-  const int widths[] = {25, 90, 59, 46, 30};
-  const QFontMetrics metrics = fieldGrid->horizontalHeader()->fontMetrics();
-  for (int c = 0; c < 5 && c < fieldGrid->Model().columnCount(); ++c) {
-    const QString title = fieldGrid->Model().headerData(c, Qt::Horizontal).toString();
-    fieldGrid->setColumnWidth(c, std::max(widths[c], metrics.horizontalAdvance(title) + 16));
-  }
-  // The name column takes the room the grid has beyond the others.
-  fieldGrid->horizontalHeader()->setStretchLastSection(false);
-  if (fieldGrid->Model().columnCount() > 1)
-    fieldGrid->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+void TStructurePage::ConnectControls() {
+  fieldWatch_->OnDataChange = [this](TDataSource&, TField* field) {
+    if (field && !fillingFieldList_) fieldListEdited_ = true;
+  };
+  connect(upButton_, &QPushButton::clicked, this, [this] { MoveRow(-1); });
+  connect(downButton_, &QPushButton::clicked, this, [this] { MoveRow(1); });
+  connect(addFieldButton_, &QPushButton::clicked, this, &TStructurePage::AddRow);
+  connect(deleteFieldButton_, &QPushButton::clicked, this, &TStructurePage::DeleteRow);
+  // In the field grid, Insert adds a row and Ctrl+Delete removes the current one.
+  auto* addKey = new QShortcut(QKeySequence(Qt::Key_Insert), fieldGrid_);
+  addKey->setContext(Qt::WidgetShortcut);
+  connect(addKey, &QShortcut::activated, this, &TStructurePage::AddRow);
+  auto* deleteKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete), fieldGrid_);
+  deleteKey->setContext(Qt::WidgetShortcut);
+  connect(deleteKey, &QShortcut::activated, this, &TStructurePage::DeleteRow);
+  addFieldButton_->setToolTip(
+      QCoreApplication::translate("fendral::TMainWindow", "Add a field (Insert)"));
+  deleteFieldButton_->setToolTip(
+      QCoreApplication::translate("fendral::TMainWindow", "Delete the field (Ctrl+Delete)"));
+  connect(fieldGrid_, &QAbstractItemView::doubleClicked, this, &TStructurePage::RowDoubleClicked);
+  fieldGrid_->OnError = [this](const std::exception& error) {
+    emit errorRaised(QString::fromUtf8(error.what()));
+  };
+
+  connect(createButton_, &QPushButton::clicked, this, &TStructurePage::PressCreate);
+  connect(reindexButton_, &QPushButton::clicked, this, &TStructurePage::reindexRequested);
+  connect(allIndexFiles_, &QCheckBox::toggled, this, [this] { Guard([&] { ApplyIndexMask(); }); });
+  // A file is chosen by a click, or from the keyboard with Enter.
+  auto chooseFile = [this](QListWidgetItem*) {
+    const QString path = ChosenIndexFile();
+    if (!path.isEmpty()) Guard([&] { ChooseIndexFile(path); });
+  };
+  connect(indexFileList_, &QListWidget::itemClicked, this, chooseFile);
+  connect(indexFileList_, &QListWidget::itemActivated, this, chooseFile);
+  // Showing a tag changes nothing, so the tag follows the list's cursor.
+  connect(tagList_, &QListWidget::currentRowChanged, this, [this](int row) {
+    if (row >= 0) Guard([&] { ChooseTag(row); });
+  });
+  connect(newFileButton_, &QPushButton::clicked, this, &TStructurePage::NewIndexFile);
+  connect(deleteFileButton_, &QPushButton::clicked, this, &TStructurePage::DeleteIndexFile);
+  connect(newTagButton_, &QPushButton::clicked, this, &TStructurePage::NewTag);
+  connect(deleteTagButton_, &QPushButton::clicked, this, &TStructurePage::DeleteTag);
+  connect(saveButton_, &QPushButton::clicked, this, &TStructurePage::SaveTag);
+  connect(cancelButton_, &QPushButton::clicked, this, [this] { EnableTagEditor(false); });
 }
+
+void TStructurePage::Guard(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const EAbort&) {
+  } catch (const std::exception& error) {
+    emit errorRaised(QString::fromUtf8(error.what()));
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Mode, kind, memo block size, notice
+
+void TStructurePage::SetMode(Mode mode) {
+  mode_ = mode;
+  // The caption only shows the mode; nothing reads it back.
+  if (mode == Mode::Create)
+    createButton_->setText(tr("Create DBF"));
+  else
+    createButton_->setText(QCoreApplication::translate("fendral::TMainWindow", "Modify DBF"));
+}
+
+void TStructurePage::SetTypeButton(TypeButton button) {
+  typeGroup_->button(button)->setChecked(true);
+}
+
+int TStructurePage::TypeButtonChecked() const { return typeGroup_->checkedId(); }
+
+void TStructurePage::ShowOpenTableType(tolvern::TkxLokProtocol protocol) {
+  // What is open decides, as it decides the lock protocol; so a "Modify DBF" with the
+  // choice untouched keeps the table's kind.
+  TypeButton type = kDBaseIII;
+  switch (protocol) {
+    case tolvern::TkxLokProtocol::ClipLock:
+      type = kClipper;
+      break;
+    case tolvern::TkxLokProtocol::FoxLock:
+      type = kFoxPro;
+      break;
+    case tolvern::TkxLokProtocol::DB4Lock:
+      type = kDBaseIV;
+      break;
+    default:
+      break;
+  }
+  openTableType_ = type;
+  SetTypeButton(type);
+}
+
+TTableTypeChange TStructurePage::TypeChange() const {
+  TTableTypeChange change;
+  change.from = openTableType_;
+  change.to = TypeButtonChecked();
+  if (change.from >= 0) change.fromName = typeGroup_->button(change.from)->text();
+  if (change.to >= 0) change.toName = typeGroup_->button(change.to)->text();
+  return change;
+}
+
+void TStructurePage::ShowMemoBlockSize(bool enabled, int size) {
+  blockSizeLabel_->setEnabled(enabled);
+  blockSizeBox_->setEnabled(enabled);
+  if (size > 0) blockSizeBox_->setText(QString::number(size));
+}
+
+QString TStructurePage::BlockSizeText() const { return blockSizeBox_->text().trimmed(); }
+
+void TStructurePage::SetNotice(const QString& text) { noticeLabel_->setText(text); }
+
+QString TStructurePage::Notice() const { return noticeLabel_->text(); }
+
+void TStructurePage::SetReindexEnabled(bool on) { reindexButton_->setEnabled(on); }
+
+// ---------------------------------------------------------------------------------------
+// Index files and tags
 
 QString TStructurePage::IndexMask(bool all, const QString& tableName) {
   QStringList patterns;
@@ -291,40 +429,103 @@ bool TStructurePage::MatchesIndexMask(const QString& fileName, const QString& ma
   return false;
 }
 
-QStringList TStructurePage::ListIndexFiles(const QString& directory, const QString& tableName) {
-  indexFileList->clear();
-  const QString mask = IndexMask(allIndexFiles->isChecked(), tableName);
-  QStringList paths;
-  const QDir dir(directory);
+QString TStructurePage::TableDirectory() const {
+  return table_ ? table_->GetTableDirectory() : QString();
+}
+
+void TStructurePage::ListIndexFiles() {
+  indexFileList_->clear();
+  deleteFileButton_->setEnabled(false);
+  if (!table_ || !table_->Active()) return;
+  const QString mask = IndexMask(allIndexFiles_->isChecked(), table_->TableName());
+  const QDir dir(TableDirectory());
   QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Readable, QDir::NoSort);
   std::sort(entries.begin(), entries.end(), [](const QFileInfo& a, const QFileInfo& b) {
     const int order = a.fileName().compare(b.fileName(), Qt::CaseInsensitive);
     return order != 0 ? order < 0 : a.fileName() < b.fileName();
   });
-  for (const QFileInfo& entry : entries) {
-    if (!MatchesIndexMask(entry.fileName(), mask)) continue;
-    auto* item = new QListWidgetItem(entry.fileName(), indexFileList);
-    item->setData(kPathRole, entry.absoluteFilePath());
-    paths << entry.absoluteFilePath();
-  }
-  deleteFileButton->setEnabled(false);
-  newFileButton->setEnabled(true);
-  return paths;
+  for (const QFileInfo& entry : entries)
+    if (MatchesIndexMask(entry.fileName(), mask)) AddIndexFileItem(entry.absoluteFilePath());
+  newFileButton_->setEnabled(true);
 }
 
 void TStructurePage::AddIndexFileItem(const QString& path) {
-  auto* item = new QListWidgetItem(QFileInfo(path).fileName(), indexFileList);
+  auto* item = new QListWidgetItem(QFileInfo(path).fileName(), indexFileList_);
   item->setData(kPathRole, path);
 }
 
+void TStructurePage::OpenIndexFiles(const QStringList& moreFiles) {
+  ListIndexFiles();
+  QStringList files;
+  for (int row = 0; row < indexFileList_->count(); ++row)
+    files << indexFileList_->item(row)->data(kPathRole).toString();
+  for (const QString& file : moreFiles) {
+    const QString path = QFileInfo(file).absoluteFilePath();
+    if (files.contains(path) || !QFileInfo(path).isFile()) continue;
+    AddIndexFileItem(path);
+    files << path;
+  }
+  tagList_->clear();
+  if (!files.isEmpty()) {
+    table_->SetIndexFiles(files);
+    emit indexFilesChanged();
+  }
+  MarkDamagedFiles();
+}
+
+void TStructurePage::ApplyIndexMask() {
+  chosenIndexFile_.clear();
+  tagList_->clear();
+  newTagButton_->setEnabled(false);
+  deleteTagButton_->setEnabled(false);
+  ListIndexFiles();
+  MarkDamagedFiles();
+}
+
+void TStructurePage::ChooseIndexFile(const QString& path) {
+  if (!table_ || !table_->Active()) return;
+  tagList_->clear();
+  // The chosen file becomes the table's index file (the production index, which the
+  // table always keeps open, aside).
+  try {
+    table_->SetIndexFiles({path});
+  } catch (...) {
+    // A file the table cannot open stays out of its list.
+    table_->SetIndexFiles({});
+    emit indexFilesChanged();
+    throw;
+  }
+  chosenIndexFile_ = path;
+  for (int n = 1; n <= table_->GetTagCount(); ++n) {
+    if (!SameFile(table_->GetTagFile(n), path)) continue;
+    auto* item = new QListWidgetItem(table_->GetTagName(n), tagList_);
+    item->setData(kPathRole, n);
+  }
+  indexFileBox_->setText(QFileInfo(path).fileName());
+  for (int row = 0; row < indexFileList_->count(); ++row)
+    if (SameFile(indexFileList_->item(row)->data(kPathRole).toString(), path))
+      indexFileList_->setCurrentRow(row);
+  deleteFileButton_->setEnabled(true);
+  newTagButton_->setEnabled(true);
+  deleteTagButton_->setEnabled(true);
+  MarkDamagedFiles();
+  emit indexFilesChanged();
+}
+
 QString TStructurePage::ChosenIndexFile() const {
-  const QListWidgetItem* item = indexFileList->currentItem();
+  const QListWidgetItem* item = indexFileList_->currentItem();
   return item ? item->data(kPathRole).toString() : QString();
 }
 
-void TStructurePage::MarkDamagedFiles(const QStringList& paths, const QStringList& reasons) {
-  for (int row = 0; row < indexFileList->count(); ++row) {
-    QListWidgetItem* item = indexFileList->item(row);
+void TStructurePage::MarkDamagedFiles() {
+  QStringList paths, reasons;
+  if (table_)
+    for (const TTVDamagedIndex& damaged : table_->DamagedIndexes()) {
+      paths << damaged.path;
+      reasons << damaged.reason;
+    }
+  for (int row = 0; row < indexFileList_->count(); ++row) {
+    QListWidgetItem* item = indexFileList_->item(row);
     const QFileInfo file(item->data(kPathRole).toString());
     int damaged = -1;
     for (int i = 0; i < paths.size() && damaged < 0; ++i)
@@ -335,32 +536,127 @@ void TStructurePage::MarkDamagedFiles(const QStringList& paths, const QStringLis
 }
 
 void TStructurePage::ClearIndexLists() {
-  indexFileList->clear();
-  tagList->clear();
-  newFileButton->setEnabled(false);
-  deleteFileButton->setEnabled(false);
-  newTagButton->setEnabled(false);
-  deleteTagButton->setEnabled(false);
-  indexFileBox->clear();
+  chosenIndexFile_.clear();
+  indexFileList_->clear();
+  tagList_->clear();
+  newFileButton_->setEnabled(false);
+  deleteFileButton_->setEnabled(false);
+  newTagButton_->setEnabled(false);
+  deleteTagButton_->setEnabled(false);
+  indexFileBox_->clear();
   ClearTagBoxes();
   EnableTagEditor(false);
 }
 
-void TStructurePage::SetTypeButton(TypeButton button) {
-  typeGroup->button(button)->setChecked(true);
-}
-
 void TStructurePage::EnableTagEditor(bool on) {
   for (QWidget* widget : std::initializer_list<QWidget*>{
-           tagLabel, tagBox, expressionLabel, expressionBox, filterLabel, filterBox, uniqueBox,
-           ascendingBox, saveButton, cancelButton})
+           tagLabel_, tagBox_, expressionLabel_, expressionBox_, filterLabel_, filterBox_,
+           uniqueBox_, ascendingBox_, saveButton_, cancelButton_})
     widget->setEnabled(on);
 }
 
+bool TStructurePage::TagEditorEnabled() const { return tagBox_->isEnabled(); }
+
 void TStructurePage::ClearTagBoxes() {
-  tagBox->clear();
-  expressionBox->clear();
-  filterBox->clear();
+  tagBox_->clear();
+  expressionBox_->clear();
+  filterBox_->clear();
+}
+
+void TStructurePage::ChooseTag(int row) {
+  QListWidgetItem* item = tagList_->item(row);
+  if (!item || !table_ || !table_->Active()) return;
+  const int n = item->data(kPathRole).toInt();
+  tagBox_->setText(table_->GetTagName(n));
+  expressionBox_->setText(table_->GetTagKey(n));
+  uniqueBox_->setChecked(table_->GetTagUnique(n));
+  ascendingBox_->setChecked(table_->GetTagAscending(n));
+  filterBox_->setText(table_->GetTagFor(n));
+}
+
+void TStructurePage::NewIndexFile() {
+  if (!table_ || !table_->Active() || !dialogs_) return;
+  const QString table = table_->TableName();
+  const QString stem = table.left(
+      table.indexOf(QLatin1Char('.')) < 0 ? table.size() : table.indexOf(QLatin1Char('.')));
+  QString path = dialogs_->SaveFile(
+      QCoreApplication::translate("fendral::TMainWindow", "New index file"),
+      TableDirectory() + stem,
+      QCoreApplication::translate("fendral::TMainWindow",
+                                  "FoxPro 2.x Index (*.CDX *.cdx);;dBase IV Index (*.MDX *.mdx);;"
+                                  "dBase III Index (*.NDX *.ndx);;Clipper Index (*.NTX *.ntx)"));
+  if (path.isEmpty()) return;
+  QFileInfo info(path);
+  if (info.suffix().isEmpty()) {
+    // The default kind, in the letter case of the table's own extension.
+    const QString ext = QFileInfo(table).suffix();
+    const bool upper = !ext.isEmpty() && ext == ext.toUpper();
+    path += upper ? QStringLiteral(".CDX") : QStringLiteral(".cdx");
+    info = QFileInfo(path);
+  }
+  const bool inTableDirectory =
+      QDir(info.absolutePath()).absolutePath() == QDir(TableDirectory()).absolutePath();
+  indexFileBox_->setText(inTableDirectory ? info.fileName() : info.absoluteFilePath());
+  ClearTagBoxes();
+  EnableTagEditor(true);
+  tagEditMode_ = TagEditMode::NewFile;
+  tagBox_->setFocus();
+}
+
+void TStructurePage::NewTag() {
+  if (!table_ || !table_->Active() || chosenIndexFile_.isEmpty()) return;
+  indexFileBox_->setText(QFileInfo(chosenIndexFile_).fileName());
+  ClearTagBoxes();
+  EnableTagEditor(true);
+  tagEditMode_ = TagEditMode::AddToFile;
+  tagBox_->setFocus();
+}
+
+void TStructurePage::SaveTag() {
+  if (!table_ || !table_->Active()) return;
+  const QString box = indexFileBox_->text().trimmed();
+  if (box.isEmpty()) return;
+  TTagRequest request;
+  request.file =
+      QFileInfo(box).isAbsolute() ? box : QFileInfo(TableDirectory() + box).absoluteFilePath();
+  request.tag = tagBox_->text().trimmed();
+  request.expression = expressionBox_->text().trimmed();
+  request.filter = filterBox_->text().trimmed();
+  request.ascending = ascendingBox_->isChecked();
+  request.unique = uniqueBox_->isChecked();
+  request.addToFile = tagEditMode_ == TagEditMode::AddToFile;
+  emit saveTagRequested(request);
+}
+
+void TStructurePage::TagSaved(const QString& path) {
+  ApplyIndexMask();
+  // The file the tag went into is shown with its tags.
+  if (QFileInfo(path).isFile()) ChooseIndexFile(path);
+  EnableTagEditor(false);
+}
+
+void TStructurePage::DeleteTag() {
+  if (!table_ || !table_->Active() || chosenIndexFile_.isEmpty()) return;
+  const QListWidgetItem* item = tagList_->currentItem();
+  if (item) emit deleteTagRequested(chosenIndexFile_, item->text());
+}
+
+void TStructurePage::TagDeleted(const QString& path) {
+  ApplyIndexMask();
+  if (QFileInfo(path).isFile()) ChooseIndexFile(path);
+  ClearTagBoxes();
+}
+
+void TStructurePage::DeleteIndexFile() {
+  if (!table_ || !table_->Active() || chosenIndexFile_.isEmpty()) return;
+  emit deleteIndexFileRequested(chosenIndexFile_);
+}
+
+void TStructurePage::IndexFileDeleted() {
+  ApplyIndexMask();
+  deleteFileButton_->setEnabled(false);
+  indexFileBox_->clear();
+  emit indexFilesChanged();
 }
 
 }  // namespace fendral

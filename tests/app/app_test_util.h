@@ -65,6 +65,15 @@ inline std::vector<int> KeyOrder(const std::string& table, const std::string& in
   return order;
 }
 
+// A control of `parent` found by its object name, as accessibility tools and scripts find
+// it; a failed check when there is none.
+template <class T>
+T* Control(QWidget& parent, const char* name) {
+  T* control = parent.findChild<T*>(QLatin1String(name));
+  EXPECT_NE(control, nullptr) << "no control named " << name;
+  return control;
+}
+
 // A main window answering its questions from a script, on a scratch copy of tables.
 class WindowTest : public ::testing::Test {
  protected:
@@ -77,13 +86,13 @@ class WindowTest : public ::testing::Test {
   void TearDown() override { window.reset(); }
 
   TBrowsePage& Page() { return *window->BrowsePage(); }
-  TDataSetModel& Grid() { return window->BrowsePage()->grid->Model(); }
-  int Column(const QString& fieldName) { return window->BrowsePage()->grid->ColumnOf(fieldName); }
+  TDataSetModel& Grid() { return window->BrowsePage()->Grid()->Model(); }
+  int Column(const QString& fieldName) { return window->BrowsePage()->Grid()->ColumnOf(fieldName); }
   TTolvernDataSet& Table() { return window->Table1(); }
   // Presses `key` on the widget that has the focus in the window.
   void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QWidget* target = QApplication::focusWidget();
-    if (!target || target->window() != window.get()) target = window->BrowsePage()->grid;
+    if (!target || target->window() != window.get()) target = window->BrowsePage()->Grid();
     QTest::keyClick(target, key, modifiers);
   }
   std::string Open(const fs::path& source) {

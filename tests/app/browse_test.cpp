@@ -26,14 +26,14 @@ TEST_F(Browse, NaturalOrderShowsEveryRecordAndTheCurrentRowFollowsTheDataset) {
               records[row].value("fields").toObject().value("NAME").toString());
   Table().SetRecNo(30);
   EXPECT_EQ(Grid().CurrentRow(), 29);
-  EXPECT_EQ(Page().grid->currentIndex().row(), 29);
+  EXPECT_EQ(Page().Grid()->currentIndex().row(), 29);
   EXPECT_EQ(window->StatusText(0), QStringLiteral("Records: 30/60"));
 }
 
 TEST_F(Browse, F8TogglesTheDeleteMarkOnDiskAndHiddenDeletedRowsLeaveTheGrid) {
   const std::string path = Open(SampleTable());
   Table().SetRecNo(5);
-  Page().grid->setFocus();
+  Page().Grid()->setFocus();
   Press(Qt::Key_F8);
   auto records = Dump(path);
   EXPECT_TRUE(records[4].value("deleted").toBool());
@@ -56,17 +56,17 @@ TEST_F(Browse, F8TogglesTheDeleteMarkOnDiskAndHiddenDeletedRowsLeaveTheGrid) {
   int live = 0;
   for (const auto& record : Dump(path)) live += record.value("deleted").toBool() ? 0 : 1;
   ASSERT_LT(live, 60);
-  Page().deletedBox->click();
+  Control<QCheckBox>(Page(), "DeletedBox")->click();
   EXPECT_FALSE(Table().UseDeleted());
   EXPECT_EQ(RowsShown(Grid()), live);
-  for (int row = 0; row < RowsShown(Grid()); ++row) EXPECT_NE(Page().grid->RecordOfRow(row), 5);
-  Page().deletedBox->click();
+  for (int row = 0; row < RowsShown(Grid()); ++row) EXPECT_NE(Page().Grid()->RecordOfRow(row), 5);
+  Control<QCheckBox>(Page(), "DeletedBox")->click();
   EXPECT_EQ(RowsShown(Grid()), 60);
 }
 
 TEST_F(Browse, ChoosingATagOrdersTheGridAsTheIndexAndReddensItsColumn) {
   const std::string path = Open(SampleTable());
-  QComboBox* tags = Page().tagSelector;
+  QComboBox* tags = Control<QComboBox>(Page(), "TagSelector");
   const int cityEntry = tags->findText(QStringLiteral("CITY"));
   ASSERT_GT(cityEntry, 0);
   Table().SetRecNo(7);
@@ -82,12 +82,12 @@ TEST_F(Browse, ChoosingATagOrdersTheGridAsTheIndexAndReddensItsColumn) {
   EXPECT_EQ(Table().IndexName(), QStringLiteral("CITY"));
   // The current record stays current, on its row of the new order.
   EXPECT_EQ(Table().RecNo(), 7);
-  EXPECT_EQ(Page().grid->RecordOfRow(Page().grid->currentIndex().row()), 7);
+  EXPECT_EQ(Page().Grid()->RecordOfRow(Page().Grid()->currentIndex().row()), 7);
   EXPECT_EQ(window->StatusText(0), QStringLiteral("Records: 7/60"));
   const std::vector<int> expected = KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY");
   ASSERT_EQ(static_cast<int>(expected.size()), RowsShown(Grid()));
   for (int row = 0; row < RowsShown(Grid()); ++row) {
-    EXPECT_EQ(Page().grid->RecordOfRow(row), expected[static_cast<size_t>(row)]) << row;
+    EXPECT_EQ(Page().Grid()->RecordOfRow(row), expected[static_cast<size_t>(row)]) << row;
     // Each row is titled with its record number.
     EXPECT_EQ(Grid().headerData(row, Qt::Vertical, Qt::DisplayRole).toInt(),
               expected[static_cast<size_t>(row)])
@@ -102,45 +102,45 @@ TEST_F(Browse, ChoosingATagOrdersTheGridAsTheIndexAndReddensItsColumn) {
   tags->setCurrentIndex(0);
   Page().ChooseTag(0);
   EXPECT_TRUE(Table().IndexName().isEmpty());
-  EXPECT_EQ(Page().grid->RecordOfRow(0), 1);
+  EXPECT_EQ(Page().Grid()->RecordOfRow(0), 1);
   EXPECT_FALSE(Grid().headerData(cityColumn, Qt::Horizontal, Qt::BackgroundRole).isValid());
 }
 
 TEST_F(Browse, ATypedFilterHidesRowsAndABadOneKeepsThePreviousFilter) {
   const std::string path = Open(SampleTable());
-  Page().filterPanelBox->click();
-  ASSERT_TRUE(Page().filterPanel->isVisible());
-  Page().filterEdit->setText(QStringLiteral("AMOUNT > 500"));
-  Page().filterOnBox->click();
+  Control<QCheckBox>(Page(), "FilterPanelBox")->click();
+  ASSERT_TRUE(Control<QLineEdit>(Page(), "FilterEdit")->isVisible());
+  Control<QLineEdit>(Page(), "FilterEdit")->setText(QStringLiteral("AMOUNT > 500"));
+  Control<QCheckBox>(Page(), "FilterOnBox")->click();
   const auto expected = Dump(path, "--filter 'AMOUNT > 500'");
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(RowsShown(Grid()), static_cast<int>(expected.size()));
   EXPECT_TRUE(Table().Filtered());
 
   // A changed expression applied with Enter while the filter is on.
-  Page().filterEdit->setText(QStringLiteral("AMOUNT > )"));
-  QTest::keyClick(Page().filterEdit, Qt::Key_Return);
+  Control<QLineEdit>(Page(), "FilterEdit")->setText(QStringLiteral("AMOUNT > )"));
+  QTest::keyClick(Control<QLineEdit>(Page(), "FilterEdit"), Qt::Key_Return);
   ASSERT_EQ(dialogs.messages.size(), 1);
   EXPECT_EQ(Table().Filter(), QStringLiteral("AMOUNT > 500"));
   EXPECT_TRUE(Table().Filtered());
-  EXPECT_TRUE(Page().filterOnBox->isChecked());
+  EXPECT_TRUE(Control<QCheckBox>(Page(), "FilterOnBox")->isChecked());
   EXPECT_EQ(RowsShown(Grid()), static_cast<int>(expected.size()));
 
   // Off shows every record again; on with a bad text stays off.
-  Page().filterOnBox->click();
+  Control<QCheckBox>(Page(), "FilterOnBox")->click();
   EXPECT_EQ(RowsShown(Grid()), 60);
-  Page().filterOnBox->click();
+  Control<QCheckBox>(Page(), "FilterOnBox")->click();
   EXPECT_EQ(dialogs.messages.size(), 2);
   EXPECT_FALSE(Table().Filtered());
-  EXPECT_FALSE(Page().filterOnBox->isChecked());
+  EXPECT_FALSE(Control<QCheckBox>(Page(), "FilterOnBox")->isChecked());
   EXPECT_EQ(RowsShown(Grid()), 60);
 }
 
 TEST_F(Browse, TitleClicksBuildAFilterThatCompilesForEveryFieldType) {
   const std::string path = Open(SampleTable());
-  Page().filterPanelBox->click();
+  Control<QCheckBox>(Page(), "FilterPanelBox")->click();
   Table().SetRecNo(3);
-  QHeaderView* header = Page().grid->horizontalHeader();
+  QHeaderView* header = Page().Grid()->horizontalHeader();
   const auto click = [&](const char* field) {
     const int column = Column(QLatin1String(field));
     ASSERT_GE(column, 0);
@@ -148,22 +148,22 @@ TEST_F(Browse, TitleClicksBuildAFilterThatCompilesForEveryFieldType) {
   };
   click("ACTIVE");
   // The first term stands alone.
-  EXPECT_TRUE(Page().filterEdit->text() == QStringLiteral("ACTIVE=.T.") ||
-              Page().filterEdit->text() == QStringLiteral("ACTIVE=.F."))
-      << Page().filterEdit->text().toStdString();
+  EXPECT_TRUE(Control<QLineEdit>(Page(), "FilterEdit")->text() == QStringLiteral("ACTIVE=.T.") ||
+              Control<QLineEdit>(Page(), "FilterEdit")->text() == QStringLiteral("ACTIVE=.F."))
+      << Control<QLineEdit>(Page(), "FilterEdit")->text().toStdString();
   for (const char* field : {"ID", "NAME", "CITY", "AMOUNT", "JOINED"}) click(field);
-  const QString filter = Page().filterEdit->text();
+  const QString filter = Control<QLineEdit>(Page(), "FilterEdit")->text();
   EXPECT_EQ(filter.count(QStringLiteral(" .AND. ")), 5) << filter.toStdString();
   // A memo column adds nothing and says why.
   click("NOTES");
-  EXPECT_EQ(Page().filterEdit->text(), filter);
+  EXPECT_EQ(Control<QLineEdit>(Page(), "FilterEdit")->text(), filter);
   EXPECT_FALSE(window->StatusText(3).isEmpty());
 
   // The built filter compiles and keeps exactly the clicked record.
-  Page().filterOnBox->click();
+  Control<QCheckBox>(Page(), "FilterOnBox")->click();
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   ASSERT_EQ(RowsShown(Grid()), 1) << filter.toStdString();
-  EXPECT_EQ(Page().grid->RecordOfRow(0), 3);
+  EXPECT_EQ(Page().Grid()->RecordOfRow(0), 3);
 }
 
 TEST(FilterTerms, QuotesDatesNumbersAndLogicalsAreWrittenAsTheLanguageReadsThem) {
@@ -258,7 +258,7 @@ TEST_F(Browse, F2EditsAndPostsToTheFileKeepingTheProductionIndexCurrent) {
 TEST_F(Browse, EscCancelsTheCellThenTheRecordEditThenClosesTheWindow) {
   Open(SampleTable());
   Table().SetRecNo(2);
-  TBrowseGrid* grid = Page().grid;
+  TBrowseGrid* grid = Page().Grid();
   grid->setFocus();
   const QModelIndex cell = Grid().index(Grid().CurrentRow(), Column("CITY"));
   grid->setCurrentIndex(cell);
@@ -275,12 +275,12 @@ TEST_F(Browse, EscCancelsTheCellThenTheRecordEditThenClosesTheWindow) {
   EXPECT_TRUE(window->isVisible());
 
   // Text typed in the filter box is not thrown away by Esc.
-  Page().filterPanelBox->click();
-  Page().filterEdit->setFocus();
-  Page().filterEdit->setText(QStringLiteral("CITY='X'"));
-  QTest::keyClick(Page().filterEdit, Qt::Key_Escape);
+  Control<QCheckBox>(Page(), "FilterPanelBox")->click();
+  Control<QLineEdit>(Page(), "FilterEdit")->setFocus();
+  Control<QLineEdit>(Page(), "FilterEdit")->setText(QStringLiteral("CITY='X'"));
+  QTest::keyClick(Control<QLineEdit>(Page(), "FilterEdit"), Qt::Key_Escape);
   EXPECT_TRUE(window->isVisible());
-  EXPECT_EQ(Page().filterEdit->text(), QStringLiteral("CITY='X'"));
+  EXPECT_EQ(Control<QLineEdit>(Page(), "FilterEdit")->text(), QStringLiteral("CITY='X'"));
 
   Press(Qt::Key_Escape);
   EXPECT_FALSE(window->isVisible());
@@ -299,7 +299,7 @@ TEST_F(Browse, ShiftF8SwitchesDosAndTheGridShowsTheOtherDecoding) {
   const QModelIndex cell = Grid().index(0, Column("CITY"));
   EXPECT_EQ(Grid().data(cell, Qt::DisplayRole).toString().trimmed(), QStringLiteral("Москва"));
   Press(Qt::Key_F8, Qt::ShiftModifier);
-  EXPECT_FALSE(Page().dosBox->isChecked());
+  EXPECT_FALSE(Page().DosChecked());
   EXPECT_FALSE(Table().TranslateASCII());
   const QString ansi =
       Grid().data(Grid().index(0, Column("CITY")), Qt::DisplayRole).toString();
@@ -407,7 +407,7 @@ void TypeIntoGrid(QWidget* grid, const QString& text) {
 // What a user does: the keyboard on the grid, no dataset calls.
 TEST_F(Browse, TypingIntoACellAndLeavingTheRowPostsItAndKeepsTheRow) {
   const std::string path = Open(SampleTable());
-  TBrowseGrid* grid = Page().grid;
+  TBrowseGrid* grid = Page().Grid();
   EXPECT_EQ(QApplication::focusWidget(), grid) << "the grid has the keyboard focus at start";
   grid->setFocus();
   const int column = Column("CITY");
@@ -440,7 +440,7 @@ TEST_F(Browse, TypingIntoACellAndLeavingTheRowPostsItAndKeepsTheRow) {
 TEST_F(Browse, TypingThenEscLeavesTheFileAsItWas) {
   const std::string path = Open(SampleTable());
   const auto before = Dump(path);
-  TBrowseGrid* grid = Page().grid;
+  TBrowseGrid* grid = Page().Grid();
   grid->setFocus();
   grid->setCurrentIndex(Grid().index(2, Column("CITY")));
   TypeIntoGrid(grid, QStringLiteral("Q"));

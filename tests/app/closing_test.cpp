@@ -33,12 +33,12 @@ class Closing : public WindowTest {
 
 TEST_F(Closing, EscOnTheStructurePageCancelsTheCellThenTheRowAndNeverCloses) {
   NewTable();
-  Structure().addFieldButton->click();
+  Control<QPushButton>(Structure(), "AddFieldButton")->click();
   ASSERT_EQ(Rows().State(), dsInsert);
   ASSERT_EQ(Rows().RecordCount(), 1);  // the seeded row, posted by the add
 
   // A cell being typed: Esc reverts it and leaves the row being added.
-  TDBGrid* grid = Structure().fieldGrid;
+  TDBGrid* grid = Control<TDBGrid>(Structure(), "FieldGrid");
   grid->setFocus();
   const QModelIndex cell = grid->Model().index(1, 1);
   grid->setCurrentIndex(cell);
@@ -48,7 +48,7 @@ TEST_F(Closing, EscOnTheStructurePageCancelsTheCellThenTheRowAndNeverCloses) {
   QTest::keyClicks(editor, QStringLiteral("TYPED"));
   QTest::keyClick(editor, Qt::Key_Escape);
   EXPECT_TRUE(window->isVisible());
-  EXPECT_NE(QApplication::focusWidget(), window->BrowsePage()->grid);
+  EXPECT_NE(QApplication::focusWidget(), window->BrowsePage()->Grid());
   EXPECT_EQ(Rows().State(), dsInsert);
 
   // Then the row.
@@ -58,14 +58,14 @@ TEST_F(Closing, EscOnTheStructurePageCancelsTheCellThenTheRowAndNeverCloses) {
   EXPECT_EQ(Rows().RecordCount(), 1);
 
   // From another control of the page: a row being added goes, the window stays.
-  Structure().addFieldButton->click();
+  Control<QPushButton>(Structure(), "AddFieldButton")->click();
   ASSERT_EQ(Rows().State(), dsInsert);
-  Structure().tagBox->setFocus();
-  QTest::keyClick(Structure().addFieldButton, Qt::Key_Escape);
+  Control<QLineEdit>(Structure(), "TagBox")->setFocus();
+  QTest::keyClick(Control<QPushButton>(Structure(), "AddFieldButton"), Qt::Key_Escape);
   EXPECT_EQ(Rows().State(), dsBrowse);
   EXPECT_EQ(Rows().RecordCount(), 1);
   QTest::keyClick(grid, Qt::Key_Escape);
-  QTest::keyClick(Structure().addFieldButton, Qt::Key_Escape);
+  QTest::keyClick(Control<QPushButton>(Structure(), "AddFieldButton"), Qt::Key_Escape);
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(dialogs.asked.filter(QStringLiteral("Discard")).isEmpty());
 }
@@ -81,7 +81,7 @@ TEST_F(Closing, ANewTablesFieldListIsNotDroppedUnasked) {
   Rows().FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("CUSTOMER"));
   // Esc on the browse page with no table open closes the window: asked, default No.
   window->Pages()->setCurrentWidget(window->BrowsePage());
-  window->BrowsePage()->grid->setFocus();
+  window->BrowsePage()->Grid()->setFocus();
   Press(Qt::Key_Escape);
   EXPECT_TRUE(window->isVisible());
   ASSERT_EQ(dialogs.asked.count(kNewListQuestion), 1);

@@ -64,29 +64,29 @@ TEST_F(CodePages, EachTableOpensInItsOwnPageAndEditsAreStoredInIt) {
 
   OpenInWindow(cyrillic);
   EXPECT_EQ(Shown(), QStringLiteral("Привет"));
-  EXPECT_FALSE(Page().dosBox->isChecked());
+  EXPECT_FALSE(Page().DosChecked());
   EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP1251"));
   EditName(QStringLiteral("Ёжик"));
 
   // Nothing of the table before carries over: the unmarked table is in the DOS page.
   OpenInWindow(unmarked);
   EXPECT_EQ(Shown(), QStringLiteral("Привет"));
-  EXPECT_TRUE(Page().dosBox->isChecked());
+  EXPECT_TRUE(Page().DosChecked());
   EXPECT_TRUE(Table().TranslateASCII());
   EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP866"));
   EditName(QStringLiteral("Ёлка"));
 
   OpenInWindow(western);
   EXPECT_EQ(Shown(), QStringLiteral("Grüße"));
-  EXPECT_FALSE(Page().dosBox->isChecked());
+  EXPECT_FALSE(Page().DosChecked());
   EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP1252"));
   EditName(QStringLiteral("Straße"));
 
   // The panel follows the box, and a switched box does not outlive the table.
-  Page().dosBox->click();
+  Page().ToggleDos();
   EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP866"));
   OpenInWindow(cyrillic);
-  EXPECT_FALSE(Page().dosBox->isChecked());
+  EXPECT_FALSE(Page().DosChecked());
   EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP1251"));
   EXPECT_EQ(Shown(), QStringLiteral("Ёжик"));
   window->CloseDbf();
@@ -116,7 +116,7 @@ TEST_F(CodePages, ConvertsWorkBetweenTheTablesOwnPairAndRefuseATableAlreadyThere
   EXPECT_EQ(ReadBytes(polish)[29], 0xC8) << "the mark of code page 1250";
   EXPECT_EQ(PeerName(polish, ""), QStringLiteral("Łódź"));
   EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP1250"));
-  EXPECT_FALSE(Page().dosBox->isChecked());
+  EXPECT_FALSE(Page().DosChecked());
   EXPECT_EQ(Shown(), QStringLiteral("Łódź"));
 
   window->ConvertDosToAnsi();
@@ -130,7 +130,7 @@ TEST_F(CodePages, ConvertsWorkBetweenTheTablesOwnPairAndRefuseATableAlreadyThere
   EXPECT_EQ(ReadBytes(polish)[29], 0x64) << "the mark of code page 852";
   EXPECT_EQ(PeerName(polish, ""), QStringLiteral("Łódź"));
   EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP852"));
-  EXPECT_TRUE(Page().dosBox->isChecked());
+  EXPECT_TRUE(Page().DosChecked());
 
   // A Windows table this program never converted goes to the configured DOS page.
   const std::string cyrillic = MakeTable("cyr1251.dbf", "CP1251", "cp1251", "Привет");

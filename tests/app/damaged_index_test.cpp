@@ -16,13 +16,14 @@ class DamagedIndex : public WindowTest {
 
   QStringList IndexListTexts() {
     QStringList texts;
-    QListWidget* list = window->StructurePage()->indexFileList;
+    QListWidget* list = Control<QListWidget>(*window->StructurePage(), "IndexFileList");
     for (int row = 0; row < list->count(); ++row) texts << list->item(row)->text();
     return texts;
   }
   QStringList TagSelectorTexts() {
     QStringList texts;
-    for (int i = 0; i < Page().tagSelector->count(); ++i) texts << Page().tagSelector->itemText(i);
+    for (int i = 0; i < Control<QComboBox>(Page(), "TagSelector")->count(); ++i)
+      texts << Control<QComboBox>(Page(), "TagSelector")->itemText(i);
     return texts;
   }
   // The table is shown with its 60 records and the commands that act on it are enabled.
@@ -56,10 +57,10 @@ TEST_F(DamagedIndex, AGarbageNtxNamedLikeTheTableIsNamedAndMarkedWhileTheRecords
   const QStringList tags = TagSelectorTexts();
   EXPECT_TRUE(tags.contains(QStringLiteral("NAME")));
   ASSERT_TRUE(tags.contains(QStringLiteral("sample.ntx (damaged)")));
-  EXPECT_TRUE(window->StructurePage()->reindexButton->isEnabled());
+  EXPECT_TRUE(Control<QPushButton>(*window->StructurePage(), "ReindexButton")->isEnabled());
   // Listing the index files again marks the file once.
-  window->StructurePage()->allIndexFiles->setChecked(true);
-  window->StructurePage()->allIndexFiles->setChecked(false);
+  Control<QCheckBox>(*window->StructurePage(), "AllIndexFiles")->setChecked(true);
+  Control<QCheckBox>(*window->StructurePage(), "AllIndexFiles")->setChecked(false);
   EXPECT_EQ(TagSelectorTexts().count(QStringLiteral("sample.ntx (damaged)")), 1);
   EXPECT_TRUE(IndexListTexts().contains(QStringLiteral("sample.ntx (damaged)")));
 
@@ -90,15 +91,15 @@ TEST_F(DamagedIndex, AProductionCdxCutShortIsNamedAndReindexRebuildsIt) {
   ExpectOneMessageNaming(QStringLiteral("sample.cdx"), QStringLiteral("lies outside the file"));
   EXPECT_EQ(IndexListTexts(), QStringList{QStringLiteral("sample.cdx (damaged)")});
   EXPECT_TRUE(TagSelectorTexts().contains(QStringLiteral("sample.cdx (damaged)")));
-  EXPECT_TRUE(window->StructurePage()->reindexButton->isEnabled());
+  EXPECT_TRUE(Control<QPushButton>(*window->StructurePage(), "ReindexButton")->isEnabled());
 
   window->Reindex();
   EXPECT_EQ(dialogs.messages.size(), 1) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(IndexListTexts(), QStringList{QStringLiteral("sample.cdx")});
-  const int name = Page().tagSelector->findText(QStringLiteral("NAME"));
+  const int name = Control<QComboBox>(Page(), "TagSelector")->findText(QStringLiteral("NAME"));
   ASSERT_GT(name, 0);
-  Page().tagSelector->setCurrentIndex(name);
-  emit Page().tagSelector->activated(name);
+  Control<QComboBox>(Page(), "TagSelector")->setCurrentIndex(name);
+  emit Control<QComboBox>(Page(), "TagSelector")->activated(name);
   EXPECT_EQ(Table().GetCurrentTagName(), QStringLiteral("NAME"));
   EXPECT_EQ(Grid().rowCount(), 60);
   EXPECT_EQ(KeyOrder(table, cdx.string(), "CITY").size(), 60u);
@@ -129,10 +130,11 @@ TEST_F(DamagedIndex, AFileFoundDamagedAtAWalkIsClosedMarkedAndTheRowsFollowNatur
   Start(table);
   ExpectTableShown();
   EXPECT_TRUE(dialogs.messages.isEmpty());
-  const int tag = Page().tagSelector->findText(QStringLiteral("sample"), Qt::MatchFixedString);
+  const int tag = Control<QComboBox>(Page(), "TagSelector")
+                      ->findText(QStringLiteral("sample"), Qt::MatchFixedString);
   ASSERT_GT(tag, 0);
-  Page().tagSelector->setCurrentIndex(tag);
-  emit Page().tagSelector->activated(tag);
+  Control<QComboBox>(Page(), "TagSelector")->setCurrentIndex(tag);
+  emit Control<QComboBox>(Page(), "TagSelector")->activated(tag);
   QTest::qWait(50);
   ExpectOneMessageNaming(QStringLiteral("sample.ntx"), QStringLiteral("32767 keys"));
   EXPECT_TRUE(Table().GetCurrentTagName().isEmpty());

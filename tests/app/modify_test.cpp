@@ -58,7 +58,7 @@ class ModifyTest : public WindowTest {
     Rows().Post();
   }
   QString SelectedColumn() {
-    TField* field = window->StructurePage()->fieldGrid->SelectedField();
+    TField* field = Control<TDBGrid>(*window->StructurePage(), "FieldGrid")->SelectedField();
     return field ? field->FieldName() : QString();
   }
 };
@@ -128,7 +128,7 @@ TEST_F(ModifyTest, AFieldOfAnotherTypeMovesAndRenamesButKeepsItsTypeAndWidth) {
     SetCell(QStringLiteral("CODE"), column, old);
   }
   // The grid offers no editor for its type and width.
-  TDBGrid* grid = window->StructurePage()->fieldGrid;
+  TDBGrid* grid = Control<TDBGrid>(*window->StructurePage(), "FieldGrid");
   GoToRow(QStringLiteral("CODE"));
   const QModelIndex typeCell = grid->Model().index(0, 2);
   EXPECT_EQ(grid->itemDelegateForIndex(typeCell)->createEditor(grid, {}, typeCell), nullptr);
@@ -141,7 +141,7 @@ TEST_F(ModifyTest, AFieldOfAnotherTypeMovesAndRenamesButKeepsItsTypeAndWidth) {
   SetCell(QStringLiteral("CODE"), QStringLiteral("Name"), QStringLiteral("ID"));
   for (int i = 0; i < 5; ++i) {
     GoToRow(QStringLiteral("ID"));
-    window->StructurePage()->downButton->click();
+    Control<QPushButton>(*window->StructurePage(), "DownButton")->click();
   }
   GoToRow(QStringLiteral("CAPITAL"));
   Rows().Delete();
@@ -273,7 +273,7 @@ TEST_F(ModifyTest, TheTypeChoiceFollowsWhatIsOpenAndAnotherChoiceNeverConvertsSi
   EXPECT_FALSE(fs::exists(dir.File("db3_memo.mdx")));
   EXPECT_EQ(Table().GetTagCount(), 2) << "the tag files stay open";
   EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), TStructurePage::kClipper);
-  EXPECT_EQ(window->StructurePage()->indexFileList->count(), 2);
+  EXPECT_EQ(Control<QListWidget>(*window->StructurePage(), "IndexFileList")->count(), 2);
   EXPECT_EQ(PeerCheck(source.File("db3_memo.expected.json"), table), 0);
 
   // A kind that cannot hold a field is refused before anything is written.

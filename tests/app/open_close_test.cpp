@@ -55,7 +55,8 @@ TEST_F(StartUp, OpenDbfOnAMissingNamePreparesANewTableWithASeededRow) {
   TMemTable& rows = window->StructureTable();
   EXPECT_EQ(rows.FieldValue(QStringLiteral("Name")).toString(), QStringLiteral("NewName"));
   EXPECT_EQ(rows.FieldValue(QStringLiteral("Len")).toInt(), 8);
-  EXPECT_EQ(window->StructurePage()->createButton->text(), QStringLiteral("Create DBF"));
+  EXPECT_EQ(Control<QPushButton>(*window->StructurePage(), "CreateButton")->text(),
+            QStringLiteral("Create DBF"));
 }
 
 using OpenTable = WindowTest;
@@ -81,16 +82,18 @@ TEST_F(OpenTable, TheSampleFillsPanelsStructureTableTagsAndMemoPanel) {
   EXPECT_EQ(seen.join(' '), QStringLiteral("ID:N:6:0 NAME:C:24:0 CITY:C:16:0 AMOUNT:N:10:2 "
                                            "JOINED:D:8:0 ACTIVE:L:1:0 NOTES:M:10:0"));
 
-  QComboBox* tags = Page().tagSelector;
+  QComboBox* tags = Control<QComboBox>(Page(), "TagSelector");
   ASSERT_GE(tags->count(), 3);
   EXPECT_TRUE(tags->itemText(0).isEmpty());
   EXPECT_TRUE(tags->isEnabled());
-  EXPECT_TRUE(Page().memoView->isVisibleTo(window.get()));
-  EXPECT_EQ(Page().memoView->FieldName(), QStringLiteral("NOTES"));
-  EXPECT_TRUE(window->StructurePage()->blockSizeBox->isEnabled());
-  EXPECT_EQ(window->StructurePage()->blockSizeBox->text(), QStringLiteral("64"));
+  EXPECT_TRUE(Control<TMemoView>(Page(), "MemoView")->isVisibleTo(window.get()));
+  EXPECT_EQ(Control<TMemoView>(Page(), "MemoView")->FieldName(), QStringLiteral("NOTES"));
+  EXPECT_TRUE(Control<QLineEdit>(*window->StructurePage(), "BlockSizeBox")->isEnabled());
+  EXPECT_EQ(Control<QLineEdit>(*window->StructurePage(), "BlockSizeBox")->text(),
+            QStringLiteral("64"));
   EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), TStructurePage::kFoxPro);
-  EXPECT_EQ(window->StructurePage()->createButton->text(), QStringLiteral("Modify DBF"));
+  EXPECT_EQ(Control<QPushButton>(*window->StructurePage(), "CreateButton")->text(),
+            QStringLiteral("Modify DBF"));
 }
 
 TEST_F(OpenTable, OpeningASecondTableClosesTheFirstAndEverythingItHadOpen) {
@@ -104,11 +107,11 @@ TEST_F(OpenTable, OpeningASecondTableClosesTheFirstAndEverythingItHadOpen) {
   EXPECT_FALSE(window->Table2().Active());
   EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral("/dbase_03.dbf")));
   EXPECT_FALSE(window->windowTitle().contains(QStringLiteral("sample")));
-  EXPECT_EQ(Page().tagSelector->count(), 0);
-  EXPECT_FALSE(Page().tagSelector->isEnabled());
+  EXPECT_EQ(Control<QComboBox>(Page(), "TagSelector")->count(), 0);
+  EXPECT_FALSE(Control<QComboBox>(Page(), "TagSelector")->isEnabled());
   // No memo field: no memo panel, no block size.
-  EXPECT_FALSE(Page().memoView->isVisibleTo(window.get()));
-  EXPECT_FALSE(window->StructurePage()->blockSizeBox->isEnabled());
+  EXPECT_FALSE(Control<TMemoView>(Page(), "MemoView")->isVisibleTo(window.get()));
+  EXPECT_FALSE(Control<QLineEdit>(*window->StructurePage(), "BlockSizeBox")->isEnabled());
   EXPECT_EQ(window->StatusText(0), QStringLiteral("Records: 1/14"));
   EXPECT_EQ(window->StatusText(2), QStringLiteral("Locks: Default"));
 }
@@ -123,7 +126,7 @@ TEST_F(OpenTable, CloseDbfEmptiesTheWindow) {
   EXPECT_EQ(window->StructureTable().RecordCount(), 0);
   EXPECT_FALSE(window->Pages()->isVisible());
   EXPECT_FALSE(window->CloseAction()->isEnabled());
-  EXPECT_EQ(Page().tagSelector->count(), 0);
+  EXPECT_EQ(Control<QComboBox>(Page(), "TagSelector")->count(), 0);
 }
 
 TEST_F(OpenTable, ADroppedTableOpensAndOpenedTablesAreRememberedNewestFirst) {
@@ -146,9 +149,9 @@ TEST_F(OpenTable, ExactCountCountsOnlyTheRecordsShown) {
   int live = 0;
   for (const auto& record : Dump(path)) live += record.value("deleted").toBool() ? 0 : 1;
   ASSERT_LT(live, 60);
-  Page().deletedBox->click();
+  Control<QCheckBox>(Page(), "DeletedBox")->click();
   EXPECT_TRUE(window->StatusText(0).endsWith(QStringLiteral("/60")));
-  Page().exactCountBox->click();
+  Control<QCheckBox>(Page(), "ExactCountBox")->click();
   EXPECT_TRUE(window->StatusText(0).endsWith(QStringLiteral("/") + QString::number(live)))
       << window->StatusText(0).toStdString();
 }
@@ -168,7 +171,7 @@ TEST_P(IndexedFixtures, TagsOfTheIndexFilesNamedLikeTheTableAndTheirLockProtocol
   const std::string path = Open(FixturesDir() / f.table);
   ASSERT_TRUE(Table().Active()) << dialogs.messages.join('\n').toStdString();
   // The selector lists an empty entry and then every tag, in tag-number order.
-  QComboBox* tags = Page().tagSelector;
+  QComboBox* tags = Control<QComboBox>(Page(), "TagSelector");
   ASSERT_EQ(tags->count(), Table().GetTagCount() + 1);
   ASSERT_GT(Table().GetTagCount(), 0);
   EXPECT_TRUE(tags->itemText(0).isEmpty());
@@ -176,21 +179,21 @@ TEST_P(IndexedFixtures, TagsOfTheIndexFilesNamedLikeTheTableAndTheirLockProtocol
     EXPECT_EQ(tags->itemText(n), Table().GetTagName(n));
   // Every listed index file is one named like the table.
   const QString stem = QFileInfo(QString::fromStdString(path)).completeBaseName();
-  for (int i = 0; i < window->StructurePage()->indexFileList->count(); ++i)
-    EXPECT_EQ(QFileInfo(window->StructurePage()->indexFileList->item(i)->text())
-                  .completeBaseName()
-                  .compare(stem, Qt::CaseInsensitive),
-              0);
+  for (int i = 0; i < Control<QListWidget>(*window->StructurePage(), "IndexFileList")->count(); ++i)
+    EXPECT_EQ(
+        QFileInfo(Control<QListWidget>(*window->StructurePage(), "IndexFileList")->item(i)->text())
+            .completeBaseName()
+            .compare(stem, Qt::CaseInsensitive),
+        0);
   EXPECT_EQ(window->StatusText(2), QString::fromLatin1(f.protocol));
   if (f.versionButton != 255) {
     EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), f.versionButton);
   }
-  EXPECT_EQ(Page().noticeLabel->text(),
-            f.notices ? QStringLiteral("Visual FoxPro 3.0") : QString());
-  EXPECT_EQ(window->StructurePage()->noticeLabel->text(),
+  EXPECT_EQ(Page().Notice(), f.notices ? QStringLiteral("Visual FoxPro 3.0") : QString());
+  EXPECT_EQ(window->StructurePage()->Notice(),
             f.notices ? QStringLiteral("Visual FoxPro 3.0 risk operations") : QString());
   EXPECT_EQ(window->Version3(), f.notices);
-  EXPECT_TRUE(window->StructurePage()->reindexButton->isEnabled());
+  EXPECT_TRUE(Control<QPushButton>(*window->StructurePage(), "ReindexButton")->isEnabled());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -203,16 +206,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(OpenTable, VersionNoticesOnlyFor0x30AndTheTypeButtonFromTheVersion) {
   REQUIRE_SHARED();
   Open(FixturesDir() / "infused-dbf" / "dbase_30.dbf");
-  EXPECT_EQ(Page().noticeLabel->text(), QStringLiteral("Visual FoxPro 3.0"));
-  EXPECT_EQ(window->StructurePage()->noticeLabel->text(),
-            QStringLiteral("Visual FoxPro 3.0 risk operations"));
+  EXPECT_EQ(Page().Notice(), QStringLiteral("Visual FoxPro 3.0"));
+  EXPECT_EQ(window->StructurePage()->Notice(), QStringLiteral("Visual FoxPro 3.0 risk operations"));
   Open(FixturesDir() / "infused-dbf" / "dbase_83.dbf");
-  EXPECT_TRUE(Page().noticeLabel->text().isEmpty());
-  EXPECT_TRUE(window->StructurePage()->noticeLabel->text().isEmpty());
+  EXPECT_TRUE(Page().Notice().isEmpty());
+  EXPECT_TRUE(window->StructurePage()->Notice().isEmpty());
   EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), TStructurePage::kDBaseIII);
   EXPECT_EQ(window->StatusText(2), QStringLiteral("Locks: Default"));
   Open(FixturesDir() / "infused-dbf" / "dbase_f5.dbf");
-  EXPECT_TRUE(Page().noticeLabel->text().isEmpty());
+  EXPECT_TRUE(Page().Notice().isEmpty());
   EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), TStructurePage::kFoxPro);
   Open(FixturesDir() / "infused-dbf" / "dbase_8b.dbf");
   EXPECT_EQ(window->StructurePage()->TypeButtonChecked(), TStructurePage::kDBaseIV);
@@ -239,7 +241,7 @@ using MemoWindows = WindowTest;
 TEST_F(MemoWindows, AllMemoOpensOneStayOnTopWindowPerMemoFieldShowingTheCurrentRecord) {
   const std::string path = Open(SampleTable());
   Table().SetRecNo(1);
-  Page().allMemoBox->click();
+  Control<QCheckBox>(Page(), "AllMemoBox")->click();
   QWidget* memoWindow = nullptr;
   for (QWidget* top : QApplication::topLevelWidgets())
     if (top->isVisible() && top->windowTitle() == QStringLiteral("Fields: NOTES")) memoWindow = top;
@@ -250,7 +252,7 @@ TEST_F(MemoWindows, AllMemoOpensOneStayOnTopWindowPerMemoFieldShowingTheCurrentR
   const QString expected = Dump(path)[0].value("fields").toObject().value("NOTES").toString();
   EXPECT_EQ(view->toPlainText(), expected);
   // Unchecking leaves the windows open.
-  Page().allMemoBox->click();
+  Control<QCheckBox>(Page(), "AllMemoBox")->click();
   EXPECT_TRUE(memoWindow->isVisible());
 }
 

@@ -31,7 +31,7 @@ TEST_F(Records, CopyRecordAppendsTheCurrentValuesInEditAndCopiesMemosOnlyWhenPos
 
   // Ctrl+Insert in the grid: a new record holding record 1's values, being added.
   Table().SetRecNo(1);
-  Page().grid->setFocus();
+  Page().Grid()->setFocus();
   Press(Qt::Key_Insert, Qt::ControlModifier);
   ASSERT_EQ(Table().State(), dsInsert);
   EXPECT_EQ(Table().FieldByName(QStringLiteral("NAME"))->AsString(),
@@ -44,7 +44,7 @@ TEST_F(Records, CopyRecordAppendsTheCurrentValuesInEditAndCopiesMemosOnlyWhenPos
 
   // The navigator's button; the user changes what differs and posts.
   Table().SetRecNo(1);
-  Page().navigator->BtnClick(nbCopy);
+  Control<TTolvernNavigator>(Page(), "Navigator")->BtnClick(nbCopy);
   ASSERT_EQ(Table().State(), dsInsert);
   Table().FieldByName(QStringLiteral("CITY"))->SetAsString(QStringLiteral("Tartu"));
   Press(Qt::Key_F2);
@@ -69,7 +69,7 @@ TEST_F(Records, CopyRecordAppendsTheCurrentValuesInEditAndCopiesMemosOnlyWhenPos
 }
 
 TEST_F(Records, TheTagLabelAndTheOpenDialogsFilterSayWhatTheyOffer) {
-  EXPECT_EQ(Page().tagLabel->text(), QStringLiteral("Available Index Tag"));
+  EXPECT_EQ(Control<QLabel>(Page(), "TagLabel")->text(), QStringLiteral("Available Index Tag"));
   window->OpenDbf();  // cancelled
   ASSERT_FALSE(dialogs.asked.isEmpty());
   EXPECT_TRUE(dialogs.asked.last().contains(QStringLiteral("|xBase tables (")))

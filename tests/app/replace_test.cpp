@@ -196,7 +196,7 @@ TEST_F(Replace, ConvertThereAndBackGivesTheSameBytesAndTheDosBoxFollows) {
 
   window->ConvertDosToAnsi();
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
-  EXPECT_FALSE(Page().dosBox->isChecked());
+  EXPECT_FALSE(Page().DosChecked());
   EXPECT_FALSE(Table().TranslateASCII());
   EXPECT_EQ(ReadBytes(table)[29], 0xC9) << "the mark of code page 1251";
   EXPECT_NE(RecordBytes(table), before);
@@ -206,7 +206,7 @@ TEST_F(Replace, ConvertThereAndBackGivesTheSameBytesAndTheDosBoxFollows) {
 
   window->ConvertAnsiToDos();
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
-  EXPECT_TRUE(Page().dosBox->isChecked());
+  EXPECT_TRUE(Page().DosChecked());
   EXPECT_TRUE(Table().TranslateASCII());
   EXPECT_EQ(RecordBytes(table), before);
   EXPECT_EQ(ReadBytes(table)[29], mark) << "the dBase mark of code page 866 again";

@@ -85,7 +85,7 @@ class StructureTest : public WindowTest {
 
   // The column of the grid's cell cursor and the structure row it is in.
   QString SelectedColumn() {
-    TField* field = Structure().fieldGrid->SelectedField();
+    TField* field = Control<TDBGrid>(Structure(), "FieldGrid")->SelectedField();
     return field ? field->FieldName() : QString();
   }
 
@@ -109,21 +109,23 @@ class StructureTest : public WindowTest {
     return names;
   }
   void ChooseFile(const QString& name) {
-    const auto found = Structure().indexFileList->findItems(name, Qt::MatchFixedString);
+    const auto found =
+        Control<QListWidget>(Structure(), "IndexFileList")->findItems(name, Qt::MatchFixedString);
     ASSERT_EQ(found.size(), 1) << name.toStdString();
-    Structure().indexFileList->setCurrentItem(found.front());
-    emit Structure().indexFileList->itemClicked(found.front());
+    Control<QListWidget>(Structure(), "IndexFileList")->setCurrentItem(found.front());
+    emit Control<QListWidget>(Structure(), "IndexFileList")->itemClicked(found.front());
   }
   void ChooseTag(const QString& name) {
-    const auto found = Structure().tagList->findItems(name, Qt::MatchFixedString);
+    const auto found =
+        Control<QListWidget>(Structure(), "TagList")->findItems(name, Qt::MatchFixedString);
     ASSERT_EQ(found.size(), 1) << name.toStdString();
-    Structure().tagList->setCurrentItem(found.front());
+    Control<QListWidget>(Structure(), "TagList")->setCurrentItem(found.front());
   }
   void FillTagEditor(const QString& tag, const QString& expression, const QString& filter = {}) {
     ASSERT_TRUE(Structure().TagEditorEnabled());
-    Structure().tagBox->setText(tag);
-    Structure().expressionBox->setText(expression);
-    Structure().filterBox->setText(filter);
+    Control<QLineEdit>(Structure(), "TagBox")->setText(tag);
+    Control<QLineEdit>(Structure(), "ExpressionBox")->setText(expression);
+    Control<QLineEdit>(Structure(), "FilterBox")->setText(filter);
   }
 
   // Record numbers of the sample in ascending NAME order (upper-cased, as the tags key it).
@@ -153,11 +155,12 @@ TEST_F(StructureTest, NewDbfShowsTheStructurePageWithOneSeededRow) {
   EXPECT_EQ(window->Pages()->currentWidget(), window->StructurePage());
   EXPECT_TRUE(window->Pages()->isVisible());
   EXPECT_EQ(window->StatusText(1), QString::fromStdString(path));
-  EXPECT_EQ(Structure().createButton->text(), QStringLiteral("Create DBF"));
+  EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
+            QStringLiteral("Create DBF"));
   EXPECT_TRUE(window->CloseAction()->isEnabled());
   EXPECT_TRUE(window->DatabaseMenu()->isEnabled());
-  EXPECT_EQ(Structure().indexFileList->count(), 0);
-  EXPECT_EQ(Structure().tagList->count(), 0);
+  EXPECT_EQ(Control<QListWidget>(Structure(), "IndexFileList")->count(), 0);
+  EXPECT_EQ(Control<QListWidget>(Structure(), "TagList")->count(), 0);
   EXPECT_EQ(Rows().State(), dsInsert) << "the seeded row is not posted yet";
   EXPECT_EQ(Rows().FieldByName("Field")->AsInteger(), 1);
   EXPECT_EQ(Rows().FieldByName("Name")->AsString(), QStringLiteral("NewName"));
@@ -170,7 +173,7 @@ TEST_F(StructureTest, NewDbfShowsTheStructurePageWithOneSeededRow) {
 TEST_F(StructureTest, TheTypePickListShowsNamesAndKeepsTheLetter) {
   NewTable("pick.dbf");
   Rows().Post();
-  TDBGrid* grid = Structure().fieldGrid;
+  TDBGrid* grid = Control<TDBGrid>(Structure(), "FieldGrid");
   ASSERT_EQ(grid->Model().headerData(2, Qt::Horizontal).toString(), QStringLiteral("DBF Type"));
   for (int c = 0; c < grid->Model().columnCount(); ++c)
     EXPECT_NE(grid->Model().headerData(c, Qt::Horizontal).toString(), QStringLiteral("Origin"));
@@ -201,7 +204,8 @@ TEST_F(StructureTest, NumericWidthsOutsideOneToTwentyAreRefusedWithTheLenCellSel
     EXPECT_FALSE(fs::exists(path));
     EXPECT_EQ(SelectedColumn(), QStringLiteral("Len"));
     EXPECT_EQ(Rows().FieldByName("Name")->AsString(), QStringLiteral("AMOUNT"));
-    EXPECT_EQ(Structure().createButton->text(), QStringLiteral("Create DBF"));
+    EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
+              QStringLiteral("Create DBF"));
     // The refused row goes again for the next try.
     Rows().Last();
     Rows().Delete();
@@ -211,7 +215,8 @@ TEST_F(StructureTest, NumericWidthsOutsideOneToTwentyAreRefusedWithTheLenCellSel
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   ASSERT_TRUE(fs::exists(path));
   EXPECT_EQ(Table().RecordCount(), 0);
-  EXPECT_EQ(Structure().createButton->text(), QStringLiteral("Modify DBF"));
+  EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
+            QStringLiteral("Modify DBF"));
 }
 
 TEST_F(StructureTest, EmptyCellsAndWidthsTheTableTypeCannotStoreAreRefused) {
@@ -301,10 +306,11 @@ TEST_F(StructureTest, EachTableTypeIsWrittenOpenedAndReadByThePeers) {
     SCOPED_TRACE(kind.button);
     const std::string file = "kind" + std::to_string(kind.button) + ".dbf";
     const std::string path = NewTable(file);
-    ASSERT_EQ(Structure().createButton->text(), QStringLiteral("Create DBF"));
-    ASSERT_TRUE(Structure().blockSizeBox->isEnabled());
+    ASSERT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
+              QStringLiteral("Create DBF"));
+    ASSERT_TRUE(Control<QLineEdit>(Structure(), "BlockSizeBox")->isEnabled());
     Structure().SetTypeButton(kind.button);
-    Structure().blockSizeBox->setText(QStringLiteral("32"));
+    Control<QLineEdit>(Structure(), "BlockSizeBox")->setText(QStringLiteral("32"));
     Define({{"NAME", "C", "20", "0"},
             {"PRICE", "N", "10", "2"},
             {"BORN", "D", "8", "0"},
@@ -313,7 +319,8 @@ TEST_F(StructureTest, EachTableTypeIsWrittenOpenedAndReadByThePeers) {
     window->CreateOrModify();
     ASSERT_TRUE(Table().Active()) << dialogs.messages.join('\n').toStdString();
     // The window shows the new table as it shows any opened one.
-    EXPECT_EQ(Structure().createButton->text(), QStringLiteral("Modify DBF"));
+    EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
+              QStringLiteral("Modify DBF"));
     EXPECT_TRUE(window->windowTitle().endsWith(QString::fromStdString(file)));
     EXPECT_TRUE(window->CloseAction()->isEnabled());
     EXPECT_EQ(Rows().RecordCount(), 5);
@@ -370,7 +377,8 @@ TEST_F(StructureTest, CreatingOverAnExistingTableAsksAndCancelKeepsIt) {
   window->CreateOrModify();
   EXPECT_EQ(ReadBytes(path), before);
   EXPECT_FALSE(Table().Active());
-  EXPECT_EQ(Structure().createButton->text(), QStringLiteral("Create DBF"));
+  EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
+            QStringLiteral("Create DBF"));
   ASSERT_FALSE(dialogs.asked.isEmpty());
   EXPECT_TRUE(dialogs.asked.last().contains(QStringLiteral("overwrite")));
 }
@@ -380,14 +388,14 @@ TEST_F(StructureTest, CreatingOverAnExistingTableAsksAndCancelKeepsIt) {
 
 TEST_F(StructureTest, NewRowsAreNumberedAndSeededAndDeletingRenumbers) {
   NewTable("rows.dbf");
-  EXPECT_FALSE(Structure().upButton->isEnabled()) << "one row cannot move";
+  EXPECT_FALSE(Control<QPushButton>(Structure(), "UpButton")->isEnabled()) << "one row cannot move";
   Rows().Post();
   Rows().Append();
   EXPECT_EQ(Rows().FieldByName("Field")->AsInteger(), 2);
   EXPECT_EQ(Rows().FieldByName("Len")->AsInteger(), 8);
   EXPECT_EQ(Rows().FieldByName("Dec")->AsInteger(), 0);
-  EXPECT_TRUE(Structure().upButton->isEnabled());
-  EXPECT_TRUE(Structure().downButton->isEnabled());
+  EXPECT_TRUE(Control<QPushButton>(Structure(), "UpButton")->isEnabled());
+  EXPECT_TRUE(Control<QPushButton>(Structure(), "DownButton")->isEnabled());
   Rows().FieldByName("Name")->SetAsString(QStringLiteral("SECOND"));
   Rows().Post();
   Rows().Append();
@@ -403,27 +411,27 @@ TEST_F(StructureTest, NewRowsAreNumberedAndSeededAndDeletingRenumbers) {
   EXPECT_EQ(rows[1][1], "THIRD");
   // Insert in the grid adds a row; Ctrl+Delete there cancels or removes one.
   window->Pages()->setCurrentWidget(window->StructurePage());
-  Structure().fieldGrid->setFocus();
-  QTest::keyClick(Structure().fieldGrid, Qt::Key_Insert);
+  Control<TDBGrid>(Structure(), "FieldGrid")->setFocus();
+  QTest::keyClick(Control<TDBGrid>(Structure(), "FieldGrid"), Qt::Key_Insert);
   ASSERT_EQ(Rows().State(), dsInsert);
   EXPECT_EQ(Rows().FieldByName("Field")->AsInteger(), 3) << "no number repeats";
-  Structure().fieldGrid->setFocus();
-  QTest::keyClick(Structure().fieldGrid, Qt::Key_Delete, Qt::ControlModifier);
+  Control<TDBGrid>(Structure(), "FieldGrid")->setFocus();
+  QTest::keyClick(Control<TDBGrid>(Structure(), "FieldGrid"), Qt::Key_Delete, Qt::ControlModifier);
   EXPECT_EQ(Rows().State(), dsBrowse);
   EXPECT_EQ(Rows().RecordCount(), 2);
   Rows().Last();
   Rows().Delete();
-  EXPECT_FALSE(Structure().upButton->isEnabled());
-  EXPECT_FALSE(Structure().downButton->isEnabled());
+  EXPECT_FALSE(Control<QPushButton>(Structure(), "UpButton")->isEnabled());
+  EXPECT_FALSE(Control<QPushButton>(Structure(), "DownButton")->isEnabled());
 }
 
 TEST_F(StructureTest, UpAndDownMoveTheRowWithItsOriginAndKeepTheCursorOnIt) {
   Open(SampleTable());
   const auto before = RowTexts();
   ASSERT_GE(before.size(), 3u);
-  EXPECT_TRUE(Structure().upButton->isEnabled());
+  EXPECT_TRUE(Control<QPushButton>(Structure(), "UpButton")->isEnabled());
   Rows().SetRecNo(2);
-  Structure().downButton->click();
+  Control<QPushButton>(Structure(), "DownButton")->click();
   EXPECT_EQ(Rows().RecNo(), 3);
   EXPECT_EQ(Rows().FieldByName("Name")->AsString(), before[1][1]);
   auto after = RowTexts();
@@ -434,16 +442,16 @@ TEST_F(StructureTest, UpAndDownMoveTheRowWithItsOriginAndKeepTheCursorOnIt) {
   for (size_t i = 0; i < after.size(); ++i) EXPECT_EQ(after[i][0], QString::number(i + 1));
 
   Rows().SetRecNo(3);
-  Structure().upButton->click();
+  Control<QPushButton>(Structure(), "UpButton")->click();
   EXPECT_EQ(Rows().RecNo(), 2);
   EXPECT_EQ(RowTexts(), before);
 
   // The first row does not go up, the last does not go down.
   Rows().First();
-  Structure().upButton->click();
+  Control<QPushButton>(Structure(), "UpButton")->click();
   EXPECT_EQ(RowTexts(), before);
   Rows().Last();
-  Structure().downButton->click();
+  Control<QPushButton>(Structure(), "DownButton")->click();
   EXPECT_EQ(RowTexts(), before);
   EXPECT_TRUE(dialogs.messages.isEmpty());
 }
@@ -452,12 +460,12 @@ TEST_F(StructureTest, DoubleClickCopiesTheFieldNameIntoExpressionAndTag) {
   Open(SampleTable());
   Rows().SetRecNo(3);
   const QString name = Rows().FieldByName("Name")->AsString();
-  TDBGrid* grid = Structure().fieldGrid;
+  TDBGrid* grid = Control<TDBGrid>(Structure(), "FieldGrid");
   window->Pages()->setCurrentWidget(window->StructurePage());
   const QModelIndex cell = grid->Model().index(2, 1);
   emit grid->doubleClicked(cell);
-  EXPECT_EQ(Structure().expressionBox->text(), name);
-  EXPECT_EQ(Structure().tagBox->text(), name);
+  EXPECT_EQ(Control<QLineEdit>(Structure(), "ExpressionBox")->text(), name);
+  EXPECT_EQ(Control<QLineEdit>(Structure(), "TagBox")->text(), name);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -537,34 +545,37 @@ TEST_F(StructureTest, TheIndexMaskListsFilesNamedLikeTheTableOrAllIgnoringCase) 
   ASSERT_TRUE(Table().Active()) << dialogs.messages.join('\n').toStdString();
   // An empty file is not an index the table can open: it is listed as damaged.
   const QStringList likeTable{"Sample.Cdx", "SAMPLE.NTX (damaged)"};
-  EXPECT_EQ(Listed(Structure().indexFileList), likeTable);
-  Structure().allIndexFiles->setChecked(true);
-  EXPECT_EQ(Listed(Structure().indexFileList),
+  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "IndexFileList")), likeTable);
+  Control<QCheckBox>(Structure(), "AllIndexFiles")->setChecked(true);
+  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "IndexFileList")),
             QStringList({"other.ndx", "Sample.Cdx", "SAMPLE.NTX (damaged)"}));
-  Structure().allIndexFiles->setChecked(false);
-  EXPECT_EQ(Listed(Structure().indexFileList), likeTable);
+  Control<QCheckBox>(Structure(), "AllIndexFiles")->setChecked(false);
+  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "IndexFileList")), likeTable);
 }
 
 TEST_F(StructureTest, ChoosingAFileListsItsTagsAndATagFillsTheEditor) {
   Open(SampleTable());
-  EXPECT_FALSE(Structure().deleteFileButton->isEnabled());
+  EXPECT_FALSE(Control<QPushButton>(Structure(), "DeleteFileButton")->isEnabled());
   ChooseFile("sample.cdx");
-  EXPECT_EQ(Listed(Structure().tagList), QStringList({"CITY", "JOINED", "NAME"}));
-  EXPECT_EQ(Structure().indexFileBox->text(), QStringLiteral("sample.cdx"));
-  EXPECT_TRUE(Structure().deleteFileButton->isEnabled());
-  EXPECT_TRUE(Structure().newTagButton->isEnabled());
-  EXPECT_TRUE(Structure().deleteTagButton->isEnabled());
-  EXPECT_EQ(Page().tagSelector->count(), 4) << "an empty entry and the three tags";
+  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")),
+            QStringList({"CITY", "JOINED", "NAME"}));
+  EXPECT_EQ(Control<QLineEdit>(Structure(), "IndexFileBox")->text(), QStringLiteral("sample.cdx"));
+  EXPECT_TRUE(Control<QPushButton>(Structure(), "DeleteFileButton")->isEnabled());
+  EXPECT_TRUE(Control<QPushButton>(Structure(), "NewTagButton")->isEnabled());
+  EXPECT_TRUE(Control<QPushButton>(Structure(), "DeleteTagButton")->isEnabled());
+  EXPECT_EQ(Control<QComboBox>(Page(), "TagSelector")->count(), 4)
+      << "an empty entry and the three tags";
   ChooseTag("NAME");
-  EXPECT_EQ(Structure().tagBox->text(), QStringLiteral("NAME"));
-  EXPECT_EQ(Structure().expressionBox->text().toUpper(), QStringLiteral("UPPER(NAME)"));
-  EXPECT_TRUE(Structure().ascendingBox->isChecked());
-  EXPECT_FALSE(Structure().uniqueBox->isChecked());
+  EXPECT_EQ(Control<QLineEdit>(Structure(), "TagBox")->text(), QStringLiteral("NAME"));
+  EXPECT_EQ(Control<QLineEdit>(Structure(), "ExpressionBox")->text().toUpper(),
+            QStringLiteral("UPPER(NAME)"));
+  EXPECT_TRUE(Control<QCheckBox>(Structure(), "AscendingBox")->isChecked());
+  EXPECT_FALSE(Control<QCheckBox>(Structure(), "UniqueBox")->isChecked());
   EXPECT_FALSE(Structure().TagEditorEnabled());
-  Structure().newTagButton->click();
+  Control<QPushButton>(Structure(), "NewTagButton")->click();
   EXPECT_TRUE(Structure().TagEditorEnabled());
-  EXPECT_TRUE(Structure().tagBox->text().isEmpty());
-  Structure().cancelButton->click();
+  EXPECT_TRUE(Control<QLineEdit>(Structure(), "TagBox")->text().isEmpty());
+  Control<QPushButton>(Structure(), "CancelButton")->click();
   EXPECT_FALSE(Structure().TagEditorEnabled());
 }
 
@@ -575,16 +586,17 @@ TEST_F(StructureTest, SavingInNewFileModeWritesEachIndexFormat) {
     SCOPED_TRACE(ext);
     const std::string file = std::string("byname.") + ext;
     dialogs.files.push_back(QString::fromStdString(dir.File(file)));
-    Structure().newFileButton->click();
-    EXPECT_EQ(Structure().tagEditMode, TStructurePage::TagEditMode::NewFile);
+    Control<QPushButton>(Structure(), "NewFileButton")->click();
+    EXPECT_EQ(Structure().GetTagEditMode(), TStructurePage::TagEditMode::NewFile);
     FillTagEditor("BYNAME", "UPPER(NAME)");
-    Structure().saveButton->click();
+    Control<QPushButton>(Structure(), "SaveButton")->click();
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
     dialogs.messages.clear();
     ASSERT_TRUE(fs::exists(dir.File(file)));
     EXPECT_FALSE(Structure().TagEditorEnabled());
     // A one-tag file's tag takes the file's name.
-    EXPECT_EQ(Listed(Structure().tagList).join(',').toUpper(), QStringLiteral("BYNAME"));
+    EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")).join(',').toUpper(),
+              QStringLiteral("BYNAME"));
     const std::vector<int> keys = KeyOrder(table, dir.File(file), "BYNAME");
     EXPECT_EQ(keys, expected);
     if (SharedDir().empty()) continue;
@@ -599,13 +611,14 @@ TEST_F(StructureTest, SavingInNewFileModeWritesEachIndexFormat) {
 TEST_F(StructureTest, SavingInAddToFileModeAddsTheTagAndDelRemovesIt) {
   const std::string table = Open(SampleTable());
   ChooseFile("sample.cdx");
-  Structure().newTagButton->click();
-  EXPECT_EQ(Structure().tagEditMode, TStructurePage::TagEditMode::AddToFile);
+  Control<QPushButton>(Structure(), "NewTagButton")->click();
+  EXPECT_EQ(Structure().GetTagEditMode(), TStructurePage::TagEditMode::AddToFile);
   FillTagEditor("BIG", "ID", "AMOUNT > 1000");
-  Structure().ascendingBox->setChecked(false);
-  Structure().saveButton->click();
+  Control<QCheckBox>(Structure(), "AscendingBox")->setChecked(false);
+  Control<QPushButton>(Structure(), "SaveButton")->click();
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
-  EXPECT_EQ(Listed(Structure().tagList), QStringList({"BIG", "CITY", "JOINED", "NAME"}));
+  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")),
+            QStringList({"BIG", "CITY", "JOINED", "NAME"}));
 
   std::vector<std::pair<double, int>> big;
   for (const QJsonObject& record : Dump(table)) {
@@ -620,13 +633,15 @@ TEST_F(StructureTest, SavingInAddToFileModeAddsTheTagAndDelRemovesIt) {
       << "descending, only the records the filter takes";
 
   ChooseTag("BIG");
-  EXPECT_FALSE(Structure().ascendingBox->isChecked());
-  EXPECT_EQ(Structure().filterBox->text().toUpper(), QStringLiteral("AMOUNT > 1000"));
+  EXPECT_FALSE(Control<QCheckBox>(Structure(), "AscendingBox")->isChecked());
+  EXPECT_EQ(Control<QLineEdit>(Structure(), "FilterBox")->text().toUpper(),
+            QStringLiteral("AMOUNT > 1000"));
   ChooseTag("CITY");
-  Structure().deleteTagButton->click();
+  Control<QPushButton>(Structure(), "DeleteTagButton")->click();
   EXPECT_TRUE(dialogs.asked.isEmpty()) << "no question before deleting";
-  EXPECT_EQ(Listed(Structure().tagList), QStringList({"BIG", "JOINED", "NAME"}));
-  EXPECT_TRUE(Structure().tagBox->text().isEmpty());
+  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")),
+            QStringList({"BIG", "JOINED", "NAME"}));
+  EXPECT_TRUE(Control<QLineEdit>(Structure(), "TagBox")->text().isEmpty());
   if (SharedDir().empty()) return;
   std::string out;
   ASSERT_EQ(RunCommand("perl '" + Peer("dump_table.pl") + "' --tags '" + dir.File("sample.cdx") +
@@ -641,13 +656,13 @@ TEST_F(StructureTest, DeletingTheProductionIndexFileClearsTheTableFlag) {
   const std::string table = Open(SampleTable());
   ASSERT_EQ(ReadBytes(table).at(28) & 1, 1);
   ChooseFile("sample.cdx");
-  Structure().deleteFileButton->click();
+  Control<QPushButton>(Structure(), "DeleteFileButton")->click();
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_TRUE(dialogs.asked.isEmpty()) << "no question before deleting";
   EXPECT_FALSE(fs::exists(dir.File("sample.cdx")));
-  EXPECT_EQ(Structure().indexFileList->count(), 0);
-  EXPECT_EQ(Structure().tagList->count(), 0);
-  EXPECT_FALSE(Structure().deleteFileButton->isEnabled());
+  EXPECT_EQ(Control<QListWidget>(Structure(), "IndexFileList")->count(), 0);
+  EXPECT_EQ(Control<QListWidget>(Structure(), "TagList")->count(), 0);
+  EXPECT_FALSE(Control<QPushButton>(Structure(), "DeleteFileButton")->isEnabled());
   EXPECT_EQ(Table().GetTagCount(), 0);
   window->CloseDbf();
   EXPECT_EQ(ReadBytes(table).at(28) & 1, 0);
@@ -660,14 +675,15 @@ TEST_F(StructureTest, DeletingTheProductionIndexFileClearsTheTableFlag) {
 TEST_F(StructureTest, DeletingAnotherIndexFileKeepsTheFlag) {
   const std::string table = Open(SampleTable());
   dialogs.files.push_back(QString::fromStdString(dir.File("sample.ntx")));
-  Structure().newFileButton->click();
+  Control<QPushButton>(Structure(), "NewFileButton")->click();
   FillTagEditor("CITY", "CITY");
-  Structure().saveButton->click();
+  Control<QPushButton>(Structure(), "SaveButton")->click();
   ChooseFile("sample.ntx");
-  Structure().deleteFileButton->click();
+  Control<QPushButton>(Structure(), "DeleteFileButton")->click();
   EXPECT_FALSE(fs::exists(dir.File("sample.ntx")));
   EXPECT_TRUE(fs::exists(dir.File("sample.cdx")));
-  EXPECT_EQ(Listed(Structure().indexFileList), QStringList({"sample.cdx"}));
+  EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "IndexFileList")),
+            QStringList({"sample.cdx"}));
   for (const QString& name : Table().IndexFiles())
     EXPECT_FALSE(name.endsWith(QStringLiteral("sample.ntx"))) << "the table no longer lists it";
   EXPECT_NO_THROW(Table().SetIndexFiles(Table().IndexFiles()));
@@ -678,9 +694,9 @@ TEST_F(StructureTest, DeletingAnotherIndexFileKeepsTheFlag) {
 TEST_F(StructureTest, ReindexBringsAnIndexThatMissedWritesUpToDate) {
   const std::string table = Open(SampleTable());
   dialogs.files.push_back(QString::fromStdString(dir.File("sample.ndx")));
-  Structure().newFileButton->click();
+  Control<QPushButton>(Structure(), "NewFileButton")->click();
   FillTagEditor("BYNAME", "UPPER(NAME)");
-  Structure().saveButton->click();
+  Control<QPushButton>(Structure(), "SaveButton")->click();
   // Written while only the production index is open: the NDX misses the change.
   Table().SetIndexList(QString(), QString());
   Table().SetRecNo(1);
@@ -689,8 +705,8 @@ TEST_F(StructureTest, ReindexBringsAnIndexThatMissedWritesUpToDate) {
   Table().Post();
   EXPECT_NE(KeyOrder(table, dir.File("sample.ndx"), "SAMPLE").front(), 1);
   ChooseFile("sample.ndx");
-  ASSERT_TRUE(Structure().reindexButton->isEnabled());
-  Structure().reindexButton->click();
+  ASSERT_TRUE(Control<QPushButton>(Structure(), "ReindexButton")->isEnabled());
+  Control<QPushButton>(Structure(), "ReindexButton")->click();
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(KeyOrder(table, dir.File("sample.ndx"), "SAMPLE"), ExpectedNameOrder(table));
   EXPECT_EQ(KeyOrder(table, dir.File("sample.ndx"), "SAMPLE").front(), 1);

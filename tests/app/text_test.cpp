@@ -285,11 +285,11 @@ TEST_P(RoundTrip, ExportThenImportIntoTheStructureGivesTheSameBytes) {
   codepageOption.clear();
   const std::string path = Sample();
   window->Start({QString::fromStdString(path)});
-  if (Page().dosBox->isChecked() != GetParam()) Page().dosBox->click();
+  if (Page().DosChecked() != GetParam()) Page().ToggleDos();
   ASSERT_EQ(Table().TranslateASCII(), GetParam());
   Export(QStringLiteral("trip.txt"), QStringLiteral("TAB"));
   const std::string copy = OpenEmptyCopy();
-  if (Page().dosBox->isChecked() != GetParam()) Page().dosBox->click();
+  if (Page().DosChecked() != GetParam()) Page().ToggleDos();
   ASSERT_EQ(Table().TranslateASCII(), GetParam());
   Import(dir.File("trip.txt"), QStringLiteral("TAB"));
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
