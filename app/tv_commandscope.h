@@ -1,6 +1,6 @@
-// The frame of a long table command: the busy cursor, the window's controls disabled, the
-// gauge moving and the browsed table's controls held; everything is restored on every exit
-// path, an error included.
+// The frame of a table command run on the window's thread: the busy cursor, the window's
+// controls disabled and the browsed table's controls held; everything is restored on every
+// exit path, an error included.
 #pragma once
 
 #include <QApplication>
@@ -43,7 +43,7 @@ class TMainWindow::TCommandScope {
         // The command's own error is the one the user sees.
       }
     }
-    window_.Status(0, 0, 0);  // gauge back to 0, window enabled
+    window_.SetBusy(false);
     QApplication::restoreOverrideCursor();
   }
   TCommandScope(const TCommandScope&) = delete;
@@ -54,24 +54,10 @@ class TMainWindow::TCommandScope {
     table.DisableControls();
     held_ = &table;
   }
-  // The gauge runs from 0 to `total`; it moves in steps of about a 500th of the way.
-  void StartGauge(int32_t total) {
-    stride_ = std::max(total / 512, 1);
-    shown_ = 0;
-    window_.Status(-1, kGaugeKind, total);
-  }
-  void MoveGauge(int32_t position) {
-    if (position - shown_ < stride_) return;
-    shown_ = position;
-    window_.Status(kGaugeKind, position, 0);
-  }
 
  private:
-  static constexpr int32_t kGaugeKind = 6;  // the kind of a copy's reports
   TMainWindow& window_;
   TDataSet* held_ = nullptr;
-  int32_t stride_ = 1;
-  int32_t shown_ = 0;
 };
 
 }  // namespace fendral

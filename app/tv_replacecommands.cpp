@@ -196,23 +196,7 @@ void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
 
     const QString path = QFileInfo(hTable1->TableFilePath()).absoluteFilePath();
     TBusyScope busy([this](bool on) { SetBusy(on); });
-    // The gauge follows the copy; the window stays busy until the files are in place.
-    auto status = hTable1->OnStatus;
-    hTable1->OnStatus = [this](int32_t a, int32_t b, int32_t c) {
-      if (a == -1) {
-        gauge_->setMaximum(std::max(c, 1));
-        gauge_->setValue(0);
-      } else if (a == 0) {
-        gauge_->setValue(0);
-      } else {
-        Status(a, b, c);
-      }
-    };
-    struct RestoreStatus {
-      TTolvernDataSet& table;
-      TkxStatusReport report;
-      ~RestoreStatus() { table.OnStatus = report; }
-    } restoreStatus{*hTable1, status};
+    // The window stays busy until the files are in place.
 
     // A conversion to a one-tag format makes one file per tag, named after the tag: the
     // reopened table keeps them open, so that they stay current.
@@ -253,15 +237,7 @@ void TMainWindow::ReplaceTableFiles(TReplaceKind kind) {
       }
     }
 
-    // Closing the window may stop the rebuild: until the replacement is committed the
-    // table stays as it was.
-    cancellableWork_ = true;
-    struct EndCancellable {
-      bool& flag;
-      ~EndCancellable() { flag = false; }
-    } endCancellable{cancellableWork_};
     const tolvern::TkxRebuildReport report = tolvern::RebuildTable(handler, plan);
-    cancellableWork_ = false;
     if (kind != TReplaceKind::kModify) {
       converted = true;
       RememberPreviousOemPage(path,

@@ -21,7 +21,6 @@ namespace fendral {
 namespace {
 
 // Bytes of text the gauge counts as one step of an import.
-constexpr qint64 kGaugeBytes = 4096;
 constexpr int kMsPerDay = 86400000;
 // Appended records gathered before they reach a table opened unshared.
 constexpr int32_t kWriteBehindBytes = 256 * 1024;
@@ -169,9 +168,7 @@ void TMainWindow::ExportText() {
     std::vector<QByteArray> values(fields.size());
     tolvern::TkxFieldValue value;
     QString unsafe;
-    int32_t written = 0;
     QByteArray line;
-    scope.StartGauge(table.RecordCount());
     for (table.GetRecord(tolvern::PosTop); !table.Eof(); table.GetRecord(tolvern::PosNext)) {
       for (size_t i = 0; i < fields.size(); ++i)
         values[i] = ValueText(table, fields[i].number, value);
@@ -188,7 +185,6 @@ void TMainWindow::ExportText() {
       if (out.write(line) != line.size())
         throw std::runtime_error(
             tr("Cannot write %1: %2").arg(path, out.errorString()).toStdString());
-      scope.MoveGauge(++written);
     }
     if (!out.commit())
       throw std::runtime_error(
@@ -272,7 +268,6 @@ void TMainWindow::AppendTextLines(QFile& in, const QByteArray& separator, TComma
   } lock{table, table.LockTable()};
   const std::vector<tolvern::DbfFieldInfo> fields = table.Fields();
   std::vector<std::pair<int32_t, QByteArray>> memos;
-  scope.StartGauge(static_cast<int32_t>(std::min<qint64>(in.size() / kGaugeBytes + 1, INT32_MAX)));
   int64_t lineNo = 0;
   while (!in.atEnd()) {
     const QByteArray line = WithoutLineEnd(in.readLine());
@@ -301,7 +296,6 @@ void TMainWindow::AppendTextLines(QFile& in, const QByteArray& separator, TComma
               : tr("Line %1: ").arg(lineNo);
       throw std::runtime_error((where + QString::fromUtf8(error.what())).toStdString());
     }
-    scope.MoveGauge(static_cast<int32_t>(in.pos() / kGaugeBytes));
   }
 }
 
