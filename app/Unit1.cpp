@@ -309,7 +309,7 @@ void TMainWindow::Run(const std::function<void()>& command) {
 }
 
 void TMainWindow::RunCommand(std::unique_ptr<TCommand> command, TAfterCommand after) {
-  if (busy_ || !command) return;
+  if (busy_ || worker_->Running() || !command) return;
   bool ready = false;
   Run([&] {
     if (!command->Prepare(*dialogs_)) return;
@@ -322,9 +322,10 @@ void TMainWindow::RunCommand(std::unique_ptr<TCommand> command, TAfterCommand af
   SetBusy(true);
   // Until the work has ended nothing of this thread reads the table: its views hear
   // nothing and the pages show as a greyed picture of how they were.
-  hTable1->DisableControls();
-  frozenPages_.Hold(pages_);
   std::shared_ptr<TCommand> shared = std::move(command);
+  hTable1->DisableControls();
+  frozenPages_.Hold(pages_, shared->Title());
+  setCursor(Qt::BusyCursor);
   TTolvernDataSet* table = hTable1.get();
   worker_->Run(
       shared->Title(),
@@ -351,6 +352,7 @@ void TMainWindow::EndCommand(TCommand& command, std::exception_ptr error,
                              const TAfterCommand& after) {
   Run([&] { hTable1->EnableControls(); });
   frozenPages_.Release();
+  unsetCursor();
   Run([&] {
     TCommandOutcome outcome = command.Finish(*dialogs_, error);
     if (!outcome.message.isEmpty()) dialogs_->Message(tr("Fendral"), outcome.message);

@@ -134,6 +134,7 @@ class TMainWindow : public QMainWindow {
   QString TableDirectory() const { return tableDirectory_; }
   // True from a command's start to the end of its Finish: other commands are refused.
   bool Busy() const { return busy_; }
+  // What runs the commands' work (its dialog, its delay).
   TWorkRunner& Worker() { return *worker_; }
   bool Version3() const { return version3_; }
   const QString& LastSearch() const { return lastSearch_; }

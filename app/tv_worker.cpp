@@ -125,7 +125,7 @@ void TWorkRunner::ThreadEnded() {
 // ---------------------------------------------------------------------------------------
 // TFrozenView
 
-void TFrozenView::Hold(QWidget* widget) {
+void TFrozenView::Hold(QWidget* widget, const QString& name) {
   Release();
   if (!widget || !widget->isVisible() || !widget->parentWidget()) return;
   QWidget* focus = QApplication::focusWidget();
@@ -144,6 +144,7 @@ void TFrozenView::Hold(QWidget* widget) {
   picture_->setPixmap(QPixmap::fromImage(image));
   picture_->setGeometry(widget->geometry());
   picture_->setEnabled(false);
+  picture_->setAccessibleName(name);
   widget_ = widget;
   widget->hide();
   picture_->show();

@@ -106,8 +106,9 @@ class TFrozenView {
   TFrozenView& operator=(const TFrozenView&) = delete;
 
   // Shows a greyed picture of `widget` in its place and hides it (a hidden widget is
-  // left as it is). The focus, when it was inside, comes back with Release.
-  void Hold(QWidget* widget);
+  // left as it is); `name` is what the picture is called for screen readers. The focus,
+  // when it was inside, comes back with Release.
+  void Hold(QWidget* widget, const QString& name);
   // Shows the widget again, as it was, and drops the picture.
   void Release();
   bool Holding() const { return !widget_.isNull(); }

@@ -172,6 +172,7 @@ TEST_F(LongWork, TheWindowsLoopRunsMeanwhileAndOtherCommandsAreRefused) {
   bool menusOff = false;
   bool pagesHidden = false;
   bool pictureShown = false;
+  QString pictureName;
   bool controlsHeld = false;
   TTrace second;
   QTimer::singleShot(0, window.get(), [&] {
@@ -180,6 +181,7 @@ TEST_F(LongWork, TheWindowsLoopRunsMeanwhileAndOtherCommandsAreRefused) {
     menusOff = !window->menuBar()->isEnabled();
     pagesHidden = !window->Pages()->isVisible();
     pictureShown = FrozenPicture() && FrozenPicture()->isVisible();
+    if (FrozenPicture()) pictureName = FrozenPicture()->accessibleName();
     controlsHeld = Table().ControlsDisabled();
     // Everything else is refused: no question is asked, nothing changes.
     window->OpenDbf();
@@ -199,6 +201,7 @@ TEST_F(LongWork, TheWindowsLoopRunsMeanwhileAndOtherCommandsAreRefused) {
   EXPECT_TRUE(menusOff);
   EXPECT_TRUE(pagesHidden);
   EXPECT_TRUE(pictureShown);
+  EXPECT_EQ(pictureName, QStringLiteral("Test work"));
   EXPECT_TRUE(controlsHeld);
   EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join('\n').toStdString();
   EXPECT_EQ(second.prepared, 0);
