@@ -283,14 +283,16 @@ class TMainWindow : public QMainWindow {
   bool deletedBefore_ = false;
   bool busy_ = false;
   std::unique_ptr<TWorkRunner> worker_;
-  TFrozenView frozenPages_;      // the pages while the worker has the table
-  bool closeRequested_ = false;  // the user chose to close while work ran
-  bool askingToClose_ = false;   // that question is open now
+  TFrozenView frozenPages_;           // the pages while the worker has the table
+  bool closeRequested_ = false;       // the user chose to close while work ran
+  bool askingToClose_ = false;        // that question is open now
   std::function<void()> endPending_;  // the work's end, told once the question is answered
+
   QStringList fieldListShown_;    // the field list as filled or seeded
   bool fieldListEdited_ = false;  // a field of the list was set since
   bool fillingFieldList_ = false;
   QStringList reportedDamage_;  // damaged index files the user was told of
+
   std::atomic<bool> damageReportPending_{false};  // set on whatever thread the table reports
 };
 

@@ -12,8 +12,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
-#include <functional>
 #include <cstdio>
+#include <functional>
 
 #include "tv_about.h"
 #include "tv_command.h"

@@ -34,7 +34,7 @@ class TFindCommand final : public TCommand {
   TTolvernDataSet& table_;
   QString& lastSearch_;
   TFrom from_;
-  QString text_;           // what Execute searches for
+  QString text_;            // what Execute searches for
   int32_t fromRecord_ = 0;  // the search begins after this record (0: at the first)
   int foundField_ = 0;
 };

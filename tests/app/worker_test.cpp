@@ -26,9 +26,9 @@ namespace {
 
 // What a test command saw, kept apart from the command (which the window deletes).
 struct TTrace {
-  std::atomic<bool> release{false};   // the work may end now
+  std::atomic<bool> release{false};  // the work may end now
   std::atomic<bool> executing{false};
-  std::atomic<bool> ended{false};     // Execute has returned or thrown
+  std::atomic<bool> ended{false};  // Execute has returned or thrown
   std::atomic<int> steps{0};
   bool executedOffTheWindowsThread = false;
   int prepared = 0;
@@ -533,7 +533,7 @@ TEST_F(LargeTable, FindRunsOnTheWorkerWithTheDialogWhileTheWindowsLoopRuns) {
 TEST_F(LargeTable, CancelStopsAFindAndLeavesTheRecordWhereItWas) {
   Table().SetRecNo(3);
   QObject::connect(&window->Worker(), &TWorkRunner::DialogShown, window.get(),
-          [&] { Dialog()->CancelButton()->click(); });
+                   [&] { Dialog()->CancelButton()->click(); });
   dialogs.inputs = {QStringLiteral("no such text anywhere")};
   window->Find();
   ASSERT_TRUE(AwaitWork());
