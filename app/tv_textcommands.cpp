@@ -20,7 +20,6 @@ namespace fendral {
 
 namespace {
 
-// Bytes of text the gauge counts as one step of an import.
 constexpr int kMsPerDay = 86400000;
 // Appended records gathered before they reach a table opened unshared.
 constexpr int32_t kWriteBehindBytes = 256 * 1024;
