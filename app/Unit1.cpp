@@ -321,9 +321,11 @@ void TMainWindow::RunCommand(std::unique_ptr<TCommand> command, TAfterCommand af
   if (!ready) return;
   SetBusy(true);
   // Until the work has ended nothing of this thread reads the table: its views hear
-  // nothing and the pages show as a greyed picture of how they were.
+  // nothing (not even that it closed and opened again, which passes held controls) and
+  // the pages show as a greyed picture of how they were.
   std::shared_ptr<TCommand> shared = std::move(command);
   hTable1->DisableControls();
+  ds1->SetEnabled(false);
   frozenPages_.Hold(pages_, shared->Title());
   setCursor(Qt::BusyCursor);
   TTolvernDataSet* table = hTable1.get();
@@ -350,7 +352,10 @@ void TMainWindow::RunCommand(std::unique_ptr<TCommand> command, TAfterCommand af
 
 void TMainWindow::EndCommand(TCommand& command, std::exception_ptr error,
                              const TAfterCommand& after) {
-  Run([&] { hTable1->EnableControls(); });
+  Run([&] {
+    hTable1->EnableControls();
+    ds1->SetEnabled(true);
+  });
   frozenPages_.Release();
   unsetCursor();
   Run([&] {

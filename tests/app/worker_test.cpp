@@ -36,6 +36,7 @@ struct TTrace {
   bool finishSawCancel = false;
   bool finishSawError = false;
   std::atomic<bool> moveTheTable{false};  // Execute moves the table it is given
+  std::atomic<bool> reopenTheTable{false};  // Execute closes and opens it again
 };
 
 // Reports half of its work done, over and over, until released or cancelled.
@@ -56,6 +57,10 @@ class TLoopCommand final : public TCommand {
     } ended{trace_};
     tolvern::TkxProgressScope scope(&progress, tolvern::kStatusCopy, 1000);
     if (trace_.moveTheTable && table_) table_->SetRecNo(7);
+    if (trace_.reopenTheTable && table_) {
+      table_->Close();
+      table_->Open();
+    }
     while (!trace_.release) {
       scope.Step(500);
       ++trace_.steps;
@@ -244,6 +249,27 @@ TEST_F(LongWork, TheTablesViewsHearNothingUntilTheWorkEndsThenFollowIt) {
   Table().SetRecNo(2);
   EXPECT_EQ(Table().FieldByName(QStringLiteral("CITY"))->AsString().trimmed(),
             QStringLiteral("Tartu"));
+}
+
+TEST_F(LongWork, WorkThatClosesAndOpensTheTableIsNotHeardOnItsThread) {
+  Open(SampleTable());
+  std::atomic<int> offThread{0};
+  int changes = 0;
+  window->Source().OnStateChange = [&](TDataSource&) {
+    if (QThread::currentThread() != qApp->thread()) ++offThread;
+    ++changes;
+  };
+  TTrace trace;
+  trace.reopenTheTable = true;
+  Start(trace);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return trace.steps > 5; }, 10000));
+  trace.release = true;
+  ASSERT_TRUE(AwaitWork());
+  window->Source().OnStateChange = nullptr;
+  EXPECT_EQ(offThread, 0);
+  EXPECT_GE(changes, 1);  // active again, told here
+  EXPECT_EQ(window->Source().State(), dsBrowse);
+  EXPECT_EQ(Grid().rowCount(), 60);
 }
 
 TEST_F(LongWork, ClosingAsksAndYesCancelsTheWorkThenCloses) {
