@@ -324,9 +324,9 @@ void TMainWindow::RunCommand(std::unique_ptr<TCommand> command, TAfterCommand af
   // nothing (not even that it closed and opened again, which passes held controls) and
   // the pages show as a greyed picture of how they were.
   std::shared_ptr<TCommand> shared = std::move(command);
+  frozenPages_.Hold(pages_, shared->Title());
   hTable1->DisableControls();
   ds1->SetEnabled(false);
-  frozenPages_.Hold(pages_, shared->Title());
   setCursor(Qt::BusyCursor);
   TTolvernDataSet* table = hTable1.get();
   worker_->Run(
