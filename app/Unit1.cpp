@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -23,10 +22,13 @@
 
 #include "kx6_memo.h"
 #include "tv_about.h"
+#include "tv_apperror.h"
 #include "tv_apptext.h"
 #include "tv_codepage.h"
 #include "tv_commandscope.h"
+#include "tv_findcommand.h"
 #include "tv_log.h"
+#include "tv_progressdialog.h"
 #include "tv_replacecommand.h"
 #include "tv_structurecommands.h"
 #include "tv_tablecommands.h"
@@ -37,7 +39,6 @@ namespace fendral {
 namespace {
 
 constexpr int kRecentTables = 8;
-constexpr qint64 kEventPumpMs = 40;  // long work lets window events through this often
 
 // Under the application's organisation and name ("Fendral", set by main).
 QSettings Settings() { return QSettings(); }
@@ -61,7 +62,8 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
       chDataSet1(std::make_unique<TCreateTolvernDataSet>()),
       chDataSet2(std::make_unique<TCreateTolvernDataSet>()),
       tMemo(std::make_unique<TMemTable>()),
-      dsMemo(std::make_unique<TDataSource>(tMemo.get())) {
+      dsMemo(std::make_unique<TDataSource>(tMemo.get())),
+      worker_(std::make_unique<TWorkRunner>(this)) {
   if (!dialogs_) {
     ownDialogs_ = std::make_unique<TQtAppDialogs>(this);
     dialogs_ = ownDialogs_.get();
@@ -96,6 +98,8 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
 }
 
 TMainWindow::~TMainWindow() {
+  // Work still running stops before the table it works on goes.
+  worker_->Stop();
   qApp->removeEventFilter(this);
   QSettings settings = Settings();
   settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
@@ -135,15 +139,17 @@ void TMainWindow::ConfigureObjects() {
                     QString::fromStdString(hTable1->AnsiCodePage()));
   hTable1->SetUseDeleted(true);
   hTable2->SetUseDeleted(false);
-  hTable1->OnStatus = [this](int32_t a, int32_t b, int32_t c) { Status(a, b, c); };
   hTable1->OnIndexDamaged = [this](TTolvernDataSet&) {
-    // Told in the middle of the dataset's work: the window follows once it has ended.
-    if (damageReportPending_) return;
-    damageReportPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-      damageReportPending_ = false;
-      Run([&] { AfterIndexDamage(); });
-    });
+    // Told in the middle of the dataset's work, maybe on the worker's thread: the window
+    // follows on its own thread once that work has ended.
+    if (damageReportPending_.exchange(true)) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          damageReportPending_ = false;
+          Run([&] { AfterIndexDamage(); });
+        },
+        Qt::QueuedConnection);
   };
 
   chDataSet1->SetDBFTable(hTable1.get());
@@ -244,18 +250,10 @@ void TMainWindow::BuildStatusBar() {
   codePagePanel_ = new QLabel(this);
   codePagePanel_->setObjectName(QStringLiteral("CodePagePanel"));
   codePagePanel_->setToolTip(tr("Code page of the table's text"));
-  gauge_ = new QProgressBar(this);
-  gauge_->setObjectName(QStringLiteral("Gauge"));
-  gauge_->setMaximumWidth(160);
-  gauge_->setRange(0, 0);
-  gauge_->setMaximum(1);
-  gauge_->setValue(0);
-  gauge_->setTextVisible(false);
   statusBar()->addWidget(recordPanel_);
   statusBar()->addWidget(stampPanel_, 1);
   statusBar()->addPermanentWidget(codePagePanel_);
   statusBar()->addPermanentWidget(lockPanel_);
-  statusBar()->addPermanentWidget(gauge_);
 }
 
 void TMainWindow::RestoreWindowPlace() {
@@ -288,90 +286,77 @@ void TMainWindow::Run(const std::function<void()>& command) {
   } catch (const std::exception& error) {
     ShowError(error);
   }
-  // A report that never reached its end must not leave the window refusing commands.
-  if (busy_) Status(0, 0, 0);
 }
 
-namespace {
-
-// Moves the gauge; never stops the work.
-class TGaugeProgress final : public tolvern::TkxProgress {
- public:
-  explicit TGaugeProgress(QProgressBar& gauge) : gauge_(gauge) {}
-  void Start(int32_t, int64_t total) override {
-    gauge_.setMaximum(static_cast<int>(std::clamp<int64_t>(total, 1, INT32_MAX)));
-    gauge_.setValue(0);
-  }
-  bool Step(int64_t done) override {
-    gauge_.setValue(static_cast<int>(std::clamp<int64_t>(done, 0, gauge_.maximum())));
-    return true;
-  }
-  void Finish() override {
-    gauge_.setMaximum(1);
-    gauge_.setValue(0);
-  }
-
- private:
-  QProgressBar& gauge_;
-};
-
-}  // namespace
-
-void TMainWindow::RunCommand(std::unique_ptr<TCommand> command) {
+void TMainWindow::RunCommand(std::unique_ptr<TCommand> command, TAfterCommand after) {
+  if (busy_ || worker_->Running() || !command) return;
+  bool ready = false;
   Run([&] {
     if (!command->Prepare(*dialogs_)) return;
-    std::exception_ptr error;
-    {
-      QApplication::setOverrideCursor(Qt::WaitCursor);
-      SetBusy(true);
-      TGaugeProgress progress(*gauge_);
-      try {
-        command->Execute(progress);
-      } catch (...) {
-        error = std::current_exception();
-      }
-      SetBusy(false);
-      QApplication::restoreOverrideCursor();
-    }
-    const TCommandOutcome outcome = command->Finish(*dialogs_, error);
+    // The worker gets the table in browse state: an edit is posted here, or nothing runs.
+    if (browsePage_->Grid()->Editing()) browsePage_->FocusGrid();
+    if (hTable1->Active()) hTable1->CheckBrowseMode();
+    ready = true;
+  });
+  if (!ready) return;
+  SetBusy(true);
+  // Until the work has ended nothing of this thread reads the table: its views hear
+  // nothing (not even that it closed and opened again, which passes held controls) and
+  // the pages show as a greyed picture of how they were.
+  std::shared_ptr<TCommand> shared = std::move(command);
+  frozenPages_.Hold(pages_, shared->Title());
+  hTable1->DisableControls();
+  ds1->SetEnabled(false);
+  setCursor(Qt::BusyCursor);
+  TTolvernDataSet* table = hTable1.get();
+  worker_->Run(
+      shared->Title(),
+      [shared, table](tolvern::TkxProgress& progress) {
+        // The browsed table's own loops report here too.
+        table->SetProgress(&progress);
+        struct Reset {
+          TTolvernDataSet* table;
+          ~Reset() { table->SetProgress(nullptr); }
+        } reset{table};
+        shared->Execute(progress);
+      },
+      [this, shared, after = std::move(after)](std::exception_ptr error) {
+        if (askingToClose_) {
+          // The close question is open: its answer comes first.
+          endPending_ = [this, shared, after, error] { EndCommand(*shared, error, after); };
+          return;
+        }
+        EndCommand(*shared, error, after);
+      });
+}
+
+void TMainWindow::EndCommand(TCommand& command, std::exception_ptr error,
+                             const TAfterCommand& after) {
+  Run([&] {
+    hTable1->EnableControls();
+    ds1->SetEnabled(true);
+  });
+  frozenPages_.Release();
+  unsetCursor();
+  Run([&] {
+    TCommandOutcome outcome = command.Finish(*dialogs_, error);
     AfterCommand(outcome, error);
     if (!outcome.message.isEmpty()) dialogs_->Message(tr("Fendral"), outcome.message);
     if (error) {
       try {
         std::rethrow_exception(error);
       } catch (const tolvern::ETolvernCancelled&) {
+        outcome.cancelled = true;
+        outcome.done = false;
       }
     }
+    if (after) after(outcome);
   });
+  SetBusy(false);
 }
 
 void TMainWindow::ShowError(const std::exception& error) {
-  dialogs_->Message(tr("Fendral"), QString::fromUtf8(error.what()));
-}
-
-void TMainWindow::Status(int32_t stat1, int32_t stat2, int32_t stat3) {
-  // Never calls the dataset: it is busy while it reports.
-  if (stat1 == -1) {
-    gauge_->setMaximum(std::max(stat3, 1));
-    gauge_->setValue(0);
-    SetBusy(true);
-  } else if (stat1 == 0) {
-    gauge_->setMaximum(1);
-    gauge_->setValue(0);
-    SetBusy(false);
-  } else {
-    gauge_->setValue(std::clamp(stat2, 0, gauge_->maximum()));
-  }
-  const qint64 now = QDateTime::currentMSecsSinceEpoch();
-  if (stat1 != 1 && stat1 != 2 && stat1 != 5 && stat1 != 6 && stat1 != 11 && stat1 != 21) {
-    QApplication::processEvents();
-  } else if (now - lastEventPump_ >= kEventPumpMs) {
-    lastEventPump_ = now;
-    QApplication::processEvents();
-  }
-  // The user chose to close meanwhile: work that leaves the files as they were when it
-  // stops ends here (never at a stop report, which scopes send while unwinding).
-  if (closeAfterWork_ && cancellableWork_ && stat1 != 0) throw EAbort();
+  dialogs_->Message(tr("Fendral"), ErrorText(error));
 }
 
 void TMainWindow::SetBusy(bool busy) {
@@ -381,10 +366,10 @@ void TMainWindow::SetBusy(bool busy) {
   pages_->setEnabled(!busy);
   menuBar()->setEnabled(!busy);
   // The close the user asked for during the work follows once the command is over.
-  if (!busy && closeAfterWork_) {
+  if (!busy && closeRequested_) {
     QTimer::singleShot(0, this, [this] {
-      if (busy_ || !closeAfterWork_) return;  // more work of the command began: its end
-      closeAfterWork_ = false;
+      if (busy_ || !closeRequested_) return;  // more work began: its end
+      closeRequested_ = false;
       close();
     });
   }
@@ -657,46 +642,28 @@ void TMainWindow::CloseDbf() {
   Run([&] { CloseTable(); });
 }
 
-bool TMainWindow::Search(int32_t fromRecord) {
-  int fieldNo = 0;
-  int32_t recNo = fromRecord;
-  DBFObject* handler = hTable1->Handler();
-  handler->SearchOptions = 1;  // ignoring case
-  bool found = false;
-  // A search changes no file: closing the window may stop it.
-  cancellableWork_ = true;
-  try {
-    found = hTable1->SearchText(lastSearch_, fieldNo, 0, recNo);
-  } catch (...) {
-    handler->SearchOptions = 0;
-    cancellableWork_ = false;
-    throw;
-  }
-  handler->SearchOptions = 0;
-  cancellableWork_ = false;
-  if (!found || fieldNo < 1) {
-    statusBar()->showMessage(tr("\"%1\" not found").arg(lastSearch_), 8000);
-    return false;
-  }
-  browsePage_->ReloadRows();
-  const TFieldDefs& defs = hTable1->FieldDefs();
-  if (fieldNo <= defs.Count()) browsePage_->Grid()->SelectField(defs[fieldNo - 1].Name);
-  browsePage_->FocusGrid();
-  return true;
-}
+void TMainWindow::Find() { StartFind(false); }
 
-void TMainWindow::Find() {
-  if (busy_ || !hTable1->Active()) return;
-  QString answer = lastSearch_;
-  if (!dialogs_->InputText(tr("Find"), tr("Text to find:"), answer)) return;
-  lastSearch_ = answer.toUpper();
-  if (lastSearch_.isEmpty()) return;
-  Run([&] { Search(0); });
-}
+void TMainWindow::FindNext() { StartFind(true); }
 
-void TMainWindow::FindNext() {
-  if (busy_ || !hTable1->Active() || lastSearch_.isEmpty()) return;
-  Run([&] { Search(hTable1->RecNo()); });
+void TMainWindow::StartFind(bool next) {
+  if (busy_ || !hTable1->Active() || (next && lastSearch_.isEmpty())) return;
+  auto command = std::make_unique<TFindCommand>(
+      *hTable1, lastSearch_,
+      next ? TFindCommand::TFrom::kAfterCurrent : TFindCommand::TFrom::kFirst);
+  const TFindCommand* find = command.get();
+  RunCommand(std::move(command), [this, find](const TCommandOutcome& outcome) {
+    if (outcome.cancelled) return;
+    if (find->FoundField() < 1) {
+      statusBar()->showMessage(tr("\"%1\" not found").arg(lastSearch_), 8000);
+      return;
+    }
+    browsePage_->ReloadRows();
+    const TFieldDefs& defs = hTable1->FieldDefs();
+    if (find->FoundField() <= defs.Count())
+      browsePage_->Grid()->SelectField(defs[find->FoundField() - 1].Name);
+    browsePage_->FocusGrid();
+  });
 }
 
 void TMainWindow::GotoRecord() {
@@ -765,7 +732,7 @@ void TMainWindow::SwitchPage() {
 void TMainWindow::ShowAbout() { about_->exec(); }
 
 void TMainWindow::ShowRecordPosition() {
-  if (!hTable1->Active() || busy_ || hTable1->BusyState() != 0) return;
+  if (!hTable1->Active() || worker_->Running() || hTable1->BusyState() != 0) return;
   try {
     // An empty table has no current record to number.
     const int recno = hTable1->IsEmpty() ? 0 : hTable1->RecNo();
@@ -876,6 +843,11 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
   const int key = event->key();
+  if (busy_) {
+    // No key acts while work runs; Esc asks it to stop, as the dialog's "Cancel" does.
+    if (key == Qt::Key_Escape && Alone(event)) worker_->Cancel();
+    return true;
+  }
   const Qt::KeyboardModifiers mods =
       event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
   if ((key == Qt::Key_F3 && Alone(event)) || (key == Qt::Key_F7 && mods == Qt::ShiftModifier)) {
@@ -937,12 +909,19 @@ bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
 
 void TMainWindow::closeEvent(QCloseEvent* event) {
   if (busy_) {
-    // The work cannot end under the user's feet: it stops where that leaves every file as
-    // it was (or runs to its end) and the window closes afterwards.
+    // The work cannot end under the user's feet: asked, it is cancelled (which leaves every
+    // file as it was) and the window closes once it has stopped.
     event->ignore();
-    if (!closeAfterWork_ &&
-        dialogs_->ConfirmDefaultNo(tr("Fendral"), tr("Cancel the work in progress and close?")))
-      closeAfterWork_ = true;
+    if (closeRequested_ || askingToClose_ || !worker_->Running()) return;
+    askingToClose_ = true;
+    const bool cancel =
+        dialogs_->ConfirmDefaultNo(tr("Fendral"), tr("Cancel the work in progress and close?"));
+    askingToClose_ = false;
+    if (cancel) {
+      closeRequested_ = true;
+      worker_->Cancel();
+    }
+    if (endPending_) std::exchange(endPending_, nullptr)();
     return;
   }
   if (!MayClose()) {

@@ -1,6 +1,5 @@
 // The main window of Fendral: one browsed table, the "Browse" and "Structure DBF" pages,
-// the menus, the status bar (record position, header stamp, lock protocol) and the
-// progress gauge.
+// the menus and the status bar (record position, header stamp, lock protocol).
 //
 // The window owns the two table datasets (hTable1, the browsed table; hTable2, the target
 // of copy, convert and modify commands), the data source ds1 over hTable1, the two
@@ -12,16 +11,22 @@
 // Shift+F8 switch "Dos", F9 switch pages, Ctrl+Insert copy the record (in the grid), Esc
 // cancel/close (on the structure page: cancel only).
 //
+// Long work runs on a worker thread (RunCommand): meanwhile the window keeps its event loop,
+// shows the pages as a greyed picture, refuses every other command and, after a moment,
+// shows the progress dialog with "Cancel".
+//
 // Closing never loses work unasked: a record edit is posted first (or the user is asked
-// before it is dropped), a changed field list and long work are confirmed.
+// before it is dropped), a changed field list is confirmed, and closing while work runs
+// asks whether to cancel it (the window goes once the work has stopped).
 #pragma once
 
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
-#include <QProgressBar>
 #include <QTabWidget>
+#include <atomic>
+#include <functional>
 #include <memory>
 
 #include "Tolvern6DB.h"
@@ -31,6 +36,7 @@
 #include "tv_browsepage.h"
 #include "tv_command.h"
 #include "tv_structurepage.h"
+#include "tv_worker.h"
 
 class QKeyEvent;
 class QMimeData;
@@ -57,9 +63,15 @@ class TMainWindow : public QMainWindow {
   void OpenTable(const QString& path, const QStringList& moreIndexFiles = {});
   void CloseTable();
 
-  // Runs `command`: Prepare here, Execute while the window shows its progress, then
-  // Finish here. Errors reach the user in a message box; a cancel is no error.
-  void RunCommand(std::unique_ptr<TCommand> command);
+  // What the window does after a command's Finish, on its own thread (the command lives
+  // until it has run); not called when the command failed.
+  using TAfterCommand = std::function<void(const TCommandOutcome& outcome)>;
+  // Runs `command` and returns at once: Prepare here (nothing more happens when it says
+  // no), Execute on a worker thread with the progress dialog, then Finish and `after` here.
+  // A pending record edit is posted first. Until it has ended the window refuses other
+  // commands and leaves the browsed table to the worker. Errors reach the user in a
+  // message box; a cancel is no error. Refused (dropped) while other work runs.
+  void RunCommand(std::unique_ptr<TCommand> command, TAfterCommand after = {});
 
   // --- Commands (each shows its errors in a message box)
   void OpenDbf();
@@ -111,11 +123,13 @@ class TMainWindow : public QMainWindow {
   QString StatusText(int panel) const;
   // The status bar's panel of the code page in use ("CP866"; empty while no table is open).
   QString CodePageShown() const { return codePagePanel_->text(); }
-  QProgressBar* Gauge() const { return gauge_; }
   QMenu* DatabaseMenu() const { return databaseMenu_; }
   QAction* CloseAction() const { return closeAction_; }
   QString TableDirectory() const { return tableDirectory_; }
+  // True from a command's start to the end of its Finish: other commands are refused.
   bool Busy() const { return busy_; }
+  // What runs the commands' work (its dialog, its delay).
+  TWorkRunner& Worker() { return *worker_; }
   bool Version3() const { return version3_; }
   const QString& LastSearch() const { return lastSearch_; }
 
@@ -139,7 +153,10 @@ class TMainWindow : public QMainWindow {
   bool MayClose();
   // The code page in use: the "Dos" box and the status panel.
   void ShowCodePage();
-  void Status(int32_t stat1, int32_t stat2, int32_t stat3);
+  // The end of a command's work, on the window's thread: the table back to its views,
+  // Finish, `after`, and the window taking commands again.
+  void EndCommand(TCommand& command, std::exception_ptr error, const TAfterCommand& after);
+  void StartFind(bool next);
   void SetBusy(bool busy);
   void ShowRecordPosition();
   void ShowHeaderStamp();
@@ -153,7 +170,6 @@ class TMainWindow : public QMainWindow {
   void AfterIndexDamage();
   void ApplyLockProtocol();
   void PrepareNewTable(const QString& path, int seededLength);
-  bool Search(int32_t fromRecord);
   void RememberTable(const QString& path);
   void FillRecentMenu();
   void RestoreWindowPlace();
@@ -191,17 +207,19 @@ class TMainWindow : public QMainWindow {
   QLabel* stampPanel_;
   QLabel* lockPanel_;
   QLabel* codePagePanel_;
-  QProgressBar* gauge_;
 
   QString tableDirectory_;
   QString lastSearch_;
   bool version3_ = false;
   bool busy_ = false;
-  bool cancellableWork_ = false;  // the running work leaves every file as it was if stopped
-  bool closeAfterWork_ = false;   // the user chose to close while work ran
-  qint64 lastEventPump_ = 0;
+  std::unique_ptr<TWorkRunner> worker_;
+  TFrozenView frozenPages_;           // the pages while the worker has the table
+  bool closeRequested_ = false;       // the user chose to close while work ran
+  bool askingToClose_ = false;        // that question is open now
+  std::function<void()> endPending_;  // the work's end, told once the question is answered
   QStringList reportedDamage_;  // damaged index files the user was told of
-  bool damageReportPending_ = false;
+
+  std::atomic<bool> damageReportPending_{false};  // set on whatever thread the table reports
 };
 
 }  // namespace fendral

@@ -3,19 +3,26 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
 #include <QTemporaryDir>
+#include <QThread>
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <functional>
 
 #include "tv_about.h"
+#include "tv_command.h"
+#include "tv_progressdialog.h"
+#include "tv_worker.h"
 
 namespace fendral {
 
@@ -37,11 +44,65 @@ bool Save(QWidget& widget, const QString& file) {
   return ok;
 }
 
+// Work that stands still at 42 % of an export until it is cancelled: the progress dialog
+// as the user meets it, for as long as the picture takes.
+class TStillExport final : public TCommand {
+ public:
+  QString Title() const override {
+    return QCoreApplication::translate("TMainWindow", "Export base in TXT");
+  }
+  bool Prepare(TAppDialogs&) override { return true; }
+  void Execute(tolvern::TkxProgress& progress) override {
+    tolvern::TkxProgressScope scope(&progress, tolvern::kStatusExport, 1000);
+    for (;;) {
+      scope.Step(420);
+      QThread::msleep(5);
+    }
+  }
+  TCommandOutcome Finish(TAppDialogs&, std::exception_ptr) override { return {}; }
+};
+
+// Runs the window's event loop until `done` or a few seconds have passed.
+bool AwaitShown(const std::function<bool()>& done) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < 5000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  return done();
+}
+
+// The window during long work with the progress dialog over it.
+bool SaveProgress(TMainWindow& window, const QString& file) {
+  TWorkRunner& worker = window.Worker();
+  worker.SetDialogDelay(0);
+  window.RunCommand(std::make_unique<TStillExport>());
+  TProgressDialog* dialog = worker.Dialog();
+  bool ok = AwaitShown([&] { return dialog->isVisible() && dialog->PercentShown() == 42; });
+  if (ok) {
+    QPixmap picture = window.grab();
+    const QPixmap shown = dialog->grab();
+    QPainter painter(&picture);
+    const QRect place((picture.width() - shown.width()) / 2,
+                      (picture.height() - shown.height()) / 2, shown.width(), shown.height());
+    painter.drawPixmap(place.topLeft(), shown);
+    painter.setPen(dialog->palette().color(QPalette::Shadow));
+    painter.drawRect(place.adjusted(-1, -1, 0, 0));  // the window's edge, as a desktop draws it
+    painter.end();
+    ok = picture.save(file);
+  }
+  worker.Cancel();
+  AwaitShown([&] { return !window.Busy(); });
+  worker.SetDialogDelay(TWorkRunner::kDialogDelayMs);
+  std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write",
+               file.toLocal8Bit().constData());
+  return ok && !window.Busy();
+}
+
 }  // namespace
 
 bool WriteScreenshots(TMainWindow& window, TScriptedDialogs& dialogs, const QString& outDir) {
   QDir().mkpath(outDir);
   bool ok = Save(window, outDir + QStringLiteral("/browse-natural.png"));
+  ok = SaveProgress(window, outDir + QStringLiteral("/progress.png")) && ok;
 
   TBrowsePage* page = window.BrowsePage();
   auto& tags = Control<QComboBox>(*page, "TagSelector");

@@ -1,5 +1,6 @@
 // Pictures of what the main window shows, written as PNG files: the browse page in natural
-// order, in the first index order (its column title red), with the filter panel open and
+// order, the same during long work with the progress dialog over it (progress.png), in the
+// first index order (its column title red), with the filter panel open and
 // a filter built by a title click switched on, the structure page with the table open
 // (its first index file chosen, the tag editor showing its first tag), and the structure
 // page while a new table is being defined ("New DBF" in a scratch directory), the menus as

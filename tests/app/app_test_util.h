@@ -95,6 +95,11 @@ class WindowTest : public ::testing::Test {
     if (!target || target->window() != window.get()) target = window->BrowsePage()->Grid();
     QTest::keyClick(target, key, modifiers);
   }
+  // Lets the window's event loop run until the work it started has ended (Finish
+  // included); false when it still runs after `ms`.
+  bool AwaitWork(int ms = 30000) {
+    return QTest::qWaitFor([this] { return !window->Busy(); }, ms);
+  }
   std::string Open(const fs::path& source) {
     const std::string path = CopyTableFiles(source, dir.Path());
     window->Start({QString::fromStdString(path)});

@@ -225,16 +225,20 @@ TEST_F(Browse, FindThenF3AndShiftF7FindTheNextMatchAndANonMatchSaysSo) {
   ASSERT_GE(matches.size(), 2u);
   dialogs.inputs = {city.toLower()};
   Press(Qt::Key_F7);
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(window->LastSearch(), city.toUpper());
   EXPECT_EQ(Table().RecNo(), matches[0]);
   Press(Qt::Key_F3);
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(Table().RecNo(), matches[1]);
   if (matches.size() > 2) {
     Press(Qt::Key_F7, Qt::ShiftModifier);
+    ASSERT_TRUE(AwaitWork());
     EXPECT_EQ(Table().RecNo(), matches[2]);
   }
   dialogs.inputs = {QStringLiteral("no such text anywhere")};
   Press(Qt::Key_F, Qt::ControlModifier);
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(window->StatusText(3).contains(QStringLiteral("not found")));
 }
 
@@ -333,58 +337,11 @@ TEST(Screenshots, TheProgramWritesEveryPicture) {
             0)
       << log;
   for (const char* name : {"browse-natural.png", "browse-ordered.png", "browse-filter.png",
-                           "structure.png", "browse-damaged-index.png"}) {
+                           "structure.png", "browse-damaged-index.png", "progress.png"}) {
     const QImage image(QString::fromStdString((out.Path() / name).string()));
     EXPECT_FALSE(image.isNull()) << name;
     EXPECT_GT(image.width(), 400) << name;
   }
-}
-
-}  // namespace
-}  // namespace fendral::test
-
-namespace fendral::test {
-namespace {
-
-using LongWork = WindowTest;
-
-TEST_F(LongWork, ReindexMovesTheGaugeLetsEventsThroughAndRefusesCommandsUntilItEnds) {
-  const std::string path = Open(SampleTable());
-  bool ran = false;
-  bool busy = false;
-  bool menusOff = false;
-  bool pagesOff = false;
-  bool stillOpen = false;
-  int maximum = 0;
-  // Runs inside the reindex, when the window lets pending events through.
-  QTimer::singleShot(0, window.get(), [&] {
-    ran = true;
-    busy = window->Busy();
-    menusOff = !window->menuBar()->isEnabled();
-    pagesOff = !window->Pages()->isEnabled();
-    maximum = window->Gauge()->maximum();
-    window->close();  // asked first (default No): the table works
-    stillOpen = window->isVisible();
-    window->OpenDbf();  // refused: no dialog
-    Press(Qt::Key_F8);  // refused: nothing marked
-  });
-  window->Reindex();
-  ASSERT_TRUE(ran);
-  EXPECT_TRUE(busy);
-  EXPECT_TRUE(menusOff);
-  EXPECT_TRUE(pagesOff);
-  EXPECT_TRUE(stillOpen);
-  EXPECT_EQ(maximum, 60);
-  EXPECT_EQ(dialogs.asked,
-            QStringList({QStringLiteral("Fendral|Cancel the work in progress and close?")}));
-  // Afterwards everything is back.
-  EXPECT_FALSE(window->Busy());
-  EXPECT_TRUE(window->menuBar()->isEnabled());
-  EXPECT_TRUE(window->Pages()->isEnabled());
-  EXPECT_EQ(window->Gauge()->value(), 0);
-  // F8 pressed meanwhile did not mark the current record.
-  EXPECT_FALSE(Dump(path)[0].value("deleted").toBool());
-  EXPECT_EQ(KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY").size(), 60u);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Esc and closing the window: Esc on the structure page cancels and never closes; closing
-// asks before a changed field list or running work is dropped, and posts a record edit
-// first (asking when it cannot be posted).
+// asks before a changed field list is dropped, and posts a record edit first (asking when
+// it cannot be posted). Closing while work runs: worker_test.cpp.
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTimer>
@@ -146,44 +146,6 @@ TEST_F(Closing, ARecordEditIsPostedBeforeTheWindowGoesOrDroppedOnlyWhenTheUserSa
   EXPECT_NE(Dump(path)[2].value("fields").toObject().value("CITY").toString(),
             QStringLiteral("Vilnius"));
   Table().BeforePost = nullptr;
-}
-
-TEST_F(Closing, ClosingDuringLongWorkAsksAndClosesWhenTheWorkHasEnded) {
-  const std::string path = Open(SampleTable());
-  bool visibleAfterNo = false;
-  bool visibleAfterYes = false;
-  QTimer::singleShot(0, window.get(), [&] {
-    window->close();  // answered No
-    visibleAfterNo = window->isVisible();
-    dialogs.confirms.push_back(true);
-    window->close();
-    visibleAfterYes = window->isVisible();  // the work is not torn off
-  });
-  window->Reindex();
-  EXPECT_TRUE(visibleAfterNo);
-  EXPECT_TRUE(visibleAfterYes);
-  EXPECT_EQ(dialogs.asked.count(QStringLiteral("Fendral|Cancel the work in progress and close?")),
-            2);
-  for (int i = 0; i < 50 && window->isVisible(); ++i) QTest::qWait(20);
-  EXPECT_FALSE(window->isVisible());
-  EXPECT_EQ(KeyOrder(path, (dir.Path() / "sample.cdx").string(), "CITY").size(), 60u);
-
-  // A search changes no file: it stops at once, without an error, and the window goes.
-  window->show();
-  window->Start({QString::fromStdString(path)});
-  Table().SetRecNo(5);
-  QTimer::singleShot(0, window.get(), [&] {
-    dialogs.confirms.push_back(true);
-    window->close();
-  });
-  dialogs.inputs = {QStringLiteral("no such text anywhere")};
-  dialogs.messages.clear();
-  window->Find();
-  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
-  EXPECT_EQ(Table().RecNo(), 5);
-  EXPECT_TRUE(window->statusBar()->currentMessage().isEmpty()) << "stopped before its end";
-  for (int i = 0; i < 50 && window->isVisible(); ++i) QTest::qWait(20);
-  EXPECT_FALSE(window->isVisible());
 }
 
 }  // namespace
