@@ -416,6 +416,11 @@ void TTolvernDataSet::CheckActive() const {
   TDataSet::CheckActive();
 }
 
+void TTolvernDataSet::SetProgress(tolvern::TkxProgress* progress) {
+  progress_ = progress;
+  if (core_.IsOpen()) core_.Table().ReportTo(progress);
+}
+
 void TTolvernDataSet::InstallHooks() {
   DBFObject& t = core_.Table();
   t.OnAccept = [this]() {
@@ -429,6 +434,7 @@ void TTolvernDataSet::InstallHooks() {
   t.OnStatus = [this](int32_t a, int32_t b, int32_t c) {
     if (OnStatus && !internalOperation_) OnStatus(a, b, c);
   };
+  t.ReportTo(progress_);
   // A damaged index file is closed and the table goes on without it; the user is told.
   t.SetIndexDamageTolerated(true);
   t.OnIndexDamaged = [this](const tolvern::TkxDamagedIndex&) {
@@ -1431,6 +1437,8 @@ void TTolvernDataSet::Pack() {
   CheckBrowseMode();
   CloseRowReaders();
   core_.Table().AllowReadAhead(false);
+  // The handler opens the packed files itself; counts taken before are void.
+  exactCountValue_ = -1;
   core_.Table().Pack();
   First();
 }

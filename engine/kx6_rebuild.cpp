@@ -738,16 +738,7 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
     target.SetWriteBehind(kWriteBehindBytes);
     target.LockTable();
     const int32_t count = table.RecordCount();
-    table.StatusUpdate(StatusStart, kStatusCopy, count);
-    struct Stop {
-      KXO_dBHandler& t;
-      ~Stop() {
-        try {
-          t.StatusUpdate(StatusStop, 0, 0);
-        } catch (...) {
-        }
-      }
-    } stop{table};
+    TkxProgressScope progress(table.Progress(), kStatusRebuild, count);
     for (int32_t j = 1; j <= count; ++j) {
       table.KXO_dBaseFld::GetRecord(j);
       if (table.Eof()) break;
@@ -757,7 +748,7 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
       target.AppendRecord();
       if (deleted) target.DeleteRecord();
       ++report.records;
-      if ((j & 0x3FF) == 0) table.StatusUpdate(kStatusCopy, j, 0);
+      if (ProgressDue(j, count)) progress.Step(j);
     }
     target.UnlockTable();
     target.FlushFile();
@@ -769,6 +760,9 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
   std::vector<std::pair<std::string, std::string>> moves;
   {
     KXO_dBHandler rebuilt(stagedTable, true, false);
+    // The index builds report (and may be stopped) like the records' copy.
+    rebuilt.SetProgress(table.Progress());
+    rebuilt.SetKeepIndexesOnCancel(false);
     for (const IndexDefinition& def : indexes) {
       const bool convert = plan.indexFormat && *plan.indexFormat != def.format;
       const std::string home = platform::DirectoryOf(def.path);
@@ -789,6 +783,8 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
         try {
           rebuilt.IndexOn(staged, tag.name, sortOption, !tag.unique, tag.forExpr, tag.key);
           if (std::find(made.begin(), made.end(), to) == made.end()) made.push_back(to);
+        } catch (const ETolvernCancelled&) {
+          throw;
         } catch (const std::exception& e) {
           report.droppedTags.push_back(platform::FileNameOf(def.path) + ": " + tag.name + " (" +
                                        e.what() + ")");
