@@ -867,6 +867,7 @@ bool KXO_dBHandler::SearchText(const std::string& text, int32_t& fieldNo, bool t
       if ((counter & 0x3FF) == 0) progress.Step(counter);
       GetRecord(PosNext);
     }
+    if (!match) progress.Step(counter);  // the last record passed
   } catch (const ETolvernCancelled&) {
     restore();
     if (recNo > 0 && recNo <= RecordCount()) GetRecord(recNo);
