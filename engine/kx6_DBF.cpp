@@ -121,7 +121,7 @@ void KXO_dBaseDBF::ReopenFile() {
   showDeleted_ = showDeleted;
   exactMatch_ = exactMatch;
   userId_ = userId;
-  SetLockProtocol(protocol);
+  KXO_dBaseDBF::SetLockProtocol(protocol);
 }
 
 void KXO_dBaseDBF::HeaderInvalid() {

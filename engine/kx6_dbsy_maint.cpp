@@ -245,7 +245,10 @@ void KXO_dBHandler::Pack() {
     SetReadAheadOn(ahead);
     throw;
   }
+  const bool autoProtocol = autoProtocol_;
+  const int protocol = LockProtocol();
   ReopenFile();
+  SetLockProtocol(autoProtocol ? kLockProtocolAuto : protocol);
   SetReadAheadOn(false);
   ReopenIndexes(indexPaths, order);
   SetReadAheadOn(ahead);

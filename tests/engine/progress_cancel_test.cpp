@@ -183,16 +183,16 @@ void ExpectCancelLeavesEveryFile(Kind kind, const Work& work, int32_t firstKind)
 TEST(ProgressCancel, PackLeavesEveryFileAsItWas) {
   for (Kind kind : {Kind::kFox, Kind::kDb4}) {
     SCOPED_TRACE(kind == Kind::kFox ? "FoxPro" : "dBase IV");
-    ExpectCancelLeavesEveryFile(kind, [](KXO_dBHandler& t, const TempDir&) { t.Pack(); },
-                                kStatusPack);
+    ExpectCancelLeavesEveryFile(
+        kind, [](KXO_dBHandler& t, const TempDir&) { t.Pack(); }, kStatusPack);
   }
 }
 
 TEST(ProgressCancel, ReindexPutsTheIndexFilesBack) {
   for (Kind kind : {Kind::kFox, Kind::kDb4}) {
     SCOPED_TRACE(kind == Kind::kFox ? "FoxPro" : "dBase IV");
-    ExpectCancelLeavesEveryFile(kind, [](KXO_dBHandler& t, const TempDir&) { t.ReindexAll(); },
-                                kStatusIndexRead);
+    ExpectCancelLeavesEveryFile(
+        kind, [](KXO_dBHandler& t, const TempDir&) { t.ReindexAll(); }, kStatusIndexRead);
   }
 }
 
@@ -284,6 +284,8 @@ TEST(ProgressCancel, APackThatRunsToItsEndLeavesAWorkingTableObject) {
     // The object reads the packed file, in the order it had, with its memos.
     EXPECT_EQ(t.RecordCount(), LiveRecords());
     EXPECT_EQ(t.CurrentOrderName(), "NAME");
+    EXPECT_TRUE(t.AutoLockProtocol()) << "the protocol still follows what is open";
+    EXPECT_EQ(t.LockProtocol(), t.ChooseLockProtocol());
     int memos = 0;
     for (t.GetRecord(PosTop); !t.Eof(); t.GetRecord(PosNext)) {
       std::vector<uint8_t> data;
@@ -356,10 +358,10 @@ TEST(ProgressCancel, PeersReadThePackedTableAndItsIndexes) {
     t.SetProgress(&progress);
     t.Pack();
   }
-  ASSERT_TRUE(fendral::test::EditExpected(
-      dir.File("fox_memo.expected.json"), dir.File("packed.json"),
-      "e['records']=[r for r in e['records'] if not r['deleted']]\n"
-      "for i, r in enumerate(e['records']): r['recno']=i+1\n"));
+  ASSERT_TRUE(
+      fendral::test::EditExpected(dir.File("fox_memo.expected.json"), dir.File("packed.json"),
+                                  "e['records']=[r for r in e['records'] if not r['deleted']]\n"
+                                  "for i, r in enumerate(e['records']): r['recno']=i+1\n"));
   EXPECT_EQ(fendral::test::PeerCheck(dir.File("packed.json"), table), 0);
   EXPECT_EQ(VerifyTag(table, cdx, "NAME", "DBFCDX", &report), 0) << report;
   EXPECT_EQ(VerifyTag(table, ntx, "CITY", "DBFNTX", &report), 0) << report;
