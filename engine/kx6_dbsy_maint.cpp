@@ -235,6 +235,12 @@ void KXO_dBHandler::Pack() {
       }
       staged->FlushFile();
     }
+    // Closing wrote the last index pages: every new file is on the disk before the commit.
+    for (const std::string& file : files) {
+      platform::OsFile written;
+      if (int32_t e = written.Open(stagedOf(file), false); e != 0) FailFile(e, stagedOf(file));
+      if (int32_t e = written.Flush(); e != 0) FailFile(e, stagedOf(file));
+    }
     ReplaceFileStep();
     for (size_t i = 1; i < files.size(); ++i) journal.AddMove(stagedOf(files[i]), files[i]);
     journal.AddMove(stagedOf(tablePath), tablePath);  // the table last
