@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "tv_log.h"
+
 namespace fendral {
 
 namespace {
@@ -30,7 +32,12 @@ bool DBFObject::Relay::Step(int64_t done) {
 }
 
 void DBFObject::Relay::Finish() {
-  if (owner.OnStatus) owner.OnStatus(0, 0, 0);
+  // Called while a scope ends, possibly unwinding: nothing may escape.
+  try {
+    if (owner.OnStatus) owner.OnStatus(0, 0, 0);
+  } catch (...) {
+    LogSwallowed("the stop report of long work");
+  }
   if (target) target->Finish();
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -241,6 +242,51 @@ TEST(ProgressCancel, RebuildDiscardsItsStaging) {
         },
         kStatusRebuild);
   }
+}
+
+// A progress that stops the work by raising its own exception at its last step.
+class RaisingProgress : public RecordingProgress {
+ public:
+  explicit RaisingProgress(int at) : at_(at) {}
+  bool Step(int64_t done) override {
+    RecordingProgress::Step(done);
+    if (steps == at_) throw std::runtime_error("closing");
+    return true;
+  }
+
+ private:
+  int at_;
+};
+
+TEST(ProgressCancel, ARebuildStoppedByTheProgressOwnErrorDropsNoTagAndChangesNothing) {
+  TempDir dir;
+  MakeTable(dir, Kind::kFox);
+  const auto plan = [](KXO_dBHandler& t) {
+    TkxRebuildPlan p = SameFieldsPlan(t);
+    p.fields.push_back(TkxRebuildField{"EXTRA", 'C', 4, 0, 0});
+    return p;
+  };
+  int steps = 0;
+  {
+    TempDir dry;
+    CopyDir(dir.Path(), dry.Path());
+    RecordingProgress all;
+    KXO_dBHandler t(dry.File("t.dbf"), true, false);
+    ASSERT_TRUE(t.OpenProductionIndex());
+    t.SetProgress(&all);
+    RebuildTable(t, plan(t));
+    steps = all.steps;
+  }
+  const auto before = Snapshot(dir.Path());
+  {
+    RaisingProgress progress(steps);  // the last step: inside the last tag's build
+    KXO_dBHandler t(dir.File("t.dbf"), true, false);
+    ASSERT_TRUE(t.OpenProductionIndex());
+    t.SetProgress(&progress);
+    EXPECT_THROW(RebuildTable(t, plan(t)), std::runtime_error);
+    EXPECT_EQ(progress.open, 0);
+  }
+  EXPECT_TRUE(Snapshot(dir.Path()) == before);
 }
 
 TEST(ProgressCancel, TextSearchStopsAndKeepsThePosition) {
