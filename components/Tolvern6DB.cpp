@@ -1305,8 +1305,15 @@ bool TTolvernDataSet::SearchText(const QString& text, int& fieldNo, int32_t last
   if (BeforeScroll) BeforeScroll(*this);
   int32_t field = fieldNo;
   int32_t recno = recNo;
-  const bool found = core_.Table().SearchText(Encode(text, QStringLiteral("search")), field, false,
-                                              lastRecord, recno);
+  bool found = false;
+  try {
+    found = core_.Table().SearchText(Encode(text, QStringLiteral("search")), field, false,
+                                     lastRecord, recno);
+  } catch (const tolvern::ETolvernCancelled&) {
+    // A stopped search leaves the dataset on the record it stood on.
+    if (GetRecNo() > 0) GotoRecord(GetRecNo());
+    throw;
+  }
   if (!found) {
     if (GetRecNo() > 0) GotoRecord(GetRecNo());
     return false;

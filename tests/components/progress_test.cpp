@@ -182,12 +182,21 @@ TEST(DatasetProgress, ACancelledSearchKeepsThePosition) {
   RecordingProgress progress(2);
   ds.SetProgress(&progress);
   ds.SetRecNo(100);
-  int32_t field = 0;
-  int32_t recno = 100;
-  EXPECT_THROW(ds.Handler()->SearchText("ABSENT", field, false, 0, recno),
+  const QString name = ds.FieldByName(QStringLiteral("NAME"))->AsString();
+  int field = 0;
+  int32_t recno = 50;  // searching on from another record than the one shown
+  EXPECT_THROW(ds.SearchText(QStringLiteral("ABSENT"), field, 0, recno),
                tolvern::ETolvernCancelled);
   EXPECT_EQ(progress.kinds, std::vector<int32_t>{tolvern::kStatusSearch});
+  EXPECT_EQ(progress.open, 0);
+  EXPECT_EQ(ds.RecNo(), 100);
   EXPECT_EQ(ds.Handler()->CurrentRecord(), 100);
+  EXPECT_EQ(ds.FieldByName(QStringLiteral("NAME"))->AsString(), name);
+  // Without a stop the same search runs to its end and finds nothing.
+  ds.SetProgress(nullptr);
+  recno = 100;
+  EXPECT_FALSE(ds.SearchText(QStringLiteral("ABSENT"), field, 0, recno));
+  EXPECT_EQ(ds.RecNo(), 100);
 }
 
 }  // namespace
