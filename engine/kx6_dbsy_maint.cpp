@@ -388,13 +388,33 @@ void KXO_dBHandler::Zap() {
   MarkHeaderDirty();
   WriteHeader();
   GetRecord(PosTop);
-  // The records are gone already: emptying the indexes is not to be stopped half way.
-  struct Quiet {
+  // The records are gone already: emptying the indexes is reported but not to be stopped
+  // half way.
+  struct Unstoppable final : TkxProgress {
+    TkxProgress* inner;
+    explicit Unstoppable(TkxProgress* p) : inner(p) {}
+    void Start(int32_t kind, int64_t total) override {
+      if (inner) inner->Start(kind, total);
+    }
+    bool Step(int64_t done) override {
+      if (inner) inner->Step(done);
+      return true;
+    }
+    void Finish() override {
+      if (inner) inner->Finish();
+    }
+  } unstoppable{Progress()};
+  struct Restore {
     KXO_dBHandler& t;
     TkxProgress* saved;
-    ~Quiet() { t.SetProgress(saved); }
-  } quiet{*this, Progress()};
-  SetProgress(nullptr);
+    bool keep;
+    ~Restore() {
+      t.SetProgress(saved);
+      t.SetKeepIndexesOnCancel(keep);
+    }
+  } restore{*this, Progress(), keepIndexesOnCancel_};
+  SetProgress(&unstoppable);
+  SetKeepIndexesOnCancel(false);  // nothing to put back: the work is not stopped
   ReindexAll();
 }
 

@@ -289,6 +289,23 @@ TEST(ProgressCancel, ARebuildStoppedByTheProgressOwnErrorDropsNoTagAndChangesNot
   EXPECT_TRUE(Snapshot(dir.Path()) == before);
 }
 
+TEST(ProgressCancel, ZapReportsButIsNotStoppedHalfWay) {
+  TempDir dir;
+  MakeTable(dir, Kind::kFox);
+  {
+    RecordingProgress progress(1);
+    KXO_dBHandler t(dir.File("t.dbf"), true, false);
+    ASSERT_TRUE(t.OpenProductionIndex());
+    t.SetProgress(&progress);
+    t.Zap();
+    EXPECT_EQ(t.RecordCount(), 0);
+    EXPECT_FALSE(progress.kinds.empty()) << "the emptying of the indexes is reported";
+    EXPECT_EQ(progress.open, 0);
+    EXPECT_EQ(t.Progress(), &progress);
+  }
+  ExpectTableReads(dir.File("t.dbf"), 0);
+}
+
 TEST(ProgressCancel, TextSearchStopsAndKeepsThePosition) {
   TempDir dir;
   MakeTable(dir, Kind::kFox);
