@@ -415,6 +415,11 @@ void TTolvernDataSet::CheckActive() const {
   TDataSet::CheckActive();
 }
 
+void TTolvernDataSet::SetProgress(tolvern::TkxProgress* progress) {
+  progress_ = progress;
+  if (core_.IsOpen()) core_.Table().ReportTo(progress);
+}
+
 void TTolvernDataSet::InstallHooks() {
   DBFObject& t = core_.Table();
   t.OnAccept = [this]() {
@@ -428,6 +433,7 @@ void TTolvernDataSet::InstallHooks() {
   t.OnStatus = [this](int32_t a, int32_t b, int32_t c) {
     if (OnStatus && !internalOperation_) OnStatus(a, b, c);
   };
+  t.ReportTo(progress_);
   // A damaged index file is closed and the table goes on without it; the user is told.
   t.SetIndexDamageTolerated(true);
   t.OnIndexDamaged = [this](const tolvern::TkxDamagedIndex&) {
@@ -1301,8 +1307,15 @@ bool TTolvernDataSet::SearchText(const QString& text, int& fieldNo, int32_t last
   if (BeforeScroll) BeforeScroll(*this);
   int32_t field = fieldNo;
   int32_t recno = recNo;
-  const bool found = core_.Table().SearchText(Encode(text, QStringLiteral("search")), field, false,
-                                              lastRecord, recno);
+  bool found = false;
+  try {
+    found = core_.Table().SearchText(Encode(text, QStringLiteral("search")), field, false,
+                                     lastRecord, recno);
+  } catch (const tolvern::ETolvernCancelled&) {
+    // A stopped search leaves the dataset on the record it stood on.
+    if (GetRecNo() > 0) GotoRecord(GetRecNo());
+    throw;
+  }
   if (!found) {
     if (GetRecNo() > 0) GotoRecord(GetRecNo());
     return false;
@@ -1434,6 +1447,8 @@ void TTolvernDataSet::Pack() {
   CheckBrowseMode();
   CloseRowReaders();
   core_.Table().AllowReadAhead(false);
+  // The handler opens the packed files itself; counts taken before are void.
+  exactCountValue_ = -1;
   core_.Table().Pack();
   First();
   DataEvent(deRecordsReplaced);

@@ -155,7 +155,8 @@ class TTolvernDataSet : public TDataSet {
   // The progress the table's long work (index builds, pack, copy, rebuild, search) reports
   // to and is stopped through (it then throws tolvern::ETolvernCancelled); null: none. Not
   // owned; the caller keeps it alive while it is set.
-  void SetProgress(tolvern::TkxProgress* progress) { progress_ = progress; }
+  // OnStatus hears the same reports.
+  void SetProgress(tolvern::TkxProgress* progress);
   tolvern::TkxProgress* Progress() const { return progress_; }
 
   // --- Own events

@@ -14,11 +14,17 @@ namespace fendral {
 
 class DBFObject : public tolvern::KXO_dBHandler {
  public:
-  using tolvern::KXO_dBHandler::KXO_dBHandler;
+  // The long work of the handler reports to ReportTo's progress and to OnStatus.
+  DBFObject(const std::string& name, bool readWrite, bool shared);
 
   // Asked for every record a positioned read stops on; unset accepts all.
   std::function<bool()> OnAccept;
+  // The old report of long work: start (-1, kind, total), step (kind, position, 0),
+  // stop (0, 0, 0); fed from the same reports as the progress.
   std::function<void(int32_t, int32_t, int32_t)> OnStatus;
+  // Where the long work reports and learns that it is to stop; null: nowhere, never.
+  void ReportTo(tolvern::TkxProgress* progress) { relay_.target = progress; }
+  tolvern::TkxProgress* ReportTarget() const { return relay_.target; }
   // command, function, result buffer, type, changed; answers 0 when handled.
   std::function<int(const std::string&, const std::string&, std::span<uint8_t>, char&, bool&)>
       OnFormula;
@@ -26,7 +32,6 @@ class DBFObject : public tolvern::KXO_dBHandler {
   std::function<void(const tolvern::TkxDamagedIndex&)> OnIndexDamaged;
 
   bool AcceptRecord() override { return !OnAccept || OnAccept(); }
-  void StatusUpdate(int32_t stat1, int32_t stat2, int32_t stat3) override;
   int FormulaRequest(const std::string& command, const std::string& function,
                      std::span<uint8_t> result, char& type, bool& changed) override;
   void IndexDamaged(const tolvern::TkxDamagedIndex& damaged) override {
@@ -39,6 +44,19 @@ class DBFObject : public tolvern::KXO_dBHandler {
   // Reads record `n` from the file itself, never from the read-ahead window, into the
   // record buffer, whatever the order, filter or deleted-record setting.
   void ReadFromFile(int32_t n);
+
+ private:
+  // Hands every report to the target progress and to OnStatus.
+  struct Relay final : tolvern::TkxProgress {
+    explicit Relay(DBFObject& owner) : owner(owner) {}
+    void Start(int32_t kind, int64_t total) override;
+    bool Step(int64_t done) override;
+    void Finish() override;
+    DBFObject& owner;
+    tolvern::TkxProgress* target = nullptr;
+    int32_t kind = 0;
+  };
+  Relay relay_{*this};
 };
 
 }  // namespace fendral

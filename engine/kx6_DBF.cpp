@@ -85,6 +85,29 @@ KXO_dBaseDBF::~KXO_dBaseDBF() {
   }
 }
 
+void KXO_dBaseDBF::ReopenFile() {
+  const int protocol = protocol_;
+  const std::vector<uint8_t> collation = collation_;
+  const std::vector<uint8_t> keyTranslation = keyTranslation_;
+  const int32_t collationValue = collationValue_;
+  const bool showDeleted = showDeleted_;
+  const bool exactMatch = exactMatch_;
+  const uint32_t userId = userId_;
+  pending_.clear();
+  DropReadAhead();
+  headerDirty_ = 0;
+  memo_.reset();
+  CloseFile();
+  OpenAndCheck();
+  collation_ = collation;
+  keyTranslation_ = keyTranslation;
+  collationValue_ = collationValue;
+  showDeleted_ = showDeleted;
+  exactMatch_ = exactMatch;
+  userId_ = userId;
+  KXO_dBaseDBF::SetLockProtocol(protocol);
+}
+
 void KXO_dBaseDBF::HeaderInvalid() {
   CheckError(ErrHeaderInvalid, SubTableOpen);
   // An installed error procedure that returns cannot be allowed to go on with a table

@@ -134,6 +134,10 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   // Writes the 32 header bytes when the table is writable, a record was written since
   // the last header write and no table lock defers it.
   void WriteHeader();
+  // Opens the table file (and later the memo file) again under its name, after new files
+  // took the place of the ones open: nothing is written to the old files. The lock
+  // protocol, collation and the deleted-record and exact-match settings stay.
+  void ReopenFile();
   bool IsDeleted() const { return buffer_[0] == '*'; }
   // The memo object of this table, created on first use; nullptr for tables that have
   // no memo file.

@@ -393,7 +393,7 @@ void KXobjCDXTag::Build() {
   KXobjSortCDX sorter(this, table && !weights ? table->Collation() : nullptr, Unique());
   if (table) {
     const int32_t count = table->RecordCount();
-    table->StatusUpdate(StatusStart, kStatusIndexRead, count);
+    TkxProgressScope progress(table->Progress(), kStatusIndexRead, count);
     KXobjIndexKeyData key(256);
     for (int32_t recno = 1; recno <= count; ++recno) {
       // Straight from the file, deleted records included, whatever the table's order.
@@ -407,13 +407,10 @@ void KXobjCDXTag::Build() {
         KeyAdjust(key);
         sorter.InsertKey(key, recno);
       }
-      table->StatusUpdate(kStatusIndexRead, recno, 0);
+      if (ProgressDue(recno, count)) progress.Step(recno);
     }
-    table->StatusUpdate(StatusStop, 0, 0);
-    table->StatusUpdate(StatusStart, kStatusIndexWrite, count);
   }
   SetRootPage(sorter.WriteKeys());
-  if (table) table->StatusUpdate(StatusStop, 0, 0);
 }
 
 // --- pages -------------------------------------------------------------------------------
@@ -663,12 +660,15 @@ int32_t KXobjSortCDX::WriteKeys() {
   TkxVariant key;
   int32_t recno = 0;
   int32_t written = 0;
-  if (KeyCount() > 0) {
+  const int64_t total = KeyCount();
+  TkxProgressScope progress(table ? table->Progress() : nullptr, kStatusIndexWrite, total);
+  if (total > 0) {
     while (RetrieveKey(key, recno)) {
       const std::string_view bytes(reinterpret_cast<const char*>(key.Data()),
                                    static_cast<size_t>(key.IsEmpty() ? 0 : key.Length()));
       writer.Add(bytes, static_cast<uint32_t>(recno));
-      if (table) table->StatusUpdate(kStatusIndexWrite, ++written, 0);
+      ++written;
+      if (ProgressDue(written, total)) progress.Step(written);
     }
   }
   const int32_t root = static_cast<int32_t>(writer.Finish());

@@ -165,16 +165,31 @@ class KXO_dBHandler : public KXO_dBaseFld {
   bool ReadAheadOn() const { return readAheadOn_; }
 
   // --- maintenance ------------------------------------------------------------------
+  // Removes the deleted records. The new table, memo and index files are made beside
+  // the old ones and take their place through a replacement journal; this object then
+  // opens them again (the same index files, the order and read-ahead kept) and stands at
+  // the top. A cancel (ETolvernCancelled) or an error before the replacement leaves every
+  // file as it was.
   void Pack();
   void Zap();
+  // Rebuilds every open index file. When cancelled, the files get their old bytes back
+  // and are opened again.
   void ReindexAll();
   // Sort options: 0 ascending, 1 descending, 7 / 8 the same with general collation.
+  // Every index file is closed first and stays closed. A cancelled build removes a file
+  // it made and gives an existing file (a CDX or MDX file that gets a tag) its old bytes
+  // and length back.
   int IndexOn(const std::string& indexFileName, const std::string& tagName, int sortOption,
               bool duplicates, const std::string& forExpression,
               const std::string& keyExpression);
   int DeleteTag(const std::string& indexFileName, const std::string& tagName);
+  // Copies the records (current order, filter and deleted-record setting applied) into a
+  // new table. A cancelled copy removes the new table and its memo file.
   void CopyTable(const std::string& newFileName);
   void CopyStructure(const std::string& newFileName);
+  // Whether a cancelled ReindexAll or IndexOn puts the index files back (on by default;
+  // work on files that are thrown away when cancelled turns it off to save the copies).
+  void SetKeepIndexesOnCancel(bool on) { keepIndexesOnCancel_ = on; }
 
  private:
   // A canonical index path: the table's directory when none is given, ".ndx" (in the
@@ -202,6 +217,15 @@ class KXO_dBHandler : public KXO_dBaseFld {
   // Applies ChooseLockProtocol when the protocol is automatic and no lock is held.
   void FollowOpenFiles();
   bool MemoFieldBlocks(std::vector<int>& fields) const;
+  // The canonical paths of the open index files, in slot order.
+  std::vector<std::string> OpenIndexPaths() const;
+  // Opens `paths` (a damaged one is listed, not raised) and selects `order` when it is
+  // still there, else natural order at the top.
+  void ReopenIndexes(const std::vector<std::string>& paths, const std::string& order);
+  // Removes the deleted records in place (compacting a FoxPro memo file, freeing the
+  // blocks of a dBase IV one) and answers how many records are kept. The indexes are
+  // not kept current.
+  int32_t PackRecords(TkxProgressScope& progress);
 
   KXobjIndexTag* currentOrder_ = nullptr;
   std::string orderName_;
@@ -222,6 +246,7 @@ class KXO_dBHandler : public KXO_dBaseFld {
   int32_t lastFileError_ = 0;  // the code of the last error reported through FileError
   std::string lastDamage_;     // the message of the last damage CatchIndexDamage handled
   bool tolerateDamage_ = false;
+  bool keepIndexesOnCancel_ = true;
 };
 
 }  // namespace tolvern

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "kx6_build.h"
 #include "kx6_bytes.h"
@@ -10,8 +11,10 @@
 #include "kx6_dbsy.h"
 #include "kx6_glbl.h"
 #include "kx6_indx.h"
+#include "kx6_journal.h"
 #include "kx6_memo.h"
 #include "kx6_tool.h"
+#include "platform/pf_file.h"
 #include "platform/pf_path.h"
 #include "platform/pf_text.h"
 
@@ -96,24 +99,177 @@ bool KXO_dBHandler::MemoFieldBlocks(std::vector<int>& fields) const {
 // ---------------------------------------------------------------------------------------
 // Pack
 
+namespace {
+
+constexpr int32_t kErrWrite = 101;  // the engine's write fault
+
+[[noreturn]] void FailFile(int32_t code, const std::string& what) {
+  RaiseEngineError(code, SubCodeNone, what);
+  throw ETolvernError(EngineErrorMessage(code, SubCodeNone, what.c_str()));
+}
+
+// Copies the file `from` to `to` (made anew or emptied), asking `progress` (when given)
+// after every megabyte, and flushes the copy.
+void CopyFileBytes(const std::string& from, const std::string& to, TkxProgressScope* progress) {
+  platform::OsFile in;
+  platform::OsFile out;
+  if (int32_t e = in.Open(from, false); e != 0) FailFile(e, from);
+  if (int32_t e = out.Create(to); e != 0) FailFile(e, to);
+  std::vector<uint8_t> buffer(size_t{1} << 20);
+  int64_t at = 0;
+  for (;;) {
+    size_t got = 0;
+    if (int32_t e = in.ReadAt(at, buffer.data(), buffer.size(), got); e != 0) FailFile(e, from);
+    if (got == 0) break;
+    size_t put = 0;
+    const int32_t e = out.WriteAt(at, buffer.data(), got, put);
+    if (e != 0 || put != got) FailFile(e != 0 ? e : kErrWrite, to);
+    at += static_cast<int64_t>(got);
+    if (progress) progress->Step(0);
+  }
+  if (int32_t e = out.Flush(); e != 0) FailFile(e, to);
+}
+
+// The bytes of a file kept aside while work changes it in place, so that a cancelled
+// work can put the file back as it was; a file that did not exist is removed instead.
+class TkxFileUndo {
+ public:
+  explicit TkxFileUndo(const std::string& path) : path_(path) {
+    if (!platform::FileExists(path)) return;
+    copy_ = platform::DirectoryOf(path) + "/." + platform::FileNameOf(path) + "-undo";
+    CopyFileBytes(path, copy_, nullptr);
+  }
+  ~TkxFileUndo() {
+    if (!copy_.empty()) platform::RemoveFile(copy_);
+  }
+  TkxFileUndo(const TkxFileUndo&) = delete;
+  TkxFileUndo& operator=(const TkxFileUndo&) = delete;
+  // Puts the file back; nothing may hold it open for writing then.
+  void Restore() {
+    if (copy_.empty()) {
+      platform::RemoveFile(path_);
+    } else {
+      CopyFileBytes(copy_, path_, nullptr);
+    }
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string copy_;
+};
+
+}  // namespace
+
+std::vector<std::string> KXO_dBHandler::OpenIndexPaths() const {
+  std::vector<std::string> paths;
+  for (const auto& file : indexFiles_)
+    if (file && file->Disk()) paths.push_back(file->Disk()->FileName());
+  return paths;
+}
+
+void KXO_dBHandler::ReopenIndexes(const std::vector<std::string>& paths, const std::string& order) {
+  for (const std::string& path : paths) OpenIndexFileOrMark(path);
+  if (!order.empty() && TagByName(order)) {
+    SelectOrder(order, false);
+  } else {
+    GetRecord(PosTop);
+  }
+}
+
 void KXO_dBHandler::Pack() {
   if (Shared()) {
     CheckError(ErrAccessDenied, SubPack);
     return;
   }
+  if (!ReadWrite()) {
+    const std::string info = FileName() + ": the table is open for reading only";
+    FileError(ErrAccessDenied, SubPack, info.c_str());
+    throw ETolvernError(EngineErrorMessage(ErrAccessDenied, SubPack, info.c_str()));
+  }
   CheckIndexesMaintainable();
   const std::string order = orderName_;
   const bool ahead = readAheadOn_;
+  const std::vector<std::string> indexPaths = OpenIndexPaths();
+  std::vector<int> memoFields;
+  const std::string memoPath =
+      MemoFieldBlocks(memoFields) && OpenMemo() ? Memo()->FileName() : std::string();
+  // Everything this object holds reaches the files before they are copied; the index
+  // files are closed (and so written) and opened again however the pack ends.
+  FlushFile();
+  CloseAllIndexes();
+  ReplaceStepsBegin();
+  const std::string tablePath = FileName();
+  const std::string directory = platform::DirectoryOf(tablePath);
+  const int32_t count = RecordCount();
+  try {
+    // The packed table is made from copies in the staging directory and put in the
+    // table's place through the journal: a cancel or an error before the commit leaves
+    // the files as they were, a crash the old table or the new one.
+    TkxReplaceJournal journal(tablePath);
+    const std::string staging = journal.StagingFor(directory);
+    const auto stagedOf = [&](const std::string& path) {
+      const std::string home = platform::DirectoryOf(path);
+      return (home == directory ? staging : journal.StagingFor(home)) + "/" +
+             platform::FileNameOf(path);
+    };
+    std::vector<std::string> files{tablePath};
+    if (!memoPath.empty()) files.push_back(memoPath);
+    files.insert(files.end(), indexPaths.begin(), indexPaths.end());
+    {
+      std::unique_ptr<KXO_dBHandler> staged;
+      bool removed = false;
+      {
+        TkxProgressScope progress(Progress(), kStatusPack, count);
+        for (const std::string& file : files) CopyFileBytes(file, stagedOf(file), &progress);
+        ReplaceFileStep();
+        staged = std::make_unique<KXO_dBHandler>(stagedOf(tablePath), true, false);
+        for (const std::string& path : indexPaths)
+          if (staged->OpenIndexFile(stagedOf(path)) != 0) FailFile(ErrCannotReplace, path);
+        removed = staged->PackRecords(progress) < count;
+      }
+      if (removed) {
+        staged->SetProgress(Progress());
+        staged->SetKeepIndexesOnCancel(false);
+        staged->ReindexAll();
+      }
+      staged->FlushFile();
+    }
+    // Closing wrote the last index pages: every new file is on the disk before the commit.
+    for (const std::string& file : files) {
+      platform::OsFile written;
+      if (int32_t e = written.Open(stagedOf(file), false); e != 0) FailFile(e, stagedOf(file));
+      if (int32_t e = written.Flush(); e != 0) FailFile(e, stagedOf(file));
+    }
+    ReplaceFileStep();
+    for (size_t i = 1; i < files.size(); ++i) journal.AddMove(stagedOf(files[i]), files[i]);
+    journal.AddMove(stagedOf(tablePath), tablePath);  // the table last
+    journal.Commit();
+    journal.Finish();
+  } catch (...) {
+    ReopenIndexes(indexPaths, order);
+    SetReadAheadOn(ahead);
+    throw;
+  }
+  const bool autoProtocol = autoProtocol_;
+  const int protocol = LockProtocol();
+  ReopenFile();
+  SetLockProtocol(autoProtocol ? kLockProtocolAuto : protocol);
+  SetReadAheadOn(false);
+  ReopenIndexes(indexPaths, order);
+  SetReadAheadOn(ahead);
+  GetRecord(PosTop);
+}
+
+int32_t KXO_dBHandler::PackRecords(TkxProgressScope& progress) {
   std::vector<int> memoFields;
   KXobjMemo* memo = MemoFieldBlocks(memoFields) ? OpenMemo() : nullptr;
   const bool fox = memo && (Version() == kVersionFoxMemo || Version() == kVersionVisual);
   const bool db4 = memo && Version() == kVersionDb4Memo;
 
-  if (currentOrder_) SelectOrder("", true);
   SetReadAheadOn(false);
   SetReadAheadOn(true);
   const int32_t count = RecordCount();
-  StatusUpdate(StatusStart, kStatusPack, count);
   // Record writes below move records; the indexes are rebuilt afterwards instead.
   struct Suspend {
     bool& flag;
@@ -139,13 +295,16 @@ void KXO_dBHandler::Pack() {
         if (IsDeleted()) continue;
         refs.push_back({block, j, f});
       }
+      if ((j & 0x3FF) == 0) progress.Step(0);
     }
     std::stable_sort(refs.begin(), refs.end(),
                      [](const Ref& a, const Ref& b) { return a.block < b.block; });
     int64_t next = 0;  // where the next memo goes: the first block after the header on
     int32_t lastBlock = -1;
     int32_t lastNew = -1;
+    size_t moved = 0;
     for (const Ref& r : refs) {
+      if ((++moved & 0x3FF) == 0) progress.Step(0);
       int32_t newBlock;
       if (r.block == lastBlock) {
         newBlock = lastNew;  // two fields sharing one memo keep sharing it
@@ -187,14 +346,12 @@ void KXO_dBHandler::Pack() {
         }
       }
     }
-    if ((j & 0x3FF) == 0) StatusUpdate(kStatusPack, j, 0);
+    if (ProgressDue(j, count)) progress.Step(j);
   }
 
   FlushWriteBehind();
   SetWriteBehind(0);
   if (kept < count) {
-    // Everything written so far reaches the disk before the file is cut, so a failure
-    // on the way leaves a whole table rather than a cut one.
     KXO_DiskFile::FlushFile();
     if (memo) memo->FlushFile();
     SetRecordCount(kept);
@@ -207,12 +364,7 @@ void KXO_dBHandler::Pack() {
   MarkHeaderDirty();
   tableLock.Release();
   WriteHeader();
-  StatusUpdate(StatusStop, 0, 0);
-  suspendIndexUpdates_ = false;
-  if (kept < count) ReindexAll();
-  if (!order.empty() && TagByName(order)) SelectOrder(order, false);
-  SetReadAheadOn(ahead);
-  GetRecord(PosTop);
+  return kept;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -236,6 +388,33 @@ void KXO_dBHandler::Zap() {
   MarkHeaderDirty();
   WriteHeader();
   GetRecord(PosTop);
+  // The records are gone already: emptying the indexes is reported but not to be stopped
+  // half way.
+  struct Unstoppable final : TkxProgress {
+    TkxProgress* inner;
+    explicit Unstoppable(TkxProgress* p) : inner(p) {}
+    void Start(int32_t kind, int64_t total) override {
+      if (inner) inner->Start(kind, total);
+    }
+    bool Step(int64_t done) override {
+      if (inner) inner->Step(done);
+      return true;
+    }
+    void Finish() override {
+      if (inner) inner->Finish();
+    }
+  } unstoppable{Progress()};
+  struct Restore {
+    KXO_dBHandler& t;
+    TkxProgress* saved;
+    bool keep;
+    ~Restore() {
+      t.SetProgress(saved);
+      t.SetKeepIndexesOnCancel(keep);
+    }
+  } restore{*this, Progress(), keepIndexesOnCancel_};
+  SetProgress(&unstoppable);
+  SetKeepIndexesOnCancel(false);  // nothing to put back: the work is not stopped
   ReindexAll();
 }
 
@@ -243,6 +422,13 @@ void KXO_dBHandler::ReindexAll() {
   const std::string order = orderName_;
   if (currentOrder_) SelectOrder("", true);
   const bool ahead = readAheadOn_;
+  // A cancel puts every open index file back as it was: their bytes are kept aside
+  // first (only when the work can be cancelled at all).
+  std::vector<std::unique_ptr<TkxFileUndo>> undo;
+  if (Progress() && keepIndexesOnCancel_) {
+    for (const std::string& path : OpenIndexPaths())
+      undo.push_back(std::make_unique<TkxFileUndo>(path));
+  }
   SetState(kStateBusy);
   SetReadAheadOn(true);
   try {
@@ -252,6 +438,22 @@ void KXO_dBHandler::ReindexAll() {
       CatchIndexDamage(file, [file] { file->Reindex(); });
     }
     RebuildDamagedFiles();
+  } catch (const ETolvernCancelled&) {
+    SetState(kStateNormal);
+    SetReadAheadOn(ahead);
+    if (undo.empty()) throw;
+    try {
+      CloseAllIndexes();
+    } catch (const std::exception&) {
+      // The files are put back below whatever closing wrote.
+    }
+    std::vector<std::string> paths;
+    for (const auto& file : undo) {
+      file->Restore();
+      paths.push_back(file->Path());
+    }
+    ReopenIndexes(paths, order);
+    throw;
   } catch (...) {
     SetState(kStateNormal);
     SetReadAheadOn(ahead);
@@ -284,6 +486,8 @@ void KXO_dBHandler::RebuildDamagedFiles() {
           file.reset();
         }
       } catch (const std::bad_alloc&) {
+        throw;
+      } catch (const ETolvernCancelled&) {
         throw;
       } catch (const std::exception& e) {
         damaged.reason = e.what();
@@ -326,6 +530,10 @@ int KXO_dBHandler::IndexOn(const std::string& indexFileName, const std::string& 
     return 0;
   }
   newTagCollation_ = sortOption == 7 || sortOption == 8 ? 2 : 1;
+  // A cancelled build leaves no trace: a new file goes, an existing one gets its bytes
+  // back (a multi-tag file its old length and directory).
+  std::unique_ptr<TkxFileUndo> undo;
+  if (Progress() && keepIndexesOnCancel_) undo = std::make_unique<TkxFileUndo>(path);
   std::unique_ptr<KXobjIndexFile> file = MakeIndexFile(path, true);
   if (file) file->LockProtocolSet(LockProtocol());
   if (!file || !file->Opened()) {
@@ -339,6 +547,16 @@ int KXO_dBHandler::IndexOn(const std::string& indexFileName, const std::string& 
   try {
     file->TagAdd(name, keyExpression, forExpression, !descending, !duplicates);
     file.reset();
+  } catch (const ETolvernCancelled&) {
+    SetState(kStateNormal);
+    try {
+      file.reset();
+    } catch (const std::exception&) {
+      // The file is put back below whatever closing wrote.
+    }
+    if (undo) undo->Restore();
+    SetReadAheadOn(ahead);
+    throw;
   } catch (...) {
     SetState(kStateNormal);
     file.reset();
@@ -408,50 +626,72 @@ void KXO_dBHandler::CopyTable(const std::string& newFileName) {
     }
   } unlock{this};
   RefreshHeader();
-  StatusUpdate(StatusStart, kStatusCopy, RecordCount());
+  const int32_t total = RecordCount();
+  TkxProgressScope progress(Progress(), kStatusCopy, total);
   const int32_t saved = CurrentRecord();
   CopyStructure(newFileName);
   std::string target = newFileName;
   if (platform::ExtensionOf(target).empty()) target += kDefaultExtension;
-  KXO_dBHandler copy(target, true, false);
+  auto copy = std::make_unique<KXO_dBHandler>(target, true, false);
   std::vector<int> memoFields;
   const bool memos = MemoFieldBlocks(memoFields);
   KXobjMemo* source = memos ? OpenMemo() : nullptr;
-  KXobjMemo* dest = memos ? copy.OpenMemo() : nullptr;
-  copy.SetWriteBehind(kWriteBehindBytes);
-  copy.LockTable();
+  KXobjMemo* dest = memos ? copy->OpenMemo() : nullptr;
+  const std::string destMemo = dest ? dest->FileName() : std::string();
   const bool ahead = readAheadOn_;
-  if (!currentOrder_) SetReadAheadOn(true);
-  for (GetRecord(PosTop); !Eof(); GetRecord(PosNext)) {
-    StatusUpdate(kStatusCopy, CurrentRecord(), 0);
-    std::memcpy(copy.Buffer(), Buffer(), static_cast<size_t>(RecordLength()));
-    if (source && dest) {
-      for (int f : memoFields) {
-        const int32_t block = static_cast<int32_t>(std::llround(GetNumber(f)));
-        if (block <= 0) continue;
-        std::vector<uint8_t> data;
-        try {
-          data = source->MemoRead(block);
-        } catch (const ETolvernError&) {
-          // A damaged memo is not carried over.
-          copy.PutNumber(f, 0);
-          copy.StoreFieldText(copy.Fields()[static_cast<size_t>(f - 1)], "");
-          continue;
+  try {
+    copy->SetWriteBehind(kWriteBehindBytes);
+    copy->LockTable();
+    if (!currentOrder_) SetReadAheadOn(true);
+    int32_t copied = 0;
+    for (GetRecord(PosTop); !Eof(); GetRecord(PosNext)) {
+      std::memcpy(copy->Buffer(), Buffer(), static_cast<size_t>(RecordLength()));
+      if (source && dest) {
+        for (int f : memoFields) {
+          const int32_t block = static_cast<int32_t>(std::llround(GetNumber(f)));
+          if (block <= 0) continue;
+          std::vector<uint8_t> data;
+          try {
+            data = source->MemoRead(block);
+          } catch (const ETolvernError&) {
+            // A damaged memo is not carried over.
+            copy->PutNumber(f, 0);
+            copy->StoreFieldText(copy->Fields()[static_cast<size_t>(f - 1)], "");
+            continue;
+          }
+          // An empty memo stays one: the copy points to an empty memo, not to none.
+          const int32_t newBlock =
+              dest->MemoWriteNew(data.data(), data.size(), source->LastBlockType());
+          copy->PutNumber(f, newBlock);
         }
-        // An empty memo stays one: the copy points to an empty memo, not to none.
-        const int32_t newBlock =
-            dest->MemoWriteNew(data.data(), data.size(), source->LastBlockType());
-        copy.PutNumber(f, newBlock);
       }
+      const bool deleted = IsDeleted();
+      copy->AppendRecord();
+      if (deleted) copy->DeleteRecord();
+      if ((++copied & 0x3FF) == 0) progress.Step(copied);
     }
-    const bool deleted = IsDeleted();
-    copy.AppendRecord();
-    if (deleted) copy.DeleteRecord();
+    // The last step comes once every record is written: a stop there still removes the
+    // copy.
+    progress.Step(copied);
+    copy->UnlockTable();
+    copy->FlushFile();
+  } catch (const ETolvernCancelled&) {
+    // A cancelled copy leaves nothing behind.
+    try {
+      copy.reset();
+    } catch (...) {
+    }
+    platform::RemoveFile(target);
+    if (!destMemo.empty()) platform::RemoveFile(destMemo);
+    SetReadAheadOn(ahead);
+    if (saved > 0 && saved <= RecordCount()) KXO_dBaseFld::GetRecord(saved);
+    throw;
+  } catch (...) {
+    SetReadAheadOn(ahead);
+    throw;
   }
-  copy.UnlockTable();
-  copy.FlushFile();
+  copy.reset();
   SetReadAheadOn(ahead);
-  StatusUpdate(StatusStop, 0, 0);
   if (saved > 0 && saved <= RecordCount()) KXO_dBaseFld::GetRecord(saved);
 }
 
@@ -548,7 +788,8 @@ bool KXO_dBHandler::SearchText(const std::string& text, int32_t& fieldNo, bool t
   bool dayTried = false;
   const bool logical = LogicalTrueChars.find(text[0]) != std::string::npos;
 
-  StatusUpdate(StatusStart, kStatusSearch, RecordCount());
+  const int32_t total = RecordCount();
+  TkxProgressScope progress(Progress(), kStatusSearch, total);
   const std::string order = orderName_;
   const bool ahead = readAheadOn_;
   const uint8_t savedState = State();
@@ -652,12 +893,16 @@ bool KXO_dBHandler::SearchText(const std::string& text, int32_t& fieldNo, bool t
       }
       if (match) break;
       ++counter;
-      if ((counter & 0x3FF) == 0) StatusUpdate(kStatusSearch, counter, 0);
+      if ((counter & 0x3FF) == 0) progress.Step(counter);
       GetRecord(PosNext);
     }
+    if (!match) progress.Step(counter);  // the last record passed
+  } catch (const ETolvernCancelled&) {
+    restore();
+    if (recNo > 0 && recNo <= RecordCount()) GetRecord(recNo);
+    throw;
   } catch (...) {
     restore();
-    StatusUpdate(StatusStop, counter, 0);
     throw;
   }
   restore();
@@ -668,7 +913,6 @@ bool KXO_dBHandler::SearchText(const std::string& text, int32_t& fieldNo, bool t
   } else if (recNo > 0 && recNo <= RecordCount()) {
     GetRecord(recNo);
   }
-  StatusUpdate(StatusStop, counter, 0);
   return match;
 }
 

@@ -294,8 +294,6 @@ bool KXO_DiskFile::RenameTo(const std::string& newName) {
   return renamed;
 }
 
-void KXO_DiskFile::StatusUpdate(int32_t, int32_t, int32_t) {}
-
 bool KXO_DiskFile::HasExclusiveAccess() const {
   if (!shared_) return true;
   return lockCount_ > 0 && lockOffset_ == 0 && lockLength_ == kWholeFileLength;

@@ -65,10 +65,11 @@ class TkxCollection {
   std::vector<std::unique_ptr<T>> items_;
 };
 
-// Status report kinds of StatusUpdate(kind, value, total): a start (StatusStart, the kind
-// of work, its total), progress (the kind of work, how far) and the stop (StatusStop).
-inline constexpr int32_t StatusStart = -1;
-inline constexpr int32_t StatusStop = 0;
+// Whether a loop at item `done` of `total` asks its progress: every 1024 items and at
+// the last, so that a stop acts soon and asking stays cheap.
+inline bool ProgressDue(int64_t done, int64_t total) {
+  return (done & 0x3FF) == 0 || done == total;
+}
 
 class KXO_DiskFile;
 
@@ -135,8 +136,6 @@ class KXO_DiskFile {
   virtual bool RenameTo(const std::string& newName);
   virtual void OpenFile();
   virtual void CreateFile();
-  // Progress hook: start (-1, kind, total), step (kind, position, 0), stop (0, ..., 0).
-  virtual void StatusUpdate(int32_t stat1, int32_t stat2, int32_t stat3);
   // Cuts the file; needs write access and exclusive access (error 5 otherwise).
   virtual void TruncateAt(int64_t position);
   virtual bool UnlockRegion();
@@ -155,6 +154,11 @@ class KXO_DiskFile {
   // the same region while it is held for reading is taken at the system then.
   bool LockRegionShared(uint32_t offset, uint32_t length);
   virtual void WriteAt(int64_t position, const void* buffer, int64_t count);
+
+  // Where the long work of this object (and of the index files on a table) reports its
+  // progress and learns that it is to stop; null reports nothing. Not owned.
+  void SetProgress(TkxProgress* progress) { progress_ = progress; }
+  TkxProgress* Progress() const { return progress_; }
 
   // Does nothing for code 0; otherwise stores it and reports it with the file name.
   void CheckError(int32_t code, int32_t subCode);
@@ -184,6 +188,7 @@ class KXO_DiskFile {
   void AttachOrOpenHandle();
 
   std::shared_ptr<SharedHandle> handle_;
+  TkxProgress* progress_ = nullptr;
   int32_t lastError_ = 0;
   bool fileExisted_ = false;
   std::string fileName_;

@@ -227,7 +227,8 @@ bool KXobjIndexTag::ProbeKey(TkxVariant& value, std::string& error) {
 void KXobjIndexTag::ScanTable(TkxSort& sorter, bool applyFor) {
   KXO_dBaseFld* table = Table();
   if (!table) return;
-  table->StatusUpdate(StatusStart, kStatusIndexRead, table->RecordCount());
+  const int32_t count = table->RecordCount();
+  TkxProgressScope progress(table->Progress(), kStatusIndexRead, count);
   KXobjIndexKeyData key(256);
   // Every stored record gets its key, whatever order, filter or deleted-record setting the
   // table is shown with: the reads bypass them (the table's plain sequential read).
@@ -243,9 +244,8 @@ void KXobjIndexTag::ScanTable(TkxSort& sorter, bool applyFor) {
       KeyAdjust(key);
       sorter.InsertKey(key, recno);
     }
-    table->StatusUpdate(kStatusIndexRead, recno, 0);
+    if (ProgressDue(recno, count)) progress.Step(recno);
   }
-  table->StatusUpdate(StatusStop, 0, 0);
 }
 
 // --- path -------------------------------------------------------------------------------

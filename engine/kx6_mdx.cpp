@@ -231,10 +231,8 @@ void KXobjMDXTag::Build() {
   KXobjSortMDX sorter(this, table ? table->Collation() : nullptr, Ascending(), Unique());
   if (mdx_->Disk()) sorter.SetSpillDirectory(platform::DirectoryOf(mdx_->Disk()->FileName()));
   ScanTable(sorter, true);
-  if (table) table->StatusUpdate(StatusStart, kStatusIndexWrite, sorter.KeyCount());
   sorter.WriteKeys();
   const int32_t root = sorter.Finish();
-  if (table) table->StatusUpdate(StatusStop, 0, 0);
   if (root == 0) {
     MakeEmptyRoot();
     return;

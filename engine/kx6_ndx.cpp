@@ -152,11 +152,9 @@ void KXobjNDXTag::Build() {
   if (ndx_->Disk()) sorter.SetSpillDirectory(platform::DirectoryOf(ndx_->Disk()->FileName()));
   if (table) sorter.ReserveKeys(static_cast<size_t>(table->RecordCount()));
   ScanTable(sorter, true);
-  if (table) table->StatusUpdate(StatusStart, kStatusIndexWrite, sorter.KeyCount());
   WriteBatch batch(ndx_);
   sorter.WriteKeys();
   int32_t root = sorter.Finish();
-  if (table) table->StatusUpdate(StatusStop, 0, 0);
   if (root == 0) {
     root = ndx_->PageNew();
     const std::vector<uint8_t> empty(kPage, 0);

@@ -298,11 +298,9 @@ void KXobjNTXTag::Build() {
   if (ntx_->Disk()) sorter.SetSpillDirectory(platform::DirectoryOf(ntx_->Disk()->FileName()));
   if (table) sorter.ReserveKeys(static_cast<size_t>(table->RecordCount()));
   ScanTable(sorter, true);
-  if (table) table->StatusUpdate(StatusStart, kStatusIndexWrite, sorter.KeyCount());
   WriteBatch batch(ntx_);
   sorter.WriteKeys();
   int32_t root = sorter.Finish();
-  if (table) table->StatusUpdate(StatusStop, 0, 0);
   if (root == 0) {
     root = ntx_->PageNew();
     WritePage(root, {}, 0, 0, false);

@@ -441,6 +441,33 @@ std::vector<DbfFieldInfo> LayOut(const TkxRebuildPlan& plan) {
   return fields;
 }
 
+// Passes the reports on and remembers that the work was asked to stop, also when the
+// progress stopped it by raising something of its own.
+class StopWatch final : public TkxProgress {
+ public:
+  explicit StopWatch(TkxProgress* inner) : inner_(inner) {}
+  void Start(int32_t kind, int64_t total) override {
+    if (inner_) inner_->Start(kind, total);
+  }
+  bool Step(int64_t done) override {
+    try {
+      stopped_ = inner_ && !inner_->Step(done);
+    } catch (...) {
+      stopped_ = true;
+      throw;
+    }
+    return !stopped_;
+  }
+  void Finish() override {
+    if (inner_) inner_->Finish();
+  }
+  bool Stopped() const { return stopped_; }
+
+ private:
+  TkxProgress* inner_;
+  bool stopped_ = false;
+};
+
 // Restores the read-ahead state of the source however the rebuild ends.
 class SequentialRead {
  public:
@@ -738,16 +765,7 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
     target.SetWriteBehind(kWriteBehindBytes);
     target.LockTable();
     const int32_t count = table.RecordCount();
-    table.StatusUpdate(StatusStart, kStatusCopy, count);
-    struct Stop {
-      KXO_dBHandler& t;
-      ~Stop() {
-        try {
-          t.StatusUpdate(StatusStop, 0, 0);
-        } catch (...) {
-        }
-      }
-    } stop{table};
+    TkxProgressScope progress(table.Progress(), kStatusRebuild, count);
     for (int32_t j = 1; j <= count; ++j) {
       table.KXO_dBaseFld::GetRecord(j);
       if (table.Eof()) break;
@@ -757,7 +775,7 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
       target.AppendRecord();
       if (deleted) target.DeleteRecord();
       ++report.records;
-      if ((j & 0x3FF) == 0) table.StatusUpdate(kStatusCopy, j, 0);
+      if (ProgressDue(j, count)) progress.Step(j);
     }
     target.UnlockTable();
     target.FlushFile();
@@ -769,6 +787,10 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
   std::vector<std::pair<std::string, std::string>> moves;
   {
     KXO_dBHandler rebuilt(stagedTable, true, false);
+    // The index builds report (and may be stopped) like the records' copy.
+    StopWatch watch(table.Progress());
+    rebuilt.SetProgress(&watch);
+    rebuilt.SetKeepIndexesOnCancel(false);
     for (const IndexDefinition& def : indexes) {
       const bool convert = plan.indexFormat && *plan.indexFormat != def.format;
       const std::string home = platform::DirectoryOf(def.path);
@@ -790,6 +812,7 @@ TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan) 
           rebuilt.IndexOn(staged, tag.name, sortOption, !tag.unique, tag.forExpr, tag.key);
           if (std::find(made.begin(), made.end(), to) == made.end()) made.push_back(to);
         } catch (const std::exception& e) {
+          if (watch.Stopped()) throw;  // a stop, not a tag that does not fit
           report.droppedTags.push_back(platform::FileNameOf(def.path) + ": " + tag.name + " (" +
                                        e.what() + ")");
           if (!IsMultiTagFormat(IndexFormatOf(to))) platform::RemoveFile(staged);

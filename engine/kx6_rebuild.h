@@ -98,7 +98,9 @@ struct TkxRebuildReport {
 // Rebuilds `table` (open for writing, unshared) by `plan` and replaces its files. The
 // table object still describes the old files afterwards: the caller closes it and opens
 // the table again. Before the replacement is committed, an error leaves the table as it
-// was; 0x30 tables are refused before anything is written.
+// was; 0x30 tables are refused before anything is written. The table's progress hears
+// kStatusRebuild for the records and the index kinds for the index files; a stop
+// (ETolvernCancelled, or the progress's own exception) discards everything made.
 TkxRebuildReport RebuildTable(KXO_dBHandler& table, const TkxRebuildPlan& plan);
 
 }  // namespace tolvern

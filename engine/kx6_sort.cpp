@@ -435,11 +435,13 @@ TkxTreeWriter::TkxTreeWriter(KXobjIndexTag* tag, int32_t maxKeyLength, bool uniq
 
 void TkxTreeWriter::WriteKeys() {
   KXO_dBaseFld* table = tag_->Table();
+  const int64_t total = KeyCount();
+  TkxProgressScope progress(table ? table->Progress() : nullptr, kStatusIndexWrite, total);
   TkxVariant key(256);
   int32_t recno = 0;
   while (RetrieveKey(key, recno)) {
     ++written_;
-    if (table) table->StatusUpdate(kStatusIndexWrite, written_, 0);
+    if (ProgressDue(written_, total)) progress.Step(written_);
     AddToLevel(0, Entry{StoredKey(key), recno, recno});
   }
 }

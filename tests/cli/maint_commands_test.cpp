@@ -82,6 +82,9 @@ TEST_F(MaintCommands, EditsKeepTheProductionIndexCurrent) {
   ASSERT_EQ(RunCli("recall " + Quote(table_) + " 4"), 0);
 
   ASSERT_EQ(RunCli("pack " + Quote(table_)), 0);
+  // The pack's staging directory and journal are gone.
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.Path()))
+    EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
   EXPECT_EQ(Keys(), (std::vector<std::string>{"Adam/2", "Boris/3", "Eva/4", "Olga/1"}));
   const std::string after = Dump();
   EXPECT_NE(after.find("\"NAME\": \"Boris\", \"AGE\": 58, \"NOTE\": \"note of Boris\""),

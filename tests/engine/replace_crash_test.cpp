@@ -88,6 +88,9 @@ struct Scenario {
   std::string newExpected;
   std::function<TkxRebuildPlan(KXO_dBHandler&)> plan;
   std::vector<std::string> indexes;  // opened before the replacement
+  // The work that replaces the table; without it, the rebuild by `plan`.
+  std::function<void(KXO_dBHandler&)> work;
+  int newRecords = 40;  // the records of the new table
 };
 
 void StopAtEveryStep(const TempDir& pristine, const Scenario& s) {
@@ -103,7 +106,11 @@ void StopAtEveryStep(const TempDir& pristine, const Scenario& s) {
       KXO_dBHandler t(table, true, false);
       for (const auto& f : s.indexes)
         if (t.OpenIndexFile(work.File(f)) != 0) _exit(2);
-      RebuildTable(t, s.plan(t));
+      if (s.work) {
+        s.work(t);
+      } else {
+        RebuildTable(t, s.plan(t));
+      }
     });
     // Opening the table finishes or undoes what the child left.
     { KXO_dBHandler t(table, false, false); }
@@ -119,7 +126,7 @@ void StopAtEveryStep(const TempDir& pristine, const Scenario& s) {
     }
     for (const auto& f : s.indexes) {
       if (fs::path(f).extension() == ".cdx") {
-        EXPECT_EQ(PeerKeyCount(work.File(f), table, "NAME"), 40) << f;
+        EXPECT_EQ(PeerKeyCount(work.File(f), table, "NAME"), isNew ? s.newRecords : 40) << f;
       }
     }
   }
@@ -168,6 +175,36 @@ TEST(ReplaceCrash, ConvertStoppedAtEveryStepLeavesTheOldOrTheNewTable) {
     plan.languageMark = *MarkOfCodePage("CP1251");
     return plan;
   };
+  StopAtEveryStep(pristine, s);
+}
+
+TEST(ReplaceCrash, PackStoppedAtEveryStepLeavesTheOldOrTheNewTable) {
+  REQUIRE_SHARED();
+  TempDir pristine;
+  ASSERT_TRUE(fendral::test::MakePeerTables(pristine, 13, 40, "fox_memo"));
+  const std::string table = pristine.File("fox_memo.dbf");
+  int live = 0;
+  {
+    KXO_dBHandler t(table, true, false);
+    t.IndexOn(pristine.File("fox_memo.cdx"), "NAME", 0, true, "", "NAME");
+    t.IndexOn(pristine.File("fox_memo.cdx"), "CITY", 0, true, "", "CITY");
+    for (int32_t j = 1; j <= t.RecordCount(); ++j) {
+      t.GetRecord(j);
+      live += !t.IsDeleted();
+    }
+  }
+  ASSERT_LT(live, 40) << "the peers' table has deleted records";
+  ASSERT_TRUE(fendral::test::EditExpected(
+      pristine.File("fox_memo.expected.json"), pristine.File("new.json"),
+      "e['records']=[r for r in e['records'] if not r['deleted']]\n"
+      "for i, r in enumerate(e['records']): r['recno']=i+1\n"));
+  Scenario s;
+  s.table = "fox_memo.dbf";
+  s.oldExpected = pristine.File("fox_memo.expected.json");
+  s.newExpected = pristine.File("new.json");
+  s.indexes = {"fox_memo.cdx"};
+  s.work = [](KXO_dBHandler& t) { t.Pack(); };
+  s.newRecords = live;
   StopAtEveryStep(pristine, s);
 }
 
