@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   fendral::TScriptedDialogs dialogs;
   fendral::TMainWindow window(&dialogs);
   FirstPaint probe(clock);
-  window.BrowsePage()->grid->viewport()->installEventFilter(&probe);
+  window.BrowsePage()->Grid()->viewport()->installEventFilter(&probe);
   window.show();
   window.Start({QString::fromLocal8Bit(argv[1])});
   if (!window.Table1().Active()) {

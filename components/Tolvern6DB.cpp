@@ -430,9 +430,6 @@ void TTolvernDataSet::InstallHooks() {
     core_.SetRecordInfo(Data(*filterBuffer_), table.CurrentRecord(), kBookmarkCurrent);
     return FilterAccepts(*filterBuffer_);
   };
-  t.OnStatus = [this](int32_t a, int32_t b, int32_t c) {
-    if (OnStatus && !internalOperation_) OnStatus(a, b, c);
-  };
   t.ReportTo(progress_);
   // A damaged index file is closed and the table goes on without it; the user is told.
   t.SetIndexDamageTolerated(true);

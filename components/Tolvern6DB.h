@@ -49,7 +49,6 @@ using TFilterOptions = int;
 using TkxFormulaMake = std::function<void(const std::string& who, const std::string& st,
                                           std::string& rsl, char& Typ, bool& Chg, bool& tf)>;
 // Progress reports: start (-1, kind, total), step (kind, position, 0), stop (0, ..., 0).
-using TkxStatusReport = std::function<void(int32_t stat1, int32_t stat2, int32_t stat3)>;
 
 // An index file the open table works without: its full path and the engine's message.
 struct TTVDamagedIndex {
@@ -155,13 +154,11 @@ class TTolvernDataSet : public TDataSet {
   // The progress the table's long work (index builds, pack, copy, rebuild, search) reports
   // to and is stopped through (it then throws tolvern::ETolvernCancelled); null: none. Not
   // owned; the caller keeps it alive while it is set.
-  // OnStatus hears the same reports.
   void SetProgress(tolvern::TkxProgress* progress);
   tolvern::TkxProgress* Progress() const { return progress_; }
 
   // --- Own events
   TkxFormulaMake OnFormula;
-  TkxStatusReport OnStatus;
   // Raised when an index file is found damaged while the table is open (at a walk, a seek
   // or a write; not during Open). The file is closed by then and listed by
   // DamagedIndexes; the handler may be in the middle of an operation, so the event must

@@ -14,14 +14,11 @@ namespace fendral {
 
 class DBFObject : public tolvern::KXO_dBHandler {
  public:
-  // The long work of the handler reports to ReportTo's progress and to OnStatus.
+  // The long work of the handler reports to ReportTo's progress.
   DBFObject(const std::string& name, bool readWrite, bool shared);
 
   // Asked for every record a positioned read stops on; unset accepts all.
   std::function<bool()> OnAccept;
-  // The old report of long work: start (-1, kind, total), step (kind, position, 0),
-  // stop (0, 0, 0); fed from the same reports as the progress.
-  std::function<void(int32_t, int32_t, int32_t)> OnStatus;
   // Where the long work reports and learns that it is to stop; null: nowhere, never.
   void ReportTo(tolvern::TkxProgress* progress) { relay_.target = progress; }
   tolvern::TkxProgress* ReportTarget() const { return relay_.target; }
@@ -46,17 +43,14 @@ class DBFObject : public tolvern::KXO_dBHandler {
   void ReadFromFile(int32_t n);
 
  private:
-  // Hands every report to the target progress and to OnStatus.
+  // Hands every report to the target progress, which may change while the handler is open.
   struct Relay final : tolvern::TkxProgress {
-    explicit Relay(DBFObject& owner) : owner(owner) {}
     void Start(int32_t kind, int64_t total) override;
     bool Step(int64_t done) override;
     void Finish() override;
-    DBFObject& owner;
     tolvern::TkxProgress* target = nullptr;
-    int32_t kind = 0;
   };
-  Relay relay_{*this};
+  Relay relay_;
 };
 
 }  // namespace fendral

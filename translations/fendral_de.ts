@@ -228,6 +228,28 @@
     </message>
 </context>
 <context>
+    <name>TFindCommand</name>
+    <message>
+        <source>Find</source>
+        <translation>Suchen</translation>
+    </message>
+    <message>
+        <source>Find next</source>
+        <translation>Weitersuchen</translation>
+    </message>
+    <message>
+        <source>Text to find:</source>
+        <translation>Suchtext:</translation>
+    </message>
+</context>
+<context>
+    <name>TMainWindow</name>
+    <message>
+        <source>Export base in TXT</source>
+        <translation>Tabelle als TXT exportieren</translation>
+    </message>
+</context>
+<context>
     <name>Tolvern</name>
     <message>
         <source>Table is busy building an index</source>
@@ -356,6 +378,10 @@
     <message>
         <source>The memo of field &apos;%1&apos; could not be written</source>
         <translation>Das Memo des Felds „%1“ konnte nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>These index files could not be opened again and are no longer kept current: %1</source>
+        <translation>Diese Indexdateien konnten nicht wieder geöffnet werden und werden nicht mehr aktuell gehalten: %1</translation>
     </message>
 </context>
 <context>
@@ -899,10 +925,6 @@ Diese Tags können nicht übernommen werden und entfallen:
         <translation>Die Tabelle wird ohne sie verwendet; diese Dateien werden erst wieder aktuell gehalten, wenn sie neu aufgebaut werden (Neu indizieren).</translation>
     </message>
     <message>
-        <source>Create DBF</source>
-        <translation>DBF anlegen</translation>
-    </message>
-    <message>
         <source>These index files could not be rebuilt:</source>
         <translation>Diese Indexdateien konnten nicht neu aufgebaut werden:</translation>
     </message>
@@ -913,10 +935,6 @@ Diese Tags können nicht übernommen werden und entfallen:
     <message>
         <source>&quot;%1&quot; not found</source>
         <translation>„%1“ nicht gefunden</translation>
-    </message>
-    <message>
-        <source>Text to find:</source>
-        <translation>Suchtext:</translation>
     </message>
     <message>
         <source>Number record:</source>
@@ -945,6 +963,56 @@ Diese Tags können nicht übernommen werden und entfallen:
     <message>
         <source>Discard the new table&apos;s field list?</source>
         <translation>Feldliste der neuen Tabelle verwerfen?</translation>
+    </message>
+    <message numerus="yes">
+        <source>The import was cancelled; %n record(s) were appended.</source>
+        <translation>
+            <numerusform>Der Import wurde abgebrochen; %n Datensatz wurde angefügt.</numerusform>
+            <numerusform>Der Import wurde abgebrochen; %n Datensätze wurden angefügt.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>fendral::TProgressDialog</name>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Reading the table</source>
+        <translation>Tabelle wird gelesen</translation>
+    </message>
+    <message>
+        <source>Writing the index</source>
+        <translation>Index wird geschrieben</translation>
+    </message>
+    <message>
+        <source>Copying records</source>
+        <translation>Datensätze werden kopiert</translation>
+    </message>
+    <message>
+        <source>Packing</source>
+        <translation>Packen</translation>
+    </message>
+    <message>
+        <source>Searching</source>
+        <translation>Suche läuft</translation>
+    </message>
+    <message>
+        <source>Exporting</source>
+        <translation>Export läuft</translation>
+    </message>
+    <message>
+        <source>Importing</source>
+        <translation>Import läuft</translation>
+    </message>
+    <message>
+        <source>Rebuilding the table</source>
+        <translation>Tabelle wird neu aufgebaut</translation>
+    </message>
+    <message>
+        <source>Cancelling...</source>
+        <translation>Wird abgebrochen...</translation>
     </message>
 </context>
 <context>
@@ -1124,6 +1192,10 @@ Diese Tags können nicht übernommen werden und entfallen:
     <message>
         <source>%1 (damaged)</source>
         <translation>%1 (beschädigt)</translation>
+    </message>
+    <message>
+        <source>The tag %1 could not be deleted from %2.</source>
+        <translation>Der Tag %1 konnte nicht aus %2 gelöscht werden.</translation>
     </message>
 </context>
 <context>

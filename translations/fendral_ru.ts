@@ -228,6 +228,28 @@
     </message>
 </context>
 <context>
+    <name>TFindCommand</name>
+    <message>
+        <source>Find</source>
+        <translation>Найти</translation>
+    </message>
+    <message>
+        <source>Find next</source>
+        <translation>Найти далее</translation>
+    </message>
+    <message>
+        <source>Text to find:</source>
+        <translation>Искомый текст:</translation>
+    </message>
+</context>
+<context>
+    <name>TMainWindow</name>
+    <message>
+        <source>Export base in TXT</source>
+        <translation>Экспорт таблицы в TXT</translation>
+    </message>
+</context>
+<context>
     <name>Tolvern</name>
     <message>
         <source>Table is busy building an index</source>
@@ -356,6 +378,10 @@
     <message>
         <source>The memo of field &apos;%1&apos; could not be written</source>
         <translation>Не удалось записать мемо поля «%1»</translation>
+    </message>
+    <message>
+        <source>These index files could not be opened again and are no longer kept current: %1</source>
+        <translation>Эти индексные файлы не удалось открыть снова, и они больше не обновляются: %1</translation>
     </message>
 </context>
 <context>
@@ -900,10 +926,6 @@ These tags cannot be held and are dropped:
         <translation>Таблица открыта без них; эти файлы не будут обновляться, пока их не перестроят (Переиндексировать).</translation>
     </message>
     <message>
-        <source>Create DBF</source>
-        <translation>Создать DBF</translation>
-    </message>
-    <message>
         <source>These index files could not be rebuilt:</source>
         <translation>Эти индексные файлы не удалось перестроить:</translation>
     </message>
@@ -914,10 +936,6 @@ These tags cannot be held and are dropped:
     <message>
         <source>&quot;%1&quot; not found</source>
         <translation>«%1» не найдено</translation>
-    </message>
-    <message>
-        <source>Text to find:</source>
-        <translation>Искомый текст:</translation>
     </message>
     <message>
         <source>Number record:</source>
@@ -946,6 +964,57 @@ These tags cannot be held and are dropped:
     <message>
         <source>Discard the new table&apos;s field list?</source>
         <translation>Отменить список полей новой таблицы?</translation>
+    </message>
+    <message numerus="yes">
+        <source>The import was cancelled; %n record(s) were appended.</source>
+        <translation>
+            <numerusform>Импорт отменён; добавлена %n запись.</numerusform>
+            <numerusform>Импорт отменён; добавлены %n записи.</numerusform>
+            <numerusform>Импорт отменён; добавлено %n записей.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>fendral::TProgressDialog</name>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>Reading the table</source>
+        <translation>Чтение таблицы</translation>
+    </message>
+    <message>
+        <source>Writing the index</source>
+        <translation>Запись индекса</translation>
+    </message>
+    <message>
+        <source>Copying records</source>
+        <translation>Копирование записей</translation>
+    </message>
+    <message>
+        <source>Packing</source>
+        <translation>Упаковка</translation>
+    </message>
+    <message>
+        <source>Searching</source>
+        <translation>Поиск</translation>
+    </message>
+    <message>
+        <source>Exporting</source>
+        <translation>Экспорт</translation>
+    </message>
+    <message>
+        <source>Importing</source>
+        <translation>Импорт</translation>
+    </message>
+    <message>
+        <source>Rebuilding the table</source>
+        <translation>Перестройка таблицы</translation>
+    </message>
+    <message>
+        <source>Cancelling...</source>
+        <translation>Отмена...</translation>
     </message>
 </context>
 <context>
@@ -1125,6 +1194,10 @@ These tags cannot be held and are dropped:
     <message>
         <source>%1 (damaged)</source>
         <translation>%1 (повреждён)</translation>
+    </message>
+    <message>
+        <source>The tag %1 could not be deleted from %2.</source>
+        <translation>Не удалось удалить тег %1 из %2.</translation>
     </message>
 </context>
 <context>

@@ -57,10 +57,12 @@ TEST_F(Browse, F8TogglesTheDeleteMarkOnDiskAndHiddenDeletedRowsLeaveTheGrid) {
   for (const auto& record : Dump(path)) live += record.value("deleted").toBool() ? 0 : 1;
   ASSERT_LT(live, 60);
   Control<QCheckBox>(Page(), "DeletedBox")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_FALSE(Table().UseDeleted());
   EXPECT_EQ(RowsShown(Grid()), live);
   for (int row = 0; row < RowsShown(Grid()); ++row) EXPECT_NE(Page().Grid()->RecordOfRow(row), 5);
   Control<QCheckBox>(Page(), "DeletedBox")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(RowsShown(Grid()), 60);
 }
 
@@ -109,9 +111,11 @@ TEST_F(Browse, ChoosingATagOrdersTheGridAsTheIndexAndReddensItsColumn) {
 TEST_F(Browse, ATypedFilterHidesRowsAndABadOneKeepsThePreviousFilter) {
   const std::string path = Open(SampleTable());
   Control<QCheckBox>(Page(), "FilterPanelBox")->click();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_TRUE(Control<QLineEdit>(Page(), "FilterEdit")->isVisible());
   Control<QLineEdit>(Page(), "FilterEdit")->setText(QStringLiteral("AMOUNT > 500"));
   Control<QCheckBox>(Page(), "FilterOnBox")->click();
+  ASSERT_TRUE(AwaitWork());
   const auto expected = Dump(path, "--filter 'AMOUNT > 500'");
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(RowsShown(Grid()), static_cast<int>(expected.size()));
@@ -128,8 +132,10 @@ TEST_F(Browse, ATypedFilterHidesRowsAndABadOneKeepsThePreviousFilter) {
 
   // Off shows every record again; on with a bad text stays off.
   Control<QCheckBox>(Page(), "FilterOnBox")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(RowsShown(Grid()), 60);
   Control<QCheckBox>(Page(), "FilterOnBox")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(dialogs.messages.size(), 2);
   EXPECT_FALSE(Table().Filtered());
   EXPECT_FALSE(Control<QCheckBox>(Page(), "FilterOnBox")->isChecked());
@@ -139,6 +145,7 @@ TEST_F(Browse, ATypedFilterHidesRowsAndABadOneKeepsThePreviousFilter) {
 TEST_F(Browse, TitleClicksBuildAFilterThatCompilesForEveryFieldType) {
   const std::string path = Open(SampleTable());
   Control<QCheckBox>(Page(), "FilterPanelBox")->click();
+  ASSERT_TRUE(AwaitWork());
   Table().SetRecNo(3);
   QHeaderView* header = Page().Grid()->horizontalHeader();
   const auto click = [&](const char* field) {
@@ -161,6 +168,7 @@ TEST_F(Browse, TitleClicksBuildAFilterThatCompilesForEveryFieldType) {
 
   // The built filter compiles and keeps exactly the clicked record.
   Control<QCheckBox>(Page(), "FilterOnBox")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   ASSERT_EQ(RowsShown(Grid()), 1) << filter.toStdString();
   EXPECT_EQ(Page().Grid()->RecordOfRow(0), 3);
@@ -280,6 +288,7 @@ TEST_F(Browse, EscCancelsTheCellThenTheRecordEditThenClosesTheWindow) {
 
   // Text typed in the filter box is not thrown away by Esc.
   Control<QCheckBox>(Page(), "FilterPanelBox")->click();
+  ASSERT_TRUE(AwaitWork());
   Control<QLineEdit>(Page(), "FilterEdit")->setFocus();
   Control<QLineEdit>(Page(), "FilterEdit")->setText(QStringLiteral("CITY='X'"));
   QTest::keyClick(Control<QLineEdit>(Page(), "FilterEdit"), Qt::Key_Escape);

@@ -21,6 +21,7 @@ class Closing : public WindowTest {
   void NewTable() {
     dialogs.files.push_back(QString::fromStdString(dir.File("fresh.dbf")));
     window->NewDbf();
+    ASSERT_TRUE(AwaitWork());
     ASSERT_EQ(window->Pages()->currentWidget(), window->StructurePage());
   }
   // Closes as the window's close button does; true when the window went.
@@ -34,6 +35,7 @@ class Closing : public WindowTest {
 TEST_F(Closing, EscOnTheStructurePageCancelsTheCellThenTheRowAndNeverCloses) {
   NewTable();
   Control<QPushButton>(Structure(), "AddFieldButton")->click();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_EQ(Rows().State(), dsInsert);
   ASSERT_EQ(Rows().RecordCount(), 1);  // the seeded row, posted by the add
 
@@ -59,6 +61,7 @@ TEST_F(Closing, EscOnTheStructurePageCancelsTheCellThenTheRowAndNeverCloses) {
 
   // From another control of the page: a row being added goes, the window stays.
   Control<QPushButton>(Structure(), "AddFieldButton")->click();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_EQ(Rows().State(), dsInsert);
   Control<QLineEdit>(Structure(), "TagBox")->setFocus();
   QTest::keyClick(Control<QPushButton>(Structure(), "AddFieldButton"), Qt::Key_Escape);

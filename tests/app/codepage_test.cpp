@@ -105,6 +105,7 @@ TEST_F(CodePages, ConvertsWorkBetweenTheTablesOwnPairAndRefuseATableAlreadyThere
   OpenInWindow(polish);
   EXPECT_EQ(Shown(), QStringLiteral("Łódź"));
   window->ConvertAnsiToDos();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_EQ(dialogs.messages.size(), 1);
   EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("already")))
       << dialogs.messages[0].toStdString();
@@ -112,6 +113,7 @@ TEST_F(CodePages, ConvertsWorkBetweenTheTablesOwnPairAndRefuseATableAlreadyThere
 
   dialogs.messages.clear();
   window->ConvertDosToAnsi();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(ReadBytes(polish)[29], 0xC8) << "the mark of code page 1250";
   EXPECT_EQ(PeerName(polish, ""), QStringLiteral("Łódź"));
@@ -120,12 +122,14 @@ TEST_F(CodePages, ConvertsWorkBetweenTheTablesOwnPairAndRefuseATableAlreadyThere
   EXPECT_EQ(Shown(), QStringLiteral("Łódź"));
 
   window->ConvertDosToAnsi();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_EQ(dialogs.messages.size(), 1);
   EXPECT_EQ(ReadBytes(polish)[29], 0xC8) << "not converted again";
   dialogs.messages.clear();
 
   // Back to the page the table came from.
   window->ConvertAnsiToDos();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(ReadBytes(polish)[29], 0x64) << "the mark of code page 852";
   EXPECT_EQ(PeerName(polish, ""), QStringLiteral("Łódź"));
@@ -136,6 +140,7 @@ TEST_F(CodePages, ConvertsWorkBetweenTheTablesOwnPairAndRefuseATableAlreadyThere
   const std::string cyrillic = MakeTable("cyr1251.dbf", "CP1251", "cp1251", "Привет");
   OpenInWindow(cyrillic);
   window->ConvertAnsiToDos();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(PeerName(cyrillic, ""), QStringLiteral("Привет"));
   EXPECT_EQ(window->CodePageShown(), QStringLiteral("CP866"));

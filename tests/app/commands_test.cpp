@@ -82,12 +82,14 @@ TEST_P(PackAndZap, PackAsksFirstThenKeepsTheLiveRecordsTheirMemosAndCurrentIndex
 
   // Declining (the default answer) changes nothing.
   window->Pack();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_EQ(dialogs.asked.size(), 1);
   EXPECT_TRUE(dialogs.asked[0].startsWith(QStringLiteral("Pack|")));
   EXPECT_EQ(Values(path).size(), before.size());
 
   dialogs.confirms.push_back(true);
   window->Pack();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(Values(path), live);
   ASSERT_TRUE(Table().Active());
@@ -126,6 +128,7 @@ TEST_P(PackAndZap, ZapAsksFirstThenEmptiesTableAndIndexes) {
 
   dialogs.confirms.push_back(true);
   window->Zap();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_TRUE(Values(path).empty());
   ASSERT_TRUE(Table().Active());
@@ -166,6 +169,7 @@ TEST_F(Commands, PackWhileAnotherProgramHasTheTableOpenChangesNothingAndStaysOpe
   window->Start({QString::fromStdString(path)});
   dialogs.confirms.push_back(true);
   window->Pack();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_EQ(dialogs.messages.size(), 1);
   EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("in use")))
       << dialogs.messages[0].toStdString();
@@ -182,6 +186,7 @@ TEST_F(Rename, AnAnswerWithoutADotGetsDbfAndTheCompanionsFollowInTheirCase) {
   const std::string path = Open(SampleTable());
   dialogs.inputs.push_back(QStringLiteral("Renamed"));
   window->RenameBase();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(FilesOnDisk(), (std::set<std::string>{"Renamed.dbf", "Renamed.fpt", "Renamed.cdx"}));
   ASSERT_TRUE(Table().Active());
@@ -198,6 +203,7 @@ TEST_F(Rename, AnAnswerWithADotIsUsedAsItIs) {
   Open(FixturesDir() / "minigui-mgm/basic/DO_REPORT/TEST.DBF");
   dialogs.inputs.push_back(QStringLiteral("NEWNAME.DAT"));
   window->RenameBase();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(FilesOnDisk(), (std::set<std::string>{"NEWNAME.DAT", "NEWNAME.DBT", "NEWNAME.ntx"}));
   ASSERT_TRUE(Table().Active());
@@ -210,6 +216,7 @@ TEST_F(Rename, AnotherTablesNameIsRefusedAndNothingMoves) {
   const auto before = FilesOnDisk();
   dialogs.inputs.push_back(QStringLiteral("other"));
   window->RenameBase();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_EQ(dialogs.messages.size(), 1);
   EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("already exists")));
   EXPECT_EQ(FilesOnDisk(), before);
@@ -227,6 +234,7 @@ TEST_F(DeleteBase, AsksFirstThenRemovesTheTableItsMemoAndItsIndexFiles) {
 
   dialogs.confirms.push_back(true);
   window->DeleteBase();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(FilesOnDisk(), (std::set<std::string>{"keep.dbf"}));
   EXPECT_FALSE(Table().Active());
@@ -243,6 +251,7 @@ TEST_F(DeleteBase, TheIndexFileOfTheCurrentOrderGoesIndexFilesOfOtherNamesStay) 
   Table().SetIndexName(Table().GetTagName(1));
   dialogs.confirms.push_back(true);
   window->DeleteBase();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(FilesOnDisk(), (std::set<std::string>{other})) << current;
 }
@@ -253,6 +262,7 @@ TEST_F(CopyTable, TheCopysCdxHoldsEveryTagAndDescribesTheCopy) {
   const std::string path = Open(SampleTable());
   dialogs.files.push_back(QStringLiteral("twin"));  // relative: the table's directory
   window->CopyToNewName();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   const std::string copy = dir.File("twin.dbf");
   ASSERT_TRUE(fs::exists(copy));
@@ -268,6 +278,7 @@ TEST_F(CopyTable, TheCopysCdxHoldsEveryTagAndDescribesTheCopy) {
   dialogs.files.push_back(QStringLiteral("twin.dbf"));
   dialogs.confirms.push_back(true);
   window->CopyToNewName();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(Values(copy), Values(path));
   EXPECT_EQ(Tags(copy, dir.File("twin.cdx")).size(), 3u);
@@ -285,6 +296,7 @@ TEST_F(CopyTable, SeveralNtxFilesStaySeveralNtxFilesNamedAfterTheCopy) {
   ASSERT_EQ(Table().GetTagCount(), 2);
   dialogs.files.push_back(QString::fromStdString(dir.File("twin.dbf")));
   window->CopyToNewName();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   const std::string copy = dir.File("twin.dbf");
   EXPECT_EQ(Values(copy), Values(path));
@@ -307,6 +319,7 @@ TEST_F(CopyTable, IntoAnotherDirectoryEverythingLandsThere) {
   TempDir other;
   dialogs.files.push_back(QString::fromStdString(other.File("Moved.DBF")));
   window->CopyToNewName();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(FilesOnDisk(), before);
   EXPECT_EQ(Values(other.File("Moved.DBF")), Values(path));
@@ -319,6 +332,7 @@ TEST_F(CopyTable, CopyStructureWritesAnEmptyTableWithTheSameFieldsAndTags) {
   const std::string path = Open(SampleTable());
   dialogs.files.push_back(QString::fromStdString(dir.File("empty.dbf")));
   window->CopyStructureToBase();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   std::string a, b;
   ASSERT_EQ(Cli("info " + Quote(path), &a), 0);
@@ -336,6 +350,7 @@ TEST_F(CopyTable, ATableIsNotCopiedOntoItselfNorOverAnotherUnasked) {
   const std::vector<uint8_t> bytes = ReadBytes(path);
   dialogs.files.push_back(QString::fromStdString(path));
   window->CopyToNewName();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_EQ(dialogs.messages.size(), 1);
   EXPECT_EQ(ReadBytes(path), bytes);
 

@@ -66,6 +66,7 @@ TEST_F(DamagedIndex, AGarbageNtxNamedLikeTheTableIsNamedAndMarkedWhileTheRecords
 
   // Reindex rebuilds what it can and names the file it could not rebuild.
   window->Reindex();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_EQ(dialogs.messages.size(), 2);
   EXPECT_TRUE(dialogs.messages[1].contains(QStringLiteral("could not be rebuilt")));
   EXPECT_TRUE(dialogs.messages[1].contains(QStringLiteral("sample.ntx")));
@@ -94,6 +95,7 @@ TEST_F(DamagedIndex, AProductionCdxCutShortIsNamedAndReindexRebuildsIt) {
   EXPECT_TRUE(Control<QPushButton>(*window->StructurePage(), "ReindexButton")->isEnabled());
 
   window->Reindex();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(dialogs.messages.size(), 1) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(IndexListTexts(), QStringList{QStringLiteral("sample.cdx")});
   const int name = Control<QComboBox>(Page(), "TagSelector")->findText(QStringLiteral("NAME"));
@@ -144,6 +146,7 @@ TEST_F(DamagedIndex, AFileFoundDamagedAtAWalkIsClosedMarkedAndTheRowsFollowNatur
   EXPECT_FALSE(TagSelectorTexts().contains(QStringLiteral("sample"), Qt::CaseInsensitive));
   // Reindex mends it: its header can be read.
   window->Reindex();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(dialogs.messages.size(), 1);
   EXPECT_EQ(IndexListTexts(), QStringList{QStringLiteral("sample.ntx")});
   EXPECT_EQ(KeyOrder(table, ntx.string(), "SAMPLE").size(), 60u);

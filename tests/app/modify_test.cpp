@@ -95,6 +95,7 @@ TEST_F(ModifyTest, TheSameListKeepsEveryFieldAndValueWhateverItsType) {
     EXPECT_EQ(RowTexts(), c.rows) << "every field with its stored letter, width and decimals";
     const uint64_t inode = Inode(table);
     window->CreateOrModify();
+    ASSERT_TRUE(AwaitWork());
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
     EXPECT_NE(Inode(table), inode)
         << "the table was rebuilt: " << window->statusBar()->currentMessage().toStdString();
@@ -123,6 +124,7 @@ TEST_F(ModifyTest, AFieldOfAnotherTypeMovesAndRenamesButKeepsItsTypeAndWidth) {
     const QString old = (GoToRow(QStringLiteral("CODE")), Rows().FieldByName(column)->AsString());
     SetCell(QStringLiteral("CODE"), column, value);
     window->CreateOrModify();
+    ASSERT_TRUE(AwaitWork());
     EXPECT_EQ(SelectedColumn(), column);
     EXPECT_EQ(ReadBytes(table), before);
     SetCell(QStringLiteral("CODE"), column, old);
@@ -142,10 +144,12 @@ TEST_F(ModifyTest, AFieldOfAnotherTypeMovesAndRenamesButKeepsItsTypeAndWidth) {
   for (int i = 0; i < 5; ++i) {
     GoToRow(QStringLiteral("ID"));
     Control<QPushButton>(*window->StructurePage(), "DownButton")->click();
+    ASSERT_TRUE(AwaitWork());
   }
   GoToRow(QStringLiteral("CAPITAL"));
   Rows().Delete();
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   window->CloseDbf();
   const auto after = Dump(table);
@@ -233,6 +237,7 @@ TEST_F(ModifyTest, TheTypeChoiceFollowsWhatIsOpenAndAnotherChoiceNeverConvertsSi
   dialogs.confirms.push_back(true);
   window->StructurePage()->SetTypeButton(TStructurePage::kFoxPro);
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   ASSERT_TRUE(Table().Active());
   EXPECT_EQ(ReadBytes(table)[0], 0xF5);
@@ -248,6 +253,7 @@ TEST_F(ModifyTest, TheTypeChoiceFollowsWhatIsOpenAndAnotherChoiceNeverConvertsSi
   dialogs.confirms.push_back(true);
   window->StructurePage()->SetTypeButton(TStructurePage::kDBaseIV);
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   ASSERT_TRUE(Table().Active());
   EXPECT_EQ(ReadBytes(table)[0], 0x8B);
@@ -268,6 +274,7 @@ TEST_F(ModifyTest, TheTypeChoiceFollowsWhatIsOpenAndAnotherChoiceNeverConvertsSi
   dialogs.confirms.push_back(true);
   window->StructurePage()->SetTypeButton(TStructurePage::kClipper);
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   ASSERT_TRUE(Table().Active());
   EXPECT_FALSE(fs::exists(dir.File("db3_memo.mdx")));
@@ -281,6 +288,7 @@ TEST_F(ModifyTest, TheTypeChoiceFollowsWhatIsOpenAndAnotherChoiceNeverConvertsSi
   const auto otherBytes = ReadBytes(other);
   window->StructurePage()->SetTypeButton(TStructurePage::kFoxPro);
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_EQ(dialogs.messages.size(), 1);
   EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("cannot hold the field CODE")))
       << dialogs.messages[0].toStdString();

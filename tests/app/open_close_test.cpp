@@ -150,8 +150,10 @@ TEST_F(OpenTable, ExactCountCountsOnlyTheRecordsShown) {
   for (const auto& record : Dump(path)) live += record.value("deleted").toBool() ? 0 : 1;
   ASSERT_LT(live, 60);
   Control<QCheckBox>(Page(), "DeletedBox")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(window->StatusText(0).endsWith(QStringLiteral("/60")));
   Control<QCheckBox>(Page(), "ExactCountBox")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(window->StatusText(0).endsWith(QStringLiteral("/") + QString::number(live)))
       << window->StatusText(0).toStdString();
 }
@@ -242,6 +244,7 @@ TEST_F(MemoWindows, AllMemoOpensOneStayOnTopWindowPerMemoFieldShowingTheCurrentR
   const std::string path = Open(SampleTable());
   Table().SetRecNo(1);
   Control<QCheckBox>(Page(), "AllMemoBox")->click();
+  ASSERT_TRUE(AwaitWork());
   QWidget* memoWindow = nullptr;
   for (QWidget* top : QApplication::topLevelWidgets())
     if (top->isVisible() && top->windowTitle() == QStringLiteral("Fields: NOTES")) memoWindow = top;
@@ -253,6 +256,7 @@ TEST_F(MemoWindows, AllMemoOpensOneStayOnTopWindowPerMemoFieldShowingTheCurrentR
   EXPECT_EQ(view->toPlainText(), expected);
   // Unchecking leaves the windows open.
   Control<QCheckBox>(Page(), "AllMemoBox")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(memoWindow->isVisible());
 }
 

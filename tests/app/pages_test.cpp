@@ -172,6 +172,7 @@ TEST_F(PagesWindowTest, ModifyIsModifyInAnyLanguage) {
               QStringLiteral("Modify DBF"))
         << "the translation is loaded";
     window->CreateOrModify();
+    ASSERT_TRUE(AwaitWork());
   }
   EXPECT_FALSE(dialogs.asked.join('\n').contains(QStringLiteral("overwrite")))
       << dialogs.asked.join('\n').toStdString();

@@ -62,6 +62,7 @@ TEST_F(Records, CopyRecordAppendsTheCurrentValuesInEditAndCopiesMemosOnlyWhenPos
   ASSERT_NE(item, nullptr);
   Table().SetRecNo(2);
   item->trigger();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(Table().State(), dsInsert);
   EXPECT_EQ(Table().FieldByName(QStringLiteral("NAME"))->AsString(),
             FieldsOf(before[1]).value("NAME").toString());

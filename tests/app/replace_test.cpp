@@ -34,6 +34,7 @@ TEST_F(Replace, ModifyKeepsEveryRecordWhateverFilterAndOrderTheTableIsShownIn) {
 
   // The same field list first: the same table.
   window->ModifyDbf();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(PeerCheck(source.File("fox_memo.expected.json"), table), 0);
 
@@ -48,6 +49,7 @@ TEST_F(Replace, ModifyKeepsEveryRecordWhateverFilterAndOrderTheTableIsShownIn) {
   rows.FieldByName(QStringLiteral("Dec"))->SetAsInteger(0);
   rows.Post();
   window->ModifyDbf();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   AddBlankField(source.File("fox_memo.expected.json"), dir.File("new.json"), "EXTRA");
   EXPECT_EQ(PeerCheck(dir.File("new.json"), table), 0);
@@ -119,6 +121,7 @@ TEST_F(Replace, ModifyMovingAndRemovingFieldsPutsEveryValueInItsOwnField) {
     rows.Next();
   }
   window->ModifyDbf();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   {
     tolvern::KXO_dBaseFld t(table, false, false);
@@ -163,6 +166,7 @@ TEST_F(Replace, ValuesThatNoLongerFitAreAskedAboutAndNoLeavesTheTable) {
     break;
   }
   window->ModifyDbf();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_TRUE(Table().Active());
   EXPECT_EQ(Table().RecordCount(), 40);
   tolvern::KXO_dBaseFld t(table, false, false);
@@ -195,6 +199,7 @@ TEST_F(Replace, ConvertThereAndBackGivesTheSameBytesAndTheDosBoxFollows) {
   Table().SetFiltered(true);
 
   window->ConvertDosToAnsi();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_FALSE(Page().DosChecked());
   EXPECT_FALSE(Table().TranslateASCII());
@@ -205,6 +210,7 @@ TEST_F(Replace, ConvertThereAndBackGivesTheSameBytesAndTheDosBoxFollows) {
   EXPECT_EQ(PeerCheck(dir.File("ansi.json"), table), 0) << "the same text in code page 1251";
 
   window->ConvertAnsiToDos();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_TRUE(Page().DosChecked());
   EXPECT_TRUE(Table().TranslateASCII());
@@ -230,6 +236,7 @@ TEST_F(Replace, ATableAnotherProgramHasOpenIsNotReplacedAndStaysShown) {
   for (int i = 0; i < 200 && !fs::exists(marker + ".held"); ++i) QTest::qWait(10);
   ASSERT_TRUE(fs::exists(marker + ".held"));
   window->ConvertDosToAnsi();
+  ASSERT_TRUE(AwaitWork());
   fs::remove(marker);
   ASSERT_EQ(dialogs.messages.size(), 1);
   EXPECT_EQ(ReadBytes(table), before);
@@ -245,7 +252,9 @@ TEST_F(Replace, VisualFoxProTablesAreRefusedUnchanged) {
   const std::string table = Open(source.File("vfp.dbf"));
   const auto before = ReadBytes(table);
   window->ConvertDosToAnsi();
+  ASSERT_TRUE(AwaitWork());
   window->ModifyDbf();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(dialogs.messages.size(), 2);
   EXPECT_EQ(ReadBytes(table), before);
   EXPECT_TRUE(Table().Active());
@@ -267,6 +276,7 @@ TEST_F(Replace, ModifyWithTheSameListKeepsFloatAndGeneralFields) {
     }
     const auto before = Dump(table);
     window->ModifyDbf();
+    ASSERT_TRUE(AwaitWork());
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
     dialogs.messages.clear();
     window->CloseDbf();

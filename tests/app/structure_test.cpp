@@ -201,6 +201,7 @@ TEST_F(StructureTest, NumericWidthsOutsideOneToTwentyAreRefusedWithTheLenCellSel
     SCOPED_TRACE(len);
     Define({{"ID", "N", "5", "0"}, {"AMOUNT", "N", len, "0"}});
     window->CreateOrModify();
+    ASSERT_TRUE(AwaitWork());
     EXPECT_FALSE(fs::exists(path));
     EXPECT_EQ(SelectedColumn(), QStringLiteral("Len"));
     EXPECT_EQ(Rows().FieldByName("Name")->AsString(), QStringLiteral("AMOUNT"));
@@ -212,6 +213,7 @@ TEST_F(StructureTest, NumericWidthsOutsideOneToTwentyAreRefusedWithTheLenCellSel
   }
   Define({{"ID", "N", "5", "0"}, {"AMOUNT", "N", "20", "0"}});
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   ASSERT_TRUE(fs::exists(path));
   EXPECT_EQ(Table().RecordCount(), 0);
@@ -252,6 +254,7 @@ TEST_F(StructureTest, EmptyCellsAndWidthsTheTableTypeCannotStoreAreRefused) {
     Structure().SetTypeButton(static_cast<TStructurePage::TypeButton>(c.type));
     Define({{"ID", "N", "5", "0"}, c.row});
     window->CreateOrModify();
+    ASSERT_TRUE(AwaitWork());
     EXPECT_FALSE(fs::exists(path));
     EXPECT_EQ(SelectedColumn(), QLatin1String(c.column));
     EXPECT_EQ(Rows().RecNo(), 2) << "the offending row is the current one";
@@ -264,6 +267,7 @@ TEST_F(StructureTest, EmptyCellsAndWidthsTheTableTypeCannotStoreAreRefused) {
   Structure().SetTypeButton(TStructurePage::kFoxPro);
   Define({{"ID", "N", "5", "0"}, {"TITLE", "C", "254", "0"}, {"PRICE", "N", "5", "3"}});
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_TRUE(fs::exists(path));
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
 }
@@ -273,6 +277,7 @@ TEST_F(StructureTest, ClipperTablesTakeWideCharacterFields) {
   Structure().SetTypeButton(TStructurePage::kClipper);
   Define({{"ID", "N", "5", "0"}, {"TEXT", "C", "300", "0"}});
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   ASSERT_TRUE(Table().Active()) << dialogs.messages.join('\n').toStdString();
   Table().Append();
   Table().FieldByName("ID")->SetAsInteger(7);
@@ -317,6 +322,7 @@ TEST_F(StructureTest, EachTableTypeIsWrittenOpenedAndReadByThePeers) {
             {"OK", "L", "1", "0"},
             {"NOTES", "M", "10", "0"}});
     window->CreateOrModify();
+    ASSERT_TRUE(AwaitWork());
     ASSERT_TRUE(Table().Active()) << dialogs.messages.join('\n').toStdString();
     // The window shows the new table as it shows any opened one.
     EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
@@ -375,6 +381,7 @@ TEST_F(StructureTest, CreatingOverAnExistingTableAsksAndCancelKeepsIt) {
   Define({{"ONLY", "C", "5", "0"}});
   dialogs.confirms.push_back(false);
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(ReadBytes(path), before);
   EXPECT_FALSE(Table().Active());
   EXPECT_EQ(Control<QPushButton>(Structure(), "CreateButton")->text(),
@@ -432,6 +439,7 @@ TEST_F(StructureTest, UpAndDownMoveTheRowWithItsOriginAndKeepTheCursorOnIt) {
   EXPECT_TRUE(Control<QPushButton>(Structure(), "UpButton")->isEnabled());
   Rows().SetRecNo(2);
   Control<QPushButton>(Structure(), "DownButton")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(Rows().RecNo(), 3);
   EXPECT_EQ(Rows().FieldByName("Name")->AsString(), before[1][1]);
   auto after = RowTexts();
@@ -443,15 +451,18 @@ TEST_F(StructureTest, UpAndDownMoveTheRowWithItsOriginAndKeepTheCursorOnIt) {
 
   Rows().SetRecNo(3);
   Control<QPushButton>(Structure(), "UpButton")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(Rows().RecNo(), 2);
   EXPECT_EQ(RowTexts(), before);
 
   // The first row does not go up, the last does not go down.
   Rows().First();
   Control<QPushButton>(Structure(), "UpButton")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(RowTexts(), before);
   Rows().Last();
   Control<QPushButton>(Structure(), "DownButton")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(RowTexts(), before);
   EXPECT_TRUE(dialogs.messages.isEmpty());
 }
@@ -480,6 +491,7 @@ TEST_F(StructureTest, ModifyRefusesAnInvalidListAndLeavesTheTableAlone) {
   Rows().FieldByName("DBF Type")->SetAsString(QStringLiteral("N"));
   Rows().FieldByName("Len")->SetAsInteger(0);
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(SelectedColumn(), QStringLiteral("Len"));
   EXPECT_TRUE(dialogs.messages.isEmpty());
   EXPECT_EQ(Inode(path), inode);
@@ -495,6 +507,7 @@ TEST_F(StructureTest, ModifyKeepsWideCharacterFieldsATableAlreadyHolds) {
   ASSERT_EQ(Structure().TypeButtonChecked(), TStructurePage::kFoxPro);
   const uint64_t inode = Inode(path);
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_NE(SelectedColumn(), QStringLiteral("Len")) << "the width the table has is not refused";
   const bool placeholder =
       dialogs.messages.join('\n').contains(QStringLiteral("ModifyDbf: under construction"));
@@ -508,6 +521,7 @@ TEST_F(StructureTest, ModifyRefusesWideningACharacterFieldBeyondTheTableType) {
   Rows().Edit();
   Rows().FieldByName("Len")->SetAsInteger(300);
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(SelectedColumn(), QStringLiteral("Len"));
   EXPECT_EQ(Rows().RecNo(), 2);
   EXPECT_TRUE(dialogs.messages.isEmpty());
@@ -518,6 +532,7 @@ TEST_F(StructureTest, ModifyWithAValidListGoesOnToTheRebuild) {
   const std::string path = Open(SampleTable());
   const uint64_t inode = Inode(path);
   window->CreateOrModify();
+  ASSERT_TRUE(AwaitWork());
   // The rebuild replaces the table file (a new file under the name), or, where it is not
   // built, says so.
   const bool placeholder =
@@ -573,9 +588,11 @@ TEST_F(StructureTest, ChoosingAFileListsItsTagsAndATagFillsTheEditor) {
   EXPECT_FALSE(Control<QCheckBox>(Structure(), "UniqueBox")->isChecked());
   EXPECT_FALSE(Structure().TagEditorEnabled());
   Control<QPushButton>(Structure(), "NewTagButton")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(Structure().TagEditorEnabled());
   EXPECT_TRUE(Control<QLineEdit>(Structure(), "TagBox")->text().isEmpty());
   Control<QPushButton>(Structure(), "CancelButton")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_FALSE(Structure().TagEditorEnabled());
 }
 
@@ -587,9 +604,11 @@ TEST_F(StructureTest, SavingInNewFileModeWritesEachIndexFormat) {
     const std::string file = std::string("byname.") + ext;
     dialogs.files.push_back(QString::fromStdString(dir.File(file)));
     Control<QPushButton>(Structure(), "NewFileButton")->click();
+    ASSERT_TRUE(AwaitWork());
     EXPECT_EQ(Structure().GetTagEditMode(), TStructurePage::TagEditMode::NewFile);
     FillTagEditor("BYNAME", "UPPER(NAME)");
     Control<QPushButton>(Structure(), "SaveButton")->click();
+    ASSERT_TRUE(AwaitWork());
     EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
     dialogs.messages.clear();
     ASSERT_TRUE(fs::exists(dir.File(file)));
@@ -612,10 +631,12 @@ TEST_F(StructureTest, SavingInAddToFileModeAddsTheTagAndDelRemovesIt) {
   const std::string table = Open(SampleTable());
   ChooseFile("sample.cdx");
   Control<QPushButton>(Structure(), "NewTagButton")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_EQ(Structure().GetTagEditMode(), TStructurePage::TagEditMode::AddToFile);
   FillTagEditor("BIG", "ID", "AMOUNT > 1000");
   Control<QCheckBox>(Structure(), "AscendingBox")->setChecked(false);
   Control<QPushButton>(Structure(), "SaveButton")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")),
             QStringList({"BIG", "CITY", "JOINED", "NAME"}));
@@ -638,6 +659,7 @@ TEST_F(StructureTest, SavingInAddToFileModeAddsTheTagAndDelRemovesIt) {
             QStringLiteral("AMOUNT > 1000"));
   ChooseTag("CITY");
   Control<QPushButton>(Structure(), "DeleteTagButton")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.asked.isEmpty()) << "no question before deleting";
   EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "TagList")),
             QStringList({"BIG", "JOINED", "NAME"}));
@@ -657,6 +679,7 @@ TEST_F(StructureTest, DeletingTheProductionIndexFileClearsTheTableFlag) {
   ASSERT_EQ(ReadBytes(table).at(28) & 1, 1);
   ChooseFile("sample.cdx");
   Control<QPushButton>(Structure(), "DeleteFileButton")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_TRUE(dialogs.asked.isEmpty()) << "no question before deleting";
   EXPECT_FALSE(fs::exists(dir.File("sample.cdx")));
@@ -676,10 +699,13 @@ TEST_F(StructureTest, DeletingAnotherIndexFileKeepsTheFlag) {
   const std::string table = Open(SampleTable());
   dialogs.files.push_back(QString::fromStdString(dir.File("sample.ntx")));
   Control<QPushButton>(Structure(), "NewFileButton")->click();
+  ASSERT_TRUE(AwaitWork());
   FillTagEditor("CITY", "CITY");
   Control<QPushButton>(Structure(), "SaveButton")->click();
+  ASSERT_TRUE(AwaitWork());
   ChooseFile("sample.ntx");
   Control<QPushButton>(Structure(), "DeleteFileButton")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_FALSE(fs::exists(dir.File("sample.ntx")));
   EXPECT_TRUE(fs::exists(dir.File("sample.cdx")));
   EXPECT_EQ(Listed(Control<QListWidget>(Structure(), "IndexFileList")),
@@ -695,8 +721,10 @@ TEST_F(StructureTest, ReindexBringsAnIndexThatMissedWritesUpToDate) {
   const std::string table = Open(SampleTable());
   dialogs.files.push_back(QString::fromStdString(dir.File("sample.ndx")));
   Control<QPushButton>(Structure(), "NewFileButton")->click();
+  ASSERT_TRUE(AwaitWork());
   FillTagEditor("BYNAME", "UPPER(NAME)");
   Control<QPushButton>(Structure(), "SaveButton")->click();
+  ASSERT_TRUE(AwaitWork());
   // Written while only the production index is open: the NDX misses the change.
   Table().SetIndexList(QString(), QString());
   Table().SetRecNo(1);
@@ -707,6 +735,7 @@ TEST_F(StructureTest, ReindexBringsAnIndexThatMissedWritesUpToDate) {
   ChooseFile("sample.ndx");
   ASSERT_TRUE(Control<QPushButton>(Structure(), "ReindexButton")->isEnabled());
   Control<QPushButton>(Structure(), "ReindexButton")->click();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   EXPECT_EQ(KeyOrder(table, dir.File("sample.ndx"), "SAMPLE"), ExpectedNameOrder(table));
   EXPECT_EQ(KeyOrder(table, dir.File("sample.ndx"), "SAMPLE").front(), 1);

@@ -96,11 +96,13 @@ class TextExchange : public WindowTest {
     dialogs.inputs.push_back(file);
     dialogs.inputs.push_back(separator);
     window->ExportText();
+    ASSERT_TRUE(AwaitWork());
   }
   void Import(const std::string& file, const QString& separator) {
     dialogs.files.push_back(QString::fromStdString(file));
     dialogs.inputs.push_back(separator);
     window->ImportText();
+    ASSERT_TRUE(AwaitWork());
   }
   // An empty table with the fields of `people`, opened in the window.
   std::string OpenEmptyCopy() {
@@ -307,6 +309,7 @@ TEST_F(StructureListing, ListsFieldsAndEveryTag) {
   Open(SampleTable());
   dialogs.inputs.push_back(QStringLiteral("Listing.txt"));
   window->CopyStructureToText();
+  ASSERT_TRUE(AwaitWork());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   const std::string text = ReadText(dir.Path() / "Listing.txt");  // the case is kept
   EXPECT_EQ(text,
@@ -330,6 +333,7 @@ TEST_F(StructureListing, WithoutIndexFilesItEndsAfterTheFields) {
   window->Start({QString::fromStdString(path)});
   dialogs.inputs.push_back(QStringLiteral("plain"));
   window->CopyStructureToText();
+  ASSERT_TRUE(AwaitWork());
   const std::string text = ReadText(dir.Path() / "plain");
   EXPECT_EQ(text.substr(0, 36), "Table Name   : sample.dbf\n-------Fie");
   EXPECT_TRUE(text.ends_with("NOTES;M;10;0\n\n")) << text;

@@ -29,18 +29,33 @@ TEST(DatasetMaintenance, IndexCreationReportsProgressAndIsBusyMeanwhile) {
   TempDir dir;
   TTolvernDataSet ds;
   Fill(ds, dir, 50);
-  std::vector<int> starts;
-  std::string busyMessage;
-  ds.OnStatus = [&](int32_t a, int32_t b, int32_t) {
-    if (a == -1) starts.push_back(b);
-    if (busyMessage.empty()) {
+  // Records the kinds of work started and what the dataset answers while it works.
+  struct Probe final : tolvern::TkxProgress {
+    TTolvernDataSet& ds;
+    std::vector<int> starts;
+    std::string busyMessage;
+    explicit Probe(TTolvernDataSet& d) : ds(d) {}
+    void Start(int32_t kind, int64_t) override {
+      starts.push_back(kind);
+      Try();
+    }
+    bool Step(int64_t) override {
+      Try();
+      return true;
+    }
+    void Finish() override {}
+    void Try() {
+      if (!busyMessage.empty()) return;
       try {
         ds.First();
       } catch (const std::exception& e) {
         busyMessage = e.what();
       }
     }
-  };
+  } probe(ds);
+  ds.SetProgress(&probe);
+  std::vector<int>& starts = probe.starts;
+  std::string& busyMessage = probe.busyMessage;
   ds.IndexOn(QStringLiteral("maint.cdx"), QStringLiteral("NAME"), 0, true, QString(),
              QStringLiteral("NAME"));
   ds.IndexOn(QStringLiteral("maint.cdx"), QStringLiteral("BIGQTY"), 1, true,

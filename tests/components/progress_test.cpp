@@ -1,5 +1,5 @@
 // The dataset hands its progress to the engine: index builds, pack, reindex, copy and the
-// text search report to it (and to OnStatus) and stop when it says so, leaving the files as
+// text search report to it and stop when it says so, leaving the files as
 // they were and the dataset working on them.
 #include <gtest/gtest.h>
 
@@ -94,18 +94,12 @@ void ExpectWalksInOrder(TTolvernDataSet& ds, int records) {
 
 int Live() { return kRecords - kRecords / 7; }
 
-TEST(DatasetProgress, ReportsReachTheProgressAndOnStatus) {
+TEST(DatasetProgress, ReportsReachTheProgress) {
   TempDir dir;
   const std::string table = MakeTable(dir);
   TTolvernDataSet ds;
   RecordingProgress progress;
   ds.SetProgress(&progress);  // set before opening: the table gets it when it opens
-  std::vector<int32_t> statusStarts;
-  int statusStops = 0;
-  ds.OnStatus = [&](int32_t a, int32_t b, int32_t) {
-    if (a == -1) statusStarts.push_back(b);
-    if (a == 0) ++statusStops;
-  };
   Open(ds, table, true);
   ds.IndexOn(QStringLiteral("t.cdx"), QStringLiteral("DESC"), 1, true, QString(),
              QStringLiteral("NAME"));
@@ -120,8 +114,6 @@ TEST(DatasetProgress, ReportsReachTheProgressAndOnStatus) {
   EXPECT_NE(std::find(progress.kinds.begin(), progress.kinds.end(), tolvern::kStatusPack),
             progress.kinds.end());
   EXPECT_EQ(progress.open, 0);
-  EXPECT_EQ(statusStarts, progress.kinds) << "OnStatus hears the same reports";
-  EXPECT_EQ(statusStops, static_cast<int>(progress.kinds.size()));
   EXPECT_EQ(ds.RecordCount(), Live());
   ExpectWalksInOrder(ds, Live());
   // Taken away again, nothing more reaches it.
