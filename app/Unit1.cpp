@@ -62,8 +62,7 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
       chDataSet1(std::make_unique<TCreateTolvernDataSet>()),
       chDataSet2(std::make_unique<TCreateTolvernDataSet>()),
       tMemo(std::make_unique<TMemTable>()),
-      dsMemo(std::make_unique<TDataSource>(tMemo.get())),
-      worker_(std::make_unique<TWorkRunner>(this)) {
+      dsMemo(std::make_unique<TDataSource>(tMemo.get())) {
   if (!dialogs_) {
     ownDialogs_ = std::make_unique<TQtAppDialogs>(this);
     dialogs_ = ownDialogs_.get();
@@ -78,6 +77,20 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
   pages_->addTab(browsePage_, tr("Browse"));
   pages_->addTab(structurePage_, tr("Structure DBF"));
   setCentralWidget(pages_);
+  commands_ = new TCommandHost(*this, *pages_, *hTable1, *ds1, *dialogs_);
+  commands_->BeforeWork = [this] {
+    // The worker gets the table in browse state: an edit is posted here, or nothing runs.
+    if (browsePage_->Grid()->Editing()) browsePage_->FocusGrid();
+    if (hTable1->Active()) hTable1->CheckBrowseMode();
+  };
+  commands_->AfterWork = [this](const TCommandOutcome& outcome, std::exception_ptr error) {
+    AfterCommand(outcome, error);
+  };
+  commands_->BusyChanged = [this](bool busy) {
+    // Nothing that touches the table may run while it works.
+    pages_->setEnabled(!busy);
+    menuBar()->setEnabled(!busy);
+  };
   about_ = new TAboutBox(this);
   about_->hide();
 
@@ -99,7 +112,7 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
 
 TMainWindow::~TMainWindow() {
   // Work still running stops before the table it works on goes.
-  worker_->Stop();
+  commands_->Stop();
   qApp->removeEventFilter(this);
   QSettings settings = Settings();
   settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
@@ -233,7 +246,7 @@ void TMainWindow::BuildMenus() {
   keyItem(tr("Delete / Recall"), QStringLiteral("F8"), [this] { ToggleDeleteMark(); });
   keyItem(tr("Copy record"), QStringLiteral("Ctrl+Insert"), [this] { CopyRecord(); });
   keyItem(tr("Dos"), QStringLiteral("Shift+F8"), [this] {
-    if (!busy_) browsePage_->ToggleDos();
+    if (!Busy()) browsePage_->ToggleDos();
   });
   keyItem(tr("Switch page"), QStringLiteral("F9"), [this] { SwitchPage(); });
   menuBar()->addAction(tr("About ..."), this, &TMainWindow::ShowAbout);
@@ -289,90 +302,11 @@ void TMainWindow::Run(const std::function<void()>& command) {
 }
 
 void TMainWindow::RunCommand(std::unique_ptr<TCommand> command, TAfterCommand after) {
-  if (busy_ || worker_->Running() || !command) return;
-  bool ready = false;
-  Run([&] {
-    if (!command->Prepare(*dialogs_)) return;
-    // The worker gets the table in browse state: an edit is posted here, or nothing runs.
-    if (browsePage_->Grid()->Editing()) browsePage_->FocusGrid();
-    if (hTable1->Active()) hTable1->CheckBrowseMode();
-    ready = true;
-  });
-  if (!ready) return;
-  SetBusy(true);
-  // Until the work has ended nothing of this thread reads the table: its views hear
-  // nothing (not even that it closed and opened again, which passes held controls) and
-  // the pages show as a greyed picture of how they were.
-  std::shared_ptr<TCommand> shared = std::move(command);
-  frozenPages_.Hold(pages_, shared->Title());
-  hTable1->DisableControls();
-  ds1->SetEnabled(false);
-  setCursor(Qt::BusyCursor);
-  TTolvernDataSet* table = hTable1.get();
-  worker_->Run(
-      shared->Title(),
-      [shared, table](tolvern::TkxProgress& progress) {
-        // The browsed table's own loops report here too.
-        table->SetProgress(&progress);
-        struct Reset {
-          TTolvernDataSet* table;
-          ~Reset() { table->SetProgress(nullptr); }
-        } reset{table};
-        shared->Execute(progress);
-      },
-      [this, shared, after = std::move(after)](std::exception_ptr error) {
-        if (askingToClose_) {
-          // The close question is open: its answer comes first.
-          endPending_ = [this, shared, after, error] { EndCommand(*shared, error, after); };
-          return;
-        }
-        EndCommand(*shared, error, after);
-      });
-}
-
-void TMainWindow::EndCommand(TCommand& command, std::exception_ptr error,
-                             const TAfterCommand& after) {
-  Run([&] {
-    hTable1->EnableControls();
-    ds1->SetEnabled(true);
-  });
-  frozenPages_.Release();
-  unsetCursor();
-  Run([&] {
-    TCommandOutcome outcome = command.Finish(*dialogs_, error);
-    AfterCommand(outcome, error);
-    if (!outcome.message.isEmpty()) dialogs_->Message(tr("Fendral"), outcome.message);
-    if (error) {
-      try {
-        std::rethrow_exception(error);
-      } catch (const tolvern::ETolvernCancelled&) {
-        outcome.cancelled = true;
-        outcome.done = false;
-      }
-    }
-    if (after) after(outcome);
-  });
-  SetBusy(false);
+  commands_->Run(std::move(command), std::move(after));
 }
 
 void TMainWindow::ShowError(const std::exception& error) {
   dialogs_->Message(tr("Fendral"), ErrorText(error));
-}
-
-void TMainWindow::SetBusy(bool busy) {
-  if (busy_ == busy) return;
-  busy_ = busy;
-  // Nothing that touches the table may run while it works.
-  pages_->setEnabled(!busy);
-  menuBar()->setEnabled(!busy);
-  // The close the user asked for during the work follows once the command is over.
-  if (!busy && closeRequested_) {
-    QTimer::singleShot(0, this, [this] {
-      if (busy_ || !closeRequested_) return;  // more work began: its end
-      closeRequested_ = false;
-      close();
-    });
-  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -470,7 +404,7 @@ void TMainWindow::ReportDamagedIndexes() {
 
 void TMainWindow::AfterIndexDamage() {
   if (!hTable1->Active()) return;
-  if (busy_) {
+  if (Busy()) {
     // Long work is running: it is told once the work has ended.
     QTimer::singleShot(100, this, [this] { Run([&] { AfterIndexDamage(); }); });
     return;
@@ -586,7 +520,7 @@ void TMainWindow::IndexFilesChanged() {
 }
 
 void TMainWindow::NewDbf() {
-  if (busy_) return;
+  if (Busy()) return;
   const QString start =
       tableDirectory_.isEmpty()
           ? Settings().value(QStringLiteral("dirs/tables"), QDir::homePath()).toString()
@@ -597,7 +531,7 @@ void TMainWindow::NewDbf() {
 }
 
 void TMainWindow::CreateOrModify() {
-  if (!busy_ && pages_->isVisible()) structurePage_->PressCreate();
+  if (!Busy() && pages_->isVisible()) structurePage_->PressCreate();
 }
 
 void TMainWindow::CreateDbf() {
@@ -619,7 +553,7 @@ void TMainWindow::CreateDbf() {
 // Commands
 
 void TMainWindow::OpenDbf() {
-  if (busy_) return;
+  if (Busy()) return;
   const QString start =
       tableDirectory_.isEmpty()
           ? Settings().value(QStringLiteral("dirs/tables"), QDir::homePath()).toString()
@@ -638,7 +572,7 @@ void TMainWindow::OpenDbf() {
 }
 
 void TMainWindow::CloseDbf() {
-  if (busy_) return;
+  if (Busy()) return;
   Run([&] { CloseTable(); });
 }
 
@@ -647,7 +581,7 @@ void TMainWindow::Find() { StartFind(false); }
 void TMainWindow::FindNext() { StartFind(true); }
 
 void TMainWindow::StartFind(bool next) {
-  if (busy_ || !hTable1->Active() || (next && lastSearch_.isEmpty())) return;
+  if (Busy() || !hTable1->Active() || (next && lastSearch_.isEmpty())) return;
   auto command = std::make_unique<TFindCommand>(
       *hTable1, lastSearch_,
       next ? TFindCommand::TFrom::kAfterCurrent : TFindCommand::TFrom::kFirst);
@@ -667,7 +601,7 @@ void TMainWindow::StartFind(bool next) {
 }
 
 void TMainWindow::GotoRecord() {
-  if (busy_ || !hTable1->Active()) return;
+  if (Busy() || !hTable1->Active()) return;
   QString answer;
   if (!dialogs_->InputText(tr("Goto Record"), tr("Number record:"), answer)) return;
   bool ok = false;
@@ -684,12 +618,12 @@ void TMainWindow::GotoRecord() {
 }
 
 void TMainWindow::ToggleDeleteMark() {
-  if (busy_ || !hTable1->Active()) return;
+  if (Busy() || !hTable1->Active()) return;
   Run([&] { browsePage_->ToggleDeleteMark(); });
 }
 
 void TMainWindow::EditOrPost() {
-  if (busy_ || !hTable1->Active()) return;
+  if (Busy() || !hTable1->Active()) return;
   Run([&] {
     if (hTable1->State() == dsEdit || hTable1->State() == dsInsert) {
       hTable1->Post();
@@ -701,7 +635,7 @@ void TMainWindow::EditOrPost() {
 }
 
 void TMainWindow::CopyRecord() {
-  if (busy_ || !hTable1->Active()) return;
+  if (Busy() || !hTable1->Active()) return;
   Run([&] {
     // A cell being typed in is written into the record first.
     if (browsePage_->Grid()->Editing()) browsePage_->FocusGrid();
@@ -711,7 +645,7 @@ void TMainWindow::CopyRecord() {
 }
 
 void TMainWindow::Escape() {
-  if (busy_) return;
+  if (Busy()) return;
   if (hTable1->Active() && (hTable1->State() == dsEdit || hTable1->State() == dsInsert)) {
     Run([&] {
       hTable1->Cancel();
@@ -723,7 +657,7 @@ void TMainWindow::Escape() {
 }
 
 void TMainWindow::SwitchPage() {
-  if (busy_ || !pages_->isVisible()) return;
+  if (Busy() || !pages_->isVisible()) return;
   pages_->setCurrentWidget(pages_->currentWidget() == browsePage_
                                ? static_cast<QWidget*>(structurePage_)
                                : static_cast<QWidget*>(browsePage_));
@@ -732,7 +666,7 @@ void TMainWindow::SwitchPage() {
 void TMainWindow::ShowAbout() { about_->exec(); }
 
 void TMainWindow::ShowRecordPosition() {
-  if (!hTable1->Active() || worker_->Running() || hTable1->BusyState() != 0) return;
+  if (!hTable1->Active() || commands_->Worker().Running() || hTable1->BusyState() != 0) return;
   try {
     // An empty table has no current record to number.
     const int recno = hTable1->IsEmpty() ? 0 : hTable1->RecNo();
@@ -843,9 +777,9 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
   const int key = event->key();
-  if (busy_) {
+  if (Busy()) {
     // No key acts while work runs; Esc asks it to stop, as the dialog's "Cancel" does.
-    if (key == Qt::Key_Escape && Alone(event)) worker_->Cancel();
+    if (key == Qt::Key_Escape && Alone(event)) commands_->Cancel();
     return true;
   }
   const Qt::KeyboardModifiers mods =
@@ -855,7 +789,7 @@ bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
     return true;
   }
   if (key == Qt::Key_F8 && mods == Qt::ShiftModifier) {
-    if (!busy_) browsePage_->ToggleDos();
+    if (!Busy()) browsePage_->ToggleDos();
     return true;
   }
   if ((key == Qt::Key_F7 && Alone(event)) || (key == Qt::Key_F && mods == Qt::ControlModifier)) {
@@ -888,7 +822,7 @@ bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
     case Qt::Key_Escape: {
       // On the structure page Esc cancels the cell, then the row; never the window.
       if (pages_->isVisible() && pages_->currentWidget() == structurePage_)
-        return busy_ || structurePage_->EscapePressed(receiver);
+        return Busy() || structurePage_->EscapePressed(receiver);
       // Esc cancels whatever is open, innermost first: a cell editor (the grid's own
       // handling), a text being typed elsewhere (focus back to the grid, text kept), the
       // record's edit; only with nothing open does it close the window.
@@ -908,20 +842,10 @@ bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {
-  if (busy_) {
-    // The work cannot end under the user's feet: asked, it is cancelled (which leaves every
-    // file as it was) and the window closes once it has stopped.
+  if (Busy()) {
+    // The work cannot end under the user's feet.
     event->ignore();
-    if (closeRequested_ || askingToClose_ || !worker_->Running()) return;
-    askingToClose_ = true;
-    const bool cancel =
-        dialogs_->ConfirmDefaultNo(tr("Fendral"), tr("Cancel the work in progress and close?"));
-    askingToClose_ = false;
-    if (cancel) {
-      closeRequested_ = true;
-      worker_->Cancel();
-    }
-    if (endPending_) std::exchange(endPending_, nullptr)();
+    commands_->CloseAsked();
     return;
   }
   if (!MayClose()) {
@@ -980,7 +904,7 @@ void TMainWindow::changeEvent(QEvent* event) {
 }
 
 void TMainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (!busy_ && event->mimeData()->hasUrls() && event->mimeData()->urls().first().isLocalFile())
+  if (!Busy() && event->mimeData()->hasUrls() && event->mimeData()->urls().first().isLocalFile())
     event->acceptProposedAction();
 }
 
@@ -989,7 +913,7 @@ void TMainWindow::dropEvent(QDropEvent* event) {
 }
 
 bool TMainWindow::OpenDropped(const QMimeData& data) {
-  if (busy_ || !data.hasUrls() || !data.urls().first().isLocalFile()) return false;
+  if (Busy() || !data.hasUrls() || !data.urls().first().isLocalFile()) return false;
   const QString path = data.urls().first().toLocalFile();
   if (!QFileInfo(path).isFile()) return false;
   Run([&] { OpenTable(QFileInfo(path).absoluteFilePath()); });
@@ -1011,7 +935,7 @@ void TMainWindow::FillRecentMenu() {
   const QStringList recent = Settings().value(QStringLiteral("recent")).toStringList();
   for (const QString& path : recent) {
     recentMenu_->addAction(path, this, [this, path] {
-      if (!busy_) Run([&] { OpenTable(path); });
+      if (!Busy()) Run([&] { OpenTable(path); });
     });
   }
   recentMenu_->setEnabled(!recent.isEmpty());

@@ -35,6 +35,7 @@
 #include "tv_appdialogs.h"
 #include "tv_browsepage.h"
 #include "tv_command.h"
+#include "tv_commandhost.h"
 #include "tv_structurepage.h"
 #include "tv_worker.h"
 
@@ -127,9 +128,9 @@ class TMainWindow : public QMainWindow {
   QAction* CloseAction() const { return closeAction_; }
   QString TableDirectory() const { return tableDirectory_; }
   // True from a command's start to the end of its Finish: other commands are refused.
-  bool Busy() const { return busy_; }
+  bool Busy() const { return commands_->Busy(); }
   // What runs the commands' work (its dialog, its delay).
-  TWorkRunner& Worker() { return *worker_; }
+  TWorkRunner& Worker() { return commands_->Worker(); }
   bool Version3() const { return version3_; }
   const QString& LastSearch() const { return lastSearch_; }
 
@@ -153,11 +154,7 @@ class TMainWindow : public QMainWindow {
   bool MayClose();
   // The code page in use: the "Dos" box and the status panel.
   void ShowCodePage();
-  // The end of a command's work, on the window's thread: the table back to its views,
-  // Finish, `after`, and the window taking commands again.
-  void EndCommand(TCommand& command, std::exception_ptr error, const TAfterCommand& after);
   void StartFind(bool next);
-  void SetBusy(bool busy);
   void ShowRecordPosition();
   void ShowHeaderStamp();
   void OpenTableFiles(const QString& path, const QStringList& moreIndexFiles);
@@ -211,12 +208,7 @@ class TMainWindow : public QMainWindow {
   QString tableDirectory_;
   QString lastSearch_;
   bool version3_ = false;
-  bool busy_ = false;
-  std::unique_ptr<TWorkRunner> worker_;
-  TFrozenView frozenPages_;           // the pages while the worker has the table
-  bool closeRequested_ = false;       // the user chose to close while work ran
-  bool askingToClose_ = false;        // that question is open now
-  std::function<void()> endPending_;  // the work's end, told once the question is answered
+  TCommandHost* commands_;
   QStringList reportedDamage_;  // damaged index files the user was told of
 
   std::atomic<bool> damageReportPending_{false};  // set on whatever thread the table reports
