@@ -38,7 +38,6 @@ namespace fendral {
 
 namespace {
 
-constexpr int kRecentTables = 8;
 
 // Under the application's organisation and name ("Fendral", set by main).
 QSettings Settings() { return QSettings(); }
@@ -95,8 +94,9 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
   about_->hide();
 
   ConfigureObjects();
-  BuildMenus();
-  BuildStatusBar();
+  menus_ = BuildMainMenus(*this, *menuBar());
+  FillRecentMenu();
+  panels_ = std::make_unique<TStatusPanels>(*statusBar());
   ConnectStructurePage();
   RestoreWindowPlace();
 
@@ -105,8 +105,8 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
   browsePage_->ShowMemo(QString());
   browsePage_->ClearTags();
   pages_->setVisible(false);
-  databaseMenu_->setEnabled(false);
-  closeAction_->setEnabled(false);
+  menus_.database->setEnabled(false);
+  menus_.close->setEnabled(false);
   qApp->installEventFilter(this);
 }
 
@@ -201,74 +201,6 @@ void TMainWindow::ConfigureObjects() {
   connect(browsePage_, &TBrowsePage::dosChanged, this, &TMainWindow::ShowCodePage);
 }
 
-void TMainWindow::BuildMenus() {
-  QMenu* file = menuBar()->addMenu(tr("&File"));
-  openAction_ = file->addAction(tr("Open DBF"), this, &TMainWindow::OpenDbf);
-  openAction_->setShortcut(QKeySequence::Open);
-  file->addAction(tr("New DBF"), this, &TMainWindow::NewDbf);
-  closeAction_ = file->addAction(tr("Close DBF"), this, &TMainWindow::CloseDbf);
-  recentMenu_ = file->addMenu(tr("Recent tables"));
-  file->addSeparator();
-  exitAction_ = file->addAction(tr("Exit"), this, &QWidget::close);
-  exitAction_->setShortcut(QKeySequence::Quit);
-  FillRecentMenu();
-
-  databaseMenu_ = menuBar()->addMenu(tr("&Database"));
-  reindexAction_ = databaseMenu_->addAction(tr("Reindex"), this, &TMainWindow::Reindex);
-  reindexAction_->setEnabled(false);
-  databaseMenu_->addSeparator();
-  databaseMenu_->addAction(tr("Pack"), this, &TMainWindow::Pack);
-  databaseMenu_->addAction(tr("Zap"), this, &TMainWindow::Zap);
-  databaseMenu_->addAction(tr("Rename"), this, &TMainWindow::RenameBase);
-  databaseMenu_->addAction(tr("Delete Base"), this, &TMainWindow::DeleteBase);
-  databaseMenu_->addSeparator();
-  databaseMenu_->addAction(tr("Copy to new name DBF"), this, &TMainWindow::CopyToNewName);
-  databaseMenu_->addAction(tr("Copy structure to base"), this, &TMainWindow::CopyStructureToBase);
-  databaseMenu_->addSeparator();
-  databaseMenu_->addAction(tr("Convert DOS -> ANSII"), this, &TMainWindow::ConvertDosToAnsi);
-  databaseMenu_->addAction(tr("Convert ANSII -> DOS"), this, &TMainWindow::ConvertAnsiToDos);
-  databaseMenu_->addSeparator();
-  databaseMenu_->addAction(tr("Export base in TXT"), this, &TMainWindow::ExportText);
-  databaseMenu_->addAction(tr("Import base from TXT"), this, &TMainWindow::ImportText);
-  databaseMenu_->addAction(tr("Copy structure to TXT"), this, &TMainWindow::CopyStructureToText);
-
-  // Shortcut texts only: the keys themselves are handled before any control sees them.
-  QMenu* records = menuBar()->addMenu(tr("&Records"));
-  auto keyItem = [this, records](const QString& text, const QString& keys,
-                                 std::function<void()> command) {
-    QAction* action = records->addAction(text + QLatin1Char('\t') + keys);
-    connect(action, &QAction::triggered, this, [command] { command(); });
-  };
-  keyItem(tr("Find"), QStringLiteral("F7, Ctrl+F"), [this] { Find(); });
-  keyItem(tr("Find next"), QStringLiteral("F3, Shift+F7"), [this] { FindNext(); });
-  keyItem(tr("Goto Record"), QStringLiteral("F5"), [this] { GotoRecord(); });
-  keyItem(tr("Edit / Post"), QStringLiteral("F2"), [this] { EditOrPost(); });
-  keyItem(tr("Delete / Recall"), QStringLiteral("F8"), [this] { ToggleDeleteMark(); });
-  keyItem(tr("Copy record"), QStringLiteral("Ctrl+Insert"), [this] { CopyRecord(); });
-  keyItem(tr("Dos"), QStringLiteral("Shift+F8"), [this] {
-    if (!Busy()) browsePage_->ToggleDos();
-  });
-  keyItem(tr("Switch page"), QStringLiteral("F9"), [this] { SwitchPage(); });
-  menuBar()->addAction(tr("About ..."), this, &TMainWindow::ShowAbout);
-}
-
-void TMainWindow::BuildStatusBar() {
-  recordPanel_ = new QLabel(this);
-  recordPanel_->setObjectName(QStringLiteral("RecordPanel"));
-  recordPanel_->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 20);
-  stampPanel_ = new QLabel(this);
-  stampPanel_->setObjectName(QStringLiteral("StampPanel"));
-  lockPanel_ = new QLabel(this);
-  lockPanel_->setObjectName(QStringLiteral("LockPanel"));
-  codePagePanel_ = new QLabel(this);
-  codePagePanel_->setObjectName(QStringLiteral("CodePagePanel"));
-  codePagePanel_->setToolTip(tr("Code page of the table's text"));
-  statusBar()->addWidget(recordPanel_);
-  statusBar()->addWidget(stampPanel_, 1);
-  statusBar()->addPermanentWidget(codePagePanel_);
-  statusBar()->addPermanentWidget(lockPanel_);
-}
-
 void TMainWindow::RestoreWindowPlace() {
   QSettings settings = Settings();
   const QByteArray geometry = settings.value(QStringLiteral("window/geometry")).toByteArray();
@@ -339,19 +271,18 @@ void TMainWindow::OpenTableFiles(const QString& path, const QStringList& moreInd
   hTable1->SetReadAhead(true);
   hTable1->Open();
   ShowCodePage();
-  ShowHeaderStamp();
-  recordPanel_->setText(tr("Records: 1/") + QString::number(hTable1->RecordCount()));
+  panels_->ShowHeader(*hTable1);
   structurePage_->ShowFields();
   browsePage_->ShowTableMemo();
   const uint8_t version = hTable1->Handler()->Version();
   version3_ = version == 0x30;
-  databaseMenu_->setEnabled(true);
+  menus_.database->setEnabled(true);
   structurePage_->OpenIndexFiles(moreIndexFiles);
   MarkDamagedIndexes();
   ApplyLockProtocol();
   structurePage_->ShowOpenTableType(
       static_cast<tolvern::TkxLokProtocol>(hTable1->Handler()->ChooseLockProtocol()));
-  closeAction_->setEnabled(true);
+  menus_.close->setEnabled(true);
   pages_->setVisible(true);
   structurePage_->SetMode(TStructurePage::Mode::Modify);
   structurePage_->ShowTableMemoBlockSize();
@@ -360,16 +291,9 @@ void TMainWindow::OpenTableFiles(const QString& path, const QStringList& moreInd
     browsePage_->SetNotice(tr("Visual FoxPro 3.0"));
     structurePage_->SetNotice(tr("Visual FoxPro 3.0 risk operations"));
   }
-  RememberTable(tableDirectory_ + info.fileName());
+  RememberRecentTable(tableDirectory_ + info.fileName());
+  FillRecentMenu();
   ShowRecordPosition();
-}
-
-void TMainWindow::ShowHeaderStamp() {
-  int32_t date = 0;
-  uint32_t stamp = 0;
-  uint32_t user = 0;
-  hTable1->GetHeaderInfo(date, stamp, user);
-  stampPanel_->setText(HeaderStampText(date, stamp, user));
 }
 
 void TMainWindow::MarkDamagedIndexes() {
@@ -380,7 +304,7 @@ void TMainWindow::MarkDamagedIndexes() {
   browsePage_->MarkDamagedFiles(names);
   if (!names.isEmpty()) {
     // Reindex is how a damaged file is mended.
-    reindexAction_->setEnabled(true);
+    menus_.reindex->setEnabled(true);
     structurePage_->SetReindexEnabled(true);
   }
 }
@@ -426,13 +350,13 @@ void TMainWindow::ApplyLockProtocol() {
       static_cast<tolvern::TkxLokProtocol>(hTable1->Handler()->ChooseLockProtocol());
   hTable1->SetLockProtocol(protocol);
   hTable2->SetLockProtocol(protocol);
-  lockPanel_->setText(LockProtocolName(protocol));
+  panels_->ShowLockProtocol(protocol);
 }
 
 void TMainWindow::CloseTable() {
   version3_ = false;
   reportedDamage_.clear();
-  databaseMenu_->setEnabled(false);
+  menus_.database->setEnabled(false);
   for (TTolvernDataSet* table : {hTable1.get(), hTable2.get()}) {
     if (!table->Active()) continue;
     table->SetIndexList(QString(), QString());
@@ -440,14 +364,11 @@ void TMainWindow::CloseTable() {
   }
   structurePage_->Clear();
   browsePage_->ClearTags();
-  reindexAction_->setEnabled(false);
-  recordPanel_->clear();
-  stampPanel_->clear();
-  lockPanel_->clear();
-  codePagePanel_->clear();
+  menus_.reindex->setEnabled(false);
+  panels_->Clear();
   pages_->setVisible(false);
   browsePage_->SetNotice(QString());
-  closeAction_->setEnabled(false);
+  menus_.close->setEnabled(false);
   browsePage_->ShowMemo(QString());
   setWindowTitle(tr("Fendral"));
 }
@@ -455,14 +376,14 @@ void TMainWindow::CloseTable() {
 void TMainWindow::PrepareNewTable(const QString& path, int seededLength) {
   CloseTable();
   pages_->setCurrentWidget(structurePage_);
-  stampPanel_->setText(path);
+  panels_->ShowNote(path);
   tableDirectory_ = QFileInfo(path).absolutePath() + QLatin1Char('/');
   hTable1->SetDatabaseName(tableDirectory_);
   hTable1->SetTableName(QFileInfo(path).fileName());
   structurePage_->SeedNewTable(seededLength);
-  databaseMenu_->setEnabled(true);
+  menus_.database->setEnabled(true);
   pages_->setVisible(true);
-  closeAction_->setEnabled(true);
+  menus_.close->setEnabled(true);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -514,7 +435,7 @@ void TMainWindow::ConnectStructurePage() {
 void TMainWindow::IndexFilesChanged() {
   browsePage_->FillTags();
   const bool tags = hTable1->Active() && hTable1->GetTagCount() > 0;
-  reindexAction_->setEnabled(tags);
+  menus_.reindex->setEnabled(tags);
   structurePage_->SetReindexEnabled(tags);
   MarkDamagedIndexes();
 }
@@ -543,7 +464,7 @@ void TMainWindow::CreateDbf() {
         [this, path](const TCommandOutcome& outcome) {
           if (!outcome.done) return;
           Run([&] { OpenTable(path); });
-          closeAction_->setEnabled(true);
+          menus_.close->setEnabled(true);
         });
   });
   if (command) RunCommand(std::move(command));
@@ -668,26 +589,14 @@ void TMainWindow::ShowAbout() { about_->exec(); }
 void TMainWindow::ShowRecordPosition() {
   if (!hTable1->Active() || commands_->Worker().Running() || hTable1->BusyState() != 0) return;
   try {
-    // An empty table has no current record to number.
-    const int recno = hTable1->IsEmpty() ? 0 : hTable1->RecNo();
-    recordPanel_->setText(tr("Records: ") + QString::number(recno) + QLatin1Char('/') +
-                          QString::number(hTable1->RecordCount()));
+    panels_->ShowPosition(*hTable1);
   } catch (const std::exception&) {
     LogSwallowed("showing the record position");
   }
 }
 
 QString TMainWindow::StatusText(int panel) const {
-  switch (panel) {
-    case 0:
-      return recordPanel_->text();
-    case 1:
-      return stampPanel_->text();
-    case 2:
-      return lockPanel_->text();
-    default:
-      return statusBar()->currentMessage();
-  }
+  return panel >= 0 && panel <= 2 ? panels_->Text(panel) : statusBar()->currentMessage();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -889,12 +798,8 @@ bool TMainWindow::MayClose() {
 }
 
 void TMainWindow::ShowCodePage() {
-  if (!hTable1->Active()) {
-    codePagePanel_->clear();
-    return;
-  }
-  browsePage_->ShowDos(hTable1->TranslateASCII());
-  codePagePanel_->setText(QString::fromStdString(hTable1->CodePageInUse()));
+  if (hTable1->Active()) browsePage_->ShowDos(hTable1->TranslateASCII());
+  panels_->ShowCodePage(*hTable1);
 }
 
 void TMainWindow::changeEvent(QEvent* event) {
@@ -920,25 +825,10 @@ bool TMainWindow::OpenDropped(const QMimeData& data) {
   return true;
 }
 
-void TMainWindow::RememberTable(const QString& path) {
-  QSettings settings = Settings();
-  QStringList recent = settings.value(QStringLiteral("recent")).toStringList();
-  recent.removeAll(path);
-  recent.prepend(path);
-  while (recent.size() > kRecentTables) recent.removeLast();
-  settings.setValue(QStringLiteral("recent"), recent);
-  FillRecentMenu();
-}
-
 void TMainWindow::FillRecentMenu() {
-  recentMenu_->clear();
-  const QStringList recent = Settings().value(QStringLiteral("recent")).toStringList();
-  for (const QString& path : recent) {
-    recentMenu_->addAction(path, this, [this, path] {
-      if (!Busy()) Run([&] { OpenTable(path); });
-    });
-  }
-  recentMenu_->setEnabled(!recent.isEmpty());
+  fendral::FillRecentMenu(*menus_.recent, [this](const QString& path) {
+    if (!Busy()) Run([&] { OpenTable(path); });
+  });
 }
 
 }  // namespace fendral

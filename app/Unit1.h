@@ -36,6 +36,8 @@
 #include "tv_browsepage.h"
 #include "tv_command.h"
 #include "tv_commandhost.h"
+#include "tv_mainmenus.h"
+#include "tv_statuspanels.h"
 #include "tv_structurepage.h"
 #include "tv_worker.h"
 
@@ -123,9 +125,9 @@ class TMainWindow : public QMainWindow {
   QTabWidget* Pages() const { return pages_; }
   QString StatusText(int panel) const;
   // The status bar's panel of the code page in use ("CP866"; empty while no table is open).
-  QString CodePageShown() const { return codePagePanel_->text(); }
-  QMenu* DatabaseMenu() const { return databaseMenu_; }
-  QAction* CloseAction() const { return closeAction_; }
+  QString CodePageShown() const { return panels_->Text(3); }
+  QMenu* DatabaseMenu() const { return menus_.database; }
+  QAction* CloseAction() const { return menus_.close; }
   QString TableDirectory() const { return tableDirectory_; }
   // True from a command's start to the end of its Finish: other commands are refused.
   bool Busy() const { return commands_->Busy(); }
@@ -142,8 +144,6 @@ class TMainWindow : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  void BuildMenus();
-  void BuildStatusBar();
   void ConfigureObjects();
   // Runs a command; an error reaches the user in a message box, a silent abort nowhere.
   void Run(const std::function<void()>& command);
@@ -156,7 +156,6 @@ class TMainWindow : public QMainWindow {
   void ShowCodePage();
   void StartFind(bool next);
   void ShowRecordPosition();
-  void ShowHeaderStamp();
   void OpenTableFiles(const QString& path, const QStringList& moreIndexFiles);
   // Says once, in one message, which index files the table now works without and why;
   // marks them in the index-file list and the tag selector.
@@ -167,7 +166,6 @@ class TMainWindow : public QMainWindow {
   void AfterIndexDamage();
   void ApplyLockProtocol();
   void PrepareNewTable(const QString& path, int seededLength);
-  void RememberTable(const QString& path);
   void FillRecentMenu();
   void RestoreWindowPlace();
 
@@ -194,16 +192,8 @@ class TMainWindow : public QMainWindow {
   TBrowsePage* browsePage_;
   TStructurePage* structurePage_;
   TAboutBox* about_;
-  QMenu* databaseMenu_;
-  QMenu* recentMenu_;
-  QAction* openAction_;
-  QAction* closeAction_;
-  QAction* exitAction_;
-  QAction* reindexAction_;
-  QLabel* recordPanel_;
-  QLabel* stampPanel_;
-  QLabel* lockPanel_;
-  QLabel* codePagePanel_;
+  TMainMenus menus_;
+  std::unique_ptr<TStatusPanels> panels_;
 
   QString tableDirectory_;
   QString lastSearch_;
