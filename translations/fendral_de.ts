@@ -901,10 +901,6 @@ Diese Tags können nicht übernommen werden und entfallen:
         <translation>Codepage des Tabellentexts</translation>
     </message>
     <message>
-        <source>Records: 1/</source>
-        <translation>Datensätze: 1/</translation>
-    </message>
-    <message>
         <source>Visual FoxPro 3.0</source>
         <translation>Visual FoxPro 3.0</translation>
     </message>

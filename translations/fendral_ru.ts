@@ -902,10 +902,6 @@ These tags cannot be held and are dropped:
         <translation>Кодовая страница текста таблицы</translation>
     </message>
     <message>
-        <source>Records: 1/</source>
-        <translation>Записи: 1/</translation>
-    </message>
-    <message>
         <source>Visual FoxPro 3.0</source>
         <translation>Visual FoxPro 3.0</translation>
     </message>
