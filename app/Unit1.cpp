@@ -42,10 +42,6 @@ namespace {
 // Under the application's organisation and name ("Fendral", set by main).
 QSettings Settings() { return QSettings(); }
 
-// The dataset type letter of the structure table.
-bool Alone(const QKeyEvent* event) {
-  return (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0;
-}
 
 }  // namespace
 
@@ -680,74 +676,8 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (!widget || widget->window() != this) return QMainWindow::eventFilter(watched, event);
   // A key handled here is consumed; one that is not goes on to its control (and may pass
   // here again on its way to the parents, where it is still not ours).
-  return KeyPressed(static_cast<QKeyEvent*>(event), widget) ||
+  return HandleWindowKey(*this, *static_cast<QKeyEvent*>(event), widget) ||
          QMainWindow::eventFilter(watched, event);
-}
-
-bool TMainWindow::KeyPressed(QKeyEvent* event, QWidget* receiver) {
-  const int key = event->key();
-  if (Busy()) {
-    // No key acts while work runs; Esc asks it to stop, as the dialog's "Cancel" does.
-    if (key == Qt::Key_Escape && Alone(event)) commands_->Cancel();
-    return true;
-  }
-  const Qt::KeyboardModifiers mods =
-      event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
-  if ((key == Qt::Key_F3 && Alone(event)) || (key == Qt::Key_F7 && mods == Qt::ShiftModifier)) {
-    FindNext();
-    return true;
-  }
-  if (key == Qt::Key_F8 && mods == Qt::ShiftModifier) {
-    if (!Busy()) browsePage_->ToggleDos();
-    return true;
-  }
-  if ((key == Qt::Key_F7 && Alone(event)) || (key == Qt::Key_F && mods == Qt::ControlModifier)) {
-    Find();
-    return true;
-  }
-  if (key == Qt::Key_Insert && mods == Qt::ControlModifier) {
-    // Copies the record while the grid has the focus; a cell editor keeps the key.
-    TBrowseGrid* grid = browsePage_->Grid();
-    if ((receiver != grid && !grid->isAncestorOf(receiver)) || grid->Editing()) return false;
-    CopyRecord();
-    return true;
-  }
-  if (!Alone(event)) return false;
-  switch (key) {
-    case Qt::Key_F5:
-      GotoRecord();
-      return true;
-    case Qt::Key_F9:
-      SwitchPage();
-      return true;
-    case Qt::Key_F2:
-      // A cell being typed in is written into the record first.
-      if (browsePage_->Grid()->Editing()) browsePage_->FocusGrid();
-      EditOrPost();
-      return true;
-    case Qt::Key_F8:
-      ToggleDeleteMark();
-      return true;
-    case Qt::Key_Escape: {
-      // On the structure page Esc cancels the cell, then the row; never the window.
-      if (pages_->isVisible() && pages_->currentWidget() == structurePage_)
-        return Busy() || structurePage_->EscapePressed(receiver);
-      // Esc cancels whatever is open, innermost first: a cell editor (the grid's own
-      // handling), a text being typed elsewhere (focus back to the grid, text kept), the
-      // record's edit; only with nothing open does it close the window.
-      if (browsePage_->Grid()->Editing()) return false;
-      auto* line = qobject_cast<QLineEdit*>(receiver);
-      auto* text = qobject_cast<QPlainTextEdit*>(receiver);
-      if ((line && !line->isReadOnly()) || (text && !text->isReadOnly())) {
-        browsePage_->FocusGrid();
-        return true;
-      }
-      Escape();
-      return true;
-    }
-    default:
-      return false;
-  }
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {

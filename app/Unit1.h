@@ -6,10 +6,7 @@
 // table-creation components, the structure table tMemo and the navigator bar. Every
 // question goes through the dialog interface it is given.
 //
-// Keys the window handles before its controls (see KeyPressed): F2 edit/post, F3 and
-// Shift+F7 find next, F5 go to record, F7 and Ctrl+F find, F8 toggle the delete mark,
-// Shift+F8 switch "Dos", F9 switch pages, Ctrl+Insert copy the record (in the grid), Esc
-// cancel/close (on the structure page: cancel only).
+// Keys the window handles before its controls: see tv_windowkeys.h.
 //
 // Long work runs on a worker thread (RunCommand): meanwhile the window keeps its event loop,
 // shows the pages as a greyed picture, refuses every other command and, after a moment,
@@ -38,6 +35,7 @@
 #include "tv_commandhost.h"
 #include "tv_mainmenus.h"
 #include "tv_statuspanels.h"
+#include "tv_windowkeys.h"
 #include "tv_structurepage.h"
 #include "tv_worker.h"
 
@@ -148,7 +146,6 @@ class TMainWindow : public QMainWindow {
   // Runs a command; an error reaches the user in a message box, a silent abort nowhere.
   void Run(const std::function<void()>& command);
   void ShowError(const std::exception& error);
-  bool KeyPressed(QKeyEvent* event, QWidget* receiver);
   // The window may close: a record edit is posted (or, asked, dropped), a changed field
   // list is confirmed. False when the user keeps the window.
   bool MayClose();
