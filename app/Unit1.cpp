@@ -518,20 +518,7 @@ void TMainWindow::StartFind(bool next) {
 }
 
 void TMainWindow::GotoRecord() {
-  if (Busy() || !hTable1->Active()) return;
-  QString answer;
-  if (!dialogs_->InputText(tr("Goto Record"), tr("Number record:"), answer)) return;
-  bool ok = false;
-  const int number = answer.trimmed().toInt(&ok);
-  if (!ok) {
-    dialogs_->Message(tr("Fendral"), tr("'%1' is not a valid integer value").arg(answer));
-    return;
-  }
-  Run([&] {
-    // 0 and numbers beyond the count name no record: nothing happens.
-    if (number < 1 || number > hTable1->Handler()->RecordCount()) return;
-    hTable1->SetRecNo(number);
-  });
+  if (!Busy() && hTable1->Active()) Run([&] { browsePage_->GotoRecord(); });
 }
 
 void TMainWindow::ToggleDeleteMark() {
@@ -540,37 +527,19 @@ void TMainWindow::ToggleDeleteMark() {
 }
 
 void TMainWindow::EditOrPost() {
-  if (Busy() || !hTable1->Active()) return;
-  Run([&] {
-    if (hTable1->State() == dsEdit || hTable1->State() == dsInsert) {
-      hTable1->Post();
-      browsePage_->ReloadRows();
-    } else {
-      hTable1->Edit();
-    }
-  });
+  if (!Busy() && hTable1->Active()) Run([&] { browsePage_->EditOrPost(); });
 }
 
 void TMainWindow::CopyRecord() {
-  if (Busy() || !hTable1->Active()) return;
-  Run([&] {
-    // A cell being typed in is written into the record first.
-    if (browsePage_->Grid()->Editing()) browsePage_->FocusGrid();
-    hTable1->CopyRecord();
-    if (pages_->currentWidget() == browsePage_) browsePage_->FocusGrid();
-  });
+  if (!Busy() && hTable1->Active()) Run([&] { browsePage_->CopyRecord(); });
 }
 
 void TMainWindow::Escape() {
   if (Busy()) return;
-  if (hTable1->Active() && (hTable1->State() == dsEdit || hTable1->State() == dsInsert)) {
-    Run([&] {
-      hTable1->Cancel();
-      browsePage_->ReloadRows();
-    });
-    return;
-  }
-  close();
+  // The record's edit is cancelled first; with nothing open the window closes.
+  bool closeWindow = false;
+  Run([&] { closeWindow = !browsePage_->CancelEdit(); });
+  if (closeWindow) close();
 }
 
 void TMainWindow::SwitchPage() {
@@ -695,30 +664,7 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool TMainWindow::MayClose() {
-  if (hTable1->Active() && (hTable1->State() == dsEdit || hTable1->State() == dsInsert)) {
-    // A cell being typed in is written into the record first.
-    if (browsePage_->Grid()->Editing()) browsePage_->FocusGrid();
-    try {
-      // A new record nothing was typed into is no work: it is not added.
-      if (hTable1->State() == dsInsert && !hTable1->Modified())
-        hTable1->Cancel();
-      else
-        hTable1->Post();
-      browsePage_->ReloadRows();
-    } catch (const std::exception& error) {
-      if (!dynamic_cast<const EAbort*>(&error)) ShowError(error);
-      int32_t recno = 0;
-      try {
-        recno =
-            hTable1->State() == dsInsert ? hTable1->Handler()->RecordCount() + 1 : hTable1->RecNo();
-      } catch (const std::exception&) {
-      }
-      if (!dialogs_->ConfirmDefaultNo(tr("Fendral"),
-                                      tr("Discard the changes to record %1?").arg(recno)))
-        return false;
-      Run([&] { hTable1->Cancel(); });
-    }
-  }
+  if (!browsePage_->SettleEdit()) return false;
   if (structurePage_->FieldListChanged()) {
     const QString question = hTable1->Active() ? tr("Discard the changes to the field list?")
                                                : tr("Discard the new table's field list?");

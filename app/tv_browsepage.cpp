@@ -4,7 +4,10 @@
 #include <QStandardItemModel>
 #include <QVBoxLayout>
 
+#include "tv_apperror.h"
 #include "tv_apptext.h"
+#include "tv_commandtext.h"
+#include "tv_log.h"
 
 namespace fendral {
 
@@ -140,7 +143,84 @@ void TBrowsePage::ConnectNavigator() {
   navigator_->OnCopyClick = [this](TDataSet&) { emit copyRecordRequested(); };
 }
 
-void TBrowsePage::SetDialogs(TAppDialogs* dialogs) { navigator_->SetDialogs(dialogs); }
+void TBrowsePage::SetDialogs(TAppDialogs* dialogs) {
+  dialogs_ = dialogs;
+  navigator_->SetDialogs(dialogs);
+}
+
+namespace {
+
+bool Editing(const TTolvernDataSet& table) {
+  return table.Active() && (table.State() == dsEdit || table.State() == dsInsert);
+}
+
+}  // namespace
+
+void TBrowsePage::GotoRecord() {
+  QString answer;
+  if (!dialogs_->InputText(TWindowText::tr("Goto Record"), TWindowText::tr("Number record:"),
+                           answer))
+    return;
+  bool ok = false;
+  const int number = answer.trimmed().toInt(&ok);
+  if (!ok)
+    throw EAppError(TWindowText::tr("'%1' is not a valid integer value").arg(answer));
+  // 0 and numbers beyond the count name no record: nothing happens.
+  if (number >= 1 && number <= table_->Handler()->RecordCount()) table_->SetRecNo(number);
+}
+
+void TBrowsePage::EditOrPost() {
+  // A cell being typed in is written into the record first.
+  if (grid_->Editing()) FocusGrid();
+  if (Editing(*table_)) {
+    table_->Post();
+    ReloadRows();
+  } else {
+    table_->Edit();
+  }
+}
+
+void TBrowsePage::CopyRecord() {
+  const bool shown = isVisible();
+  if (grid_->Editing()) FocusGrid();
+  table_->CopyRecord();
+  if (shown) FocusGrid();
+}
+
+bool TBrowsePage::CancelEdit() {
+  if (!Editing(*table_)) return false;
+  table_->Cancel();
+  ReloadRows();
+  return true;
+}
+
+bool TBrowsePage::SettleEdit() {
+  if (!Editing(*table_)) return true;
+  if (grid_->Editing()) FocusGrid();
+  try {
+    // A new record nothing was typed into is no work: it is not added.
+    if (table_->State() == dsInsert && !table_->Modified())
+      table_->Cancel();
+    else
+      table_->Post();
+    ReloadRows();
+    return true;
+  } catch (const std::exception& error) {
+    if (!dynamic_cast<const EAbort*>(&error))
+      dialogs_->Message(TWindowText::tr("Fendral"), ErrorText(error));
+  }
+  int32_t recno = 0;
+  try {
+    recno = table_->State() == dsInsert ? table_->Handler()->RecordCount() + 1 : table_->RecNo();
+  } catch (const std::exception&) {
+    LogSwallowed("numbering the record the user is asked about");
+  }
+  if (!dialogs_->ConfirmDefaultNo(TWindowText::tr("Fendral"),
+                                  TWindowText::tr("Discard the changes to record %1?").arg(recno)))
+    return false;
+  Guard([&] { table_->Cancel(); });
+  return true;
+}
 
 void TBrowsePage::ToggleDeleteMark() {
   if (!table_ || !table_->Active()) return;

@@ -69,6 +69,18 @@ class TBrowsePage : public QWidget {
   // F8: the navigator's delete button toggles the current record's delete mark; while
   // deleted records are shown the next record becomes current.
   void ToggleDeleteMark();
+  // Asks for a record number and goes there; 0 and numbers beyond the count do nothing.
+  void GotoRecord();
+  // Posts the record being edited (what a cell holds first), or starts editing it.
+  void EditOrPost();
+  // Appends a new record holding the current record's values, left in insert state.
+  void CopyRecord();
+  // Cancels the record's edit; false when no edit was open.
+  bool CancelEdit();
+  // Before the window closes: an edit is posted (a new record nothing was typed into is
+  // dropped); when the post fails the user is told and asked whether to discard the
+  // changes. False when the user keeps the record.
+  bool SettleEdit();
 
  signals:
   void errorRaised(const QString& text);
@@ -103,6 +115,7 @@ class TBrowsePage : public QWidget {
   bool deletedBefore_ = false;  // the record was marked before the delete button acted
 
   TTolvernDataSet* table_ = nullptr;
+  TAppDialogs* dialogs_ = nullptr;
   TDataSource* source_ = nullptr;
   std::vector<QPointer<QWidget>> memoWindows_;
 };
