@@ -54,8 +54,6 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
       hTable1(std::make_unique<TTolvernDataSet>()),
       hTable2(std::make_unique<TTolvernDataSet>()),
       ds1(std::make_unique<TDataSource>(hTable1.get())),
-      chDataSet1(std::make_unique<TCreateTolvernDataSet>()),
-      chDataSet2(std::make_unique<TCreateTolvernDataSet>()),
       tMemo(std::make_unique<TMemTable>()),
       dsMemo(std::make_unique<TDataSource>(tMemo.get())) {
   if (!dialogs_) {
@@ -122,30 +120,7 @@ TMainWindow::~TMainWindow() {
 }
 
 void TMainWindow::ConfigureObjects() {
-  QSettings settings = Settings();
-  const std::string oem = settings.value(QStringLiteral("codepages/oem"), QStringLiteral("CP866"))
-                              .toString()
-                              .toStdString();
-  const std::string ansi =
-      settings.value(QStringLiteral("codepages/ansi"), QStringLiteral("CP1251"))
-          .toString()
-          .toStdString();
-  for (TTolvernDataSet* table : {hTable1.get(), hTable2.get()}) {
-    table->SetExclusive(false);
-    table->SetLockProtocol(tolvern::TkxLokProtocol::Default);
-    table->SetTranslateASCII(true);
-    table->SetUserID(0);
-    try {
-      table->SetCodePages(oem, ansi);
-    } catch (const std::exception&) {
-      // An unknown remembered pair falls back to the default one.
-      LogSwallowed("setting the remembered code-page pair");
-    }
-  }
-  settings.setValue(QStringLiteral("codepages/oem"),
-                    QString::fromStdString(hTable1->OemCodePage()));
-  settings.setValue(QStringLiteral("codepages/ansi"),
-                    QString::fromStdString(hTable1->AnsiCodePage()));
+  SetUpTables({hTable1.get(), hTable2.get()});
   hTable1->SetUseDeleted(true);
   hTable2->SetUseDeleted(false);
   hTable1->OnIndexDamaged = [this](TTolvernDataSet&) {
@@ -161,25 +136,7 @@ void TMainWindow::ConfigureObjects() {
         Qt::QueuedConnection);
   };
 
-  chDataSet1->SetDBFTable(hTable1.get());
-  chDataSet1->SetDBFType(TkxDBFTypes::FoxPro2);
-  chDataSet1->SetAutoOverwrite(false);
-  chDataSet1->SetDialogs(dialogs_);
-  chDataSet2->SetDBFTable(hTable2.get());
-  chDataSet2->SetDBFType(TkxDBFTypes::Clipper);
-  chDataSet2->SetAutoOverwrite(false);
-  chDataSet2->SetDialogs(dialogs_);
-
-  for (const char* def : {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0",
-                          "Origin;4;0;0"})
-    tMemo->FieldDefs().AddFromText(QLatin1String(def));
-  tMemo->SetIndexFieldName(QStringLiteral("Field"));
-  tMemo->Open();
-  // The grid's column titles are in the user's language; the field names stay as they are.
-  for (const auto& [name, label] : {std::pair{"Field", tr("Field")}, std::pair{"Name", tr("Name")},
-                                    std::pair{"DBF Type", tr("DBF Type")},
-                                    std::pair{"Len", tr("Len")}, std::pair{"Dec", tr("Dec")}})
-    tMemo->FieldByName(QLatin1String(name))->SetDisplayLabel(label);
+  DefineStructureTable(*tMemo);
   structurePage_->SetFieldTable(tMemo.get(), dsMemo.get());
   structurePage_->SetTable(hTable1.get());
   structurePage_->SetDialogs(dialogs_);
@@ -270,8 +227,6 @@ void TMainWindow::OpenTableFiles(const QString& path, const QStringList& moreInd
   panels_->ShowHeader(*hTable1);
   structurePage_->ShowFields();
   browsePage_->ShowTableMemo();
-  const uint8_t version = hTable1->Handler()->Version();
-  version3_ = version == 0x30;
   menus_.database->setEnabled(true);
   structurePage_->OpenIndexFiles(moreIndexFiles);
   MarkDamagedIndexes();
@@ -283,7 +238,7 @@ void TMainWindow::OpenTableFiles(const QString& path, const QStringList& moreInd
   structurePage_->SetMode(TStructurePage::Mode::Modify);
   structurePage_->ShowTableMemoBlockSize();
   if (pages_->currentWidget() == browsePage_) browsePage_->FocusGrid();
-  if (version3_) {
+  if (hTable1->Handler()->Version() == 0x30) {
     browsePage_->SetNotice(tr("Visual FoxPro 3.0"));
     structurePage_->SetNotice(tr("Visual FoxPro 3.0 risk operations"));
   }
@@ -306,20 +261,8 @@ void TMainWindow::MarkDamagedIndexes() {
 }
 
 void TMainWindow::ReportDamagedIndexes() {
-  if (!hTable1->Active()) return;
-  QStringList lines;
-  for (const TTVDamagedIndex& damaged : hTable1->DamagedIndexes()) {
-    if (reportedDamage_.contains(damaged.path)) continue;
-    reportedDamage_ << damaged.path;
-    lines << tr("The index file %1 cannot be read: %2").arg(damaged.path, damaged.reason);
-  }
-  if (lines.isEmpty()) return;
-  lines << (lines.size() == 1
-                ? tr("The table is used without it; the file will not be kept current until "
-                     "it is rebuilt (Reindex).")
-                : tr("The table is used without them; these files will not be kept current "
-                     "until they are rebuilt (Reindex)."));
-  dialogs_->Message(tr("Fendral"), lines.join(QLatin1Char('\n')));
+  const QString notice = damageNotices_.Untold(*hTable1);
+  if (!notice.isEmpty()) dialogs_->Message(tr("Fendral"), notice);
 }
 
 void TMainWindow::AfterIndexDamage() {
@@ -350,8 +293,7 @@ void TMainWindow::ApplyLockProtocol() {
 }
 
 void TMainWindow::CloseTable() {
-  version3_ = false;
-  reportedDamage_.clear();
+  damageNotices_.Clear();
   menus_.database->setEnabled(false);
   for (TTolvernDataSet* table : {hTable1.get(), hTable2.get()}) {
     if (!table->Active()) continue;
@@ -436,13 +378,14 @@ void TMainWindow::IndexFilesChanged() {
   MarkDamagedIndexes();
 }
 
+QString TMainWindow::StartDirectory() const {
+  if (!tableDirectory_.isEmpty()) return tableDirectory_;
+  return Settings().value(QStringLiteral("dirs/tables"), QDir::homePath()).toString();
+}
+
 void TMainWindow::NewDbf() {
   if (Busy()) return;
-  const QString start =
-      tableDirectory_.isEmpty()
-          ? Settings().value(QStringLiteral("dirs/tables"), QDir::homePath()).toString()
-          : tableDirectory_;
-  const QString path = dialogs_->SaveFile(tr("New DBF"), start, TableFileFilter());
+  const QString path = dialogs_->SaveFile(tr("New DBF"), StartDirectory(), TableFileFilter());
   if (path.isEmpty()) return;
   Run([&] { PrepareNewTable(QFileInfo(path).absoluteFilePath(), 0); });
 }
@@ -471,11 +414,7 @@ void TMainWindow::CreateDbf() {
 
 void TMainWindow::OpenDbf() {
   if (Busy()) return;
-  const QString start =
-      tableDirectory_.isEmpty()
-          ? Settings().value(QStringLiteral("dirs/tables"), QDir::homePath()).toString()
-          : tableDirectory_;
-  const QString path = dialogs_->OpenFile(tr("Open DBF"), start, TableFileFilter());
+  const QString path = dialogs_->OpenFile(tr("Open DBF"), StartDirectory(), TableFileFilter());
   if (path.isEmpty()) return;
   Run([&] {
     if (hTable1->Active()) CloseTable();
@@ -620,9 +559,7 @@ void TMainWindow::AfterCommand(const TCommandOutcome& outcome, std::exception_pt
     if (!hTable1->Active()) return;
     if (outcome.tagsChanged) {
       // Damaged files that were rebuilt are open again; the others stay marked.
-      reportedDamage_.clear();
-      for (const TTVDamagedIndex& damaged : hTable1->DamagedIndexes())
-        reportedDamage_ << damaged.path;
+      damageNotices_.Reset(*hTable1);
       browsePage_->FillTags();
       MarkDamagedIndexes();
     }

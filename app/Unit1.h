@@ -2,8 +2,7 @@
 // the menus and the status bar (record position, header stamp, lock protocol).
 //
 // The window owns the two table datasets (hTable1, the browsed table; hTable2, the target
-// of copy, convert and modify commands), the data source ds1 over hTable1, the two
-// table-creation components, the structure table tMemo and the navigator bar. Every
+// of copy commands), the data source ds1 over hTable1 and the structure table tMemo. Every
 // question goes through the dialog interface it is given.
 //
 // Keys the window handles before its controls: see tv_windowkeys.h.
@@ -33,9 +32,11 @@
 #include "tv_browsepage.h"
 #include "tv_command.h"
 #include "tv_commandhost.h"
+#include "tv_damagenotices.h"
 #include "tv_mainmenus.h"
 #include "tv_statuspanels.h"
 #include "tv_windowkeys.h"
+#include "tv_windowsetup.h"
 #include "tv_structurepage.h"
 #include "tv_worker.h"
 
@@ -126,12 +127,10 @@ class TMainWindow : public QMainWindow {
   QString CodePageShown() const { return panels_->Text(3); }
   QMenu* DatabaseMenu() const { return menus_.database; }
   QAction* CloseAction() const { return menus_.close; }
-  QString TableDirectory() const { return tableDirectory_; }
   // True from a command's start to the end of its Finish: other commands are refused.
   bool Busy() const { return commands_->Busy(); }
   // What runs the commands' work (its dialog, its delay).
   TWorkRunner& Worker() { return commands_->Worker(); }
-  bool Version3() const { return version3_; }
   const QString& LastSearch() const { return lastSearch_; }
 
  protected:
@@ -165,6 +164,8 @@ class TMainWindow : public QMainWindow {
   void PrepareNewTable(const QString& path, int seededLength);
   void FillRecentMenu();
   void RestoreWindowPlace();
+  // Where the file dialogs start: the open table's directory, else the last one used.
+  QString StartDirectory() const;
 
   // Structure page wiring: its requests become commands, their outcomes show.
   void ConnectStructurePage();
@@ -180,8 +181,6 @@ class TMainWindow : public QMainWindow {
   std::unique_ptr<TTolvernDataSet> hTable1;
   std::unique_ptr<TTolvernDataSet> hTable2;
   std::unique_ptr<TDataSource> ds1;
-  std::unique_ptr<TCreateTolvernDataSet> chDataSet1;
-  std::unique_ptr<TCreateTolvernDataSet> chDataSet2;
   std::unique_ptr<TMemTable> tMemo;
   std::unique_ptr<TDataSource> dsMemo;  // feeds the structure page's field grid
 
@@ -194,9 +193,8 @@ class TMainWindow : public QMainWindow {
 
   QString tableDirectory_;
   QString lastSearch_;
-  bool version3_ = false;
   TCommandHost* commands_;
-  QStringList reportedDamage_;  // damaged index files the user was told of
+  TDamageNotices damageNotices_;
 
   std::atomic<bool> damageReportPending_{false};  // set on whatever thread the table reports
 };

@@ -194,7 +194,6 @@ TEST_P(IndexedFixtures, TagsOfTheIndexFilesNamedLikeTheTableAndTheirLockProtocol
   EXPECT_EQ(Page().Notice(), f.notices ? QStringLiteral("Visual FoxPro 3.0") : QString());
   EXPECT_EQ(window->StructurePage()->Notice(),
             f.notices ? QStringLiteral("Visual FoxPro 3.0 risk operations") : QString());
-  EXPECT_EQ(window->Version3(), f.notices);
   EXPECT_TRUE(Control<QPushButton>(*window->StructurePage(), "ReindexButton")->isEnabled());
 }
 
