@@ -452,7 +452,7 @@ void WalkWhileTheOtherWrites(const LegacyCase& c, const std::string& indexName,
   // The writers run in rounds until enough walks met them: on a loaded machine one round
   // may end before many walks were made.
   int walks = 0, duringWrites = 0, rounds = 0;
-  while (rounds < 6 && (walks < minWalks || duringWrites < minWalks / 5)) {
+  while (rounds < 12 && (walks < minWalks || duringWrites < minWalks / 5)) {
     ++rounds;
     Background appender(Legacy("append", table, c.rdd, appends, "H", indexes));
     Background rewriter(Legacy("replace", table, c.rdd, rewrites, "R", indexes));
