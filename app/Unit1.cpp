@@ -7,46 +7,36 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QKeyEvent>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
-#include <algorithm>
-#include <cstdint>
 
-#include "kx6_memo.h"
 #include "tv_about.h"
 #include "tv_apperror.h"
-#include "tv_apptext.h"
-#include "tv_codepage.h"
 #include "tv_commandscope.h"
 #include "tv_findcommand.h"
 #include "tv_log.h"
-#include "tv_progressdialog.h"
 #include "tv_replacecommand.h"
 #include "tv_structurecommands.h"
 #include "tv_tablecommands.h"
 #include "tv_textcommands.h"
+#include "tv_windowkeys.h"
+#include "tv_windowsetup.h"
 
 namespace fendral {
 
 namespace {
 
-
 // Under the application's organisation and name ("Fendral", set by main).
 QSettings Settings() { return QSettings(); }
 
-
 }  // namespace
 
-// ---------------------------------------------------------------------------------------
-// Creation
+// ---- Creation
 
 TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
     : QMainWindow(parent),
@@ -76,9 +66,7 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
     if (browsePage_->Grid()->Editing()) browsePage_->FocusGrid();
     if (hTable1->Active()) hTable1->CheckBrowseMode();
   };
-  commands_->AfterWork = [this](const TCommandOutcome& outcome, std::exception_ptr error) {
-    AfterCommand(outcome, error);
-  };
+  commands_->AfterWork = [this](const auto& outcome, auto error) { AfterCommand(outcome, error); };
   commands_->BusyChanged = [this](bool busy) {
     // Nothing that touches the table may run while it works.
     pages_->setEnabled(!busy);
@@ -92,7 +80,7 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
   FillRecentMenu();
   panels_ = std::make_unique<TStatusPanels>(*statusBar());
   ConnectStructurePage();
-  RestoreWindowPlace();
+  RestoreWindowPlace(*this);
 
   // Start-up state: the "Browse" page, no memo panel, no table.
   pages_->setCurrentWidget(browsePage_);
@@ -101,13 +89,12 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
   pages_->setVisible(false);
   menus_.database->setEnabled(false);
   menus_.close->setEnabled(false);
-  qApp->installEventFilter(this);
+  new TWindowKeys(*this);
 }
 
 TMainWindow::~TMainWindow() {
   // Work still running stops before the table it works on goes.
   commands_->Stop();
-  qApp->removeEventFilter(this);
   QSettings settings = Settings();
   settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
   browsePage_->SetTable(nullptr, nullptr);
@@ -154,17 +141,6 @@ void TMainWindow::ConfigureObjects() {
   connect(browsePage_, &TBrowsePage::dosChanged, this, &TMainWindow::ShowCodePage);
 }
 
-void TMainWindow::RestoreWindowPlace() {
-  QSettings settings = Settings();
-  const QByteArray geometry = settings.value(QStringLiteral("window/geometry")).toByteArray();
-  if (!geometry.isEmpty() && restoreGeometry(geometry)) return;
-  // First start: centred on the screen.
-  resize(1000, 640);
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    setGeometry(
-        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
-}
-
 void TMainWindow::Start(const QStringList& arguments) {
   if (!arguments.isEmpty() && !arguments.first().isEmpty()) {
     const QString path = QFileInfo(arguments.first()).absoluteFilePath();
@@ -174,8 +150,7 @@ void TMainWindow::Start(const QStringList& arguments) {
   }
 }
 
-// ---------------------------------------------------------------------------------------
-// Errors and long work
+// ---- Errors and long work
 
 void TMainWindow::Run(const std::function<void()>& command) {
   try {
@@ -194,8 +169,7 @@ void TMainWindow::ShowError(const std::exception& error) {
   dialogs_->Message(tr("Fendral"), ErrorText(error));
 }
 
-// ---------------------------------------------------------------------------------------
-// Open-table and close-table procedures
+// ---- Open-table and close-table procedures
 
 void TMainWindow::OpenTable(const QString& path, const QStringList& moreIndexFiles) {
   TBusyCursor wait;
@@ -324,8 +298,7 @@ void TMainWindow::PrepareNewTable(const QString& path, int seededLength) {
   menus_.close->setEnabled(true);
 }
 
-// ---------------------------------------------------------------------------------------
-// The structure page: its requests become commands; what they did shows on the pages.
+// ---- The structure page: its requests become commands; what they did shows on the pages.
 
 void TMainWindow::ConnectStructurePage() {
   TStructurePage* page = structurePage_;
@@ -337,36 +310,30 @@ void TMainWindow::ConnectStructurePage() {
           [this](const QString& text) { statusBar()->showMessage(text, 8000); });
   connect(page, &TStructurePage::errorRaised, this,
           [this](const QString& text) { dialogs_->Message(tr("Fendral"), text); });
-  connect(page, &TStructurePage::saveTagRequested, this, [this](const TTagRequest& request) {
+  // After the work on an index file: the page shows what came of it, the rows follow.
+  auto then = [this](std::function<void(const TCommandOutcome&)> show) {
+    return [this, show](const TCommandOutcome& outcome) {
+      Run([&] {
+        show(outcome);
+        browsePage_->ReloadRows();
+      });
+    };
+  };
+  connect(page, &TStructurePage::saveTagRequested, this, [this, then](const TTagRequest& r) {
     RunCommand(std::make_unique<TIndexOnCommand>(
-        *hTable1, request, [this, file = request.file](const TCommandOutcome& outcome) {
-          Run([&] {
-            if (outcome.done)
-              structurePage_->TagSaved(file);
-            else
-              IndexFilesChanged();
-            browsePage_->ReloadRows();
-          });
-        }));
+        *hTable1, r, then([this, file = r.file](const TCommandOutcome& outcome) {
+          outcome.done ? structurePage_->TagSaved(file) : IndexFilesChanged();
+        })));
   });
   connect(page, &TStructurePage::deleteTagRequested, this,
-          [this](const QString& file, const QString& tag) {
-            RunCommand(std::make_unique<TDeleteTagCommand>(*hTable1, file, tag,
-                                                           [this, file](const TCommandOutcome&) {
-                                                             Run([&] {
-                                                               structurePage_->TagDeleted(file);
-                                                               browsePage_->ReloadRows();
-                                                             });
-                                                           }));
+          [this, then](const QString& file, const QString& tag) {
+            RunCommand(std::make_unique<TDeleteTagCommand>(
+                *hTable1, file, tag,
+                then([this, file](const TCommandOutcome&) { structurePage_->TagDeleted(file); })));
           });
-  connect(page, &TStructurePage::deleteIndexFileRequested, this, [this](const QString& file) {
-    RunCommand(
-        std::make_unique<TDeleteIndexFileCommand>(*hTable1, file, [this](const TCommandOutcome&) {
-          Run([&] {
-            structurePage_->IndexFileDeleted();
-            browsePage_->ReloadRows();
-          });
-        }));
+  connect(page, &TStructurePage::deleteIndexFileRequested, this, [this, then](const QString& f) {
+    RunCommand(std::make_unique<TDeleteIndexFileCommand>(
+        *hTable1, f, then([this](const TCommandOutcome&) { structurePage_->IndexFileDeleted(); })));
   });
 }
 
@@ -409,8 +376,7 @@ void TMainWindow::CreateDbf() {
   if (command) RunCommand(std::move(command));
 }
 
-// ---------------------------------------------------------------------------------------
-// Commands
+// ---- Commands
 
 void TMainWindow::OpenDbf() {
   if (Busy()) return;
@@ -503,8 +469,7 @@ QString TMainWindow::StatusText(int panel) const {
   return panel >= 0 && panel <= 2 ? panels_->Text(panel) : statusBar()->currentMessage();
 }
 
-// ---------------------------------------------------------------------------------------
-// The "Database" menu: each item runs its command; the window shows what came of it.
+// ---- The "Database" menu: each item runs its command; the window shows what came of it.
 
 void TMainWindow::Reindex() { RunCommand(std::make_unique<TReindexCommand>(*hTable1)); }
 void TMainWindow::Pack() { RunCommand(std::make_unique<TPackCommand>(*hTable1)); }
@@ -572,19 +537,7 @@ void TMainWindow::AfterCommand(const TCommandOutcome& outcome, std::exception_pt
   }
 }
 
-// ---------------------------------------------------------------------------------------
-// Keys, closing, dropping, recent tables
-
-bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
-  auto* widget = qobject_cast<QWidget*>(watched);
-  // Only keys meant for this window; a dialog's keys stay the dialog's.
-  if (!widget || widget->window() != this) return QMainWindow::eventFilter(watched, event);
-  // A key handled here is consumed; one that is not goes on to its control (and may pass
-  // here again on its way to the parents, where it is still not ours).
-  return HandleWindowKey(*this, *static_cast<QKeyEvent*>(event), widget) ||
-         QMainWindow::eventFilter(watched, event);
-}
+// ---- Keys, closing, dropping, recent tables
 
 void TMainWindow::closeEvent(QCloseEvent* event) {
   if (Busy()) {

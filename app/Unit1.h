@@ -5,21 +5,13 @@
 // of copy commands), the data source ds1 over hTable1 and the structure table tMemo. Every
 // question goes through the dialog interface it is given.
 //
-// Keys the window handles before its controls: see tv_windowkeys.h.
-//
-// Long work runs on a worker thread (RunCommand): meanwhile the window keeps its event loop,
-// shows the pages as a greyed picture, refuses every other command and, after a moment,
-// shows the progress dialog with "Cancel".
-//
-// Closing never loses work unasked: a record edit is posted first (or the user is asked
-// before it is dropped), a changed field list is confirmed, and closing while work runs
-// asks whether to cancel it (the window goes once the work has stopped).
+// Its keys: tv_windowkeys.h. Long work runs on a worker thread (tv_commandhost.h). Closing
+// never loses work unasked: a record edit is posted first (or the user is asked before it
+// is dropped), a changed field list is confirmed, and closing while work runs asks whether
+// to cancel it.
 #pragma once
 
-#include <QAction>
-#include <QLabel>
 #include <QMainWindow>
-#include <QMenu>
 #include <QTabWidget>
 #include <atomic>
 #include <functional>
@@ -35,10 +27,7 @@
 #include "tv_damagenotices.h"
 #include "tv_mainmenus.h"
 #include "tv_statuspanels.h"
-#include "tv_windowkeys.h"
-#include "tv_windowsetup.h"
 #include "tv_structurepage.h"
-#include "tv_worker.h"
 
 class QKeyEvent;
 class QMimeData;
@@ -134,7 +123,6 @@ class TMainWindow : public QMainWindow {
   const QString& LastSearch() const { return lastSearch_; }
 
  protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -163,7 +151,6 @@ class TMainWindow : public QMainWindow {
   void ApplyLockProtocol();
   void PrepareNewTable(const QString& path, int seededLength);
   void FillRecentMenu();
-  void RestoreWindowPlace();
   // Where the file dialogs start: the open table's directory, else the last one used.
   QString StartDirectory() const;
 

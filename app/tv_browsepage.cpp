@@ -163,8 +163,7 @@ void TBrowsePage::GotoRecord() {
     return;
   bool ok = false;
   const int number = answer.trimmed().toInt(&ok);
-  if (!ok)
-    throw EAppError(TWindowText::tr("'%1' is not a valid integer value").arg(answer));
+  if (!ok) throw EAppError(TWindowText::tr("'%1' is not a valid integer value").arg(answer));
   // 0 and numbers beyond the count name no record: nothing happens.
   if (number >= 1 && number <= table_->Handler()->RecordCount()) table_->SetRecNo(number);
 }

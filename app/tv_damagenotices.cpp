@@ -10,7 +10,8 @@ QString TDamageNotices::Untold(TTolvernDataSet& table) {
   for (const TTVDamagedIndex& damaged : table.DamagedIndexes()) {
     if (told_.contains(damaged.path)) continue;
     told_ << damaged.path;
-    lines << TWindowText::tr("The index file %1 cannot be read: %2").arg(damaged.path, damaged.reason);
+    lines << TWindowText::tr("The index file %1 cannot be read: %2")
+                 .arg(damaged.path, damaged.reason);
   }
   if (lines.isEmpty()) return {};
   lines << (lines.size() == 1

@@ -55,8 +55,7 @@ TMainMenus BuildMainMenus(TMainWindow& w, QMenuBar& bar) {
   keyItem(TWindowText::tr("Find next"), QStringLiteral("F3, Shift+F7"), [&w] { w.FindNext(); });
   keyItem(TWindowText::tr("Goto Record"), QStringLiteral("F5"), [&w] { w.GotoRecord(); });
   keyItem(TWindowText::tr("Edit / Post"), QStringLiteral("F2"), [&w] { w.EditOrPost(); });
-  keyItem(TWindowText::tr("Delete / Recall"), QStringLiteral("F8"),
-          [&w] { w.ToggleDeleteMark(); });
+  keyItem(TWindowText::tr("Delete / Recall"), QStringLiteral("F8"), [&w] { w.ToggleDeleteMark(); });
   keyItem(TWindowText::tr("Copy record"), QStringLiteral("Ctrl+Insert"), [&w] { w.CopyRecord(); });
   keyItem(TWindowText::tr("Dos"), QStringLiteral("Shift+F8"), [&w] {
     if (!w.Busy()) w.BrowsePage()->ToggleDos();

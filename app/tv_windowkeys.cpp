@@ -1,5 +1,6 @@
 #include "tv_windowkeys.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
@@ -80,6 +81,21 @@ bool HandleWindowKey(TMainWindow& window, QKeyEvent& keyEvent, QWidget* receiver
     default:
       return false;
   }
+}
+
+TWindowKeys::TWindowKeys(TMainWindow& window) : QObject(&window), window_(window) {
+  qApp->installEventFilter(this);
+}
+
+TWindowKeys::~TWindowKeys() { qApp->removeEventFilter(this); }
+
+bool TWindowKeys::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget || widget->window() != &window_) return false;
+  // A key handled here is consumed; one that is not goes on to its control (and may pass
+  // here again on its way to the parents, where it is still not ours).
+  return HandleWindowKey(window_, *static_cast<QKeyEvent*>(event), widget);
 }
 
 }  // namespace fendral

@@ -15,4 +15,16 @@ class TMainWindow;
 // True when `event`, meant for `receiver` in `window`, was handled (and is consumed).
 bool HandleWindowKey(TMainWindow& window, QKeyEvent& event, QWidget* receiver);
 
+// Installed on the application for the life of `window`: every key meant for a control of
+// `window` passes HandleWindowKey first; a dialog's keys stay the dialog's.
+class TWindowKeys : public QObject {
+ public:
+  explicit TWindowKeys(TMainWindow& window);
+  ~TWindowKeys() override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  TMainWindow& window_;
+};
+
 }  // namespace fendral

@@ -1,6 +1,9 @@
 #include "tv_windowsetup.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSettings>
+#include <QStyle>
 #include <utility>
 
 #include "tv_commandtext.h"
@@ -32,22 +35,32 @@ void SetUpTables(std::initializer_list<TTolvernDataSet*> tables) {
   if (tables.size() == 0) return;
   const TTolvernDataSet& first = **tables.begin();
   settings.setValue(QStringLiteral("codepages/oem"), QString::fromStdString(first.OemCodePage()));
-  settings.setValue(QStringLiteral("codepages/ansi"),
-                    QString::fromStdString(first.AnsiCodePage()));
+  settings.setValue(QStringLiteral("codepages/ansi"), QString::fromStdString(first.AnsiCodePage()));
 }
 
 void DefineStructureTable(TMemTable& table) {
-  for (const char* def : {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0",
-                          "Origin;4;0;0"})
+  for (const char* def :
+       {"Field;4;0;0", "Name;1;10;0", "DBF Type;1;1;0", "Len;4;0;0", "Dec;4;0;0", "Origin;4;0;0"})
     table.FieldDefs().AddFromText(QLatin1String(def));
   table.SetIndexFieldName(QStringLiteral("Field"));
   table.Open();
   // The grid's column titles are in the user's language; the field names stay as they are.
   for (const auto& [name, label] :
        {std::pair{"Field", TWindowText::tr("Field")}, std::pair{"Name", TWindowText::tr("Name")},
-        std::pair{"DBF Type", TWindowText::tr("DBF Type")}, std::pair{"Len", TWindowText::tr("Len")},
-        std::pair{"Dec", TWindowText::tr("Dec")}})
+        std::pair{"DBF Type", TWindowText::tr("DBF Type")},
+        std::pair{"Len", TWindowText::tr("Len")}, std::pair{"Dec", TWindowText::tr("Dec")}})
     table.FieldByName(QLatin1String(name))->SetDisplayLabel(label);
+}
+
+void RestoreWindowPlace(QMainWindow& window) {
+  QSettings settings;
+  const QByteArray geometry = settings.value(QStringLiteral("window/geometry")).toByteArray();
+  if (!geometry.isEmpty() && window.restoreGeometry(geometry)) return;
+  // First start: centred on the screen.
+  window.resize(1000, 640);
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    window.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window.size(),
+                                           screen->availableGeometry()));
 }
 
 }  // namespace fendral

@@ -2,6 +2,8 @@
 // opens, and the in-memory structure table the "Structure DBF" page edits.
 #pragma once
 
+#include <QMainWindow>
+
 #include "Tolvern6DB.h"
 #include "memtable.h"
 
@@ -14,5 +16,9 @@ void SetUpTables(std::initializer_list<TTolvernDataSet*> tables);
 // Defines and opens the structure table: Field, Name, DBF Type, Len, Dec and Origin (the
 // field a row came from), with column titles in the user's language.
 void DefineStructureTable(TMemTable& table);
+
+// Puts `window` where it was last closed (saved as "window/geometry"); the first time,
+// centred on the screen.
+void RestoreWindowPlace(QMainWindow& window);
 
 }  // namespace fendral
