@@ -66,5 +66,8 @@ int CmdSearch(const Arguments& args);
 int CmdDelete(const Arguments& args);
 int CmdRecall(const Arguments& args);
 int CmdReplace(const Arguments& args);
+int CmdExport(const Arguments& args);
+int CmdVerify(const Arguments& args);
+int CmdRepair(const Arguments& args);
 
 }  // namespace fendral::cli

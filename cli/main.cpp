@@ -152,6 +152,28 @@ const std::vector<Command>& Commands() {
        "TABLE RECNO FIELD=VALUE...",
        "Write values into the fields of a record.",
        {kIndex, kEncoding, kLockProtocol}},
+      {"export",
+       &CmdExport,
+       "TABLE... --format FORMAT",
+       "Write the records as CSV, JSON Lines, an SQLite file or for PostgreSQL.",
+       {{"--format", "csv|jsonl|sqlite|postgresql", "the format to write (required)"},
+        kEncoding,
+        kIndex,
+        kTag,
+        kFilter,
+        kLockProtocol}},
+      {"verify",
+       &CmdVerify,
+       "TABLE",
+       "Check the table, its memo and index files; one JSON line per finding (exit 2: "
+       "findings).",
+       {kIndex, {"--deep", "", "also check every value and delete mark"}, kEncoding,
+        kLockProtocol}},
+      {"repair",
+       &CmdRepair,
+       "TABLE",
+       "Mend what verify finds (needs the table to itself); originals are kept.",
+       {kIndex, {"--dry-run", "", "only list what would change"}, kEncoding, kLockProtocol}},
   };
   return commands;
 }
