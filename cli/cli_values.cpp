@@ -287,11 +287,12 @@ void RecordWriter::Warn(const DbfFieldInfo& field, const std::string& what) {
                codec_.ToUtf8(field.name).c_str(), what.c_str());
 }
 
-bool RecordWriter::Write(std::string& out) {
+bool RecordWriter::Write(std::string& out, bool deletedMember) {
   bool ok = true;
   out += "{\"recno\": ";
   out += std::to_string(table_.CurrentRecord());
-  out += table_.IsDeleted() ? ", \"deleted\": true, \"fields\": {" : ", \"deleted\": false, \"fields\": {";
+  if (deletedMember) out += table_.IsDeleted() ? ", \"deleted\": true" : ", \"deleted\": false";
+  out += ", \"fields\": {";
   const auto& fields = table_.Fields();
   for (size_t i = 0; i < fields.size(); ++i) {
     if (i) out += ", ";

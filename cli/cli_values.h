@@ -16,10 +16,11 @@ namespace fendral::cli {
 class RecordWriter {
  public:
   RecordWriter(tolvern::KXO_dBaseFld& table, const TextCodec& codec);
-  // Appends {"recno": N, "deleted": b, "fields": {...}} to `out`. A value that cannot
+  // Appends {"recno": N, "deleted": b, "fields": {...}} to `out` (without the "deleted"
+  // member when `deletedMember` is false). A value that cannot
   // be read (a damaged memo, a number or date that is not one) is written as null with
   // a warning on standard error; the answer is then false.
-  bool Write(std::string& out);
+  bool Write(std::string& out, bool deletedMember = true);
 
  private:
   void AppendValue(std::string& out, const tolvern::DbfFieldInfo& field, bool& ok);

@@ -8,6 +8,7 @@
 
 #include "cli_common.h"
 #include "cli_values.h"
+#include "exchange.h"
 #include "json.h"
 #include "kx6_build.h"
 #include "kx6_cpage.h"
@@ -76,7 +77,9 @@ uint8_t ParseLanguageMark(const std::string& text) {
 int CmdCreate(const Arguments& args) {
   const char* usage =
       "usage: fendral-cli create TABLE --type dbase3|dbase4|foxpro|clipper "
-      "[--block-size N] [--codepage MARK|NAME] FIELD...";
+      "[--block-size N] [--codepage MARK|NAME] FIELD...\n"
+      "       fendral-cli create TABLE --from-schema FILE";
+  if (args.Option("--from-schema")) return CreateFromSchema(args);
   if (args.positional.size() < 2) throw UsageError{usage};
   const std::string type = args.Option("--type").value_or("");
   std::unique_ptr<tolvern::KXO_DBFBuild> builder;
@@ -113,6 +116,9 @@ int CmdCreate(const Arguments& args) {
 }
 
 int CmdImport(const Arguments& args) {
+  const std::string format = args.Option("--format").value_or("jsonl");
+  if (format == "csv") return ImportCsv(args);
+  if (format != "jsonl") throw UsageError{"unknown format " + format + " (jsonl or csv)"};
   if (args.positional.size() != 2)
     throw UsageError{"usage: fendral-cli import TABLE FILE.jsonl [--encoding NAME]"};
   std::ifstream in(args.positional[1], std::ios::binary);
@@ -128,23 +134,30 @@ int CmdImport(const Arguments& args) {
   const TextCodec codec(TableEncoding(args, table.CodePageMark()));
   RecordReader reader(table, codec);
   std::string text;
-  int lineNumber = 0;
-  while (std::getline(in, text)) {
-    ++lineNumber;
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    if (text.find_first_not_of(" \t") == std::string::npos) continue;
-    try {
-      const JsonValue line = ParseJson(text);
-      reader.Fill(line);
-      reader.WriteMemos();
-      table.AppendRecord();
-      const JsonValue* deleted = line.Member("deleted");
-      if (deleted && deleted->kind == JsonValue::Kind::Bool && deleted->boolean) {
-        table.DeleteRecord();
+  // Two passes: the first only stores each line into the record buffer, so that a line
+  // the table cannot take stops the import before a record is appended; the second appends.
+  for (int pass = 0; pass < 2; ++pass) {
+    in.clear();
+    in.seekg(0);
+    int lineNumber = 0;
+    while (std::getline(in, text)) {
+      ++lineNumber;
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      if (text.find_first_not_of(" \t") == std::string::npos) continue;
+      try {
+        const JsonValue line = ParseJson(text);
+        reader.Fill(line);
+        if (pass == 0) continue;
+        reader.WriteMemos();
+        table.AppendRecord();
+        const JsonValue* deleted = line.Member("deleted");
+        if (deleted && deleted->kind == JsonValue::Kind::Bool && deleted->boolean) {
+          table.DeleteRecord();
+        }
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "line %d: %s\n", lineNumber, OneLine(e.what()).c_str());
+        return 1;
       }
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "line %d: %s\n", lineNumber, OneLine(e.what()).c_str());
-      return 1;
     }
   }
   table.FlushFile();

@@ -16,4 +16,8 @@ int ExportPostgres(const Arguments& args);
 // `import TABLE FILE.csv --format csv`: checks the whole file, then appends its records.
 int ImportCsv(const Arguments& args);
 
+// `create TABLE --from-schema FILE`: an empty table of the make-up that `export --schema`
+// wrote, its index files built (empty) beside it.
+int CreateFromSchema(const Arguments& args);
+
 }  // namespace fendral::cli

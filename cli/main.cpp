@@ -29,6 +29,10 @@ const OptionHelp kIndex{"--index", "FILE",
                         "also open this index file (NDX, NTX, CDX, MDX); repeatable"};
 const OptionHelp kTag{"--tag", "NAME", "the order (tag) to use"};
 const OptionHelp kFilter{"--filter", "EXPR", "only the records for which EXPR is true"};
+const OptionHelp kDelimiter{"--delimiter", "C", "csv: the character between values (default ,)"};
+const OptionHelp kTableEncoding{"--table-encoding", "NAME",
+                                "code page of the table's text when --encoding names the "
+                                "file's; default: the table's language mark, else CP437"};
 const OptionHelp kHideDeleted{"--hide-deleted", "", "leave out the records marked deleted"};
 
 struct Command {
@@ -64,7 +68,9 @@ const std::vector<Command>& Commands() {
        {{"--type", "dbase3|dbase4|foxpro|clipper", "the table's format (required)"},
         {"--block-size", "N", "the memo file's block size"},
         {"--codepage", "MARK|NAME",
-         "language mark to write: a byte in hexadecimal (0x03) or a code page (CP1252)"}}},
+         "language mark to write: a byte in hexadecimal (0x03) or a code page (CP1252)"},
+        {"--from-schema", "FILE",
+         "make the table that export --schema described (instead of --type and fields)"}}},
       {"index",
        &CmdIndex,
        "TABLE INDEXFILE --key EXPR",
@@ -91,9 +97,17 @@ const std::vector<Command>& Commands() {
        {kEncoding, kLockProtocol}},
       {"import",
        &CmdImport,
-       "TABLE FILE.jsonl",
-       "Append the records of FILE.jsonl, in the format of dump.",
-       {kEncoding, kIndex, kLockProtocol}},
+       "TABLE FILE",
+       "Append the records of FILE (JSON Lines as dump writes, or CSV); nothing when a "
+       "record is refused.",
+       {{"--format", "jsonl|csv", "the file's format (default jsonl)"},
+        {"--encoding", "NAME",
+         "jsonl: code page of the table's text; csv: the file's character set (default "
+         "UTF-8)"},
+        kDelimiter,
+        kTableEncoding,
+        kIndex,
+        kLockProtocol}},
       {"pack",
        &CmdPack,
        "TABLE",
@@ -157,7 +171,15 @@ const std::vector<Command>& Commands() {
        "TABLE... --format FORMAT",
        "Write the records as CSV, JSON Lines, an SQLite file or for PostgreSQL.",
        {{"--format", "csv|jsonl|sqlite|postgresql", "the format to write (required)"},
-        kEncoding,
+        kDelimiter,
+        {"--no-header", "", "csv: leave out the row of field names"},
+        {"--lf", "", "csv: end rows with LF alone (default CRLF)"},
+        {"--with-deleted", "", "also the records marked deleted (csv: a _deleted column)"},
+        {"--schema", "FILE", "jsonl: also write the table's make-up to FILE as JSON"},
+        kTableEncoding,
+        {"--encoding", "NAME",
+         "csv: the file's character set (default UTF-8); others: code page of the table's "
+         "text"},
         kIndex,
         kTag,
         kFilter,
