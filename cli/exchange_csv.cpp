@@ -254,14 +254,11 @@ class CsvRows {
     if (fileEncoding_ != "UTF-8")
       for (auto& n : names) n = tolvern::platform::ToUtf8(n, fileEncoding_);
     std::vector<std::string> unknown;
+    std::vector<bool> taken(table_.Fields().size(), false);
     columns_.clear();
-    for (size_t i = 0; i < names.size(); ++i) {
-      const std::string& name = names[i];
-      for (size_t j = 0; j < i; ++j)
-        if (Upper(names[j]) == Upper(name))
-          throw std::runtime_error("line 1: the column " + name + " is named twice");
+    for (const std::string& name : names) {
       Column column{name, ColumnKind::kText};
-      const tolvern::DbfFieldInfo* field = FieldNamed(name);
+      const tolvern::DbfFieldInfo* field = FieldNamed(name, taken);
       if (!field && name == kDeletedColumn) {
         column.kind = ColumnKind::kDeleted;
       } else if (!field) {
@@ -269,6 +266,9 @@ class CsvRows {
       } else {
         column.kind = KindOf(*field);
       }
+      for (const Column& before : columns_)
+        if (Upper(before.name) == Upper(name) && (!field || column.kind == ColumnKind::kDeleted))
+          throw std::runtime_error("line 1: the column " + name + " is named twice");
       columns_.push_back(std::move(column));
     }
     if (!unknown.empty()) {
@@ -362,11 +362,18 @@ class CsvRows {
   }
 
  private:
-  const tolvern::DbfFieldInfo* FieldNamed(const std::string& name) const {
+  // The first field of that name not yet taken by a column (tables may hold two fields
+  // of one name, and the header then names both).
+  const tolvern::DbfFieldInfo* FieldNamed(const std::string& name, std::vector<bool>& taken) const {
     std::string tableName;
     if (!codec_.FromUtf8(name, tableName)) return nullptr;
-    for (const auto& f : table_.Fields())
-      if (tolvern::CompareTextNoCase(f.name, tableName) == 0) return &f;
+    for (const auto& f : table_.Fields()) {
+      const size_t at = static_cast<size_t>(f.number - 1);
+      if (!taken[at] && tolvern::CompareTextNoCase(f.name, tableName) == 0) {
+        taken[at] = true;
+        return &f;
+      }
+    }
     return nullptr;
   }
 

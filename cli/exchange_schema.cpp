@@ -46,6 +46,12 @@ Arguments TableArguments(const Arguments& args) {
   return table;
 }
 
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  return text;
+}
+
 std::string MemoKind(tolvern::KXobjMemo* memo) {
   if (!memo) return "";
   if (dynamic_cast<tolvern::KXobjFXMemo20*>(memo)) return "fpt";
@@ -58,14 +64,34 @@ std::string Text(const TextCodec& codec, const std::string& bytes) {
 }
 
 std::string SchemaOf(tolvern::KXO_dBHandler& table, const TextCodec& codec) {
-  tolvern::KXobjMemo* memo = table.HasMemo() ? table.OpenMemo() : nullptr;
+  tolvern::KXobjMemo* memo = nullptr;
+  std::string memoKind;
+  int blockSize = 0;
+  if (table.HasMemo()) {
+    try {
+      memo = table.OpenMemo();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "fendral-cli: warning: %s\n", OneLine(e.what()).c_str());
+    }
+    if (memo) {
+      memoKind = MemoKind(memo);
+      blockSize = memo->MemoBlockSize();
+    } else {
+      // Without its memo file the table's version tells the kind; the size is the usual.
+      const uint8_t v = table.Version();
+      memoKind = v == tolvern::kVersionDb3Memo   ? "dbt3"
+                 : v == tolvern::kVersionDb4Memo ? "dbt4"
+                                                 : "fpt";
+      blockSize = memoKind == "fpt" ? 64 : 512;
+    }
+  }
   std::string out = "{\n";
   out += "  \"version\": " + std::to_string(table.Version()) + ",\n";
   out += "  \"language_mark\": " + std::to_string(table.CodePageMark()) + ",\n";
   out += "  \"encoding\": " + JsonString(codec.CodePage()) + ",\n";
   out += "  \"header_flags\": " + std::to_string(table.HeaderFlags()) + ",\n";
-  out += "  \"memo\": " + (memo ? JsonString(MemoKind(memo)) : std::string("null")) + ",\n";
-  out += "  \"memo_block_size\": " + std::to_string(memo ? memo->MemoBlockSize() : 0) + ",\n";
+  out += "  \"memo\": " + (memoKind.empty() ? std::string("null") : JsonString(memoKind)) + ",\n";
+  out += "  \"memo_block_size\": " + std::to_string(blockSize) + ",\n";
   out += "  \"fields\": [";
   const auto& fields = table.Fields();
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -83,7 +109,7 @@ std::string SchemaOf(tolvern::KXO_dBHandler& table, const TextCodec& codec) {
   bool first = true;
   for (int slot = 1; slot <= tolvern::KXO_dBHandler::kMaxIndexFiles; ++slot) {
     tolvern::KXobjIndexFile* file = table.IndexFile(slot);
-    if (!file) continue;
+    if (!file || file->TagCount() == 0) continue;
     out += first ? "\n    " : ",\n    ";
     first = false;
     const bool isProduction = !production.empty() && file->SameFile(production);
@@ -353,24 +379,57 @@ int CreateFromSchema(const Arguments& args) {
   // The new table's production index starts empty, like the table.
   for (const IndexPlan& plan : indexes)
     if (std::filesystem::exists(plan.path)) std::filesystem::remove(plan.path);
+  // A tag that cannot be built on the empty table, or that the engine could build but not
+  // keep current as other programs key it, is left out with a warning: the table is still
+  // made, and `index` can add the tag later.
+  auto warn = [](const std::string& tag, const std::string& file, const std::string& why) {
+    std::fprintf(stderr, "fendral-cli: warning: tag %s of %s not rebuilt: %s\n", tag.c_str(),
+                 file.c_str(), OneLine(why).c_str());
+  };
+  {
+    tolvern::KXO_dBHandler table(written, true, false);
+    table.SetLockProtocol(LockProtocolOption(args));
+    for (const IndexPlan& plan : indexes) {
+      const std::string file = tolvern::platform::FileNameOf(plan.path);
+      for (const JsonValue& tag : plan.tags->items) {
+        if (tag.kind != JsonValue::Kind::Object)
+          throw std::runtime_error("the schema's tags are objects");
+        const std::string key =
+            TableBytes(codec, Member(tag, "expression", JsonValue::Kind::String).text, "key");
+        const std::string condition =
+            tag.Member("for") ? TableBytes(codec, Member(tag, "for", JsonValue::Kind::String).text,
+                                           "FOR condition")
+                              : std::string();
+        const std::string name =
+            tag.Member("name") ? Member(tag, "name", JsonValue::Kind::String).text : "";
+        const JsonValue* unique = tag.Member("unique");
+        const JsonValue* descending = tag.Member("descending");
+        try {
+          table.IndexOn(plan.path, name, descending && descending->boolean ? 1 : 0,
+                        !(unique && unique->boolean), condition, key);
+        } catch (const std::exception& e) {
+          warn(name, file, e.what());
+        }
+      }
+    }
+  }
   tolvern::KXO_dBHandler table(written, true, false);
   table.SetLockProtocol(LockProtocolOption(args));
   for (const IndexPlan& plan : indexes) {
-    for (const JsonValue& tag : plan.tags->items) {
-      if (tag.kind != JsonValue::Kind::Object)
-        throw std::runtime_error("the schema's tags are objects");
-      const std::string key =
-          TableBytes(codec, Member(tag, "expression", JsonValue::Kind::String).text, "key");
-      const std::string condition =
-          tag.Member("for")
-              ? TableBytes(codec, Member(tag, "for", JsonValue::Kind::String).text, "FOR condition")
-              : std::string();
-      const std::string name =
-          tag.Member("name") ? Member(tag, "name", JsonValue::Kind::String).text : "";
-      const JsonValue* unique = tag.Member("unique");
-      const JsonValue* descending = tag.Member("descending");
-      table.IndexOn(plan.path, name, descending && descending->boolean ? 1 : 0,
-                    !(unique && unique->boolean), condition, key);
+    if (!std::filesystem::exists(plan.path) || table.OpenIndexFile(plan.path) > 0) continue;
+    for (int slot = 1; slot <= tolvern::KXO_dBHandler::kMaxIndexFiles; ++slot) {
+      tolvern::KXobjIndexFile* file = table.IndexFile(slot);
+      if (!file || !file->SameFile(plan.path)) continue;
+      std::vector<std::pair<std::string, std::string>> refused;
+      for (int t = 0; t < file->TagCount(); ++t) {
+        const tolvern::KXobjIndexTag* tag = file->TagAt(t);
+        if (!tag->Maintainable()) refused.emplace_back(tag->TagName(), tag->ReadOnlyReason());
+      }
+      for (const auto& [name, why] : refused) {
+        warn(name, tolvern::platform::FileNameOf(plan.path), why);
+        table.DeleteTag(plan.path, name);
+      }
+      break;
     }
   }
   return 0;
