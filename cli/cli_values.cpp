@@ -501,14 +501,14 @@ void RecordReader::WriteMemos() { memos_.WriteNew(); }
 // ---------------------------------------------------------------------------------------
 
 std::string Base64Encode(const std::string& bytes) {
-  static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char* kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
   size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
     const uint32_t v = (static_cast<uint8_t>(bytes[i]) << 16) |
-                       (static_cast<uint8_t>(bytes[i + 1]) << 8) |
-                       static_cast<uint8_t>(bytes[i + 2]);
+                       (static_cast<uint8_t>(bytes[i + 1]) << 8) | static_cast<uint8_t>(bytes[i + 2]);
     out += kAlphabet[v >> 18];
     out += kAlphabet[(v >> 12) & 63];
     out += kAlphabet[(v >> 6) & 63];
@@ -534,18 +534,12 @@ bool Base64Decode(const std::string& text, std::string& out) {
   for (size_t i = 0; i < end; ++i) {
     const char c = text[i];
     int v;
-    if (c >= 'A' && c <= 'Z')
-      v = c - 'A';
-    else if (c >= 'a' && c <= 'z')
-      v = c - 'a' + 26;
-    else if (c >= '0' && c <= '9')
-      v = c - '0' + 52;
-    else if (c == '+')
-      v = 62;
-    else if (c == '/')
-      v = 63;
-    else
-      return false;
+    if (c >= 'A' && c <= 'Z') v = c - 'A';
+    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9') v = c - '0' + 52;
+    else if (c == '+') v = 62;
+    else if (c == '/') v = 63;
+    else return false;
     acc = (acc << 6) | static_cast<uint32_t>(v);
     bits += 6;
     if (bits >= 8) {
