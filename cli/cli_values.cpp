@@ -1,5 +1,6 @@
 #include "cli_values.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -383,7 +384,39 @@ RecordReader::RecordReader(tolvern::KXO_dBaseFld& table, const TextCodec& codec)
     : table_(table),
       codec_(codec),
       visual_(table.Version() == tolvern::kVersionVisual),
-      memos_(table, codec) {}
+      repeatedNames_(false),
+      memos_(table, codec) {
+  const auto& fields = table.Fields();
+  for (size_t i = 0; i < fields.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (tolvern::CompareTextNoCase(fields[i].name, fields[j].name) == 0) repeatedNames_ = true;
+}
+
+std::vector<const DbfFieldInfo*> FieldsNamed(const tolvern::KXO_dBaseFld& table,
+                                             const TextCodec& codec,
+                                             const std::vector<std::string>& names) {
+  std::vector<std::string> bytes(names.size());
+  std::vector<bool> known(names.size());
+  for (size_t i = 0; i < names.size(); ++i) known[i] = codec.FromUtf8(names[i], bytes[i]);
+  std::vector<const DbfFieldInfo*> out(names.size(), nullptr);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!known[i]) continue;
+    // Which of its repetitions this name is, and how many there are.
+    size_t before = 0, count = 0;
+    for (size_t j = 0; j < names.size(); ++j) {
+      if (!known[j] || tolvern::CompareTextNoCase(bytes[j], bytes[i]) != 0) continue;
+      ++count;
+      if (j < i) ++before;
+    }
+    std::vector<const DbfFieldInfo*> same;
+    for (const auto& f : table.Fields())
+      if (tolvern::CompareTextNoCase(f.name, bytes[i]) == 0) same.push_back(&f);
+    if (same.empty()) continue;
+    const size_t at = count < same.size() ? same.size() - count + before : before;
+    out[i] = same[std::min(at, same.size() - 1)];
+  }
+  return out;
+}
 
 void RecordReader::Fill(const JsonValue& line) {
   if (line.kind != JsonValue::Kind::Object) throw std::runtime_error("a JSON object expected");
@@ -397,20 +430,24 @@ void RecordReader::Fill(const JsonValue& line) {
   if (!fields) return;
   if (fields->kind != JsonValue::Kind::Object)
     throw std::runtime_error("\"fields\" must be an object");
-  // A table may hold two fields of one name: the n-th member of that name goes into the
-  // n-th field of it (a name named more often goes into its last field again).
-  std::vector<bool> taken(table_.Fields().size(), false);
-  for (const auto& [name, value] : fields->members) {
-    std::string tableName;
-    if (!codec_.FromUtf8(name, tableName)) throw std::runtime_error("unknown field " + name);
+  std::vector<const DbfFieldInfo*> named;
+  if (repeatedNames_) {
+    std::vector<std::string> names;
+    for (const auto& member : fields->members) names.push_back(member.first);
+    named = FieldsNamed(table_, codec_, names);
+  }
+  for (size_t i = 0; i < fields->members.size(); ++i) {
+    const auto& [name, value] = fields->members[i];
     const DbfFieldInfo* field = nullptr;
-    for (const auto& f : table_.Fields()) {
-      if (tolvern::CompareTextNoCase(f.name, tableName) != 0) continue;
-      field = &f;
-      if (!taken[static_cast<size_t>(f.number - 1)]) break;
+    if (repeatedNames_) {
+      field = named[i];
+    } else {
+      std::string tableName;
+      if (!codec_.FromUtf8(name, tableName)) throw std::runtime_error("unknown field " + name);
+      for (const auto& f : table_.Fields())
+        if (tolvern::CompareTextNoCase(f.name, tableName) == 0) field = &f;
     }
     if (!field) throw std::runtime_error("unknown field " + name);
-    taken[static_cast<size_t>(field->number - 1)] = true;
     Put(*field, value);
   }
 }

@@ -82,8 +82,17 @@ class RecordReader {
   tolvern::KXO_dBaseFld& table_;
   const TextCodec& codec_;
   bool visual_;
+  bool repeatedNames_;  // two fields of the table share a name
   MemoUpdate memos_;
 };
+
+// The fields that `names` (UTF-8, in order) go into: each to the field of that name, in
+// any case; nullptr where no field has it. A table may hold several fields of one name:
+// the names that repeat it go into them in order, into the last ones when the names are
+// fewer (JSON readers keep the last of repeated members).
+std::vector<const tolvern::DbfFieldInfo*> FieldsNamed(const tolvern::KXO_dBaseFld& table,
+                                                      const TextCodec& codec,
+                                                      const std::vector<std::string>& names);
 
 // Base64 without line breaks.
 std::string Base64Encode(const std::string& bytes);

@@ -241,6 +241,7 @@ enum class ColumnKind { kText, kNumber, kLogical, kTrimmed, kDeleted };
 struct Column {
   std::string name;  // as in the header (UTF-8)
   ColumnKind kind = ColumnKind::kText;
+  const tolvern::DbfFieldInfo* field = nullptr;
 };
 
 // Turns CSV rows into the value objects the record reader stores.
@@ -254,21 +255,22 @@ class CsvRows {
     if (fileEncoding_ != "UTF-8")
       for (auto& n : names) n = tolvern::platform::ToUtf8(n, fileEncoding_);
     std::vector<std::string> unknown;
-    std::vector<bool> taken(table_.Fields().size(), false);
+    const std::vector<const tolvern::DbfFieldInfo*> named = FieldsNamed(table_, codec_, names);
     columns_.clear();
-    for (const std::string& name : names) {
-      Column column{name, ColumnKind::kText};
-      const tolvern::DbfFieldInfo* field = FieldNamed(name, taken);
-      if (!field && name == kDeletedColumn) {
+    for (size_t i = 0; i < names.size(); ++i) {
+      const std::string& name = names[i];
+      for (const Column& before : columns_)
+        if (Upper(before.name) == Upper(name) &&
+            (before.field == named[i] || before.kind == ColumnKind::kDeleted))
+          throw std::runtime_error("line 1: the column " + name + " is named twice");
+      Column column{name, ColumnKind::kText, named[i]};
+      if (!named[i] && name == kDeletedColumn) {
         column.kind = ColumnKind::kDeleted;
-      } else if (!field) {
+      } else if (!named[i]) {
         unknown.push_back(name);
       } else {
-        column.kind = KindOf(*field);
+        column.kind = KindOf(*named[i]);
       }
-      for (const Column& before : columns_)
-        if (Upper(before.name) == Upper(name) && (!field || column.kind == ColumnKind::kDeleted))
-          throw std::runtime_error("line 1: the column " + name + " is named twice");
       columns_.push_back(std::move(column));
     }
     if (!unknown.empty()) {
@@ -362,21 +364,6 @@ class CsvRows {
   }
 
  private:
-  // The first field of that name not yet taken by a column (tables may hold two fields
-  // of one name, and the header then names both).
-  const tolvern::DbfFieldInfo* FieldNamed(const std::string& name, std::vector<bool>& taken) const {
-    std::string tableName;
-    if (!codec_.FromUtf8(name, tableName)) return nullptr;
-    for (const auto& f : table_.Fields()) {
-      const size_t at = static_cast<size_t>(f.number - 1);
-      if (!taken[at] && tolvern::CompareTextNoCase(f.name, tableName) == 0) {
-        taken[at] = true;
-        return &f;
-      }
-    }
-    return nullptr;
-  }
-
   ColumnKind KindOf(const tolvern::DbfFieldInfo& f) const {
     const bool binary = table_.IsBinaryField(f);
     const bool visual = table_.Version() == tolvern::kVersionVisual;
@@ -423,13 +410,16 @@ int ExportCsv(const Arguments& args) {
   std::string out, row, value, encoded;
   out.reserve(kFlushAt + 4096);
   // A row leaves in the file's encoding; a character it has not is an error.
-  auto emit = [&](const char* what) {
-    if (fileEncoding == "UTF-8") {
+  // `record` 0 is the header row.
+  const bool utf8 = fileEncoding == "UTF-8";
+  auto emit = [&](int32_t record) {
+    if (utf8) {
       out += row;
     } else {
       if (!tolvern::platform::FromUtf8(row, fileEncoding, encoded))
-        throw std::runtime_error(std::string(what) + " has characters that " + fileEncoding +
-                                 " cannot hold");
+        throw std::runtime_error(
+            (record ? "record " + std::to_string(record) : std::string("the header")) +
+            " has characters that " + fileEncoding + " cannot hold");
       out += encoded;
     }
     if (out.size() >= kFlushAt) {
@@ -448,7 +438,7 @@ int ExportCsv(const Arguments& args) {
       row += kDeletedColumn;
     }
     row += lineEnd;
-    emit("the header");
+    emit(0);
   }
   ValueText values(table, codec);
   for (table.GetRecord(tolvern::PosTop); !table.Eof(); table.GetRecord(tolvern::PosNext)) {
@@ -463,7 +453,7 @@ int ExportCsv(const Arguments& args) {
       row += table.IsDeleted() ? "true" : "false";
     }
     row += lineEnd;
-    emit(("record " + std::to_string(table.CurrentRecord())).c_str());
+    emit(table.CurrentRecord());
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
   std::fflush(stdout);
