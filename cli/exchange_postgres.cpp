@@ -4,6 +4,8 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -149,60 +151,202 @@ void AppendCopyBytes(std::string& out, const std::string& bytes) {
   }
 }
 
-// Appends the current record as a COPY text line; false when a value had to be left out.
+// --- COPY's binary form: big-endian integers, days and microseconds from 2000-01-01.
+
+void PutBE(std::string& out, uint64_t value, int bytes) {
+  for (int shift = (bytes - 1) * 8; shift >= 0; shift -= 8)
+    out += static_cast<char>((value >> shift) & 0xFF);
+}
+
+// Days from 1970-01-01 of a calendar date.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+constexpr int64_t kDaysTo2000 = 10957;  // 1970-01-01 to 2000-01-01
+
+// Days from 2000-01-01 of "YYYY-MM-DD..." (checked before).
+int64_t PgDay(const std::string& iso) {
+  return DaysFromCivil(std::stoi(iso.substr(0, 4)), std::stoi(iso.substr(5, 2)),
+                       std::stoi(iso.substr(8, 2))) -
+         kDaysTo2000;
+}
+
+// numeric's binary form of a decimal number in plain or exponent notation (checked before):
+// base-10000 digits with a weight, a sign and the count of decimal digits shown.
+void PutNumeric(std::string& out, const std::string& text) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  std::string digits;
+  long point = -1;
+  for (; i < text.size() && ((text[i] >= '0' && text[i] <= '9') || text[i] == '.'); ++i) {
+    if (text[i] == '.')
+      point = static_cast<long>(digits.size());
+    else
+      digits += text[i];
+  }
+  if (point < 0) point = static_cast<long>(digits.size());
+  long scale = static_cast<long>(digits.size()) - point;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    const long shift = std::stol(text.substr(i + 1));
+    point += shift;
+    scale = std::max(0L, scale - shift);
+  }
+  // Pad to whole groups of four digits on both sides of the point.
+  if (point < 0) {
+    digits.insert(0, static_cast<size_t>(-point), '0');
+    point = 0;
+  }
+  if (point > static_cast<long>(digits.size())) digits.append(point - digits.size(), '0');
+  const long lead = (4 - point % 4) % 4;
+  digits.insert(0, static_cast<size_t>(lead), '0');
+  point += lead;
+  digits.append((4 - digits.size() % 4) % 4, '0');
+  std::vector<uint16_t> groups;
+  for (size_t g = 0; g < digits.size(); g += 4)
+    groups.push_back(static_cast<uint16_t>(std::stoi(digits.substr(g, 4))));
+  long weight = point / 4 - 1;
+  size_t first = 0;
+  while (first < groups.size() && groups[first] == 0) {
+    ++first;
+    --weight;
+  }
+  size_t end = groups.size();
+  while (end > first && groups[end - 1] == 0) --end;
+  if (first == end) {
+    weight = 0;
+    negative = false;
+  }
+  PutBE(out, end - first, 2);
+  PutBE(out, static_cast<uint16_t>(static_cast<int16_t>(weight)), 2);
+  PutBE(out, negative ? 0x4000 : 0, 2);
+  PutBE(out, static_cast<uint64_t>(scale), 2);
+  for (size_t g = first; g < end; ++g) PutBE(out, groups[g], 2);
+}
+
+// Appends the current record as a COPY line (text, or binary for a direct load); false
+// when a value had to be left out.
 class CopyLineWriter {
  public:
-  CopyLineWriter(tolvern::KXO_dBHandler& table, const TextCodec& codec, const SqlTablePlan& plan)
-      : table_(table), plan_(plan), reader_(table, codec, plan) {}
+  CopyLineWriter(tolvern::KXO_dBHandler& table, const TextCodec& codec, const SqlTablePlan& plan,
+                 bool binary)
+      : table_(table), plan_(plan), reader_(table, codec, plan), binary_(binary) {}
 
   bool Append(std::string& out) {
     bool ok = reader_.Read(values_);
-    out += std::to_string(table_.CurrentRecord());
-    if (plan_.withDeleted) out += table_.IsDeleted() ? "\tt" : "\tf";
+    if (binary_) {
+      PutBE(out, values_.size() + (plan_.withDeleted ? 2 : 1), 2);
+      PutBE(out, 4, 4);
+      PutBE(out, static_cast<uint32_t>(table_.CurrentRecord()), 4);
+      if (plan_.withDeleted) {
+        PutBE(out, 1, 4);
+        out += table_.IsDeleted() ? '\1' : '\0';
+      }
+    } else {
+      out += std::to_string(table_.CurrentRecord());
+      if (plan_.withDeleted) out += table_.IsDeleted() ? "\tt" : "\tf";
+    }
     for (size_t i = 0; i < values_.size(); ++i) {
-      out += '\t';
+      if (!binary_) out += '\t';
       ok &= AppendValue(out, plan_.columns[i], values_[i]);
     }
-    out += '\n';
+    if (!binary_) out += '\n';
     return ok;
   }
 
  private:
+  void Null(std::string& out) {
+    if (binary_)
+      PutBE(out, 0xFFFFFFFF, 4);
+    else
+      out += "\\N";
+  }
+
   bool Refuse(std::string& out, const SqlColumn& column, const std::string& why) {
     reader_.Warn(column, why + "; written as null");
-    out += "\\N";
+    Null(out);
     return false;
+  }
+
+  // A binary value: its length, then `put` writes its bytes.
+  template <typename Put>
+  void Binary(std::string& out, Put&& put) {
+    const size_t at = out.size();
+    out.append(4, '\0');
+    put();
+    const uint32_t length = static_cast<uint32_t>(out.size() - at - 4);
+    for (int b = 0; b < 4; ++b) out[at + b] = static_cast<char>(length >> (24 - 8 * b));
   }
 
   bool AppendValue(std::string& out, const SqlColumn& column, SqlValue& value) {
     using Kind = SqlValue::Kind;
+    std::string& text = value.text;
     switch (value.kind) {
       case Kind::kNull:
-        out += "\\N";
+        Null(out);
         return true;
       case Kind::kLogical:
-        out += value.logical ? 't' : 'f';
+        if (binary_)
+          Binary(out, [&] { out += value.logical ? '\1' : '\0'; });
+        else
+          out += value.logical ? 't' : 'f';
         return true;
       case Kind::kBlob:
-        AppendCopyBytes(out, value.text);
+        if (binary_)
+          Binary(out, [&] { out += text; });
+        else
+          AppendCopyBytes(out, text);
         return true;
       case Kind::kNumber:
         if (IsNumeric(column) && NumericFigures(column) &&
-            !FitsNumeric(value.text, column.length, column.decimals))
-          return Refuse(out, column, value.text + " does not fit " + PgType(column));
-        out += value.text;
+            !FitsNumeric(text, column.length, column.decimals))
+          return Refuse(out, column, text + " does not fit " + PgType(column));
+        if (!binary_) {
+          out += text;
+        } else if (column.type == 'I') {
+          Binary(out, [&] { PutBE(out, static_cast<uint32_t>(std::stol(text)), 4); });
+        } else if (column.type == 'B') {
+          double number = 0;
+          std::from_chars(text.data(), text.data() + text.size(), number);
+          uint64_t bits = 0;
+          std::memcpy(&bits, &number, sizeof bits);
+          Binary(out, [&] { PutBE(out, bits, 8); });
+        } else {
+          if (!FitsNumeric(text, 2000, 1000)) return Refuse(out, column, text + " is too long");
+          Binary(out, [&] { PutNumeric(out, text); });
+        }
         return true;
       case Kind::kText: {
-        std::string& text = value.text;
         if (column.kind == SqlKind::kDate) {
           const std::string digits = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
           if (!IsCalendarDate(digits)) return Refuse(out, column, text + " is not a date");
+          if (binary_) {
+            Binary(out, [&] { PutBE(out, static_cast<uint32_t>(PgDay(text)), 4); });
+            return true;
+          }
+        } else if (column.kind == SqlKind::kTimestamp && binary_) {
+          if (text.size() != 23) return Refuse(out, column, text + " is not a timestamp");
+          int h = 0, mi = 0, sec = 0, ms = 0;
+          std::sscanf(text.c_str() + 11, "%2d:%2d:%2d.%3d", &h, &mi, &sec, &ms);
+          const int64_t micros =
+              PgDay(text) * 86400000000LL + (((h * 60LL + mi) * 60 + sec) * 1000 + ms) * 1000;
+          Binary(out, [&] { PutBE(out, static_cast<uint64_t>(micros), 8); });
+          return true;
         }
         // Text ends at trailing zero bytes (padding); a zero byte inside has no place in text.
         while (!text.empty() && text.back() == '\0') text.pop_back();
         if (text.find('\0') != std::string::npos)
           return Refuse(out, column, "the text holds a zero byte");
-        AppendCopyText(out, text);
+        if (binary_)
+          Binary(out, [&] { out += text; });
+        else
+          AppendCopyText(out, text);
         return true;
       }
     }
@@ -212,6 +356,7 @@ class CopyLineWriter {
   tolvern::KXO_dBHandler& table_;
   const SqlTablePlan& plan_;
   SqlRecordReader reader_;
+  bool binary_;
   std::vector<SqlValue> values_;
 };
 
@@ -226,10 +371,15 @@ const char* kSessionSettings[] = {"SET client_min_messages = warning",
 // The rows of a table through `flush` in pieces of about kFlushAt bytes; false when some
 // value was left out.
 template <typename Flush>
-bool CopyRows(SqlSource& source, Flush&& flush) {
-  CopyLineWriter writer(*source.table, *source.codec, source.plan);
+bool CopyRows(SqlSource& source, bool binary, Flush&& flush) {
+  CopyLineWriter writer(*source.table, *source.codec, source.plan, binary);
   std::string out;
   out.reserve(kFlushAt + 4096);
+  if (binary) {
+    out.append("PGCOPY\n\377\r\n\0", 11);
+    PutBE(out, 0, 4);  // flags
+    PutBE(out, 0, 4);  // header extension
+  }
   bool ok = true;
   ForEachRecord(*source.table, [&] {
     ok &= writer.Append(out);
@@ -238,6 +388,7 @@ bool CopyRows(SqlSource& source, Flush&& flush) {
       out.clear();
     }
   });
+  if (binary) PutBE(out, 0xFFFF, 2);
   if (!out.empty()) flush(out);
   return ok;
 }
@@ -254,7 +405,7 @@ int WriteScript(const Arguments& args, const std::vector<std::string>& names) {
     for (const auto& statement : sql.before) write(statement + ";\n");
     if (!args.Flag("--schema-only")) {
       write(sql.copy + ";\n");
-      ok &= CopyRows(source, write);
+      ok &= CopyRows(source, false, write);
       write("\\.\n");
     }
     for (const auto& statement : sql.after) write(statement + ";\n");
@@ -317,8 +468,8 @@ int LoadDirectly(const Arguments& args, const std::vector<std::string>& names,
     const TableSql sql = SqlFor(source.plan, args.Flag("--drop"));
     for (const auto& statement : sql.before) conn.Exec(statement);
     if (!args.Flag("--schema-only")) {
-      conn.Exec(sql.copy, PGRES_COPY_IN);
-      ok &= CopyRows(source, [&](const std::string& data) { conn.Put(data); });
+      conn.Exec(sql.copy + " WITH (FORMAT binary)", PGRES_COPY_IN);
+      ok &= CopyRows(source, true, [&](const std::string& data) { conn.Put(data); });
       conn.EndCopy();
     }
     for (const auto& statement : sql.after) conn.Exec(statement);

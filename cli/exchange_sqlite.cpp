@@ -41,7 +41,7 @@ const char* SqliteType(SqlKind kind) {
 class Database {
  public:
   explicit Database(const std::string& path) {
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+    const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                    nullptr);
     if (rc != SQLITE_OK) Fail("cannot open " + path);
   }
@@ -182,6 +182,10 @@ int ExportSqlite(const Arguments& args) {
   bool damaged = false;
   try {
     Database db(*to);
+    // A file of our own making needs no journal: when the export fails it is removed, and
+    // until the export ends nobody else has it.
+    if (!existed)
+      db.Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF");
     db.Exec("BEGIN");
     for (size_t i = 0; i < names.size(); ++i) {
       SqlSource source = OpenSqlSource(args.positional[i], args, names[i]);
