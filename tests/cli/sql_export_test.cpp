@@ -305,6 +305,51 @@ TEST(PostgresExport, DeletedRecordsSeveralTablesDropAndSchemaOnly) {
   EXPECT_EQ(RunCli("export " + Quote(first) + " --format postgresql --to out.sql"), 64);
 }
 
+// Values PostgreSQL cannot hold (a date that is not one, text with a zero byte inside)
+// become NULL with a warning and exit status 2, as dump does with damaged values; zero bytes
+// that pad a text are dropped. SQLite keeps what dump shows.
+TEST(PostgresExport, ValuesTheServerCannotTakeAreNullWithAWarning) {
+  PgServer& server = Server();
+  ASSERT_TRUE(server.Started()) << server.Error();
+  TempDir dir;
+  const std::string table = dir.File("odd.dbf");
+  ASSERT_EQ(RunCli("create " + Quote(table) + " --type dbase3 DAY:D:8 NAME:C:6"), 0);
+  WriteText(dir.File("rows.jsonl"), R"({"fields": {"DAY": "2024-02-29", "NAME": "abcdef"}})"
+                                    "\n"
+                                    R"({"fields": {"DAY": "2024-03-01", "NAME": "uvwxyz"}})"
+                                    "\n");
+  ASSERT_EQ(RunCli("import " + Quote(table) + " " + Quote(dir.File("rows.jsonl"))), 0);
+  std::vector<uint8_t> bytes = ReadBytes(table);
+  const std::string text(bytes.begin(), bytes.end());
+  const size_t day = text.find("20240229");
+  const size_t inner = text.find("abcdef");
+  const size_t padded = text.find("uvwxyz");
+  ASSERT_NE(day, std::string::npos);
+  for (size_t i = 0; i < 8; ++i) bytes[day + i] = static_cast<uint8_t>("20231340"[i]);
+  bytes[inner + 2] = 0;
+  bytes[padded + 3] = bytes[padded + 4] = bytes[padded + 5] = 0;
+  WriteBytes(table, bytes);
+
+  std::string error, err;
+  ASSERT_TRUE(server.CreateDatabase("odd", &error)) << error;
+  EXPECT_EQ(RunCli("export " + Quote(table) + " --format postgresql --to " +
+                       Quote(server.ConnInfo("odd")),
+                   nullptr, &err),
+            2);
+  EXPECT_NE(err.find("record 1 field day: 2023-13-40 is not a date; written as null"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("record 1 field name: the text holds a zero byte"), std::string::npos)
+      << err;
+  EXPECT_EQ(Query("odd", "SELECT _recno, coalesce(day::text, 'NULL'), coalesce(name, 'NULL') "
+                         "FROM odd ORDER BY _recno"),
+            "1|NULL|NULL\n2|2024-03-01|uvw\n");
+  const std::string db = dir.File("odd.sqlite");
+  ASSERT_EQ(RunCli("export " + Quote(table) + " --format sqlite --to " + Quote(db)), 0);
+  EXPECT_EQ(Sqlite(db, "SELECT day, hex(name) FROM odd ORDER BY _recno"),
+            "2023-13-40|616200646566\n2024-03-01|757677000000\n");
+}
+
 TEST(PostgresExport, PeerWrittenTablesAsDumpReadsThem) {
   REQUIRE_SHARED();
   PgServer& server = Server();
