@@ -369,10 +369,11 @@ bool FitsNumeric(const std::string& text, int precision, int scale) {
   if (point < 0) point = static_cast<long>(digits.size());
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
     const std::string exponent = text.substr(i + 1);
-    if (exponent.empty() || exponent.size() > 6) return false;
-    size_t used = 0;
-    const long shift = std::stol(exponent, &used);
-    if (used != exponent.size()) return false;
+    const size_t sign = !exponent.empty() && (exponent[0] == '-' || exponent[0] == '+');
+    if (exponent.size() <= sign || exponent.size() > 6 ||
+        exponent.find_first_not_of("0123456789", sign) != std::string::npos)
+      return false;
+    const long shift = std::stol(exponent);
     point += shift;
     i = text.size();
   }
