@@ -170,20 +170,27 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
 
 constexpr int64_t kDaysTo2000 = 10957;  // 1970-01-01 to 2000-01-01
 
+int DecimalAt(const std::string& text, size_t at, size_t count) {
+  int value = 0;
+  for (size_t i = at; i < at + count; ++i) value = value * 10 + (text[i] - '0');
+  return value;
+}
+
 // Days from 2000-01-01 of "YYYY-MM-DD..." (checked before).
 int64_t PgDay(const std::string& iso) {
-  return DaysFromCivil(std::stoi(iso.substr(0, 4)), std::stoi(iso.substr(5, 2)),
-                       std::stoi(iso.substr(8, 2))) -
+  return DaysFromCivil(DecimalAt(iso, 0, 4), static_cast<unsigned>(DecimalAt(iso, 5, 2)),
+                       static_cast<unsigned>(DecimalAt(iso, 8, 2))) -
          kDaysTo2000;
 }
 
 // numeric's binary form of a decimal number in plain or exponent notation (checked before):
 // base-10000 digits with a weight, a sign and the count of decimal digits shown.
 void PutNumeric(std::string& out, const std::string& text) {
+  static std::string digits;  // kept between calls: no allocation per value
+  digits.clear();
   size_t i = 0;
   bool negative = false;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  std::string digits;
   long point = -1;
   for (; i < text.size() && ((text[i] >= '0' && text[i] <= '9') || text[i] == '.'); ++i) {
     if (text[i] == '.')
@@ -194,7 +201,12 @@ void PutNumeric(std::string& out, const std::string& text) {
   if (point < 0) point = static_cast<long>(digits.size());
   long scale = static_cast<long>(digits.size()) - point;
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    const long shift = std::stol(text.substr(i + 1));
+    ++i;
+    const bool down = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    long shift = 0;
+    for (; i < text.size(); ++i) shift = shift * 10 + (text[i] - '0');
+    if (down) shift = -shift;
     point += shift;
     scale = std::max(0L, scale - shift);
   }
@@ -208,17 +220,16 @@ void PutNumeric(std::string& out, const std::string& text) {
   digits.insert(0, static_cast<size_t>(lead), '0');
   point += lead;
   digits.append((4 - digits.size() % 4) % 4, '0');
-  std::vector<uint16_t> groups;
-  for (size_t g = 0; g < digits.size(); g += 4)
-    groups.push_back(static_cast<uint16_t>(std::stoi(digits.substr(g, 4))));
+  const size_t groups = digits.size() / 4;
+  auto group = [&](size_t g) { return static_cast<uint16_t>(DecimalAt(digits, g * 4, 4)); };
   long weight = point / 4 - 1;
   size_t first = 0;
-  while (first < groups.size() && groups[first] == 0) {
+  while (first < groups && group(first) == 0) {
     ++first;
     --weight;
   }
-  size_t end = groups.size();
-  while (end > first && groups[end - 1] == 0) --end;
+  size_t end = groups;
+  while (end > first && group(end - 1) == 0) --end;
   if (first == end) {
     weight = 0;
     negative = false;
@@ -227,7 +238,7 @@ void PutNumeric(std::string& out, const std::string& text) {
   PutBE(out, static_cast<uint16_t>(static_cast<int16_t>(weight)), 2);
   PutBE(out, negative ? 0x4000 : 0, 2);
   PutBE(out, static_cast<uint64_t>(scale), 2);
-  for (size_t g = first; g < end; ++g) PutBE(out, groups[g], 2);
+  for (size_t g = first; g < end; ++g) PutBE(out, group(g), 2);
 }
 
 // Appends the current record as a COPY line (text, or binary for a direct load); false
@@ -324,7 +335,8 @@ class CopyLineWriter {
         return true;
       case Kind::kText: {
         if (column.kind == SqlKind::kDate) {
-          const std::string digits = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
+          const std::string digits{text[0], text[1], text[2], text[3],
+                                   text[5], text[6], text[8], text[9]};
           if (!IsCalendarDate(digits)) return Refuse(out, column, text + " is not a date");
           if (binary_) {
             Binary(out, [&] { PutBE(out, static_cast<uint32_t>(PgDay(text)), 4); });

@@ -303,8 +303,11 @@ bool SqlRecordReader::Read(std::vector<SqlValue>& values) {
         break;
       case Kind::kDate:
         value.kind = SqlValue::Kind::kText;
-        value.text = field_.text.substr(0, 4) + "-" + field_.text.substr(4, 2) + "-" +
-                     field_.text.substr(6, 2);
+        value.text.assign(field_.text, 0, 4);
+        value.text += '-';
+        value.text.append(field_.text, 4, 2);
+        value.text += '-';
+        value.text.append(field_.text, 6, 2);
         break;
       case Kind::kLogical:
         value.kind = SqlValue::Kind::kLogical;
@@ -343,9 +346,14 @@ bool IsCalendarDate(const std::string& digits) {
   if (digits.size() != 8) return false;
   for (char c : digits)
     if (c < '0' || c > '9') return false;
-  const int y = std::stoi(digits.substr(0, 4));
-  const int m = std::stoi(digits.substr(4, 2));
-  const int d = std::stoi(digits.substr(6, 2));
+  auto number = [&](size_t at, size_t count) {
+    int value = 0;
+    for (size_t i = at; i < at + count; ++i) value = value * 10 + (digits[i] - '0');
+    return value;
+  };
+  const int y = number(0, 4);
+  const int m = number(4, 2);
+  const int d = number(6, 2);
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (y < 1 || m < 1 || m > 12 || d < 1) return false;
   const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
