@@ -3,6 +3,7 @@
 // field or a list of fields.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -16,6 +17,9 @@
 namespace fendral::cli {
 
 namespace {
+
+constexpr int kRowsPerInsert = 100;
+constexpr int kMaxParameters = 32000;  // SQLite takes up to 32766 since 3.32
 
 bool IsSqliteKeyword(const std::string& name) {
   return sqlite3_keyword_check(name.data(), static_cast<int>(name.size())) != 0;
@@ -126,32 +130,59 @@ bool ExportTable(Database& db, SqlSource& source, const Arguments& args) {
   const std::string table = Id(plan.name);
   if (args.Flag("--drop")) db.Exec("DROP TABLE IF EXISTS " + table);
   std::string create = "CREATE TABLE " + table + " (" + kRecnoColumn + " INTEGER NOT NULL";
-  std::string insert = "INSERT INTO " + table + " VALUES (?";
-  if (plan.withDeleted) {
-    create += std::string(", ") + kDeletedColumn + " INTEGER NOT NULL";
-    insert += ", ?";
-  }
-  for (const SqlColumn& c : plan.columns) {
-    create += ", " + Id(c.name) + " " + SqliteType(c.kind);
-    insert += ", ?";
-  }
+  const int perRow = static_cast<int>(plan.columns.size()) + (plan.withDeleted ? 2 : 1);
+  if (plan.withDeleted) create += std::string(", ") + kDeletedColumn + " INTEGER NOT NULL";
+  for (const SqlColumn& c : plan.columns) create += ", " + Id(c.name) + " " + SqliteType(c.kind);
   db.Exec(create + ")");
 
   bool damaged = false;
   if (!args.Flag("--schema-only")) {
-    Statement statement(db, insert + ")");
-    sqlite3_stmt* stmt = statement.Handle();
-    SqlRecordReader reader(*source.table, *source.codec, plan);
-    std::vector<SqlValue> values;
-    const int first = plan.withDeleted ? 3 : 2;
-    ForEachRecord(*source.table, [&] {
-      damaged |= !reader.Read(values);
-      sqlite3_bind_int64(stmt, 1, source.table->CurrentRecord());
-      if (plan.withDeleted) sqlite3_bind_int(stmt, 2, source.table->IsDeleted() ? 1 : 0);
-      for (size_t i = 0; i < values.size(); ++i)
-        Bind(stmt, first + static_cast<int>(i), plan.columns[i].kind, values[i]);
+    // Rows go in groups through one statement of many VALUES lists: far fewer statement
+    // runs than rows.
+    const int batch = std::max(1, std::min(kRowsPerInsert, kMaxParameters / perRow));
+    auto insertSql = [&](int rows) {
+      std::string row = "(?";
+      for (int i = 1; i < perRow; ++i) row += ",?";
+      row += ")";
+      std::string sql = "INSERT INTO " + table + " VALUES " + row;
+      for (int r = 1; r < rows; ++r) sql += "," + row;
+      return sql;
+    };
+    struct Row {
+      int64_t recno = 0;
+      bool deleted = false;
+      std::vector<SqlValue> values;
+    };
+    std::vector<Row> rows(static_cast<size_t>(batch));
+    auto run = [&](Statement& statement, int count) {
+      sqlite3_stmt* stmt = statement.Handle();
+      int slot = 1;
+      for (int r = 0; r < count; ++r) {
+        const Row& row = rows[static_cast<size_t>(r)];
+        sqlite3_bind_int64(stmt, slot++, row.recno);
+        if (plan.withDeleted) sqlite3_bind_int(stmt, slot++, row.deleted ? 1 : 0);
+        for (size_t i = 0; i < row.values.size(); ++i)
+          Bind(stmt, slot++, plan.columns[i].kind, row.values[i]);
+      }
       statement.Run();
+    };
+    Statement full(db, insertSql(batch));
+    SqlRecordReader reader(*source.table, *source.codec, plan);
+    int pending = 0;
+    ForEachRecord(*source.table, [&] {
+      Row& row = rows[static_cast<size_t>(pending)];
+      damaged |= !reader.Read(row.values);
+      row.recno = source.table->CurrentRecord();
+      row.deleted = source.table->IsDeleted();
+      if (++pending == batch) {
+        run(full, pending);
+        pending = 0;
+      }
     });
+    if (pending > 0) {
+      Statement tail(db, insertSql(pending));
+      run(tail, pending);
+    }
   }
   for (const SqlIndex& index : plan.indexes) {
     std::string sql = "CREATE INDEX " + Id(index.name) + " ON " + table + " (";
