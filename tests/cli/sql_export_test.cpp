@@ -159,7 +159,7 @@ TEST(SqliteExport, SeveralTablesIntoOneFileInOneTransaction) {
 TEST(SqliteExport, PeerWrittenTablesAsDumpReadsThem) {
   REQUIRE_SHARED();
   TempDir dir;
-  ASSERT_TRUE(MakePeerTables(dir, 7, 40));
+  ASSERT_TRUE(MakePeerTables(dir, 7, 250));  // more rows than one INSERT statement takes
   int tables = 0;
   for (const auto& entry : fs::directory_iterator(dir.Path())) {
     if (entry.path().extension() != ".dbf") continue;
