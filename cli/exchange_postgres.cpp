@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -24,6 +24,7 @@ constexpr size_t kFlushAt = 256 * 1024;
 
 // Words PostgreSQL does not take as a bare column or table name.
 bool IsPostgresKeyword(const std::string& name) {
+  // clang-format off
   static const std::vector<std::string_view> kWords = {
       "all", "analyse", "analyze", "and", "any", "array", "as", "asc", "asymmetric",
       "authorization", "between", "bigint", "binary", "bit", "boolean", "both", "case", "cast",
@@ -41,6 +42,7 @@ bool IsPostgresKeyword(const std::string& name) {
       "tablesample", "then", "time", "timestamp", "to", "trailing", "true", "union", "unique",
       "user", "using", "values", "varchar", "variadic", "verbose", "when", "where", "window",
       "with"};
+  // clang-format on
   return std::find(kWords.begin(), kWords.end(), name) != kWords.end();
 }
 
@@ -60,9 +62,9 @@ std::string PgType(const SqlColumn& c) {
     case SqlKind::kReal:
       if (c.type == 'I') return "integer";
       if (c.type == 'B') return "double precision";
-      return NumericFigures(c) ? "numeric(" + std::to_string(c.length) + "," +
-                                     std::to_string(c.decimals) + ")"
-                               : "numeric";
+      return NumericFigures(c)
+                 ? "numeric(" + std::to_string(c.length) + "," + std::to_string(c.decimals) + ")"
+                 : "numeric";
     case SqlKind::kCurrency:
       return "numeric(19,4)";
     case SqlKind::kDate:
@@ -432,8 +434,7 @@ int WriteScript(const Arguments& args, const std::vector<std::string>& names) {
 class Connection {
  public:
   explicit Connection(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {
-    if (!conn_ || PQstatus(conn_) != CONNECTION_OK)
-      Fail("cannot connect to the PostgreSQL server");
+    if (!conn_ || PQstatus(conn_) != CONNECTION_OK) Fail("cannot connect to the PostgreSQL server");
     if (PQsetClientEncoding(conn_, "UTF8") != 0) Fail("cannot use UTF-8");
   }
   ~Connection() { PQfinish(conn_); }

@@ -45,8 +45,9 @@ const char* SqliteType(SqlKind kind) {
 class Database {
  public:
   explicit Database(const std::string& path) {
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) Fail("cannot open " + path);
   }
   ~Database() { sqlite3_close_v2(db_); }
@@ -69,8 +70,7 @@ class Database {
 class Statement {
  public:
   Statement(Database& db, const std::string& sql) : db_(db) {
-    if (sqlite3_prepare_v2(db.Handle(), sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK)
-      db.Fail("");
+    if (sqlite3_prepare_v2(db.Handle(), sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) db.Fail("");
   }
   ~Statement() { sqlite3_finalize(stmt_); }
   Statement(const Statement&) = delete;
@@ -215,8 +215,7 @@ int ExportSqlite(const Arguments& args) {
     Database db(*to);
     // A file of our own making needs no journal: when the export fails it is removed, and
     // until the export ends nobody else has it.
-    if (!existed)
-      db.Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF");
+    if (!existed) db.Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF");
     db.Exec("BEGIN");
     for (size_t i = 0; i < names.size(); ++i) {
       SqlSource source = OpenSqlSource(args.positional[i], args, names[i]);

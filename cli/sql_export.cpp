@@ -318,8 +318,8 @@ bool SqlRecordReader::Read(std::vector<SqlValue>& values) {
         tolvern::GlobalDateConverter().DecodeDay(field_.day, y, m, d);
         const int ms = field_.ms;
         char buf[40];
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", y, m, d,
-                      ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", y, m, d, ms / 3600000,
+                      ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
         value.kind = SqlValue::Kind::kText;
         value.text = buf;
         break;

@@ -96,8 +96,9 @@ int PgServer::AsServerUser(const std::string& command, std::string* out) const {
 void PgServer::Start() {
   bin_ = FindServerBin();
   if (bin_.empty()) {
-    error_ = "no PostgreSQL server found (pg_config --bindir, /usr/lib/postgresql/*/bin); "
-             "scripts/install-deps installs it";
+    error_ =
+        "no PostgreSQL server found (pg_config --bindir, /usr/lib/postgresql/*/bin); "
+        "scripts/install-deps installs it";
     return;
   }
   char name[] = "/tmp/fendral-pg-XXXXXX";
@@ -116,9 +117,9 @@ void PgServer::Start() {
     asPostgres_ = true;
   }
   std::string out;
-  if (AsServerUser(Quote(bin_ + "/initdb") +
-                       " -D data -U postgres -A trust -E UTF8 --no-locale --no-sync",
-                   &out) != 0) {
+  if (AsServerUser(
+          Quote(bin_ + "/initdb") + " -D data -U postgres -A trust -E UTF8 --no-locale --no-sync",
+          &out) != 0) {
     error_ = "initdb failed: " + out;
     return;
   }
@@ -158,15 +159,14 @@ std::string PgServer::Url(const std::string& database) const {
 
 bool PgServer::CreateDatabase(const std::string& name, std::string* error) {
   std::string out;
-  const int status = RunCommand(Quote(bin_ + "/createdb") + " -h " + Quote(folder_) +
-                                    " -U postgres " + Quote(name) + " 2>&1",
-                                &out);
+  const int status = RunCommand(
+      Quote(bin_ + "/createdb") + " -h " + Quote(folder_) + " -U postgres " + Quote(name) + " 2>&1",
+      &out);
   if (error) *error = out;
   return status == 0;
 }
 
-int PgServer::Psql(const std::string& database, const std::string& args,
-                   std::string* out) const {
+int PgServer::Psql(const std::string& database, const std::string& args, std::string* out) const {
   return RunCommand(Quote(bin_ + "/psql") + " -X -q -v ON_ERROR_STOP=1 -h " + Quote(folder_) +
                         " -U postgres -d " + Quote(database) + " " + args + " 2>&1",
                     out);

@@ -39,7 +39,8 @@ std::string MakeTable(const TempDir& dir, const std::string& name = "people") {
   for (const char* tag :
        {"--tag BYCITY --key 'UPPER(CITY)'", "--tag BYBOTH --key 'CITY+_RECNO' --descending",
         "--tag BYYEAR --key 'DTOS(BORN)'", "--tag SOME --key CITY --for 'COUNT > 0'"})
-    EXPECT_EQ(RunCli("index " + Quote(table) + " " + Quote(cdx) + " " + std::string(tag)), 0) << tag;
+    EXPECT_EQ(RunCli("index " + Quote(table) + " " + Quote(cdx) + " " + std::string(tag)), 0)
+        << tag;
   return table;
 }
 
@@ -69,24 +70,26 @@ TEST(SqliteExport, TypedColumnsIndexesAndEveryValueAsDumpReadsIt) {
   const std::string table = MakeTable(dir);
   const std::string db = dir.File("out.sqlite");
   std::string out, err;
-  ASSERT_EQ(RunCli("export " + Quote(table) + " --format sqlite --to " + Quote(db), &out, &err),
-            0)
+  ASSERT_EQ(RunCli("export " + Quote(table) + " --format sqlite --to " + Quote(db), &out, &err), 0)
       << err;
-  EXPECT_EQ(Sqlite(db, "SELECT group_concat(name || ' ' || type, ', ') FROM pragma_table_info('people')"),
-            "_recno INTEGER, _recno_1 TEXT, order TEXT, amount TEXT, count INTEGER, rate REAL, "
-            "born TEXT, ok INTEGER, note TEXT, pic BLOB, city TEXT\n");
+  EXPECT_EQ(
+      Sqlite(db, "SELECT group_concat(name || ' ' || type, ', ') FROM pragma_table_info('people')"),
+      "_recno INTEGER, _recno_1 TEXT, order TEXT, amount TEXT, count INTEGER, rate REAL, "
+      "born TEXT, ok INTEGER, note TEXT, pic BLOB, city TEXT\n");
   // A keyword is quoted where the table is created.
   EXPECT_NE(Sqlite(db, "SELECT sql FROM sqlite_master WHERE name = 'people'").find("\"order\""),
             std::string::npos);
-  EXPECT_EQ(Sqlite(db, "SELECT name || ': ' || sql FROM sqlite_master WHERE type = 'index' "
-                       "ORDER BY name"),
+  EXPECT_EQ(Sqlite(db,
+                   "SELECT name || ': ' || sql FROM sqlite_master WHERE type = 'index' "
+                   "ORDER BY name"),
             "people_byboth: CREATE INDEX people_byboth ON people (city DESC, _recno_1 DESC)\n"
             "people_bycity: CREATE INDEX people_bycity ON people (upper(city))\n");
   EXPECT_NE(err.find("skipped tag BYYEAR"), std::string::npos) << err;
   EXPECT_NE(err.find("skipped tag SOME: it has a FOR condition"), std::string::npos) << err;
   // Deleted records are left out; numbers keep their digits; blanks are NULL.
-  EXPECT_EQ(Sqlite(db, "SELECT _recno, quote(\"order\"), quote(amount), quote(count), "
-                       "quote(rate), quote(born), quote(ok), quote(pic) FROM people"),
+  EXPECT_EQ(Sqlite(db,
+                   "SELECT _recno, quote(\"order\"), quote(amount), quote(count), "
+                   "quote(rate), quote(born), quote(ok), quote(pic) FROM people"),
             "1|'12345678901234567890'|'-12.50'|42|1.25|'2024-02-29'|1|X'000102FF'\n"
             "2|NULL|NULL|NULL|NULL|NULL|NULL|NULL\n"
             "4|NULL|'0.05'|NULL|NULL|'1900-01-01'|0|NULL\n");
@@ -100,20 +103,20 @@ TEST(SqliteExport, DeletedRecordsOrderAndFilterAsAsked) {
   const std::string table = MakeTable(dir);
   const std::string db = dir.File("out.sqlite");
   std::string err;
-  ASSERT_EQ(RunCli("export " + Quote(table) +
-                       " --format sqlite --with-deleted --tag BYCITY --filter \"CITY <> 'oslo'\" --to " +
-                       Quote(db),
-                   nullptr, &err),
-            0)
+  ASSERT_EQ(
+      RunCli("export " + Quote(table) +
+                 " --format sqlite --with-deleted --tag BYCITY --filter \"CITY <> 'oslo'\" --to " +
+                 Quote(db),
+             nullptr, &err),
+      0)
       << err;
-  const std::string dump = Dump(dir, table, "--tag BYCITY --index " +
-                                               Quote(dir.File("people.cdx")) +
-                                               " --filter \"CITY <> 'oslo'\"");
+  const std::string dump = Dump(
+      dir, table,
+      "--tag BYCITY --index " + Quote(dir.File("people.cdx")) + " --filter \"CITY <> 'oslo'\"");
   const std::string report =
       Check("sqlite " + Quote(db) + " people " + Quote(dump) + " --with-deleted --ordered");
   EXPECT_NE(report.find("3 rows, 0 differences"), std::string::npos) << report;
-  EXPECT_EQ(Sqlite(db, "SELECT _recno, _deleted FROM people ORDER BY rowid"),
-            "4|0\n3|1\n1|0\n");
+  EXPECT_EQ(Sqlite(db, "SELECT _recno, _deleted FROM people ORDER BY rowid"), "4|0\n3|1\n1|0\n");
 }
 
 TEST(SqliteExport, SeveralTablesIntoOneFileInOneTransaction) {
@@ -122,30 +125,30 @@ TEST(SqliteExport, SeveralTablesIntoOneFileInOneTransaction) {
   const std::string second = MakeTable(dir, "Select");
   const std::string db = dir.File("both.sqlite");
   std::string err;
-  ASSERT_EQ(RunCli("export " + Quote(first) + " " + Quote(second) + " --format sqlite --to " +
-                       Quote(db),
-                   nullptr, &err),
-            0)
+  ASSERT_EQ(
+      RunCli("export " + Quote(first) + " " + Quote(second) + " --format sqlite --to " + Quote(db),
+             nullptr, &err),
+      0)
       << err;
   EXPECT_EQ(Sqlite(db, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"),
             "people\nselect\n");
   EXPECT_EQ(Sqlite(db, "SELECT count(*) FROM \"select\""), "3\n");
   // A table that is there already stops the export, and nothing of it stays.
   const auto before = ReadBytes(db);
-  EXPECT_EQ(RunCli("export " + Quote(second) + " " + Quote(first) + " --format sqlite --to " +
-                       Quote(db),
-                   nullptr, &err),
-            1);
+  EXPECT_EQ(
+      RunCli("export " + Quote(second) + " " + Quote(first) + " --format sqlite --to " + Quote(db),
+             nullptr, &err),
+      1);
   EXPECT_NE(err.find("already exists"), std::string::npos) << err;
   EXPECT_EQ(ReadBytes(db), before);
   // --drop replaces it; --schema-only leaves it empty; --table renames it.
-  ASSERT_EQ(RunCli("export " + Quote(first) + " --format sqlite --drop --schema-only --to " +
-                       Quote(db)),
-            0);
+  ASSERT_EQ(
+      RunCli("export " + Quote(first) + " --format sqlite --drop --schema-only --to " + Quote(db)),
+      0);
   EXPECT_EQ(Sqlite(db, "SELECT count(*) FROM people"), "0\n");
-  ASSERT_EQ(RunCli("export " + Quote(first) + " --format sqlite --table 'Mixed Case' --to " +
-                       Quote(db)),
-            0);
+  ASSERT_EQ(
+      RunCli("export " + Quote(first) + " --format sqlite --table 'Mixed Case' --to " + Quote(db)),
+      0);
   EXPECT_EQ(Sqlite(db, "SELECT count(*) FROM \"Mixed Case\""), "3\n");
   // A failed export into a new file leaves no file behind.
   const std::string fresh = dir.File("fresh.sqlite");
@@ -193,11 +196,11 @@ PgServer& Server() {
 // The rows of `table` in `database` as row_to_json writes them, in record-number order.
 std::string Rows(const TempDir& dir, const std::string& database, const std::string& table) {
   std::string out;
-  EXPECT_EQ(Server().Psql(database,
-                          "-At -c " + Quote("SELECT row_to_json(t) FROM " + table +
-                                            " t ORDER BY _recno"),
-                          &out),
-            0)
+  EXPECT_EQ(
+      Server().Psql(database,
+                    "-At -c " + Quote("SELECT row_to_json(t) FROM " + table + " t ORDER BY _recno"),
+                    &out),
+      0)
       << out;
   const std::string file = dir.File(database + ".rows");
   WriteText(file, out);
@@ -225,10 +228,10 @@ TEST(PostgresExport, ScriptThroughPsqlAndDirectLoadHoldWhatDumpReads) {
   WriteText(dir.File("load.sql"), script);
   std::string out;
   ASSERT_EQ(server.Psql("script", "-f " + Quote(dir.File("load.sql")), &out), 0) << out;
-  ASSERT_EQ(RunCli("export " + Quote(table) + " --format postgresql --to " +
-                       Quote(server.Url("url")),
-                   nullptr, &err),
-            0)
+  ASSERT_EQ(
+      RunCli("export " + Quote(table) + " --format postgresql --to " + Quote(server.Url("url")),
+             nullptr, &err),
+      0)
       << err;
   EXPECT_NE(err.find("skipped tag BYYEAR"), std::string::npos) << err;
   ASSERT_EQ(RunCli("export " + Quote(table) + " --format postgresql --to " +
@@ -240,16 +243,18 @@ TEST(PostgresExport, ScriptThroughPsqlAndDirectLoadHoldWhatDumpReads) {
     SCOPED_TRACE(db);
     const std::string report = Check("rows " + Quote(Rows(dir, db, "people")) + " " + Quote(dump));
     EXPECT_NE(report.find("3 rows, 0 differences"), std::string::npos) << report;
-    EXPECT_EQ(Query(db, "SELECT string_agg(column_name || ' ' || "
-                        "format_type(atttypid, atttypmod), ', ' ORDER BY attnum) "
-                        "FROM information_schema.columns c JOIN pg_attribute a ON "
-                        "a.attrelid = 'people'::regclass AND a.attname = c.column_name "
-                        "WHERE c.table_name = 'people'"),
+    EXPECT_EQ(Query(db,
+                    "SELECT string_agg(column_name || ' ' || "
+                    "format_type(atttypid, atttypmod), ', ' ORDER BY attnum) "
+                    "FROM information_schema.columns c JOIN pg_attribute a ON "
+                    "a.attrelid = 'people'::regclass AND a.attname = c.column_name "
+                    "WHERE c.table_name = 'people'"),
               "_recno integer, _recno_1 character varying(6), order numeric(20,0), amount "
               "numeric(12,2), count numeric(5,0), rate numeric(10,3), born date, ok boolean, "
               "note text, pic bytea, city character varying(12)\n");
-    EXPECT_EQ(Query(db, "SELECT indexdef FROM pg_indexes WHERE tablename = 'people' "
-                        "ORDER BY indexname"),
+    EXPECT_EQ(Query(db,
+                    "SELECT indexdef FROM pg_indexes WHERE tablename = 'people' "
+                    "ORDER BY indexname"),
               "CREATE INDEX people_byboth ON public.people USING btree (city DESC, _recno_1 "
               "DESC)\nCREATE INDEX people_bycity ON public.people USING btree "
               "(upper((city)::text))\n");
@@ -280,11 +285,11 @@ TEST(PostgresExport, DeletedRecordsSeveralTablesDropAndSchemaOnly) {
 
   // Without --drop the existing table stops the load: nothing of it is kept, not even the
   // table before it in the same command.
-  EXPECT_EQ(RunCli("export " + Quote(first) + " --table fresh --format postgresql --to " +
-                   Quote(url)),
-            0);
-  EXPECT_EQ(RunCli("export " + Quote(second) + " " + Quote(first) +
-                       " --format postgresql --to " + Quote(url),
+  EXPECT_EQ(
+      RunCli("export " + Quote(first) + " --table fresh --format postgresql --to " + Quote(url)),
+      0);
+  EXPECT_EQ(RunCli("export " + Quote(second) + " " + Quote(first) + " --format postgresql --to " +
+                       Quote(url),
                    nullptr, &err),
             1);
   EXPECT_NE(err.find("already exists"), std::string::npos) << err;
@@ -339,10 +344,10 @@ TEST(PostgresExport, ValuesTheServerCannotTakeAreNullWithAWarning) {
   EXPECT_NE(err.find("record 1 field day: 2023-13-40 is not a date; written as null"),
             std::string::npos)
       << err;
-  EXPECT_NE(err.find("record 1 field name: the text holds a zero byte"), std::string::npos)
-      << err;
-  EXPECT_EQ(Query("odd", "SELECT _recno, coalesce(day::text, 'NULL'), coalesce(name, 'NULL') "
-                         "FROM odd ORDER BY _recno"),
+  EXPECT_NE(err.find("record 1 field name: the text holds a zero byte"), std::string::npos) << err;
+  EXPECT_EQ(Query("odd",
+                  "SELECT _recno, coalesce(day::text, 'NULL'), coalesce(name, 'NULL') "
+                  "FROM odd ORDER BY _recno"),
             "1|NULL|NULL\n2|2024-03-01|uvw\n");
   const std::string db = dir.File("odd.sqlite");
   ASSERT_EQ(RunCli("export " + Quote(table) + " --format sqlite --to " + Quote(db)), 0);
