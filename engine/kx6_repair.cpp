@@ -294,7 +294,7 @@ void Repairer::WriteMemo(const std::string& to, std::vector<uint8_t>&) {
                   static_cast<uint8_t>(len >> 24), static_cast<uint8_t>(len >> 16),
                   static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len)};
       }
-      blocks.insert(blocks.end(), data.begin(), data.end());
+      if (!data.empty()) blocks.insert(blocks.end(), data.begin(), data.end());
       if (kind == MemoKind::kDBase3) blocks.insert(blocks.end(), {0x1A, 0x1A});
       blocks.resize(static_cast<size_t>((static_cast<int64_t>(blocks.size()) + bs - 1) / bs * bs), 0);
       if (std::to_string(next).size() > static_cast<size_t>(f->length) && f->length != 4)
