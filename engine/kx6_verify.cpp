@@ -198,9 +198,9 @@ MemoLayout ReadMemoLayout(platform::OsFile& file, MemoKind kind) {
     case MemoKind::kNone:
       break;
   }
-  const int64_t headerBytes = kind == MemoKind::kDBase4 ? std::min<int64_t>(m.blockSize, 512)
-                                                        : 512;
-  if (m.headerProblem.empty() && m.fileSize < std::min<int64_t>(headerBytes, 32))
+  // dBase IV programs write a header of 24 bytes only, until the first memo.
+  const int64_t headerBytes = kind == MemoKind::kDBase4 ? 24 : kind == MemoKind::kFoxPro ? 8 : 4;
+  if (m.headerProblem.empty() && m.fileSize < headerBytes)
     m.headerProblem = "the file is shorter than its header";
   m.headerValid = m.headerProblem.empty();
   return m;
@@ -464,7 +464,7 @@ void Checker::CheckHeader() {
       Report("table", path_, TkxSeverity::kError, "field-name-invalid", 0,
              which + ": the name is empty or holds control characters or blanks");
     } else if (!names.insert(f.name).second) {
-      Report("table", path_, TkxSeverity::kError, "field-name-duplicate", 0,
+      Report("table", path_, TkxSeverity::kWarning, "field-name-duplicate", 0,
              which + ": another field has the same name");
     }
     static const std::string kTypes = "CNFDLMGBIYTPW0VQ@+O";
@@ -546,7 +546,7 @@ void Checker::CheckRecords(TkxProgressScope& progress) {
       if (options_.deep && rec[0] != ' ' && rec[0] != '*') {
         char text[64];
         std::snprintf(text, sizeof text, "delete mark 0x%02X (blank or * expected)", rec[0]);
-        Report("values", path_, TkxSeverity::kError, "delete-mark-invalid", recno, text);
+        Report("values", path_, TkxSeverity::kWarning, "delete-mark-invalid", recno, text);
       }
       for (size_t k = 0; k < memoFields.size(); ++k) {
         const DbfFieldInfo& f = *memoFields[k];
@@ -600,8 +600,11 @@ void Checker::CheckMemo() {
     if (!pointers_.empty() ||
         std::any_of(table_.fields.begin(), table_.fields.end(),
                     [&](const DbfFieldInfo& f) { return IsMemoField(table_.version, f); })) {
-      Report("memo", path_, TkxSeverity::kError, "memo-file-missing", 0,
-             "the table has memo fields but its memo file is missing");
+      // Without a record that points at a memo, nothing is lost yet.
+      Report("memo", path_, pointers_.empty() ? TkxSeverity::kWarning : TkxSeverity::kError,
+             "memo-file-missing", 0,
+             "the table has memo fields but its memo file is missing" +
+                 std::string(pointers_.empty() ? " (no record points at a memo)" : ""));
     }
     return;
   }
@@ -615,7 +618,6 @@ void Checker::CheckMemo() {
   const verify::MemoLayout memo = verify::ReadMemoLayout(file, kind);
   if (!memo.headerValid) {
     Report("memo", memoPath_, TkxSeverity::kError, "memo-header-invalid", 0, memo.headerProblem);
-    if (memo.fileSize < 32) return;
   }
   const int64_t bs = memo.blockSize;
   struct Span {
@@ -665,7 +667,8 @@ void Checker::CheckMemo() {
   std::vector<std::pair<int64_t, int64_t>> used;
   for (const Span& s : spans) used.emplace_back(s.start, s.end);
   if (kind == MemoKind::kDBase4 && memo.headerValid) {
-    const int64_t end = memo.fileSize / bs;
+    // The list ends at the file's end block; a file of its header only ends at block 1.
+    const int64_t end = std::max<int64_t>(1, memo.fileSize / bs);
     int64_t p = memo.header.size() >= 4
                     ? static_cast<int64_t>(memo.header[0] | (memo.header[1] << 8) |
                                            (memo.header[2] << 16) |
