@@ -362,6 +362,9 @@ void Repairer::BuildIndexes() {
 
 TkxRepairReport Repairer::Run() {
   if (!platform::FileExists(path_)) Fail(path_ + ": File not found");
+  // An interrupted replacement is finished first, as any writer's open does (it is left
+  // alone while another program has the table open).
+  if (!options_.dryRun) RecoverReplacement(path_);
   // Refused at once while another program has the table open.
   Lock();
   if (!options_.dryRun) lock_.Unshare();

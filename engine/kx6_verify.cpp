@@ -768,6 +768,7 @@ void Checker::CheckIndexes() {
   std::string why;
   try {
     table = std::make_unique<KXO_dBHandler>(path_, false, true);
+    table->SetLockProtocol(options_.lockProtocol < 0 ? kLockProtocolAuto : options_.lockProtocol);
   } catch (const ETolvernError& e) {
     why = e.what();
   }

@@ -294,5 +294,27 @@ TEST(RepairTable, PeersReadTheMendedTables) {
   }
 }
 
+
+// An interrupted replacement that never committed is undone before the repair, as any
+// writer's open does; the dry run leaves it for the check to report.
+TEST(RepairTable, UnfinishedReplacementIsUndoneFirst) {
+  TempDir dir;
+  const std::string table = MakeTable(dir);
+  std::vector<uint8_t> bytes = ReadBytes(table);
+  PutU32(bytes, 4, 1);
+  WriteBytes(table, bytes);
+  const std::string journal = ReplaceJournalPath(table);
+  fendral::test::WriteText(journal, "PREPARE\n");
+  TkxRepairOptions dry;
+  dry.dryRun = true;
+  EXPECT_TRUE(fs::exists(journal));
+  RepairTable(table, dry);
+  EXPECT_TRUE(fs::exists(journal)) << "a dry run changes nothing";
+  const TkxRepairReport report = RepairTable(table, {});
+  EXPECT_TRUE(report.changed);
+  EXPECT_TRUE(report.remaining.empty()) << Describe(report.remaining);
+  EXPECT_FALSE(fs::exists(journal));
+}
+
 }  // namespace
 }  // namespace tolvern
