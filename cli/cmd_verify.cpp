@@ -30,8 +30,9 @@ std::string FindingJson(const tolvern::TkxFinding& f) {
 std::string SummaryJson(const tolvern::TkxVerifySummary& s) {
   std::string files;
   for (const auto& f : s.filesChecked) files += (files.empty() ? "" : ", ") + JsonString(f);
-  return "{\"records\": " + std::to_string(s.records) + ", \"errors\": " +
-         std::to_string(s.errors) + ", \"warnings\": " + std::to_string(s.warnings) +
+  return "{\"records\": " + std::to_string(s.records) +
+         ", \"errors\": " + std::to_string(s.errors) +
+         ", \"warnings\": " + std::to_string(s.warnings) +
          ", \"unreachable_memo_blocks\": " + std::to_string(s.unreachableMemoBlocks) +
          ", \"files\": [" + files + "]}";
 }
@@ -62,8 +63,9 @@ int CmdVerify(const Arguments& args) {
 
 int CmdRepair(const Arguments& args) {
   if (args.positional.size() != 1)
-    throw UsageError{"usage: fendral-cli repair TABLE [--index FILE]... [--dry-run] "
-                     "[--compact-memo] [--index-expr TAG=EXPR]..."};
+    throw UsageError{
+        "usage: fendral-cli repair TABLE [--index FILE]... [--dry-run] "
+        "[--compact-memo] [--index-expr TAG=EXPR]..."};
   tolvern::TkxRepairOptions options;
   options.indexFiles = args.Options("--index");
   options.dryRun = args.Flag("--dry-run");

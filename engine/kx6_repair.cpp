@@ -194,7 +194,8 @@ void Repairer::Plan() {
                  " dropped");
   if (clearProduction_) ch.push_back("production index flag cleared (no CDX or MDX file)");
   if (setProduction_) ch.push_back("production index flag set");
-  for (int64_t r : fixMarks_) ch.push_back("record " + std::to_string(r) + ": delete mark set to blank");
+  for (int64_t r : fixMarks_)
+    ch.push_back("record " + std::to_string(r) + ": delete mark set to blank");
   for (const auto& [key, why] : clearPointers_) {
     const DbfFieldInfo& f = table_.fields[static_cast<size_t>(key.second)];
     ch.push_back("record " + std::to_string(key.first) + " field " + f.name +
@@ -207,7 +208,8 @@ void Repairer::Plan() {
 
 std::string Repairer::StagedOf(const std::string& path) {
   const std::string home = platform::DirectoryOf(path);
-  const std::string dir = home == platform::DirectoryOf(path_) ? staging_ : journal_->StagingFor(home);
+  const std::string dir =
+      home == platform::DirectoryOf(path_) ? staging_ : journal_->StagingFor(home);
   return dir + "/" + platform::FileNameOf(path);
 }
 
@@ -216,7 +218,8 @@ void Repairer::WriteTable(const std::string& to) {
   platform::OsFile out;
   if (out.Create(to) != 0) Fail(to + ": the file cannot be made");
   std::vector<uint8_t> head = verify::ReadBytesAt(lock_, 0, t.headerLength);
-  if (head.size() != static_cast<size_t>(t.headerLength)) Fail(path_ + ": the header cannot be read");
+  if (head.size() != static_cast<size_t>(t.headerLength))
+    Fail(path_ + ": the header cannot be read");
   const uint32_t count = static_cast<uint32_t>(keep_);
   for (int i = 0; i < 4; ++i) head[4 + i] = static_cast<uint8_t>(count >> (8 * i));
   if (fixTerminator_ && t.expectedTerminatorAt < t.headerLength)
@@ -230,7 +233,8 @@ void Repairer::WriteTable(const std::string& to) {
     const int64_t n = std::min(perChunk, keep_ - first);
     std::vector<uint8_t> chunk =
         verify::ReadBytesAt(lock_, t.headerLength + first * t.recordLength, n * t.recordLength);
-    if (static_cast<int64_t>(chunk.size()) != n * t.recordLength) Fail(path_ + ": the records cannot be read");
+    if (static_cast<int64_t>(chunk.size()) != n * t.recordLength)
+      Fail(path_ + ": the records cannot be read");
     for (int64_t i = 0; i < n; ++i) {
       const int64_t recno = first + i + 1;
       uint8_t* rec = chunk.data() + i * t.recordLength;
@@ -285,18 +289,24 @@ void Repairer::WriteMemo(const std::string& to, std::vector<uint8_t>&) {
       std::vector<uint8_t> blocks;
       const uint32_t len = static_cast<uint32_t>(data.size());
       if (kind == MemoKind::kDBase4) {
-        blocks = {0xFF, 0xFF, 0x08, 0x00, static_cast<uint8_t>(len + 8),
-                  static_cast<uint8_t>((len + 8) >> 8), static_cast<uint8_t>((len + 8) >> 16),
+        blocks = {0xFF,
+                  0xFF,
+                  0x08,
+                  0x00,
+                  static_cast<uint8_t>(len + 8),
+                  static_cast<uint8_t>((len + 8) >> 8),
+                  static_cast<uint8_t>((len + 8) >> 16),
                   static_cast<uint8_t>((len + 8) >> 24)};
       } else if (kind == MemoKind::kFoxPro) {
         blocks = {static_cast<uint8_t>(e.type >> 24), static_cast<uint8_t>(e.type >> 16),
-                  static_cast<uint8_t>(e.type >> 8), static_cast<uint8_t>(e.type),
-                  static_cast<uint8_t>(len >> 24), static_cast<uint8_t>(len >> 16),
-                  static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len)};
+                  static_cast<uint8_t>(e.type >> 8),  static_cast<uint8_t>(e.type),
+                  static_cast<uint8_t>(len >> 24),    static_cast<uint8_t>(len >> 16),
+                  static_cast<uint8_t>(len >> 8),     static_cast<uint8_t>(len)};
       }
       if (!data.empty()) blocks.insert(blocks.end(), data.begin(), data.end());
       if (kind == MemoKind::kDBase3) blocks.insert(blocks.end(), {0x1A, 0x1A});
-      blocks.resize(static_cast<size_t>((static_cast<int64_t>(blocks.size()) + bs - 1) / bs * bs), 0);
+      blocks.resize(static_cast<size_t>((static_cast<int64_t>(blocks.size()) + bs - 1) / bs * bs),
+                    0);
       if (std::to_string(next).size() > static_cast<size_t>(f->length) && f->length != 4)
         Fail(to + ": the memo file grew past what the field " + f->name + " can point at");
       WriteAll(out, next * bs, blocks, to);
@@ -310,9 +320,11 @@ void Repairer::WriteMemo(const std::string& to, std::vector<uint8_t>&) {
   }
   // The next free block: after the last memo (dBase IV: an empty free list).
   if (kind == MemoKind::kFoxPro) {
-    for (int i = 0; i < 4; ++i) head[static_cast<size_t>(i)] = static_cast<uint8_t>(next >> (8 * (3 - i)));
+    for (int i = 0; i < 4; ++i)
+      head[static_cast<size_t>(i)] = static_cast<uint8_t>(next >> (8 * (3 - i)));
   } else {
-    for (int i = 0; i < 4; ++i) head[static_cast<size_t>(i)] = static_cast<uint8_t>(next >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      head[static_cast<size_t>(i)] = static_cast<uint8_t>(next >> (8 * i));
     if (kind == MemoKind::kDBase4)
       for (int i = 4; i < 8; ++i) head[static_cast<size_t>(i)] = 0;
   }
@@ -410,9 +422,8 @@ TkxRepairReport Repairer::Run() {
   Write();
   lock_.Close();
   report_.changed = true;
-  report_.after = VerifyTable(path_, check, [&](const TkxFinding& f) {
-    report_.remaining.push_back(f);
-  });
+  report_.after =
+      VerifyTable(path_, check, [&](const TkxFinding& f) { report_.remaining.push_back(f); });
   return report_;
 }
 

@@ -65,8 +65,8 @@ bool ReadTableLayout(platform::OsFile& file, const std::string& path, TableLayou
   out.recordLength = static_cast<int32_t>(Le(out.header, 10, 2));
 
   // Descriptors run from byte 32 to the terminator (or to the header's end).
-  const int64_t areaEnd = std::min<int64_t>(std::max<int32_t>(out.headerLength, kDbfHeaderSize),
-                                            out.fileSize);
+  const int64_t areaEnd =
+      std::min<int64_t>(std::max<int32_t>(out.headerLength, kDbfHeaderSize), out.fileSize);
   const std::vector<uint8_t> area =
       ReadBytesAt(file, kDbfHeaderSize, std::max<int64_t>(0, areaEnd - kDbfHeaderSize));
   // Without a terminator, a version-0x30 header ends in its 263-byte area.
@@ -158,8 +158,8 @@ MemoKind MemoKindOf(const TableLayout& table) {
 std::string MemoPathOf(const TableLayout& table) {
   const MemoKind kind = MemoKindOf(table);
   if (kind == MemoKind::kNone) return {};
-  const std::string want = platform::ReplaceExtension(
-      platform::FileNameOf(table.path), kind == MemoKind::kFoxPro ? ".fpt" : ".dbt");
+  const std::string want = platform::ReplaceExtension(platform::FileNameOf(table.path),
+                                                      kind == MemoKind::kFoxPro ? ".fpt" : ".dbt");
   const auto found = platform::FindCompanion(platform::DirectoryOf(table.path), want);
   return found ? *found : std::string();
 }
@@ -226,7 +226,8 @@ MemoExtent MeasureMemo(platform::OsFile& file, const MemoLayout& memo, int64_t b
     int64_t at = offset;
     bool terminated = false;
     while (at < memo.fileSize && !terminated) {
-      const std::vector<uint8_t> piece = ReadBytesAt(file, at, std::min(kChunk, memo.fileSize - at));
+      const std::vector<uint8_t> piece =
+          ReadBytesAt(file, at, std::min(kChunk, memo.fileSize - at));
       if (piece.empty()) break;
       const auto mark = std::find(piece.begin(), piece.end(), uint8_t{0x1A});
       at += mark - piece.begin();
@@ -476,9 +477,12 @@ void Checker::CheckHeader() {
       continue;
     }
     std::string problem;
-    if (f.length == 0) problem = "width 0";
-    else if (f.type == 'D' && f.length != 8) problem = "a date field of width " + std::to_string(f.length);
-    else if (f.type == 'L' && f.length != 1) problem = "a logical field of width " + std::to_string(f.length);
+    if (f.length == 0)
+      problem = "width 0";
+    else if (f.type == 'D' && f.length != 8)
+      problem = "a date field of width " + std::to_string(f.length);
+    else if (f.type == 'L' && f.length != 1)
+      problem = "a logical field of width " + std::to_string(f.length);
     else if ((f.type == 'N' || f.type == 'F') &&
              (f.length > 20 || (f.decimals > 0 && f.decimals > f.length - 2)))
       problem = "a number field of width " + std::to_string(f.length) + " with " +
@@ -530,7 +534,8 @@ void Checker::CheckRecords(TkxProgressScope& progress) {
   if (!t.usable) return;
   std::vector<const DbfFieldInfo*> memoFields;
   for (const DbfFieldInfo& f : t.fields)
-    if (IsMemoField(t.version, f) && f.offset + f.length <= t.recordLength) memoFields.push_back(&f);
+    if (IsMemoField(t.version, f) && f.offset + f.length <= t.recordLength)
+      memoFields.push_back(&f);
   const bool visual = t.version == kVersionVisual;
   constexpr int64_t kChunkBytes = 1 << 20;
   const int64_t perChunk = std::max<int64_t>(1, kChunkBytes / t.recordLength);
@@ -634,7 +639,8 @@ void Checker::CheckMemo() {
     }
     const verify::MemoExtent e = verify::MeasureMemo(file, memo, p.block);
     if (!e.code.empty()) {
-      Report("memo", memoPath_, TkxSeverity::kError, e.code, p.recno, "field " + name + ": " + e.problem);
+      Report("memo", memoPath_, TkxSeverity::kError, e.code, p.recno,
+             "field " + name + ": " + e.problem);
       continue;
     }
     spans.push_back({p.block, p.block + e.blocks, p.recno, p.field});
@@ -646,8 +652,8 @@ void Checker::CheckMemo() {
     const std::string& name = table_.fields[static_cast<size_t>(s.field)].name;
     if (s.start == prevStart) {
       Report("memo", memoPath_, TkxSeverity::kError, "memo-block-shared", s.recno,
-             "field " + name + " points at block " + std::to_string(s.start) +
-                 ", which record " + std::to_string(prevRecno) + " also uses");
+             "field " + name + " points at block " + std::to_string(s.start) + ", which record " +
+                 std::to_string(prevRecno) + " also uses");
     } else if (s.start < reach) {
       Report("memo", memoPath_, TkxSeverity::kError, "memo-overlap", s.recno,
              "field " + name + ": the memo at block " + std::to_string(s.start) +
@@ -669,11 +675,11 @@ void Checker::CheckMemo() {
   if (kind == MemoKind::kDBase4 && memo.headerValid) {
     // The list ends at the file's end block; a file of its header only ends at block 1.
     const int64_t end = std::max<int64_t>(1, memo.fileSize / bs);
-    int64_t p = memo.header.size() >= 4
-                    ? static_cast<int64_t>(memo.header[0] | (memo.header[1] << 8) |
-                                           (memo.header[2] << 16) |
-                                           (static_cast<uint32_t>(memo.header[3]) << 24))
-                    : end;
+    int64_t p =
+        memo.header.size() >= 4
+            ? static_cast<int64_t>(memo.header[0] | (memo.header[1] << 8) | (memo.header[2] << 16) |
+                                   (static_cast<uint32_t>(memo.header[3]) << 24))
+            : end;
     std::set<int64_t> seen;
     std::string problem;
     while (p != end && problem.empty()) {
@@ -690,8 +696,10 @@ void Checker::CheckMemo() {
         problem = "the free list's block " + std::to_string(p) + " lies past the end";
         break;
       }
-      const int64_t next = run[0] | (run[1] << 8) | (run[2] << 16) | (static_cast<int64_t>(run[3]) << 24);
-      const int64_t size = run[4] | (run[5] << 8) | (run[6] << 16) | (static_cast<int64_t>(run[7]) << 24);
+      const int64_t next =
+          run[0] | (run[1] << 8) | (run[2] << 16) | (static_cast<int64_t>(run[3]) << 24);
+      const int64_t size =
+          run[4] | (run[5] << 8) | (run[6] << 16) | (static_cast<int64_t>(run[7]) << 24);
       for (const Span& s : spans)
         if (p < s.end && s.start < p + std::max<int64_t>(size, 1))
           problem = "the free run at block " + std::to_string(p) + " holds the memo of record " +
@@ -723,8 +731,7 @@ void Checker::CheckMemo() {
     if (to > from) covered += to - from;
     at = std::max(at, e);
   }
-  summary_.unreachableMemoBlocks =
-      std::max<int64_t>(0, fileBlocks - memo.firstDataBlock - covered);
+  summary_.unreachableMemoBlocks = std::max<int64_t>(0, fileBlocks - memo.firstDataBlock - covered);
 }
 
 std::vector<std::string> Checker::IndexFiles() const {
@@ -784,8 +791,8 @@ void Checker::CheckIndexes() {
              "the table cannot be read to check its keys: " + why);
       continue;
     }
-    VerifyIndexFile(*table, index, [this](const TkxFinding& f) { Deliver(f); },
-                    options_.progress);
+    VerifyIndexFile(
+        *table, index, [this](const TkxFinding& f) { Deliver(f); }, options_.progress);
   }
 }
 

@@ -20,14 +20,14 @@ struct TableLayout {
   uint8_t version = 0;
   int32_t headerLength = 0;
   int32_t recordLength = 0;
-  uint32_t headerCount = 0;     // the record count the header states
-  int64_t terminatorAt = -1;    // file offset of the descriptors' 0x0D; -1: none found
+  uint32_t headerCount = 0;           // the record count the header states
+  int64_t terminatorAt = -1;          // file offset of the descriptors' 0x0D; -1: none found
   int64_t expectedTerminatorAt = -1;  // where it belongs: after the descriptors read
   std::vector<DbfFieldInfo> fields;
-  int64_t fullRecords = 0;      // whole records the file holds after the header
-  int64_t trailingBytes = 0;    // bytes after the last whole record
-  bool eofMark = false;         // a 0x1A after the last whole record
-  bool usable = false;          // header and record lengths allow reading records
+  int64_t fullRecords = 0;    // whole records the file holds after the header
+  int64_t trailingBytes = 0;  // bytes after the last whole record
+  bool eofMark = false;       // a 0x1A after the last whole record
+  bool usable = false;        // header and record lengths allow reading records
 };
 
 // Reads the layout of `path` through `file`. False (with `why`) when it is no table at all.
@@ -58,12 +58,12 @@ MemoLayout ReadMemoLayout(platform::OsFile& file, MemoKind kind);
 
 // One memo as its first block describes it.
 struct MemoExtent {
-  int64_t blocks = 0;        // blocks it occupies
-  int64_t dataOffset = 0;    // file offset of its data
+  int64_t blocks = 0;      // blocks it occupies
+  int64_t dataOffset = 0;  // file offset of its data
   int64_t dataLength = 0;
-  uint32_t type = 1;         // FoxPro block type; 1 (text) elsewhere
-  std::string problem;       // empty: it can be followed
-  std::string code;          // the finding code for `problem`
+  uint32_t type = 1;    // FoxPro block type; 1 (text) elsewhere
+  std::string problem;  // empty: it can be followed
+  std::string code;     // the finding code for `problem`
 };
 MemoExtent MeasureMemo(platform::OsFile& file, const MemoLayout& memo, int64_t block);
 

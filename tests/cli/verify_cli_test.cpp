@@ -23,8 +23,8 @@ class VerifyCli : public ::testing::Test {
     ASSERT_EQ(RunCli("create " + Quote(table_) + " --type foxpro NAME:C:10 AGE:N:3 NOTE:M:10"), 0);
     std::string lines;
     for (const char* name : {"Olga", "Anna", "Hugo", "Boris", "Eva"})
-      lines += std::string("{\"fields\": {\"NAME\": \"") + name + "\", \"AGE\": 30, \"NOTE\": \"note of " +
-               name + "\"}}\n";
+      lines += std::string("{\"fields\": {\"NAME\": \"") + name +
+               "\", \"AGE\": 30, \"NOTE\": \"note of " + name + "\"}}\n";
     WriteText(dir_.File("in.jsonl"), lines);
     ASSERT_EQ(RunCli("import " + Quote(table_) + " " + Quote(dir_.File("in.jsonl"))), 0);
     ASSERT_EQ(RunCli("index " + Quote(table_) + " " + Quote(dir_.File("people.cdx")) +
@@ -85,9 +85,9 @@ TEST_F(VerifyCli, RepairMendsAndVerifyFindsTheTableClean) {
   ASSERT_EQ(RunCli("repair " + Quote(table_) + " --compact-memo", &out), 0) << out;
   EXPECT_NE(out.find("\"changed\": true"), std::string::npos) << out;
   EXPECT_EQ(RunCli("verify " + Quote(table_) + " --deep", &out), 0) << out;
-  ASSERT_EQ(RunCli("keys " + Quote(table_) + " " + Quote(dir_.File("people.cdx")) + " --tag NAME",
-                   &out),
-            0);
+  ASSERT_EQ(
+      RunCli("keys " + Quote(table_) + " " + Quote(dir_.File("people.cdx")) + " --tag NAME", &out),
+      0);
   int keys = 0;
   for (size_t at = 0; (at = out.find('\n', at)) != std::string::npos; ++at) ++keys;
   EXPECT_EQ(keys, 5) << out;
@@ -121,7 +121,6 @@ TEST_F(VerifyCli, RepairIsRefusedWhileAnotherProgramHasTheTable) {
   EXPECT_EQ(RunCli("verify " + Quote(table_)), 2);
 }
 
-
 // Records a writer added without keeping the header or the indexes current, and an NTX
 // file lost to garbage: after the repair both index files pass the other program's check.
 TEST_F(VerifyCli, RepairedIndexesPassTheOtherProgramsCheck) {
@@ -142,14 +141,14 @@ TEST_F(VerifyCli, RepairedIndexesPassTheOtherProgramsCheck) {
   std::string out;
   EXPECT_EQ(RunCli("verify " + Quote(table_) + " --index " + Quote(ntx), &out), 2);
   EXPECT_NE(out.find("\"part\": \"index\", \"file\": \"" + ntx), std::string::npos) << out;
-  ASSERT_EQ(RunCli("repair " + Quote(table_) + " --index " + Quote(ntx) +
-                       " --index-expr PEOPLE=NAME",
-                   &out),
-            0)
+  ASSERT_EQ(
+      RunCli("repair " + Quote(table_) + " --index " + Quote(ntx) + " --index-expr PEOPLE=NAME",
+             &out),
+      0)
       << out;
   EXPECT_EQ(RunCli("verify " + Quote(table_) + " --index " + Quote(ntx), &out), 0) << out;
-  for (const std::string& args :
-       {Quote(table_) + " " + Quote(ntx), Quote(table_) + " " + Quote(dir_.File("people.cdx")) + " NAME"}) {
+  for (const std::string& args : {Quote(table_) + " " + Quote(ntx),
+                                  Quote(table_) + " " + Quote(dir_.File("people.cdx")) + " NAME"}) {
     std::string report;
     EXPECT_EQ(RunCommand(Quote(hbVerify) + " " + args + " --check 2>&1", &report), 0) << report;
   }
@@ -158,7 +157,6 @@ TEST_F(VerifyCli, RepairedIndexesPassTheOtherProgramsCheck) {
   for (size_t at = 0; (at = out.find('\n', at)) != std::string::npos; ++at) ++keys;
   EXPECT_EQ(keys, 7) << out;
 }
-
 
 // Every real table: verify ends (no crash, no hang), reports the damage dump warns about,
 // and no error on tables dump reads cleanly except a header count that disagrees with the

@@ -109,7 +109,8 @@ TEST(RepairTable, HeaderCountsCutTablesAndTerminatorAreMended) {
   const Damage damages[] = {
       {"count too large", [](std::vector<uint8_t>& b) { PutU32(b, 4, 40); }, 6},
       {"count too small", [](std::vector<uint8_t>& b) { PutU32(b, 4, 2); }, 6},
-      {"cut in record 6", [](std::vector<uint8_t>& b) { b.resize(U16(b, 8) + 5 * U16(b, 10) + 9); }, 5},
+      {"cut in record 6", [](std::vector<uint8_t>& b) { b.resize(U16(b, 8) + 5 * U16(b, 10) + 9); },
+       5},
       {"no terminator", [](std::vector<uint8_t>& b) { b[U16(b, 8) - 1] = 0; }, 6},
   };
   for (const Damage& d : damages) {
@@ -293,7 +294,6 @@ TEST(RepairTable, PeersReadTheMendedTables) {
     EXPECT_EQ(PeerCheck(expected, table), 0);
   }
 }
-
 
 // An interrupted replacement that never committed is undone before the repair, as any
 // writer's open does; the dry run leaves it for the check to report.

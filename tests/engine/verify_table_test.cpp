@@ -50,7 +50,8 @@ std::string MakeMemoTable(const TempDir& dir, Kind kind, int records = 5) {
 }
 
 std::vector<TkxFinding> Check(const std::string& path, bool deep = true,
-                              TkxVerifySummary* summary = nullptr, TkxProgress* progress = nullptr) {
+                              TkxVerifySummary* summary = nullptr,
+                              TkxProgress* progress = nullptr) {
   std::vector<TkxFinding> found;
   TkxVerifyOptions options;
   options.deep = deep;
@@ -269,7 +270,8 @@ TEST(VerifyTable, FixturesOfOtherPrograms) {
   // Files the peers read cleanly: leftovers after the end-of-file mark and a few bytes
   // after the last record are not damage.
   for (const char* clean : {"rndtrip/TABLE1.DBF", "cars/cars.dbf"}) {
-    for (const auto& f : Check(dir + clean)) ADD_FAILURE() << clean << ": " << f.code << " " << f.detail;
+    for (const auto& f : Check(dir + clean))
+      ADD_FAILURE() << clean << ": " << f.code << " " << f.detail;
   }
 }
 
