@@ -379,12 +379,23 @@ TkxVerifySummary Checker::Run() {
   if (file_.ShareLock(false) != 0) throw ETolvernError(path_ + " is in use by another program");
   std::string why;
   if (!verify::ReadTableLayout(file_, path_, table_, why)) throw ETolvernError(why);
+  // A version byte that names no format, in a header that is otherwise sound, is damage
+  // to that byte; a format this engine does not read, or bytes that are no table, cannot
+  // be checked.
+  bool versionDamaged = false;
   if (!IsAcceptedVersion(table_.version)) {
-    char text[128];
     const char* kind = UnsupportedTableKind(table_.version);
-    std::snprintf(text, sizeof text, ": version byte 0x%02X (%s) is not a table this engine reads",
-                  table_.version, kind ? kind : "unknown");
-    throw ETolvernError(path_ + text);
+    int width = 1;
+    for (const DbfFieldInfo& f : table_.fields) width += f.length;
+    versionDamaged = !kind && table_.usable && table_.terminatorAt >= 0 && !table_.fields.empty() &&
+                     width == table_.recordLength && table_.terminatorAt < table_.headerLength;
+    if (!versionDamaged) {
+      char text[128];
+      std::snprintf(text, sizeof text,
+                    ": version byte 0x%02X (%s) is not a table this engine reads", table_.version,
+                    kind ? kind : "unknown");
+      throw ETolvernError(path_ + text);
+    }
   }
   summary_.filesChecked.push_back(path_);
   memoPath_ = verify::MemoPathOf(table_);
@@ -396,6 +407,11 @@ TkxVerifySummary Checker::Run() {
            "writing completes or undoes it");
   }
   records_ = table_.usable ? table_.fullRecords : 0;
+  if (versionDamaged) {
+    char text[96];
+    std::snprintf(text, sizeof text, "version byte 0x%02X names no table format", table_.version);
+    Report("table", path_, TkxSeverity::kError, "version-unknown", 0, text);
+  }
   CheckHeader();
   {
     TkxProgressScope progress(options_.progress, kStatusVerify, records_);

@@ -240,6 +240,18 @@ TEST(VerifyTable, CancelStopsTheCheck) {
   EXPECT_THROW(Check(table, true, nullptr, &stop), ETolvernCancelled);
 }
 
+TEST(VerifyTable, DamagedVersionByteIsAFindingOtherFormatsCannotBeChecked) {
+  TempDir dir;
+  const std::string table = MakeMemoTable(dir, Kind::kDBase3);
+  std::vector<uint8_t> b = ReadBytes(table);
+  b[0] = 0x07;
+  WriteBytes(table, b);
+  EXPECT_EQ(Codes(Check(table)), std::multiset<std::string>{"version-unknown@0"});
+  b[0] = 0x04;  // a dBase 7 table
+  WriteBytes(table, b);
+  EXPECT_THROW(Check(table), ETolvernError);
+}
+
 TEST(VerifyTable, NotATableCannotBeChecked) {
   TempDir dir;
   WriteBytes(dir.File("x.dbf"), std::vector<uint8_t>(10, 'x'));
