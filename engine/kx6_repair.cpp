@@ -260,17 +260,24 @@ void Repairer::WriteMemo(const std::string& to, std::vector<uint8_t>&) {
   if (in.Open(memoPath_, false) != 0) Fail(memoPath_ + ": the file cannot be read");
   const MemoKind kind = verify::MemoKindOf(t);
   const verify::MemoLayout memo = verify::ReadMemoLayout(in, kind);
-  const int64_t bs = memo.blockSize;
+  // A block size the header cannot state is replaced by the format's usual one.
+  const bool badSize = !memo.headerProblem.empty() && kind != MemoKind::kDBase3;
+  const int64_t bs = badSize ? (kind == MemoKind::kFoxPro ? 64 : 512) : memo.blockSize;
+  const int64_t firstData = kind == MemoKind::kFoxPro ? (512 + bs - 1) / bs : 1;
   if (out.Create(to) != 0) Fail(to + ": the file cannot be made");
   const std::string stagedTable = StagedOf(path_);
   if (staged.Open(stagedTable, true) != 0) Fail(stagedTable + ": the file cannot be written");
   std::vector<uint8_t> head = memo.header;
-  head.resize(static_cast<size_t>(memo.firstDataBlock * bs), 0);
-  if (kind == MemoKind::kFoxPro && memo.headerProblem.size()) {
-    head[6] = 0;
-    head[7] = 64;
+  head.resize(static_cast<size_t>(std::max<int64_t>(firstData * bs, 32)), 0);
+  if (kind == MemoKind::kFoxPro) {
+    head[4] = head[5] = 0;
+    head[6] = static_cast<uint8_t>(bs >> 8);
+    head[7] = static_cast<uint8_t>(bs);
+  } else if (kind == MemoKind::kDBase4) {
+    for (int i = 0; i < 4; ++i)
+      head[static_cast<size_t>(20 + i)] = static_cast<uint8_t>(bs >> (8 * i));
   }
-  int64_t next = memo.firstDataBlock;
+  int64_t next = firstData;
   std::vector<const DbfFieldInfo*> memoFields;
   for (const DbfFieldInfo& f : t.fields)
     if (verify::IsMemoField(t.version, f) && f.offset + f.length <= t.recordLength)
