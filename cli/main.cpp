@@ -196,7 +196,7 @@ void PrintUsage(std::FILE* out) {
   for (const auto& c : Commands()) std::fprintf(out, "  %-15s %s\n", c.name, c.summary);
   std::fprintf(out,
                "\nExit status: 0 success; 1 an error (the engine's message on standard "
-               "error);\n2 dump met damaged values, verify found faults, repair left some;\n"
+               "error);\n2 dump met damaged values, verify found faults, repair left faults;\n"
                "3 search found nothing; 64 a command line it cannot run.\n");
 }
 
