@@ -1,6 +1,7 @@
 // fendral-cli: the table engine from the command line, for scripts and tests.
 // Exit codes: 0 success, 1 engine error (message on standard error), 2 dump met damaged
-// values, 3 search found nothing, 64 usage error.
+// values, verify found faults or repair left some unmended, 3 search found nothing, 64
+// usage error.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -201,7 +202,13 @@ const std::vector<Command>& Commands() {
        &CmdRepair,
        "TABLE",
        "Mend what verify finds (needs the table to itself); originals are kept.",
-       {kIndex, {"--dry-run", "", "only list what would change"}, kEncoding, kLockProtocol}},
+       {kIndex,
+        {"--dry-run", "", "only list what would change"},
+        {"--compact-memo", "", "also rewrite the memo file without unused blocks"},
+        {"--index-expr", "TAG=EXPR",
+         "the key expression of a tag whose index file cannot be read; repeatable"},
+        kEncoding,
+        kLockProtocol}},
   };
   return commands;
 }
@@ -217,8 +224,8 @@ void PrintUsage(std::FILE* out) {
   for (const auto& c : Commands()) std::fprintf(out, "  %-15s %s\n", c.name, c.summary);
   std::fprintf(out,
                "\nExit status: 0 success; 1 an error (the engine's message on standard "
-               "error);\n2 dump met damaged values; 3 search found nothing;\n64 a command "
-               "line it cannot run.\n");
+               "error);\n2 dump met damaged values, verify found faults, repair left faults;\n"
+               "3 search found nothing; 64 a command line it cannot run.\n");
 }
 
 void PrintCommandHelp(const Command& c) {

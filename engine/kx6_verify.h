@@ -64,7 +64,10 @@ struct TkxVerifySummary {
   bool Clean() const { return errors == 0 && warnings == 0; }
 };
 
-// Called for each finding as it is found (the check may go on for a long time).
+// Called for each finding (the check may go on for a long time). Findings about the
+// header and the field descriptors come as they are found; those a change by another
+// program could explain (records, memos, keys) come at the end, once the check knows the
+// files did not change under it.
 using TkxFindingSink = std::function<void(const TkxFinding&)>;
 
 // Checks `tablePath`. Throws ETolvernError only when the check cannot run at all (no such
