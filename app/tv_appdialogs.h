@@ -46,8 +46,7 @@ class TQtAppDialogs : public TAppDialogs {
                    const QString& filter) override;
   bool InputText(const QString& caption, const QString& prompt, QString& value) override;
   void Message(const QString& caption, const QString& text) override;
-  bool MessageOffering(const QString& caption, const QString& text,
-                       const QString& choice) override;
+  bool MessageOffering(const QString& caption, const QString& text, const QString& choice) override;
   bool ConfirmDefaultNo(const QString& caption, const QString& text) override;
 
  private:
@@ -73,8 +72,7 @@ class TScriptedDialogs : public TAppDialogs {
                    const QString& filter) override;
   bool InputText(const QString& caption, const QString& prompt, QString& value) override;
   void Message(const QString& caption, const QString& text) override;
-  bool MessageOffering(const QString& caption, const QString& text,
-                       const QString& choice) override;
+  bool MessageOffering(const QString& caption, const QString& text, const QString& choice) override;
   bool ConfirmDefaultNo(const QString& caption, const QString& text) override;
 };
 

@@ -72,7 +72,8 @@ TFindingsDialog::TFindingsDialog(QWidget* parent) : QDialog(parent) {
 }
 
 QString TFindingsDialog::SummaryText(const tolvern::TkxVerifySummary& summary) {
-  QString text = TWindowText::tr("%n record(s) checked", nullptr, static_cast<int>(summary.records));
+  QString text =
+      TWindowText::tr("%n record(s) checked", nullptr, static_cast<int>(summary.records));
   text += QStringLiteral(", ") +
           TWindowText::tr("%n error(s)", nullptr, static_cast<int>(summary.errors));
   text += QStringLiteral(", ") +

@@ -54,9 +54,8 @@ bool TCheckTableCommand::Prepare(TAppDialogs&) {
 void TCheckTableCommand::Execute(tolvern::TkxProgress& progress) {
   tolvern::TkxVerifyOptions options = options_;
   options.progress = &progress;
-  summary_ = tolvern::VerifyTable(Path8(path_), options, [this](const tolvern::TkxFinding& f) {
-    findings_.push_back(f);
-  });
+  summary_ = tolvern::VerifyTable(Path8(path_), options,
+                                  [this](const tolvern::TkxFinding& f) { findings_.push_back(f); });
 }
 
 TCommandOutcome TCheckTableCommand::Finish(TAppDialogs&, std::exception_ptr error) {

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "command_test_util.h"
+#include "tv_doctorcommands.h"
 #include "tv_progressdialog.h"
 #include "tv_worker.h"
 
@@ -37,7 +38,8 @@ void SetHeaderCount(const std::string& table, uint32_t count) {
 std::vector<fs::path> BackupFolders(const fs::path& dir) {
   std::vector<fs::path> folders;
   for (const auto& entry : fs::directory_iterator(dir))
-    if (entry.is_directory() && entry.path().filename().string().rfind("sample.dbf.repair-", 0) == 0)
+    if (entry.is_directory() &&
+        entry.path().filename().string().rfind("sample.dbf.repair-", 0) == 0)
       folders.push_back(entry.path());
   return folders;
 }
@@ -101,7 +103,8 @@ TEST_F(CheckTable, ADamagedRecordCountIsListedWithItsRecordAndRepairIsOffered) {
   ASSERT_GE(countRow, 0) << rows.join('\n').toStdString();
   EXPECT_GT(Findings().RecordOfRow(countRow), 0);
   EXPECT_FALSE(rows[countRow].section('|', 2).isEmpty());
-  EXPECT_TRUE(Findings().Summary().contains(QStringLiteral("error"))) << Findings().Summary().toStdString();
+  EXPECT_TRUE(Findings().Summary().contains(QStringLiteral("error")))
+      << Findings().Summary().toStdString();
   EXPECT_FALSE(Findings().Summary().contains(QStringLiteral("No problems found")));
   EXPECT_TRUE(Findings().RepairButton()->isEnabled());
   EXPECT_EQ(Findings().List()->accessibleName(), QStringLiteral("Findings"));
@@ -225,7 +228,8 @@ TEST_F(CheckTable, RepairOfATableAnotherProgramHoldsIsRefusedAndTheTableComesBac
   ASSERT_TRUE(AwaitWork());
   ::close(other);
   ASSERT_EQ(dialogs.messages.size(), 1) << dialogs.messages.join('\n').toStdString();
-  EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("in use"))) << dialogs.messages[0].toStdString();
+  EXPECT_TRUE(dialogs.messages[0].contains(QStringLiteral("in use")))
+      << dialogs.messages[0].toStdString();
   EXPECT_EQ(Differences(before, FolderBytes(dir.Path())), std::vector<std::string>{});
   EXPECT_TRUE(BackupFolders(dir.Path()).empty());
   EXPECT_TRUE(Table().Active());
@@ -309,6 +313,35 @@ TEST_F(CheckTable, CancelStopsTheCheckOfALargeTableAndChangesNoFile) {
   EXPECT_EQ(Differences(before, FolderBytes(dir.Path())), std::vector<std::string>{});
   EXPECT_TRUE(Table().Active());
   EXPECT_FALSE(window->Busy());
+}
+
+// ---------------------------------------------------------------------------------------
+// The commands without a window
+
+class DoctorCommands : public CommandTest {};
+
+TEST_F(DoctorCommands, TheCheckCollectsTheFindingsAndReportsItsProgress) {
+  Fresh([](const std::string& table) { SetHeaderCount(table, 55); });
+  TCheckTableCommand check(*table);
+  TRecordingProgress progress;
+  const TCommandOutcome outcome = Run(check, progress);
+  EXPECT_TRUE(outcome.done);
+  EXPECT_TRUE(outcome.reopen.isEmpty());
+  EXPECT_TRUE(table->Active());
+  ASSERT_FALSE(progress.kinds.empty());
+  EXPECT_EQ(progress.kinds.front(), tolvern::kStatusVerify);
+  EXPECT_EQ(static_cast<int>(progress.kinds.size()), progress.finishes);
+  bool counted = false;
+  for (const tolvern::TkxFinding& finding : check.Findings())
+    counted = counted || finding.code == "record-count-too-small";
+  EXPECT_TRUE(counted);
+  EXPECT_GE(check.Summary().errors, 1);
+  EXPECT_EQ(check.TablePath(), QString::fromStdString(path));
+}
+
+TEST_F(DoctorCommands, ACheckStoppedAtAnyStepIsACancelThatChangesNoFile) {
+  ExpectCleanCancels([this] { return std::make_unique<TCheckTableCommand>(*table); }, [] {},
+                     [](const std::string& table) { SetHeaderCount(table, 55); });
 }
 
 }  // namespace
