@@ -93,6 +93,8 @@ void TFindingsDialog::ShowFindings(const QString& tablePath,
   setWindowTitle(TWindowText::tr("Check table") + QStringLiteral(" - ") +
                  QFileInfo(tablePath).fileName());
   summary_->setText(SummaryText(summary));
+  // Read out with the list: what the rows add up to.
+  list_->setAccessibleDescription(summary_->text());
   list_->clear();
   bool files = false;
   bool tags = false;

@@ -108,6 +108,7 @@ TEST_F(CheckTable, ADamagedRecordCountIsListedWithItsRecordAndRepairIsOffered) {
   EXPECT_FALSE(Findings().Summary().contains(QStringLiteral("No problems found")));
   EXPECT_TRUE(Findings().RepairButton()->isEnabled());
   EXPECT_EQ(Findings().List()->accessibleName(), QStringLiteral("Findings"));
+  EXPECT_EQ(Findings().List()->accessibleDescription(), Findings().Summary());
   EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
   // The list does not answer while other work has the table, and goes with the table.
   window->Reindex();
