@@ -71,7 +71,9 @@ TMainWindow::TMainWindow(TAppDialogs* dialogs, QWidget* parent)
     // Nothing that touches the table may run while it works.
     pages_->setEnabled(!busy);
     menuBar()->setEnabled(!busy);
+    doctor_->SetBusy(busy);
   };
+  doctor_ = new TTableDoctor(*this, *dialogs_);
   about_ = new TAboutBox(this);
   about_->hide();
 
@@ -235,8 +237,7 @@ void TMainWindow::MarkDamagedIndexes() {
 }
 
 void TMainWindow::ReportDamagedIndexes() {
-  const QString notice = damageNotices_.Untold(*hTable1);
-  if (!notice.isEmpty()) dialogs_->Message(tr("Fendral"), notice);
+  if (damageNotices_.TellUntold(*hTable1, *dialogs_)) doctor_->CheckSoon();
 }
 
 void TMainWindow::AfterIndexDamage() {
@@ -268,6 +269,7 @@ void TMainWindow::ApplyLockProtocol() {
 
 void TMainWindow::CloseTable() {
   damageNotices_.Clear();
+  doctor_->TableClosed();
   menus_.database->setEnabled(false);
   for (TTolvernDataSet* table : {hTable1.get(), hTable2.get()}) {
     if (!table->Active()) continue;

@@ -28,6 +28,7 @@
 #include "tv_mainmenus.h"
 #include "tv_statuspanels.h"
 #include "tv_structurepage.h"
+#include "tv_tabledoctor.h"
 
 class QKeyEvent;
 class QMimeData;
@@ -120,6 +121,8 @@ class TMainWindow : public QMainWindow {
   bool Busy() const { return commands_->Busy(); }
   // What runs the commands' work (its dialog, its delay).
   TWorkRunner& Worker() { return commands_->Worker(); }
+  // "Check table" and "Repair..." with the list of findings.
+  TTableDoctor& Doctor() { return *doctor_; }
   const QString& LastSearch() const { return lastSearch_; }
 
  protected:
@@ -181,6 +184,7 @@ class TMainWindow : public QMainWindow {
   QString tableDirectory_;
   QString lastSearch_;
   TCommandHost* commands_;
+  TTableDoctor* doctor_;
   TDamageNotices damageNotices_;
 
   std::atomic<bool> damageReportPending_{false};  // set on whatever thread the table reports

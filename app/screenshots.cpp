@@ -1,7 +1,9 @@
 // fendral-screenshots [--locale NAME] TABLE OUTDIR: opens TABLE in the main window (offscreen
 // works) and writes PNG pictures of what the window shows (see tv_screenshots.h), then a copy of
 // the table opened past a damaged index (its production CDX cut short, or else a garbage NTX named
-// like it) with the message the window shows over it. Exit code 0 when every picture was written.
+// like it) with the message the window shows over it, and the list of findings "Check table"
+// gives on that copy with its header's record count also made too small (findings.png). Exit
+// code 0 when every picture was written.
 // With --locale (for example "ru" or "de_DE") the window shows that locale's translation; without
 // it the pictures are in English, whatever the machine's locale.
 #include <QApplication>
@@ -119,5 +121,23 @@ int main(int argc, char** argv) {
   ok = SaveWithMessage(window, dialogs.messages.value(0),
                        outDir + QStringLiteral("/browse-damaged-index.png")) &&
        window.Table1().Active() && ok;
+
+  // The same copy with a header that counts two records fewer than the file holds, checked.
+  const QString damaged = window.Table1().TableFilePath();
+  window.CloseDbf();
+  QFile header(damaged);
+  if (header.open(QIODevice::ReadWrite) && header.seek(4)) {
+    QByteArray count = header.read(4);
+    const quint32 records = static_cast<quint8>(count[0]) | static_cast<quint8>(count[1]) << 8 |
+                            static_cast<quint8>(count[2]) << 16 |
+                            static_cast<quint32>(static_cast<quint8>(count[3])) << 24;
+    const quint32 fewer = records > 2 ? records - 2 : 0;
+    for (int i = 0; i < 4; ++i) count[i] = static_cast<char>(fewer >> (8 * i));
+    header.seek(4);
+    header.write(count);
+    header.close();
+  }
+  window.Start({damaged});
+  ok = fendral::SaveFindings(window, outDir + QStringLiteral("/findings.png")) && ok;
   return ok ? 0 : 1;
 }

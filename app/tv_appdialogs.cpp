@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace fendral {
 
@@ -51,6 +52,15 @@ void TQtAppDialogs::Message(const QString& caption, const QString& text) {
   QMessageBox::warning(parent_, caption, text);
 }
 
+bool TQtAppDialogs::MessageOffering(const QString& caption, const QString& text,
+                                    const QString& choice) {
+  QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent_);
+  QPushButton* offered = box.addButton(choice, QMessageBox::ActionRole);
+  box.setDefaultButton(QMessageBox::Ok);
+  box.exec();
+  return box.clickedButton() == offered;
+}
+
 bool TScriptedDialogs::Confirm(const QString& caption, const QString& text) {
   asked << caption + QLatin1Char('|') + text;
   if (confirms.empty()) return false;
@@ -89,6 +99,16 @@ bool TScriptedDialogs::InputText(const QString& caption, const QString& prompt, 
 void TScriptedDialogs::Message(const QString& caption, const QString& text) {
   asked << caption + QLatin1Char('|') + text;
   messages << text;
+}
+
+bool TScriptedDialogs::MessageOffering(const QString& caption, const QString& text,
+                                       const QString& choice) {
+  Message(caption, text);
+  offered << choice;
+  if (choices.empty()) return false;
+  const bool answer = choices.front();
+  choices.pop_front();
+  return answer;
 }
 
 }  // namespace fendral

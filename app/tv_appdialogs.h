@@ -25,6 +25,10 @@ class TAppDialogs : public IDialogs {
   virtual bool InputText(const QString& caption, const QString& prompt, QString& value) = 0;
   // An error or notice the user acknowledges.
   virtual void Message(const QString& caption, const QString& text) = 0;
+  // The same with one more button, `choice`, beside OK (which stays the default); true
+  // when the user pressed `choice`.
+  virtual bool MessageOffering(const QString& caption, const QString& text,
+                               const QString& choice) = 0;
   // A Yes/No question before something that cannot be undone; No is the default answer.
   virtual bool ConfirmDefaultNo(const QString& caption, const QString& text) = 0;
 };
@@ -42,6 +46,7 @@ class TQtAppDialogs : public TAppDialogs {
                    const QString& filter) override;
   bool InputText(const QString& caption, const QString& prompt, QString& value) override;
   void Message(const QString& caption, const QString& text) override;
+  bool MessageOffering(const QString& caption, const QString& text, const QString& choice) override;
   bool ConfirmDefaultNo(const QString& caption, const QString& text) override;
 
  private:
@@ -56,7 +61,9 @@ class TScriptedDialogs : public TAppDialogs {
   std::deque<QString> inputs;  // answers of InputText (a null QString cancels)
   std::deque<bool> confirms;   // answers of Confirm and ConfirmDefaultNo
   QStringList asked;           // "caption|text" of every question and message
-  QStringList messages;        // texts of Message only
+  QStringList messages;        // texts of Message and MessageOffering
+  std::deque<bool> choices;    // answers of MessageOffering (true: the choice; empty: OK)
+  QStringList offered;         // the choices MessageOffering offered
 
   bool Confirm(const QString& caption, const QString& text) override;
   QString OpenFile(const QString& caption, const QString& directory,
@@ -65,6 +72,7 @@ class TScriptedDialogs : public TAppDialogs {
                    const QString& filter) override;
   bool InputText(const QString& caption, const QString& prompt, QString& value) override;
   void Message(const QString& caption, const QString& text) override;
+  bool MessageOffering(const QString& caption, const QString& text, const QString& choice) override;
   bool ConfirmDefaultNo(const QString& caption, const QString& text) override;
 };
 

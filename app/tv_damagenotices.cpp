@@ -22,6 +22,12 @@ QString TDamageNotices::Untold(TTolvernDataSet& table) {
   return lines.join(QLatin1Char('\n'));
 }
 
+bool TDamageNotices::TellUntold(TTolvernDataSet& table, TAppDialogs& dialogs) {
+  const QString notice = Untold(table);
+  return !notice.isEmpty() && dialogs.MessageOffering(TWindowText::tr("Fendral"), notice,
+                                                      TWindowText::tr("Check table"));
+}
+
 void TDamageNotices::Reset(TTolvernDataSet& table) {
   told_.clear();
   for (const TTVDamagedIndex& damaged : table.DamagedIndexes()) told_ << damaged.path;

@@ -28,6 +28,8 @@ TMainMenus BuildMainMenus(TMainWindow& w, QMenuBar& bar) {
   QMenu* db = m.database = bar.addMenu(TWindowText::tr("&Database"));
   m.reindex = db->addAction(TWindowText::tr("Reindex"), &w, &TMainWindow::Reindex);
   m.reindex->setEnabled(false);
+  db->addAction(TWindowText::tr("Check table"), &w, [&w] { w.Doctor().Check(); });
+  db->addAction(TWindowText::tr("Repair..."), &w, [&w] { w.Doctor().Repair(); });
   db->addSeparator();
   db->addAction(TWindowText::tr("Pack"), &w, &TMainWindow::Pack);
   db->addAction(TWindowText::tr("Zap"), &w, &TMainWindow::Zap);

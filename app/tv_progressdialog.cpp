@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "kx6_progress.h"
+#include "kx6_verify.h"
 
 namespace fendral {
 
@@ -61,6 +62,10 @@ QString TProgressDialog::KindText(int32_t kind) {
       return tr("Importing");
     case tolvern::kStatusRebuild:
       return tr("Rebuilding the table");
+    case tolvern::kStatusVerify:
+      return tr("Checking the table");
+    case tolvern::kStatusRepair:
+      return tr("Repairing the table");
     default:
       return {};
   }

@@ -193,4 +193,28 @@ bool WriteScreenshots(TMainWindow& window, TScriptedDialogs& dialogs, const QStr
   return ok;
 }
 
+bool SaveFindings(TMainWindow& window, const QString& file) {
+  window.Doctor().Check();
+  TFindingsDialog& findings = *window.Doctor().Findings();
+  bool ok = AwaitShown([&] { return !window.Busy() && findings.isVisible(); });
+  if (ok) {
+    findings.resize(820, 300);
+    QApplication::processEvents();
+    QPixmap picture = window.grab();
+    const QPixmap shown = findings.grab();
+    QPainter painter(&picture);
+    const QRect place((picture.width() - shown.width()) / 2,
+                      (picture.height() - shown.height()) / 2, shown.width(), shown.height());
+    painter.drawPixmap(place.topLeft(), shown);
+    painter.setPen(findings.palette().color(QPalette::Shadow));
+    painter.drawRect(place.adjusted(-1, -1, 0, 0));
+    painter.end();
+    ok = picture.save(file);
+  }
+  findings.hide();
+  std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write",
+               file.toLocal8Bit().constData());
+  return ok;
+}
+
 }  // namespace fendral

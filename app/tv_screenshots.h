@@ -18,4 +18,8 @@ namespace fendral {
 // stderr). Any table the window shows can be pictured, whatever its fields.
 bool WriteScreenshots(TMainWindow& window, TScriptedDialogs& dialogs, const QString& outDir);
 
+// Runs "Check table" on the table `window` has open and writes the window with the list of
+// findings over it to `file`. False when the check did not end or the file was not written.
+bool SaveFindings(TMainWindow& window, const QString& file);
+
 }  // namespace fendral

@@ -346,7 +346,8 @@ TEST(Screenshots, TheProgramWritesEveryPicture) {
             0)
       << log;
   for (const char* name : {"browse-natural.png", "browse-ordered.png", "browse-filter.png",
-                           "structure.png", "browse-damaged-index.png", "progress.png"}) {
+                           "structure.png", "browse-damaged-index.png", "progress.png",
+                           "findings.png"}) {
     const QImage image(QString::fromStdString((out.Path() / name).string()));
     EXPECT_FALSE(image.isNull()) << name;
     EXPECT_GT(image.width(), 400) << name;
