@@ -1,0 +1,409 @@
+// The index checks of the table doctor: clean files give no finding, and each kind of
+// damage made to a good file (a garbage page, a key removed or changed, a record changed
+// behind the index's back, a duplicate in a unique tag, a looping child pointer) is named
+// with its code and record, in every index format. Definitions read back from a file
+// build it again byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "kx6_build.h"
+#include "kx6_cdx.h"
+#include "kx6_dbsy.h"
+#include "kx6_eror.h"
+#include "kx6_indx.h"
+#include "kx6_mdx.h"
+#include "kx6_tool.h"
+#include "kx6_verify_index.h"
+#include "test_support.h"
+
+namespace tolvern {
+namespace {
+
+namespace fs = std::filesystem;
+using fendral::test::ReadBytes;
+using fendral::test::RunCommand;
+using fendral::test::SharedDir;
+using fendral::test::TempDir;
+using fendral::test::WriteBytes;
+
+constexpr int kRecords = 2000;
+
+std::string Name(int i) {
+  std::string name = "N";
+  name += std::to_string(100000 + (i * 7919) % 100003);
+  return name;
+}
+
+// NAME C 12 (distinct, not in record order), AMOUNT N 8 2, BORN D.
+std::string MakeTable(const TempDir& dir, TkxIndexFormat format) {
+  const std::string path = dir.File("people.dbf");
+  {
+    std::unique_ptr<KXO_DBFBuild> builder;
+    if (format == TkxIndexFormat::kCdx) {
+      builder = std::make_unique<KXO_DBFoxBuild>(path);
+    } else if (format == TkxIndexFormat::kMdx) {
+      builder = std::make_unique<KXO_DB4Build>(path);
+    } else {
+      builder = std::make_unique<KXO_DBFBuild>(path);
+    }
+    builder->AddField("NAME", 'C', 12, 0);
+    builder->AddField("AMOUNT", 'N', 8, 2);
+    builder->AddField("BORN", 'D', 8, 0);
+    builder->WriteTable();
+  }
+  KXO_dBHandler t(path, true, false);
+  for (int i = 1; i <= kRecords; ++i) {
+    t.BlankRecord();
+    t.PutFieldByName("NAME", Name(i));
+    t.PutNumberByName("AMOUNT", (i * 37) % 5000 / 10.0 - 100);
+    t.PutFieldByName("BORN", std::to_string(1950 + i % 60) + "0" + std::to_string(1 + i % 9) +
+                                 "1" + std::to_string(i % 9));
+    t.AppendRecord();
+  }
+  return path;
+}
+
+const char* Ext(TkxIndexFormat format) {
+  switch (format) {
+    case TkxIndexFormat::kNdx:
+      return ".ndx";
+    case TkxIndexFormat::kNtx:
+      return ".ntx";
+    case TkxIndexFormat::kCdx:
+      return ".cdx";
+    default:
+      return ".mdx";
+  }
+}
+
+// The index file: NAME (unique when asked) and, in multi-tag files, AMOUNT descending,
+// BORN and a FOR tag. Named apart from the table, so no production index opens with it.
+std::string MakeIndex(const std::string& table, TkxIndexFormat format, bool unique = false) {
+  const std::string path = (fs::path(table).parent_path() / (std::string("names") + Ext(format)))
+                               .string();
+  KXO_dBHandler t(table, true, false);
+  t.IndexOn(path, "NAME", 0, !unique, "", "NAME");
+  if (IsMultiTagFormat(format)) {
+    t.IndexOn(path, "AMT", 1, true, "", "AMOUNT");
+    t.IndexOn(path, "BORN", 0, true, "", "BORN");
+    t.IndexOn(path, "SOME", 0, true, "AMOUNT > 0", "UPPER(NAME)");
+  }
+  return path;
+}
+
+std::vector<TkxFinding> Verify(const std::string& table, const std::string& index) {
+  KXO_dBHandler t(table, false, true);
+  std::vector<TkxFinding> found;
+  VerifyIndexFile(t, index, [&](const TkxFinding& f) { found.push_back(f); }, nullptr);
+  return found;
+}
+
+std::string Describe(const std::vector<TkxFinding>& found) {
+  std::string out;
+  for (const TkxFinding& f : found)
+    out += f.tag + " " + f.code + " #" + std::to_string(f.recno) + ": " + f.detail + "\n";
+  return out;
+}
+
+bool Has(const std::vector<TkxFinding>& found, const std::string& code, int64_t recno = -1,
+         const std::string& tag = "") {
+  return std::any_of(found.begin(), found.end(), [&](const TkxFinding& f) {
+    return f.code == code && (recno < 0 || f.recno == recno) && (tag.empty() || f.tag == tag) &&
+           f.part == "index";
+  });
+}
+
+// A leaf page of tag `tagName` and the tag's root, as file offsets; and the file's block
+// unit for page numbers.
+struct Pages {
+  int64_t leaf = 0;
+  int64_t root = 0;
+};
+
+int64_t Unit(TkxIndexFormat format) {
+  switch (format) {
+    case TkxIndexFormat::kNdx:
+      return 512;
+    case TkxIndexFormat::kMdx:
+      return 512;
+    default:
+      return 1;
+  }
+}
+
+Pages FindPages(const std::string& table, const std::string& index, TkxIndexFormat format,
+                const std::string& tagName) {
+  KXO_dBHandler t(table, false, true);
+  std::unique_ptr<KXobjIndexFile> file = MakeIndexFileOf(&t, index, false, false, true);
+  KXobjIndexTag* tag = file->TagByName(tagName);
+  if (!tag) tag = file->TagAt(0);
+  tag->Goto(PosTop);
+  // The middle of the order: a leaf that is neither first nor last.
+  for (int i = 0; i < kRecords / 2; ++i) tag->Goto(PosNext);
+  Pages pages;
+  const KXobjIndexKey* node = tag->RootNode();
+  pages.root = int64_t{node->PageNo()} * Unit(format);
+  while (node->Child()) node = node->Child();
+  pages.leaf = int64_t{node->PageNo()} * Unit(format);
+  return pages;
+}
+
+void Overwrite(const std::string& path, int64_t at, const std::vector<uint8_t>& bytes) {
+  std::vector<uint8_t> all = ReadBytes(path);
+  ASSERT_LE(static_cast<size_t>(at) + bytes.size(), all.size());
+  std::copy(bytes.begin(), bytes.end(), all.begin() + at);
+  WriteBytes(path, all);
+}
+
+// Works on the open tag with the table on `recno`.
+template <typename Work>
+void WithTag(const std::string& table, const std::string& index, const std::string& tagName,
+             int32_t recno, Work work) {
+  KXO_dBHandler t(table, true, false);
+  std::unique_ptr<KXobjIndexFile> file = MakeIndexFileOf(&t, index, false, true, false);
+  KXobjIndexTag* tag = file->TagByName(tagName);
+  if (!tag) tag = file->TagAt(0);
+  t.KXO_dBaseFld::GetRecord(recno);
+  work(*tag);
+  tag->FreePath();
+}
+
+class VerifyIndex : public testing::TestWithParam<TkxIndexFormat> {
+ protected:
+  // The tag findings name: a single-tag file's tag is its base name.
+  std::string Tag(const std::string& name) const {
+    return IsMultiTagFormat(GetParam()) ? name : "NAMES";
+  }
+  void SetUp() override {
+    table_ = MakeTable(dir_, GetParam());
+    index_ = MakeIndex(table_, GetParam());
+  }
+  TempDir dir_;
+  std::string table_;
+  std::string index_;
+};
+
+TEST_P(VerifyIndex, AGoodFileHasNoFinding) {
+  const std::vector<TkxFinding> found = Verify(table_, index_);
+  EXPECT_TRUE(found.empty()) << Describe(found);
+}
+
+TEST_P(VerifyIndex, ARemovedKeyIsMissingAndAChangedKeyStale) {
+  WithTag(table_, index_, "NAME", 23, [](KXobjIndexTag& tag) {
+    tag.SyncToRecord(23);
+    ASSERT_EQ(tag.CurrentRecord(), 23);
+    tag.DeleteCurrentKey();
+  });
+  WithTag(table_, index_, "NAME", 31, [](KXobjIndexTag& tag) {
+    tag.SyncToRecord(31);
+    ASSERT_EQ(tag.CurrentRecord(), 31);
+    tag.DeleteCurrentKey();
+    KXobjIndexKeyData key(64);
+    key.SetText("ZZ-CHANGED");
+    tag.KeyAdjust(key);
+    key.SetReference(31);
+    key.SetKeyRecNo(31);
+    ASSERT_TRUE(tag.KeyAdd(key));
+  });
+  const std::vector<TkxFinding> found = Verify(table_, index_);
+  EXPECT_TRUE(Has(found, "missing-key", 23, Tag("NAME"))) << Describe(found);
+  EXPECT_TRUE(Has(found, "stale-key", 31, Tag("NAME"))) << Describe(found);
+  EXPECT_EQ(found.size(), 2u) << Describe(found);
+}
+
+TEST_P(VerifyIndex, ARecordChangedWithNoIndexOpenLeavesAStaleKey) {
+  {
+    KXO_dBaseFld t(table_, true, false);
+    t.GetRecord(17);
+    t.PutFieldByName("NAME", "AAA-CHANGED");
+    t.PutNumberByName("AMOUNT", 1.5);
+    t.PutRecord(17);
+  }
+  const std::vector<TkxFinding> found = Verify(table_, index_);
+  EXPECT_TRUE(Has(found, "stale-key", 17, Tag("NAME"))) << Describe(found);
+  if (IsMultiTagFormat(GetParam())) {
+    EXPECT_TRUE(Has(found, "stale-key", 17, "AMT")) << Describe(found);
+    // Record 17's old amount was below zero: the FOR tag lacks its key now.
+    EXPECT_TRUE(Has(found, "missing-key", 17, "SOME")) << Describe(found);
+  }
+}
+
+TEST_P(VerifyIndex, ADuplicateInAUniqueTagIsNamed) {
+  // Records 40 and 41 get one name; the tag is built keeping both, then marked unique.
+  {
+    KXO_dBaseFld t(table_, true, false);
+    t.GetRecord(40);
+    const std::string name = TrimRight(t.GetFieldByName("NAME"));
+    t.GetRecord(41);
+    t.PutFieldByName("NAME", name);
+    t.PutRecord(41);
+  }
+  fs::remove(index_);
+  index_ = MakeIndex(table_, GetParam());
+  int64_t at = 0;
+  uint8_t bit = 1;
+  {
+    KXO_dBHandler t(table_, false, true);
+    std::unique_ptr<KXobjIndexFile> file = MakeIndexFileOf(&t, index_, false, false, true);
+    KXobjIndexTag* tag = file->TagByName("NAME");
+    switch (GetParam()) {
+      case TkxIndexFormat::kNdx:
+        at = 23;
+        break;
+      case TkxIndexFormat::kNtx:
+        at = 278;
+        break;
+      case TkxIndexFormat::kCdx:
+        at = static_cast<KXobjCDXTag*>(tag)->HeaderOffset() + 14;
+        break;
+      default:
+        at = int64_t{tag->HeaderPage()} * 512 + 23;
+        bit = 0x40;
+        break;
+    }
+  }
+  std::vector<uint8_t> all = ReadBytes(index_);
+  all[static_cast<size_t>(at)] |= bit;
+  if (GetParam() == TkxIndexFormat::kMdx) all[static_cast<size_t>(at) - 15] |= 0x40;
+  WriteBytes(index_, all);
+  const std::vector<TkxFinding> found = Verify(table_, index_);
+  EXPECT_TRUE(Has(found, "duplicate-key", 41, Tag("NAME"))) << Describe(found);
+}
+
+TEST_P(VerifyIndex, AGarbagePageIsReportedWithoutAFloodOfMissingKeys) {
+  const Pages pages = FindPages(table_, index_, GetParam(), "NAME");
+  ASSERT_NE(pages.leaf, pages.root);
+  Overwrite(index_, pages.leaf, std::vector<uint8_t>(512, 0xAB));
+  const std::vector<TkxFinding> found = Verify(table_, index_);
+  EXPECT_TRUE(Has(found, "bad-page", 0, Tag("NAME")) || Has(found, "page-out-of-bounds", 0, Tag("NAME")))
+      << Describe(found);
+  EXPECT_FALSE(Has(found, "missing-key")) << Describe(found);
+  EXPECT_TRUE(Has(found, "keys-unknown", 0, Tag("NAME"))) << Describe(found);
+  EXPECT_LT(found.size(), 20u) << Describe(found);
+}
+
+TEST_P(VerifyIndex, AChildPointerBackToTheRootEndsAsAFinding) {
+  const TkxIndexFormat format = GetParam();
+  const Pages pages = FindPages(table_, index_, format, "NAME");
+  std::vector<uint8_t> all = ReadBytes(index_);
+  const auto root = static_cast<size_t>(pages.root);
+  auto put32 = [&](size_t at, uint32_t v, bool bigEndian) {
+    for (int i = 0; i < 4; ++i)
+      all[at + static_cast<size_t>(i)] =
+          static_cast<uint8_t>(v >> (bigEndian ? 24 - 8 * i : 8 * i));
+  };
+  switch (format) {
+    case TkxIndexFormat::kNtx: {
+      // The first entry's child pointer.
+      const size_t first = all[root + 2] | (all[root + 3] << 8);
+      put32(root + first, static_cast<uint32_t>(pages.root), false);
+      break;
+    }
+    case TkxIndexFormat::kNdx:
+      put32(root + 4, static_cast<uint32_t>(pages.root / 512), false);
+      break;
+    case TkxIndexFormat::kCdx: {
+      // Branch entries: key, record and child (both high byte first).
+      KXO_dBHandler t(table_, false, true);
+      std::unique_ptr<KXobjIndexFile> file = MakeIndexFileOf(&t, index_, false, false, true);
+      const size_t keyLength = static_cast<size_t>(file->TagByName("NAME")->KeyLength());
+      put32(root + 12 + keyLength + 4, static_cast<uint32_t>(pages.root), true);
+      break;
+    }
+    default:
+      put32(root + 8, static_cast<uint32_t>(pages.root / 512), false);
+      break;
+  }
+  WriteBytes(index_, all);
+  const std::vector<TkxFinding> found = Verify(table_, index_);
+  EXPECT_TRUE(Has(found, "child-link", 0, Tag("NAME"))) << Describe(found);
+}
+
+TEST_P(VerifyIndex, DefinitionsBuildTheSameFileAgain) {
+  const TkxIndexDefinitions definitions = ReadIndexDefinitions(index_);
+  EXPECT_EQ(definitions.format, GetParam());
+  const size_t tags = IsMultiTagFormat(GetParam()) ? 4 : 1;
+  ASSERT_EQ(definitions.tags.size(), tags);
+  if (tags == 4) {
+    EXPECT_EQ(definitions.tags[1].name, "AMT");
+    EXPECT_TRUE(definitions.tags[1].descending);
+    EXPECT_EQ(definitions.tags[3].forExpr, "AMOUNT > 0");
+  }
+  // Built under a name without the format's extension, as a caller replacing a file does.
+  const std::string made = dir_.File("rebuilt.new");
+  {
+    KXO_dBHandler t(table_, true, false);
+    BuildIndexFromDefinitions(t, definitions, made, nullptr);
+  }
+  ASSERT_TRUE(fs::exists(made));
+  const std::string rebuilt = dir_.File(std::string("names2") + Ext(GetParam()));
+  fs::rename(made, rebuilt);
+  EXPECT_TRUE(Verify(table_, rebuilt).empty()) << Describe(Verify(table_, rebuilt));
+  EXPECT_TRUE(ReadBytes(rebuilt) == ReadBytes(index_));
+}
+
+TEST_P(VerifyIndex, ACancelledCheckStops) {
+  struct StopAtOnce : TkxProgress {
+    void Start(int32_t kind, int64_t) override { this->kind = kind; }
+    bool Step(int64_t) override { return false; }
+    void Finish() override {}
+    int32_t kind = 0;
+  } stop;
+  KXO_dBHandler t(table_, false, true);
+  EXPECT_THROW(VerifyIndexFile(t, index_, [](const TkxFinding&) {}, &stop), ETolvernCancelled);
+  EXPECT_EQ(stop.kind, kStatusVerify);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, VerifyIndex,
+                         testing::Values(TkxIndexFormat::kNtx, TkxIndexFormat::kNdx,
+                                         TkxIndexFormat::kCdx, TkxIndexFormat::kMdx),
+                         [](const testing::TestParamInfo<TkxIndexFormat>& info) {
+                           return std::string(Ext(info.param) + 1);
+                         });
+
+TEST(VerifyIndexExtra, KeysPastTheTableAreExtra) {
+  TempDir dir;
+  const std::string table = MakeTable(dir, TkxIndexFormat::kCdx);
+  const std::string index = MakeIndex(table, TkxIndexFormat::kCdx);
+  {
+    // The table loses its last ten records behind the index's back.
+    // Records of 29 bytes and the end-of-file mark.
+    fs::resize_file(table, fs::file_size(table) - 1 - 10 * 29);
+  }
+  const std::vector<TkxFinding> found = Verify(table, index);
+  EXPECT_TRUE(Has(found, "extra-key", kRecords, "NAME")) << Describe(found);
+  EXPECT_TRUE(Has(found, "extra-key", kRecords - 9, "BORN")) << Describe(found);
+}
+
+TEST(VerifyIndexExtra, RebuiltFilesPassTheLegacyCheck) {
+  REQUIRE_SHARED();
+  for (TkxIndexFormat format : {TkxIndexFormat::kNtx, TkxIndexFormat::kCdx}) {
+    TempDir dir;
+    const std::string table = MakeTable(dir, format);
+    const std::string index = MakeIndex(table, format);
+    const std::string rebuilt = dir.File(std::string("again") + Ext(format));
+    {
+      KXO_dBHandler t(table, true, false);
+      BuildIndexFromDefinitions(t, ReadIndexDefinitions(index), rebuilt, nullptr);
+    }
+    const std::string driver = format == TkxIndexFormat::kNtx ? "DBFNTX" : "DBFCDX";
+    for (const TkxTagDefinition& tag : ReadIndexDefinitions(rebuilt).tags) {
+      std::string report;
+      const int status = RunCommand(
+          "'" + (SharedDir() / "peers/bin/hb-verify").string() + "' '" + table + "' '" +
+              rebuilt + "' " + (format == TkxIndexFormat::kNtx ? "" : tag.name) +
+              " --rdd=" + driver + " --check --nowalk 2>&1",
+          &report);
+      EXPECT_EQ(status, 0) << tag.name << ": " << report;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tolvern
