@@ -166,6 +166,8 @@ class TagCheck {
   bool Decode(int32_t page, DecodedPage& out, std::string& why);
   bool DecodeNtx(int32_t offset, DecodedPage& out, std::string& why);
   void Emit(std::unique_ptr<KXobjIndexKeyData> key, const KXobjIndexKeyData* bound, int32_t page);
+  // Three-way order of two stored keys as the file sorts them.
+  int Order(const TkxVariant& x, const TkxVariant& y) const;
   bool Same(const StoredKey& a, const StoredKey& b);
 
   KXO_dBHandler& table_;
@@ -262,12 +264,14 @@ bool TagCheck::CheckHeader() {
                  type);
       return false;
     }
+    // A longer value than the header's key length is cut in every key; a shorter one is
+    // padded, which some writers do on purpose.
     if (type == 'C' && stored == 'C' && format_ != TkxIndexFormat::kCdx &&
         value.Length() != tag_.KeyLength()) {
-      Report(TkxSeverity::kError, "key-length", 0,
+      Report(value.Length() > tag_.KeyLength() ? TkxSeverity::kError : TkxSeverity::kWarning,
+             "key-length", 0,
              "the header says key length " + std::to_string(tag_.KeyLength()) +
                  ", the expression gives " + std::to_string(value.Length()));
-      return false;
     }
   }
   computable_ = true;
@@ -355,15 +359,32 @@ bool TagCheck::Decode(int32_t page, DecodedPage& out, std::string& why) {
   return true;
 }
 
+int TagCheck::Order(const TkxVariant& x, const TkxVariant& y) const {
+  if (format_ != TkxIndexFormat::kCdx) return tag_.CompareKeys(x, y, -1);
+  // CDX pages hold keys in byte order (collation weights included), padded to the key
+  // length; a descending tag is stored ascending.
+  const char pad = static_cast<KXobjCDXTag&>(tag_).KeyForm().pad;
+  const int32_t nx = x.IsEmpty() ? 0 : x.Length();
+  const int32_t ny = y.IsEmpty() ? 0 : y.Length();
+  const int32_t n = std::max(nx, ny);
+  for (int32_t i = 0; i < n; ++i) {
+    const auto a = static_cast<uint8_t>(i < nx ? x.Data()[i] : pad);
+    const auto b = static_cast<uint8_t>(i < ny ? y.Data()[i] : pad);
+    if (a != b) return a < b ? -1 : 1;
+  }
+  return 0;
+}
+
 void TagCheck::Emit(std::unique_ptr<KXobjIndexKeyData> key, const KXobjIndexKeyData* bound,
                     int32_t page) {
   const int32_t recno = key->KeyRecNo();
   if (previous_) {
-    const int c = tag_.CompareKeys(*previous_, *key, -1);
+    const int c = Order(*previous_, *key);
     if (c > 0) {
       Report(TkxSeverity::kError, "key-order", recno,
-             "key of record " + std::to_string(recno) + " on page " + std::to_string(page) +
-                 " sorts before the key of record " + std::to_string(previousRecno_));
+             "key " + Printable(StoredOf(*key)) + " of record " + std::to_string(recno) +
+                 " on page " + std::to_string(page) + " sorts before " +
+                 Printable(StoredOf(*previous_)) + " of record " + std::to_string(previousRecno_));
     } else if (c == 0) {
       if (tag_.Unique())
         Report(TkxSeverity::kError, "duplicate-key", recno,
@@ -375,7 +396,7 @@ void TagCheck::Emit(std::unique_ptr<KXobjIndexKeyData> key, const KXobjIndexKeyD
                    std::to_string(recno) + " are not in record order");
     }
   }
-  if (bound && tag_.CompareKeys(*key, *bound, -1) > 0)
+  if (bound && Order(*key, *bound) > 0)
     Report(TkxSeverity::kError, "key-order", recno,
            "key of record " + std::to_string(recno) + " on page " + std::to_string(page) +
                " sorts after its branch entry");

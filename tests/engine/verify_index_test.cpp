@@ -407,3 +407,66 @@ TEST(VerifyIndexExtra, RebuiltFilesPassTheLegacyCheck) {
 
 }  // namespace
 }  // namespace tolvern
+
+namespace tolvern {
+namespace {
+
+using fendral::test::FixturesDir;
+using fendral::test::FixtureFiles;
+
+// The files the legacy program wrote and read back cleanly: no error in any of them.
+TEST(VerifyIndexFixtures, FilesThePeerWroteAreClean) {
+  REQUIRE_SHARED();
+  const fs::path folder = FixturesDir() / "peer-harbour";
+  const std::vector<std::pair<std::string, std::string>> pairs = {
+      {"fox.dbf", "fox.cdx"},       {"fox.dbf", "foxext.cdx"},    {"fox32.dbf", "fox32.cdx"},
+      {"foxstd.dbf", "foxstd.cdx"}, {"big.dbf", "big.cdx"},       {"big.dbf", "big_name.ntx"},
+      {"clip.dbf", "clip_name.ntx"}, {"clip.dbf", "clip_amount.ntx"}, {"clip.dbf", "clip_qty.ntx"},
+      {"clip.dbf", "clip_born.ntx"}, {"clip.dbf", "clip_nmborn.ntx"},
+      {"clip.dbf", "clip_cityu.ntx"}, {"clip.dbf", "clip_amtd.ntx"},
+      {"clip.dbf", "clip_actfor.ntx"}, {"clip.dbf", "clip_active.ntx"},
+      {"clip.dbf", "clip_cityam.ntx"}};
+  for (const auto& [table, index] : pairs) {
+    const std::vector<TkxFinding> found =
+        Verify((folder / table).string(), (folder / index).string());
+    EXPECT_TRUE(found.empty()) << index << ":\n" << Describe(found);
+  }
+}
+
+// Every index fixture against every table beside it: the check ends, with findings or
+// none, and never with an exception.
+TEST(VerifyIndexFixtures, EveryFixtureIsCheckedToTheEnd) {
+  REQUIRE_SHARED();
+  std::vector<fs::path> indexes;
+  for (const char* ext : {".ntx", ".ndx", ".cdx", ".mdx"})
+    for (const fs::path& p : FixtureFiles(ext)) indexes.push_back(p);
+  ASSERT_FALSE(indexes.empty());
+  size_t checked = 0;
+  for (const fs::path& index : indexes) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(index.parent_path())) {
+      std::string ext = entry.path().extension().string();
+      std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+      if (ext != ".dbf") continue;
+      std::unique_ptr<KXO_dBHandler> t;
+      try {
+        t = std::make_unique<KXO_dBHandler>(entry.path().string(), false, true);
+      } catch (const std::exception&) {
+        continue;  // a table that does not open today
+      }
+      size_t findings = 0;
+      EXPECT_NO_THROW(VerifyIndexFile(*t, index.string(),
+                                      [&](const TkxFinding& f) {
+                                        ++findings;
+                                        EXPECT_EQ(f.part, "index");
+                                        EXPECT_FALSE(f.code.empty());
+                                      },
+                                      nullptr))
+          << index << " with " << entry.path();
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 0u);
+}
+
+}  // namespace
+}  // namespace tolvern
