@@ -692,13 +692,27 @@ void VerifyIndexFile(KXO_dBHandler& table, const std::string& path, const TkxFin
   } catch (const ETolvernCancelled&) {
     throw;
   } catch (const std::exception& e) {
-    report.Report("", TkxSeverity::kError, "unreadable", 0, e.what());
-    return;
+    // What is left of a multi-tag file: the tags whose headers can be read.
+    try {
+      if (!IsMultiTagFormat(format)) throw;
+      IndexDefinitionsOpen definitionsOnly;
+      IndexDamagedTagsSkipped skipDamaged;
+      file = MakeIndexFileOf(&table, path, false, false, true);
+    } catch (const ETolvernCancelled&) {
+      throw;
+    } catch (const std::exception&) {
+      report.Report("", TkxSeverity::kError, "unreadable", 0, e.what());
+      report.Flush();
+      return;
+    }
   }
   if (!file || !file->Opened()) {
     report.Report("", TkxSeverity::kError, "unreadable", 0, "the file cannot be opened");
+    report.Flush();
     return;
   }
+  for (const TkxSkippedTag& skipped : file->SkippedTags())
+    report.Report(skipped.name, TkxSeverity::kError, "tag-header", 0, skipped.reason);
   PageOwners owners;
   std::vector<std::unique_ptr<TagCheck>> checks;
   auto* cdx = format == TkxIndexFormat::kCdx ? static_cast<KXobjCDXFile*>(file.get()) : nullptr;
@@ -756,6 +770,7 @@ TkxIndexDefinitions ReadIndexDefinitions(const std::string& path) {
   std::unique_ptr<KXobjIndexFile> file;
   {
     IndexDefinitionsOpen definitionsOnly;
+    IndexDamagedTagsSkipped skipDamaged;
     file = MakeIndexFileOf(nullptr, path, false, false, true);
   }
   if (!file || !file->Opened()) throw ETolvernError(path + ": the file cannot be opened");

@@ -348,6 +348,32 @@ TEST_P(VerifyIndex, DefinitionsBuildTheSameFileAgain) {
   EXPECT_TRUE(ReadBytes(rebuilt) == ReadBytes(index_));
 }
 
+TEST_P(VerifyIndex, ADamagedTagHeaderLeavesTheOtherTagsChecked) {
+  if (!IsMultiTagFormat(GetParam())) GTEST_SKIP() << "one tag per file";
+  int64_t header = 0;
+  {
+    KXO_dBHandler t(table_, false, true);
+    std::unique_ptr<KXobjIndexFile> file = MakeIndexFileOf(&t, index_, false, false, true);
+    KXobjIndexTag* tag = file->TagByName("AMT");
+    header = GetParam() == TkxIndexFormat::kCdx ? static_cast<KXobjCDXTag*>(tag)->HeaderOffset()
+                                                : int64_t{tag->HeaderPage()} * 512;
+  }
+  Overwrite(index_, header, std::vector<uint8_t>(512, 0xAB));
+  {
+    KXO_dBaseFld t(table_, true, false);
+    t.GetRecord(17);
+    t.PutFieldByName("NAME", "AAA-CHANGED");
+    t.PutRecord(17);
+  }
+  const std::vector<TkxFinding> found = Verify(table_, index_);
+  EXPECT_TRUE(Has(found, "tag-header", 0, "AMT")) << Describe(found);
+  EXPECT_TRUE(Has(found, "stale-key", 17, "NAME")) << Describe(found);
+  const TkxIndexDefinitions definitions = ReadIndexDefinitions(index_);
+  std::vector<std::string> names;
+  for (const TkxTagDefinition& tag : definitions.tags) names.push_back(tag.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"NAME", "BORN", "SOME"}));
+}
+
 TEST_P(VerifyIndex, ACancelledCheckStops) {
   struct StopAtOnce : TkxProgress {
     void Start(int32_t kind, int64_t) override { this->kind = kind; }
