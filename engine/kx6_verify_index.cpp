@@ -16,6 +16,7 @@
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
+#include <string_view>
 #include <utility>
 
 #include "kx6_bytes.h"
@@ -112,9 +113,12 @@ std::string Printable(const StoredKey& key) {
   return "0x" + out;
 }
 
+// A (record, key) pair of the tree; the key's bytes lie in the tag's arena.
 struct IndexPair {
   int32_t recno;
-  StoredKey key;
+  uint8_t type;
+  uint16_t length;
+  uint64_t at;
 };
 
 // One page decoded: its kind and entries. `pointerOnlyLast`: the last entry of a branch
@@ -158,6 +162,10 @@ class TagCheck {
   // Pairs whose records lie past the table.
   void FinishRecords(int32_t recordCount);
   const std::vector<IndexPair>& Pairs() const { return pairs_; }
+  std::string_view BytesOf(const IndexPair& p) const {
+    return std::string_view(arena_).substr(p.at, p.length);
+  }
+  StoredKey KeyOf(const IndexPair& p) const { return StoredKey{p.type, std::string(BytesOf(p))}; }
   void Report(TkxSeverity s, const std::string& code, int64_t recno, const std::string& detail) {
     report_.Report(name_, s, code, recno, detail);
   }
@@ -168,7 +176,7 @@ class TagCheck {
   void Emit(std::unique_ptr<KXobjIndexKeyData> key, const KXobjIndexKeyData* bound, int32_t page);
   // Three-way order of two stored keys as the file sorts them.
   int Order(const TkxVariant& x, const TkxVariant& y) const;
-  bool Same(const StoredKey& a, const StoredKey& b);
+  bool Same(const IndexPair& held, const StoredKey& want);
 
   KXO_dBHandler& table_;
   KXobjIndexFile& file_;
@@ -181,6 +189,7 @@ class TagCheck {
   bool complete_ = true;
   bool computable_ = false;
   std::vector<IndexPair> pairs_;
+  std::string arena_;
   std::vector<std::vector<int32_t>> levels_;
   std::unique_ptr<KXobjIndexKeyData> previous_;
   int32_t previousRecno_ = 0;
@@ -400,7 +409,10 @@ void TagCheck::Emit(std::unique_ptr<KXobjIndexKeyData> key, const KXobjIndexKeyD
     Report(TkxSeverity::kError, "key-order", recno,
            "key of record " + std::to_string(recno) + " on page " + std::to_string(page) +
                " sorts after its branch entry");
-  pairs_.push_back(IndexPair{recno, StoredOf(*key)});
+  const StoredKey stored = StoredOf(*key);
+  pairs_.push_back(IndexPair{recno, stored.type, static_cast<uint16_t>(stored.bytes.size()),
+                             arena_.size()});
+  arena_ += stored.bytes;
   previousRecno_ = recno;
   previous_ = std::move(key);
 }
@@ -514,12 +526,17 @@ void TagCheck::SortPairs() {
     ++cursor_;
   }
   if (tag_.Unique() && computable_) {
-    for (const IndexPair& p : pairs_) uniqueKeys_.insert(std::string(1, p.key.type) + p.key.bytes);
+    for (const IndexPair& p : pairs_) {
+      std::string key(1, static_cast<char>(p.type));
+      key += BytesOf(p);
+      uniqueKeys_.insert(std::move(key));
+    }
   }
 }
 
-bool TagCheck::Same(const StoredKey& x, const StoredKey& y) {
-  if (x.type == y.type && x.bytes == y.bytes) return true;
+bool TagCheck::Same(const IndexPair& held, const StoredKey& y) {
+  if (held.type == y.type && BytesOf(held) == y.bytes) return true;
+  const StoredKey x = KeyOf(held);
   VariantOf(x, a_);
   VariantOf(y, b_);
   try {
@@ -567,7 +584,11 @@ void TagCheck::CheckRecord(int32_t recno) {
   }
   const StoredKey want = StoredOf(computed_);
   if (held == 0) {
-    if (tag_.Unique() && uniqueKeys_.count(std::string(1, want.type) + want.bytes)) return;
+    if (tag_.Unique()) {
+      std::string key(1, static_cast<char>(want.type));
+      key += want.bytes;
+      if (uniqueKeys_.count(key)) return;
+    }
     if (!complete_) {
       ++unknownMissing_;
       return;
@@ -576,10 +597,11 @@ void TagCheck::CheckRecord(int32_t recno) {
            "record " + std::to_string(recno) + " has no key " + Printable(want));
     return;
   }
-  if (!Same(pairs_[cursor_].key, want))
+  if (!Same(pairs_[cursor_], want))
     Report(TkxSeverity::kError, "stale-key", recno,
            "the key of record " + std::to_string(recno) + " is " +
-               Printable(pairs_[cursor_].key) + ", the record gives " + Printable(want));
+ 
+               Printable(KeyOf(pairs_[cursor_])) + ", the record gives " + Printable(want));
   for (size_t i = cursor_ + 1; i < end; ++i)
     Report(TkxSeverity::kError, "extra-key", recno,
            "record " + std::to_string(recno) + " has more than one key");
@@ -655,7 +677,7 @@ void CheckCdxDirectory(KXobjCDXFile& cdx, TagCheck& directoryCheck) {
   for (const IndexPair& p : directoryCheck.Pairs()) {
     if (!offsets.count(p.recno))
       directoryCheck.Report(TkxSeverity::kError, "tag-directory", 0,
-                            "the directory entry " + Printable(p.key) + " names offset " +
+                            "the directory entry " + Printable(directoryCheck.KeyOf(p)) + " names offset " +
                                 std::to_string(p.recno) + ", where no tag was read");
   }
 }

@@ -224,6 +224,10 @@ TEST_P(VerifyIndex, ARecordChangedWithNoIndexOpenLeavesAStaleKey) {
     t.PutFieldByName("NAME", "AAA-CHANGED");
     t.PutNumberByName("AMOUNT", 1.5);
     t.PutRecord(17);
+    // Record 100's amount was above zero: its key in the FOR tag is one too many now.
+    t.GetRecord(100);
+    t.PutNumberByName("AMOUNT", -5);
+    t.PutRecord(100);
   }
   const std::vector<TkxFinding> found = Verify(table_, index_);
   EXPECT_TRUE(Has(found, "stale-key", 17, Tag("NAME"))) << Describe(found);
@@ -231,6 +235,8 @@ TEST_P(VerifyIndex, ARecordChangedWithNoIndexOpenLeavesAStaleKey) {
     EXPECT_TRUE(Has(found, "stale-key", 17, "AMT")) << Describe(found);
     // Record 17's old amount was below zero: the FOR tag lacks its key now.
     EXPECT_TRUE(Has(found, "missing-key", 17, "SOME")) << Describe(found);
+    EXPECT_TRUE(Has(found, "extra-key", 100, "SOME")) << Describe(found);
+    EXPECT_TRUE(Has(found, "stale-key", 100, "AMT")) << Describe(found);
   }
 }
 
