@@ -380,6 +380,21 @@ TEST_P(VerifyIndex, ADamagedTagHeaderLeavesTheOtherTagsChecked) {
   EXPECT_EQ(names, (std::vector<std::string>{"NAME", "BORN", "SOME"}));
 }
 
+TEST_P(VerifyIndex, ADefinitionTheTableCannotUseIsRefusedByName) {
+  TkxIndexDefinitions definitions = ReadIndexDefinitions(index_);
+  definitions.tags.back().key = "NOSUCHFIELD + NAME";
+  const std::string target = dir_.File(std::string("refused") + Ext(GetParam()));
+  KXO_dBHandler t(table_, true, false);
+  try {
+    BuildIndexFromDefinitions(t, definitions, target, nullptr);
+    ADD_FAILURE() << "built with a key the table cannot evaluate";
+  } catch (const ETolvernError& e) {
+    EXPECT_NE(std::string(e.what()).find(definitions.tags.back().name), std::string::npos)
+        << e.what();
+  }
+  EXPECT_FALSE(fs::exists(target));
+}
+
 TEST_P(VerifyIndex, ACancelledCheckStops) {
   struct StopAtOnce : TkxProgress {
     void Start(int32_t kind, int64_t) override { this->kind = kind; }
@@ -498,6 +513,33 @@ TEST(VerifyIndexFixtures, EveryFixtureIsCheckedToTheEnd) {
     }
   }
   EXPECT_GT(checked, 0u);
+}
+
+}  // namespace
+}  // namespace tolvern
+
+namespace tolvern {
+namespace {
+
+TEST(VerifyIndexCap, MoreThanAHundredFindingsOfOneKindEndInACount) {
+  TempDir dir;
+  const std::string table = MakeTable(dir, TkxIndexFormat::kNtx);
+  const std::string index = MakeIndex(table, TkxIndexFormat::kNtx);
+  {
+    KXO_dBaseFld t(table, true, false);
+    for (int32_t r = 1; r <= 150; ++r) {
+      t.GetRecord(r);
+      t.PutFieldByName("NAME", "CHANGED" + std::to_string(r));
+      t.PutRecord(r);
+    }
+  }
+  const std::vector<TkxFinding> found = Verify(table, index);
+  const auto stale = std::count_if(found.begin(), found.end(),
+                                   [](const TkxFinding& f) { return f.code == "stale-key"; });
+  EXPECT_EQ(stale, 101) << Describe(found);
+  EXPECT_EQ(found.back().code, "stale-key");
+  EXPECT_EQ(found.back().recno, 0);
+  EXPECT_NE(found.back().detail.find("50 more"), std::string::npos) << found.back().detail;
 }
 
 }  // namespace
