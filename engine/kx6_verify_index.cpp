@@ -418,6 +418,12 @@ void TagCheck::Emit(std::unique_ptr<KXobjIndexKeyData> key, const KXobjIndexKeyD
 }
 
 void TagCheck::Walk(const std::function<void(int64_t)>& step) {
+  // The pages of a binary CDX index are not in the compact layout; the header check says so.
+  if (const auto* cdxTag = dynamic_cast<const KXobjCDXTag*>(&tag_);
+      cdxTag && !cdxTag->IsDirectory() && cdxTag->Header().signature == kCdxSignatureBinary) {
+    complete_ = false;
+    return;
+  }
   struct Item {
     int32_t page = 0;  // 0: an in-order key to emit (NTX branches)
     int depth = 0;
