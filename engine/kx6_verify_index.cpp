@@ -856,30 +856,37 @@ void BuildIndexFromDefinitions(KXO_dBHandler& table, const TkxIndexDefinitions& 
       throw ETolvernError("tag " + tag.name + ": " + e.what());
     }
   }
-  TkxProgress* saved = table.Progress();
-  table.SetProgress(progress);
-  try {
-    table.CloseAllIndexes();
-    for (const TkxTagDefinition& tag : definitions.tags) {
-      const int sort = tag.generalCollation ? (tag.descending ? 8 : 7) : (tag.descending ? 1 : 0);
-      try {
-        table.IndexOn(buildPath, tag.name, sort, !tag.unique, tag.forExpr, tag.key);
-      } catch (const ETolvernCancelled&) {
-        throw;
-      } catch (const std::exception& e) {
-        throw ETolvernError("tag " + tag.name + ": " + e.what());
-      }
+  // The table's progress is the caller's for the build; a file left half-made goes.
+  struct Scope {
+    KXO_dBHandler& table;
+    TkxProgress* saved;
+    std::string path;
+    bool keep = false;
+    ~Scope() {
+      table.SetProgress(saved);
+      std::error_code ignored;
+      if (!keep) std::filesystem::remove(path, ignored);
     }
-    table.SetProgress(saved);
-  } catch (...) {
-    table.SetProgress(saved);
-    std::filesystem::remove(buildPath, ignored);
-    throw;
+  } scope{table, table.Progress(), buildPath};
+  table.SetProgress(progress);
+  table.CloseAllIndexes();
+  for (const TkxTagDefinition& tag : definitions.tags) {
+    const int sort = tag.generalCollation ? (tag.descending ? 8 : 7) : (tag.descending ? 1 : 0);
+    try {
+      table.IndexOn(buildPath, tag.name, sort, !tag.unique, tag.forExpr, tag.key);
+    } catch (const ETolvernCancelled&) {
+      throw;
+    } catch (const std::exception& e) {
+      throw ETolvernError("tag " + tag.name + ": " + e.what());
+    }
   }
+  if (!std::filesystem::exists(buildPath)) throw ETolvernError(newPath + ": nothing was built");
   if (buildPath != newPath) {
-    std::filesystem::rename(buildPath, newPath, ignored);
-    if (ignored) throw ETolvernError(newPath + ": " + ignored.message());
+    std::error_code failed;
+    std::filesystem::rename(buildPath, newPath, failed);
+    if (failed) throw ETolvernError(newPath + ": " + failed.message());
   }
+  scope.keep = true;
 }
 
 }  // namespace tolvern
