@@ -356,9 +356,9 @@ bool TagCheck::Decode(int32_t page, DecodedPage& out, std::string& why) {
   out.leaf = node.IsLeaf();
   for (int i = 0; i < node.Count(); ++i) {
     KXobjIndexKeyData& data = node.At(i);
-    auto copy = std::make_unique<KXobjIndexKeyData>(data);
+    auto copy = std::make_unique<KXobjIndexKeyData>(std::move(data));
     // Leaves: the reference is the record. NDX leaves keep it in the reference only.
-    if (out.leaf) copy->SetKeyRecNo(data.Reference());
+    if (out.leaf) copy->SetKeyRecNo(copy->Reference());
     out.entries.push_back(std::move(copy));
   }
   if (!out.leaf && out.entries.empty()) {
@@ -523,8 +523,10 @@ void TagCheck::Walk(const std::function<void(int64_t)>& step) {
 }
 
 void TagCheck::SortPairs() {
-  std::stable_sort(pairs_.begin(), pairs_.end(),
-                   [](const IndexPair& x, const IndexPair& y) { return x.recno < y.recno; });
+  // By record; a record's pairs keep their stored order (their place in the buffer).
+  std::sort(pairs_.begin(), pairs_.end(), [](const IndexPair& x, const IndexPair& y) {
+    return x.recno != y.recno ? x.recno < y.recno : x.at < y.at;
+  });
   cursor_ = 0;
   while (cursor_ < pairs_.size() && pairs_[cursor_].recno < 1) {
     Report(TkxSeverity::kError, "extra-key", pairs_[cursor_].recno,
@@ -775,9 +777,15 @@ void VerifyIndexFile(KXO_dBHandler& table, const std::string& path, const TkxFin
   }
   if (cdx) CheckCdxFreeList(*cdx, owners, report);
 
-  // One pass over the records for every tag.
+  // One pass over the records for every tag, read ahead as an index build reads them.
   const int64_t base = tags * records;
   scope.Step(base);
+  struct ReadAhead {
+    KXO_dBHandler& table;
+    bool was;
+    ~ReadAhead() { table.SetReadAheadOn(was); }
+  } readAhead{table, table.ReadAheadOn()};
+  table.SetReadAheadOn(true);
   for (int32_t recno = 1; recno <= records; ++recno) {
     table.KXO_dBaseFld::GetRecord(recno);
     if (table.Eof() || table.CurrentRecord() != recno) break;
