@@ -14,9 +14,9 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
-#include <string_view>
 #include <utility>
 
 #include "kx6_bytes.h"
@@ -42,8 +42,8 @@ class Reporter {
  public:
   Reporter(const TkxFindingSink& sink, const std::string& path) : sink_(sink), path_(path) {}
 
-  void Report(const std::string& tag, TkxSeverity severity, const std::string& code,
-              int64_t recno, const std::string& detail) {
+  void Report(const std::string& tag, TkxSeverity severity, const std::string& code, int64_t recno,
+              const std::string& detail) {
     Count& count = counts_[{tag, code}];
     if (count.n++ < kFindingCap) {
       if (sink_) sink_(TkxFinding{"index", path_, tag, severity, code, recno, detail});
@@ -269,8 +269,7 @@ bool TagCheck::CheckHeader() {
                             (type == 'L' && stored == 'C');
     if (!typeAgrees) {
       Report(TkxSeverity::kError, "key-type", 0,
-             std::string("the header says key type ") + stored + ", the expression gives " +
-                 type);
+             std::string("the header says key type ") + stored + ", the expression gives " + type);
       return false;
     }
     // A longer value than the header's key length is cut in every key; a shorter one is
@@ -410,8 +409,8 @@ void TagCheck::Emit(std::unique_ptr<KXobjIndexKeyData> key, const KXobjIndexKeyD
            "key of record " + std::to_string(recno) + " on page " + std::to_string(page) +
                " sorts after its branch entry");
   const StoredKey stored = StoredOf(*key);
-  pairs_.push_back(IndexPair{recno, stored.type, static_cast<uint16_t>(stored.bytes.size()),
-                             arena_.size()});
+  pairs_.push_back(
+      IndexPair{recno, stored.type, static_cast<uint16_t>(stored.bytes.size()), arena_.size()});
   arena_ += stored.bytes;
   previousRecno_ = recno;
   previous_ = std::move(key);
@@ -460,8 +459,9 @@ void TagCheck::Walk(const std::function<void(int64_t)>& step) {
     auto [owner, fresh] = owners_.emplace(page, tagIndex_);
     if (!fresh) {
       Report(TkxSeverity::kError, owner->second == tagIndex_ ? "child-link" : "shared-page", 0,
-             where + (owner->second == tagIndex_ ? " is reached twice (a loop)"
-                                                 : " belongs to another tag as well") +
+             where +
+                 (owner->second == tagIndex_ ? " is reached twice (a loop)"
+                                             : " belongs to another tag as well") +
                  ", reached from page " + std::to_string(item.from));
       complete_ = false;
       continue;
@@ -509,8 +509,7 @@ void TagCheck::Walk(const std::function<void(int64_t)>& step) {
       }
       continue;
     }
-    const bool pointerOnlyLast =
-        format_ == TkxIndexFormat::kNdx || format_ == TkxIndexFormat::kMdx;
+    const bool pointerOnlyLast = format_ == TkxIndexFormat::kNdx || format_ == TkxIndexFormat::kMdx;
     for (size_t i = decoded.entries.size(); i-- > 0;) {
       const int32_t target = decoded.entries[i]->Reference();
       std::shared_ptr<KXobjIndexKeyData> bound =
@@ -608,7 +607,7 @@ void TagCheck::CheckRecord(int32_t recno) {
   if (!Same(pairs_[cursor_], want))
     Report(TkxSeverity::kError, "stale-key", recno,
            "the key of record " + std::to_string(recno) + " is " +
- 
+
                Printable(KeyOf(pairs_[cursor_])) + ", the record gives " + Printable(want));
   for (size_t i = cursor_ + 1; i < end; ++i)
     Report(TkxSeverity::kError, "extra-key", recno,
@@ -685,8 +684,9 @@ void CheckCdxDirectory(KXobjCDXFile& cdx, TagCheck& directoryCheck) {
   for (const IndexPair& p : directoryCheck.Pairs()) {
     if (!offsets.count(p.recno))
       directoryCheck.Report(TkxSeverity::kError, "tag-directory", 0,
-                            "the directory entry " + Printable(directoryCheck.KeyOf(p)) + " names offset " +
-                                std::to_string(p.recno) + ", where no tag was read");
+                            "the directory entry " + Printable(directoryCheck.KeyOf(p)) +
+                                " names offset " + std::to_string(p.recno) +
+                                ", where no tag was read");
   }
 }
 
@@ -748,8 +748,8 @@ void VerifyIndexFile(KXO_dBHandler& table, const std::string& path, const TkxFin
   auto* cdx = format == TkxIndexFormat::kCdx ? static_cast<KXobjCDXFile*>(file.get()) : nullptr;
   std::unique_ptr<TagCheck> directoryCheck;
   if (cdx && cdx->Directory())
-    directoryCheck = std::make_unique<TagCheck>(table, *file, *cdx->Directory(), format, -1,
-                                                report, owners, "");
+    directoryCheck =
+        std::make_unique<TagCheck>(table, *file, *cdx->Directory(), format, -1, report, owners, "");
   for (int i = 0; i < file->TagCount(); ++i) {
     KXobjIndexTag& tag = *file->TagAt(i);
     const std::string name =
@@ -818,8 +818,9 @@ TkxIndexDefinitions ReadIndexDefinitions(const std::string& path) {
     if (const auto* cdxTag = dynamic_cast<const KXobjCDXTag*>(tag)) return cdxTag->HeaderOffset();
     return tag->HeaderPage();
   };
-  std::stable_sort(ordered.begin(), ordered.end(),
-                   [&](const KXobjIndexTag* x, const KXobjIndexTag* y) { return place(x) < place(y); });
+  std::stable_sort(
+      ordered.begin(), ordered.end(),
+      [&](const KXobjIndexTag* x, const KXobjIndexTag* y) { return place(x) < place(y); });
   for (const KXobjIndexTag* tagAt : ordered) {
     const KXobjIndexTag& tag = *tagAt;
     if (const auto* cdxTag = dynamic_cast<const KXobjCDXTag*>(&tag);
@@ -836,8 +837,7 @@ TkxIndexDefinitions ReadIndexDefinitions(const std::string& path) {
     if (definition.key.empty()) continue;
     definitions.tags.push_back(std::move(definition));
   }
-  if (definitions.tags.empty())
-    throw ETolvernError(path + ": no tag definition can be read");
+  if (definitions.tags.empty()) throw ETolvernError(path + ": no tag definition can be read");
   return definitions;
 }
 

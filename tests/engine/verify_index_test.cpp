@@ -62,8 +62,8 @@ std::string MakeTable(const TempDir& dir, TkxIndexFormat format, int records = k
     t.BlankRecord();
     t.PutFieldByName("NAME", Name(i));
     t.PutNumberByName("AMOUNT", (i * 37) % 5000 / 10.0 - 100);
-    t.PutFieldByName("BORN", std::to_string(1950 + i % 60) + "0" + std::to_string(1 + i % 9) +
-                                 "1" + std::to_string(i % 9));
+    t.PutFieldByName("BORN", std::to_string(1950 + i % 60) + "0" + std::to_string(1 + i % 9) + "1" +
+                                 std::to_string(i % 9));
     t.AppendRecord();
   }
   return path;
@@ -85,8 +85,8 @@ const char* Ext(TkxIndexFormat format) {
 // The index file: NAME (unique when asked) and, in multi-tag files, AMOUNT descending,
 // BORN and a FOR tag. Named apart from the table, so no production index opens with it.
 std::string MakeIndex(const std::string& table, TkxIndexFormat format, bool unique = false) {
-  const std::string path = (fs::path(table).parent_path() / (std::string("names") + Ext(format)))
-                               .string();
+  const std::string path =
+      (fs::path(table).parent_path() / (std::string("names") + Ext(format))).string();
   KXO_dBHandler t(table, true, false);
   t.IndexOn(path, "NAME", 0, !unique, "", "NAME");
   if (IsMultiTagFormat(format)) {
@@ -100,7 +100,8 @@ std::string MakeIndex(const std::string& table, TkxIndexFormat format, bool uniq
 std::vector<TkxFinding> Verify(const std::string& table, const std::string& index) {
   KXO_dBHandler t(table, false, true);
   std::vector<TkxFinding> found;
-  VerifyIndexFile(t, index, [&](const TkxFinding& f) { found.push_back(f); }, nullptr);
+  VerifyIndexFile(
+      t, index, [&](const TkxFinding& f) { found.push_back(f); }, nullptr);
   return found;
 }
 
@@ -287,7 +288,8 @@ TEST_P(VerifyIndex, AGarbagePageIsReportedWithoutAFloodOfMissingKeys) {
   ASSERT_NE(pages.leaf, pages.root);
   Overwrite(index_, pages.leaf, std::vector<uint8_t>(512, 0xAB));
   const std::vector<TkxFinding> found = Verify(table_, index_);
-  EXPECT_TRUE(Has(found, "bad-page", 0, Tag("NAME")) || Has(found, "page-out-of-bounds", 0, Tag("NAME")))
+  EXPECT_TRUE(Has(found, "bad-page", 0, Tag("NAME")) ||
+              Has(found, "page-out-of-bounds", 0, Tag("NAME")))
       << Describe(found);
   EXPECT_FALSE(Has(found, "missing-key")) << Describe(found);
   EXPECT_TRUE(Has(found, "keys-unknown", 0, Tag("NAME"))) << Describe(found);
@@ -403,7 +405,9 @@ TEST_P(VerifyIndex, ACancelledCheckStops) {
     int32_t kind = 0;
   } stop;
   KXO_dBHandler t(table_, false, true);
-  EXPECT_THROW(VerifyIndexFile(t, index_, [](const TkxFinding&) {}, &stop), ETolvernCancelled);
+  EXPECT_THROW(VerifyIndexFile(
+                   t, index_, [](const TkxFinding&) {}, &stop),
+               ETolvernCancelled);
   EXPECT_EQ(stop.kind, kStatusVerify);
 }
 
@@ -442,11 +446,11 @@ TEST(VerifyIndexExtra, RebuiltFilesPassTheLegacyCheck) {
     const std::string driver = format == TkxIndexFormat::kNtx ? "DBFNTX" : "DBFCDX";
     for (const TkxTagDefinition& tag : ReadIndexDefinitions(rebuilt).tags) {
       std::string report;
-      const int status = RunCommand(
-          "'" + (SharedDir() / "peers/bin/hb-verify").string() + "' '" + table + "' '" +
-              rebuilt + "' " + (format == TkxIndexFormat::kNtx ? "" : tag.name) +
-              " --rdd=" + driver + " --check --nowalk 2>&1",
-          &report);
+      const int status =
+          RunCommand("'" + (SharedDir() / "peers/bin/hb-verify").string() + "' '" + table + "' '" +
+                         rebuilt + "' " + (format == TkxIndexFormat::kNtx ? "" : tag.name) +
+                         " --rdd=" + driver + " --check --nowalk 2>&1",
+                     &report);
       EXPECT_EQ(status, 0) << tag.name << ": " << report;
     }
   }
@@ -458,21 +462,22 @@ TEST(VerifyIndexExtra, RebuiltFilesPassTheLegacyCheck) {
 namespace tolvern {
 namespace {
 
-using fendral::test::FixturesDir;
 using fendral::test::FixtureFiles;
+using fendral::test::FixturesDir;
 
 // The files the legacy program wrote and read back cleanly: no error in any of them.
 TEST(VerifyIndexFixtures, FilesThePeerWroteAreClean) {
   REQUIRE_SHARED();
   const fs::path folder = FixturesDir() / "peer-harbour";
   const std::vector<std::pair<std::string, std::string>> pairs = {
-      {"fox.dbf", "fox.cdx"},       {"fox.dbf", "foxext.cdx"},    {"fox32.dbf", "fox32.cdx"},
-      {"foxstd.dbf", "foxstd.cdx"}, {"big.dbf", "big.cdx"},       {"big.dbf", "big_name.ntx"},
-      {"clip.dbf", "clip_name.ntx"}, {"clip.dbf", "clip_amount.ntx"}, {"clip.dbf", "clip_qty.ntx"},
-      {"clip.dbf", "clip_born.ntx"}, {"clip.dbf", "clip_nmborn.ntx"},
-      {"clip.dbf", "clip_cityu.ntx"}, {"clip.dbf", "clip_amtd.ntx"},
-      {"clip.dbf", "clip_actfor.ntx"}, {"clip.dbf", "clip_active.ntx"},
-      {"clip.dbf", "clip_cityam.ntx"}};
+      {"fox.dbf", "fox.cdx"},          {"fox.dbf", "foxext.cdx"},
+      {"fox32.dbf", "fox32.cdx"},      {"foxstd.dbf", "foxstd.cdx"},
+      {"big.dbf", "big.cdx"},          {"big.dbf", "big_name.ntx"},
+      {"clip.dbf", "clip_name.ntx"},   {"clip.dbf", "clip_amount.ntx"},
+      {"clip.dbf", "clip_qty.ntx"},    {"clip.dbf", "clip_born.ntx"},
+      {"clip.dbf", "clip_nmborn.ntx"}, {"clip.dbf", "clip_cityu.ntx"},
+      {"clip.dbf", "clip_amtd.ntx"},   {"clip.dbf", "clip_actfor.ntx"},
+      {"clip.dbf", "clip_active.ntx"}, {"clip.dbf", "clip_cityam.ntx"}};
   for (const auto& [table, index] : pairs) {
     const std::vector<TkxFinding> found =
         Verify((folder / table).string(), (folder / index).string());
@@ -501,13 +506,14 @@ TEST(VerifyIndexFixtures, EveryFixtureIsCheckedToTheEnd) {
         continue;  // a table that does not open today
       }
       size_t findings = 0;
-      EXPECT_NO_THROW(VerifyIndexFile(*t, index.string(),
-                                      [&](const TkxFinding& f) {
-                                        ++findings;
-                                        EXPECT_EQ(f.part, "index");
-                                        EXPECT_FALSE(f.code.empty());
-                                      },
-                                      nullptr))
+      EXPECT_NO_THROW(VerifyIndexFile(
+          *t, index.string(),
+          [&](const TkxFinding& f) {
+            ++findings;
+            EXPECT_EQ(f.part, "index");
+            EXPECT_FALSE(f.code.empty());
+          },
+          nullptr))
           << index << " with " << entry.path();
       ++checked;
     }
@@ -551,8 +557,8 @@ namespace {
 // Every byte of a small file of each format overwritten in turn (the first kilobyte whole,
 // then every 29th): the check ends with findings or none, never with an exception.
 TEST(VerifyIndexDamage, EveryDamagedByteEndsInFindings) {
-  for (TkxIndexFormat format : {TkxIndexFormat::kNtx, TkxIndexFormat::kNdx,
-                                TkxIndexFormat::kCdx, TkxIndexFormat::kMdx}) {
+  for (TkxIndexFormat format :
+       {TkxIndexFormat::kNtx, TkxIndexFormat::kNdx, TkxIndexFormat::kCdx, TkxIndexFormat::kMdx}) {
     TempDir dir;
     const std::string table = MakeTable(dir, format, 300);
     const std::string index = MakeIndex(table, format);
@@ -565,13 +571,48 @@ TEST(VerifyIndexDamage, EveryDamagedByteEndsInFindings) {
         std::vector<uint8_t> damaged = original;
         damaged[at] = value;
         WriteBytes(index, damaged);
-        EXPECT_NO_THROW(VerifyIndexFile(t, index, [](const TkxFinding&) {}, nullptr))
+        EXPECT_NO_THROW(VerifyIndexFile(
+            t, index, [](const TkxFinding&) {}, nullptr))
             << Ext(format) << " byte " << at << " = " << int{value};
         ++runs;
       }
     }
     EXPECT_GT(runs, 900u) << Ext(format);
   }
+}
+
+}  // namespace
+}  // namespace tolvern
+
+namespace tolvern {
+namespace {
+
+void Put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// CDX leaves are linked left and right; the free list starts in the directory's header.
+TEST(VerifyIndexCdx, SiblingLinksAndTheFreeListAreChecked) {
+  TempDir dir;
+  const std::string table = MakeTable(dir, TkxIndexFormat::kCdx);
+  const std::string index = MakeIndex(table, TkxIndexFormat::kCdx);
+  const Pages pages = FindPages(table, index, TkxIndexFormat::kCdx, "NAME");
+  std::vector<uint8_t> all = ReadBytes(index);
+  const std::vector<uint8_t> original = all;
+  // The leaf's right sibling is the leaf itself.
+  Put32(all, static_cast<size_t>(pages.leaf) + 8, static_cast<uint32_t>(pages.leaf));
+  WriteBytes(index, all);
+  std::vector<TkxFinding> found = Verify(table, index);
+  EXPECT_TRUE(Has(found, "sibling-link", 0, "NAME")) << Describe(found);
+  EXPECT_EQ(found.size(), 1u) << Describe(found);
+
+  // The free list names the tag's root page.
+  all = original;
+  Put32(all, 4, static_cast<uint32_t>(pages.root));
+  WriteBytes(index, all);
+  found = Verify(table, index);
+  EXPECT_TRUE(Has(found, "free-list")) << Describe(found);
 }
 
 }  // namespace
