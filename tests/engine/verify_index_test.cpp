@@ -617,3 +617,47 @@ TEST(VerifyIndexCdx, SiblingLinksAndTheFreeListAreChecked) {
 
 }  // namespace
 }  // namespace tolvern
+
+namespace tolvern {
+namespace {
+
+bool operator==(const TkxTagDefinition& a, const TkxTagDefinition& b) {
+  return a.name == b.name && a.key == b.key && a.forExpr == b.forExpr && a.unique == b.unique &&
+         a.descending == b.descending && a.generalCollation == b.generalCollation;
+}
+
+// The legacy program's files (descending, unique and FOR tags among them): their
+// definitions build files that hold the same definitions and check clean.
+TEST(VerifyIndexFixtures, DefinitionsOfThePeersFilesBuildCleanFiles) {
+  REQUIRE_SHARED();
+  const fs::path folder = FixturesDir() / "peer-harbour";
+  TempDir dir;
+  for (const char* name : {"fox.dbf", "fox.fpt", "clip.dbf", "clip.dbt"})
+    fs::copy_file(folder / name, dir.Path() / name);
+  const std::vector<std::pair<std::string, std::string>> pairs = {{"fox.dbf", "fox.cdx"},
+                                                                  {"fox.dbf", "foxext.cdx"},
+                                                                  {"clip.dbf", "clip_amtd.ntx"},
+                                                                  {"clip.dbf", "clip_cityu.ntx"},
+                                                                  {"clip.dbf", "clip_actfor.ntx"}};
+  for (const auto& [table, index] : pairs) {
+    const TkxIndexDefinitions definitions = ReadIndexDefinitions((folder / index).string());
+    const std::string rebuilt = dir.File("again" + fs::path(index).extension().string());
+    {
+      KXO_dBHandler t(dir.File(table), true, false);
+      BuildIndexFromDefinitions(t, definitions, rebuilt, nullptr);
+    }
+    const TkxIndexDefinitions again = ReadIndexDefinitions(rebuilt);
+    ASSERT_EQ(again.tags.size(), definitions.tags.size()) << index;
+    for (size_t i = 0; i < again.tags.size(); ++i) {
+      TkxTagDefinition expected = definitions.tags[i];
+      if (!IsMultiTagFormat(definitions.format)) expected.name = "AGAIN";
+      EXPECT_TRUE(again.tags[i] == expected) << index << " tag " << expected.name;
+    }
+    const std::vector<TkxFinding> found = Verify(dir.File(table), rebuilt);
+    EXPECT_TRUE(found.empty()) << index << ":\n" << Describe(found);
+    fs::remove(rebuilt);
+  }
+}
+
+}  // namespace
+}  // namespace tolvern
