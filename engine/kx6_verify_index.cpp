@@ -87,6 +87,32 @@ void CheckCdxFreeList(KXobjCDXFile& cdx, const PageOwners& owners, Reporter& rep
   }
 }
 
+// Where NDX and MDX files take their next new page from: it must lie past every page a
+// tree uses, or the next page added overwrites one.
+void CheckNextFree(KXobjIndexFile& file, TkxIndexFormat format, const PageOwners& owners,
+                   Reporter& report) {
+  if (owners.empty()) return;
+  int64_t highest = 0;
+  for (const auto& [page, owner] : owners) highest = std::max<int64_t>(highest, page);
+  int64_t next = 0;
+  int64_t span = 1;  // the units a page takes
+  if (format == TkxIndexFormat::kNdx) {
+    std::array<uint8_t, 8> head{};
+    if (!file.PageRead(0, head.data(), 8)) return;
+    next = ByteReader(head.data(), head.size()).U32LE(4);
+  } else if (format == TkxIndexFormat::kMdx) {
+    const auto& mdx = static_cast<KXobjMDXFile&>(file);
+    next = mdx.Region().NextFreeBlock();
+    span = mdx.PageUnits();
+  } else {
+    return;
+  }
+  if (next < highest + span)
+    report.Report("", TkxSeverity::kError, "free-list", 0,
+                  "the header's next free page " + std::to_string(next) +
+                      " lies inside the pages in use (up to " + std::to_string(highest) + ")");
+}
+
 // Tag directory entries against the tags read.
 void CheckCdxDirectory(KXobjCDXFile& cdx, TagCheck& directoryCheck) {
   std::unordered_set<int32_t> offsets;
@@ -187,6 +213,7 @@ void VerifyIndexFile(KXO_dBHandler& table, const std::string& path, const TkxFin
     check.SortPairs();
   }
   if (cdx) CheckCdxFreeList(*cdx, owners, report);
+  CheckNextFree(*file, format, owners, report);
 
   // One pass over the records for every tag, read ahead as an index build reads them.
   const int64_t base = tags * records;

@@ -661,3 +661,24 @@ TEST(VerifyIndexFixtures, DefinitionsOfThePeersFilesBuildCleanFiles) {
 
 }  // namespace
 }  // namespace tolvern
+
+namespace tolvern {
+namespace {
+
+// NDX and MDX files take new pages from the header's next free page: one inside the tree
+// would overwrite it.
+TEST(VerifyIndexNextFree, ANextFreePageInsideTheTreeIsNamed) {
+  for (TkxIndexFormat format : {TkxIndexFormat::kNdx, TkxIndexFormat::kMdx}) {
+    TempDir dir;
+    const std::string table = MakeTable(dir, format);
+    const std::string index = MakeIndex(table, format);
+    std::vector<uint8_t> all = ReadBytes(index);
+    Put32(all, format == TkxIndexFormat::kNdx ? 4 : 32, 2);
+    WriteBytes(index, all);
+    const std::vector<TkxFinding> found = Verify(table, index);
+    EXPECT_TRUE(Has(found, "free-list")) << Ext(format) << "\n" << Describe(found);
+  }
+}
+
+}  // namespace
+}  // namespace tolvern
