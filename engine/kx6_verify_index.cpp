@@ -178,6 +178,37 @@ void VerifyIndexFile(KXO_dBHandler& table, const std::string& path, const TkxFin
     report.Flush();
     return;
   }
+  // The pages are read under the index file's read lock of the programs that share it, so
+  // that none of them changes the trees half-way through the walks.
+  TkxLokProtocol protocol = TkxLokProtocol::Default;
+  switch (format) {
+    case TkxIndexFormat::kNtx:
+      protocol = TkxLokProtocol::ClipLock;
+      break;
+    case TkxIndexFormat::kCdx:
+      protocol = TkxLokProtocol::FoxLock;
+      break;
+    case TkxIndexFormat::kMdx:
+      protocol = TkxLokProtocol::DB4Lock;
+      break;
+    default:
+      break;
+  }
+  file->LockProtocolSet(table.AutoLockProtocol() ? static_cast<int>(protocol)
+                                                 : table.LockProtocol());
+  struct ReadLock {
+    KXobjIndexFile& file;
+    bool held = false;
+    ~ReadLock() {
+      if (held) file.ReadUnlock();
+    }
+  } readLock{*file};
+  try {
+    readLock.held = file->ReadLock();
+  } catch (const ETolvernError& e) {
+    report.Report("", TkxSeverity::kWarning, "not-locked", 0,
+                  std::string("checked without the read lock: ") + e.what());
+  }
   for (const TkxSkippedTag& skipped : file->SkippedTags())
     report.Report(skipped.name, TkxSeverity::kError, "tag-header", 0, skipped.reason);
   PageOwners owners;
@@ -215,6 +246,10 @@ void VerifyIndexFile(KXO_dBHandler& table, const std::string& path, const TkxFin
   if (cdx) CheckCdxFreeList(*cdx, owners, report);
   CheckNextFree(*file, format, owners, report);
 
+  if (readLock.held) {
+    file->ReadUnlock();
+    readLock.held = false;
+  }
   // One pass over the records for every tag, read ahead as an index build reads them.
   const int64_t base = tags * records;
   scope.Step(base);
