@@ -95,6 +95,7 @@ struct DecodedPage {
 // Which tag reached each page first, across the tags of a file.
 using PageOwners = std::unordered_map<int32_t, int>;
 
+// The check of one tag of an open index file, its findings reported under `name`.
 class TagCheck {
  public:
   TagCheck(KXO_dBHandler& table, KXobjIndexFile& file, KXobjIndexTag& tag, TkxIndexFormat format,
@@ -110,11 +111,10 @@ class TagCheck {
 
   // Header and expressions; false when the keys of the records cannot be computed.
   bool CheckHeader();
-  // Walks the tree; `step` is told of every key.
+  // Walks the tree; `step` is told of the keys read so far, now and then.
   void Walk(const std::function<void(int64_t)>& step);
   // Whether the walk read every page it was led to.
   bool Complete() const { return complete_; }
-  int64_t KeyCount() const { return static_cast<int64_t>(pairs_.size()); }
   // Pages per depth in walk order (for sibling checks).
   const std::vector<std::vector<int32_t>>& Levels() const { return levels_; }
   // Prepares the merge: the pairs by record number.
