@@ -748,12 +748,21 @@ void KXobjCDXFile::LoadExisting() {
     entries.emplace_back(TrimRight(name), recno);
   }
   dir.FreePath();
+  const bool skip = IndexDamagedTagsSkipped::Active();
   for (const auto& [name, offset] : entries) {
     if (offset < kFirstNodePage || offset % kPage != 0 ||
-        int64_t{offset} + kCdxHeaderSize > NextFreePage())
-      Fail(kErrIndexDamaged, "the header of tag " + name + " lies outside the file");
+        int64_t{offset} + kCdxHeaderSize > NextFreePage()) {
+      const std::string why = "the header of tag " + name + " lies outside the file";
+      if (!skip) Fail(kErrIndexDamaged, why);
+      NoteSkippedTag(name, why);
+      continue;
+    }
     auto tag = std::make_unique<KXobjCDXTag>(this, offset, name, false);
-    if (!tag->LoadError().empty()) Fail(kErrIndexDamaged, tag->LoadError());
+    if (!tag->LoadError().empty()) {
+      if (!skip) Fail(kErrIndexDamaged, tag->LoadError());
+      NoteSkippedTag(name, tag->LoadError());
+      continue;
+    }
     AddTag(std::move(tag));
   }
 }

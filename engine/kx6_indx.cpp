@@ -1189,6 +1189,14 @@ IndexDefinitionsOpen::IndexDefinitionsOpen() { ++definitionsOpenDepth; }
 IndexDefinitionsOpen::~IndexDefinitionsOpen() { --definitionsOpenDepth; }
 bool IndexDefinitionsOpen::Active() { return definitionsOpenDepth > 0; }
 
+namespace {
+thread_local int skipDamagedTagsDepth = 0;
+}  // namespace
+
+IndexDamagedTagsSkipped::IndexDamagedTagsSkipped() { ++skipDamagedTagsDepth; }
+IndexDamagedTagsSkipped::~IndexDamagedTagsSkipped() { --skipDamagedTagsDepth; }
+bool IndexDamagedTagsSkipped::Active() { return skipDamagedTagsDepth > 0; }
+
 bool KXobjIndexFile::ReadLock() {
   if (!disk_ || !disk_->Shared()) return false;
   const uint32_t step = std::max<uint32_t>(1, MemoLockWaitStep);

@@ -48,6 +48,12 @@ inline constexpr int kMaxTreeDepth = 64;
 // Engine error code of a damaged or unusable index file (sub-code SubIndexTag).
 inline constexpr int32_t kErrIndexDamaged = 2112;
 
+// A tag of a multi-tag file left out while IndexDamagedTagsSkipped was active.
+struct TkxSkippedTag {
+  std::string name;
+  std::string reason;
+};
+
 // One entry of a page in its stored form, as page writers lay it down.
 struct KXobjPageEntry {
   std::string key;        // the stored key bytes
@@ -495,6 +501,8 @@ class KXobjIndexFile {
   void EndWriteBatch();
 
   KXO_dBaseFld* Table() const { return table_; }
+  // The tags left out when the file was opened (see IndexDamagedTagsSkipped).
+  const std::vector<TkxSkippedTag>& SkippedTags() const { return skippedTags_; }
   KXO_DiskFile* Disk() const { return disk_.get(); }
   bool Opened() const { return disk_ != nullptr; }
   int32_t NextFreePage() const { return nextFree_; }
@@ -524,8 +532,12 @@ class KXobjIndexFile {
   void FreeTag(const KXobjIndexTag* tag);
   void FreeTags() { tags_.clear(); }
   void SetKeysByRecNo(bool on) { keysByRecNo_ = on; }
+  void NoteSkippedTag(const std::string& name, const std::string& reason) {
+    skippedTags_.push_back({name, reason});
+  }
 
  private:
+  std::vector<TkxSkippedTag> skippedTags_;
   std::string fileName_;
   std::string canonicalPath_;  // of the open file, for SameFile
   std::vector<std::unique_ptr<KXobjIndexTag>> tags_;
@@ -568,6 +580,18 @@ class IndexDefinitionsOpen {
   ~IndexDefinitionsOpen();
   IndexDefinitionsOpen(const IndexDefinitionsOpen&) = delete;
   IndexDefinitionsOpen& operator=(const IndexDefinitionsOpen&) = delete;
+  static bool Active();
+};
+
+// While one lives on a thread, a multi-tag index file opened there whose directory can be
+// read opens with the tags whose headers can be read; each tag left out is listed in the
+// file's SkippedTags with the reason. Used to check or rebuild what is left of a damaged file.
+class IndexDamagedTagsSkipped {
+ public:
+  IndexDamagedTagsSkipped();
+  ~IndexDamagedTagsSkipped();
+  IndexDamagedTagsSkipped(const IndexDamagedTagsSkipped&) = delete;
+  IndexDamagedTagsSkipped& operator=(const IndexDamagedTagsSkipped&) = delete;
   static bool Active();
 };
 

@@ -411,7 +411,15 @@ void KXobjMDXFile::LoadExisting(int64_t size) {
   SetNextFreePage(-1);
   for (int j = 1; j <= region_.TagCount(); ++j) {
     const MdxTagSlot slot = region_.Slot(j);
-    AddTag(std::make_unique<KXobjMDXTag>(this, slot.headerBlock, UpperCase(slot.name), slot));
+    if (!IndexDamagedTagsSkipped::Active()) {
+      AddTag(std::make_unique<KXobjMDXTag>(this, slot.headerBlock, UpperCase(slot.name), slot));
+      continue;
+    }
+    try {
+      AddTag(std::make_unique<KXobjMDXTag>(this, slot.headerBlock, UpperCase(slot.name), slot));
+    } catch (const ETolvernError& e) {
+      NoteSkippedTag(UpperCase(slot.name), e.what());
+    }
   }
 }
 

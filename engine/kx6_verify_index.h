@@ -17,6 +17,7 @@ struct TkxTagDefinition {
   std::string forExpr;  // FOR condition; empty: none
   bool unique = false;
   bool descending = false;
+  bool generalCollation = false;  // CDX: keys by the GENERAL collation, not byte order
 };
 
 struct TkxIndexDefinitions {

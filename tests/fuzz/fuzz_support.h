@@ -23,6 +23,7 @@
 #include "kx6_Date.h"
 #include "kx6_build.h"
 #include "kx6_cdx.h"
+#include "kx6_dbsy.h"
 #include "kx6_eror.h"
 #include "kx6_fld.h"
 #include "kx6_indx.h"
@@ -30,6 +31,7 @@
 #include "kx6_memo.h"
 #include "kx6_ndx.h"
 #include "kx6_ntx.h"
+#include "kx6_verify_index.h"
 
 namespace fuzz {
 
@@ -265,6 +267,17 @@ inline void ExerciseIndex(const uint8_t* data, size_t size, IndexFormat format) 
     WriteFile(tablePath, fallback.data(), fallback.size());
     table = std::make_unique<KXO_dBaseFld>(tablePath, true, false);
   }
+
+  // The table doctor's check of the index file and its definitions read back, before
+  // anything is changed. Only the engine's own errors may escape; the check reports damage
+  // as findings.
+  EngineStep([&] {
+    KXO_dBHandler reader(tablePath, false, true);
+    reader.CloseAllIndexes();
+    size_t findings = 0;
+    VerifyIndexFile(reader, indexPath, [&](const TkxFinding&) { ++findings; }, nullptr);
+  });
+  EngineStep([&] { ReadIndexDefinitions(indexPath); });
 
   EngineStep([&] {
     std::unique_ptr<KXobjIndexFile> file = OpenIndexFile(format, table.get(), indexPath);
