@@ -82,6 +82,10 @@ QString TFindingsDialog::SummaryText(const tolvern::TkxVerifySummary& summary) {
     text += QStringLiteral("; ") +
             TWindowText::tr("%n memo block(s) that no record uses (not damage)", nullptr,
                             static_cast<int>(summary.unreachableMemoBlocks));
+  if (!summary.tagsNotCompared.empty())
+    text += QStringLiteral("; ") +
+            TWindowText::tr("%n index tag(s) whose keys this program cannot compute, not compared",
+                            nullptr, static_cast<int>(summary.tagsNotCompared.size()));
   text += QLatin1Char('.');
   if (summary.Clean()) text = TWindowText::tr("No problems found.") + QLatin1Char(' ') + text;
   return text;

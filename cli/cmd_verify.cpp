@@ -30,11 +30,13 @@ std::string FindingJson(const tolvern::TkxFinding& f) {
 std::string SummaryJson(const tolvern::TkxVerifySummary& s) {
   std::string files;
   for (const auto& f : s.filesChecked) files += (files.empty() ? "" : ", ") + JsonString(f);
+  std::string tags;
+  for (const auto& t : s.tagsNotCompared) tags += (tags.empty() ? "" : ", ") + JsonString(t);
   return "{\"records\": " + std::to_string(s.records) +
          ", \"errors\": " + std::to_string(s.errors) +
          ", \"warnings\": " + std::to_string(s.warnings) +
          ", \"unreachable_memo_blocks\": " + std::to_string(s.unreachableMemoBlocks) +
-         ", \"files\": [" + files + "]}";
+         ", \"tags_not_compared\": [" + tags + "], \"files\": [" + files + "]}";
 }
 
 std::string CodePageOption(const Arguments& args) {

@@ -351,6 +351,10 @@ void Checker::Report(const std::string& part, const std::string& file, TkxSeveri
 }
 
 void Checker::Deliver(const TkxFinding& f) {
+  if (f.code == "tag-unsupported") {
+    summary_.tagsNotCompared.push_back(f.file + ": " + f.tag + " (" + f.detail + ")");
+    return;
+  }
   if (ChangeCouldExplain(f)) {
     held_.push_back(f);
     return;
@@ -533,7 +537,7 @@ void Checker::CheckHeader() {
                " as the header states; the bytes after it are left over");
     records_ = stated;
   } else if (stated < t.fullRecords) {
-    Report("table", path_, TkxSeverity::kError, "record-count-too-small", 0,
+    Report("table", path_, TkxSeverity::kError, "record-count-too-small", stated + 1,
            "the header states " + std::to_string(stated) + " records, the file holds " +
                std::to_string(t.fullRecords));
   }

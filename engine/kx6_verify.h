@@ -60,6 +60,10 @@ struct TkxVerifySummary {
   int64_t errors = 0;          // findings of severity error
   int64_t warnings = 0;        // findings of severity warning
   int64_t unreachableMemoBlocks = 0;  // memo blocks no record points to (information only)
+  // Index tags this program reads but cannot compute keys for (integer keys of other
+  // programs, collations it lacks), as "FILE: TAG (reason)": their keys were not compared
+  // with the records. Information, not a finding: the files are sound for their owners.
+  std::vector<std::string> tagsNotCompared;
   std::vector<std::string> filesChecked;  // table, memo and index files, in order
   bool Clean() const { return errors == 0 && warnings == 0; }
 };

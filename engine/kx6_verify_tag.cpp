@@ -235,7 +235,10 @@ int TagCheck::Order(const TkxVariant& x, const TkxVariant& y) const {
 void TagCheck::Emit(std::unique_ptr<KXobjIndexKeyData> key, const KXobjIndexKeyData* bound,
                     int32_t page) {
   const int32_t recno = key->KeyRecNo();
-  if (previous_) {
+  // A tag whose keys this program cannot compute (another program's collation, integer
+  // keys) is not held to this program's idea of their order either.
+  const bool ordered = tag_.Maintainable();
+  if (previous_ && ordered) {
     const int c = Order(*previous_, *key);
     if (c > 0) {
       Report(TkxSeverity::kError, "key-order", recno,
@@ -253,7 +256,7 @@ void TagCheck::Emit(std::unique_ptr<KXobjIndexKeyData> key, const KXobjIndexKeyD
                    std::to_string(recno) + " are not in record order");
     }
   }
-  if (bound && Order(*key, *bound) > 0)
+  if (bound && ordered && Order(*key, *bound) > 0)
     Report(TkxSeverity::kError, "key-order", recno,
            "key of record " + std::to_string(recno) + " on page " + std::to_string(page) +
                " sorts after its branch entry");

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "command_test_util.h"
+#include "kx6_dbsy.h"
 #include "tv_doctorcommands.h"
 #include "tv_progressdialog.h"
 #include "tv_worker.h"
@@ -290,6 +291,11 @@ void WriteLargeTable(const std::string& path) {
   }
   bytes += '\x1a';
   WriteText(path, bytes);
+  // An index file of the same name gives the check its longest part (every key against
+  // its record), so that the Cancel pressed when the dialog shows meets running work.
+  tolvern::KXO_dBHandler table(path, true, false);
+  const std::string index = path.substr(0, path.size() - 4) + ".ntx";
+  table.IndexOn(index, "", 0, true, "", "NAME");
 }
 
 TEST_F(CheckTable, CancelStopsTheCheckOfALargeTableAndChangesNoFile) {

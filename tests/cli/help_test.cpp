@@ -59,7 +59,7 @@ TEST(CliHelp, EveryCommandsHelpGoesToStandardOutputAndTheManualDescribesIt) {
   ASSERT_EQ(RunCli("--help", &usage, &err), 0);
   EXPECT_TRUE(err.empty()) << err;
   const std::vector<std::string> commands = ListedCommands(usage);
-  EXPECT_EQ(commands.size(), 18u) << usage;
+  EXPECT_EQ(commands.size(), 21u) << usage;
 
   const std::string man = ManText();
   ASSERT_FALSE(man.empty()) << kManPage;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -46,7 +47,7 @@ TEST_F(VerifyCli, CleanTablePrintsOnlyTheSummary) {
   std::string out;
   ASSERT_EQ(RunCli("verify " + Quote(table_) + " --deep", &out), 0) << out;
   EXPECT_EQ(out.rfind("{\"summary\": {\"records\": 5, \"errors\": 0, \"warnings\": 0, "
-                      "\"unreachable_memo_blocks\": 0, \"files\": [",
+                      "\"unreachable_memo_blocks\": 0, \"tags_not_compared\": [], \"files\": [",
                       0),
             0u)
       << out;
@@ -165,6 +166,7 @@ TEST(VerifyCliFixtures, ReportsWhatDumpWarnsAboutAndNothingElse) {
   const auto tables = FixtureFiles(".dbf");
   if (tables.empty()) GTEST_SKIP() << "shared fixtures folder not found; test skipped";
   int warned = 0;
+  std::set<std::string> indexFilesWithErrors;
   for (const auto& table : tables) {
     if (fs::file_size(table) > (1 << 20)) continue;
     SCOPED_TRACE(table.string());
@@ -180,10 +182,23 @@ TEST(VerifyCliFixtures, ReportsWhatDumpWarnsAboutAndNothingElse) {
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
       if (line.find("\"severity\": \"error\"") == std::string::npos) continue;
+      if (line.find("\"part\": \"index\"") != std::string::npos) {
+        const size_t at = line.find("\"file\": \"") + 9;
+        indexFilesWithErrors.insert(
+            fs::path(line.substr(at, line.find('"', at) - at)).filename().string());
+        continue;
+      }
       EXPECT_TRUE(line.find("\"code\": \"record-count-too-") != std::string::npos) << line;
     }
   }
   EXPECT_GT(warned, 0);
+  // The real index files with errors, each for a reason of its own: keys out of order or
+  // missing (the legacy program's checker agrees), a validator's corrupt sample, an index
+  // of another table lying beside this one (test.ntx keys country.dbf), and a key on a
+  // function this program lacks (BINTOC).
+  EXPECT_EQ(indexFilesWithErrors,
+            (std::set<std::string>{"Customers.CDX", "issue115.cdx", "Corrupt3.CDX", "test.ntx",
+                                   "orditems.cdx"}));
 }
 
 }  // namespace
