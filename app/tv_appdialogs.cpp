@@ -4,6 +4,8 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
+#include "tv_exportdialog.h"
+
 namespace fendral {
 
 QString TableFileFilter() {
@@ -49,6 +51,24 @@ bool TQtAppDialogs::InputText(const QString& caption, const QString& prompt, QSt
 
 void TQtAppDialogs::Message(const QString& caption, const QString& text) {
   QMessageBox::warning(parent_, caption, text);
+}
+
+bool TQtAppDialogs::ChooseExport(const QString& caption, TExportChoice& choice) {
+  TExportDialog dialog(parent_);
+  dialog.setWindowTitle(caption);
+  dialog.SetChoice(choice);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  choice = dialog.Choice();
+  return true;
+}
+
+bool TScriptedDialogs::ChooseExport(const QString& caption, TExportChoice& choice) {
+  asked << caption + QLatin1Char('|') + choice.file;
+  offered.push_back(choice);
+  if (exports.empty()) return false;
+  exports.front()(choice);
+  exports.pop_front();
+  return true;
 }
 
 bool TScriptedDialogs::Confirm(const QString& caption, const QString& text) {
