@@ -240,5 +240,59 @@ TEST_F(ExchangeWindow, TheItemsWaitForATableAndTheDialogNamesItsControls) {
   EXPECT_FALSE(Control<QWidget>(dialog, "exportDelimiter")->isEnabled());
 }
 
+// The import command on its own, stopped by its progress in each of its two passes.
+class ExchangeCommands : public CommandTest {
+ protected:
+  // A fresh copy of the sample with six rows to import beside it.
+  void FreshWithCsv() {
+    Fresh();
+    std::string csv = "ID,NAME,NOTES\r\n";
+    for (int i = 1; i <= 6; ++i)
+      csv += std::to_string(100 + i) + ",Name " + std::to_string(i) + ",memo " + std::to_string(i) +
+             "\r\n";
+    WriteText(dir->Path() / "in.csv", csv);
+  }
+  TCommandOutcome ImportStoppedAt(int64_t stopAt) {
+    dialogs.files.push_back(QString::fromStdString(dir->File("in.csv")));
+    TImportCsvCommand command(*table, Directory());
+    TRecordingProgress progress(stopAt);
+    const TCommandOutcome outcome = Run(command, progress);
+    EXPECT_EQ(progress.kinds, std::vector<int32_t>{tolvern::kStatusImport});
+    EXPECT_EQ(progress.steps, stopAt == 0 ? 12 : stopAt);  // a check and an append a row
+    EXPECT_EQ(outcome.reopen, QString::fromStdString(path));
+    CloseAll();
+    return outcome;
+  }
+};
+
+TEST_F(ExchangeCommands, ACancelWhileCheckingAppendsNothingAndWhileAppendingKeepsWholeRecords) {
+  for (const int64_t stopAt : {1, 6}) {
+    SCOPED_TRACE(stopAt);
+    FreshWithCsv();
+    const auto before = FolderBytes(dir->Path());
+    const TCommandOutcome outcome = ImportStoppedAt(stopAt);
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_EQ(outcome.records, 0);
+    EXPECT_EQ(Differences(before, FolderBytes(dir->Path())), std::vector<std::string>{});
+  }
+  FreshWithCsv();
+  const TCommandOutcome stopped = ImportStoppedAt(9);  // the third append
+  EXPECT_TRUE(stopped.cancelled);
+  EXPECT_EQ(stopped.records, 3);
+  EXPECT_TRUE(stopped.message.contains(QStringLiteral("3 record")))
+      << stopped.message.toStdString();
+  std::vector<std::string> values = Values(path);
+  ASSERT_EQ(values.size(), 63u);
+  EXPECT_EQ(Object(values[62]).value("NOTES").toString(), QStringLiteral("memo 3"));
+  ExpectIndexCurrent(path, Cdx());
+
+  FreshWithCsv();
+  EXPECT_TRUE(ImportStoppedAt(0).done);
+  values = Values(path);
+  ASSERT_EQ(values.size(), 66u);
+  EXPECT_EQ(Object(values[65]).value("NAME").toString().trimmed(), QStringLiteral("Name 6"));
+  ExpectIndexCurrent(path, Cdx());
+}
+
 }  // namespace
 }  // namespace fendral::test
