@@ -2,6 +2,7 @@
 // export writes of the same table, the order and filter of the browse page, cancels that
 // leave no file, and "Import CSV..." that appends only a file it accepts.
 #include <QAction>
+#include <QImage>
 #include <QLabel>
 #include <QMenuBar>
 
@@ -238,6 +239,24 @@ TEST_F(ExchangeWindow, TheItemsWaitForATableAndTheDialogNamesItsControls) {
   Control<QComboBox>(dialog, "exportFormat")->setCurrentIndex(TExportChoice::kSqlite);
   EXPECT_EQ(dialog.Choice().file, QStringLiteral("/tmp/people.sqlite"));
   EXPECT_FALSE(Control<QWidget>(dialog, "exportDelimiter")->isEnabled());
+}
+
+TEST(ExchangeScreenshots, TheExportDialogIsPictured) {
+  TempDir out;
+  TempDir tables;
+  const std::string path = CopyTableFiles(SampleTable(), tables.Path());
+  std::string log;
+  ASSERT_EQ(RunCommand(std::string(FENDRAL_SCREENSHOTS) + " " + Quote(path) + " " +
+                           Quote(out.Path().string()) + " 2>&1",
+                       &log),
+            0)
+      << log;
+  const QImage image(QString::fromStdString((out.Path() / "export-dialog.png").string()));
+  ASSERT_FALSE(image.isNull());
+  TExportDialog dialog;
+  dialog.adjustSize();
+  EXPECT_GE(image.width(), dialog.sizeHint().width());
+  EXPECT_GE(image.height(), dialog.sizeHint().height());
 }
 
 // The import command on its own, stopped by its progress in each of its two passes.
