@@ -1,5 +1,6 @@
 #include "tv_exchangecommands.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include "platform/pf_text.h"
@@ -13,6 +14,26 @@ namespace fendral {
 namespace {
 
 const char* const kExtensions[] = {"csv", "jsonl", "sqlite"};
+
+// The delimiter of a CSV file: of comma, semicolon and tab, the one its first line (the
+// header row) holds most often outside quotes; a comma when it holds none.
+char DelimiterOf(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return ',';
+  const QByteArray line = file.readLine(64 * 1024);
+  int commas = 0, semicolons = 0, tabs = 0;
+  bool quoted = false;
+  for (const char c : line) {
+    if (c == '"') quoted = !quoted;
+    if (quoted) continue;
+    commas += c == ',';
+    semicolons += c == ';';
+    tabs += c == '\t';
+  }
+  if (semicolons > commas && semicolons >= tabs) return ';';
+  if (tabs > commas && tabs > semicolons) return '\t';
+  return ',';
+}
 
 // The schema sidecar of a JSON Lines file: "name.jsonl" -> "name.schema.json".
 QString SchemaFileOf(const QString& path) {
@@ -30,7 +51,8 @@ QString TExportAsCommand::Title() const { return TWindowText::tr("Export as"); }
 
 bool TExportAsCommand::Prepare(TAppDialogs& dialogs) {
   if (!table_.Active()) return false;
-  choice_.file = QFileInfo(table_.TableName()).completeBaseName() + QStringLiteral(".csv");
+  choice_.file =
+      directory_ + QFileInfo(table_.TableName()).completeBaseName() + QStringLiteral(".csv");
   if (!dialogs.ChooseExport(Title(), choice_)) return false;
   if (choice_.file.trimmed().isEmpty()) return false;
   const int format = std::clamp(static_cast<int>(choice_.format), 0, 2);
@@ -123,7 +145,9 @@ bool TImportCsvCommand::Prepare(TAppDialogs& dialogs) {
                            TWindowText::tr("All files") + QStringLiteral(" (*)"));
   if (chosen.isEmpty()) return false;
   options_ = cli::ExchangeOptions{};
-  options_.file = InTableDirectory(directory_, chosen).toStdString();
+  const QString file = InTableDirectory(directory_, chosen);
+  options_.file = file.toStdString();
+  options_.delimiter = DelimiterOf(file);
   options_.codePage = table_.CodePageInUse();
   tablePath_ = QFileInfo(table_.TableFilePath()).absoluteFilePath();
   options_.tablePath = tablePath_.toStdString();

@@ -32,9 +32,10 @@ class TExportAsCommand : public TCommand {
   cli::ExchangeResult result_;
 };
 
-// "Import CSV...": the rows of a CSV file (a header row of field names) appended to the
-// table. The whole file is checked first; a file with a value the table cannot take is
-// refused naming line, column and field, and nothing is appended.
+// "Import CSV...": the rows of a CSV file (a header row of field names; comma, semicolon
+// or tab as the header row shows; UTF-8) appended to the table. The whole file is checked first; a
+// file with a value the table cannot take is refused naming line, column and field, and nothing is
+// appended.
 class TImportCsvCommand : public TCommand {
  public:
   TImportCsvCommand(TTolvernDataSet& table, QString tableDirectory)

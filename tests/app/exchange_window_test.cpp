@@ -192,6 +192,20 @@ TEST_F(ExchangeWindow, ImportCsvAppendsAndTheGridShowsTheRecords) {
   EXPECT_EQ(Grid().rowCount(), 2);
   EXPECT_EQ(Grid().data(Grid().index(0, Column(QStringLiteral("NAME")))).toString().trimmed(),
             QStringLiteral("Smith, J"));
+
+  // A file of semicolons (as spreadsheets write where the comma is the decimal mark) and one
+  // of tabs are read by their header row's delimiter.
+  WriteText(dir.Path() / "semi.csv", "ID;NAME\n3;\"a;b, c\"\n");
+  ImportFromWindow(dir.File("semi.csv"));
+  WriteText(dir.Path() / "tab.csv", "NAME\tID\nx,y\t4\n");
+  ImportFromWindow(dir.File("tab.csv"));
+  EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+  const std::vector<std::string> more = Values(path);
+  ASSERT_EQ(more.size(), 4u);
+  EXPECT_EQ(Object(more[2]).value("NAME").toString().trimmed(), QStringLiteral("a;b, c"));
+  EXPECT_EQ(Object(more[3]).value("NAME").toString().trimmed(), QStringLiteral("x,y"));
+  EXPECT_EQ(Object(more[3]).value("ID").toInt(), 4);
+  EXPECT_EQ(Grid().rowCount(), 4);
 }
 
 TEST_F(ExchangeWindow, ARefusedCsvAppendsNothingAndSaysWhere) {
