@@ -18,6 +18,7 @@
 #include "tv_about.h"
 #include "tv_apperror.h"
 #include "tv_commandscope.h"
+#include "tv_exchangecommands.h"
 #include "tv_findcommand.h"
 #include "tv_log.h"
 #include "tv_replacecommand.h"
@@ -497,6 +498,12 @@ void TMainWindow::ExportText() {
 }
 void TMainWindow::ImportText() {
   RunCommand(std::make_unique<TImportTextCommand>(*hTable1, tableDirectory_));
+}
+void TMainWindow::ExportAs() {
+  RunCommand(std::make_unique<TExportAsCommand>(*hTable1, tableDirectory_));
+}
+void TMainWindow::ImportCsv() {
+  RunCommand(std::make_unique<TImportCsvCommand>(*hTable1, tableDirectory_));
 }
 void TMainWindow::CopyStructureToText() {
   RunCommand(std::make_unique<TStructureTextCommand>(*hTable1, *tMemo, tableDirectory_));

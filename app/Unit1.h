@@ -99,6 +99,8 @@ class TMainWindow : public QMainWindow {
   void CopyStructureToBase();
   void ExportText();
   void ImportText();
+  void ExportAs();
+  void ImportCsv();
   void CopyStructureToText();
   // Opens the first local file of dropped `data`; false when there is none (or the table
   // is busy) and nothing was done.

@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "tv_exportdialog.h"
+
 namespace fendral {
 
 QString TableFileFilter() {
@@ -59,6 +61,24 @@ bool TQtAppDialogs::MessageOffering(const QString& caption, const QString& text,
   box.setDefaultButton(QMessageBox::Ok);
   box.exec();
   return box.clickedButton() == offered;
+}
+
+bool TQtAppDialogs::ChooseExport(const QString& caption, TExportChoice& choice) {
+  TExportDialog dialog(parent_);
+  dialog.setWindowTitle(caption);
+  dialog.SetChoice(choice);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  choice = dialog.Choice();
+  return true;
+}
+
+bool TScriptedDialogs::ChooseExport(const QString& caption, TExportChoice& choice) {
+  asked << caption + QLatin1Char('|') + choice.file;
+  offeredExports.push_back(choice);
+  if (exports.empty()) return false;
+  exports.front()(choice);
+  exports.pop_front();
+  return true;
 }
 
 bool TScriptedDialogs::Confirm(const QString& caption, const QString& text) {

@@ -8,10 +8,24 @@
 #include <QStringList>
 #include <QWidget>
 #include <deque>
+#include <functional>
+#include <vector>
 
 #include "tv_dialogs.h"
 
 namespace fendral {
+
+// The answers of the "Export as..." dialog.
+struct TExportChoice {
+  enum TFormat { kCsv, kJsonLines, kSqlite };
+  TFormat format = kCsv;
+  QString file;                                // the file to write
+  QString delimiter = QStringLiteral(",");     // CSV: one character, or "Tab"
+  bool header = true;                          // CSV: a first row of field names
+  QString encoding = QStringLiteral("UTF-8");  // CSV: the file's character set
+  bool withDeleted = false;                    // deleted records too, marked
+  bool currentOrder = true;                    // the browse page's order and filter, or all
+};
 
 class TAppDialogs : public IDialogs {
  public:
@@ -31,6 +45,9 @@ class TAppDialogs : public IDialogs {
                                const QString& choice) = 0;
   // A Yes/No question before something that cannot be undone; No is the default answer.
   virtual bool ConfirmDefaultNo(const QString& caption, const QString& text) = 0;
+  // The export's format, file and options, starting from `choice`; false when the user
+  // cancelled, otherwise `choice` holds the answers.
+  virtual bool ChooseExport(const QString& caption, TExportChoice& choice) = 0;
 };
 
 // The name filter that offers xBase tables with ".dbf" in any letter case.
@@ -48,6 +65,7 @@ class TQtAppDialogs : public TAppDialogs {
   void Message(const QString& caption, const QString& text) override;
   bool MessageOffering(const QString& caption, const QString& text, const QString& choice) override;
   bool ConfirmDefaultNo(const QString& caption, const QString& text) override;
+  bool ChooseExport(const QString& caption, TExportChoice& choice) override;
 
  private:
   QPointer<QWidget> parent_;
@@ -60,6 +78,10 @@ class TScriptedDialogs : public TAppDialogs {
   std::deque<QString> files;   // answers of OpenFile and SaveFile ("" cancels)
   std::deque<QString> inputs;  // answers of InputText (a null QString cancels)
   std::deque<bool> confirms;   // answers of Confirm and ConfirmDefaultNo
+  // Answers of ChooseExport, each changing the offered choice (none left: Cancel); the
+  // choices offered are kept in `offeredExports`.
+  std::deque<std::function<void(TExportChoice&)>> exports;
+  std::vector<TExportChoice> offeredExports;
   QStringList asked;           // "caption|text" of every question and message
   QStringList messages;        // texts of Message and MessageOffering
   std::deque<bool> choices;    // answers of MessageOffering (true: the choice; empty: OK)
@@ -74,6 +96,7 @@ class TScriptedDialogs : public TAppDialogs {
   void Message(const QString& caption, const QString& text) override;
   bool MessageOffering(const QString& caption, const QString& text, const QString& choice) override;
   bool ConfirmDefaultNo(const QString& caption, const QString& text) override;
+  bool ChooseExport(const QString& caption, TExportChoice& choice) override;
 };
 
 }  // namespace fendral

@@ -45,6 +45,10 @@ TMainMenus BuildMainMenus(TMainWindow& w, QMenuBar& bar) {
   db->addAction(TWindowText::tr("Export base in TXT"), &w, &TMainWindow::ExportText);
   db->addAction(TWindowText::tr("Import base from TXT"), &w, &TMainWindow::ImportText);
   db->addAction(TWindowText::tr("Copy structure to TXT"), &w, &TMainWindow::CopyStructureToText);
+  // Data exchange with other programs.
+  db->addSeparator();
+  db->addAction(TWindowText::tr("Export as..."), &w, &TMainWindow::ExportAs);
+  db->addAction(TWindowText::tr("Import CSV..."), &w, &TMainWindow::ImportCsv);
 
   // Shortcut texts only: the keys themselves are handled before any control sees them.
   QMenu* records = bar.addMenu(TWindowText::tr("&Records"));

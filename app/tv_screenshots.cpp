@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -15,12 +16,14 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <stdexcept>
 #include <string>
-#include <functional>
 
 #include "tv_about.h"
 #include "tv_command.h"
+#include "tv_commandtext.h"
+#include "tv_exportdialog.h"
 #include "tv_progressdialog.h"
 #include "tv_worker.h"
 
@@ -95,6 +98,22 @@ bool SaveProgress(TMainWindow& window, const QString& file) {
   std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write",
                file.toLocal8Bit().constData());
   return ok && !window.Busy();
+}
+
+// The "Export as..." dialog as it opens for the shown table: CSV, the file beside the table.
+bool SaveExportDialog(TMainWindow& window, const QString& file) {
+  TExportDialog dialog(&window);
+  dialog.setWindowTitle(TWindowText::tr("Export as"));
+  TExportChoice choice;
+  const QFileInfo table(window.Table1().Active() ? window.Table1().TableFilePath()
+                                                 : QStringLiteral("sample.dbf"));
+  choice.file = table.completeBaseName() + QStringLiteral(".csv");
+  dialog.SetChoice(choice);
+  dialog.show();
+  dialog.adjustSize();
+  const bool ok = Save(dialog, file);
+  dialog.hide();
+  return ok;
 }
 
 }  // namespace
@@ -190,6 +209,7 @@ bool WriteScreenshots(TMainWindow& window, TScriptedDialogs& dialogs, const QStr
     about->adjustSize();
     ok = Save(*about, outDir + QStringLiteral("/about.png")) && ok;
   }
+  ok = SaveExportDialog(window, outDir + QStringLiteral("/export-dialog.png")) && ok;
   return ok;
 }
 

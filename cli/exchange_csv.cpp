@@ -1,8 +1,10 @@
 // CSV both ways (RFC 4180): `export --format csv` writes a header row and one row per
 // record; `import --format csv` maps columns by header name, checks the whole file and
 // only then appends its records.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -11,9 +13,11 @@
 #include "cli_common.h"
 #include "cli_values.h"
 #include "exchange.h"
+#include "exchange_output.h"
 #include "exchange_values.h"
 #include "json.h"
 #include "kx6_dbsy.h"
+#include "kx6_progress.h"
 #include "kx6_tool.h"
 #include "platform/pf_text.h"
 #include "table_open.h"
@@ -47,8 +51,8 @@ Arguments TableArguments(const Arguments& args) {
   return table;
 }
 
-std::string FileEncoding(const Arguments& args) {
-  const std::string name = args.Option("--encoding").value_or("UTF-8");
+// The file's character set by its name: UTF-8 (in any spelling) or a code page.
+std::string FileEncoding(const std::string& name) {
   if (!IsUtf8Name(name) && !tolvern::platform::IsKnownCodePage(name))
     throw UsageError{"unknown encoding " + name};
   return IsUtf8Name(name) ? "UTF-8" : name;
@@ -101,10 +105,21 @@ class CsvReader {
   CsvReader(const CsvReader&) = delete;
   CsvReader& operator=(const CsvReader&) = delete;
 
+  // The file's size in bytes, and how far the rows read so far reach into it.
+  int64_t Size() {
+    const long at = std::ftell(file_);
+    std::fseek(file_, 0, SEEK_END);
+    const long size = std::ftell(file_);
+    std::fseek(file_, at, SEEK_SET);
+    return size;
+  }
+  int64_t Offset() const { return offset_ + static_cast<int64_t>(pos_); }
+
   // Back to the file's start, past a byte-order mark.
   void Rewind() {
     std::rewind(file_);
     size_ = pos_ = 0;
+    offset_ = 0;
     line_ = 1;
     if (Peek() == 0xEF) {
       Take();
@@ -117,6 +132,7 @@ class CsvReader {
       }
       std::rewind(file_);
       size_ = pos_ = 0;
+      offset_ = 0;
     }
   }
 
@@ -138,6 +154,7 @@ class CsvReader {
  private:
   int Peek() {
     if (pos_ == size_) {
+      offset_ += static_cast<int64_t>(size_);
       size_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
       pos_ = 0;
       if (size_ == 0) return -1;
@@ -212,6 +229,7 @@ class CsvReader {
   std::vector<char> buffer_;
   size_t size_ = 0;
   size_t pos_ = 0;
+  int64_t offset_ = 0;  // of the buffer's first byte in the file
   long line_ = 1;
   char delimiter_;
 };
@@ -391,21 +409,19 @@ std::string OneLine(std::string text) {
 
 }  // namespace
 
-int ExportCsv(const Arguments& args) {
-  if (args.positional.size() != 1)
-    throw UsageError{
-        "usage: fendral-cli export TABLE --format csv [--delimiter C] [--no-header] "
-        "[--lf] [--with-deleted] [--encoding CP]"};
-  const char delimiter = Delimiter(args);
-  const std::string fileEncoding = FileEncoding(args);
-  const Arguments tableArgs = TableArguments(args);
-  auto opened = OpenTable(args.positional[0], tableArgs, OpenOptions{});
-  tolvern::KXO_dBHandler& table = *opened;
-  const bool withDeleted = args.Flag("--with-deleted");
-  if (!withDeleted) table.SetShowDeleted(false);
-  const TextCodec codec(TableEncoding(tableArgs, table.CodePageMark()));
-  if (!table.CurrentOrder()) table.SetReadAhead(kReadAheadBytes);
-  const char* lineEnd = args.Flag("--lf") ? "\n" : "\r\n";
+namespace {
+
+// Writes the records of `table` as CSV rows to `out` (`path` names the file in errors; empty
+// for standard output).
+ExchangeResult WriteCsv(tolvern::KXO_dBHandler& table, const TextCodec& codec,
+                        const ExchangeOptions& options, std::FILE* target, const std::string& path,
+                        tolvern::TkxProgress* progress) {
+  const char delimiter = options.delimiter;
+  const std::string fileEncoding = FileEncoding(options.encoding);
+  const bool withDeleted = options.withDeleted;
+  const char* lineEnd = options.lf ? "\n" : "\r\n";
+  ExchangeResult result;
+  tolvern::TkxProgressScope scope(progress, tolvern::kStatusExport, table.RecordCount());
 
   std::string out, row, value, encoded;
   out.reserve(kFlushAt + 4096);
@@ -423,12 +439,12 @@ int ExportCsv(const Arguments& args) {
       out += encoded;
     }
     if (out.size() >= kFlushAt) {
-      std::fwrite(out.data(), 1, out.size(), stdout);
+      WriteAll(target, out, path);
       out.clear();
     }
   };
   const auto& fields = table.Fields();
-  if (!args.Flag("--no-header")) {
+  if (options.header) {
     for (size_t i = 0; i < fields.size(); ++i) {
       if (i) row += delimiter;
       AppendCell(row, codec.ToUtf8(fields[i].name), delimiter);
@@ -454,29 +470,23 @@ int ExportCsv(const Arguments& args) {
     }
     row += lineEnd;
     emit(table.CurrentRecord());
+    scope.Step(++result.records);
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  std::fflush(stdout);
-  return values.Clean() ? 0 : 2;
+  WriteAll(target, out, path);
+  result.clean = values.Clean();
+  return result;
 }
 
-int ImportCsv(const Arguments& args) {
-  if (args.positional.size() != 2)
-    throw UsageError{
-        "usage: fendral-cli import TABLE FILE.csv --format csv [--delimiter C] "
-        "[--encoding CP]"};
-  const char delimiter = Delimiter(args);
-  const std::string fileEncoding = FileEncoding(args);
-  CsvReader reader(args.positional[1], delimiter);
-  const Arguments tableArgs = TableArguments(args);
-  OpenOptions options;
-  options.readWrite = true;
-  options.productionIndex = true;
-  auto opened = OpenTable(args.positional[0], tableArgs, options);
-  tolvern::KXO_dBHandler& table = *opened;
-  const TextCodec codec(TableEncoding(tableArgs, table.CodePageMark()));
+// Checks every row of `options.file` against `table`, then appends them.
+ExchangeResult ReadCsvInto(tolvern::KXO_dBHandler& table, const TextCodec& codec,
+                           const ExchangeOptions& options, tolvern::TkxProgress* progress,
+                           int64_t* appended) {
+  CsvReader reader(options.file, options.delimiter);
   RecordReader records(table, codec);
-  CsvRows rows(table, codec, fileEncoding);
+  CsvRows rows(table, codec, FileEncoding(options.encoding));
+  ExchangeResult result;
+  const int64_t size = std::max<int64_t>(reader.Size(), 1);
+  tolvern::TkxProgressScope scope(progress, tolvern::kStatusImport, 2 * size);
 
   std::vector<std::string> cells;
   long line = 0;
@@ -484,32 +494,107 @@ int ImportCsv(const Arguments& args) {
   // that a refused value stops the import before anything is appended; the second appends.
   for (int pass = 0; pass < 2; ++pass) {
     reader.Rewind();
-    try {
-      if (!reader.Next(cells, line)) return 0;  // an empty file holds no records
-      rows.SetHeader(cells);
-      while (reader.Next(cells, line)) {
-        bool deleted = false;
-        const JsonValue row = rows.Row(cells, line, deleted);
-        try {
-          records.Fill(row);
-        } catch (const std::exception& e) {
-          const int column = rows.RefusedColumn(records, row);
-          throw std::runtime_error((column >= 0 ? rows.Where(line, static_cast<size_t>(column))
-                                                : "line " + std::to_string(line) + ": ") +
-                                   e.what());
-        }
-        if (pass == 0) continue;
+    if (!reader.Next(cells, line)) return result;  // an empty file holds no records
+    rows.SetHeader(cells);
+    while (reader.Next(cells, line)) {
+      bool deleted = false;
+      const JsonValue row = rows.Row(cells, line, deleted);
+      try {
+        records.Fill(row);
+      } catch (const std::exception& e) {
+        const int column = rows.RefusedColumn(records, row);
+        throw std::runtime_error((column >= 0 ? rows.Where(line, static_cast<size_t>(column))
+                                              : "line " + std::to_string(line) + ": ") +
+                                 e.what());
+      }
+      if (pass == 1) {
         records.WriteMemos();
         table.AppendRecord();
         if (deleted) table.DeleteRecord();
+        ++result.records;
+        if (appended) *appended = result.records;
       }
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "%s\n", OneLine(e.what()).c_str());
-      return 1;
+      scope.Step(pass * size + reader.Offset());
     }
   }
   table.FlushFile();
+  return result;
+}
+
+}  // namespace
+
+int ExportCsv(const Arguments& args) {
+  if (args.positional.size() != 1)
+    throw UsageError{
+        "usage: fendral-cli export TABLE --format csv [--delimiter C] [--no-header] "
+        "[--lf] [--with-deleted] [--encoding CP]"};
+  ExchangeOptions options;
+  options.delimiter = Delimiter(args);
+  options.encoding = FileEncoding(args.Option("--encoding").value_or("UTF-8"));
+  options.header = !args.Flag("--no-header");
+  options.lf = args.Flag("--lf");
+  options.withDeleted = args.Flag("--with-deleted");
+  const Arguments tableArgs = TableArguments(args);
+  auto opened = OpenTable(args.positional[0], tableArgs, OpenOptions{});
+  tolvern::KXO_dBHandler& table = *opened;
+  if (!options.withDeleted) table.SetShowDeleted(false);
+  const TextCodec codec(TableEncoding(tableArgs, table.CodePageMark()));
+  if (!table.CurrentOrder()) table.SetReadAhead(kReadAheadBytes);
+  const ExchangeResult result = WriteCsv(table, codec, options, stdout, "", nullptr);
+  std::fflush(stdout);
+  return result.clean ? 0 : 2;
+}
+
+int ImportCsv(const Arguments& args) {
+  if (args.positional.size() != 2)
+    throw UsageError{
+        "usage: fendral-cli import TABLE FILE.csv --format csv [--delimiter C] "
+        "[--encoding CP]"};
+  ExchangeOptions options;
+  options.delimiter = Delimiter(args);
+  options.encoding = FileEncoding(args.Option("--encoding").value_or("UTF-8"));
+  options.file = args.positional[1];
+  if (!std::filesystem::exists(options.file))
+    throw std::runtime_error("Cannot find file " + options.file);
+  const Arguments tableArgs = TableArguments(args);
+  OpenOptions open;
+  open.readWrite = true;
+  open.productionIndex = true;
+  auto opened = OpenTable(args.positional[0], tableArgs, open);
+  tolvern::KXO_dBHandler& table = *opened;
+  const TextCodec codec(TableEncoding(tableArgs, table.CodePageMark()));
+  try {
+    ReadCsvInto(table, codec, options, nullptr, nullptr);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", OneLine(e.what()).c_str());
+    return 1;
+  }
   return 0;
+}
+
+ExchangeResult ExportCsvFile(const ExchangeOptions& options, tolvern::TkxProgress* progress) {
+  ExchangeTable table(options, false);
+  PendingFile file(options.file);
+  ExchangeResult result =
+      WriteCsv(*table, table.Codec(), options, file.Stream(), options.file, progress);
+  file.Commit();
+  return result;
+}
+
+ExchangeResult ImportCsvFile(const ExchangeOptions& options, tolvern::TkxProgress* progress,
+                             int64_t* appended) {
+  if (!std::filesystem::exists(options.file))
+    throw std::runtime_error("Cannot find file " + options.file);
+  ExchangeTable table(options, true);
+  try {
+    return ReadCsvInto(*table, table.Codec(), options, progress, appended);
+  } catch (const tolvern::ETolvernCancelled&) {
+    throw;
+  } catch (const tolvern::ETolvernError&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw std::runtime_error(OneLine(e.what()));
+  }
 }
 
 }  // namespace fendral::cli

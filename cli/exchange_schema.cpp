@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,7 @@
 #include "cli_common.h"
 #include "cli_values.h"
 #include "exchange.h"
+#include "exchange_output.h"
 #include "json.h"
 #include "kx6_DBF.h"
 #include "kx6_build.h"
@@ -223,6 +225,39 @@ std::vector<uint8_t> TableImage(int version, int flags, int mark,
 
 }  // namespace
 
+namespace {
+
+void WriteSchema(tolvern::KXO_dBHandler& table, const TextCodec& codec, const std::string& path) {
+  const std::string schema = SchemaOf(table, codec);
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!(file << schema) || !file.flush()) throw std::runtime_error("Cannot write file " + path);
+}
+
+// Writes the records of `table` as dump lines to `target` (`path` names the file in errors;
+// empty for standard output).
+ExchangeResult WriteJsonLines(tolvern::KXO_dBHandler& table, const TextCodec& codec,
+                              bool withDeleted, std::FILE* target, const std::string& path,
+                              tolvern::TkxProgress* progress) {
+  ExchangeResult result;
+  tolvern::TkxProgressScope scope(progress, tolvern::kStatusExport, table.RecordCount());
+  RecordWriter writer(table, codec);
+  std::string out;
+  out.reserve(kFlushAt + 4096);
+  for (table.GetRecord(tolvern::PosTop); !table.Eof(); table.GetRecord(tolvern::PosNext)) {
+    result.clean &= writer.Write(out, withDeleted);
+    out += '\n';
+    if (out.size() >= kFlushAt) {
+      WriteAll(target, out, path);
+      out.clear();
+    }
+    scope.Step(++result.records);
+  }
+  WriteAll(target, out, path);
+  return result;
+}
+
+}  // namespace
+
 int ExportJsonLines(const Arguments& args) {
   if (args.positional.size() != 1)
     throw UsageError{
@@ -235,30 +270,28 @@ int ExportJsonLines(const Arguments& args) {
   auto opened = OpenTable(args.positional[0], tableArgs, options);
   tolvern::KXO_dBHandler& table = *opened;
   const TextCodec codec(TableEncoding(tableArgs, table.CodePageMark()));
-  if (schemaFile) {
-    const std::string schema = SchemaOf(table, codec);
-    std::ofstream file(*schemaFile, std::ios::binary | std::ios::trunc);
-    if (!(file << schema) || !file.flush())
-      throw std::runtime_error("Cannot write file " + *schemaFile);
-  }
+  if (schemaFile) WriteSchema(table, codec, *schemaFile);
   const bool withDeleted = args.Flag("--with-deleted");
   if (!withDeleted) table.SetShowDeleted(false);
-  RecordWriter writer(table, codec);
   if (!table.CurrentOrder()) table.SetReadAhead(kReadAheadBytes);
-  std::string out;
-  out.reserve(kFlushAt + 4096);
-  bool damaged = false;
-  for (table.GetRecord(tolvern::PosTop); !table.Eof(); table.GetRecord(tolvern::PosNext)) {
-    damaged |= !writer.Write(out, withDeleted);
-    out += '\n';
-    if (out.size() >= kFlushAt) {
-      std::fwrite(out.data(), 1, out.size(), stdout);
-      out.clear();
-    }
-  }
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  const ExchangeResult result = WriteJsonLines(table, codec, withDeleted, stdout, "", nullptr);
   std::fflush(stdout);
-  return damaged ? 2 : 0;
+  return result.clean ? 0 : 2;
+}
+
+ExchangeResult ExportJsonLinesFile(const ExchangeOptions& options, tolvern::TkxProgress* progress) {
+  ExchangeTable table(options, false);
+  std::unique_ptr<PendingFile> schema;
+  if (!options.schemaFile.empty()) {
+    schema = std::make_unique<PendingFile>(options.schemaFile);
+    WriteSchema(*table, table.Codec(), schema->TempPath());
+  }
+  PendingFile file(options.file);
+  ExchangeResult result = WriteJsonLines(*table, table.Codec(), options.withDeleted, file.Stream(),
+                                         options.file, progress);
+  if (schema) schema->Commit();
+  file.Commit();
+  return result;
 }
 
 int CreateFromSchema(const Arguments& args) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "exchange.h"
+#include "exchange_output.h"
 #include "sql_export.h"
 
 namespace fendral::cli {
@@ -125,10 +126,12 @@ void Bind(sqlite3_stmt* stmt, int slot, SqlKind kind, const SqlValue& value) {
 }
 
 // Answers false when some value could not be read (written as null with a warning).
-bool ExportTable(Database& db, SqlSource& source, const Arguments& args) {
-  const SqlTablePlan& plan = source.plan;
+// `records` counts the rows written; `progress` is told of each.
+bool ExportTable(Database& db, tolvern::KXO_dBHandler& source, const TextCodec& codec,
+                 const SqlTablePlan& plan, bool drop, bool schemaOnly, int64_t& records,
+                 tolvern::TkxProgress* progress) {
   const std::string table = Id(plan.name);
-  if (args.Flag("--drop")) db.Exec("DROP TABLE IF EXISTS " + table);
+  if (drop) db.Exec("DROP TABLE IF EXISTS " + table);
   std::string create = "CREATE TABLE " + table + " (" + kRecnoColumn + " INTEGER NOT NULL";
   const int perRow = static_cast<int>(plan.columns.size()) + (plan.withDeleted ? 2 : 1);
   if (plan.withDeleted) create += std::string(", ") + kDeletedColumn + " INTEGER NOT NULL";
@@ -136,7 +139,8 @@ bool ExportTable(Database& db, SqlSource& source, const Arguments& args) {
   db.Exec(create + ")");
 
   bool damaged = false;
-  if (!args.Flag("--schema-only")) {
+  if (!schemaOnly) {
+    tolvern::TkxProgressScope scope(progress, tolvern::kStatusExport, source.RecordCount());
     // Rows go in groups through one statement of many VALUES lists: far fewer statement
     // runs than rows.
     const int batch = std::max(1, std::min(kRowsPerInsert, kMaxParameters / perRow));
@@ -167,17 +171,18 @@ bool ExportTable(Database& db, SqlSource& source, const Arguments& args) {
       statement.Run();
     };
     Statement full(db, insertSql(batch));
-    SqlRecordReader reader(*source.table, *source.codec, plan);
+    SqlRecordReader reader(source, codec, plan);
     int pending = 0;
-    ForEachRecord(*source.table, [&] {
+    ForEachRecord(source, [&] {
       Row& row = rows[static_cast<size_t>(pending)];
       damaged |= !reader.Read(row.values);
-      row.recno = source.table->CurrentRecord();
-      row.deleted = source.table->IsDeleted();
+      row.recno = source.CurrentRecord();
+      row.deleted = source.IsDeleted();
       if (++pending == batch) {
         run(full, pending);
         pending = 0;
       }
+      scope.Step(++records);
     });
     if (pending > 0) {
       Statement tail(db, insertSql(pending));
@@ -194,8 +199,6 @@ bool ExportTable(Database& db, SqlSource& source, const Arguments& args) {
     }
     db.Exec(sql + ")");
   }
-  for (const std::string& skipped : plan.skippedTags)
-    std::fprintf(stderr, "fendral-cli: %s: skipped tag %s\n", plan.name.c_str(), skipped.c_str());
   return !damaged;
 }
 
@@ -219,7 +222,12 @@ int ExportSqlite(const Arguments& args) {
     db.Exec("BEGIN");
     for (size_t i = 0; i < names.size(); ++i) {
       SqlSource source = OpenSqlSource(args.positional[i], args, names[i]);
-      damaged |= !ExportTable(db, source, args);
+      int64_t records = 0;
+      damaged |= !ExportTable(db, *source.table, *source.codec, source.plan, args.Flag("--drop"),
+                              args.Flag("--schema-only"), records, nullptr);
+      for (const std::string& skipped : source.plan.skippedTags)
+        std::fprintf(stderr, "fendral-cli: %s: skipped tag %s\n", source.plan.name.c_str(),
+                     skipped.c_str());
     }
     db.Exec("COMMIT");
   } catch (...) {
@@ -227,6 +235,29 @@ int ExportSqlite(const Arguments& args) {
     throw;
   }
   return damaged ? 2 : 0;
+}
+
+ExchangeResult ExportSqliteFile(const ExchangeOptions& options, tolvern::TkxProgress* progress) {
+  ExchangeTable table(options, false);
+  std::string name = std::filesystem::path(options.tablePath).stem().string();
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (name.empty()) name = "table";
+  const SqlTablePlan plan = PlanSqlTable(*table, table.Codec(), options.withDeleted, name);
+  PendingFile file(options.file);
+  ExchangeResult result;
+  {
+    Database db(file.TempPath());
+    // Nobody else knows the temporary file: no journal needed.
+    db.Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF");
+    db.Exec("BEGIN");
+    result.clean =
+        ExportTable(db, *table, table.Codec(), plan, false, false, result.records, progress);
+    db.Exec("COMMIT");
+  }
+  result.skipped = plan.skippedTags;
+  file.Commit();
+  return result;
 }
 
 }  // namespace fendral::cli

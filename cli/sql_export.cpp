@@ -200,19 +200,26 @@ SqlSource OpenSqlSource(const std::string& path, const Arguments& args, const st
   SqlSource source;
   OpenOptions options;
   options.productionIndex = true;
-  source.table = OpenTable(path, args, options);
+  source.owned = OpenTable(path, args, options);
+  source.table = source.owned.get();
   tolvern::KXO_dBHandler& table = *source.table;
-  source.plan.withDeleted = args.Flag("--with-deleted");
-  table.SetShowDeleted(source.plan.withDeleted);
+  const bool withDeleted = args.Flag("--with-deleted");
+  table.SetShowDeleted(withDeleted);
   if (!table.CurrentOrder()) table.SetReadAhead(kReadAheadBytes);
   source.codec = std::make_unique<TextCodec>(TableEncoding(args, table.CodePageMark()));
+  source.plan = PlanSqlTable(table, *source.codec, withDeleted, name);
+  return source;
+}
 
-  SqlTablePlan& plan = source.plan;
+SqlTablePlan PlanSqlTable(tolvern::KXO_dBHandler& table, const TextCodec& codec, bool withDeleted,
+                          const std::string& name) {
+  SqlTablePlan plan;
+  plan.withDeleted = withDeleted;
   plan.name = name;
   std::set<std::string> taken = {kRecnoColumn};
   if (plan.withDeleted) taken.insert(kDeletedColumn);
   for (const auto& f : table.Fields()) {
-    std::string column = AsciiLower(tolvern::Trim(source.codec->ToUtf8(f.name)));
+    std::string column = AsciiLower(tolvern::Trim(codec.ToUtf8(f.name)));
     if (column.empty()) column = "field" + std::to_string(f.number);
     SqlColumn c;
     c.name = UniqueName(column, taken);
@@ -223,8 +230,8 @@ SqlSource OpenSqlSource(const std::string& path, const Arguments& args, const st
     c.decimals = f.decimals;
     plan.columns.push_back(std::move(c));
   }
-  PlanIndexes(table, *source.codec, plan);
-  return source;
+  PlanIndexes(table, codec, plan);
+  return plan;
 }
 
 std::string QuoteIdentifier(const std::string& name,

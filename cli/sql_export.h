@@ -58,11 +58,15 @@ inline constexpr const char* kDeletedColumn = "_deleted";
 // A table opened for export with the options of the command (production index, --index,
 // --tag, --filter); deleted records hidden unless --with-deleted.
 struct SqlSource {
-  std::unique_ptr<tolvern::KXO_dBHandler> table;
+  std::unique_ptr<tolvern::KXO_dBHandler> owned;
+  tolvern::KXO_dBHandler* table = nullptr;
   std::unique_ptr<TextCodec> codec;
   SqlTablePlan plan;
 };
 SqlSource OpenSqlSource(const std::string& path, const Arguments& args, const std::string& name);
+// The plan of the SQL table `name` for `table`, open with its indexes.
+SqlTablePlan PlanSqlTable(tolvern::KXO_dBHandler& table, const TextCodec& codec, bool withDeleted,
+                          const std::string& name);
 
 // The SQL table names of the TABLE arguments: --table NAME for a single table, otherwise
 // each file's name without extension in lower case. Two tables of one name are refused.
