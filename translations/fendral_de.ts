@@ -1,5 +1,4 @@
-<?xml version="1.0" encoding="utf-8"?>
-<!DOCTYPE TS>
+<?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="de">
 <context>
     <name>Dataset</name>
@@ -16,7 +15,7 @@
         <translation>Dieser Vorgang ist bei einer geöffneten Datenmenge nicht möglich</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; not found</source>
+        <source>Field '%1' not found</source>
         <translation>Feld „%1“ nicht gefunden</translation>
     </message>
     <message>
@@ -24,7 +23,7 @@
         <translation>Kein Feld zum Hinzufügen</translation>
     </message>
     <message>
-        <source>Duplicate field name &apos;%1&apos;</source>
+        <source>Duplicate field name '%1'</source>
         <translation>Doppelter Feldname „%1“</translation>
     </message>
     <message>
@@ -36,11 +35,11 @@
         <translation>Die Datenmenge ist nicht im Bearbeitungs- oder Einfügemodus</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; cannot be modified</source>
+        <source>Field '%1' cannot be modified</source>
         <translation>Feld „%1“ kann nicht geändert werden</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; is not indexed and cannot be modified</source>
+        <source>Field '%1' is not indexed and cannot be modified</source>
         <translation>Feld „%1“ ist nicht indiziert und kann nicht geändert werden</translation>
     </message>
     <message>
@@ -52,7 +51,7 @@
         <translation>Eine schreibgeschützte Datenmenge kann nicht geändert werden</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; must have a value</source>
+        <source>Field '%1' must have a value</source>
         <translation>Feld „%1“ muss einen Wert haben</translation>
     </message>
     <message>
@@ -72,7 +71,7 @@
         <translation>Zeile %1 ist nicht gepuffert</translation>
     </message>
     <message>
-        <source>Invalid field definition &apos;%1&apos;</source>
+        <source>Invalid field definition '%1'</source>
         <translation>Ungültige Felddefinition „%1“</translation>
     </message>
     <message>
@@ -116,39 +115,39 @@
         <translation>Memo</translation>
     </message>
     <message>
-        <source>Field type not supported for field &apos;%1&apos;</source>
+        <source>Field type not supported for field '%1'</source>
         <translation>Feldtyp des Felds „%1“ wird nicht unterstützt</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; has no dataset</source>
+        <source>Field '%1' has no dataset</source>
         <translation>Feld „%1“ gehört zu keiner Datenmenge</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a valid %2 value for field &apos;%3&apos;</source>
+        <source>'%1' is not a valid %2 value for field '%3'</source>
         <translation>„%1“ ist kein gültiger Wert (%2) für Feld „%3“</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is too long for field &apos;%2&apos; (at most %3 characters)</source>
+        <source>'%1' is too long for field '%2' (at most %3 characters)</source>
         <translation>„%1“ ist zu lang für Feld „%2“ (höchstens %3 Zeichen)</translation>
     </message>
     <message>
-        <source>%1 is not a valid value for field &apos;%2&apos;. The allowed range is %3 to %4</source>
+        <source>%1 is not a valid value for field '%2'. The allowed range is %3 to %4</source>
         <translation>%1 ist kein gültiger Wert für Feld „%2“. Erlaubt ist der Bereich %3 bis %4</translation>
     </message>
     <message>
-        <source>Invalid display values &apos;%1&apos; for field &apos;%2&apos;</source>
+        <source>Invalid display values '%1' for field '%2'</source>
         <translation>Ungültige Anzeigewerte „%1“ für Feld „%2“</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a valid date for field &apos;%2&apos;</source>
+        <source>'%1' is not a valid date for field '%2'</source>
         <translation>„%1“ ist kein gültiges Datum für Feld „%2“</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a valid date and time for field &apos;%2&apos;</source>
+        <source>'%1' is not a valid date and time for field '%2'</source>
         <translation>„%1“ ist keine gültige Datums- und Zeitangabe für Feld „%2“</translation>
     </message>
     <message>
-        <source>Cannot write field &apos;%1&apos;</source>
+        <source>Cannot write field '%1'</source>
         <translation>Feld „%1“ kann nicht geschrieben werden</translation>
     </message>
     <message>
@@ -203,27 +202,27 @@
         <translation>Sperren: Standard</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a date and time</source>
+        <source>'%1' is not a date and time</source>
         <translation>„%1“ ist keine Datums- und Zeitangabe</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is longer than the field&apos;s %2 characters</source>
+        <source>'%1' is longer than the field's %2 characters</source>
         <translation>„%1“ ist länger als die %2 Zeichen des Felds</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a number the field can hold</source>
+        <source>'%1' is not a number the field can hold</source>
         <translation>„%1“ ist keine Zahl, die das Feld aufnehmen kann</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a date</source>
+        <source>'%1' is not a date</source>
         <translation>„%1“ ist kein Datum</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a logical value</source>
+        <source>'%1' is not a logical value</source>
         <translation>„%1“ ist kein logischer Wert</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is longer than the field&apos;s %2 bytes</source>
+        <source>'%1' is longer than the field's %2 bytes</source>
         <translation>„%1“ ist länger als die %2 Bytes des Felds</translation>
     </message>
 </context>
@@ -276,11 +275,11 @@
         <translation>Ungültiges Lesezeichen für die Tabelle </translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; cannot be modified</source>
+        <source>Field '%1' cannot be modified</source>
         <translation>Feld „%1“ kann nicht geändert werden</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; is not indexed and cannot be modified</source>
+        <source>Field '%1' is not indexed and cannot be modified</source>
         <translation>Feld „%1“ ist nicht indiziert und kann nicht geändert werden</translation>
     </message>
     <message>
@@ -324,7 +323,7 @@
         <translation>Die Tabelle kann nicht in %1 umbenannt werden</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; has no table</source>
+        <source>Field '%1' has no table</source>
         <translation>Feld „%1“ gehört zu keiner Tabelle</translation>
     </message>
     <message>
@@ -348,11 +347,11 @@
         <translation>Die Feldliste ist ungültig</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos;: the character &apos;%2&apos; does not exist in code page %3</source>
+        <source>Field '%1': the character '%2' does not exist in code page %3</source>
         <translation>Feld „%1“: Das Zeichen „%2“ gibt es in Codepage %3 nicht</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; cannot hold %2</source>
+        <source>Field '%1' cannot hold %2</source>
         <translation>Feld „%1“ kann %2 nicht aufnehmen</translation>
     </message>
     <message>
@@ -364,11 +363,11 @@
         <translation>diesen Wert (%1)</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; holds at most %2 characters</source>
+        <source>Field '%1' holds at most %2 characters</source>
         <translation>Feld „%1“ fasst höchstens %2 Zeichen</translation>
     </message>
     <message>
-        <source>the date &quot;%1&quot;</source>
+        <source>the date "%1"</source>
         <translation>das Datum „%1“</translation>
     </message>
     <message>
@@ -376,7 +375,7 @@
         <translation>Der Datensatz ist von einem anderen Benutzer gesperrt</translation>
     </message>
     <message>
-        <source>The memo of field &apos;%1&apos; could not be written</source>
+        <source>The memo of field '%1' could not be written</source>
         <translation>Das Memo des Felds „%1“ konnte nicht geschrieben werden</translation>
     </message>
     <message>
@@ -490,6 +489,61 @@
     </message>
 </context>
 <context>
+    <name>fendral::TExportDialog</name>
+    <message>
+        <source>CSV</source>
+        <translation>CSV</translation>
+    </message>
+    <message>
+        <source>JSON Lines + schema</source>
+        <translation>JSON Lines + Schema</translation>
+    </message>
+    <message>
+        <source>SQLite</source>
+        <translation>SQLite</translation>
+    </message>
+    <message>
+        <source>&amp;Format:</source>
+        <translation>&amp;Format:</translation>
+    </message>
+    <message>
+        <source>&amp;Browse...</source>
+        <translation>D&amp;urchsuchen...</translation>
+    </message>
+    <message>
+        <source>F&amp;ile:</source>
+        <translation>&amp;Datei:</translation>
+    </message>
+    <message>
+        <source>&amp;Delimiter:</source>
+        <translation>&amp;Trennzeichen:</translation>
+    </message>
+    <message>
+        <source>&amp;Encoding:</source>
+        <translation>&amp;Kodierung:</translation>
+    </message>
+    <message>
+        <source>&amp;Header row</source>
+        <translation>Kopf&amp;zeile</translation>
+    </message>
+    <message>
+        <source>&amp;With deleted records</source>
+        <translation>&amp;Gelöschte Datensätze einschließen</translation>
+    </message>
+    <message>
+        <source>&amp;Current order and filter</source>
+        <translation>Aktuelle &amp;Sortierung und Filter</translation>
+    </message>
+    <message>
+        <source>&amp;All records</source>
+        <translation>&amp;Alle Datensätze</translation>
+    </message>
+    <message>
+        <source>Records:</source>
+        <translation>Datensätze:</translation>
+    </message>
+</context>
+<context>
     <name>fendral::TMainWindow</name>
     <message>
         <source>The table is already in the Windows (ANSI) code page %1; it was not converted.</source>
@@ -582,7 +636,7 @@ Text wird auf die neue Breite gekürzt, andere Werte bleiben leer. Tabelle ände
         <translation>den Namen %1 gibt es bereits</translation>
     </message>
     <message>
-        <source>unknown type &quot;%1&quot;</source>
+        <source>unknown type "%1"</source>
         <translation>unbekannter Typ „%1“</translation>
     </message>
     <message>
@@ -897,7 +951,7 @@ Diese Tags können nicht übernommen werden und entfallen:
         <translation>Über ...</translation>
     </message>
     <message>
-        <source>Code page of the table&apos;s text</source>
+        <source>Code page of the table's text</source>
         <translation>Codepage des Tabellentexts</translation>
     </message>
     <message>
@@ -929,7 +983,7 @@ Diese Tags können nicht übernommen werden und entfallen:
         <translation>%1: %2</translation>
     </message>
     <message>
-        <source>&quot;%1&quot; not found</source>
+        <source>"%1" not found</source>
         <translation>„%1“ nicht gefunden</translation>
     </message>
     <message>
@@ -937,7 +991,7 @@ Diese Tags können nicht übernommen werden und entfallen:
         <translation>Datensatznummer:</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a valid integer value</source>
+        <source>'%1' is not a valid integer value</source>
         <translation>„%1“ ist keine gültige Ganzzahl</translation>
     </message>
     <message>
@@ -957,7 +1011,7 @@ Diese Tags können nicht übernommen werden und entfallen:
         <translation>Änderungen an der Feldliste verwerfen?</translation>
     </message>
     <message>
-        <source>Discard the new table&apos;s field list?</source>
+        <source>Discard the new table's field list?</source>
         <translation>Feldliste der neuen Tabelle verwerfen?</translation>
     </message>
     <message numerus="yes">
@@ -966,6 +1020,182 @@ Diese Tags können nicht übernommen werden und entfallen:
             <numerusform>Der Import wurde abgebrochen; %n Datensatz wurde angefügt.</numerusform>
             <numerusform>Der Import wurde abgebrochen; %n Datensätze wurden angefügt.</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Check table</source>
+        <translation>Tabelle prüfen</translation>
+    </message>
+    <message>
+        <source>Repair table</source>
+        <translation>Tabelle reparieren</translation>
+    </message>
+    <message>
+        <source>Repair %1?
+The table is closed while it is mended; the original files are kept in a folder beside it.</source>
+        <translation>%1 reparieren?
+Die Tabelle wird während der Reparatur geschlossen; die ursprünglichen Dateien werden in einem Ordner daneben aufbewahrt.</translation>
+    </message>
+    <message>
+        <source>The table was repaired.</source>
+        <translation>Die Tabelle wurde repariert.</translation>
+    </message>
+    <message>
+        <source>Nothing needed mending.</source>
+        <translation>Es gab nichts zu reparieren.</translation>
+    </message>
+    <message>
+        <source>Changes:</source>
+        <translation>Änderungen:</translation>
+    </message>
+    <message>
+        <source>Not mended:</source>
+        <translation>Nicht repariert:</translation>
+    </message>
+    <message>
+        <source>The original files are kept in %1.</source>
+        <translation>Die ursprünglichen Dateien liegen in %1.</translation>
+    </message>
+    <message numerus="yes">
+        <source>The check after the repair still finds %n problem(s).</source>
+        <translation>
+            <numerusform>Die Prüfung nach der Reparatur findet noch %n Problem.</numerusform>
+            <numerusform>Die Prüfung nach der Reparatur findet noch %n Probleme.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Export as</source>
+        <translation>Exportieren als</translation>
+    </message>
+    <message>
+        <source>The delimiter is one character other than a quote or a line end, or Tab.</source>
+        <translation>Das Trennzeichen ist ein Zeichen außer Anführungszeichen und Zeilenende, oder Tab.</translation>
+    </message>
+    <message>
+        <source>Unknown encoding %1</source>
+        <translation>Unbekannte Kodierung %1</translation>
+    </message>
+    <message>
+        <source>%1 exists. Replace it?</source>
+        <translation>%1 existiert bereits. Ersetzen?</translation>
+    </message>
+    <message>
+        <source>No SQLite index for tag %1</source>
+        <translation>Kein SQLite-Index für Tag %1</translation>
+    </message>
+    <message>
+        <source>Some values could not be read; they were written empty.</source>
+        <translation>Einige Werte konnten nicht gelesen werden; sie wurden leer geschrieben.</translation>
+    </message>
+    <message>
+        <source>Import CSV</source>
+        <translation>CSV importieren</translation>
+    </message>
+    <message>
+        <source>CSV files</source>
+        <translation>CSV-Dateien</translation>
+    </message>
+    <message>
+        <source>Table</source>
+        <translation>Tabelle</translation>
+    </message>
+    <message>
+        <source>Values</source>
+        <translation>Werte</translation>
+    </message>
+    <message>
+        <source>Memo</source>
+        <translation>Memo</translation>
+    </message>
+    <message>
+        <source>Index</source>
+        <translation>Index</translation>
+    </message>
+    <message>
+        <source>Findings</source>
+        <translation>Befunde</translation>
+    </message>
+    <message>
+        <source>Severity</source>
+        <translation>Schweregrad</translation>
+    </message>
+    <message>
+        <source>Part</source>
+        <translation>Teil</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Datensatz</translation>
+    </message>
+    <message>
+        <source>Detail</source>
+        <translation>Einzelheiten</translation>
+    </message>
+    <message>
+        <source>Tag</source>
+        <translation>Tag</translation>
+    </message>
+    <message>
+        <source>Repair...</source>
+        <translation>Reparieren...</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n record(s) checked</source>
+        <translation>
+            <numerusform>%n Datensatz geprüft</numerusform>
+            <numerusform>%n Datensätze geprüft</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n error(s)</source>
+        <translation>
+            <numerusform>%n Fehler</numerusform>
+            <numerusform>%n Fehler</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n warning(s)</source>
+        <translation>
+            <numerusform>%n Warnung</numerusform>
+            <numerusform>%n Warnungen</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n memo block(s) that no record uses (not damage)</source>
+        <translation>
+            <numerusform>%n Memoblock, den kein Datensatz nutzt (kein Schaden)</numerusform>
+            <numerusform>%n Memoblöcke, die kein Datensatz nutzt (kein Schaden)</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n index tag(s) whose keys this program cannot compute, not compared</source>
+        <translation>
+            <numerusform>%n Index-Tag, dessen Schlüssel dieses Programm nicht berechnen kann, nicht verglichen</numerusform>
+            <numerusform>%n Index-Tags, deren Schlüssel dieses Programm nicht berechnen kann, nicht verglichen</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>No problems found.</source>
+        <translation>Keine Probleme gefunden.</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warnung</translation>
+    </message>
+    <message>
+        <source>Export as...</source>
+        <translation>Exportieren als...</translation>
+    </message>
+    <message>
+        <source>Import CSV...</source>
+        <translation>CSV importieren...</translation>
+    </message>
+    <message>
+        <source>Record %1 is not in the table as it is open now</source>
+        <translation>Datensatz %1 ist in der Tabelle, wie sie jetzt geöffnet ist, nicht vorhanden</translation>
     </message>
 </context>
 <context>
@@ -1009,6 +1239,14 @@ Diese Tags können nicht übernommen werden und entfallen:
     <message>
         <source>Cancelling...</source>
         <translation>Wird abgebrochen...</translation>
+    </message>
+    <message>
+        <source>Checking the table</source>
+        <translation>Tabelle wird geprüft</translation>
+    </message>
+    <message>
+        <source>Repairing the table</source>
+        <translation>Tabelle wird repariert</translation>
     </message>
 </context>
 <context>

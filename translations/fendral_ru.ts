@@ -1,5 +1,4 @@
-<?xml version="1.0" encoding="utf-8"?>
-<!DOCTYPE TS>
+<?xml version='1.0' encoding='utf-8'?>
 <TS version="2.1" language="ru">
 <context>
     <name>Dataset</name>
@@ -16,7 +15,7 @@
         <translation>Операция невозможна: набор данных открыт</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; not found</source>
+        <source>Field '%1' not found</source>
         <translation>Поле «%1» не найдено</translation>
     </message>
     <message>
@@ -24,7 +23,7 @@
         <translation>Нет поля для добавления</translation>
     </message>
     <message>
-        <source>Duplicate field name &apos;%1&apos;</source>
+        <source>Duplicate field name '%1'</source>
         <translation>Имя поля «%1» повторяется</translation>
     </message>
     <message>
@@ -36,11 +35,11 @@
         <translation>Набор данных не в режиме правки или вставки</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; cannot be modified</source>
+        <source>Field '%1' cannot be modified</source>
         <translation>Поле «%1» нельзя изменить</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; is not indexed and cannot be modified</source>
+        <source>Field '%1' is not indexed and cannot be modified</source>
         <translation>Поле «%1» не индексировано и не может быть изменено</translation>
     </message>
     <message>
@@ -52,7 +51,7 @@
         <translation>Нельзя изменить набор данных, открытый только для чтения</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; must have a value</source>
+        <source>Field '%1' must have a value</source>
         <translation>Поле «%1» должно быть заполнено</translation>
     </message>
     <message>
@@ -72,7 +71,7 @@
         <translation>Строка %1 не загружена в буфер</translation>
     </message>
     <message>
-        <source>Invalid field definition &apos;%1&apos;</source>
+        <source>Invalid field definition '%1'</source>
         <translation>Неверное описание поля «%1»</translation>
     </message>
     <message>
@@ -116,39 +115,39 @@
         <translation>мемо</translation>
     </message>
     <message>
-        <source>Field type not supported for field &apos;%1&apos;</source>
+        <source>Field type not supported for field '%1'</source>
         <translation>Тип поля «%1» не поддерживается</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; has no dataset</source>
+        <source>Field '%1' has no dataset</source>
         <translation>Поле «%1» не связано с набором данных</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a valid %2 value for field &apos;%3&apos;</source>
+        <source>'%1' is not a valid %2 value for field '%3'</source>
         <translation>«%1» — недопустимое значение (%2) для поля «%3»</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is too long for field &apos;%2&apos; (at most %3 characters)</source>
+        <source>'%1' is too long for field '%2' (at most %3 characters)</source>
         <translation>«%1» слишком длинно для поля «%2» (не более %3 символов)</translation>
     </message>
     <message>
-        <source>%1 is not a valid value for field &apos;%2&apos;. The allowed range is %3 to %4</source>
+        <source>%1 is not a valid value for field '%2'. The allowed range is %3 to %4</source>
         <translation>%1 — недопустимое значение для поля «%2». Допустимый диапазон: от %3 до %4</translation>
     </message>
     <message>
-        <source>Invalid display values &apos;%1&apos; for field &apos;%2&apos;</source>
+        <source>Invalid display values '%1' for field '%2'</source>
         <translation>Неверные отображаемые значения «%1» для поля «%2»</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a valid date for field &apos;%2&apos;</source>
+        <source>'%1' is not a valid date for field '%2'</source>
         <translation>«%1» — недопустимая дата для поля «%2»</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a valid date and time for field &apos;%2&apos;</source>
+        <source>'%1' is not a valid date and time for field '%2'</source>
         <translation>«%1» — недопустимые дата и время для поля «%2»</translation>
     </message>
     <message>
-        <source>Cannot write field &apos;%1&apos;</source>
+        <source>Cannot write field '%1'</source>
         <translation>Не удаётся записать поле «%1»</translation>
     </message>
     <message>
@@ -203,27 +202,27 @@
         <translation>Блокировки: по умолчанию</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a date and time</source>
+        <source>'%1' is not a date and time</source>
         <translation>«%1» — не дата и время</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is longer than the field&apos;s %2 characters</source>
+        <source>'%1' is longer than the field's %2 characters</source>
         <translation>«%1» длиннее поля (%2 символов)</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a number the field can hold</source>
+        <source>'%1' is not a number the field can hold</source>
         <translation>«%1» — не число, которое может хранить поле</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a date</source>
+        <source>'%1' is not a date</source>
         <translation>«%1» — не дата</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a logical value</source>
+        <source>'%1' is not a logical value</source>
         <translation>«%1» — не логическое значение</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is longer than the field&apos;s %2 bytes</source>
+        <source>'%1' is longer than the field's %2 bytes</source>
         <translation>«%1» длиннее поля (%2 байт)</translation>
     </message>
 </context>
@@ -276,11 +275,11 @@
         <translation>Неверная закладка для таблицы </translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; cannot be modified</source>
+        <source>Field '%1' cannot be modified</source>
         <translation>Поле «%1» нельзя изменить</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; is not indexed and cannot be modified</source>
+        <source>Field '%1' is not indexed and cannot be modified</source>
         <translation>Поле «%1» не индексировано и не может быть изменено</translation>
     </message>
     <message>
@@ -324,7 +323,7 @@
         <translation>Не удаётся переименовать таблицу в %1</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; has no table</source>
+        <source>Field '%1' has no table</source>
         <translation>Поле «%1» не связано с таблицей</translation>
     </message>
     <message>
@@ -348,11 +347,11 @@
         <translation>Неверный список полей</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos;: the character &apos;%2&apos; does not exist in code page %3</source>
+        <source>Field '%1': the character '%2' does not exist in code page %3</source>
         <translation>Поле «%1»: символа «%2» нет в кодовой странице %3</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; cannot hold %2</source>
+        <source>Field '%1' cannot hold %2</source>
         <translation>Поле «%1» не может хранить %2</translation>
     </message>
     <message>
@@ -364,11 +363,11 @@
         <translation>это значение (%1)</translation>
     </message>
     <message>
-        <source>Field &apos;%1&apos; holds at most %2 characters</source>
+        <source>Field '%1' holds at most %2 characters</source>
         <translation>Поле «%1» вмещает не более %2 символов</translation>
     </message>
     <message>
-        <source>the date &quot;%1&quot;</source>
+        <source>the date "%1"</source>
         <translation>дату «%1»</translation>
     </message>
     <message>
@@ -376,7 +375,7 @@
         <translation>Запись заблокирована другим пользователем</translation>
     </message>
     <message>
-        <source>The memo of field &apos;%1&apos; could not be written</source>
+        <source>The memo of field '%1' could not be written</source>
         <translation>Не удалось записать мемо поля «%1»</translation>
     </message>
     <message>
@@ -490,6 +489,61 @@
     </message>
 </context>
 <context>
+    <name>fendral::TExportDialog</name>
+    <message>
+        <source>CSV</source>
+        <translation>CSV</translation>
+    </message>
+    <message>
+        <source>JSON Lines + schema</source>
+        <translation>JSON Lines + схема</translation>
+    </message>
+    <message>
+        <source>SQLite</source>
+        <translation>SQLite</translation>
+    </message>
+    <message>
+        <source>&amp;Format:</source>
+        <translation>&amp;Формат:</translation>
+    </message>
+    <message>
+        <source>&amp;Browse...</source>
+        <translation>&amp;Обзор...</translation>
+    </message>
+    <message>
+        <source>F&amp;ile:</source>
+        <translation>Ф&amp;айл:</translation>
+    </message>
+    <message>
+        <source>&amp;Delimiter:</source>
+        <translation>&amp;Разделитель:</translation>
+    </message>
+    <message>
+        <source>&amp;Encoding:</source>
+        <translation>&amp;Кодировка:</translation>
+    </message>
+    <message>
+        <source>&amp;Header row</source>
+        <translation>&amp;Строка заголовков</translation>
+    </message>
+    <message>
+        <source>&amp;With deleted records</source>
+        <translation>&amp;Включая удалённые записи</translation>
+    </message>
+    <message>
+        <source>&amp;Current order and filter</source>
+        <translation>&amp;Текущий порядок и фильтр</translation>
+    </message>
+    <message>
+        <source>&amp;All records</source>
+        <translation>&amp;Все записи</translation>
+    </message>
+    <message>
+        <source>Records:</source>
+        <translation>Записи:</translation>
+    </message>
+</context>
+<context>
     <name>fendral::TMainWindow</name>
     <message>
         <source>The table is already in the Windows (ANSI) code page %1; it was not converted.</source>
@@ -582,7 +636,7 @@ Text is cut to the new width, other values are left blank. Modify the table?</so
         <translation>имя %1 уже есть</translation>
     </message>
     <message>
-        <source>unknown type &quot;%1&quot;</source>
+        <source>unknown type "%1"</source>
         <translation>неизвестный тип «%1»</translation>
     </message>
     <message>
@@ -898,7 +952,7 @@ These tags cannot be held and are dropped:
         <translation>О программе...</translation>
     </message>
     <message>
-        <source>Code page of the table&apos;s text</source>
+        <source>Code page of the table's text</source>
         <translation>Кодовая страница текста таблицы</translation>
     </message>
     <message>
@@ -930,7 +984,7 @@ These tags cannot be held and are dropped:
         <translation>%1: %2</translation>
     </message>
     <message>
-        <source>&quot;%1&quot; not found</source>
+        <source>"%1" not found</source>
         <translation>«%1» не найдено</translation>
     </message>
     <message>
@@ -938,7 +992,7 @@ These tags cannot be held and are dropped:
         <translation>Номер записи:</translation>
     </message>
     <message>
-        <source>&apos;%1&apos; is not a valid integer value</source>
+        <source>'%1' is not a valid integer value</source>
         <translation>«%1» — недопустимое целое число</translation>
     </message>
     <message>
@@ -958,7 +1012,7 @@ These tags cannot be held and are dropped:
         <translation>Отменить изменения списка полей?</translation>
     </message>
     <message>
-        <source>Discard the new table&apos;s field list?</source>
+        <source>Discard the new table's field list?</source>
         <translation>Отменить список полей новой таблицы?</translation>
     </message>
     <message numerus="yes">
@@ -968,6 +1022,188 @@ These tags cannot be held and are dropped:
             <numerusform>Импорт отменён; добавлены %n записи.</numerusform>
             <numerusform>Импорт отменён; добавлено %n записей.</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Check table</source>
+        <translation>Проверить таблицу</translation>
+    </message>
+    <message>
+        <source>Repair table</source>
+        <translation>Исправление таблицы</translation>
+    </message>
+    <message>
+        <source>Repair %1?
+The table is closed while it is mended; the original files are kept in a folder beside it.</source>
+        <translation>Исправить %1?
+На время исправления таблица закрывается; исходные файлы сохраняются в папке рядом с ней.</translation>
+    </message>
+    <message>
+        <source>The table was repaired.</source>
+        <translation>Таблица исправлена.</translation>
+    </message>
+    <message>
+        <source>Nothing needed mending.</source>
+        <translation>Исправлять было нечего.</translation>
+    </message>
+    <message>
+        <source>Changes:</source>
+        <translation>Изменения:</translation>
+    </message>
+    <message>
+        <source>Not mended:</source>
+        <translation>Не исправлено:</translation>
+    </message>
+    <message>
+        <source>The original files are kept in %1.</source>
+        <translation>Исходные файлы сохранены в %1.</translation>
+    </message>
+    <message numerus="yes">
+        <source>The check after the repair still finds %n problem(s).</source>
+        <translation>
+            <numerusform>Проверка после исправления всё ещё находит %n проблему.</numerusform>
+            <numerusform>Проверка после исправления всё ещё находит %n проблемы.</numerusform>
+            <numerusform>Проверка после исправления всё ещё находит %n проблем.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Export as</source>
+        <translation>Экспорт в</translation>
+    </message>
+    <message>
+        <source>The delimiter is one character other than a quote or a line end, or Tab.</source>
+        <translation>Разделитель — один символ, кроме кавычки и конца строки, или Tab.</translation>
+    </message>
+    <message>
+        <source>Unknown encoding %1</source>
+        <translation>Неизвестная кодировка %1</translation>
+    </message>
+    <message>
+        <source>%1 exists. Replace it?</source>
+        <translation>%1 уже существует. Заменить?</translation>
+    </message>
+    <message>
+        <source>No SQLite index for tag %1</source>
+        <translation>Для тега %1 индекс SQLite не создан</translation>
+    </message>
+    <message>
+        <source>Some values could not be read; they were written empty.</source>
+        <translation>Некоторые значения не удалось прочитать; они записаны пустыми.</translation>
+    </message>
+    <message>
+        <source>Import CSV</source>
+        <translation>Импорт CSV</translation>
+    </message>
+    <message>
+        <source>CSV files</source>
+        <translation>Файлы CSV</translation>
+    </message>
+    <message>
+        <source>Table</source>
+        <translation>Таблица</translation>
+    </message>
+    <message>
+        <source>Values</source>
+        <translation>Значения</translation>
+    </message>
+    <message>
+        <source>Memo</source>
+        <translation>Мемо</translation>
+    </message>
+    <message>
+        <source>Index</source>
+        <translation>Индекс</translation>
+    </message>
+    <message>
+        <source>Findings</source>
+        <translation>Найденные проблемы</translation>
+    </message>
+    <message>
+        <source>Severity</source>
+        <translation>Важность</translation>
+    </message>
+    <message>
+        <source>Part</source>
+        <translation>Часть</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Запись</translation>
+    </message>
+    <message>
+        <source>Detail</source>
+        <translation>Подробности</translation>
+    </message>
+    <message>
+        <source>Tag</source>
+        <translation>Тег</translation>
+    </message>
+    <message>
+        <source>Repair...</source>
+        <translation>Исправить...</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n record(s) checked</source>
+        <translation>
+            <numerusform>проверена %n запись</numerusform>
+            <numerusform>проверены %n записи</numerusform>
+            <numerusform>проверено %n записей</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n error(s)</source>
+        <translation>
+            <numerusform>%n ошибка</numerusform>
+            <numerusform>%n ошибки</numerusform>
+            <numerusform>%n ошибок</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n warning(s)</source>
+        <translation>
+            <numerusform>%n предупреждение</numerusform>
+            <numerusform>%n предупреждения</numerusform>
+            <numerusform>%n предупреждений</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n memo block(s) that no record uses (not damage)</source>
+        <translation>
+            <numerusform>%n блок мемо, не используемый ни одной записью (это не повреждение)</numerusform>
+            <numerusform>%n блока мемо, не используемых ни одной записью (это не повреждение)</numerusform>
+            <numerusform>%n блоков мемо, не используемых ни одной записью (это не повреждение)</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n index tag(s) whose keys this program cannot compute, not compared</source>
+        <translation>
+            <numerusform>%n тег индекса, ключи которого эта программа не умеет вычислять, не сверен</numerusform>
+            <numerusform>%n тега индекса, ключи которых эта программа не умеет вычислять, не сверены</numerusform>
+            <numerusform>%n тегов индекса, ключи которых эта программа не умеет вычислять, не сверены</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>No problems found.</source>
+        <translation>Проблем не найдено.</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Предупреждение</translation>
+    </message>
+    <message>
+        <source>Export as...</source>
+        <translation>Экспорт в...</translation>
+    </message>
+    <message>
+        <source>Import CSV...</source>
+        <translation>Импорт CSV...</translation>
+    </message>
+    <message>
+        <source>Record %1 is not in the table as it is open now</source>
+        <translation>Записи %1 нет в таблице в её нынешнем виде</translation>
     </message>
 </context>
 <context>
@@ -1011,6 +1247,14 @@ These tags cannot be held and are dropped:
     <message>
         <source>Cancelling...</source>
         <translation>Отмена...</translation>
+    </message>
+    <message>
+        <source>Checking the table</source>
+        <translation>Проверка таблицы</translation>
+    </message>
+    <message>
+        <source>Repairing the table</source>
+        <translation>Исправление таблицы</translation>
     </message>
 </context>
 <context>
