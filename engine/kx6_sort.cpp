@@ -1,6 +1,7 @@
 #include "kx6_sort.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <filesystem>
@@ -52,6 +53,8 @@ double DecodeFloat(const uint8_t* in) {
 
 [[noreturn]] void SortError(const char* message) { throw ETolvernError(message); }
 
+std::atomic<size_t> defaultBudget{TkxSort::kDefaultMemoryBudget};
+
 }  // namespace
 
 // One source of pairs during the merge: a spilled run read in chunks, or the batch that
@@ -76,7 +79,10 @@ TkxSort::TkxSort(int32_t maxKeyLength, bool unique, bool ascending, const uint8_
   if (maxKeyLength > kMaxKeyLength) SortError(kMsgSortKeyLength);
   if (maxKeyLength_ < 0) maxKeyLength_ = 0;
   if (collation) collation_.assign(collation, collation + 256);
+  SetMemoryBudget(defaultBudget.load());
 }
+
+size_t TkxSort::SetDefaultMemoryBudget(size_t bytes) { return defaultBudget.exchange(bytes); }
 
 TkxSort::~TkxSort() {
   spillFile_.reset();

@@ -58,6 +58,10 @@ class TkxSort {
   bool Unique() const { return unique_; }
   bool Ascending() const { return ascending_; }
 
+  // The budget new sorters start with (kDefaultMemoryBudget unless changed); answers the
+  // previous one. For tools and tests that want builds to spill early.
+  static size_t SetDefaultMemoryBudget(size_t bytes);
+
   // Settings for the adding phase.
   void SetMemoryBudget(size_t bytes);
   // Room for about `count` keys at once (within the memory budget), so that a build that
