@@ -127,13 +127,34 @@ const uint8_t* TkxSort::Entry(uint32_t offset) const {
 void TkxSort::SetPrefix(Item& item, uint8_t code, const uint8_t* bytes, size_t length) const {
   const bool translate = code == kCodeText && !collation_.empty();
   uint8_t head[kInlineBytes] = {};
-  for (size_t i = 0; i < kInlineBytes && i < length; ++i)
-    head[i] = translate ? collation_[bytes[i]] : bytes[i];
+  const size_t n = std::min(kInlineBytes, length);
+  if (translate) {
+    for (size_t i = 0; i < n; ++i) head[i] = collation_[bytes[i]];
+  } else if (n) {
+    std::memcpy(head, bytes, n);
+  }
   item.high = 0;
+  item.middle = 0;
   item.low = 0;
   for (size_t i = 0; i < 8; ++i) item.high = (item.high << 8) | head[i];
-  for (size_t i = 8; i < kInlineBytes; ++i) item.low = (item.low << 8) | head[i];
+  for (size_t i = 8; i < 16; ++i) item.middle = (item.middle << 8) | head[i];
+  for (size_t i = 16; i < kInlineBytes; ++i) item.low = (item.low << 8) | head[i];
   item.low = (item.low << 8) | std::min<size_t>(length, 255);
+}
+
+bool TkxSort::InlineOnly(size_t length) const {
+  return length <= kInlineBytes && (code_ != kCodeText || collation_.empty());
+}
+
+const uint8_t* TkxSort::ItemKey(const Item& item, uint8_t* scratch) const {
+  const size_t length = item.low & 0xFF;
+  if (!InlineOnly(length)) return Entry(item.offset) + 2;
+  for (size_t i = 0; i < 8; ++i) scratch[i] = static_cast<uint8_t>(item.high >> (56 - 8 * i));
+  for (size_t i = 0; i < 8; ++i)
+    scratch[8 + i] = static_cast<uint8_t>(item.middle >> (56 - 8 * i));
+  for (size_t i = 16; i < kInlineBytes; ++i)
+    scratch[i] = static_cast<uint8_t>(item.low >> (64 - 8 * (i - 15)));
+  return scratch;
 }
 
 int TkxSort::CompareKeys(uint8_t codeA, const uint8_t* a, size_t lengthA, uint8_t codeB,
@@ -154,6 +175,8 @@ bool TkxSort::ItemBefore(const Item& a, const Item& b) const {
   int c;
   if (a.high != b.high) {
     c = a.high < b.high ? -1 : 1;
+  } else if (a.middle != b.middle) {
+    c = a.middle < b.middle ? -1 : 1;
   } else if ((a.low >> 8) != (b.low >> 8)) {
     c = (a.low >> 8) < (b.low >> 8) ? -1 : 1;
   } else if ((a.low & 0xFF) <= kInlineBytes || (b.low & 0xFF) <= kInlineBytes) {
@@ -204,7 +227,8 @@ void TkxSort::InsertKey(const TkxVariant& key, int32_t recno) {
   if (code != code_) SortError(kMsgVariantCompare);
 
   // Room for one more key, spilling the batch first when the budget is reached.
-  const bool newBlock = blocks_.empty() || blockUsed_ + 2 + length > kBlockSize;
+  const bool stored = !InlineOnly(length);
+  const bool newBlock = stored && (blocks_.empty() || blockUsed_ + 2 + length > kBlockSize);
   const bool growItems = items_.size() == items_.capacity();
   size_t wanted = MemoryInUse();
   if (newBlock && currentBlock_ + 1 >= blocks_.size()) wanted += kBlockSize;
@@ -214,8 +238,8 @@ void TkxSort::InsertKey(const TkxVariant& key, int32_t recno) {
   } else if (growItems) {
     items_.reserve(std::max<size_t>(items_.capacity() * 2, 1024));
   }
-  const uint32_t offset = Store(code, bytes, length);
-  Item item{0, 0, offset, recno};
+  const uint32_t offset = stored ? Store(code, bytes, length) : 0;
+  Item item{0, 0, 0, offset, recno};
   SetPrefix(item, code, bytes, length);
   items_.push_back(item);
   ++keyCount_;
@@ -226,6 +250,7 @@ void TkxSort::SortBatch() {
     // The common case, with the inline bytes compared as two numbers before anything else.
     std::sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) {
       if (a.high != b.high) return a.high < b.high;
+      if (a.middle != b.middle) return a.middle < b.middle;
       if (a.low != b.low && ((a.low >> 8) != (b.low >> 8) || (a.low & 0xFF) <= kInlineBytes ||
                              (b.low & 0xFF) <= kInlineBytes))
         return a.low < b.low;
@@ -257,14 +282,16 @@ void TkxSort::SpillBatch() {
     spillSize_ += static_cast<int64_t>(out.size());
     out.clear();
   };
+  uint8_t scratch[kInlineBytes];
   for (const Item& item : items_) {
-    const uint8_t* entry = Entry(item.offset);
+    const size_t length = item.low & 0xFF;
+    const uint8_t* key = ItemKey(item, scratch);
     const size_t at = out.size();
-    out.resize(at + kRecordHead + entry[1]);
-    out[at] = entry[0];
-    out[at + 1] = entry[1];
+    out.resize(at + kRecordHead + length);
+    out[at] = code_;
+    out[at + 1] = static_cast<uint8_t>(length);
     PutBE32(&out[at + 2], static_cast<uint32_t>(item.recno));
-    if (entry[1]) std::memcpy(&out[at + kRecordHead], entry + 2, entry[1]);
+    if (length) std::memcpy(&out[at + kRecordHead], key, length);
     if (out.size() >= kRunBuffer) flush();
   }
   if (!out.empty()) flush();
@@ -322,17 +349,9 @@ bool TkxSort::LoadNext(RunCursor& cursor) {
     const size_t length = item.low & 0xFF;
     cursor.code = code_;
     cursor.recno = item.recno;
-    if (length <= kInlineBytes && (code_ != kCodeText || collation_.empty())) {
-      // The inline bytes are the key itself.
-      uint8_t bytes[kInlineBytes];
-      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(item.high >> (56 - 8 * i));
-      for (size_t i = 8; i < kInlineBytes; ++i)
-        bytes[i] = static_cast<uint8_t>(item.low >> (64 - 8 * (i - 7)));
-      cursor.key.assign(bytes, bytes + length);
-      return true;
-    }
-    const uint8_t* entry = Entry(item.offset);
-    cursor.key.assign(entry + 2, entry + 2 + entry[1]);
+    uint8_t scratch[kInlineBytes];
+    const uint8_t* key = ItemKey(item, scratch);
+    cursor.key.assign(key, key + length);
     return true;
   }
   // Make sure a whole record is in the buffer.
@@ -398,7 +417,7 @@ bool TkxSort::RetrieveKey(TkxVariant& key, int32_t& recno) {
     if (keyCount_ == 0) return false;
     StartRetrieval();
   }
-  std::vector<uint8_t> bytes;
+  std::vector<uint8_t>& bytes = retrieved_;
   uint8_t code = 0;
   for (;;) {
     if (!NextPair(bytes, code, recno)) return false;

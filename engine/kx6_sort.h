@@ -77,20 +77,26 @@ class TkxSort {
   size_t SpilledRuns() const { return runs_.size(); }
 
  private:
-  // A key in the batch: its first 15 comparison bytes (big-endian, zero-padded) and its
-  // length inline, so that most comparisons never touch the arena.
+  // A key in the batch: its first 23 comparison bytes (big-endian, zero-padded) and its
+  // length inline, so that most comparisons never touch the arena. A key that fits the
+  // inline bytes and needs no translation is not stored in the arena at all.
   struct Item {
     uint64_t high;    // comparison bytes 0-7
-    uint64_t low;     // comparison bytes 8-14, then the length (at most 255)
+    uint64_t middle;  // comparison bytes 8-15
+    uint64_t low;     // comparison bytes 16-22, then the length (at most 255)
     uint32_t offset;  // into the arena: type code, length, key bytes
     int32_t recno;
   };
-  static constexpr size_t kInlineBytes = 15;
+  static constexpr size_t kInlineBytes = 23;
   struct RunCursor;
 
   uint32_t Store(uint8_t code, const uint8_t* bytes, size_t length);
   const uint8_t* Entry(uint32_t offset) const;
   void SetPrefix(Item& item, uint8_t code, const uint8_t* bytes, size_t length) const;
+  // Whether a key of `length` bytes lives in its item alone.
+  bool InlineOnly(size_t length) const;
+  // The key bytes of `item`: in the arena, or rebuilt from the inline bytes into `scratch`.
+  const uint8_t* ItemKey(const Item& item, uint8_t* scratch) const;
   // Key order (without the record number): negative, 0, positive.
   int CompareKeys(uint8_t codeA, const uint8_t* a, size_t lengthA, uint8_t codeB, const uint8_t* b,
                   size_t lengthB) const;
@@ -135,6 +141,7 @@ class TkxSort {
   // Retrieval.
   std::vector<std::unique_ptr<RunCursor>> cursors_;
   std::vector<RunCursor*> heap_;
+  std::vector<uint8_t> retrieved_;  // the key being handed out
   std::vector<uint8_t> lastKey_;
   uint8_t lastCode_ = 0;
   bool haveLast_ = false;
