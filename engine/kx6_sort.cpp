@@ -162,10 +162,13 @@ int TkxSort::CompareKeys(uint8_t codeA, const uint8_t* a, size_t lengthA, uint8_
   if (codeA != codeB) return codeA < codeB ? -1 : 1;
   const bool translate = codeA == kCodeText && !collation_.empty();
   const size_t common = std::min(lengthA, lengthB);
-  for (size_t i = 0; i < common; ++i) {
-    uint8_t x = a[i], y = b[i];
-    if (translate) x = collation_[x], y = collation_[y];
-    if (x != y) return x < y ? -1 : 1;
+  if (!translate) {
+    if (const int c = common ? std::memcmp(a, b, common) : 0; c != 0) return c < 0 ? -1 : 1;
+  } else {
+    for (size_t i = 0; i < common; ++i) {
+      const uint8_t x = collation_[a[i]], y = collation_[b[i]];
+      if (x != y) return x < y ? -1 : 1;
+    }
   }
   if (lengthA == lengthB) return 0;
   return lengthA < lengthB ? -1 : 1;

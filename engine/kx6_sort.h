@@ -31,7 +31,7 @@ class KXobjNTXTag;
 class TkxSort {
  public:
   static constexpr int32_t kMaxKeyLength = 240;
-  static constexpr size_t kDefaultMemoryBudget = 64u << 20;
+  static constexpr size_t kDefaultMemoryBudget = 24u << 20;
 
   // A sorter for keys of at most `maxKeyLength` bytes (at most 240: "Sort key length
   // greater than 240 bytes" otherwise). Ascending sorts return smaller keys first;
