@@ -470,7 +470,10 @@ void TkxTreeWriter::WriteKeys() {
   while (RetrieveKey(key, recno)) {
     ++written_;
     if (ProgressDue(written_, total)) progress.Step(written_);
-    AddToLevel(0, Entry{StoredKey(key), recno, recno});
+    Entry& entry = NextEntry(0);
+    StoredKey(key, entry.key);
+    entry.reference = recno;
+    entry.recno = recno;
   }
 }
 
@@ -482,27 +485,36 @@ void TkxTreeWriter::Emit(size_t level, const std::vector<Entry>& entries) {
   AddToLevel(level + 1, std::move(up));
 }
 
-void TkxTreeWriter::AddToLevel(size_t level, Entry entry) {
+TkxTreeWriter::Entry& TkxTreeWriter::NextEntry(size_t level) {
   if (levels_.size() <= level) levels_.resize(level + 1);
-  if (levels_[level].current.size() >= PageCapacity(static_cast<int>(level), false)) {
-    if (!levels_[level].held.empty()) {
-      Emit(level, levels_[level].held);
-      levels_[level].held.clear();
-    }
-    // The emptied buffer (its room kept) takes the next page.
+  if (levels_[level].used >= PageCapacity(static_cast<int>(level), false)) {
+    // `current` is full and holds exactly its page's entries.
+    levels_[level].current.resize(levels_[level].used);
+    if (!levels_[level].held.empty()) Emit(level, levels_[level].held);
+    // Emit may have grown levels_: the written page's entries take the next page.
     std::swap(levels_[level].held, levels_[level].current);
+    levels_[level].used = 0;
   }
-  levels_[level].current.push_back(std::move(entry));
+  Level& at = levels_[level];
+  if (at.used == at.current.size()) at.current.emplace_back();
+  return at.current[at.used++];
+}
+
+void TkxTreeWriter::AddToLevel(size_t level, Entry entry) {
+  Entry& slot = NextEntry(level);
+  slot = std::move(entry);
 }
 
 int32_t TkxTreeWriter::Finish() {
   if (finished_) return 0;
   finished_ = true;
   for (size_t level = 0; level < levels_.size(); ++level) {
+    levels_[level].current.resize(levels_[level].used);
     std::vector<Entry> held = std::move(levels_[level].held);
     std::vector<Entry> last = std::move(levels_[level].current);
     levels_[level].held.clear();
     levels_[level].current.clear();
+    levels_[level].used = 0;
     if (!held.empty()) {
       if (last.size() < held.size() / 2) {
         // Share the two pages evenly.
@@ -540,7 +552,9 @@ int32_t TkxTreeWriter::Finish() {
 KXobjSortNdx::KXobjSortNdx(KXobjNDXTag* tag, const uint8_t* collation, bool ascending, bool unique)
     : TkxTreeWriter(tag, tag->KeyLength() + 1, unique, ascending, collation), ndx_(tag) {}
 
-std::string KXobjSortNdx::StoredKey(const TkxVariant& key) { return ndx_->StoredKey(key); }
+void KXobjSortNdx::StoredKey(const TkxVariant& key, std::string& out) {
+  ndx_->StoredKey(key, out);
+}
 
 size_t KXobjSortNdx::PageCapacity(int level, bool) const {
   // A branch page holds its keys and one more child pointer.
@@ -560,11 +574,10 @@ KXobjSortNTX::KXobjSortNTX(KXobjNTXTag* tag, const uint8_t* collation, bool asce
   SetTieBreakAscending(true);
 }
 
-std::string KXobjSortNTX::StoredKey(const TkxVariant& key) {
-  std::string text(reinterpret_cast<const char*>(key.Data()),
-                   static_cast<size_t>(std::max(0, key.Length())));
-  text.resize(static_cast<size_t>(ntx_->KeyLength()), ' ');
-  return text;
+void KXobjSortNTX::StoredKey(const TkxVariant& key, std::string& out) {
+  out.assign(reinterpret_cast<const char*>(key.Data()),
+             static_cast<size_t>(std::max(0, key.Length())));
+  out.resize(static_cast<size_t>(ntx_->KeyLength()), ' ');
 }
 
 size_t KXobjSortNTX::PageCapacity(int level, bool last) const {

@@ -167,8 +167,8 @@ class TkxTreeWriter : public TkxSort {
  protected:
   using Entry = KXobjPageEntry;
 
-  // The stored form of a retrieved key.
-  virtual std::string StoredKey(const TkxVariant& key) = 0;
+  // The stored form of a retrieved key, written over `out` (whose room is reused).
+  virtual void StoredKey(const TkxVariant& key, std::string& out) = 0;
   // Entries a page of `level` takes; `last` for the last page of its level (the right
   // edge of the tree).
   virtual size_t PageCapacity(int level, bool last) const = 0;
@@ -180,10 +180,17 @@ class TkxTreeWriter : public TkxSort {
   KXobjIndexTag* tag_;
 
  private:
+  // The entries of a page live on from page to page: only the first `used` of `current`
+  // belong to the page being filled, the others (and their key strings' room) wait to be
+  // written over.
   struct Level {
     std::vector<Entry> held;     // a full page waiting for the next one to fill
     std::vector<Entry> current;  // the page being filled
+    size_t used = 0;
   };
+  // The next free entry of `level`, after sending a full page on when there is one. The
+  // reference holds until the next call.
+  Entry& NextEntry(size_t level);
   void AddToLevel(size_t level, Entry entry);
   // Writes one page of `level` that is not the last of its level and sends its last key
   // up as the separator.
@@ -199,7 +206,7 @@ class KXobjSortNdx : public TkxTreeWriter {
   KXobjSortNdx(KXobjNDXTag* tag, const uint8_t* collation, bool ascending, bool unique);
 
  protected:
-  std::string StoredKey(const TkxVariant& key) override;
+  void StoredKey(const TkxVariant& key, std::string& out) override;
   size_t PageCapacity(int level, bool last) const override;
   void WritePage(int32_t page, const std::vector<Entry>& entries, int level, bool last) override;
 
@@ -212,7 +219,7 @@ class KXobjSortNTX : public TkxTreeWriter {
   KXobjSortNTX(KXobjNTXTag* tag, const uint8_t* collation, bool ascending, bool unique);
 
  protected:
-  std::string StoredKey(const TkxVariant& key) override;
+  void StoredKey(const TkxVariant& key, std::string& out) override;
   size_t PageCapacity(int level, bool last) const override;
   void WritePage(int32_t page, const std::vector<Entry>& entries, int level, bool last) override;
 
