@@ -1,6 +1,7 @@
 #include "kx6_sort.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cstring>
@@ -35,6 +36,14 @@ void PutBE32(uint8_t* out, uint32_t v) {
 }
 uint32_t GetBE32(const uint8_t* in) {
   return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | in[3];
+}
+
+// Eight bytes as a big-endian number.
+uint64_t LoadBE64(const uint8_t* in) {
+  uint64_t v;
+  std::memcpy(&v, in, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
 }
 
 // Doubles as 8 bytes whose unsigned order is the numeric order.
@@ -126,20 +135,16 @@ const uint8_t* TkxSort::Entry(uint32_t offset) const {
 
 void TkxSort::SetPrefix(Item& item, uint8_t code, const uint8_t* bytes, size_t length) const {
   const bool translate = code == kCodeText && !collation_.empty();
-  uint8_t head[kInlineBytes] = {};
+  uint8_t head[kInlineBytes + 1] = {};
   const size_t n = std::min(kInlineBytes, length);
   if (translate) {
     for (size_t i = 0; i < n; ++i) head[i] = collation_[bytes[i]];
   } else if (n) {
     std::memcpy(head, bytes, n);
   }
-  item.high = 0;
-  item.middle = 0;
-  item.low = 0;
-  for (size_t i = 0; i < 8; ++i) item.high = (item.high << 8) | head[i];
-  for (size_t i = 8; i < 16; ++i) item.middle = (item.middle << 8) | head[i];
-  for (size_t i = 16; i < kInlineBytes; ++i) item.low = (item.low << 8) | head[i];
-  item.low = (item.low << 8) | std::min<size_t>(length, 255);
+  item.high = LoadBE64(head);
+  item.middle = LoadBE64(head + 8);
+  item.low = (LoadBE64(head + 16) & ~uint64_t{0xFF}) | std::min<size_t>(length, 255);
 }
 
 bool TkxSort::InlineOnly(size_t length) const {
@@ -150,8 +155,7 @@ const uint8_t* TkxSort::ItemKey(const Item& item, uint8_t* scratch) const {
   const size_t length = item.low & 0xFF;
   if (!InlineOnly(length)) return Entry(item.offset) + 2;
   for (size_t i = 0; i < 8; ++i) scratch[i] = static_cast<uint8_t>(item.high >> (56 - 8 * i));
-  for (size_t i = 0; i < 8; ++i)
-    scratch[8 + i] = static_cast<uint8_t>(item.middle >> (56 - 8 * i));
+  for (size_t i = 0; i < 8; ++i) scratch[8 + i] = static_cast<uint8_t>(item.middle >> (56 - 8 * i));
   for (size_t i = 16; i < kInlineBytes; ++i)
     scratch[i] = static_cast<uint8_t>(item.low >> (64 - 8 * (i - 15)));
   return scratch;
@@ -248,17 +252,77 @@ void TkxSort::InsertKey(const TkxVariant& key, int32_t recno) {
   ++keyCount_;
 }
 
+namespace {
+
+// Byte `at` (0-22) of an item's inline comparison bytes.
+template <typename ItemT>
+inline uint8_t InlineByte(const ItemT& item, size_t at) {
+  if (at < 8) return static_cast<uint8_t>(item.high >> (56 - 8 * at));
+  if (at < 16) return static_cast<uint8_t>(item.middle >> (56 - 8 * (at - 8)));
+  return static_cast<uint8_t>(item.low >> (64 - 8 * (at - 15)));
+}
+
+// Sorts [begin, end) whose items agree on their first `at` inline bytes: an in-place
+// bucket pass on byte `at` (items move straight to their bucket, no second array), then
+// each bucket on the next byte; small buckets, and items equal in all inline bytes, go to
+// `less`, which decides the whole order.
+template <typename ItemT, typename Less>
+void RadixSort(ItemT* begin, ItemT* end, size_t at, size_t inlineBytes, const Less& less) {
+  constexpr size_t kSmall = 48;
+  for (;;) {
+    const size_t n = static_cast<size_t>(end - begin);
+    if (n < kSmall || at >= inlineBytes) {
+      std::sort(begin, end, less);
+      return;
+    }
+    std::array<size_t, 256> count{};
+    for (ItemT* p = begin; p != end; ++p) ++count[InlineByte(*p, at)];
+    if (count[InlineByte(*begin, at)] == n) {
+      ++at;  // one bucket: on to the next byte
+      continue;
+    }
+    std::array<size_t, 256> head{}, tail{};
+    size_t sum = 0;
+    for (size_t b = 0; b < 256; ++b) {
+      head[b] = sum;
+      sum += count[b];
+      tail[b] = sum;
+    }
+    const std::array<size_t, 256> start = head;
+    for (size_t b = 0; b < 256; ++b) {
+      while (head[b] < tail[b]) {
+        ItemT moving = begin[head[b]];
+        size_t to = InlineByte(moving, at);
+        while (to != b) {
+          std::swap(moving, begin[head[to]++]);
+          to = InlineByte(moving, at);
+        }
+        begin[head[b]++] = moving;
+      }
+    }
+    for (size_t b = 0; b < 256; ++b) {
+      if (count[b] > 1)
+        RadixSort(begin + start[b], begin + start[b] + count[b], at + 1, inlineBytes, less);
+    }
+    return;
+  }
+}
+
+}  // namespace
+
 void TkxSort::SortBatch() {
   if (ascending_) {
-    // The common case, with the inline bytes compared as two numbers before anything else.
-    std::sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) {
+    // The common case, with the inline bytes compared as numbers before anything else,
+    // after bucket passes on those bytes.
+    auto less = [this](const Item& a, const Item& b) {
       if (a.high != b.high) return a.high < b.high;
       if (a.middle != b.middle) return a.middle < b.middle;
       if (a.low != b.low && ((a.low >> 8) != (b.low >> 8) || (a.low & 0xFF) <= kInlineBytes ||
                              (b.low & 0xFF) <= kInlineBytes))
         return a.low < b.low;
       return ItemBefore(a, b);
-    });
+    };
+    RadixSort(items_.data(), items_.data() + items_.size(), 0, kInlineBytes, less);
   } else {
     std::sort(items_.begin(), items_.end(),
               [this](const Item& a, const Item& b) { return ItemBefore(a, b); });
@@ -552,9 +616,7 @@ int32_t TkxTreeWriter::Finish() {
 KXobjSortNdx::KXobjSortNdx(KXobjNDXTag* tag, const uint8_t* collation, bool ascending, bool unique)
     : TkxTreeWriter(tag, tag->KeyLength() + 1, unique, ascending, collation), ndx_(tag) {}
 
-void KXobjSortNdx::StoredKey(const TkxVariant& key, std::string& out) {
-  ndx_->StoredKey(key, out);
-}
+void KXobjSortNdx::StoredKey(const TkxVariant& key, std::string& out) { ndx_->StoredKey(key, out); }
 
 size_t KXobjSortNdx::PageCapacity(int level, bool) const {
   // A branch page holds its keys and one more child pointer.
