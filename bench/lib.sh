@@ -96,6 +96,9 @@ legacy_table() {
   "$hb" "$legacy" create "$records" >/dev/null
 }
 
+# legacy_cleanup: removes the legacy table (not one given in $LEGACY_DIR).
+legacy_cleanup() { [ -n "${LEGACY_DIR:-}" ] || rm -rf "$legacy"; }
+
 # median FILE: the median of the numbers in FILE, one a line.
 median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
