@@ -216,6 +216,36 @@ class SortBudget {
   size_t previous_;
 };
 
+TEST(IndexBuildBytes, TheDefaultBudgetReachesNewSortersOnly) {
+  TkxSort before(20, false, true, nullptr);
+  {
+    SortBudget small(128 * 1024);
+    TkxSort after(20, false, true, nullptr);
+    TkxVariant key(32);
+    for (int32_t i = 1; i <= 20000; ++i) {
+      const std::string text = "KEY " + std::to_string((i * 7919) % 20000);
+      key.SetText(text);
+      after.InsertKey(key, i);
+      before.InsertKey(key, i);
+    }
+    EXPECT_GT(after.SpilledRuns(), 0u);
+    EXPECT_EQ(before.SpilledRuns(), 0u);
+    // Spilled or not, the same pairs in the same order.
+    TkxVariant a(32), b(32);
+    int32_t ra = 0, rb = 0, n = 0;
+    while (after.RetrieveKey(a, ra)) {
+      ASSERT_TRUE(before.RetrieveKey(b, rb));
+      ASSERT_EQ(std::string(reinterpret_cast<const char*>(a.Data()), a.Length()),
+                std::string(reinterpret_cast<const char*>(b.Data()), b.Length()));
+      ASSERT_EQ(ra, rb);
+      ++n;
+    }
+    EXPECT_EQ(n, 20000);
+  }
+  EXPECT_EQ(TkxSort::SetDefaultMemoryBudget(TkxSort::kDefaultMemoryBudget),
+            TkxSort::kDefaultMemoryBudget);
+}
+
 TEST(IndexBuildBytes, FilesStayTheSameInMemoryAndSpilled) {
   TempDir dir;
   const std::string table = MakeTable(dir, "big.dbf", 30000, 20261208u);
