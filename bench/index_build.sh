@@ -7,12 +7,23 @@
 # of that run, the peak resident memory, and each build's times as multiples of the raw
 # read (on a busy machine the CPU time is the steadier figure). A second, larger table
 # shows that a build's memory stays bounded: its keys exceed the sorter's budget and spill
-# to a temporary file beside the index.
+# to a temporary file beside the index. First, on the legacy engine's own generated table
+# (../shared/peers/bin/hb-bench DIR create), Fendral's NTX build on NAME beside hb-bench's
+# (median of five interleaved runs, peak memory, ratio), and the composite keys
+# UPPER(NAME)+CITY and DTOS(BORN)+STR(AMOUNT,12,2), which the legacy program does not time.
 #
 # usage: bench/index_build.sh [BUILD_DIR] [RECORDS] [LARGE_RECORDS]
 . "$(dirname "$0")/lib.sh"
 large=${3:-3000000}
 need "$cli"
+
+legacy_table
+echo "legacy engine's table: $records records (median of 5 interleaved runs)"
+vs_legacy "NTX build on NAME" ntx "$work/legacy.ntx" --key NAME
+vs_legacy "NTX build on UPPER(NAME)+CITY" - "$work/legacy.ntx" --key "UPPER(NAME)+CITY"
+vs_legacy "NTX build on DTOS(BORN)+STR(..)" - "$work/legacy.ntx" --key "DTOS(BORN)+STR(AMOUNT,12,2)"
+legacy_cleanup
+
 raw_scan
 big_table
 

@@ -4,11 +4,20 @@
 # key. Each build is compared with the raw read of the table (raw_scan.c, compiled into a
 # scratch folder) and must stay within 50 times it and under 100 MB of memory. Times are
 # the best of three wall-clock runs (process start included); memory is the peak
-# resident size.
+# resident size. First, on the legacy engine's own generated table (hb-bench DIR create),
+# CDX tag builds on NAME and AMOUNT beside hb-bench's `cdxname` and `cdxamt` (median of
+# five interleaved runs, peak memory, ratio).
 #
 # usage: bench/index_cdx.sh [BUILD_DIR] [RECORDS]
 . "$(dirname "$0")/lib.sh"
 need "$cli"
+legacy_table
+echo "legacy engine's table: $records records (median of 5 interleaved runs)"
+vs_legacy "CDX tag build on NAME" cdxname "$work/legacy.cdx" --tag NAME --key NAME
+vs_legacy "CDX tag build on AMOUNT" cdxamt "$work/legacy.cdx" --tag AMT --key AMOUNT
+vs_legacy "CDX tag on UPPER(NAME)+CITY" - "$work/legacy.cdx" --tag UNC --key "UPPER(NAME)+CITY"
+legacy_cleanup
+
 big_table
 raw_scan
 

@@ -83,3 +83,56 @@ copy_baseline() {
   copy=$(ms "$cpu")
   printf '%-24s wall %8s ms   cpu %8s ms\n' "fendral-cli copy" "$(ms "$wall")" "$copy"
 }
+
+# legacy_table: the legacy engine's generated table, $legacy/bench.dbf ($records records),
+# written by ../shared/peers/bin/hb-bench (or taken from $LEGACY_DIR when set); both
+# programs index that same file.
+legacy_table() {
+  hb="$shared/peers/bin/hb-bench"
+  need "$hb"
+  legacy="$work/legacy"
+  mkdir -p "$legacy"
+  if [ -n "${LEGACY_DIR:-}" ]; then legacy=$LEGACY_DIR; return; fi
+  "$hb" "$legacy" create "$records" >/dev/null
+}
+
+# legacy_cleanup: removes the legacy table (not one given in $LEGACY_DIR).
+legacy_cleanup() { [ -n "${LEGACY_DIR:-}" ] || rm -rf "$legacy"; }
+
+# median FILE: the median of the numbers in FILE, one a line.
+median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# vs_legacy LABEL STEP INDEXFILE ARGS...: five interleaved runs of `fendral-cli index
+# $legacy/bench.dbf INDEXFILE ARGS...` and of `hb-bench $legacy STEP`; prints the medians of
+# Fendral's wall-clock seconds (process start included), its peak resident memory (the
+# highest of the runs, /usr/bin/time -v), the legacy engine's own timing of the step, and
+# the ratio. STEP "-" runs Fendral alone (a key the legacy program does not time).
+vs_legacy() {
+  label=$1
+  step=$2
+  out=$3
+  shift 3
+  : >"$work/f.times"
+  : >"$work/h.times"
+  vpeak=0
+  for _ in 1 2 3 4 5; do
+    rm -f "$out"
+    start=$(date +%s%N)
+    /usr/bin/time -v -o "$work/vtime" "$cli" index "$legacy/bench.dbf" "$out" "$@" >/dev/null
+    end=$(date +%s%N)
+    echo "scale=3; ($end - $start) / 1000000000" | bc >>"$work/f.times"
+    kb=$(awk -F': ' '/Maximum resident/ { print $2 }' "$work/vtime")
+    if [ "$kb" -gt "$vpeak" ]; then vpeak=$kb; fi
+    if [ "$step" != "-" ]; then
+      "$hb" "$legacy" "$step" "$records" | awk -F'\t' -v s="$step" '$1 == s { print $2 + 0 }' >>"$work/h.times"
+    fi
+  done
+  f=$(median "$work/f.times")
+  if [ "$step" = "-" ]; then
+    printf '%-34s fendral %6.3fs  peak %4d MB\n' "$label" "$f" "$((vpeak / 1024))"
+  else
+    h=$(median "$work/h.times")
+    printf '%-34s fendral %6.3fs  peak %4d MB   hb-bench %6.3fs   ratio %5.2f\n' "$label" "$f" \
+      "$((vpeak / 1024))" "$h" "$(echo "$f / $h" | bc -l)"
+  fi
+}

@@ -739,11 +739,10 @@ int32_t SortKeyLength(const KXobjMDXTag& tag) {
 KXobjSortMDX::KXobjSortMDX(KXobjMDXTag* tag, const uint8_t* collation, bool ascending, bool unique)
     : TkxTreeWriter(tag, SortKeyLength(*tag), unique, ascending, collation), mdx_(tag) {}
 
-std::string KXobjSortMDX::StoredKey(const TkxVariant& key) {
-  std::string stored(static_cast<size_t>(mdx_->Header().keyLength), '\0');
+void KXobjSortMDX::StoredKey(const TkxVariant& key, std::string& out) {
+  out.assign(static_cast<size_t>(mdx_->Header().keyLength), '\0');
   MdxEncodeKey(mdx_->Header().keyType, key,
-               std::span<uint8_t>(reinterpret_cast<uint8_t*>(stored.data()), stored.size()));
-  return stored;
+               std::span<uint8_t>(reinterpret_cast<uint8_t*>(out.data()), out.size()));
 }
 
 size_t KXobjSortMDX::PageCapacity(int, bool) const {

@@ -175,7 +175,7 @@ class KXobjSortMDX : public TkxTreeWriter {
   KXobjSortMDX(KXobjMDXTag* tag, const uint8_t* collation, bool ascending, bool unique);
 
  protected:
-  std::string StoredKey(const TkxVariant& key) override;
+  void StoredKey(const TkxVariant& key, std::string& out) override;
   size_t PageCapacity(int level, bool last) const override;
   void WritePage(int32_t page, const std::vector<Entry>& entries, int level, bool last) override;
 

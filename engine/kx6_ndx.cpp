@@ -96,15 +96,21 @@ void KXobjNDXTag::KeyAdjust(TkxVariant& key) {
 }
 
 std::string KXobjNDXTag::StoredKey(const TkxVariant& key) const {
+  std::string out;
+  StoredKey(key, out);
+  return out;
+}
+
+void KXobjNDXTag::StoredKey(const TkxVariant& key, std::string& out) const {
   if (numericLayout_) {
     uint8_t bytes[8];
     ByteWriter(bytes, sizeof bytes).F64LE(0, key.AsFloat());
-    return std::string(reinterpret_cast<const char*>(bytes), 8);
+    out.assign(reinterpret_cast<const char*>(bytes), 8);
+    return;
   }
-  std::string text(reinterpret_cast<const char*>(key.Data()),
-                   static_cast<size_t>(std::max(0, key.Length())));
-  text.resize(static_cast<size_t>(storedKeyLength_), ' ');
-  return text;
+  out.assign(reinterpret_cast<const char*>(key.Data()),
+             static_cast<size_t>(std::max(0, key.Length())));
+  out.resize(static_cast<size_t>(storedKeyLength_), ' ');
 }
 
 int KXobjNDXTag::TagCreate(const std::string& name, const std::string& keyExpr,

@@ -41,6 +41,8 @@ class KXobjNDXTag : public KXobjIndexTag {
 
   // The stored bytes of a key in key form (KeyAdjust applied).
   std::string StoredKey(const TkxVariant& key) const;
+  // The same, written over `out`.
+  void StoredKey(const TkxVariant& key, std::string& out) const;
   // Writes entries [begin, begin + count) as one page; a branch page's last entry is
   // stored as a child pointer only.
   void WritePage(int32_t page, const std::vector<KXobjPageEntry>& entries, size_t begin,

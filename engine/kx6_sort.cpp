@@ -1,6 +1,8 @@
 #include "kx6_sort.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <filesystem>
@@ -36,6 +38,14 @@ uint32_t GetBE32(const uint8_t* in) {
   return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | in[3];
 }
 
+// Eight bytes as a big-endian number.
+uint64_t LoadBE64(const uint8_t* in) {
+  uint64_t v;
+  std::memcpy(&v, in, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
+}
+
 // Doubles as 8 bytes whose unsigned order is the numeric order.
 void EncodeFloat(double value, uint8_t* out) {
   if (value == 0) value = 0;  // -0.0 and 0.0 are one key
@@ -51,6 +61,8 @@ double DecodeFloat(const uint8_t* in) {
 }
 
 [[noreturn]] void SortError(const char* message) { throw ETolvernError(message); }
+
+std::atomic<size_t> defaultBudget{TkxSort::kDefaultMemoryBudget};
 
 }  // namespace
 
@@ -76,7 +88,10 @@ TkxSort::TkxSort(int32_t maxKeyLength, bool unique, bool ascending, const uint8_
   if (maxKeyLength > kMaxKeyLength) SortError(kMsgSortKeyLength);
   if (maxKeyLength_ < 0) maxKeyLength_ = 0;
   if (collation) collation_.assign(collation, collation + 256);
+  SetMemoryBudget(defaultBudget.load());
 }
+
+size_t TkxSort::SetDefaultMemoryBudget(size_t bytes) { return defaultBudget.exchange(bytes); }
 
 TkxSort::~TkxSort() {
   spillFile_.reset();
@@ -120,14 +135,30 @@ const uint8_t* TkxSort::Entry(uint32_t offset) const {
 
 void TkxSort::SetPrefix(Item& item, uint8_t code, const uint8_t* bytes, size_t length) const {
   const bool translate = code == kCodeText && !collation_.empty();
-  uint8_t head[kInlineBytes] = {};
-  for (size_t i = 0; i < kInlineBytes && i < length; ++i)
-    head[i] = translate ? collation_[bytes[i]] : bytes[i];
-  item.high = 0;
-  item.low = 0;
-  for (size_t i = 0; i < 8; ++i) item.high = (item.high << 8) | head[i];
-  for (size_t i = 8; i < kInlineBytes; ++i) item.low = (item.low << 8) | head[i];
-  item.low = (item.low << 8) | std::min<size_t>(length, 255);
+  uint8_t head[kInlineBytes + 1] = {};
+  const size_t n = std::min(kInlineBytes, length);
+  if (translate) {
+    for (size_t i = 0; i < n; ++i) head[i] = collation_[bytes[i]];
+  } else if (n) {
+    std::memcpy(head, bytes, n);
+  }
+  item.high = LoadBE64(head);
+  item.middle = LoadBE64(head + 8);
+  item.low = (LoadBE64(head + 16) & ~uint64_t{0xFF}) | std::min<size_t>(length, 255);
+}
+
+bool TkxSort::InlineOnly(size_t length) const {
+  return length <= kInlineBytes && (code_ != kCodeText || collation_.empty());
+}
+
+const uint8_t* TkxSort::ItemKey(const Item& item, uint8_t* scratch) const {
+  const size_t length = item.low & 0xFF;
+  if (!InlineOnly(length)) return Entry(item.offset) + 2;
+  for (size_t i = 0; i < 8; ++i) scratch[i] = static_cast<uint8_t>(item.high >> (56 - 8 * i));
+  for (size_t i = 0; i < 8; ++i) scratch[8 + i] = static_cast<uint8_t>(item.middle >> (56 - 8 * i));
+  for (size_t i = 16; i < kInlineBytes; ++i)
+    scratch[i] = static_cast<uint8_t>(item.low >> (64 - 8 * (i - 15)));
+  return scratch;
 }
 
 int TkxSort::CompareKeys(uint8_t codeA, const uint8_t* a, size_t lengthA, uint8_t codeB,
@@ -135,10 +166,13 @@ int TkxSort::CompareKeys(uint8_t codeA, const uint8_t* a, size_t lengthA, uint8_
   if (codeA != codeB) return codeA < codeB ? -1 : 1;
   const bool translate = codeA == kCodeText && !collation_.empty();
   const size_t common = std::min(lengthA, lengthB);
-  for (size_t i = 0; i < common; ++i) {
-    uint8_t x = a[i], y = b[i];
-    if (translate) x = collation_[x], y = collation_[y];
-    if (x != y) return x < y ? -1 : 1;
+  if (!translate) {
+    if (const int c = common ? std::memcmp(a, b, common) : 0; c != 0) return c < 0 ? -1 : 1;
+  } else {
+    for (size_t i = 0; i < common; ++i) {
+      const uint8_t x = collation_[a[i]], y = collation_[b[i]];
+      if (x != y) return x < y ? -1 : 1;
+    }
   }
   if (lengthA == lengthB) return 0;
   return lengthA < lengthB ? -1 : 1;
@@ -148,6 +182,8 @@ bool TkxSort::ItemBefore(const Item& a, const Item& b) const {
   int c;
   if (a.high != b.high) {
     c = a.high < b.high ? -1 : 1;
+  } else if (a.middle != b.middle) {
+    c = a.middle < b.middle ? -1 : 1;
   } else if ((a.low >> 8) != (b.low >> 8)) {
     c = (a.low >> 8) < (b.low >> 8) ? -1 : 1;
   } else if ((a.low & 0xFF) <= kInlineBytes || (b.low & 0xFF) <= kInlineBytes) {
@@ -198,7 +234,8 @@ void TkxSort::InsertKey(const TkxVariant& key, int32_t recno) {
   if (code != code_) SortError(kMsgVariantCompare);
 
   // Room for one more key, spilling the batch first when the budget is reached.
-  const bool newBlock = blocks_.empty() || blockUsed_ + 2 + length > kBlockSize;
+  const bool stored = !InlineOnly(length);
+  const bool newBlock = stored && (blocks_.empty() || blockUsed_ + 2 + length > kBlockSize);
   const bool growItems = items_.size() == items_.capacity();
   size_t wanted = MemoryInUse();
   if (newBlock && currentBlock_ + 1 >= blocks_.size()) wanted += kBlockSize;
@@ -208,23 +245,84 @@ void TkxSort::InsertKey(const TkxVariant& key, int32_t recno) {
   } else if (growItems) {
     items_.reserve(std::max<size_t>(items_.capacity() * 2, 1024));
   }
-  const uint32_t offset = Store(code, bytes, length);
-  Item item{0, 0, offset, recno};
+  const uint32_t offset = stored ? Store(code, bytes, length) : 0;
+  Item item{0, 0, 0, offset, recno};
   SetPrefix(item, code, bytes, length);
   items_.push_back(item);
   ++keyCount_;
 }
 
+namespace {
+
+// Byte `at` (0-22) of an item's inline comparison bytes.
+template <typename ItemT>
+inline uint8_t InlineByte(const ItemT& item, size_t at) {
+  if (at < 8) return static_cast<uint8_t>(item.high >> (56 - 8 * at));
+  if (at < 16) return static_cast<uint8_t>(item.middle >> (56 - 8 * (at - 8)));
+  return static_cast<uint8_t>(item.low >> (64 - 8 * (at - 15)));
+}
+
+// Sorts [begin, end) whose items agree on their first `at` inline bytes: an in-place
+// bucket pass on byte `at` (items move straight to their bucket, no second array), then
+// each bucket on the next byte; small buckets, and items equal in all inline bytes, go to
+// `less`, which decides the whole order.
+template <typename ItemT, typename Less>
+void RadixSort(ItemT* begin, ItemT* end, size_t at, size_t inlineBytes, const Less& less) {
+  constexpr size_t kSmall = 48;
+  for (;;) {
+    const size_t n = static_cast<size_t>(end - begin);
+    if (n < kSmall || at >= inlineBytes) {
+      std::sort(begin, end, less);
+      return;
+    }
+    std::array<size_t, 256> count{};
+    for (ItemT* p = begin; p != end; ++p) ++count[InlineByte(*p, at)];
+    if (count[InlineByte(*begin, at)] == n) {
+      ++at;  // one bucket: on to the next byte
+      continue;
+    }
+    std::array<size_t, 256> head{}, tail{};
+    size_t sum = 0;
+    for (size_t b = 0; b < 256; ++b) {
+      head[b] = sum;
+      sum += count[b];
+      tail[b] = sum;
+    }
+    const std::array<size_t, 256> start = head;
+    for (size_t b = 0; b < 256; ++b) {
+      while (head[b] < tail[b]) {
+        ItemT moving = begin[head[b]];
+        size_t to = InlineByte(moving, at);
+        while (to != b) {
+          std::swap(moving, begin[head[to]++]);
+          to = InlineByte(moving, at);
+        }
+        begin[head[b]++] = moving;
+      }
+    }
+    for (size_t b = 0; b < 256; ++b) {
+      if (count[b] > 1)
+        RadixSort(begin + start[b], begin + start[b] + count[b], at + 1, inlineBytes, less);
+    }
+    return;
+  }
+}
+
+}  // namespace
+
 void TkxSort::SortBatch() {
   if (ascending_) {
-    // The common case, with the inline bytes compared as two numbers before anything else.
-    std::sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) {
+    // The common case, with the inline bytes compared as numbers before anything else,
+    // after bucket passes on those bytes.
+    auto less = [this](const Item& a, const Item& b) {
       if (a.high != b.high) return a.high < b.high;
+      if (a.middle != b.middle) return a.middle < b.middle;
       if (a.low != b.low && ((a.low >> 8) != (b.low >> 8) || (a.low & 0xFF) <= kInlineBytes ||
                              (b.low & 0xFF) <= kInlineBytes))
         return a.low < b.low;
       return ItemBefore(a, b);
-    });
+    };
+    RadixSort(items_.data(), items_.data() + items_.size(), 0, kInlineBytes, less);
   } else {
     std::sort(items_.begin(), items_.end(),
               [this](const Item& a, const Item& b) { return ItemBefore(a, b); });
@@ -251,14 +349,22 @@ void TkxSort::SpillBatch() {
     spillSize_ += static_cast<int64_t>(out.size());
     out.clear();
   };
-  for (const Item& item : items_) {
-    const uint8_t* entry = Entry(item.offset);
+  uint8_t scratch[kInlineBytes];
+  // Keys in the arena are read in sorted order, all over it: ask for them a few items early.
+  constexpr size_t kAhead = 8;
+  const bool arena = !InlineOnly(static_cast<size_t>(maxKeyLength_));
+  for (size_t i = 0; i < items_.size(); ++i) {
+    const Item& item = items_[i];
+    if (arena && i + kAhead < items_.size() && !InlineOnly(items_[i + kAhead].low & 0xFF))
+      __builtin_prefetch(Entry(items_[i + kAhead].offset));
+    const size_t length = item.low & 0xFF;
+    const uint8_t* key = ItemKey(item, scratch);
     const size_t at = out.size();
-    out.resize(at + kRecordHead + entry[1]);
-    out[at] = entry[0];
-    out[at + 1] = entry[1];
+    out.resize(at + kRecordHead + length);
+    out[at] = code_;
+    out[at + 1] = static_cast<uint8_t>(length);
     PutBE32(&out[at + 2], static_cast<uint32_t>(item.recno));
-    if (entry[1]) std::memcpy(&out[at + kRecordHead], entry + 2, entry[1]);
+    if (length) std::memcpy(&out[at + kRecordHead], key, length);
     if (out.size() >= kRunBuffer) flush();
   }
   if (!out.empty()) flush();
@@ -313,20 +419,15 @@ bool TkxSort::LoadNext(RunCursor& cursor) {
   if (cursor.inMemory) {
     if (cursor.itemIndex >= items_.size()) return false;
     const Item& item = items_[cursor.itemIndex++];
+    if (const size_t ahead = cursor.itemIndex + 8;
+        ahead < items_.size() && !InlineOnly(items_[ahead].low & 0xFF))
+      __builtin_prefetch(Entry(items_[ahead].offset));
     const size_t length = item.low & 0xFF;
     cursor.code = code_;
     cursor.recno = item.recno;
-    if (length <= kInlineBytes && (code_ != kCodeText || collation_.empty())) {
-      // The inline bytes are the key itself.
-      uint8_t bytes[kInlineBytes];
-      for (size_t i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(item.high >> (56 - 8 * i));
-      for (size_t i = 8; i < kInlineBytes; ++i)
-        bytes[i] = static_cast<uint8_t>(item.low >> (64 - 8 * (i - 7)));
-      cursor.key.assign(bytes, bytes + length);
-      return true;
-    }
-    const uint8_t* entry = Entry(item.offset);
-    cursor.key.assign(entry + 2, entry + 2 + entry[1]);
+    uint8_t scratch[kInlineBytes];
+    const uint8_t* key = ItemKey(item, scratch);
+    cursor.key.assign(key, key + length);
     return true;
   }
   // Make sure a whole record is in the buffer.
@@ -392,7 +493,7 @@ bool TkxSort::RetrieveKey(TkxVariant& key, int32_t& recno) {
     if (keyCount_ == 0) return false;
     StartRetrieval();
   }
-  std::vector<uint8_t> bytes;
+  std::vector<uint8_t>& bytes = retrieved_;
   uint8_t code = 0;
   for (;;) {
     if (!NextPair(bytes, code, recno)) return false;
@@ -442,7 +543,10 @@ void TkxTreeWriter::WriteKeys() {
   while (RetrieveKey(key, recno)) {
     ++written_;
     if (ProgressDue(written_, total)) progress.Step(written_);
-    AddToLevel(0, Entry{StoredKey(key), recno, recno});
+    Entry& entry = NextEntry(0);
+    StoredKey(key, entry.key);
+    entry.reference = recno;
+    entry.recno = recno;
   }
 }
 
@@ -454,27 +558,36 @@ void TkxTreeWriter::Emit(size_t level, const std::vector<Entry>& entries) {
   AddToLevel(level + 1, std::move(up));
 }
 
-void TkxTreeWriter::AddToLevel(size_t level, Entry entry) {
+TkxTreeWriter::Entry& TkxTreeWriter::NextEntry(size_t level) {
   if (levels_.size() <= level) levels_.resize(level + 1);
-  if (levels_[level].current.size() >= PageCapacity(static_cast<int>(level), false)) {
-    if (!levels_[level].held.empty()) {
-      Emit(level, levels_[level].held);
-      levels_[level].held.clear();
-    }
-    // The emptied buffer (its room kept) takes the next page.
+  if (levels_[level].used >= PageCapacity(static_cast<int>(level), false)) {
+    // `current` is full and holds exactly its page's entries.
+    levels_[level].current.resize(levels_[level].used);
+    if (!levels_[level].held.empty()) Emit(level, levels_[level].held);
+    // Emit may have grown levels_: the written page's entries take the next page.
     std::swap(levels_[level].held, levels_[level].current);
+    levels_[level].used = 0;
   }
-  levels_[level].current.push_back(std::move(entry));
+  Level& at = levels_[level];
+  if (at.used == at.current.size()) at.current.emplace_back();
+  return at.current[at.used++];
+}
+
+void TkxTreeWriter::AddToLevel(size_t level, Entry entry) {
+  Entry& slot = NextEntry(level);
+  slot = std::move(entry);
 }
 
 int32_t TkxTreeWriter::Finish() {
   if (finished_) return 0;
   finished_ = true;
   for (size_t level = 0; level < levels_.size(); ++level) {
+    levels_[level].current.resize(levels_[level].used);
     std::vector<Entry> held = std::move(levels_[level].held);
     std::vector<Entry> last = std::move(levels_[level].current);
     levels_[level].held.clear();
     levels_[level].current.clear();
+    levels_[level].used = 0;
     if (!held.empty()) {
       if (last.size() < held.size() / 2) {
         // Share the two pages evenly.
@@ -512,7 +625,7 @@ int32_t TkxTreeWriter::Finish() {
 KXobjSortNdx::KXobjSortNdx(KXobjNDXTag* tag, const uint8_t* collation, bool ascending, bool unique)
     : TkxTreeWriter(tag, tag->KeyLength() + 1, unique, ascending, collation), ndx_(tag) {}
 
-std::string KXobjSortNdx::StoredKey(const TkxVariant& key) { return ndx_->StoredKey(key); }
+void KXobjSortNdx::StoredKey(const TkxVariant& key, std::string& out) { ndx_->StoredKey(key, out); }
 
 size_t KXobjSortNdx::PageCapacity(int level, bool) const {
   // A branch page holds its keys and one more child pointer.
@@ -532,11 +645,10 @@ KXobjSortNTX::KXobjSortNTX(KXobjNTXTag* tag, const uint8_t* collation, bool asce
   SetTieBreakAscending(true);
 }
 
-std::string KXobjSortNTX::StoredKey(const TkxVariant& key) {
-  std::string text(reinterpret_cast<const char*>(key.Data()),
-                   static_cast<size_t>(std::max(0, key.Length())));
-  text.resize(static_cast<size_t>(ntx_->KeyLength()), ' ');
-  return text;
+void KXobjSortNTX::StoredKey(const TkxVariant& key, std::string& out) {
+  out.assign(reinterpret_cast<const char*>(key.Data()),
+             static_cast<size_t>(std::max(0, key.Length())));
+  out.resize(static_cast<size_t>(ntx_->KeyLength()), ' ');
 }
 
 size_t KXobjSortNTX::PageCapacity(int level, bool last) const {

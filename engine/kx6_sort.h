@@ -31,7 +31,7 @@ class KXobjNTXTag;
 class TkxSort {
  public:
   static constexpr int32_t kMaxKeyLength = 240;
-  static constexpr size_t kDefaultMemoryBudget = 64u << 20;
+  static constexpr size_t kDefaultMemoryBudget = 24u << 20;
 
   // A sorter for keys of at most `maxKeyLength` bytes (at most 240: "Sort key length
   // greater than 240 bytes" otherwise). Ascending sorts return smaller keys first;
@@ -58,6 +58,10 @@ class TkxSort {
   bool Unique() const { return unique_; }
   bool Ascending() const { return ascending_; }
 
+  // The budget new sorters start with (kDefaultMemoryBudget unless changed); answers the
+  // previous one. For tools and tests that want builds to spill early.
+  static size_t SetDefaultMemoryBudget(size_t bytes);
+
   // Settings for the adding phase.
   void SetMemoryBudget(size_t bytes);
   // Room for about `count` keys at once (within the memory budget), so that a build that
@@ -73,20 +77,26 @@ class TkxSort {
   size_t SpilledRuns() const { return runs_.size(); }
 
  private:
-  // A key in the batch: its first 15 comparison bytes (big-endian, zero-padded) and its
-  // length inline, so that most comparisons never touch the arena.
+  // A key in the batch: its first 23 comparison bytes (big-endian, zero-padded) and its
+  // length inline, so that most comparisons never touch the arena. A key that fits the
+  // inline bytes and needs no translation is not stored in the arena at all.
   struct Item {
     uint64_t high;    // comparison bytes 0-7
-    uint64_t low;     // comparison bytes 8-14, then the length (at most 255)
+    uint64_t middle;  // comparison bytes 8-15
+    uint64_t low;     // comparison bytes 16-22, then the length (at most 255)
     uint32_t offset;  // into the arena: type code, length, key bytes
     int32_t recno;
   };
-  static constexpr size_t kInlineBytes = 15;
+  static constexpr size_t kInlineBytes = 23;
   struct RunCursor;
 
   uint32_t Store(uint8_t code, const uint8_t* bytes, size_t length);
   const uint8_t* Entry(uint32_t offset) const;
   void SetPrefix(Item& item, uint8_t code, const uint8_t* bytes, size_t length) const;
+  // Whether a key of `length` bytes lives in its item alone.
+  bool InlineOnly(size_t length) const;
+  // The key bytes of `item`: in the arena, or rebuilt from the inline bytes into `scratch`.
+  const uint8_t* ItemKey(const Item& item, uint8_t* scratch) const;
   // Key order (without the record number): negative, 0, positive.
   int CompareKeys(uint8_t codeA, const uint8_t* a, size_t lengthA, uint8_t codeB, const uint8_t* b,
                   size_t lengthB) const;
@@ -131,6 +141,7 @@ class TkxSort {
   // Retrieval.
   std::vector<std::unique_ptr<RunCursor>> cursors_;
   std::vector<RunCursor*> heap_;
+  std::vector<uint8_t> retrieved_;  // the key being handed out
   std::vector<uint8_t> lastKey_;
   uint8_t lastCode_ = 0;
   bool haveLast_ = false;
@@ -156,8 +167,8 @@ class TkxTreeWriter : public TkxSort {
  protected:
   using Entry = KXobjPageEntry;
 
-  // The stored form of a retrieved key.
-  virtual std::string StoredKey(const TkxVariant& key) = 0;
+  // The stored form of a retrieved key, written over `out` (whose room is reused).
+  virtual void StoredKey(const TkxVariant& key, std::string& out) = 0;
   // Entries a page of `level` takes; `last` for the last page of its level (the right
   // edge of the tree).
   virtual size_t PageCapacity(int level, bool last) const = 0;
@@ -169,10 +180,17 @@ class TkxTreeWriter : public TkxSort {
   KXobjIndexTag* tag_;
 
  private:
+  // The entries of a page live on from page to page: only the first `used` of `current`
+  // belong to the page being filled, the others (and their key strings' room) wait to be
+  // written over.
   struct Level {
     std::vector<Entry> held;     // a full page waiting for the next one to fill
     std::vector<Entry> current;  // the page being filled
+    size_t used = 0;
   };
+  // The next free entry of `level`, after sending a full page on when there is one. The
+  // reference holds until the next call.
+  Entry& NextEntry(size_t level);
   void AddToLevel(size_t level, Entry entry);
   // Writes one page of `level` that is not the last of its level and sends its last key
   // up as the separator.
@@ -188,7 +206,7 @@ class KXobjSortNdx : public TkxTreeWriter {
   KXobjSortNdx(KXobjNDXTag* tag, const uint8_t* collation, bool ascending, bool unique);
 
  protected:
-  std::string StoredKey(const TkxVariant& key) override;
+  void StoredKey(const TkxVariant& key, std::string& out) override;
   size_t PageCapacity(int level, bool last) const override;
   void WritePage(int32_t page, const std::vector<Entry>& entries, int level, bool last) override;
 
@@ -201,7 +219,7 @@ class KXobjSortNTX : public TkxTreeWriter {
   KXobjSortNTX(KXobjNTXTag* tag, const uint8_t* collation, bool ascending, bool unique);
 
  protected:
-  std::string StoredKey(const TkxVariant& key) override;
+  void StoredKey(const TkxVariant& key, std::string& out) override;
   size_t PageCapacity(int level, bool last) const override;
   void WritePage(int32_t page, const std::vector<Entry>& entries, int level, bool last) override;
 

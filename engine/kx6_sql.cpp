@@ -643,7 +643,7 @@ bool TkxExpHandler::EvaluateToBuffer(TkxExpValue& value) {
 }
 
 bool TkxExpHandler::EvaluateToVariant(TkxVariant& variant) {
-  TkxExpValue value;
+  TkxExpValue& value = scratch_;
   if (!EvaluateToBuffer(value)) return false;
   switch (value.type) {
     case kExpChar:

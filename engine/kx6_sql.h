@@ -65,6 +65,8 @@ struct TkxExpValue {
   int32_t fieldDecimals = 0;
 
   void SetText(std::string value);
+  // The same from bytes, reusing the text's room.
+  void SetText(const char* data, size_t length);
   void SetNumber(double value, uint8_t numberType = kExpNumeric);
   void SetLogical(bool value);
 };
@@ -310,6 +312,7 @@ class TkxExpHandler {
   bool sqlMode_;
   std::unique_ptr<TkxExpBaseObject> root_;
   uint8_t resultType_ = kExpNone;
+  TkxExpValue scratch_;  // EvaluateToVariant's buffer, kept for its room
   int operandCount_ = 0;
   int maxLength_ = 0;
   int maxDecimals_ = 0;

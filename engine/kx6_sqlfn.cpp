@@ -707,9 +707,13 @@ class TkxlDBFFieldVars : public TkxUserDefFieldVar {
   bool Evaluate(TkxExpValue& value) override {
     const DbfFieldInfo& field = table_.Fields()[static_cast<size_t>(number_ - 1)];
     switch (field.type) {
-      case 'C':
-        value.SetText(table_.GetField(number_));
+      case 'C': {
+        // The field's bytes up to a NUL, as GetField gives them, without a new string.
+        const char* start = reinterpret_cast<const char*>(table_.Buffer()) + field.offset;
+        const char* end = start + field.length;
+        value.SetText(start, static_cast<size_t>(std::find(start, end, '\0') - start));
         return true;
+      }
       case 'D':
         value.SetNumber(table_.GetDate(number_), kExpDate);
         return true;

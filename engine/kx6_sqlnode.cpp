@@ -112,6 +112,13 @@ void TkxExpValue::SetText(std::string value) {
   fieldDecimals = 0;
 }
 
+void TkxExpValue::SetText(const char* data, size_t length) {
+  type = kExpChar;
+  text.assign(data, length);
+  fieldLength = 0;
+  fieldDecimals = 0;
+}
+
 void TkxExpValue::SetNumber(double value, uint8_t numberType) {
   type = numberType;
   number = value;
