@@ -13,7 +13,7 @@ int32_t TkxOrderAhead::Capacity(int32_t recordLength) {
   // The transfer buffer is part of the budget; a record longer than a transfer is read
   // straight into its place.
   const size_t forRecords = kBudgetBytes - kTransferBytes;
-  const size_t fit = forRecords / static_cast<size_t>(recordLength);
+  const size_t fit = forRecords / (static_cast<size_t>(recordLength) + kBytesPerNumber);
   return static_cast<int32_t>(std::min<size_t>(fit, static_cast<size_t>(kMaxRecords)));
 }
 
@@ -94,7 +94,9 @@ bool TkxOrderAhead::Fill(KXO_DiskFile& disk, int32_t headerLength, int32_t recor
     if (at != numbers_.end() && *at == n) place = static_cast<int32_t>(at - numbers_.begin());
   }
   recordsRead_ += static_cast<int64_t>(kept);
-  peakBytes_ = std::max(peakBytes_, records_.capacity() + transfer_.capacity());
+  peakBytes_ = std::max(peakBytes_, records_.capacity() + transfer_.capacity() +
+                                        numbers_.capacity() * sizeof(int32_t) +
+                                        walk_.capacity() * sizeof(walk_[0]));
   return true;
 }
 

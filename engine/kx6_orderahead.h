@@ -19,6 +19,9 @@ class TkxOrderAhead {
   static constexpr size_t kBudgetBytes = 8u * 1024 * 1024;
   // The most record numbers one fill asks for.
   static constexpr int32_t kMaxRecords = 4096;
+  // What one record number costs besides its record: the sorted and the walk lists here
+  // and the lists the caller gathers the numbers in.
+  static constexpr size_t kBytesPerNumber = 24;
   // Records closer than this are read in one transfer, the bytes between them included.
   static constexpr int64_t kMergeGapBytes = 4096;
   // The largest single transfer of merged records.
