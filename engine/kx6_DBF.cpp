@@ -504,6 +504,7 @@ void KXO_dBaseDBF::SetReadAhead(int32_t bytes) {
 void KXO_dBaseDBF::DropReadAhead() {
   aheadFirst_ = 0;
   aheadCount_ = 0;
+  orderAhead_.Drop();
 }
 
 void KXO_dBaseDBF::PutRecord(int32_t number) {

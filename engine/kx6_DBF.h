@@ -164,6 +164,8 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   // record from the file. Writes through this object drop the window. Changes that
   // other processes make to records inside the window are seen only after it moves.
   void SetReadAhead(int32_t bytes);
+  // Drops the window and the records an order walk read ahead: the next reads come from
+  // the file.
   void DropReadAhead();
   // A writer of many records in sequence (copies, packs) on a table opened unshared may
   // let record writes gather up to `bytes` before they reach the file; reads of those
