@@ -34,8 +34,14 @@ bool TkxOrderAhead::Fill(KXO_DiskFile& disk, int32_t headerLength, int32_t recor
   const auto offsetOf = [&](int32_t n) {
     return static_cast<int64_t>(headerLength) + static_cast<int64_t>(n - 1) * length;
   };
-  records_.clear();
-  records_.resize(numbers.size() * static_cast<size_t>(recordLength));
+  // The buffers only grow, to exactly what a fill needs (never by doubling: the budget
+  // holds), and are not cleared between fills.
+  const size_t recordBytes = numbers.size() * static_cast<size_t>(recordLength);
+  if (records_.size() < recordBytes) {
+    records_.clear();
+    records_.shrink_to_fit();
+    records_.resize(recordBytes);
+  }
   size_t kept = 0;  // records read completely, in order
   size_t i = 0;
   while (i < numbers.size()) {
@@ -63,9 +69,11 @@ bool TkxOrderAhead::Fill(KXO_DiskFile& disk, int32_t headerLength, int32_t recor
       numbers_.push_back(numbers[i]);
       ++kept;
     } else {
-      // Grown to exactly what a run needs, never by doubling: the budget holds.
-      transfer_.clear();
-      transfer_.resize(static_cast<size_t>(runEnd - start));
+      if (transfer_.size() < static_cast<size_t>(runEnd - start)) {
+        transfer_.clear();
+        transfer_.shrink_to_fit();
+        transfer_.resize(static_cast<size_t>(runEnd - start));
+      }
       const int64_t got = disk.ReadAt(start, transfer_.data(), runEnd - start);
       ++transfers_;
       if (disk.LastError() != 0 && disk.LastError() != ErrShortRead) {
@@ -88,7 +96,6 @@ bool TkxOrderAhead::Fill(KXO_DiskFile& disk, int32_t headerLength, int32_t recor
     }
     i = end;
   }
-  records_.resize(kept * static_cast<size_t>(recordLength));
   for (auto& [n, place] : walk_) {
     const auto at = std::lower_bound(numbers_.begin(), numbers_.end(), n);
     if (at != numbers_.end() && *at == n) place = static_cast<int32_t>(at - numbers_.begin());
@@ -133,7 +140,6 @@ void TkxOrderAhead::Drop() {
   numbers_.clear();
   walk_.clear();
   cursor_ = 0;
-  records_.clear();
 }
 
 }  // namespace tolvern
