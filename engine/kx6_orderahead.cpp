@@ -25,9 +25,16 @@ bool TkxOrderAhead::Fill(KXO_DiskFile& disk, int32_t headerLength, int32_t recor
   const size_t capacity = static_cast<size_t>(Capacity(recordLength));
   if (numbers.size() > capacity) numbers.resize(capacity);
   walk_.reserve(numbers.size());
-  for (const int32_t n : numbers) walk_.emplace_back(n, -1);
-  std::sort(numbers.begin(), numbers.end());
-  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  byNumber_.clear();
+  for (const int32_t n : numbers) {
+    byNumber_.emplace_back(n, static_cast<int32_t>(walk_.size()));
+    walk_.emplace_back(n, -1);
+  }
+  std::sort(byNumber_.begin(), byNumber_.end());
+  numbers.clear();
+  for (const auto& [n, place] : byNumber_) {
+    if (numbers.empty() || numbers.back() != n) numbers.push_back(n);
+  }
   if (numbers.empty()) return true;
 
   const auto length = static_cast<int64_t>(recordLength);
@@ -96,14 +103,18 @@ bool TkxOrderAhead::Fill(KXO_DiskFile& disk, int32_t headerLength, int32_t recor
     }
     i = end;
   }
-  for (auto& [n, place] : walk_) {
-    const auto at = std::lower_bound(numbers_.begin(), numbers_.end(), n);
-    if (at != numbers_.end() && *at == n) place = static_cast<int32_t>(at - numbers_.begin());
+  // Both lists are sorted: one pass gives every walk position its record.
+  size_t held = 0;
+  for (const auto& [n, place] : byNumber_) {
+    while (held < numbers_.size() && numbers_[held] < n) ++held;
+    if (held < numbers_.size() && numbers_[held] == n)
+      walk_[static_cast<size_t>(place)].second = static_cast<int32_t>(held);
   }
   recordsRead_ += static_cast<int64_t>(kept);
   peakBytes_ = std::max(peakBytes_, records_.capacity() + transfer_.capacity() +
                                         numbers_.capacity() * sizeof(int32_t) +
-                                        walk_.capacity() * sizeof(walk_[0]));
+                                        walk_.capacity() * sizeof(walk_[0]) +
+                                        byNumber_.capacity() * sizeof(byNumber_[0]));
   return true;
 }
 

@@ -21,7 +21,7 @@ class TkxOrderAhead {
   static constexpr int32_t kMaxRecords = 4096;
   // What one record number costs besides its record: the sorted and the walk lists here
   // and the lists the caller gathers the numbers in.
-  static constexpr size_t kBytesPerNumber = 24;
+  static constexpr size_t kBytesPerNumber = 32;
   // Records closer than this are read in one transfer, the bytes between them included.
   static constexpr int64_t kMergeGapBytes = 4096;
   // The largest single transfer of merged records.
@@ -56,6 +56,7 @@ class TkxOrderAhead {
   // The numbers in the order given, each with its place in numbers_ (-1: not held), and
   // where the walk is in them: a walk that asks in that order finds each at once.
   std::vector<std::pair<int32_t, int32_t>> walk_;
+  std::vector<std::pair<int32_t, int32_t>> byNumber_;  // (number, walk position), sorted
   mutable size_t cursor_ = 0;
 
   int32_t recordLength_ = 0;
