@@ -143,8 +143,8 @@ bool TkxOrderAhead::Take(int32_t n, uint8_t* out) const {
 void TkxOrderAhead::Update(int32_t n, const uint8_t* bytes) {
   const int32_t i = Find(n);
   if (i < 0) return;
-  std::memcpy(records_.data() + static_cast<size_t>(i) * static_cast<size_t>(recordLength_),
-              bytes, static_cast<size_t>(recordLength_));
+  std::memcpy(records_.data() + static_cast<size_t>(i) * static_cast<size_t>(recordLength_), bytes,
+              static_cast<size_t>(recordLength_));
 }
 
 void TkxOrderAhead::Drop() {

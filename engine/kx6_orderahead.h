@@ -30,12 +30,12 @@ class TkxOrderAhead {
   // How many records one fill may hold for records of `recordLength` bytes.
   static int32_t Capacity(int32_t recordLength);
 
-  // Reads the records `numbers` names (in the order they will be asked for, repeats and numbers outside
-  // 1..recordCount ignored; at most Capacity of them) from `disk`, where record n starts
-  // at headerLength + (n - 1) * recordLength. Whatever was held before is dropped.
-  // Answers false when the disk reported an error (nothing is held then).
-  bool Fill(KXO_DiskFile& disk, int32_t headerLength, int32_t recordLength,
-            int32_t recordCount, std::vector<int32_t> numbers);
+  // Reads the records `numbers` names (in the order they will be asked for, repeats and numbers
+  // outside 1..recordCount ignored; at most Capacity of them) from `disk`, where record n starts at
+  // headerLength + (n - 1) * recordLength. Whatever was held before is dropped. Answers false when
+  // the disk reported an error (nothing is held then).
+  bool Fill(KXO_DiskFile& disk, int32_t headerLength, int32_t recordLength, int32_t recordCount,
+            std::vector<int32_t> numbers);
   // Copies record n into `out` (recordLength bytes) when it is held.
   bool Take(int32_t n, uint8_t* out) const;
   bool Holds(int32_t n) const { return Find(n) >= 0; }

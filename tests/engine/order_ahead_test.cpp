@@ -188,8 +188,7 @@ TEST(OrderAhead, ARecordAnotherHandleRewroteIsReadAgain) {
   writer.GetRecord(later);
   writer.PutFieldByName("NAME", "OTHER");
   writer.PutRecord(later);
-  std::this_thread::sleep_for(
-      std::chrono::microseconds(2 * KXO_dBaseDBF::kOrderAheadCheckMicros));
+  std::this_thread::sleep_for(std::chrono::microseconds(2 * KXO_dBaseDBF::kOrderAheadCheckMicros));
   for (size_t i = 40; i < far; ++i) reader.GetRecord(PosNext);
   ASSERT_EQ(reader.CurrentRecord(), later);
   EXPECT_EQ(reader.GetFieldByName("NAME"), "OTHER       ");
