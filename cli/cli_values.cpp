@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <string_view>
 
 #include "cli_common.h"
 #include "kx6_Date.h"
@@ -280,7 +282,10 @@ void PutEnteredValue(tolvern::KXO_dBaseFld& table, const DbfFieldInfo& field,
 
 RecordWriter::RecordWriter(tolvern::KXO_dBaseFld& table, const TextCodec& codec)
     : table_(table), codec_(codec) {
-  for (const auto& f : table_.Fields()) keys_.push_back(JsonString(codec_.ToUtf8(f.name)));
+  // Each field's name as it opens its member: `"NAME": `, after `, ` for all but the first.
+  for (const auto& f : table_.Fields()) {
+    keys_.push_back((keys_.empty() ? "" : ", ") + JsonString(codec_.ToUtf8(f.name)) + ": ");
+  }
 }
 
 void RecordWriter::Warn(const DbfFieldInfo& field, const std::string& what) {
@@ -290,15 +295,18 @@ void RecordWriter::Warn(const DbfFieldInfo& field, const std::string& what) {
 
 bool RecordWriter::Write(std::string& out, bool deletedMember) {
   bool ok = true;
-  out += "{\"recno\": ";
-  out += std::to_string(table_.CurrentRecord());
-  if (deletedMember) out += table_.IsDeleted() ? ", \"deleted\": true" : ", \"deleted\": false";
-  out += ", \"fields\": {";
+  static constexpr std::string_view kOpen = "{\"recno\": ";
+  static constexpr std::string_view kLive = ", \"deleted\": false, \"fields\": {";
+  static constexpr std::string_view kDeleted = ", \"deleted\": true, \"fields\": {";
+  static constexpr std::string_view kFields = ", \"fields\": {";
+  char number[16];
+  const auto end = std::to_chars(number, number + sizeof number, table_.CurrentRecord()).ptr;
+  out.append(kOpen);
+  out.append(number, static_cast<size_t>(end - number));
+  out.append(!deletedMember ? kFields : table_.IsDeleted() ? kDeleted : kLive);
   const auto& fields = table_.Fields();
   for (size_t i = 0; i < fields.size(); ++i) {
-    if (i) out += ", ";
-    out += keys_[i];
-    out += ": ";
+    out.append(keys_[i]);
     AppendValue(out, fields[i], ok);
   }
   out += "}}";
@@ -343,15 +351,16 @@ void RecordWriter::AppendValue(std::string& out, const DbfFieldInfo& field, bool
     case Kind::kNumber:
       out += text;
       return;
-    case Kind::kDate:
-      out += '"';
-      out.append(text, 0, 4);
-      out += '-';
-      out.append(text, 4, 2);
-      out += '-';
-      out.append(text, 6, 2);
-      out += '"';
+    case Kind::kDate: {
+      if (text.size() < 8) {
+        out += JsonString(text);
+        return;
+      }
+      const char date[12] = {'"',     text[0], text[1], text[2], text[3], '-',
+                             text[4], text[5], '-',     text[6], text[7], '"'};
+      out.append(date, sizeof date);
       return;
+    }
     case Kind::kLogical:
       out += value_.logical ? "true" : "false";
       return;

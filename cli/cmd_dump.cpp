@@ -14,7 +14,7 @@ namespace fendral::cli {
 
 namespace {
 constexpr int32_t kReadAheadBytes = 256 * 1024;
-constexpr size_t kFlushAt = 64 * 1024;
+constexpr size_t kFlushAt = 1024 * 1024;
 }  // namespace
 
 int CmdDump(const Arguments& args) {

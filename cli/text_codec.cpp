@@ -34,6 +34,8 @@ TextCodec::TextCodec(const std::string& codePage) : codePage_(codePage) {
         tolvern::platform::ToUtf8(std::string(1, static_cast<char>(b)), codePage_);
     const std::string quoted = JsonString(decode_[static_cast<size_t>(b)]);
     json_[static_cast<size_t>(b)] = quoted.substr(1, quoted.size() - 2);
+    jsonSelf_[static_cast<size_t>(b)] = json_[static_cast<size_t>(b)].size() == 1 &&
+                                        json_[static_cast<size_t>(b)][0] == static_cast<char>(b);
   }
 }
 
@@ -43,15 +45,16 @@ void TextCodec::AppendJson(std::string& out, const char* bytes, size_t length) c
     return;
   }
   out += '"';
+  // Runs of bytes that stand for themselves go over in one append.
+  size_t run = 0;
   for (size_t i = 0; i < length; ++i) {
     const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    const std::string& form = json_[c];
-    if (form.size() == 1) {
-      out += form[0];
-    } else {
-      out += form;
-    }
+    if (jsonSelf_[c]) continue;
+    out.append(bytes + run, i - run);
+    out += json_[c];
+    run = i + 1;
   }
+  out.append(bytes + run, length - run);
   out += '"';
 }
 

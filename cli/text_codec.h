@@ -24,6 +24,7 @@ class TextCodec {
   bool singleByte_ = false;
   std::array<std::string, 256> decode_;
   std::array<std::string, 256> json_;  // each byte's text, escaped for a JSON string
+  std::array<bool, 256> jsonSelf_{};    // whether that text is the byte itself
 };
 
 }  // namespace fendral::cli

@@ -1,6 +1,7 @@
 #include "kx6_DBF.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "kx6_bytes.h"
@@ -95,6 +96,7 @@ void KXO_dBaseDBF::ReopenFile() {
   const uint32_t userId = userId_;
   pending_.clear();
   DropReadAhead();
+  orderAhead_.Drop();
   headerDirty_ = 0;
   memo_.reset();
   CloseFile();
@@ -440,6 +442,20 @@ int64_t KXO_dBaseDBF::ReadRecordBytes(int32_t n) {
     const int64_t pendingEnd = pendingStart_ + static_cast<int64_t>(pending_.size());
     if (from < pendingEnd && from + recordLength_ > pendingStart_) FlushWriteBehind();
   }
+  if (orderAhead_.Holds(n)) {
+    if (Shared()) {
+      const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+      if (now - aheadCheckedAt_ >= kOrderAheadCheckMicros) {
+        aheadCheckedAt_ = now;
+        RefreshHeader();
+        if (recordCount_ != aheadCountAtFill_ || updateStamp_ != aheadStampAtFill_)
+          orderAhead_.Drop();
+      }
+    }
+    if (orderAhead_.Take(n, buffer_.data())) return recordLength_;
+  }
   if (readAheadBytes_ > 0) {
     if (n < aheadFirst_ || n >= aheadFirst_ + aheadCount_) {
       // Fill the window with the records from n on, as many as fit and exist.
@@ -465,6 +481,21 @@ int64_t KXO_dBaseDBF::ReadRecordBytes(int32_t n) {
   return got;
 }
 
+void KXO_dBaseDBF::FillOrderAhead(std::vector<int32_t> numbers) {
+  FlushWriteBehind();
+  if (Shared()) {
+    RefreshHeader();
+    aheadCheckedAt_ = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+  }
+  aheadCountAtFill_ = recordCount_;
+  aheadStampAtFill_ = updateStamp_;
+  // A failed transfer leaves nothing held: the records are then read one by one, where
+  // the error is reported.
+  orderAhead_.Fill(*this, headerLength_, recordLength_, recordCount_, std::move(numbers));
+}
+
 void KXO_dBaseDBF::SetReadAhead(int32_t bytes) {
   readAheadBytes_ = std::max(0, bytes);
   DropReadAhead();
@@ -473,6 +504,7 @@ void KXO_dBaseDBF::SetReadAhead(int32_t bytes) {
 void KXO_dBaseDBF::DropReadAhead() {
   aheadFirst_ = 0;
   aheadCount_ = 0;
+  orderAhead_.Drop();
 }
 
 void KXO_dBaseDBF::PutRecord(int32_t number) {
@@ -483,6 +515,7 @@ void KXO_dBaseDBF::PutRecord(int32_t number) {
   }
   headerDirty_ = 1;
   WriteRecordBytes(RecordOffset(number), recordLength_, false);
+  orderAhead_.Update(number, buffer_.data());
   if (number >= aheadFirst_ && number < aheadFirst_ + aheadCount_) {
     // The read-ahead window keeps showing what the file holds.
     std::copy(buffer_.begin(), buffer_.end() - 1,
@@ -613,6 +646,8 @@ void KXO_dBaseDBF::SetLockProtocol(int protocol) {
 bool KXO_dBaseDBF::HasIndex() { return false; }
 
 bool KXO_dBaseDBF::LockAppend() {
+  // What a lock guards is read afresh.
+  orderAhead_.Drop();
   if (tableLocked_) {
     ++tableLockNesting_;
     return true;
@@ -643,6 +678,8 @@ bool KXO_dBaseDBF::UnlockAppend() {
 }
 
 bool KXO_dBaseDBF::LockTable() {
+  // What a lock guards is read afresh.
+  orderAhead_.Drop();
   if (tableLocked_) {
     ++tableLockNesting_;
     return true;
@@ -655,6 +692,8 @@ bool KXO_dBaseDBF::LockTable() {
 }
 
 bool KXO_dBaseDBF::LockTableHeader() {
+  // What a lock guards is read afresh.
+  orderAhead_.Drop();
   if (tableLocked_) {
     ++tableLockNesting_;
     return true;
@@ -666,6 +705,8 @@ bool KXO_dBaseDBF::LockTableHeader() {
 }
 
 bool KXO_dBaseDBF::LockRecord() {
+  // What a lock guards is read afresh.
+  orderAhead_.Drop();
   if (tableLocked_) {
     ++tableLockNesting_;
     return true;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kx6_disk.h"
+#include "kx6_orderahead.h"
 
 namespace tolvern {
 
@@ -163,12 +164,26 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   // record from the file. Writes through this object drop the window. Changes that
   // other processes make to records inside the window are seen only after it moves.
   void SetReadAhead(int32_t bytes);
+  // Drops the window and the records an order walk read ahead: the next reads come from
+  // the file.
   void DropReadAhead();
   // A writer of many records in sequence (copies, packs) on a table opened unshared may
   // let record writes gather up to `bytes` before they reach the file; reads of those
   // records, FlushFile and FlushWriteBehind write them out. 0 (the default) writes each
   // record at once.
   void SetWriteBehind(int32_t bytes);
+  // A walk in an index order reads the records it will reach next in one go: `numbers`
+  // (the order's next record numbers) are read and later record reads of them are served
+  // from what was read. Writes through this object keep the held copies current; a lock
+  // drops them. In a shared table, held records are read again from the file once the
+  // header's record count or update stamp (or the file size) differs from what it was
+  // when they were read; the header is looked at when a held record is handed out and at
+  // least kOrderAheadCheckMicros have passed since it was last looked at.
+  static constexpr int64_t kOrderAheadCheckMicros = 1000;
+  void FillOrderAhead(std::vector<int32_t> numbers);
+  bool OrderAheadHolds(int32_t n) const { return orderAhead_.Holds(n); }
+  void DropOrderAhead() { orderAhead_.Drop(); }
+  const TkxOrderAhead& OrderAhead() const { return orderAhead_; }
   void FlushWriteBehind();
 
   // --- state -------------------------------------------------------------------------
@@ -302,6 +317,10 @@ class KXO_dBaseDBF : public KXO_DiskFile {
   std::vector<uint8_t> ahead_;
   int32_t aheadFirst_ = 0;
   int32_t aheadCount_ = 0;
+  TkxOrderAhead orderAhead_;
+  int32_t aheadCountAtFill_ = 0;
+  uint32_t aheadStampAtFill_ = 0;
+  int64_t aheadCheckedAt_ = 0;  // steady clock, microseconds
   int32_t writeBehindBytes_ = 0;
   int32_t tableLockNesting_ = 0;  // locks taken while the table lock was held
   std::vector<uint8_t> pending_;

@@ -279,6 +279,7 @@ void KXO_dBHandler::CloseAllIndexes() {
 }
 
 int KXO_dBHandler::SelectOrder(const std::string& tagName, bool keepPosition) {
+  RestartOrderAhead();
   const std::string name = UpperTrim(tagName);
   const int32_t position = CurrentRecord();
   if (!name.empty()) {
@@ -325,7 +326,10 @@ int KXO_dBHandler::SelectOrder(const std::string& tagName, bool keepPosition) {
 
 void KXO_dBHandler::AllowReadAhead(bool allowed) {
   readAheadAllowed_ = allowed;
-  if (!allowed) SetReadAheadOn(false);
+  if (!allowed) {
+    SetReadAheadOn(false);
+    RestartOrderAhead();
+  }
 }
 
 void KXO_dBHandler::SetReadAheadOn(bool on) {
@@ -356,12 +360,39 @@ bool KXO_dBHandler::ReadThroughTag(int32_t code, int32_t direction, int32_t& tar
       return false;
     }
     if (!filterActive_ || !filterSet_ || filterSet_->TestBit(recno)) {
+      if (c == PosNext || c == PosPrior) ReadAheadInOrder(c, recno);
       target = recno;
       return true;
     }
     if (direction == 0) return false;
     c = direction;
   }
+}
+
+void KXO_dBHandler::ReadAheadInOrder(int32_t code, int32_t recno) {
+  if (!readAheadAllowed_ || OrderAheadHolds(recno)) return;
+  constexpr int32_t kFirstFill = 16;
+  const int32_t capacity = TkxOrderAhead::Capacity(RecordLength());
+  if (capacity < 2) return;
+  orderAheadSize_ = code == orderAheadCode_ && orderAheadSize_ > 0
+                        ? std::min(orderAheadSize_ * 2, capacity)
+                        : std::min(kFirstFill, capacity);
+  orderAheadCode_ = code;
+  orderAheadNumbers_.assign(1, recno);
+  std::vector<int32_t> next;
+  currentOrder_->PeekRecords(code, orderAheadSize_ - 1, next);
+  orderAheadNumbers_.insert(orderAheadNumbers_.end(), next.begin(), next.end());
+  if (filterActive_ && filterSet_) {
+    // Records the filter hides are never read.
+    std::erase_if(orderAheadNumbers_, [&](int32_t n) { return !filterSet_->TestBit(n); });
+  }
+  FillOrderAhead(orderAheadNumbers_);
+}
+
+void KXO_dBHandler::RestartOrderAhead() {
+  DropOrderAhead();
+  orderAheadCode_ = 0;
+  orderAheadSize_ = 0;
 }
 
 bool KXO_dBHandler::WalkFilterSet(int32_t code, int32_t& target) {
@@ -406,6 +437,10 @@ bool KXO_dBHandler::WalkFilterSet(int32_t code, int32_t& target) {
 }
 
 void KXO_dBHandler::GetRecord(int32_t position) {
+  // A read from an end starts a new walk; a read by number starts the next walk small but
+  // may still be served from what is held; a step goes on with the walk.
+  if (position == PosTop || position == PosBottom) RestartOrderAhead();
+  if (position > 0) orderAheadSize_ = 0;
   if (State() != kStateNormal) {
     KXO_dBaseFld::GetRecord(position);
     return;
@@ -530,6 +565,7 @@ bool KXO_dBHandler::FindKey(const std::string& key) {
 }
 
 bool KXO_dBHandler::FindKeyInOrder(const std::string& key) {
+  RestartOrderAhead();
   found_ = false;
   if (RecordCount() == 0) return false;
   const bool clip = LockProtocol() == static_cast<int>(TkxLokProtocol::ClipLock);
@@ -619,6 +655,7 @@ int32_t KXO_dBHandler::FindKeyInTag(const std::string& tagName, const std::strin
 
 void KXO_dBHandler::SetRange(const std::string& lowKey, const std::string& highKey,
                              bool lowFlag, bool highFlag) {
+  RestartOrderAhead();
   if (!currentOrder_) return;
   TkxVariant low(256);
   TkxVariant high(256);
@@ -631,6 +668,7 @@ void KXO_dBHandler::SetRange(const std::string& lowKey, const std::string& highK
 }
 
 void KXO_dBHandler::ClearRange() {
+  RestartOrderAhead();
   if (currentOrder_) currentOrder_->ClearRange();
 }
 
@@ -835,6 +873,7 @@ void KXO_dBHandler::EvaluateFilterOnAllRecords() {
 
 void KXO_dBHandler::SetFilterExpression(const std::string& expression, bool caseInsensitive,
                                         bool translate, bool partialCompare) {
+  RestartOrderAhead();
   const bool wanted = filterWanted_;
   filterActive_ = false;
   if (!filterSet_) filterSet_ = std::make_unique<TkxHugeSet>();
@@ -867,6 +906,7 @@ void KXO_dBHandler::SetFilterExpression(const std::string& expression, bool case
 }
 
 void KXO_dBHandler::SetFilterActive(bool wanted) {
+  RestartOrderAhead();
   filterWanted_ = wanted;
   filterActive_ = wanted && filterExpr_ && filterExpr_->HasRoot();
 }

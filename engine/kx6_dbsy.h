@@ -163,6 +163,9 @@ class KXO_dBHandler : public KXO_dBaseFld {
   void AllowReadAhead(bool allowed);
   void SetReadAheadOn(bool on);
   bool ReadAheadOn() const { return readAheadOn_; }
+  // Whether reads in an order fill a look-ahead of the records the order reaches next
+  // (on by default; AllowReadAhead(false) turns it off too).
+  bool OrderAheadAllowed() const { return readAheadAllowed_; }
 
   // --- maintenance ------------------------------------------------------------------
   // Removes the deleted records. The new table, memo and index files are made beside
@@ -207,6 +210,12 @@ class KXO_dBHandler : public KXO_dBaseFld {
   // open; the others stay listed.
   void RebuildDamagedFiles();
   bool ReadThroughTag(int32_t code, int32_t direction, int32_t& target);
+  // After a move of the order to record `recno`: unless the record is held already, reads
+  // it and the records the next moves in the same direction reach, as many as the walk
+  // has earned (few after a seek, more the longer it goes on in one direction).
+  void ReadAheadInOrder(int32_t code, int32_t recno);
+  // Forgets the records read ahead and starts the next walk small.
+  void RestartOrderAhead();
   bool WalkFilterSet(int32_t code, int32_t& target);
   void EvaluateFilterOnAllRecords();
   bool FilterAccepts();
@@ -232,6 +241,9 @@ class KXO_dBHandler : public KXO_dBaseFld {
   std::array<std::unique_ptr<KXobjIndexFile>, kMaxIndexFiles> indexFiles_;
   bool readAheadOn_ = false;
   bool readAheadAllowed_ = true;
+  int32_t orderAheadCode_ = 0;  // the move of the last look-ahead fill
+  int32_t orderAheadSize_ = 0;  // how many records it asked for
+  std::vector<int32_t> orderAheadNumbers_;
   bool found_ = false;
   std::unique_ptr<TkxHugeSet> filterSet_;
   std::unique_ptr<TkxExpHandler> filterExpr_;

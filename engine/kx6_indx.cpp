@@ -905,6 +905,32 @@ void KXobjIndexTag::ClearRange() {
   lowFlag_ = highFlag_ = false;
 }
 
+void KXobjIndexTag::PeekRecords(int32_t code, int32_t count, std::vector<int32_t>& out) {
+  out.clear();
+  if ((code != PosNext && code != PosPrior) || count <= 0) return;
+  if (inUpdate_ || !root_ || stale_ || bof_ || eof_ || current_.Reference() <= 0) return;
+  ReadStep step(*this);
+  if (stale_) return;  // the next move finds its way in the changed file first
+  const KXobjIndexKey* leaf = Leaf();
+  if (!leaf || !leaf->IsLeaf() || leaf->current_ < 0 || leaf->current_ >= leaf->Count()) return;
+  std::unique_ptr<KXobjIndexKeyData> here = leaf->At(leaf->current_).Clone();
+  const std::unique_ptr<KXobjIndexKeyData> current = current_.Clone();
+  const int32_t recno = current_.Reference();
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t next = GotoOnce(code);
+    if (next <= 0 || bof_ || eof_) break;
+    out.push_back(next);
+  }
+  // Back to the entry the walk stands on.
+  LoadRoot();
+  bof_ = eof_ = false;
+  if (!FindEntry(*here, recno)) {
+    held_ = std::move(here);
+    stale_ = true;
+  }
+  current_ = *current;
+}
+
 void KXobjIndexTag::SyncToRecord(int32_t recno) {
   if (root_ && current_.Reference() == recno && !bof_ && !eof_) return;
   KXO_dBaseFld* table = Table();

@@ -218,6 +218,10 @@ class KXobjIndexTag {
   void ClearRange();
   // Positions on the key of `recno` unless the current key is already it.
   void SyncToRecord(int32_t recno);
+  // The record numbers of up to `count` entries that PosNext (or PosPrior) moves would
+  // reach from the current entry, the range applied, into `out`; the position does not
+  // change. Empty when the tag stands on no entry or another program changed the file.
+  void PeekRecords(int32_t code, int32_t count, std::vector<int32_t>& out);
   // Rebuilds the path: 0 goes to the top, 1 to the table's current record, 2 only reads
   // the root.
   void ReadPath(int mode);
