@@ -433,9 +433,17 @@ int WriteScript(const Arguments& args, const std::vector<std::string>& names) {
 // A connection; closing it before COMMIT discards the transaction.
 class Connection {
  public:
+  // A connection that fails is closed here: the destructor does not run when the
+  // constructor throws.
   explicit Connection(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {
-    if (!conn_ || PQstatus(conn_) != CONNECTION_OK) Fail("cannot connect to the PostgreSQL server");
-    if (PQsetClientEncoding(conn_, "UTF8") != 0) Fail("cannot use UTF-8");
+    try {
+      if (!conn_ || PQstatus(conn_) != CONNECTION_OK)
+        Fail("cannot connect to the PostgreSQL server");
+      if (PQsetClientEncoding(conn_, "UTF8") != 0) Fail("cannot use UTF-8");
+    } catch (...) {
+      PQfinish(conn_);
+      throw;
+    }
   }
   ~Connection() { PQfinish(conn_); }
   Connection(const Connection&) = delete;

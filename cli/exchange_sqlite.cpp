@@ -49,7 +49,15 @@ class Database {
     const int rc =
         sqlite3_open_v2(path.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) Fail("cannot open " + path);
+    if (rc != SQLITE_OK) {
+      // A failed open still gives a handle to close; the destructor does not run.
+      try {
+        Fail("cannot open " + path);
+      } catch (...) {
+        sqlite3_close_v2(db_);
+        throw;
+      }
+    }
   }
   ~Database() { sqlite3_close_v2(db_); }
   Database(const Database&) = delete;
