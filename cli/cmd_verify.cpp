@@ -74,11 +74,11 @@ int CmdRepair(const Arguments& args) {
   options.compactMemo = args.Flag("--compact-memo");
   options.lockProtocol = LockProtocolOption(args);
   options.codePage = CodePageOption(args);
-  for (const std::string& spec : args.Options("--index-expr")) {
-    const size_t eq = spec.find('=');
-    if (eq == std::string::npos || eq == 0 || eq + 1 == spec.size())
-      throw UsageError{"--index-expr takes TAG=EXPR, not \"" + spec + "\""};
-    options.indexExpressions[spec.substr(0, eq)] = spec.substr(eq + 1);
+  for (const std::string& entry : args.Options("--index-expr")) {
+    const size_t eq = entry.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == entry.size())
+      throw UsageError{"--index-expr takes TAG=EXPR, not \"" + entry + "\""};
+    options.indexExpressions[entry.substr(0, eq)] = entry.substr(eq + 1);
   }
   const tolvern::TkxRepairReport report = tolvern::RepairTable(args.positional[0], options);
   for (const auto& c : report.changes) std::printf("{\"change\": %s}\n", JsonString(c).c_str());
